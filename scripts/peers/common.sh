@@ -1,0 +1,61 @@
+# Shared helpers of the test peer scripts. Each peer runs on loopback, on
+# free ports picked at start, out of a state folder of its own, and writes
+# what tests need to know into <peer dir>/<peer>.env.
+
+set -euo pipefail
+
+# A TCP port nobody listens on right now.
+free_port() {
+  perl -MIO::Socket::INET -e \
+    'my $s = IO::Socket::INET->new(Listen => 1, LocalAddr => "127.0.0.1", LocalPort => 0, ReuseAddr => 1) or die "no port: $!"; print $s->sockport'
+}
+
+# Waits up to $3 seconds (default 15) for a listener on $1:$2.
+wait_for_port() {
+  local host=$1 port=$2 limit=${3:-15} i
+  for ((i = 0; i < limit * 10; i++)); do
+    if (exec 3<>"/dev/tcp/$host/$port") 2>/dev/null; then return 0; fi
+    sleep 0.1
+  done
+  echo "nothing listens on $host:$port after ${limit}s" >&2
+  return 1
+}
+
+# Starts a command in its own session, detached from our output so CTest
+# does not wait for it, and records its pid in $1.
+start_detached() {
+  local pidfile=$1 log=$2
+  shift 2
+  setsid "$@" </dev/null >>"$log" 2>&1 &
+  echo $! >"$pidfile"
+}
+
+# Stops the process recorded in $1: TERM, then KILL after 10 s.
+stop_pidfile() {
+  local pidfile=$1 pid i
+  [[ -f $pidfile ]] || return 0
+  pid=$(cat "$pidfile")
+  if kill -0 "$pid" 2>/dev/null; then
+    kill -TERM "$pid" 2>/dev/null || true
+    for ((i = 0; i < 100; i++)); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+  fi
+  rm -f "$pidfile"
+}
+
+# A folder under /tmp that unprivileged workers (nginx's, icecast's) can
+# enter: the peer dir itself may sit under a 0700 home.
+make_world_folder() {
+  local dir
+  dir=$(mktemp -d /tmp/ondaline-peer.XXXXXX)
+  chmod 755 "$dir"
+  echo "$dir"
+}
+
+usage() {
+  echo "usage: $0 start|stop PEER_DIR" >&2
+  exit 2
+}

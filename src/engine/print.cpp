@@ -1,0 +1,32 @@
+#include "engine/print.h"
+
+#include "engine/activity_log.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace ondaline::detail {
+
+std::string describeDouble(double value)
+{
+    if (std::isnan(value)) return "nan";
+    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+    char text[64];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+    std::string result(text, ec == std::errc() ? end : text);
+    if (result.find_first_of(".e") == std::string::npos) result += ".0";
+    return result;
+}
+
+void emit(const std::string& message, std::string_view terminator)
+{
+    // One write per call keeps lines from different threads whole.
+    std::string out = message;
+    out.append(terminator);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+    ActivityLog::shared().append(message);
+}
+
+}  // namespace ondaline::detail

@@ -1,0 +1,74 @@
+#pragma once
+
+// The diagnostic print every part of the program uses: the items go to
+// standard output and, as one line without the terminator, to the activity
+// log.
+//
+//   print("Ondaline: State → ", "Live");                  // "a b" + "\n"
+//   print(PrintFormat{.separator = "", .terminator = ""}, "a", 1);
+
+#include <concepts>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+namespace ondaline {
+
+struct PrintFormat {
+    std::string_view separator = " ";
+    std::string_view terminator = "\n";
+};
+
+namespace detail {
+
+// Decimal text of a double as the program has always written it: the
+// shortest form that reads back exactly, with ".0" on whole numbers.
+std::string describeDouble(double value);
+
+template <typename T>
+std::string describe(const T& item)
+{
+    using U = std::remove_cvref_t<T>;
+    if constexpr (std::is_convertible_v<const T&, std::string_view>) {
+        return std::string(std::string_view(item));
+    } else if constexpr (std::is_same_v<U, bool>) {
+        return item ? "true" : "false";
+    } else if constexpr (std::is_same_v<U, char>) {
+        return std::string(1, item);
+    } else if constexpr (std::is_integral_v<U>) {
+        return std::to_string(item);
+    } else if constexpr (std::is_floating_point_v<U>) {
+        return describeDouble(static_cast<double>(item));
+    } else {
+        std::ostringstream text;
+        text << item;
+        return text.str();
+    }
+}
+
+void emit(const std::string& message, std::string_view terminator);
+
+}  // namespace detail
+
+template <typename... Items>
+void print(PrintFormat format, const Items&... items)
+{
+    std::string message;
+    [[maybe_unused]] bool first = true;
+    [[maybe_unused]] auto add = [&](const std::string& text) {
+        if (!first) message += format.separator;
+        message += text;
+        first = false;
+    };
+    (add(detail::describe(items)), ...);
+    detail::emit(message, format.terminator);
+}
+
+template <typename... Items>
+void print(const Items&... items)
+{
+    print(PrintFormat{}, items...);
+}
+
+}  // namespace ondaline

@@ -1,0 +1,23 @@
+#include "support/peer_env.h"
+
+#include <cstdlib>
+#include <fstream>
+
+namespace ondaline::test {
+
+std::map<std::string, std::string> loadPeerEnv(const std::string& peer)
+{
+    std::map<std::string, std::string> values;
+    const char* dir = std::getenv("ONDALINE_PEER_DIR");
+    if (!dir) return values;
+    std::ifstream file(std::string(dir) + "/" + peer + ".env");
+    std::string line;
+    while (std::getline(file, line)) {
+        const auto eq = line.find('=');
+        if (eq == std::string::npos || line.starts_with('#')) continue;
+        values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return values;
+}
+
+}  // namespace ondaline::test

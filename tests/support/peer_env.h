@@ -1,0 +1,14 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace ondaline::test {
+
+// The addresses and credentials a test peer wrote when it started:
+// KEY=VALUE lines in $ONDALINE_PEER_DIR/<peer>.env. Empty when the peer is
+// not running.
+std::map<std::string, std::string> loadPeerEnv(const std::string& peer);
+
+}  // namespace ondaline::test
