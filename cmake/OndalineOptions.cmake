@@ -16,6 +16,7 @@ endif()
 
 find_package(Threads REQUIRED)
 find_package(OpenSSL REQUIRED)
+find_package(nlohmann_json 3.10 REQUIRED)
 
 # Standalone Asio is header-only; Debian installs it to /usr/include.
 find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)

@@ -1,12 +1,12 @@
 #include "engine/amf0_reader.h"
 
-#include "engine/utf8.h"
+#include "platform/text.h"
 
 namespace ondaline {
 
 namespace {
 
-std::string decodeOrEmpty(ByteView bytes) { return decodeUTF8(bytes).value_or(std::string()); }
+std::string decodeOrEmpty(ByteView bytes) { return platform::decodeUTF8(bytes).value_or(std::string()); }
 
 std::optional<AMF0Read> readValue(ByteView in, std::size_t offset, int depth);
 

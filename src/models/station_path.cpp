@@ -1,0 +1,33 @@
+#include "models/station_path.h"
+
+#include "platform/files.h"
+#include "platform/preferences.h"
+#include "platform/text.h"
+
+namespace ondaline {
+
+const std::string& StationPath::dotFile()
+{
+    static const std::string path = [] {
+        const std::string home = platform::homeDirectory();
+        return home + (home.ends_with('/') ? "" : "/") + ".ondaline_station";
+    }();
+    return path;
+}
+
+std::string StationPath::load()
+{
+    if (const auto text = platform::readFile(dotFile()); text && platform::isValidUTF8(*text)) {
+        const auto trimmed = platform::trimWhitespaceAndNewlines(*text);
+        if (!trimmed.empty()) return std::string(trimmed);
+    }
+    if (auto shared = platform::sharedPreferenceString("com.quillmere.shared", "StationFolderPath");
+        shared && !shared->empty()) {
+        return *shared;
+    }
+    return "/Station";
+}
+
+void StationPath::save(std::string_view path) { (void)platform::writeFileAtomically(dotFile(), path); }
+
+}  // namespace ondaline

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ondaline {
+
+// The station folder, under which every file of the program lies. Looked up
+// afresh on every call: the trimmed content of the home folder's
+// ".ondaline_station", else "StationFolderPath" of the shared preferences
+// suite "com.quillmere.shared", else "/Station".
+class StationPath {
+public:
+    StationPath() = delete;
+
+    // Never empty, never fails; the path is answered as found, whether or not
+    // such a folder exists.
+    static std::string load();
+
+    // Makes `path` the station folder by writing it, unchanged, to the
+    // pointer file (atomically). Failures are ignored.
+    static void save(std::string_view path);
+
+    // The pointer file's path, fixed at its first use for the life of the
+    // process.
+    static const std::string& dotFile();
+};
+
+}  // namespace ondaline

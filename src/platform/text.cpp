@@ -1,0 +1,103 @@
+#include "platform/text.h"
+
+namespace ondaline::platform {
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence starting at `i`, or 0.
+std::size_t sequenceLength(std::span<const std::uint8_t> bytes, std::size_t i)
+{
+    const std::uint8_t b = bytes[i];
+    if (b < 0x80) return 1;
+    std::size_t length;
+    std::uint8_t low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (b >= 0xC2 && b <= 0xDF) {
+        length = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        length = 3;
+        if (b == 0xE0) low = 0xA0;   // overlong
+        if (b == 0xED) high = 0x9F;  // surrogates
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        length = 4;
+        if (b == 0xF0) low = 0x90;   // overlong
+        if (b == 0xF4) high = 0x8F;  // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (bytes.size() - i < length) return 0;
+    if (bytes[i + 1] < low || bytes[i + 1] > high) return 0;
+    for (std::size_t k = 2; k < length; ++k) {
+        if ((bytes[i + k] & 0xC0) != 0x80) return 0;
+    }
+    return length;
+}
+
+std::span<const std::uint8_t> asBytes(std::string_view text)
+{
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+bool isWhitespaceOrNewline(char32_t c)
+{
+    switch (c) {
+    case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x20: case 0x85: case 0xA0:
+    case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
+        return true;
+    default:
+        return c >= 0x2000 && c <= 0x200A;
+    }
+}
+
+// The code point that starts at `i`, with its length; {0, 0} when malformed.
+std::pair<char32_t, std::size_t> decodeAt(std::span<const std::uint8_t> bytes, std::size_t i)
+{
+    const std::size_t length = sequenceLength(bytes, i);
+    if (length == 0) return {0, 0};
+    static constexpr std::uint8_t leadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    char32_t c = bytes[i] & leadMask[length];
+    for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (bytes[i + k] & 0x3F);
+    return {c, length};
+}
+
+}  // namespace
+
+bool isValidUTF8(std::span<const std::uint8_t> bytes)
+{
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = sequenceLength(bytes, i);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
+bool isValidUTF8(std::string_view text) { return isValidUTF8(asBytes(text)); }
+
+std::optional<std::string> decodeUTF8(std::span<const std::uint8_t> bytes)
+{
+    if (!isValidUTF8(bytes)) return std::nullopt;
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string_view trimWhitespaceAndNewlines(std::string_view text)
+{
+    const auto bytes = asBytes(text);
+    std::size_t begin = 0;
+    while (begin < bytes.size()) {
+        const auto [c, length] = decodeAt(bytes, begin);
+        if (length == 0 || !isWhitespaceOrNewline(c)) break;
+        begin += length;
+    }
+    std::size_t end = bytes.size();
+    while (end > begin) {
+        // Step back to the start of the last code point.
+        std::size_t start = end - 1;
+        while (start > begin && (bytes[start] & 0xC0) == 0x80 && end - start < 4) --start;
+        const auto [c, length] = decodeAt(bytes, start);
+        if (length != end - start || !isWhitespaceOrNewline(c)) break;
+        end = start;
+    }
+    return text.substr(begin, end - begin);
+}
+
+}  // namespace ondaline::platform
