@@ -1,0 +1,180 @@
+#include "engine/ondaline.h"
+
+#include "platform/net/connection.h"
+
+#include <bit>
+#include <cmath>
+#include <numbers>
+
+namespace ondaline {
+
+std::shared_ptr<Ondaline> Ondaline::create(std::shared_ptr<platform::MainExecutor> mainExecutor,
+                                           std::shared_ptr<const platform::Clock> clock)
+{
+    if (!clock) clock = std::make_shared<platform::SystemClock>();
+    return std::make_shared<Ondaline>(Passkey{}, std::move(mainExecutor), std::move(clock));
+}
+
+Ondaline::Ondaline(Passkey, std::shared_ptr<platform::MainExecutor> mainExecutor,
+                   std::shared_ptr<const platform::Clock> clock)
+    : mainExecutor_(std::move(mainExecutor)), clock_(std::move(clock)),
+      state_([this] { announceStateChange(); }), reconnectTimer_(networkQueue_.makeTimer()),
+      reconnector_(reconnectorHooks()), statsTimer_(networkQueue_.makeTimer())
+{
+}
+
+Ondaline::~Ondaline()
+{
+    // Nothing is reported and nothing is sent: stopping a stream is
+    // disconnect()'s business. The timers and the connection are let go so
+    // no handler can outlive the engine.
+    reconnectTimer_.cancel();
+    statsTimer_.cancel();
+    std::lock_guard lock(connectionLock_);
+    connection_.reset();
+}
+
+// --- delegate and notices ---
+
+void Ondaline::setDelegate(std::weak_ptr<OndalineDelegate> delegate)
+{
+    std::lock_guard lock(delegateLock_);
+    delegate_ = std::move(delegate);
+}
+
+std::shared_ptr<OndalineDelegate> Ondaline::delegate() const
+{
+    std::lock_guard lock(delegateLock_);
+    return delegate_.lock();
+}
+
+void Ondaline::notifyDelegate(std::function<void(OndalineDelegate&, Ondaline&)> call)
+{
+    if (!mainExecutor_) return;
+    mainExecutor_->post([weakSelf = weak_from_this(), call = std::move(call)] {
+        const auto self = weakSelf.lock();
+        if (!self) return;
+        if (const auto delegate = self->delegate()) call(*delegate, *self);
+    });
+}
+
+void Ondaline::announceStateChange()
+{
+    // The state is read when the notice runs, not when it was posted.
+    notifyDelegate([](OndalineDelegate& delegate, Ondaline& self) {
+        delegate.ondalineDidChangeState(self, self.state());
+    });
+}
+
+// --- configuration ---
+
+Configuration Ondaline::config() const
+{
+    std::lock_guard lock(configLock_);
+    return config_;
+}
+
+void Ondaline::setConfig(const Configuration& config)
+{
+    std::lock_guard lock(configLock_);
+    config_ = config;
+}
+
+void Ondaline::updateConfig(const std::function<void(Configuration&)>& change)
+{
+    std::lock_guard lock(configLock_);
+    change(config_);
+}
+
+IcecastConfig Ondaline::icecastConfig() const
+{
+    std::lock_guard lock(configLock_);
+    return icecastConfig_;
+}
+
+void Ondaline::setIcecastConfig(const IcecastConfig& config)
+{
+    std::lock_guard lock(configLock_);
+    icecastConfig_ = config;
+}
+
+Ondaline::ServerFields Ondaline::serverFields() const
+{
+    std::lock_guard lock(configLock_);
+    return server_;
+}
+
+std::shared_ptr<platform::Connection> Ondaline::currentConnection() const
+{
+    std::lock_guard lock(connectionLock_);
+    return connection_;
+}
+
+// --- overlay inputs ---
+
+NowPlayingConfig Ondaline::nowPlayingConfig() const
+{
+    std::lock_guard lock(overlayLock_);
+    return nowPlayingConfig_;
+}
+
+void Ondaline::setNowPlayingConfig(const NowPlayingConfig& config)
+{
+    std::lock_guard lock(overlayLock_);
+    nowPlayingConfig_ = config;
+}
+
+VisualizationConfig Ondaline::vizConfig() const
+{
+    std::lock_guard lock(overlayLock_);
+    return vizConfig_;
+}
+
+void Ondaline::setVizConfig(const VisualizationConfig& config)
+{
+    std::lock_guard lock(overlayLock_);
+    vizConfig_ = config;
+}
+
+CrawlerConfig Ondaline::crawlerConfig() const
+{
+    std::lock_guard lock(overlayLock_);
+    return crawlerConfig_;
+}
+
+void Ondaline::setCrawlerConfig(const CrawlerConfig& config)
+{
+    std::lock_guard lock(overlayLock_);
+    crawlerConfig_ = config;
+}
+
+std::vector<float> Ondaline::spectrumLevels() const
+{
+    std::lock_guard lock(overlayLock_);
+    return spectrumLevels_;
+}
+
+void Ondaline::setSpectrumLevels(std::vector<float> levels)
+{
+    std::lock_guard lock(overlayLock_);
+    spectrumLevels_ = std::move(levels);
+}
+
+const Bytes& Ondaline::carrierBuffer()
+{
+    std::call_once(carrierOnce_, [this] {
+        Bytes block;
+        block.reserve(8192);
+        for (int i = 0; i < 1024; ++i) {
+            const float sample = static_cast<float>(0.001 * std::sin(2.0 * std::numbers::pi * 25.0 * i / 48000.0));
+            for (int channel = 0; channel < 2; ++channel) {
+                const auto bits = std::bit_cast<std::uint32_t>(sample);
+                appendUInt32LE(block, bits);  // f32 in the machine's (little-endian) order
+            }
+        }
+        carrierBuffer_ = std::move(block);
+    });
+    return carrierBuffer_;
+}
+
+}  // namespace ondaline

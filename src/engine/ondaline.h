@@ -1,0 +1,296 @@
+#pragma once
+
+// The streaming engine: one object per program that the dashboard
+// configures, starts and stops. It owns the RTMP or Icecast connection, the
+// send queue, statistics, health watching and reconnection, and the media
+// pipeline's state. Its behaviour lives in files named after each concern
+// (ondaline_connect.cpp, ondaline_connection_state.cpp, …).
+//
+// Threads: the dashboard calls from the main thread; connection work runs on
+// the network queue and encoding on the encoder queue; delegate calls arrive
+// through the main executor. connect() and disconnect() do their work on the
+// network queue and wait for it, so every connection-life value (state
+// changes, the connection, the reconnect timer) is changed on that one
+// queue. The main thread may wait on the network queue, the network queue on
+// the encoder queue, never the other way round.
+
+#include "engine/bytes.h"
+#include "engine/engine_types.h"
+#include "engine/ondaline_delegate.h"
+#include "engine/reconnector.h"
+#include "engine/send_queue.h"
+#include "engine/stream_state_holder.h"
+#include "models/overlay_configs.h"
+#include "platform/clock.h"
+#include "platform/dispatch/main_executor.h"
+#include "platform/dispatch/serial_queue.h"
+#include "platform/dispatch/timer.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ondaline {
+
+namespace platform {
+class Connection;
+struct ConnectionState;
+}  // namespace platform
+
+class Ondaline : public std::enable_shared_from_this<Ondaline> {
+    struct Passkey {};
+
+public:
+    using StreamMode = ondaline::StreamMode;
+    using StreamState = ondaline::StreamState;
+    using Configuration = ondaline::Configuration;
+    using IcecastConfig = ondaline::IcecastConfig;
+    using ChunkStreamContext = ondaline::ChunkStreamContext;
+
+    // The video format.
+    static constexpr std::int32_t videoWidth = 1280;
+    static constexpr std::int32_t videoHeight = 720;
+    static constexpr std::int64_t videoBitrate = 1200000;
+    static constexpr std::int32_t videoKeyframeInterval = 48;
+    static constexpr std::int32_t videoFPSNum = 24000;
+    static constexpr std::int32_t videoFPSDen = 1001;
+    static constexpr std::int32_t videoFPS = 24;
+
+    // While more than this waits to be sent, the video sender drops frames.
+    static constexpr std::int64_t maxSendQueueBytes = 524288;
+    static constexpr std::int64_t maxReconnectAttempts = Reconnector::maxReconnectAttempts;
+    static constexpr double carrierThresholdSec = 1.0;
+
+    static std::shared_ptr<Ondaline> create(std::shared_ptr<platform::MainExecutor> mainExecutor,
+                                            std::shared_ptr<const platform::Clock> clock = nullptr);
+
+    Ondaline(Passkey, std::shared_ptr<platform::MainExecutor> mainExecutor,
+             std::shared_ptr<const platform::Clock> clock);
+    ~Ondaline();
+
+    Ondaline(const Ondaline&) = delete;
+    Ondaline& operator=(const Ondaline&) = delete;
+
+    // --- delegate, state and configuration (any thread) ---
+
+    void setDelegate(std::weak_ptr<OndalineDelegate> delegate);
+    std::shared_ptr<OndalineDelegate> delegate() const;
+
+    StreamState state() const { return state_.get(); }
+    bool isConnected() const { return state_.isConnected(); }
+
+    Configuration config() const;
+    void setConfig(const Configuration& config);
+    void updateConfig(const std::function<void(Configuration&)>& change);
+
+    IcecastConfig icecastConfig() const;
+    void setIcecastConfig(const IcecastConfig& config);
+
+    StreamMode streamMode() const { return streamMode_.load(); }
+    void setStreamMode(StreamMode mode) { streamMode_.store(mode); }
+
+    // --- starting and stopping (main thread) ---
+
+    void configure(const std::string& serverURL, const std::string& streamKey, std::int64_t audioBitrate = 320000,
+                   double sampleRate = 44100, std::uint32_t channels = 2);
+
+    // Starts a connection in the chosen mode when idle or in error.
+    void connect();
+
+    // Stops the broadcast; returns with the state idle.
+    void disconnect();
+
+    // --- statistics and what the dashboard and tests may look at ---
+
+    std::uint64_t totalBytesSent() const { return totalBytesSent_.load(); }
+    std::uint64_t audioPacketsSent() const { return audioPacketsSent_.load(); }
+    std::int64_t sendQueueBytes() const { return sendQueue_.sendQueueBytes(); }
+    std::int64_t reconnectAttempts() const { return reconnector_.attempts(); }
+
+    struct ServerFields {
+        bool useTLS = false;
+        std::string serverHost;
+        std::uint16_t serverPort = 1935;
+        std::string serverApp;
+    };
+    ServerFields serverFields() const;
+
+    // --- overlay inputs (any thread; replaced whole) ---
+
+    NowPlayingConfig nowPlayingConfig() const;
+    void setNowPlayingConfig(const NowPlayingConfig& config);
+    VisualizationConfig vizConfig() const;
+    void setVizConfig(const VisualizationConfig& config);
+    CrawlerConfig crawlerConfig() const;
+    void setCrawlerConfig(const CrawlerConfig& config);
+    std::vector<float> spectrumLevels() const;  // one snapshot
+    void setSpectrumLevels(std::vector<float> levels);
+
+    // The carrier's PCM block: 1024 frames of a 25 Hz, 0.001 sine computed
+    // for 48000 Hz, two interleaved f32 samples per frame; built once.
+    const Bytes& carrierBuffer();
+
+    platform::SerialQueue& networkQueue() { return networkQueue_; }
+    platform::SerialQueue& encoderQueue() { return encoderQueue_; }
+
+private:
+    // Connecting and disconnecting (ondaline_connect.cpp).
+    void connectOnNetworkQueue();
+    void connectRTMP();
+    void disconnectOnNetworkQueue();
+    void startStatisticsTimer();
+    bool parseURL(const std::string& url);
+
+    // Connection state, reset, clean-up, errors (ondaline_connection_state.cpp).
+    void handleConnectionState(const platform::ConnectionState& state, std::uint64_t epoch);
+    void resetState();
+    void cleanupConnection();
+    void reportError(const std::string& message);
+
+    // Reconnection (ondaline_reconnect.cpp).
+    Reconnector::Hooks reconnectorHooks();
+    void attemptReconnect() { reconnector_.attemptReconnect(); }
+    void cancelReconnect() { reconnector_.cancelReconnect(); }
+    bool reconnectPending() const { return reconnectTimer_.isScheduled(); }
+
+    // Send queue and raw I/O (ondaline_send.cpp).
+    void sendRaw(ByteView message);
+    void flushSendQueue();
+    void sendImmediate(ByteView bytes);
+    void receiveExact(std::size_t count, std::function<void(std::optional<Bytes>)> handler);
+    void receiveAvailable(std::function<void(std::optional<Bytes>)> handler);
+    void receive(std::size_t minimum, std::size_t maximum, std::function<void(std::optional<Bytes>)> handler);
+    void handleSendCompletion(const std::optional<std::string>& error, std::uint64_t epoch);
+
+    // Steps that later parts of the engine fill in (ondaline_pending.cpp).
+    void beginHandshake();
+    void sendFCUnpublish();
+    void sendDeleteStream();
+    void stopHealthMonitor();
+    void connectIcecast();
+    void cleanupIcecastConnection();
+    bool setupEncoder();
+    void destroyEncoder();
+    void destroyVideoEncoder();
+    void stopCarrierWatchdog();
+    void stopVideoTimer();
+
+    // Helpers.
+    void setState(StreamState state) { state_.set(state); }
+    void announceStateChange();
+    void notifyDelegate(std::function<void(OndalineDelegate&, Ondaline&)> call);
+    std::shared_ptr<platform::Connection> currentConnection() const;
+    bool isRTMPMode() const { return streamMode() != StreamMode::icecast; }
+
+    const std::shared_ptr<platform::MainExecutor> mainExecutor_;
+    const std::shared_ptr<const platform::Clock> clock_;
+
+    // Declared first, destroyed last: everything below may post to them.
+    platform::SerialQueue networkQueue_{"com.quillmere.streamer.net"};
+    platform::SerialQueue encoderQueue_{"com.quillmere.streamer.enc"};
+
+    mutable std::mutex delegateLock_;
+    std::weak_ptr<OndalineDelegate> delegate_;
+
+    StreamStateHolder state_;
+    mutable std::mutex configLock_;
+    Configuration config_;
+    IcecastConfig icecastConfig_;
+    std::atomic<StreamMode> streamMode_{StreamMode::rtmp};
+
+    std::atomic<std::uint64_t> totalBytesSent_{0};
+    std::atomic<std::uint64_t> audioPacketsSent_{0};
+
+    // The RTMP connection. The pointer is read by flushes on the encoder
+    // queue, so it sits under its own lock; everything else about the
+    // connection's life is network-queue only. Each attempt gets an epoch:
+    // notices and completions of an older attempt are ignored.
+    mutable std::mutex connectionLock_;
+    std::shared_ptr<platform::Connection> connection_;
+    std::uint64_t connectionEpoch_ = 0;  // the latest attempt started; under connectionLock_
+
+    SendQueue sendQueue_;
+    std::atomic<std::uint64_t> droppedVideoFrames_{0};
+
+    // Reconnection (network queue): at most one retry waits in the timer.
+    platform::Timer reconnectTimer_;
+    Reconnector reconnector_;
+
+    platform::Timer statsTimer_;
+
+    // Server fields of the last parse (network queue; copied out under
+    // configLock_ for readers elsewhere).
+    ServerFields server_;
+
+    // RTMP session (network queue).
+    struct RTMPSession {
+        std::atomic<std::int64_t> outChunkSize{128};  // the chunk writer runs on both queues
+        std::int64_t inChunkSize = 128;
+        double nextTransactionID = 1;
+        double createStreamTxID = 0;
+        std::atomic<std::uint32_t> publishStreamID{0};
+        Bytes readBuffer;
+        ChunkStreamMap chunkStreams;
+        std::uint32_t windowAckSize = 2500000;
+        std::uint64_t totalBytesReceived = 0;
+        std::uint64_t lastAckSent = 0;
+    } rtmp_;
+
+    // Health and latency watching (network queue).
+    struct Health {
+        double streamStartTime = 0;
+        double lastServerAckTime = 0;
+        std::uint32_t lastServerAckBytes = 0;
+        std::uint64_t bytesSentAtLastAckCheck = 0;
+        double lastThroughputLogTime = 0;
+        std::uint64_t lastThroughputLogBytes = 0;
+        double lastPingSentTime = 0;
+        double lastPongReceivedTime = 0;
+        std::uint32_t pingSequence = 0;
+        bool awaitingPong = false;
+        double healthPingInterval = 10;
+        std::vector<std::pair<double, std::int64_t>> recentPingLatencies;
+        std::int64_t latencyReconnectAttempts = 0;
+        bool latencyReconnectExhausted = false;
+        double lastSuccessfulPublishTime = 0;
+    } health_;
+    static constexpr double healthPingNormalInterval = 10;
+
+    // Media pipeline counters (encoder queue, except the diagnostics that
+    // the sources' threads bump).
+    struct Media {
+        bool aacSequenceHeaderSent = false;
+        std::uint64_t encoderSampleCount = 0;
+        std::int64_t consecutiveSilenceFrames = 0;
+        std::uint32_t lastAudioTimestamp = 0;
+        std::uint32_t lastVideoTimestamp = 0;
+        std::int64_t messagesSentSincePublish = 0;
+        bool carrierActive = false;
+        double lastPCMReceivedTime = 0;
+        std::atomic<std::uint64_t> diagTapDeliveries{0};
+        std::atomic<std::uint64_t> diagPCMBytesReceived{0};
+        std::atomic<std::uint64_t> diagDrainCalls{0};
+        std::atomic<std::uint64_t> diagAACFramesProduced{0};
+        std::atomic<double> diagLastTapTime{0};
+    } media_;
+    std::mutex pcmLock_;
+    Bytes pcmRingBuffer_;
+
+    std::atomic<bool> icecastConnected_{false};
+
+    mutable std::mutex overlayLock_;
+    NowPlayingConfig nowPlayingConfig_;
+    VisualizationConfig vizConfig_;
+    CrawlerConfig crawlerConfig_;
+    std::vector<float> spectrumLevels_ = std::vector<float>(40, 0.0f);
+
+    std::once_flag carrierOnce_;
+    Bytes carrierBuffer_;
+};
+
+}  // namespace ondaline

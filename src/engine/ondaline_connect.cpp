@@ -1,0 +1,155 @@
+// Starting and stopping a broadcast: configure, connect, disconnect.
+
+#include "engine/ondaline.h"
+
+#include "engine/print.h"
+#include "engine/server_url.h"
+#include "platform/net/connection.h"
+
+namespace ondaline {
+
+namespace {
+constexpr auto connectTimeout = std::chrono::seconds(10);
+}
+
+void Ondaline::configure(const std::string& serverURL, const std::string& streamKey, std::int64_t audioBitrate,
+                         double sampleRate, std::uint32_t channels)
+{
+    updateConfig([&](Configuration& config) {
+        config.serverURL = serverURL;
+        config.streamKey = streamKey;
+        config.audioBitrate = audioBitrate;
+        config.sampleRate = sampleRate;
+        config.channels = channels;
+    });
+}
+
+void Ondaline::connect()
+{
+    networkQueue_.sync([this] { connectOnNetworkQueue(); });
+}
+
+void Ondaline::connectOnNetworkQueue()
+{
+    const StreamState current = state();
+    if (current != StreamState::idle && current != StreamState::error) {
+        print("Ondaline: Cannot connect — state is " + std::string(rawValue(current)));
+        return;
+    }
+    // The user starting again replaces a retry that was still waiting. (The
+    // retry's own timer clears the pending flag before it calls us.)
+    if (reconnectPending()) reconnectTimer_.cancel();
+
+    if (streamMode() == StreamMode::icecast) connectIcecast();
+    else connectRTMP();
+}
+
+bool Ondaline::parseURL(const std::string& url)
+{
+    const auto address = parseServerURL(url);
+    if (!address) return false;  // another scheme: the fields stay as they were
+    std::lock_guard lock(configLock_);
+    server_ = ServerFields{address->useTLS, address->host, address->port, address->app};
+    return !server_.serverHost.empty();
+}
+
+void Ondaline::connectRTMP()
+{
+    const Configuration settings = config();
+    if (!parseURL(settings.serverURL)) {
+        reportError("Invalid RTMP URL: " + settings.serverURL);
+        return;
+    }
+    if (settings.streamKey.empty()) {
+        reportError("Stream key is empty");
+        return;
+    }
+    resetState();
+    setState(StreamState::connecting);
+
+    const ServerFields server = serverFields();
+    print("Ondaline: Connecting to " + server.serverHost + ":" + std::to_string(server.serverPort) +
+          " app=" + server.serverApp + " tls=" + (server.useTLS ? "true" : "false"));
+
+    platform::ConnectionOptions options;
+    options.useTLS = server.useTLS;
+    options.connectTimeout = connectTimeout;
+    auto connection = std::make_shared<platform::Connection>(server.serverHost, server.serverPort, options);
+
+    std::uint64_t epoch;
+    std::shared_ptr<platform::Connection> previous;
+    {
+        std::lock_guard lock(connectionLock_);
+        epoch = ++connectionEpoch_;
+        previous = std::exchange(connection_, connection);
+    }
+    if (previous) previous->cancel();  // a leftover would otherwise stay open
+
+    connection->setStateHandler([weakSelf = weak_from_this(), epoch](const platform::ConnectionState& notice) {
+        if (const auto self = weakSelf.lock()) self->handleConnectionState(notice, epoch);
+    });
+    connection->start(networkQueue_);
+
+    networkQueue_.asyncAfter(connectTimeout, [weakSelf = weak_from_this(), epoch] {
+        const auto self = weakSelf.lock();
+        if (!self) return;
+        std::shared_ptr<platform::Connection> stillConnecting;
+        {
+            std::lock_guard lock(self->connectionLock_);
+            if (self->connectionEpoch_ == epoch) stillConnecting = self->connection_;
+        }
+        if (!stillConnecting || self->state() != StreamState::connecting) return;
+        print("Ondaline: ⚠ Connection timeout (10s) — canceling and retrying");
+        stillConnecting->cancel();
+    });
+
+    startStatisticsTimer();
+}
+
+void Ondaline::startStatisticsTimer()
+{
+    const auto first = platform::Timer::Clock::now() + std::chrono::seconds(1);
+    statsTimer_.scheduleRepeating(first, std::chrono::seconds(1), [weakSelf = weak_from_this()] {
+        if (const auto self = weakSelf.lock()) {
+            self->notifyDelegate([](OndalineDelegate& delegate, Ondaline& engine) {
+                delegate.ondalineDidUpdateStats(engine, engine.totalBytesSent(), engine.audioPacketsSent());
+            });
+        }
+    });
+}
+
+void Ondaline::disconnect()
+{
+    networkQueue_.sync([this] { disconnectOnNetworkQueue(); });
+}
+
+void Ondaline::disconnectOnNetworkQueue()
+{
+    const StreamState current = state();
+    if (current == StreamState::disconnecting) return;
+    if (current == StreamState::idle) {
+        // Idle while a retry waits: the user's stop still stops.
+        if (!reconnectPending()) return;
+        print("Ondaline: Disconnecting…");
+        cancelReconnect();
+        notifyDelegate([](OndalineDelegate& delegate, Ondaline& self) { delegate.ondalineDidDisconnect(self); });
+        return;
+    }
+
+    setState(StreamState::disconnecting);
+    cancelReconnect();
+    print("Ondaline: Disconnecting…");
+    if (isRTMPMode()) {
+        if (rtmp_.publishStreamID.load() != 0) {
+            sendFCUnpublish();
+            sendDeleteStream();
+        }
+        cleanupConnection();
+    } else {
+        cleanupIcecastConnection();
+    }
+    setState(StreamState::idle);
+    notifyDelegate([](OndalineDelegate& delegate, Ondaline& self) { delegate.ondalineDidDisconnect(self); });
+}
+
+}  // namespace ondaline

@@ -1,0 +1,133 @@
+// A connection's life: its notices, the reset before each attempt, the
+// teardown, and the one way failures are reported.
+
+#include "engine/ondaline.h"
+
+#include "engine/print.h"
+#include "platform/net/connection.h"
+
+namespace ondaline {
+
+void Ondaline::handleConnectionState(const platform::ConnectionState& notice, std::uint64_t epoch)
+{
+    {
+        std::lock_guard lock(connectionLock_);
+        if (epoch != connectionEpoch_) return;  // a replaced attempt has no say any more
+    }
+    using Kind = platform::ConnectionState::Kind;
+    switch (notice.kind) {
+    case Kind::failed:
+        print("Ondaline: Connection failed: " + notice.error);
+        cleanupConnection();
+        if (reconnector_.wasPublishing()) attemptReconnect();
+        else reportError("Connection failed: " + notice.error);
+        break;
+    case Kind::ready:
+        print("Ondaline: TCP connected — starting RTMP handshake");
+        setState(StreamState::handshaking);
+        beginHandshake();
+        break;
+    case Kind::cancelled: {
+        const bool reconnect = reconnector_.wasPublishing() && state() != StreamState::disconnecting && !reconnectPending();
+        if (state() != StreamState::idle) setState(StreamState::idle);
+        if (reconnect) attemptReconnect();
+        break;
+    }
+    case Kind::preparing:
+        break;
+    }
+}
+
+void Ondaline::resetState()
+{
+    totalBytesSent_ = 0;
+    audioPacketsSent_ = 0;
+
+    rtmp_.outChunkSize = 128;
+    rtmp_.inChunkSize = 128;
+    rtmp_.nextTransactionID = 1.0;
+    rtmp_.createStreamTxID = 0.0;
+    rtmp_.publishStreamID = 0;
+    rtmp_.readBuffer.clear();
+    rtmp_.chunkStreams.clear();
+    rtmp_.totalBytesReceived = 0;
+    rtmp_.lastAckSent = 0;
+
+    health_.streamStartTime = 0;
+    health_.lastServerAckTime = 0;
+    health_.lastServerAckBytes = 0;
+    health_.bytesSentAtLastAckCheck = 0;
+    health_.lastPingSentTime = 0;
+    health_.lastPongReceivedTime = 0;
+    health_.pingSequence = 0;
+    health_.awaitingPong = false;
+    health_.healthPingInterval = healthPingNormalInterval;
+    health_.recentPingLatencies.clear();
+    health_.latencyReconnectAttempts = 0;
+    health_.latencyReconnectExhausted = false;
+    icecastConnected_ = false;
+    droppedVideoFrames_ = 0;
+
+    sendQueue_.reset();
+
+    // The media state belongs to the encoder queue; reset it there.
+    encoderQueue_.sync([this] {
+        media_.consecutiveSilenceFrames = 0;
+        media_.aacSequenceHeaderSent = false;
+        media_.encoderSampleCount = 0;
+        media_.diagTapDeliveries = 0;
+        media_.diagPCMBytesReceived = 0;
+        media_.diagDrainCalls = 0;
+        media_.diagAACFramesProduced = 0;
+        media_.diagLastTapTime = 0;
+        media_.lastAudioTimestamp = 0;
+        media_.lastVideoTimestamp = 0;
+        media_.messagesSentSincePublish = 0;
+        media_.carrierActive = false;
+        media_.lastPCMReceivedTime = 0;
+        {
+            std::lock_guard lock(pcmLock_);
+            pcmRingBuffer_.clear();
+        }
+        destroyEncoder();
+        destroyVideoEncoder();
+    });
+}
+
+void Ondaline::cleanupConnection()
+{
+    stopHealthMonitor();
+    stopCarrierWatchdog();
+    stopVideoTimer();
+    statsTimer_.cancel();
+    std::shared_ptr<platform::Connection> connection;
+    {
+        std::lock_guard lock(connectionLock_);
+        connection = std::exchange(connection_, nullptr);
+    }
+    if (connection) connection->cancel();
+    destroyEncoder();
+    destroyVideoEncoder();
+}
+
+void Ondaline::reportError(const std::string& message)
+{
+    print("Ondaline ERROR: " + message);
+    const bool reconnect = reconnector_.wasPublishing() && state() != StreamState::disconnecting;
+    setState(StreamState::error);
+    if (reconnect) {
+        if (streamMode() == StreamMode::icecast) cleanupIcecastConnection();
+        else cleanupConnection();
+        attemptReconnect();
+        return;
+    }
+    // Close what the failed attempt left open, so nothing lingers until the
+    // user starts again; the cancelled notice that follows moves on to idle.
+    if (streamMode() == StreamMode::icecast) cleanupIcecastConnection();
+    else cleanupConnection();
+    notifyDelegate([message](OndalineDelegate& delegate, Ondaline& self) {
+        delegate.ondalineDidEncounterError(self, message);
+    });
+}
+
+}  // namespace ondaline

@@ -1,0 +1,67 @@
+#include "engine/server_url.h"
+
+#include "platform/text.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace ondaline {
+
+namespace {
+
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(),
+                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
+
+std::optional<std::uint16_t> readPort(std::string_view text)
+{
+    if (text.empty() || text.size() > 5) return std::nullopt;
+    std::uint32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    if (value > 65535) return std::nullopt;
+    return static_cast<std::uint16_t>(value);
+}
+
+}  // namespace
+
+std::optional<ServerAddress> parseServerURL(std::string_view url)
+{
+    std::string_view rest = platform::trimWhitespaceAndNewlines(url);
+    ServerAddress address;
+    if (startsWithIgnoringCase(rest, "rtmps://")) {
+        address.useTLS = true;
+        rest.remove_prefix(8);
+    } else if (startsWithIgnoringCase(rest, "rtmp://")) {
+        rest.remove_prefix(7);
+    } else {
+        return std::nullopt;
+    }
+
+    const auto slash = rest.find('/');
+    const std::string_view authority = rest.substr(0, slash);
+    const std::uint16_t defaultPort = address.useTLS ? 443 : 1935;
+    if (const auto colon = authority.find(':'); colon != std::string_view::npos) {
+        address.host = authority.substr(0, colon);
+        address.port = readPort(authority.substr(colon + 1)).value_or(defaultPort);
+    } else {
+        address.host = authority;
+        address.port = defaultPort;
+    }
+
+    if (slash == std::string_view::npos) {
+        address.app = "live";
+    } else {
+        const std::string_view path = rest.substr(slash + 1);
+        address.app = path.empty() ? "live" : std::string(path);
+        if (address.app.ends_with('/')) address.app.pop_back();
+    }
+    return address;
+}
+
+}  // namespace ondaline

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ondaline {
+
+// Where an RTMP or RTMPS URL points: "rtmp[s]://host[:port][/app]".
+struct ServerAddress {
+    bool useTLS = false;
+    std::string host;
+    std::uint16_t port = 1935;
+    std::string app;  // may itself hold "/"
+};
+
+// Reads a server URL, trimmed, with the scheme in any letter case. Absent
+// for another scheme. A port that does not read as 0 to 65535 takes the
+// scheme's default (1935, or 443 for rtmps); a missing or empty path gives
+// the application "live", and one trailing "/" is dropped from it. The host
+// may come out empty, which the caller treats as a failure.
+std::optional<ServerAddress> parseServerURL(std::string_view url);
+
+}  // namespace ondaline

@@ -1,0 +1,203 @@
+#include "platform/net/connection.h"
+
+#include "platform/dispatch/serial_queue.h"
+#include "support/connection_probe.h"
+#include "support/tcp_peer.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
+
+using namespace std::chrono_literals;
+using namespace ondaline;
+using platform::Connection;
+using platform::ConnectionOptions;
+using platform::ReceiveResult;
+using test::ConnectionProbe;
+using test::TCPPeer;
+using Kind = ConnectionProbe::Kind;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+struct Fixture {
+    platform::SerialQueue queue{"com.example.net"};
+    ConnectionProbe probe;
+};
+
+std::shared_ptr<Connection> start(Fixture& f, std::uint16_t port, ConnectionOptions options = {})
+{
+    auto connection = std::make_shared<Connection>("127.0.0.1", port, options);
+    connection->setStateHandler(f.probe.handler());
+    connection->start(f.queue);
+    return connection;
+}
+
+std::future<ReceiveResult> receive(Connection& connection, std::size_t minimum, std::size_t maximum)
+{
+    auto promise = std::make_shared<std::promise<ReceiveResult>>();
+    auto result = promise->get_future();
+    connection.receive(minimum, maximum, [promise](ReceiveResult r) { promise->set_value(std::move(r)); });
+    return result;
+}
+
+std::future<std::optional<std::string>> send(Connection& connection, Bytes bytes)
+{
+    auto promise = std::make_shared<std::promise<std::optional<std::string>>>();
+    auto result = promise->get_future();
+    connection.send(std::move(bytes), [promise](const std::optional<std::string>& e) { promise->set_value(e); });
+    return result;
+}
+
+}  // namespace
+
+TEST(Connection, ReadyThenCancelledExactlyOnceAfterSendingWhatWasQueued)
+{
+    std::promise<Bytes> received;
+    TCPPeer peer([&](int s) { received.set_value(TCPPeer::readToEnd(s)); });
+    Fixture f;
+    auto connection = start(f, peer.port());
+    ASSERT_TRUE(f.probe.waitFor(Kind::ready));
+
+    Bytes big(1 << 20, 0x5A);
+    auto sent = send(*connection, big);
+    connection->cancel();  // right behind the send: it still goes out first
+    connection->cancel();
+    ASSERT_TRUE(f.probe.waitFor(Kind::cancelled));
+    EXPECT_EQ(sent.get(), std::nullopt);
+    EXPECT_EQ(received.get_future().get(), big);
+
+    f.queue.sync([] {});
+    EXPECT_EQ(f.probe.kinds(), (std::vector<Kind>{Kind::preparing, Kind::ready, Kind::cancelled}));
+}
+
+TEST(Connection, RefusedPortFailsThenCancelsOnce)
+{
+    Fixture f;
+    auto connection = start(f, test::closedPort());
+    ASSERT_TRUE(f.probe.waitFor(Kind::failed));
+    EXPECT_EQ(f.probe.lastError(), "Connection refused");
+
+    auto late = send(*connection, Bytes{1, 2, 3});
+    EXPECT_EQ(late.get(), "Connection refused");
+
+    connection->cancel();
+    ASSERT_TRUE(f.probe.waitFor(Kind::cancelled));
+    f.queue.sync([] {});
+    EXPECT_EQ(f.probe.kinds(), (std::vector<Kind>{Kind::preparing, Kind::failed, Kind::cancelled}));
+}
+
+TEST(Connection, CancelBeforeReadyReportsOnlyCancelled)
+{
+    TCPPeer peer(nullptr, /*acceptConnection=*/false);
+    Fixture f;
+    auto connection = std::make_shared<Connection>("127.0.0.1", peer.port(), ConnectionOptions{});
+    connection->setStateHandler(f.probe.handler());
+    connection->start(f.queue);
+    connection->cancel();
+    ASSERT_TRUE(f.probe.waitFor(Kind::cancelled));
+    f.queue.sync([] {});
+    const auto kinds = f.probe.kinds();
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), Kind::cancelled), 1);
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), Kind::ready), 0);
+}
+
+TEST(Connection, LargeSendsFromTwoThreadsArriveWholeAndInCallOrder)
+{
+    constexpr int messagesPerThread = 40;
+    constexpr std::size_t messageSize = 256 * 1024;  // far beyond the socket buffers
+    std::promise<Bytes> received;
+    TCPPeer peer([&](int s) { received.set_value(TCPPeer::readToEnd(s)); });
+    Fixture f;
+    auto connection = start(f, peer.port());
+    ASSERT_TRUE(f.probe.waitFor(Kind::ready));
+
+    std::atomic<int> failures{0}, completions{0};
+    auto sender = [&](std::uint8_t thread) {
+        for (int i = 0; i < messagesPerThread; ++i) {
+            Bytes message(messageSize, thread);
+            message[1] = static_cast<std::uint8_t>(i);
+            connection->send(std::move(message), [&](const std::optional<std::string>& e) {
+                if (e) ++failures;
+                ++completions;
+            });
+        }
+    };
+    std::thread a(sender, 1), b(sender, 2);
+    a.join();
+    b.join();
+    connection->cancel();
+    ASSERT_TRUE(f.probe.waitFor(Kind::cancelled, 60s));
+    const Bytes all = received.get_future().get();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(completions, 2 * messagesPerThread);
+
+    ASSERT_EQ(all.size(), 2 * messagesPerThread * messageSize);
+    int next[3] = {0, 0, 0};
+    for (std::size_t offset = 0; offset < all.size(); offset += messageSize) {
+        const std::uint8_t thread = all[offset];
+        ASSERT_TRUE(thread == 1 || thread == 2);
+        EXPECT_EQ(all[offset + 1], next[thread]++) << "message out of order";
+        // Whole: no other message's bytes inside this one.
+        for (std::size_t k = 2; k < messageSize; k += 4093) ASSERT_EQ(all[offset + k], thread);
+        ASSERT_EQ(all[offset + messageSize - 1], thread);
+    }
+}
+
+TEST(Connection, ReceiveGivesAShortTailThenEndOfStream)
+{
+    TCPPeer peer([](int s) {
+        TCPPeer::writeAll(s, Bytes(100, 7));
+        std::this_thread::sleep_for(20ms);
+        TCPPeer::writeAll(s, Bytes(10, 8));
+    });
+    Fixture f;
+    auto connection = start(f, peer.port());
+
+    const auto first = receive(*connection, 60, 80).get();  // may be asked before ready
+    EXPECT_GE(first.bytes.size(), 60u);
+    EXPECT_LE(first.bytes.size(), 80u);
+    EXPECT_FALSE(first.error);
+
+    std::size_t total = first.bytes.size();
+    ReceiveResult next;
+    do {
+        next = receive(*connection, 200, 200).get();  // more than will ever come
+        total += next.bytes.size();
+        EXPECT_FALSE(next.error);
+    } while (!next.bytes.empty());
+    EXPECT_EQ(total, 110u);
+    EXPECT_TRUE(next.isComplete);
+    EXPECT_FALSE(next.error);
+    connection->cancel();
+    ASSERT_TRUE(f.probe.waitFor(Kind::cancelled));
+}
+
+TEST(Connection, TLSToAPeerThatHangsUpFailsTheHandshake)
+{
+    TCPPeer peer([](int) {});  // accepts and closes at once
+    Fixture f;
+    ConnectionOptions options;
+    options.useTLS = true;
+    auto connection = start(f, peer.port(), options);
+    ASSERT_TRUE(f.probe.waitFor(Kind::failed));
+    EXPECT_TRUE(f.probe.lastError().starts_with("TLS handshake failed: ")) << f.probe.lastError();
+    connection->cancel();
+    ASSERT_TRUE(f.probe.waitFor(Kind::cancelled));
+}
+
+TEST(Connection, DroppingTheLastHandleClosesTheSocket)
+{
+    std::promise<Bytes> received;
+    TCPPeer peer([&](int s) { received.set_value(TCPPeer::readToEnd(s)); });
+    Fixture f;
+    {
+        auto connection = start(f, peer.port());
+        ASSERT_TRUE(f.probe.waitFor(Kind::ready));
+        connection->send(Bytes{1, 2, 3}, nullptr);
+    }
+    auto result = received.get_future();
+    ASSERT_EQ(result.wait_for(10s), std::future_status::ready);  // the peer saw the end
+    EXPECT_EQ(result.get(), (Bytes{1, 2, 3}));
+}
