@@ -104,10 +104,16 @@ Ondaline::ServerFields Ondaline::serverFields() const
     return server_;
 }
 
-std::shared_ptr<platform::Connection> Ondaline::currentConnection() const
+Ondaline::Attempt Ondaline::currentAttempt() const
 {
     std::lock_guard lock(connectionLock_);
-    return connection_;
+    return {connection_, connectionEpoch_};
+}
+
+bool Ondaline::isCurrentAttempt(std::uint64_t epoch) const
+{
+    std::lock_guard lock(connectionLock_);
+    return epoch == connectionEpoch_;
 }
 
 // --- overlay inputs ---

@@ -184,7 +184,12 @@ private:
     void setState(StreamState state) { state_.set(state); }
     void announceStateChange();
     void notifyDelegate(std::function<void(OndalineDelegate&, Ondaline&)> call);
-    std::shared_ptr<platform::Connection> currentConnection() const;
+    struct Attempt {
+        std::shared_ptr<platform::Connection> connection;  // absent after clean-up
+        std::uint64_t epoch;
+    };
+    Attempt currentAttempt() const;
+    bool isCurrentAttempt(std::uint64_t epoch) const;
     bool isRTMPMode() const { return streamMode() != StreamMode::icecast; }
 
     const std::shared_ptr<platform::MainExecutor> mainExecutor_;

@@ -93,12 +93,9 @@ void Ondaline::connectRTMP()
     networkQueue_.asyncAfter(connectTimeout, [weakSelf = weak_from_this(), epoch] {
         const auto self = weakSelf.lock();
         if (!self) return;
-        std::shared_ptr<platform::Connection> stillConnecting;
-        {
-            std::lock_guard lock(self->connectionLock_);
-            if (self->connectionEpoch_ == epoch) stillConnecting = self->connection_;
-        }
-        if (!stillConnecting || self->state() != StreamState::connecting) return;
+        const auto attempt = self->currentAttempt();
+        const auto& stillConnecting = attempt.connection;
+        if (attempt.epoch != epoch || !stillConnecting || self->state() != StreamState::connecting) return;
         print("Ondaline: ⚠ Connection timeout (10s) — canceling and retrying");
         stillConnecting->cancel();
     });

@@ -10,10 +10,7 @@ namespace ondaline {
 
 void Ondaline::handleConnectionState(const platform::ConnectionState& notice, std::uint64_t epoch)
 {
-    {
-        std::lock_guard lock(connectionLock_);
-        if (epoch != connectionEpoch_) return;  // a replaced attempt has no say any more
-    }
+    if (!isCurrentAttempt(epoch)) return;  // a replaced attempt has no say any more
     using Kind = platform::ConnectionState::Kind;
     switch (notice.kind) {
     case Kind::failed:

@@ -27,12 +27,7 @@ void Ondaline::sendRaw(ByteView message)
     if (appended == SendQueue::Append::refused) return;  // stalled: the connection is being replaced
     totalBytesSent_ += message.size();
     if (appended == SendQueue::Append::nowStalled) {
-        std::uint64_t epoch;
-        {
-            std::lock_guard lock(connectionLock_);
-            epoch = connectionEpoch_;
-        }
-        networkQueue_.async([weakSelf = weak_from_this(), epoch] {
+        networkQueue_.async([weakSelf = weak_from_this(), epoch = currentAttempt().epoch] {
             if (const auto self = weakSelf.lock()) {
                 self->handleSendCompletion("connection stalled (more than 8 MB waiting to be sent)", epoch);
             }
@@ -44,13 +39,7 @@ void Ondaline::flushSendQueue()
 {
     auto batch = sendQueue_.take();
     if (!batch) return;
-    std::shared_ptr<platform::Connection> connection;
-    std::uint64_t epoch;
-    {
-        std::lock_guard lock(connectionLock_);
-        connection = connection_;
-        epoch = connectionEpoch_;
-    }
+    const auto [connection, epoch] = currentAttempt();
     const std::size_t byteCount = batch->bytes.size();
     if (!connection) {
         sendQueue_.batchFinished(byteCount, batch->generation);  // dropped with no connection to take it
@@ -79,13 +68,7 @@ void Ondaline::flushSendQueue()
 void Ondaline::sendImmediate(ByteView bytes)
 {
     totalBytesSent_ += bytes.size();
-    std::shared_ptr<platform::Connection> connection;
-    std::uint64_t epoch;
-    {
-        std::lock_guard lock(connectionLock_);
-        connection = connection_;
-        epoch = connectionEpoch_;
-    }
+    const auto [connection, epoch] = currentAttempt();
     if (!connection) return;
     connection->send(Bytes(bytes.begin(), bytes.end()),
                      [weakSelf = weak_from_this(), epoch](const std::optional<std::string>& error) {
@@ -97,11 +80,7 @@ void Ondaline::sendImmediate(ByteView bytes)
 // being set up or is live, and only for the current attempt.
 void Ondaline::handleSendCompletion(const std::optional<std::string>& error, std::uint64_t epoch)
 {
-    if (!error) return;
-    {
-        std::lock_guard lock(connectionLock_);
-        if (epoch != connectionEpoch_) return;
-    }
+    if (!error || !isCurrentAttempt(epoch)) return;
     if (sendErrorsMatter(state())) reportError("Send failed: " + *error);
 }
 
@@ -117,22 +96,12 @@ void Ondaline::receiveAvailable(std::function<void(std::optional<Bytes>)> handle
 
 void Ondaline::receive(std::size_t minimum, std::size_t maximum, std::function<void(std::optional<Bytes>)> handler)
 {
-    std::shared_ptr<platform::Connection> connection;
-    std::uint64_t epoch;
-    {
-        std::lock_guard lock(connectionLock_);
-        connection = connection_;
-        epoch = connectionEpoch_;
-    }
+    const auto [connection, epoch] = currentAttempt();
     if (!connection) return;
     connection->receive(minimum, maximum, [weakSelf = weak_from_this(), epoch,
                                            handler = std::move(handler)](platform::ReceiveResult result) {
         const auto self = weakSelf.lock();
-        if (!self) return;
-        {
-            std::lock_guard lock(self->connectionLock_);
-            if (epoch != self->connectionEpoch_) return;  // bytes of a replaced connection
-        }
+        if (!self || !self->isCurrentAttempt(epoch)) return;  // bytes of a replaced connection
         if (result.error) {
             print("Ondaline: Receive error: " + *result.error);
             handler(std::nullopt);

@@ -22,8 +22,8 @@ using Bytes = std::vector<std::uint8_t>;
 namespace {
 
 struct Fixture {
+    ConnectionProbe probe;  // outlives the queue that reports to it
     platform::SerialQueue queue{"com.example.net"};
-    ConnectionProbe probe;
 };
 
 std::shared_ptr<Connection> start(Fixture& f, std::uint16_t port, ConnectionOptions options = {})

@@ -40,8 +40,8 @@ protected:
     }
 
     std::map<std::string, std::string> env_;
+    ConnectionProbe probe_;  // outlives the queue that reports to it
     platform::SerialQueue queue_{"com.example.tls"};
-    ConnectionProbe probe_;
     std::shared_ptr<Connection> connection_;
 };
 

@@ -1,0 +1,106 @@
+#include "engine/reconnector.h"
+
+#include "support/log_capture.h"
+
+#include <gtest/gtest.h>
+
+using namespace ondaline;
+using test::LogCapture;
+
+namespace {
+
+// Stands in for the engine: records what the rules ask for, and fires the
+// scheduled retry when the test says so. No real time passes.
+struct FakeEngine {
+    std::vector<StreamState> states;
+    std::vector<std::function<std::string()>> notices;
+    std::vector<long> delays;
+    std::function<void()> pending;
+    int connects = 0;
+
+    Reconnector reconnector{Reconnector::Hooks{
+        .setState = [this](StreamState s) { states.push_back(s); },
+        .notifyError = [this](std::function<std::string()> m) { notices.push_back(std::move(m)); },
+        .schedule =
+            [this](std::chrono::seconds delay, std::function<void()> fire) {
+                delays.push_back(static_cast<long>(delay.count()));
+                pending = std::move(fire);
+            },
+        .cancelScheduled = [this] { pending = nullptr; },
+        .connect = [this] { ++connects; },
+    }};
+
+    void fire()
+    {
+        auto retry = std::move(pending);
+        pending = nullptr;
+        ASSERT_TRUE(retry);
+        retry();
+    }
+    std::string notice(std::size_t i) const { return notices.at(i)(); }
+};
+
+}  // namespace
+
+TEST(Reconnector, DelaysGrowBy5sUpTo30sThenItGivesUpAfterTenRetries)
+{
+    FakeEngine engine;
+    engine.reconnector.streamWentLive();
+    LogCapture log;
+
+    for (int i = 0; i < 10; ++i) {
+        engine.reconnector.attemptReconnect();
+        EXPECT_EQ(engine.notice(engine.notices.size() - 1), "Reconnecting (" + std::to_string(i + 1) + "/10)…");
+        engine.fire();  // the retry fails again, as a server that stays down makes it
+    }
+    EXPECT_EQ(engine.delays, (std::vector<long>{10, 15, 20, 25, 30, 30, 30, 30, 30, 30}));
+    EXPECT_EQ(engine.connects, 10);
+    EXPECT_EQ(engine.states, std::vector<StreamState>(10, StreamState::idle));
+
+    engine.reconnector.attemptReconnect();  // the eleventh call
+    EXPECT_EQ(engine.states.back(), StreamState::error);
+    EXPECT_EQ(engine.notice(engine.notices.size() - 1), "Disconnected after 10 reconnect attempts");
+    EXPECT_FALSE(engine.reconnector.wasPublishing());
+    EXPECT_FALSE(engine.pending);
+    EXPECT_EQ(engine.reconnector.attempts(), 10);
+
+    engine.reconnector.attemptReconnect();  // gives up again at once
+    EXPECT_EQ(engine.notice(engine.notices.size() - 1), "Disconnected after 10 reconnect attempts");
+
+    const auto lines = log.messages();
+    EXPECT_EQ(lines.front(), "Ondaline: Reconnecting in 10s (attempt 1/10)…");
+    EXPECT_EQ(lines[1], "Ondaline: Attempting reconnect #1");
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Ondaline: Reconnecting in 30s (attempt 10/10)…"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Ondaline: Max reconnect attempts (10) reached, giving up"),
+              lines.end());
+}
+
+TEST(Reconnector, GoingLiveAgainStartsTheCountAfresh)
+{
+    FakeEngine engine;
+    engine.reconnector.streamWentLive();
+    for (int i = 0; i < 4; ++i) {
+        engine.reconnector.attemptReconnect();
+        engine.fire();
+    }
+    engine.reconnector.streamWentLive();  // retry 4 got the stream back
+    engine.reconnector.attemptReconnect();
+    EXPECT_EQ(engine.delays.back(), 10);
+    EXPECT_EQ(engine.notice(engine.notices.size() - 1), "Reconnecting (1/10)…");
+}
+
+TEST(Reconnector, NoticeCountsAsOfItsDeliveryAndCancelForgetsTheStream)
+{
+    FakeEngine engine;
+    engine.reconnector.streamWentLive();
+    engine.reconnector.attemptReconnect();
+    engine.reconnector.attemptReconnect();  // replaces the pending retry with a longer one
+    EXPECT_EQ(engine.delays, (std::vector<long>{10, 15}));
+    EXPECT_EQ(engine.notice(0), "Reconnecting (2/10)…");  // delivered after the second call
+
+    engine.reconnector.cancelReconnect();
+    EXPECT_FALSE(engine.pending);
+    EXPECT_EQ(engine.reconnector.attempts(), 0);
+    EXPECT_FALSE(engine.reconnector.wasPublishing());
+    EXPECT_EQ(engine.connects, 0);
+}
