@@ -19,7 +19,8 @@ Ondaline::Ondaline(Passkey, std::shared_ptr<platform::MainExecutor> mainExecutor
                    std::shared_ptr<const platform::Clock> clock)
     : mainExecutor_(std::move(mainExecutor)), clock_(std::move(clock)),
       state_([this] { announceStateChange(); }), reconnectTimer_(networkQueue_.makeTimer()),
-      reconnector_(reconnectorHooks()), statsTimer_(networkQueue_.makeTimer())
+      reconnector_(reconnectorHooks()), statsTimer_(networkQueue_.makeTimer()),
+      negotiationTimer_(networkQueue_.makeTimer())
 {
 }
 
@@ -30,6 +31,7 @@ Ondaline::~Ondaline()
     // no handler can outlive the engine.
     reconnectTimer_.cancel();
     statsTimer_.cancel();
+    negotiationTimer_.cancel();
     std::lock_guard lock(connectionLock_);
     connection_.reset();
 }

@@ -14,10 +14,12 @@
 // queue. The main thread may wait on the network queue, the network queue on
 // the encoder queue, never the other way round.
 
+#include "engine/amf0_value.h"
 #include "engine/bytes.h"
 #include "engine/engine_types.h"
 #include "engine/ondaline_delegate.h"
 #include "engine/reconnector.h"
+#include "engine/rtmp/chunk_reader.h"
 #include "engine/send_queue.h"
 #include "engine/stream_state_holder.h"
 #include "models/overlay_configs.h"
@@ -105,6 +107,17 @@ public:
     // Stops the broadcast; returns with the state idle.
     void disconnect();
 
+    // --- audio from the sources (any thread) ---
+
+    // One block of PCM as a source hands it over: one float plane per
+    // channel, `frameCount` samples each.
+    struct AudioBufferView {
+        const float* const* planes = nullptr;
+        std::uint32_t channelCount = 0;
+        std::uint32_t frameCount = 0;
+    };
+    void sendAudioBuffer(const AudioBufferView& buffer);
+
     // --- statistics and what the dashboard and tests may look at ---
 
     std::uint64_t totalBytesSent() const { return totalBytesSent_.load(); }
@@ -167,16 +180,54 @@ private:
     void receive(std::size_t minimum, std::size_t maximum, std::function<void(std::optional<Bytes>)> handler);
     void handleSendCompletion(const std::optional<std::string>& error, std::uint64_t epoch);
 
-    // Steps that later parts of the engine fill in (ondaline_pending.cpp).
+    // RTMP handshake and the read loop (ondaline_rtmp_session.cpp).
     void beginHandshake();
+    void answerHandshake(std::optional<Bytes> reply);
+    void startNegotiationTimer(std::uint64_t epoch);
+    void startReading();
+    void processReadBuffer();
+
+    // Chunk writer and the client's messages (ondaline_rtmp_send.cpp).
+    void sendMessage(std::uint8_t typeID, std::uint32_t streamID, std::uint8_t csID, ByteView data,
+                     std::uint32_t timestamp = 0);
+    void sendMediaMessage(std::uint8_t typeID, std::uint8_t csID, ByteView data, std::uint32_t timestamp);
+    void sendCommand(std::optional<Bytes> payload, std::uint8_t csID = 3, std::uint32_t streamID = 0);
+    void sendSetChunkSize(std::int64_t size);
+    void sendConnect();
+    void sendReleaseStream();
+    void sendFCPublish();
+    void sendCreateStream();
+    void sendPublish();
     void sendFCUnpublish();
     void sendDeleteStream();
+    void sendWindowAckSize(std::uint32_t size);
+    void sendAcknowledgement(std::uint32_t sequence);
+    void sendPingResponse(std::uint32_t timestamp);
+
+    // What the server sends (ondaline_rtmp_dispatch.cpp, ondaline_rtmp_replies.cpp).
+    bool handleMessage(std::uint8_t typeID, std::uint32_t streamID, const Bytes& data);
+    void handleUserControl(const Bytes& data);
+    void handleAMF0Command(const Bytes& data);
+    void handleResult(const std::vector<AMF0Value>& values);
+    void handleError(const std::vector<AMF0Value>& values);
+    void handleOnStatus(const std::vector<AMF0Value>& values);
+    void startPublishing();
+
+    // Steps that later parts of the engine fill in (ondaline_pending.cpp).
+    void startHealthMonitor();
     void stopHealthMonitor();
+    void handleServerAck(const Bytes& data);
+    void handlePongResponse(std::uint32_t value);
+    void triggerHealthReconnect(const std::string& reason);
     void connectIcecast();
     void cleanupIcecastConnection();
     bool setupEncoder();
     void destroyEncoder();
+    void sendMetaData();
+    void sendAACSequenceHeader();
+    bool setupVideoEncoder();
     void destroyVideoEncoder();
+    void startCarrierWatchdog();
     void stopCarrierWatchdog();
     void stopVideoTimer();
 
@@ -232,19 +283,20 @@ private:
     // configLock_ for readers elsewhere).
     ServerFields server_;
 
-    // RTMP session (network queue).
+    // RTMP session (network queue, but for what the encoder queue's chunk
+    // writer reads).
     struct RTMPSession {
-        std::atomic<std::int64_t> outChunkSize{128};  // the chunk writer runs on both queues
-        std::int64_t inChunkSize = 128;
+        std::atomic<std::int64_t> outChunkSize{128};
         double nextTransactionID = 1;
         double createStreamTxID = 0;
         std::atomic<std::uint32_t> publishStreamID{0};
-        Bytes readBuffer;
-        ChunkStreamMap chunkStreams;
         std::uint32_t windowAckSize = 2500000;
         std::uint64_t totalBytesReceived = 0;
         std::uint64_t lastAckSent = 0;
+        std::atomic<std::int64_t> messagesSentSincePublish{0};
     } rtmp_;
+    rtmp::ChunkReader chunkReader_;  // readBuffer, chunkStreams and inChunkSize
+    platform::Timer negotiationTimer_;
 
     // Health and latency watching (network queue).
     struct Health {
@@ -274,7 +326,6 @@ private:
         std::int64_t consecutiveSilenceFrames = 0;
         std::uint32_t lastAudioTimestamp = 0;
         std::uint32_t lastVideoTimestamp = 0;
-        std::int64_t messagesSentSincePublish = 0;
         bool carrierActive = false;
         double lastPCMReceivedTime = 0;
         std::atomic<std::uint64_t> diagTapDeliveries{0};

@@ -2,6 +2,7 @@
 
 #include "engine/ondaline.h"
 
+#include "engine/amf0_writer.h"
 #include "engine/print.h"
 #include "engine/server_url.h"
 #include "platform/net/connection.h"
@@ -62,6 +63,10 @@ void Ondaline::connectRTMP()
     }
     if (settings.streamKey.empty()) {
         reportError("Stream key is empty");
+        return;
+    }
+    if (settings.streamKey.size() > amf0MaxStringBytes || settings.serverURL.size() > amf0MaxStringBytes) {
+        reportError("Stream key or server URL is longer than RTMP allows (65535 bytes)");
         return;
     }
     resetState();

@@ -41,14 +41,13 @@ void Ondaline::resetState()
     audioPacketsSent_ = 0;
 
     rtmp_.outChunkSize = 128;
-    rtmp_.inChunkSize = 128;
     rtmp_.nextTransactionID = 1.0;
     rtmp_.createStreamTxID = 0.0;
     rtmp_.publishStreamID = 0;
-    rtmp_.readBuffer.clear();
-    rtmp_.chunkStreams.clear();
+    chunkReader_.reset();
     rtmp_.totalBytesReceived = 0;
     rtmp_.lastAckSent = 0;
+    rtmp_.messagesSentSincePublish = 0;
 
     health_.streamStartTime = 0;
     health_.lastServerAckTime = 0;
@@ -79,7 +78,6 @@ void Ondaline::resetState()
         media_.diagLastTapTime = 0;
         media_.lastAudioTimestamp = 0;
         media_.lastVideoTimestamp = 0;
-        media_.messagesSentSincePublish = 0;
         media_.carrierActive = false;
         media_.lastPCMReceivedTime = 0;
         {
@@ -93,6 +91,7 @@ void Ondaline::resetState()
 
 void Ondaline::cleanupConnection()
 {
+    negotiationTimer_.cancel();
     stopHealthMonitor();
     stopCarrierWatchdog();
     stopVideoTimer();

@@ -1,31 +1,37 @@
-// Steps of the engine whose full behaviour comes with the RTMP session, the
-// health monitor, the Icecast client and the media pipeline. Until then they
-// do the least that is still true.
+// Steps of the engine whose full behaviour comes with the health monitor,
+// the Icecast client and the media pipeline. Until then they do the least
+// that is still true.
 
 #include "engine/ondaline.h"
 
 namespace ondaline {
 
-// The RTMP handshake is not built yet: the connection stays in the
-// handshaking state until the user stops or the peer closes.
-void Ondaline::beginHandshake() {}
-
-// No stream id can exist before the publish sequence is built, so these are
-// never reached with anything to send.
-void Ondaline::sendFCUnpublish() {}
-void Ondaline::sendDeleteStream() {}
-
+void Ondaline::startHealthMonitor() {}
 void Ondaline::stopHealthMonitor() {}
+void Ondaline::handleServerAck(const Bytes&) {}
+void Ondaline::handlePongResponse(std::uint32_t) {}
+
+// The server ended our stream: tear down and come back through the
+// back-off reconnect.
+void Ondaline::triggerHealthReconnect(const std::string& reason) { reportError(reason); }
 
 void Ondaline::connectIcecast() { reportError("Icecast streaming is not available in this build"); }
-
 void Ondaline::cleanupIcecastConnection() {}
 
-// No audio encoder yet: a stream goes live without audio.
+// No audio encoder yet: a stream goes live without audio, and PCM handed
+// over is not kept.
+void Ondaline::sendAudioBuffer(const AudioBufferView&) {}
 bool Ondaline::setupEncoder() { return true; }
 void Ondaline::destroyEncoder() {}
+void Ondaline::sendMetaData() {}
+void Ondaline::sendAACSequenceHeader() {}
+
+// No video encoder yet: the stream goes on with audio only.
+bool Ondaline::setupVideoEncoder() { return false; }
 void Ondaline::destroyVideoEncoder() {}
-void Ondaline::stopCarrierWatchdog() {}
 void Ondaline::stopVideoTimer() {}
+
+void Ondaline::startCarrierWatchdog() {}
+void Ondaline::stopCarrierWatchdog() {}
 
 }  // namespace ondaline

@@ -1,0 +1,105 @@
+// The server's command replies, and going live.
+
+#include "engine/ondaline.h"
+
+#include "engine/print.h"
+#include "engine/rtmp/replies.h"
+
+namespace ondaline {
+
+void Ondaline::handleAMF0Command(const Bytes& data)
+{
+    const auto values = rtmp::decodeCommand(data);
+    const auto name = rtmp::commandName(values);
+    if (!name) return;
+    print("Ondaline: Received command: " + *name);
+    if (*name == "_result") handleResult(values);
+    else if (*name == "_error") handleError(values);
+    else if (*name == "onStatus") handleOnStatus(values);
+}
+
+void Ondaline::handleResult(const std::vector<AMF0Value>& values)
+{
+    const auto action = rtmp::interpretResult(values, rtmp_.createStreamTxID);
+    switch (action.kind) {
+    case rtmp::ResultAction::Kind::connectAccepted:
+        print("Ondaline: connect accepted — sending releaseStream/FCPublish/createStream");
+        sendReleaseStream();
+        sendFCPublish();
+        sendCreateStream();
+        break;
+    case rtmp::ResultAction::Kind::streamCreated:
+        rtmp_.publishStreamID = action.streamID;
+        print("Ondaline: Got stream ID = " + std::to_string(action.streamID) + " — publishing");
+        sendPublish();
+        break;
+    case rtmp::ResultAction::Kind::badStreamID:
+        reportError("RTMP protocol error: server gave an invalid stream id");
+        break;
+    case rtmp::ResultAction::Kind::none:
+        break;
+    }
+}
+
+void Ondaline::handleError(const std::vector<AMF0Value>& values) { reportError(rtmp::errorMessage(values)); }
+
+void Ondaline::handleOnStatus(const std::vector<AMF0Value>& values)
+{
+    const auto code = rtmp::statusCode(values);
+    if (!code) return;
+    print("Ondaline: onStatus code=" + *code);
+    switch (rtmp::classifyStatus(*code)) {
+    case rtmp::StatusMeaning::publishStart:
+        startPublishing();
+        break;
+    case rtmp::StatusMeaning::failure:
+        reportError("Publish failed: " + *code);
+        break;
+    case rtmp::StatusMeaning::informational:
+        break;
+    }
+}
+
+void Ondaline::startPublishing()
+{
+    negotiationTimer_.cancel();
+    print("Ondaline: ✓ Publishing live!");
+    setState(StreamState::publishing);
+
+    const double now = clock_->now();
+    health_.streamStartTime = now;
+    health_.lastSuccessfulPublishTime = now;
+    health_.lastThroughputLogTime = clock_->now();
+    health_.lastThroughputLogBytes = totalBytesSent();
+    audioPacketsSent_ = 0;
+    encoderQueue_.sync([this] {
+        media_.lastAudioTimestamp = 0;
+        media_.lastVideoTimestamp = 0;
+        {
+            std::lock_guard lock(pcmLock_);
+            pcmRingBuffer_ = Bytes();
+        }
+        media_.encoderSampleCount = 0;
+        media_.consecutiveSilenceFrames = 0;
+    });
+
+    // Only a stream whose encoder came up counts as live: a failing encoder
+    // is reported (by setupEncoder) without resetting the retry count, so a
+    // reconnect loop stays bounded.
+    if (!setupEncoder()) return;
+    reconnector_.streamWentLive();
+    health_.latencyReconnectAttempts = 0;
+    health_.latencyReconnectExhausted = false;
+
+    sendMetaData();
+    sendAACSequenceHeader();
+    if (setupVideoEncoder()) {
+        // The video start-up (image or black frame, first frame, timer)
+        // comes with the video encoder.
+    }
+    startCarrierWatchdog();
+    startHealthMonitor();
+    notifyDelegate([](OndalineDelegate& delegate, Ondaline& self) { delegate.ondalineDidConnect(self); });
+}
+
+}  // namespace ondaline

@@ -1,0 +1,212 @@
+// ondaline-harness: drives the engine from the command line for the
+// end-to-end tests. It streams for a given time after the stream went live,
+// prints every activity-log line and every delegate call, and exits 0 when
+// the stream went live and ended with the orderly disconnect, 1 otherwise.
+
+#include "engine/ondaline.h"
+#include "engine/print.h"
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <numbers>
+#include <optional>
+#include <string>
+#include <thread>
+
+using namespace ondaline;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// The harness's main thread is the engine's main queue.
+class LoopExecutor final : public platform::MainExecutor {
+public:
+    void post(std::function<void()> task) override
+    {
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+        ready_.notify_one();
+    }
+
+    // Runs what is posted until `deadline`.
+    void runUntil(Clock::time_point deadline)
+    {
+        for (;;) {
+            std::function<void()> task;
+            {
+                std::unique_lock lock(mutex_);
+                if (!ready_.wait_until(lock, deadline, [&] { return !tasks_.empty(); })) return;
+                task = std::move(tasks_.front());
+                tasks_.pop_front();
+            }
+            task();
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::function<void()>> tasks_;
+};
+
+struct Outcome : OndalineDelegate {
+    std::optional<Clock::time_point> liveSince;
+    bool disconnected = false;
+    bool finalError = false;
+
+    void ondalineDidConnect(Ondaline&) override
+    {
+        line("delegate: connected");
+        if (!liveSince) liveSince = Clock::now();
+    }
+    void ondalineDidDisconnect(Ondaline&) override
+    {
+        line("delegate: disconnected");
+        disconnected = true;
+    }
+    void ondalineDidChangeState(Ondaline&, StreamState state) override
+    {
+        line("delegate: state " + std::string(rawValue(state)));
+    }
+    void ondalineDidEncounterError(Ondaline&, const std::string& message) override
+    {
+        line("delegate: error " + message);
+        if (message.find("Reconnecting") == std::string::npos) finalError = true;
+    }
+    void ondalineDidUpdateStats(Ondaline&, std::uint64_t bytes, std::uint64_t packets) override
+    {
+        line("delegate: stats " + std::to_string(bytes) + " " + std::to_string(packets));
+    }
+
+    static void line(const std::string& text)
+    {
+        std::fwrite((text + "\n").data(), 1, text.size() + 1, stdout);
+        std::fflush(stdout);
+    }
+};
+
+// A sine fed through sendAudioBuffer in 1024-frame blocks at real-time pace.
+class ToneSource {
+public:
+    ToneSource(std::shared_ptr<Ondaline> engine, double rate, std::uint32_t channels, double hz, double dbfs)
+        : thread_([=, this, engine = std::move(engine)] { run(*engine, rate, channels, hz, dbfs); })
+    {
+    }
+    ~ToneSource()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    void run(Ondaline& engine, double rate, std::uint32_t channels, double hz, double dbfs)
+    {
+        constexpr std::uint32_t frames = 1024;
+        const double amplitude = std::pow(10.0, dbfs / 20.0);
+        std::vector<std::vector<float>> planes(channels, std::vector<float>(frames));
+        std::vector<const float*> pointers;
+        for (auto& plane : planes) pointers.push_back(plane.data());
+        std::uint64_t position = 0;
+        auto deadline = Clock::now();
+        const auto blockDuration = std::chrono::duration<double>(frames / rate);
+        while (!stop_) {
+            for (std::uint32_t i = 0; i < frames; ++i, ++position) {
+                const auto sample = static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * hz * position / rate));
+                for (auto& plane : planes) plane[i] = sample;
+            }
+            engine.sendAudioBuffer({pointers.data(), channels, frames});
+            deadline += std::chrono::duration_cast<Clock::duration>(blockDuration);
+            std::this_thread::sleep_until(deadline);
+        }
+    }
+
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+int usage()
+{
+    std::cerr << "usage: ondaline-harness --mode rtmp|youtube|facebook|kick|icecast --url URL --key KEY\n"
+                 "         [--bitrate BPS] [--rate HZ] [--channels N] [--source none|tone]\n"
+                 "         [--tone-hz F] [--tone-dbfs L] [--seconds N]\n";
+    return 2;
+}
+
+std::optional<StreamMode> modeFromWord(const std::string& word)
+{
+    static const std::map<std::string, StreamMode> modes{{"rtmp", StreamMode::rtmp},
+                                                         {"youtube", StreamMode::youtube},
+                                                         {"facebook", StreamMode::facebook},
+                                                         {"kick", StreamMode::kick},
+                                                         {"icecast", StreamMode::icecast}};
+    const auto found = modes.find(word);
+    if (found == modes.end()) return std::nullopt;
+    return found->second;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::map<std::string, std::string> options{{"--mode", "rtmp"},   {"--bitrate", "320000"}, {"--rate", "44100"},
+                                               {"--channels", "2"},  {"--source", "none"},    {"--tone-hz", "440"},
+                                               {"--tone-dbfs", "-12"}, {"--seconds", "5"},    {"--url", ""},
+                                               {"--key", ""}};
+    for (int i = 1; i < argc; i += 2) {
+        if (i + 1 >= argc || !options.contains(argv[i])) return usage();
+        options[argv[i]] = argv[i + 1];
+    }
+    const auto mode = modeFromWord(options["--mode"]);
+    if (!mode || (options["--source"] != "none" && options["--source"] != "tone")) return usage();
+
+    double rate, seconds, toneHz, toneDbfs;
+    std::int64_t bitrate;
+    std::uint32_t channels;
+    try {
+        bitrate = std::stoll(options["--bitrate"]);
+        rate = std::stod(options["--rate"]);
+        channels = static_cast<std::uint32_t>(std::stoul(options["--channels"]));
+        seconds = std::stod(options["--seconds"]);
+        toneHz = std::stod(options["--tone-hz"]);
+        toneDbfs = std::stod(options["--tone-dbfs"]);
+    } catch (const std::exception&) {
+        return usage();
+    }
+    if (rate <= 0 || channels == 0 || channels > 8 || seconds < 0) return usage();
+
+    auto loop = std::make_shared<LoopExecutor>();
+    auto outcome = std::make_shared<Outcome>();
+    auto engine = Ondaline::create(loop);
+    engine->setDelegate(outcome);
+    engine->setStreamMode(*mode);
+    engine->configure(options["--url"], options["--key"], bitrate, rate, channels);
+    engine->connect();
+
+    // Going live may take the engine's own limits (connect 10 s, negotiation
+    // 15 s) and a few retries; past this the run has failed.
+    const auto giveUpAt = Clock::now() + std::chrono::seconds(60);
+    std::optional<ToneSource> tone;
+    while (!outcome->finalError) {
+        loop->runUntil(Clock::now() + std::chrono::milliseconds(50));
+        if (!outcome->liveSince) {
+            if (Clock::now() > giveUpAt) break;
+            continue;
+        }
+        if (options["--source"] == "tone" && !tone) tone.emplace(engine, rate, channels, toneHz, toneDbfs);
+        if (Clock::now() - *outcome->liveSince >= std::chrono::duration<double>(seconds)) break;
+    }
+
+    tone.reset();
+    engine->disconnect();
+    loop->runUntil(Clock::now() + std::chrono::seconds(1));
+    const bool ok = outcome->liveSince && outcome->disconnected && !outcome->finalError;
+    print(std::string("harness: ") + (ok ? "stream went live and ended in order" : "stream failed"));
+    return ok ? 0 : 1;
+}
