@@ -1,0 +1,90 @@
+// The harness publishing to nginx-rtmp, directly and through TLS.
+
+#include "support/peer_env.h"
+#include "support/process.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace ondaline::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+class RTMPPublish : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        env_ = loadPeerEnv("rtmp");
+        ASSERT_FALSE(env_.empty()) << "the rtmp peer is not running";
+    }
+
+    CommandResult harness(const std::string& arguments, const std::string& environment = "")
+    {
+        return runCommand(environment + " timeout 120 " + shellQuote(ONDALINE_HARNESS) + " " + arguments);
+    }
+
+    std::string trustTestCA() { return "SSL_CERT_FILE=" + shellQuote(env_["ONDALINE_TEST_CA"]); }
+
+    bool recorded(const std::string& key)
+    {
+        for (const auto& entry : fs::directory_iterator(env_["ONDALINE_RTMP_RECORD_DIR"])) {
+            if (entry.path().filename().string().starts_with(key + "-")) return true;
+        }
+        return false;
+    }
+
+    // How often nginx logged the client deleting its stream.
+    int deletedStreams()
+    {
+        std::ifstream log(env_["ONDALINE_RTMP_LOG"]);
+        int count = 0;
+        for (std::string line; std::getline(log, line);) {
+            if (line.find("deleteStream") != std::string::npos) ++count;
+        }
+        return count;
+    }
+
+    std::map<std::string, std::string> env_;
+};
+
+}  // namespace
+
+TEST_F(RTMPPublish, GoesLiveOnNginxAndEndsTheStreamInOrder)
+{
+    const int deletedBefore = deletedStreams();
+    for (const char* source : {"none", "tone"}) {
+        const std::string key = std::string("publish-") + source;
+        const auto run = harness("--mode rtmp --url " + env_["ONDALINE_RTMP_URL"] + " --key " + key +
+                                 " --seconds 2 --source " + source);
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_NE(run.output.find("delegate: connected"), std::string::npos);
+        EXPECT_NE(run.output.find("delegate: disconnected"), std::string::npos);
+        EXPECT_NE(run.output.find("Ondaline: ✓ Publishing live!"), std::string::npos);
+        EXPECT_TRUE(recorded(key)) << key;
+    }
+    EXPECT_GE(deletedStreams(), deletedBefore + 2);
+}
+
+TEST_F(RTMPPublish, GoesLiveThroughTLS)
+{
+    const auto run = harness("--mode youtube --url " + env_["ONDALINE_RTMPS_URL"] + " --key tls-live --seconds 2",
+                             trustTestCA());
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("tls=true"), std::string::npos);
+    EXPECT_TRUE(recorded("tls-live"));
+}
+
+TEST_F(RTMPPublish, UntrustedServerIsRefusedAndReceivesNothing)
+{
+    const auto run = harness("--mode rtmp --url " + env_["ONDALINE_RTMPS_URL"] + " --key untrusted --seconds 2");
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find("delegate: error Connection failed: TLS certificate not trusted: "
+                              "unable to get local issuer certificate"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.output.find("Handshake complete"), std::string::npos);
+    EXPECT_FALSE(recorded("untrusted"));
+}
