@@ -1,5 +1,7 @@
 #include "engine/ondaline.h"
 
+#include "platform/codec/aac_encoder.h"
+#include "platform/codec/resampler.h"
 #include "platform/net/connection.h"
 
 #include <bit>
@@ -20,7 +22,7 @@ Ondaline::Ondaline(Passkey, std::shared_ptr<platform::MainExecutor> mainExecutor
     : mainExecutor_(std::move(mainExecutor)), clock_(std::move(clock)),
       state_([this] { announceStateChange(); }), reconnectTimer_(networkQueue_.makeTimer()),
       reconnector_(reconnectorHooks()), statsTimer_(networkQueue_.makeTimer()),
-      negotiationTimer_(networkQueue_.makeTimer())
+      negotiationTimer_(networkQueue_.makeTimer()), carrierTimer_(encoderQueue_.makeTimer())
 {
 }
 
@@ -32,6 +34,7 @@ Ondaline::~Ondaline()
     reconnectTimer_.cancel();
     statsTimer_.cancel();
     negotiationTimer_.cancel();
+    carrierTimer_.cancel();
     std::lock_guard lock(connectionLock_);
     connection_.reset();
 }

@@ -22,6 +22,9 @@
 #include "engine/rtmp/chunk_reader.h"
 #include "engine/send_queue.h"
 #include "engine/stream_state_holder.h"
+#include "media/audio_packet_loop.h"
+#include "media/carrier.h"
+#include "media/pcm_ring.h"
 #include "models/overlay_configs.h"
 #include "platform/clock.h"
 #include "platform/dispatch/main_executor.h"
@@ -40,8 +43,10 @@
 namespace ondaline {
 
 namespace platform {
+class AACEncoder;
 class Connection;
 struct ConnectionState;
+class Resampler;
 }  // namespace platform
 
 class Ondaline : public std::enable_shared_from_this<Ondaline> {
@@ -115,13 +120,19 @@ public:
         const float* const* planes = nullptr;
         std::uint32_t channelCount = 0;
         std::uint32_t frameCount = 0;
+        double sampleRate = 0;  // 0: already at the stream's rate
     };
     void sendAudioBuffer(const AudioBufferView& buffer);
+
+    // Interleaved 32-bit float bytes, in the configured format, or in the
+    // block's own rate and channel count, which are converted.
+    void sendRawPCMData(ByteView data);
+    void sendRawPCMData(ByteView data, double sampleRate, std::uint32_t channels);
 
     // --- statistics and what the dashboard and tests may look at ---
 
     std::uint64_t totalBytesSent() const { return totalBytesSent_.load(); }
-    std::uint64_t audioPacketsSent() const { return audioPacketsSent_.load(); }
+    std::uint64_t audioPacketsSent() const { return audioLoop_.audioPacketsSent.load(); }
     std::int64_t sendQueueBytes() const { return sendQueue_.sendQueueBytes(); }
     std::int64_t reconnectAttempts() const { return reconnector_.attempts(); }
 
@@ -221,15 +232,23 @@ private:
     void triggerHealthReconnect(const std::string& reason);
     void connectIcecast();
     void cleanupIcecastConnection();
-    bool setupEncoder();
-    void destroyEncoder();
-    void sendMetaData();
-    void sendAACSequenceHeader();
     bool setupVideoEncoder();
     void destroyVideoEncoder();
+    void stopVideoTimer();
+    void sendIcecastAudio(const Bytes& aacFrame, double sampleRate, std::uint32_t channels);
+
+    // Audio (ondaline_audio_intake.cpp, ondaline_audio_encoder.cpp, ondaline_carrier.cpp).
+    void appendPCM(std::vector<float> interleaved, double sampleRate);
+    void scheduleDrain();
+    bool setupEncoder();
+    void destroyEncoder();
+    void drainEncoder();
+    void sendMetaData();
+    void sendAACSequenceHeader();
     void startCarrierWatchdog();
     void stopCarrierWatchdog();
-    void stopVideoTimer();
+    void carrierTick();
+    void resetAudioState();
 
     // Helpers.
     void setState(StreamState state) { state_.set(state); }
@@ -260,7 +279,6 @@ private:
     std::atomic<StreamMode> streamMode_{StreamMode::rtmp};
 
     std::atomic<std::uint64_t> totalBytesSent_{0};
-    std::atomic<std::uint64_t> audioPacketsSent_{0};
 
     // The RTMP connection. The pointer is read by flushes on the encoder
     // queue, so it sits under its own lock; everything else about the
@@ -318,24 +336,36 @@ private:
     } health_;
     static constexpr double healthPingNormalInterval = 10;
 
-    // Media pipeline counters (encoder queue, except the diagnostics that
-    // the sources' threads bump).
+    // Audio. The stream's format is fixed when publishing starts; the
+    // encoder, the packet loop and the carrier belong to the encoder queue.
+    struct StreamFormat {
+        double sampleRate = 44100;
+        std::uint32_t channels = 2;
+    };
+    StreamFormat streamFormat() const;
+    mutable std::mutex formatLock_;
+    StreamFormat streamFormat_;
+    media::PCMRing pcmRing_;
+    std::unique_ptr<platform::AACEncoder> encoder_;
+    Bytes encoderASC_;
+    std::atomic<bool> aacSequenceHeaderSent_{false};
+    media::AudioPacketLoop audioLoop_;
+    std::mutex resamplerLock_;  // one conversion at a time, whichever producer calls
+    std::unique_ptr<platform::Resampler> resampler_;
+    std::atomic<double> lastPCMReceivedTime_{0};
+    double lastDropLogTime_ = -1e9;  // under resamplerLock_
+    std::atomic<std::uint64_t> diagTapDeliveries_{0};
+    std::atomic<std::uint64_t> diagPCMBytesReceived_{0};
+    std::atomic<std::uint64_t> diagDrainCalls_{0};
+    std::atomic<double> diagLastTapTime_{0};
     struct Media {
-        bool aacSequenceHeaderSent = false;
-        std::uint64_t encoderSampleCount = 0;
-        std::int64_t consecutiveSilenceFrames = 0;
         std::uint32_t lastAudioTimestamp = 0;
         std::uint32_t lastVideoTimestamp = 0;
-        bool carrierActive = false;
-        double lastPCMReceivedTime = 0;
-        std::atomic<std::uint64_t> diagTapDeliveries{0};
-        std::atomic<std::uint64_t> diagPCMBytesReceived{0};
-        std::atomic<std::uint64_t> diagDrainCalls{0};
-        std::atomic<std::uint64_t> diagAACFramesProduced{0};
-        std::atomic<double> diagLastTapTime{0};
     } media_;
-    std::mutex pcmLock_;
-    Bytes pcmRingBuffer_;
+    platform::Timer carrierTimer_;
+    std::optional<media::CarrierGenerator> carrier_;
+    bool carrierActive_ = false;
+    double lastCarrierTick_ = 0;
 
     std::atomic<bool> icecastConnected_{false};
 

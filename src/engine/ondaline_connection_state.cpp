@@ -38,7 +38,6 @@ void Ondaline::handleConnectionState(const platform::ConnectionState& notice, st
 void Ondaline::resetState()
 {
     totalBytesSent_ = 0;
-    audioPacketsSent_ = 0;
 
     rtmp_.outChunkSize = 128;
     rtmp_.nextTransactionID = 1.0;
@@ -66,27 +65,8 @@ void Ondaline::resetState()
 
     sendQueue_.reset();
 
-    // The media state belongs to the encoder queue; reset it there.
-    encoderQueue_.sync([this] {
-        media_.consecutiveSilenceFrames = 0;
-        media_.aacSequenceHeaderSent = false;
-        media_.encoderSampleCount = 0;
-        media_.diagTapDeliveries = 0;
-        media_.diagPCMBytesReceived = 0;
-        media_.diagDrainCalls = 0;
-        media_.diagAACFramesProduced = 0;
-        media_.diagLastTapTime = 0;
-        media_.lastAudioTimestamp = 0;
-        media_.lastVideoTimestamp = 0;
-        media_.carrierActive = false;
-        media_.lastPCMReceivedTime = 0;
-        {
-            std::lock_guard lock(pcmLock_);
-            pcmRingBuffer_.clear();
-        }
-        destroyEncoder();
-        destroyVideoEncoder();
-    });
+    resetAudioState();
+    destroyVideoEncoder();
 }
 
 void Ondaline::cleanupConnection()

@@ -18,20 +18,12 @@ void Ondaline::triggerHealthReconnect(const std::string& reason) { reportError(r
 void Ondaline::connectIcecast() { reportError("Icecast streaming is not available in this build"); }
 void Ondaline::cleanupIcecastConnection() {}
 
-// No audio encoder yet: a stream goes live without audio, and PCM handed
-// over is not kept.
-void Ondaline::sendAudioBuffer(const AudioBufferView&) {}
-bool Ondaline::setupEncoder() { return true; }
-void Ondaline::destroyEncoder() {}
-void Ondaline::sendMetaData() {}
-void Ondaline::sendAACSequenceHeader() {}
-
 // No video encoder yet: the stream goes on with audio only.
 bool Ondaline::setupVideoEncoder() { return false; }
 void Ondaline::destroyVideoEncoder() {}
 void Ondaline::stopVideoTimer() {}
 
-void Ondaline::startCarrierWatchdog() {}
-void Ondaline::stopCarrierWatchdog() {}
+// The Icecast sender comes with the Icecast client.
+void Ondaline::sendIcecastAudio(const Bytes&, double, std::uint32_t) {}
 
 }  // namespace ondaline

@@ -64,6 +64,11 @@ void Ondaline::startPublishing()
 {
     negotiationTimer_.cancel();
     print("Ondaline: ✓ Publishing live!");
+    {
+        const Configuration settings = config();
+        std::lock_guard lock(formatLock_);
+        streamFormat_ = {settings.sampleRate, settings.channels};
+    }
     setState(StreamState::publishing);
 
     const double now = clock_->now();
@@ -71,16 +76,11 @@ void Ondaline::startPublishing()
     health_.lastSuccessfulPublishTime = now;
     health_.lastThroughputLogTime = clock_->now();
     health_.lastThroughputLogBytes = totalBytesSent();
-    audioPacketsSent_ = 0;
     encoderQueue_.sync([this] {
         media_.lastAudioTimestamp = 0;
         media_.lastVideoTimestamp = 0;
-        {
-            std::lock_guard lock(pcmLock_);
-            pcmRingBuffer_ = Bytes();
-        }
-        media_.encoderSampleCount = 0;
-        media_.consecutiveSilenceFrames = 0;
+        pcmRing_.clear();
+        audioLoop_.reset();
     });
 
     // Only a stream whose encoder came up counts as live: a failing encoder

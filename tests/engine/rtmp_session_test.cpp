@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <future>
 #include <thread>
 
@@ -335,4 +336,73 @@ TEST_F(RTMPSession, StreamEOFReconnectsPlainRTMPButNotTheServices)
 
     serve(sendEOF, StreamMode::rtmp);
     ASSERT_TRUE(delegate_->waitFor("error:Reconnecting (1/10)…"));
+}
+
+TEST_F(RTMPSession, AnnouncesTheAudioThenSendsAACAtRealTimeStamps)
+{
+    std::promise<std::vector<rtmp::Message>> received;
+    serve([&](ScriptedRTMPServer& server) {
+        if (!server.acceptPublish()) return;
+        std::vector<rtmp::Message> media;
+        while (media.size() < 40) {
+            auto message = server.nextMessage();
+            if (!message) break;
+            if (message->typeID == rtmp::audioType || message->typeID == rtmp::dataAMF0Type) {
+                media.push_back(std::move(*message));
+            }
+        }
+        received.set_value(std::move(media));
+        holdUntilClientCloses(server);
+    });
+    ASSERT_TRUE(delegate_->waitFor("connect"));
+
+    // Two seconds of a tone, delivered as fast as the test can.
+    std::vector<float> left(1024), right(1024);
+    for (int block = 0; block < 90; ++block) {
+        for (int i = 0; i < 1024; ++i) left[i] = right[i] = 0.3f * std::sin(float(block * 1024 + i) * 0.0627f);
+        const float* planes[] = {left.data(), right.data()};
+        engine_->sendAudioBuffer({planes, 2, 1024, 0});
+    }
+    auto future = received.get_future();
+    ASSERT_EQ(future.wait_for(20s), std::future_status::ready);
+    const auto media = future.get();
+    ASSERT_GE(media.size(), 30u);
+    EXPECT_EQ(media[0].typeID, rtmp::dataAMF0Type);  // onMetaData first
+    EXPECT_EQ(Bytes(media[1].data.begin(), media[1].data.begin() + 4), (Bytes{0xAF, 0x00, 0x12, 0x10}));
+    for (std::size_t i = 2; i < media.size(); ++i) {
+        ASSERT_EQ(media[i].typeID, rtmp::audioType);
+        EXPECT_EQ(media[i].data[0], 0xAF);
+        EXPECT_EQ(media[i].data[1], 0x01);
+    }
+}
+
+TEST_F(RTMPSession, TeardownWhileProducersFeedAndTheEncoderDrains)
+{
+    serve([](ScriptedRTMPServer& server) {
+        if (server.acceptPublish()) holdUntilClientCloses(server);
+    });
+    ASSERT_TRUE(delegate_->waitFor("connect"));
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> producers;
+    for (int p = 0; p < 2; ++p) {
+        producers.emplace_back([&, p] {
+            std::vector<float> samples(1024 * 2, 0.1f * static_cast<float>(p + 1));
+            while (!stop) {
+                if (p == 0) {
+                    const float* planes[] = {samples.data(), samples.data() + 1024};
+                    engine_->sendAudioBuffer({planes, 2, 1024, 48000});  // converted on the way
+                } else {
+                    engine_->sendRawPCMData(ByteView(reinterpret_cast<const std::uint8_t*>(samples.data()),
+                                                     samples.size() * sizeof(float)));
+                }
+                std::this_thread::sleep_for(1ms);
+            }
+        });
+    }
+    std::this_thread::sleep_for(300ms);
+    engine_->disconnect();  // destroys the encoder while the producers go on
+    std::this_thread::sleep_for(50ms);
+    stop = true;
+    for (auto& producer : producers) producer.join();
+    EXPECT_EQ(engine_->state(), StreamState::idle);
 }

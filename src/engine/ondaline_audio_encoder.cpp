@@ -1,0 +1,182 @@
+// The AAC encoder's life on the encoder queue, the packet loop's hooks, and
+// the two messages that announce the audio to an RTMP server.
+
+#include "engine/ondaline.h"
+
+#include "engine/print.h"
+#include "engine/rtmp/commands.h"
+#include "media/audio_specific_config.h"
+#include "media/flv_audio.h"
+#include "platform/codec/aac_encoder.h"
+#include "platform/codec/resampler.h"
+
+#include <cstdio>
+#include <random>
+
+namespace ondaline {
+
+namespace {
+
+std::string hexBytes(ByteView bytes)
+{
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, "%02x", bytes[i]);
+        if (i > 0) text += ' ';
+        text += byte;
+    }
+    return text;
+}
+
+// A packet of the faint noise the silence substitute is made from, encoded
+// by an encoder of its own so the stream's encoder never hears it.
+std::optional<Bytes> makeSilencePacket(const platform::AACEncoder::Settings& settings)
+{
+    auto created = platform::AACEncoder::create(settings);
+    auto* encoder = std::get_if<std::unique_ptr<platform::AACEncoder>>(&created);
+    if (!encoder) return std::nullopt;
+    std::mt19937 random(20250101);
+    std::uniform_real_distribution<float> noise(-0.00003f, 0.00003f);
+    std::vector<float> block(platform::AACEncoder::framesPerPacket * static_cast<std::size_t>(settings.channels));
+    std::vector<Bytes> packets;
+    for (int i = 0; i < 4 && packets.size() < 2; ++i) {
+        for (auto& sample : block) sample = noise(random);
+        auto encoded = (*encoder)->encode(block);
+        if (!encoded.packet.empty()) packets.push_back(std::move(encoded.packet));
+    }
+    if (packets.size() < 2) return std::nullopt;
+    return packets[1];  // the first is the encoder's priming packet
+}
+
+}  // namespace
+
+bool Ondaline::setupEncoder()
+{
+    const Configuration settings = config();
+    const StreamFormat format = streamFormat();
+    const platform::AACEncoder::Settings wanted{static_cast<int>(std::lround(format.sampleRate)),
+                                                static_cast<int>(format.channels), settings.audioBitrate};
+    bool created = false;
+    std::string failure;
+    encoderQueue_.sync([&] {
+        auto result = platform::AACEncoder::create(wanted);
+        if (auto* failed = std::get_if<platform::AACEncoder::Failure>(&result)) {
+            failure = "Failed to create AAC encoder (status " + std::to_string(failed->status) + "): " + failed->reason;
+            return;
+        }
+        encoder_ = std::move(std::get<std::unique_ptr<platform::AACEncoder>>(result));
+        encoderASC_ = encoder_->audioSpecificConfig();
+        if (!encoderASC_.empty()) print("Ondaline: Extracted ASC from encoder: " + hexBytes(encoderASC_));
+        print("Ondaline: AAC encoder ready — " + std::to_string(settings.audioBitrate / 1000) + "kbps, " +
+              detail::describeDouble(format.sampleRate) + "Hz, " + std::to_string(format.channels) + "ch");
+
+        audioLoop_.cachedSilenceAAC = makeSilencePacket(wanted);
+        if (!audioLoop_.cachedSilenceAAC || audioLoop_.cachedSilenceAAC->size() < media::shortPacketBytes) {
+            audioLoop_.cachedSilenceAAC.reset();
+            print("Ondaline: WARNING — silence frame too small, will skip tiny frames instead");
+        } else {
+            print("Ondaline: Cached silence AAC frame — " + std::to_string(audioLoop_.cachedSilenceAAC->size()) +
+                  " bytes ✓");
+        }
+        audioLoop_.encoderSampleCount = 0;
+        pcmRing_.setCapacity(sizeof(float) * format.channels, static_cast<std::size_t>(format.sampleRate * 5.0));
+        created = true;
+    });
+    if (!created) reportError(failure);
+    return created;
+}
+
+void Ondaline::destroyEncoder()
+{
+    // On the encoder queue, so no drain can be using the encoder meanwhile.
+    encoderQueue_.sync([this] {
+        encoder_.reset();
+        encoderASC_.clear();
+        audioLoop_.cachedSilenceAAC.reset();
+    });
+}
+
+void Ondaline::resetAudioState()
+{
+    aacSequenceHeaderSent_ = false;
+    lastPCMReceivedTime_ = 0;
+    diagTapDeliveries_ = 0;
+    diagPCMBytesReceived_ = 0;
+    diagDrainCalls_ = 0;
+    diagLastTapTime_ = 0;
+    {
+        std::lock_guard lock(resamplerLock_);
+        resampler_.reset();
+    }
+    encoderQueue_.sync([this] {
+        audioLoop_.reset();
+        audioLoop_.diagAACFramesProduced = 0;
+        media_.lastAudioTimestamp = 0;
+        media_.lastVideoTimestamp = 0;
+        carrierActive_ = false;
+        pcmRing_.clear();
+        destroyEncoder();
+    });
+}
+
+void Ondaline::drainEncoder()
+{
+    if (!encoder_) return;
+    const bool rtmpMode = isRTMPMode();
+    if (rtmpMode && !aacSequenceHeaderSent_) return;  // the PCM waits for the sequence header
+    ++diagDrainCalls_;
+    Bytes pcm = pcmRing_.takeAll();
+    if (pcm.empty()) return;
+
+    const auto& settings = encoder_->settings();
+    const media::AudioPacketLoop::Hooks hooks{
+        .encode =
+            [this](std::span<const float> samples) {
+                auto encoded = encoder_->encode(samples);
+                return media::EncodedPacket{std::move(encoded.packet), encoded.status};
+            },
+        .send =
+            [&](const Bytes& packet, std::uint32_t timestamp) {
+                if (rtmpMode) {
+                    sendMediaMessage(rtmp::audioType, rtmp::audioChunkStream, media::aacPacketBody(packet), timestamp);
+                } else {
+                    sendIcecastAudio(packet, settings.sampleRate, static_cast<std::uint32_t>(settings.channels));
+                }
+            },
+        .log = [](const std::string& line) { print(line); },
+    };
+    audioLoop_.run(pcm, static_cast<std::uint32_t>(settings.channels), settings.sampleRate, hooks);
+    pcmRing_.putBack(std::move(pcm));
+}
+
+void Ondaline::sendMetaData()
+{
+    if (state() != StreamState::publishing) return;
+    const Configuration settings = config();
+    const StreamFormat format = streamFormat();
+    sendMessage(rtmp::dataAMF0Type, rtmp_.publishStreamID.load(), rtmp::videoChunkStream,
+                media::onMetaDataBody(settings.audioBitrate, format.sampleRate, format.channels));
+    flushSendQueue();
+    print("Ondaline: Sent onMetaData — " + std::to_string(settings.audioBitrate / 1000) + "kbps, " +
+          detail::describeDouble(format.sampleRate) + "Hz, " + std::to_string(format.channels) + "ch");
+}
+
+void Ondaline::sendAACSequenceHeader()
+{
+    if (state() != StreamState::publishing) return;
+    const StreamFormat format = streamFormat();
+    Bytes asc = encoderASC_;
+    if (asc.empty()) {
+        asc = media::buildAudioSpecificConfig(format.sampleRate, format.channels);
+        print("Ondaline: Using handcrafted ASC (no magic cookie)");
+    }
+    print("Ondaline: AAC sequence header ASC: " + hexBytes(asc));
+    sendMessage(rtmp::audioType, rtmp_.publishStreamID.load(), rtmp::audioChunkStream, media::aacSequenceHeaderBody(asc));
+    flushSendQueue();
+    aacSequenceHeaderSent_ = true;
+    print("Ondaline: Sent AAC sequence header (" + std::to_string(asc.size()) + " bytes)");
+    scheduleDrain();  // PCM that waited for the header
+}
+
+}  // namespace ondaline

@@ -1,0 +1,119 @@
+#include "media/audio_packet_loop.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace ondaline::media {
+
+namespace {
+
+std::string hex16(ByteView bytes)
+{
+    std::string text;
+    for (std::size_t i = 0; i < std::min<std::size_t>(16, bytes.size()); ++i) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, "%02x", bytes[i]);
+        if (i > 0) text += ' ';
+        text += byte;
+    }
+    return text;
+}
+
+// 1, 10, 100, …: an encoder that keeps failing is logged, not flooded.
+bool worthLogging(std::uint64_t count)
+{
+    while (count >= 10 && count % 10 == 0) count /= 10;
+    return count == 1;
+}
+
+}  // namespace
+
+void AudioPacketLoop::reset()
+{
+    encoderSampleCount = 0;
+    consecutiveSilenceFrames = 0;
+    encodeFailures = 0;
+    audioPacketsSent = 0;
+}
+
+void AudioPacketLoop::run(Bytes& pcm, std::uint32_t channels, double sampleRate, const Hooks& hooks)
+{
+    if (channels == 0 || !(sampleRate >= 1)) return;
+    const std::size_t packetBytes = framesPerPacket * channels * sizeof(float);
+    std::vector<float> samples(framesPerPacket * channels);
+    std::size_t offset = 0;
+    while (pcm.size() - offset >= packetBytes) {
+        std::memcpy(samples.data(), pcm.data() + offset, packetBytes);
+        offset += packetBytes;
+        handle(hooks.encode(samples), sampleRate, hooks);
+    }
+    pcm.erase(pcm.begin(), pcm.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+void AudioPacketLoop::handle(const EncodedPacket& encoded, double sampleRate, const Hooks& hooks)
+{
+    if (encoded.packet.empty()) {
+        if (encoded.status != 0) {
+            ++encodeFailures;
+            if (audioPacketsSent == 0 && encodeFailures == 1) {
+                hooks.log("Ondaline: WARNING — AAC encoder returned nil for first frame");
+            }
+            if (worthLogging(encodeFailures)) {
+                hooks.log("Ondaline: AAC encode error: " + std::to_string(encoded.status) + " (" +
+                          std::to_string(encodeFailures) + " so far)");
+            }
+        }
+        return;  // held back or lost: the timeline does not move
+    }
+
+    const auto rate = static_cast<std::uint64_t>(sampleRate);
+    const auto ts = static_cast<std::uint32_t>(encoderSampleCount * 1000 / rate);
+    encoderSampleCount += framesPerPacket;
+    ++diagAACFramesProduced;
+    const Bytes& packet = encoded.packet;
+
+    if (packet.size() < shortPacketBytes && audioPacketsSent == 0) {
+        hooks.log("Ondaline: Skipping encoder priming frame (" + std::to_string(packet.size()) + " bytes) over RTMP");
+        encoderSampleCount = 0;
+        ++audioPacketsSent;
+        return;
+    }
+
+    const Bytes* toSend = &packet;
+    if (packet.size() >= shortPacketBytes) {
+        if (consecutiveSilenceFrames > 0) {
+            hooks.log("Ondaline: 🔊 Real audio resumed after " + std::to_string(consecutiveSilenceFrames) +
+                      " silence frames at ts=" + std::to_string(ts) + "ms");
+            consecutiveSilenceFrames = 0;
+        }
+    } else {
+        const std::int64_t n = ++consecutiveSilenceFrames;
+        if (n <= silenceSubstitutionCap && cachedSilenceAAC) {
+            toSend = &*cachedSilenceAAC;
+            if (n <= 3 || n == silenceSubstitutionCap) {
+                hooks.log("Ondaline: 🔇 Substituted silence frame #" + std::to_string(n) + " (" +
+                          std::to_string(packet.size()) + "B → " + std::to_string(cachedSilenceAAC->size()) +
+                          "B) at ts=" + std::to_string(ts) + "ms");
+            }
+        } else {
+            if (n == silenceSubstitutionCap + 1) {
+                hooks.log("Ondaline: 🔇 Silence cap reached (10 frames sent) — holding timeline at ts=" +
+                          std::to_string(ts) + "ms until real audio returns");
+            }
+            ++audioPacketsSent;
+            return;
+        }
+    }
+
+    const std::uint64_t sent = audioPacketsSent;
+    if (sent < 6) {
+        hooks.log("Ondaline: Audio packet #" + std::to_string(sent) + " — " + std::to_string(packet.size()) +
+                  " bytes, ts=" + std::to_string(ts) + "ms");
+        if (sent == 1) hooks.log("Ondaline: First audio packet hex: " + hex16(packet));
+    }
+    hooks.send(*toSend, ts);
+    ++audioPacketsSent;
+}
+
+}  // namespace ondaline::media

@@ -1,0 +1,53 @@
+#pragma once
+
+// The audio packet loop's rules: cut PCM into 1024-frame packets, encode
+// each, stamp it from the count of encoded frames, drop the encoder's priming
+// packet, put a cached silence packet in place of up to ten near-empty ones
+// and hold the timeline past that until real audio returns.
+
+#include "engine/bytes.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace ondaline::media {
+
+inline constexpr std::size_t framesPerPacket = 1024;
+inline constexpr std::size_t shortPacketBytes = 64;  // below this a packet is (near) silence
+inline constexpr std::int64_t silenceSubstitutionCap = 10;
+
+struct EncodedPacket {
+    Bytes packet;     // empty: nothing came out (held back by the encoder, or failed)
+    int status = 0;   // non-zero: the encoder failed
+};
+
+struct AudioPacketLoop {
+    struct Hooks {
+        std::function<EncodedPacket(std::span<const float> interleaved)> encode;
+        std::function<void(const Bytes& packet, std::uint32_t timestamp)> send;
+        std::function<void(const std::string& line)> log;
+    };
+
+    // State of one stream, kept between runs.
+    std::uint64_t encoderSampleCount = 0;
+    std::int64_t consecutiveSilenceFrames = 0;
+    std::optional<Bytes> cachedSilenceAAC;
+    std::uint64_t encodeFailures = 0;
+    std::atomic<std::uint64_t> audioPacketsSent{0};
+    std::atomic<std::uint64_t> diagAACFramesProduced{0};
+
+    void reset();
+
+    // Encodes every whole packet at the front of `pcm` (interleaved 32-bit
+    // float of `channels`) and leaves the remainder there.
+    void run(Bytes& pcm, std::uint32_t channels, double sampleRate, const Hooks& hooks);
+
+private:
+    void handle(const EncodedPacket& encoded, double sampleRate, const Hooks& hooks);
+};
+
+}  // namespace ondaline::media
