@@ -1,6 +1,8 @@
 #include "engine/bytes.h"
 
+#include <algorithm>
 #include <bit>
+#include <cstdio>
 
 namespace ondaline {
 
@@ -93,6 +95,20 @@ std::optional<double> readDoubleBE(ByteView in, std::size_t at)
 {
     if (!fits(in, at, 8)) return std::nullopt;
     return std::bit_cast<double>(readBigEndian(in, at, 8));
+}
+
+std::string hexBytes(ByteView bytes, std::size_t limit)
+{
+    std::string text;
+    const std::size_t count = std::min(limit, bytes.size());
+    text.reserve(count * 3);
+    for (std::size_t i = 0; i < count; ++i) {
+        char digits[4];
+        std::snprintf(digits, sizeof digits, "%02x", bytes[i]);
+        if (i > 0) text += ' ';
+        text += digits;
+    }
+    return text;
 }
 
 std::optional<ByteView> ByteCursor::take(std::size_t count)

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -31,6 +32,10 @@ std::optional<std::uint32_t> readUInt24BE(ByteView in, std::size_t at);
 std::optional<std::uint32_t> readUInt32BE(ByteView in, std::size_t at);
 std::optional<std::uint32_t> readUInt32LE(ByteView in, std::size_t at);
 std::optional<double> readDoubleBE(ByteView in, std::size_t at);
+
+// Bytes as two lower-case hex digits each, joined by single blanks; at most
+// `limit` of them.
+std::string hexBytes(ByteView bytes, std::size_t limit = SIZE_MAX);
 
 // Reads front to back through a byte span. Each read either yields a value
 // and moves on, or yields absent and leaves the position where it was, so a

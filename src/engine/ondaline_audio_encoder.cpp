@@ -17,18 +17,6 @@ namespace ondaline {
 
 namespace {
 
-std::string hexBytes(ByteView bytes)
-{
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        char byte[4];
-        std::snprintf(byte, sizeof byte, "%02x", bytes[i]);
-        if (i > 0) text += ' ';
-        text += byte;
-    }
-    return text;
-}
-
 // A packet of the faint noise the silence substitute is made from, encoded
 // by an encoder of its own so the stream's encoder never hears it.
 std::optional<Bytes> makeSilencePacket(const platform::AACEncoder::Settings& settings)

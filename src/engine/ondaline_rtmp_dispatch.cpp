@@ -7,20 +7,8 @@
 #include "engine/print.h"
 #include "engine/rtmp/commands.h"
 
-#include <cstdio>
 
 namespace ondaline {
-
-namespace {
-
-std::string hexByte(std::uint8_t value)
-{
-    char text[4];
-    std::snprintf(text, sizeof text, "%02x", value);
-    return text;
-}
-
-}  // namespace
 
 // Returns false when the message ends this connection (a protocol error).
 bool Ondaline::handleMessage(std::uint8_t typeID, std::uint32_t, const Bytes& data)
@@ -63,7 +51,7 @@ bool Ondaline::handleMessage(std::uint8_t typeID, std::uint32_t, const Bytes& da
         handleAMF0Command(data);
         return true;
     default:
-        print("Ondaline: Unhandled msg type=0x" + hexByte(typeID) + " len=" + std::to_string(data.size()));
+        print("Ondaline: Unhandled msg type=0x" + hexBytes(ByteView(&typeID, 1)) + " len=" + std::to_string(data.size()));
         return true;
     }
 }

@@ -8,18 +8,6 @@ namespace ondaline::media {
 
 namespace {
 
-std::string hex16(ByteView bytes)
-{
-    std::string text;
-    for (std::size_t i = 0; i < std::min<std::size_t>(16, bytes.size()); ++i) {
-        char byte[4];
-        std::snprintf(byte, sizeof byte, "%02x", bytes[i]);
-        if (i > 0) text += ' ';
-        text += byte;
-    }
-    return text;
-}
-
 // 1, 10, 100, …: an encoder that keeps failing is logged, not flooded.
 bool worthLogging(std::uint64_t count)
 {
@@ -110,7 +98,7 @@ void AudioPacketLoop::handle(const EncodedPacket& encoded, double sampleRate, co
     if (sent < 6) {
         hooks.log("Ondaline: Audio packet #" + std::to_string(sent) + " — " + std::to_string(packet.size()) +
                   " bytes, ts=" + std::to_string(ts) + "ms");
-        if (sent == 1) hooks.log("Ondaline: First audio packet hex: " + hex16(packet));
+        if (sent == 1) hooks.log("Ondaline: First audio packet hex: " + hexBytes(packet, 16));
     }
     hooks.send(*toSend, ts);
     ++audioPacketsSent;

@@ -44,16 +44,9 @@ std::string describeMessage(std::int64_t index, const MessageHeader& header, Byt
     const std::int64_t chunks = std::max<std::int64_t>(1, (length + chunkSize - 1) / std::max<std::int64_t>(chunkSize, 1));
     char type[8];
     std::snprintf(type, sizeof type, "%02x", header.typeID);
-    std::string first16;
-    for (std::size_t i = 0; i < std::min<std::size_t>(16, payload.size()); ++i) {
-        char byte[4];
-        std::snprintf(byte, sizeof byte, "%02x", payload[i]);
-        if (i > 0) first16 += ' ';
-        first16 += byte;
-    }
     return "Ondaline: MSG[" + std::to_string(index) + "] type=0x" + type + " cs=" + std::to_string(header.csID) +
            " sid=" + std::to_string(header.streamID) + " len=" + std::to_string(length) +
-           " ts=" + std::to_string(header.timestamp) + " chunks=" + std::to_string(chunks) + " first16=[" + first16 +
+           " ts=" + std::to_string(header.timestamp) + " chunks=" + std::to_string(chunks) + " first16=[" + hexBytes(payload, 16) +
            "]";
 }
 
