@@ -71,44 +71,6 @@ void Ondaline::announceStateChange()
     });
 }
 
-// --- configuration ---
-
-Configuration Ondaline::config() const
-{
-    std::lock_guard lock(configLock_);
-    return config_;
-}
-
-void Ondaline::setConfig(const Configuration& config)
-{
-    std::lock_guard lock(configLock_);
-    config_ = config;
-}
-
-void Ondaline::updateConfig(const std::function<void(Configuration&)>& change)
-{
-    std::lock_guard lock(configLock_);
-    change(config_);
-}
-
-IcecastConfig Ondaline::icecastConfig() const
-{
-    std::lock_guard lock(configLock_);
-    return icecastConfig_;
-}
-
-void Ondaline::setIcecastConfig(const IcecastConfig& config)
-{
-    std::lock_guard lock(configLock_);
-    icecastConfig_ = config;
-}
-
-Ondaline::ServerFields Ondaline::serverFields() const
-{
-    std::lock_guard lock(configLock_);
-    return server_;
-}
-
 Ondaline::Attempt Ondaline::currentAttempt() const
 {
     std::lock_guard lock(connectionLock_);
@@ -119,56 +81,6 @@ bool Ondaline::isCurrentAttempt(std::uint64_t epoch) const
 {
     std::lock_guard lock(connectionLock_);
     return epoch == connectionEpoch_;
-}
-
-// --- overlay inputs ---
-
-NowPlayingConfig Ondaline::nowPlayingConfig() const
-{
-    std::lock_guard lock(overlayLock_);
-    return nowPlayingConfig_;
-}
-
-void Ondaline::setNowPlayingConfig(const NowPlayingConfig& config)
-{
-    std::lock_guard lock(overlayLock_);
-    nowPlayingConfig_ = config;
-}
-
-VisualizationConfig Ondaline::vizConfig() const
-{
-    std::lock_guard lock(overlayLock_);
-    return vizConfig_;
-}
-
-void Ondaline::setVizConfig(const VisualizationConfig& config)
-{
-    std::lock_guard lock(overlayLock_);
-    vizConfig_ = config;
-}
-
-CrawlerConfig Ondaline::crawlerConfig() const
-{
-    std::lock_guard lock(overlayLock_);
-    return crawlerConfig_;
-}
-
-void Ondaline::setCrawlerConfig(const CrawlerConfig& config)
-{
-    std::lock_guard lock(overlayLock_);
-    crawlerConfig_ = config;
-}
-
-std::vector<float> Ondaline::spectrumLevels() const
-{
-    std::lock_guard lock(overlayLock_);
-    return spectrumLevels_;
-}
-
-void Ondaline::setSpectrumLevels(std::vector<float> levels)
-{
-    std::lock_guard lock(overlayLock_);
-    spectrumLevels_ = std::move(levels);
 }
 
 const Bytes& Ondaline::carrierBuffer()

@@ -30,6 +30,7 @@
 #include "platform/dispatch/main_executor.h"
 #include "platform/dispatch/serial_queue.h"
 #include "platform/dispatch/timer.h"
+#include "platform/locked.h"
 
 #include <atomic>
 #include <cstdint>
@@ -91,12 +92,12 @@ public:
     StreamState state() const { return state_.get(); }
     bool isConnected() const { return state_.isConnected(); }
 
-    Configuration config() const;
-    void setConfig(const Configuration& config);
-    void updateConfig(const std::function<void(Configuration&)>& change);
+    Configuration config() const { return config_.get(); }
+    void setConfig(const Configuration& config) { config_.set(config); }
+    void updateConfig(const std::function<void(Configuration&)>& change) { config_.update(change); }
 
-    IcecastConfig icecastConfig() const;
-    void setIcecastConfig(const IcecastConfig& config);
+    IcecastConfig icecastConfig() const { return icecastConfig_.get(); }
+    void setIcecastConfig(const IcecastConfig& config) { icecastConfig_.set(config); }
 
     StreamMode streamMode() const { return streamMode_.load(); }
     void setStreamMode(StreamMode mode) { streamMode_.store(mode); }
@@ -142,18 +143,18 @@ public:
         std::uint16_t serverPort = 1935;
         std::string serverApp;
     };
-    ServerFields serverFields() const;
+    ServerFields serverFields() const { return server_.get(); }
 
     // --- overlay inputs (any thread; replaced whole) ---
 
-    NowPlayingConfig nowPlayingConfig() const;
-    void setNowPlayingConfig(const NowPlayingConfig& config);
-    VisualizationConfig vizConfig() const;
-    void setVizConfig(const VisualizationConfig& config);
-    CrawlerConfig crawlerConfig() const;
-    void setCrawlerConfig(const CrawlerConfig& config);
-    std::vector<float> spectrumLevels() const;  // one snapshot
-    void setSpectrumLevels(std::vector<float> levels);
+    NowPlayingConfig nowPlayingConfig() const { return nowPlayingConfig_.get(); }
+    void setNowPlayingConfig(const NowPlayingConfig& config) { nowPlayingConfig_.set(config); }
+    VisualizationConfig vizConfig() const { return vizConfig_.get(); }
+    void setVizConfig(const VisualizationConfig& config) { vizConfig_.set(config); }
+    CrawlerConfig crawlerConfig() const { return crawlerConfig_.get(); }
+    void setCrawlerConfig(const CrawlerConfig& config) { crawlerConfig_.set(config); }
+    std::vector<float> spectrumLevels() const { return spectrumLevels_.get(); }  // one snapshot
+    void setSpectrumLevels(std::vector<float> levels) { spectrumLevels_.set(std::move(levels)); }
 
     // The carrier's PCM block: 1024 frames of a 25 Hz, 0.001 sine computed
     // for 48000 Hz, two interleaved f32 samples per frame; built once.
@@ -273,9 +274,8 @@ private:
     std::weak_ptr<OndalineDelegate> delegate_;
 
     StreamStateHolder state_;
-    mutable std::mutex configLock_;
-    Configuration config_;
-    IcecastConfig icecastConfig_;
+    platform::Locked<Configuration> config_;
+    platform::Locked<IcecastConfig> icecastConfig_;
     std::atomic<StreamMode> streamMode_{StreamMode::rtmp};
 
     std::atomic<std::uint64_t> totalBytesSent_{0};
@@ -297,9 +297,8 @@ private:
 
     platform::Timer statsTimer_;
 
-    // Server fields of the last parse (network queue; copied out under
-    // configLock_ for readers elsewhere).
-    ServerFields server_;
+    // Server fields of the last parse (written on the network queue).
+    platform::Locked<ServerFields> server_;
 
     // RTMP session (network queue, but for what the encoder queue's chunk
     // writer reads).
@@ -342,9 +341,8 @@ private:
         double sampleRate = 44100;
         std::uint32_t channels = 2;
     };
-    StreamFormat streamFormat() const;
-    mutable std::mutex formatLock_;
-    StreamFormat streamFormat_;
+    StreamFormat streamFormat() const { return streamFormat_.get(); }
+    platform::Locked<StreamFormat> streamFormat_;
     media::PCMRing pcmRing_;
     std::unique_ptr<platform::AACEncoder> encoder_;
     Bytes encoderASC_;
@@ -369,11 +367,10 @@ private:
 
     std::atomic<bool> icecastConnected_{false};
 
-    mutable std::mutex overlayLock_;
-    NowPlayingConfig nowPlayingConfig_;
-    VisualizationConfig vizConfig_;
-    CrawlerConfig crawlerConfig_;
-    std::vector<float> spectrumLevels_ = std::vector<float>(40, 0.0f);
+    platform::Locked<NowPlayingConfig> nowPlayingConfig_;
+    platform::Locked<VisualizationConfig> vizConfig_;
+    platform::Locked<CrawlerConfig> crawlerConfig_;
+    platform::Locked<std::vector<float>> spectrumLevels_{std::vector<float>(40, 0.0f)};
 
     std::once_flag carrierOnce_;
     Bytes carrierBuffer_;

@@ -19,12 +19,6 @@ constexpr double dropLogInterval = 5.0;  // at most one "dropped" line per this 
 
 }  // namespace
 
-Ondaline::StreamFormat Ondaline::streamFormat() const
-{
-    std::lock_guard lock(formatLock_);
-    return streamFormat_;
-}
-
 void Ondaline::sendAudioBuffer(const AudioBufferView& buffer)
 {
     if (state() != StreamState::publishing || !buffer.planes) return;

@@ -49,9 +49,8 @@ bool Ondaline::parseURL(const std::string& url)
 {
     const auto address = parseServerURL(url);
     if (!address) return false;  // another scheme: the fields stay as they were
-    std::lock_guard lock(configLock_);
-    server_ = ServerFields{address->useTLS, address->host, address->port, address->app};
-    return !server_.serverHost.empty();
+    server_.set(ServerFields{address->useTLS, address->host, address->port, address->app});
+    return !address->host.empty();
 }
 
 void Ondaline::connectRTMP()

@@ -64,11 +64,8 @@ void Ondaline::startPublishing()
 {
     negotiationTimer_.cancel();
     print("Ondaline: ✓ Publishing live!");
-    {
-        const Configuration settings = config();
-        std::lock_guard lock(formatLock_);
-        streamFormat_ = {settings.sampleRate, settings.channels};
-    }
+    const Configuration settings = config();
+    streamFormat_.set({settings.sampleRate, settings.channels});
     setState(StreamState::publishing);
 
     const double now = clock_->now();

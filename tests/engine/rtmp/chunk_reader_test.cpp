@@ -2,10 +2,14 @@
 
 #include "engine/rtmp/chunk_writer.h"
 
+#include "support/bytes_helpers.h"
+
 #include <gtest/gtest.h>
 
 using namespace ondaline;
 using namespace ondaline::rtmp;
+using ondaline::test::concat;
+using ondaline::test::text;
 
 namespace {
 
@@ -23,12 +27,6 @@ struct Reader {
     }
 };
 
-Bytes concat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 }  // namespace
 

@@ -3,6 +3,8 @@
 
 #include "engine/amf0_writer.h"
 
+#include "support/bytes_helpers.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,15 +12,10 @@
 
 using namespace ondaline;
 using namespace ondaline::rtmp;
+using ondaline::test::concat;
+using ondaline::test::text;
 
 namespace {
-Bytes text(std::string_view s) { return Bytes(s.begin(), s.end()); }
-Bytes concat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 }  // namespace
 
 TEST(Commands, ConnectCarriesTheFourPropertiesInOrder)
