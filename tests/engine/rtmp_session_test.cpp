@@ -406,3 +406,19 @@ TEST_F(RTMPSession, TeardownWhileProducersFeedAndTheEncoderDrains)
     for (auto& producer : producers) producer.join();
     EXPECT_EQ(engine_->state(), StreamState::idle);
 }
+
+TEST_F(RTMPSession, EncoderThatCannotStartIsReportedWithoutGoingLive)
+{
+    peer_ = std::make_unique<TCPPeer>([](int s) {
+        ScriptedRTMPServer server(s);
+        if (server.acceptPublish()) holdUntilClientCloses(server);
+    });
+    // Seven channels: what AAC cannot signal.
+    engine_->configure("rtmp://127.0.0.1:" + std::to_string(peer_->port()) + "/live", "key", 320000, 44100, 7);
+    engine_->connect();
+    ASSERT_TRUE(delegate_->waitFor("error:Failed to create AAC encoder (status -1): 7 channels cannot be carried in AAC"));
+    settle();
+    EXPECT_EQ(delegate_->count("connect"), 0);
+    EXPECT_EQ(delegate_->count("error:Reconnecting (1/10)…"), 0);
+    EXPECT_EQ(engine_->reconnectAttempts(), 0);
+}
