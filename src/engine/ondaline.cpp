@@ -22,7 +22,8 @@ Ondaline::Ondaline(Passkey, std::shared_ptr<platform::MainExecutor> mainExecutor
     : mainExecutor_(std::move(mainExecutor)), clock_(std::move(clock)),
       state_([this] { announceStateChange(); }), reconnectTimer_(networkQueue_.makeTimer()),
       reconnector_(reconnectorHooks()), statsTimer_(networkQueue_.makeTimer()),
-      negotiationTimer_(networkQueue_.makeTimer()), carrierTimer_(encoderQueue_.makeTimer())
+      negotiationTimer_(networkQueue_.makeTimer()), carrierTimer_(encoderQueue_.makeTimer()),
+      icecastReplyTimer_(networkQueue_.makeTimer())
 {
 }
 
@@ -35,8 +36,10 @@ Ondaline::~Ondaline()
     statsTimer_.cancel();
     negotiationTimer_.cancel();
     carrierTimer_.cancel();
+    icecastReplyTimer_.cancel();
     std::lock_guard lock(connectionLock_);
     connection_.reset();
+    icecastConnection_.reset();
 }
 
 // --- delegate and notices ---

@@ -113,6 +113,10 @@ public:
     // Stops the broadcast; returns with the state idle.
     void disconnect();
 
+    // Tells the Icecast server the title now playing (Icecast mode, while
+    // the server accepts the stream); returns at once.
+    void updateIcecastMetadata(const std::string& song);
+
     // --- audio from the sources (any thread) ---
 
     // One block of PCM as a source hands it over: one float plane per
@@ -231,8 +235,16 @@ private:
     void handleServerAck(const Bytes& data);
     void handlePongResponse(std::uint32_t value);
     void triggerHealthReconnect(const std::string& reason);
+    // Icecast source client (ondaline_icecast.cpp).
     void connectIcecast();
+    void handleIcecastState(const platform::ConnectionState& state, std::uint64_t epoch);
+    void sendIcecastSourceRequest(std::uint64_t epoch);
+    void readIcecastResponse(std::uint64_t epoch);
+    void judgeIcecastResponse(std::uint64_t epoch, bool peerClosed);
+    void icecastAccepted(std::uint64_t epoch);
+    void monitorIcecastConnection(std::uint64_t epoch);
     void cleanupIcecastConnection();
+    std::shared_ptr<platform::Connection> currentIcecastConnection(std::uint64_t epoch) const;
     bool setupVideoEncoder();
     void destroyVideoEncoder();
     void stopVideoTimer();
@@ -365,7 +377,12 @@ private:
     bool carrierActive_ = false;
     double lastCarrierTick_ = 0;
 
+    // Icecast: the SOURCE connection sits beside the RTMP one under
+    // connectionLock_ and shares its attempt epochs.
+    std::shared_ptr<platform::Connection> icecastConnection_;
     std::atomic<bool> icecastConnected_{false};
+    std::string icecastReply_;  // network queue
+    platform::Timer icecastReplyTimer_;
 
     platform::Locked<NowPlayingConfig> nowPlayingConfig_;
     platform::Locked<VisualizationConfig> vizConfig_;

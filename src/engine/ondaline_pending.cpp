@@ -1,5 +1,5 @@
-// Steps of the engine whose full behaviour comes with the health monitor,
-// the Icecast client and the media pipeline. Until then they do the least
+// Steps of the engine whose full behaviour comes with the health monitor
+// and the video pipeline. Until then they do the least
 // that is still true.
 
 #include "engine/ondaline.h"
@@ -15,15 +15,11 @@ void Ondaline::handlePongResponse(std::uint32_t) {}
 // back-off reconnect.
 void Ondaline::triggerHealthReconnect(const std::string& reason) { reportError(reason); }
 
-void Ondaline::connectIcecast() { reportError("Icecast streaming is not available in this build"); }
-void Ondaline::cleanupIcecastConnection() {}
 
 // No video encoder yet: the stream goes on with audio only.
 bool Ondaline::setupVideoEncoder() { return false; }
 void Ondaline::destroyVideoEncoder() {}
 void Ondaline::stopVideoTimer() {}
 
-// The Icecast sender comes with the Icecast client.
-void Ondaline::sendIcecastAudio(const Bytes&, double, std::uint32_t) {}
 
 }  // namespace ondaline

@@ -3,11 +3,10 @@
 
 #include "support/peer_env.h"
 #include "support/process.h"
+#include "support/tone_analysis.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
 
 using namespace ondaline::test;
@@ -53,45 +52,8 @@ protected:
         return std::atof(text.output.c_str());
     }
 
-    // The first channel, decoded to 32-bit float.
-    static std::vector<float> decode(const std::string& file)
-    {
-        std::vector<float> samples;
-        FILE* pipe = popen(("ffmpeg -v error -i " + shellQuote(file) + " -af 'pan=mono|c0=c0' -f f32le -").c_str(), "r");
-        if (!pipe) return samples;
-        float buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, sizeof(float), 4096, pipe)) > 0) samples.insert(samples.end(), buffer, buffer + n);
-        pclose(pipe);
-        return samples;
-    }
-
     std::map<std::string, std::string> env_;
 };
-
-struct Tone {
-    double hz;
-    double peakDBFS;
-};
-
-// Pitch from the rising zero crossings and level from the RMS (as the peak
-// of a sine), over the steady middle of the recording.
-Tone analyse(const std::vector<float>& samples, double rate)
-{
-    const auto begin = static_cast<std::size_t>(rate * 0.5), end = samples.size() - static_cast<std::size_t>(rate * 0.5);
-    int crossings = 0;
-    std::size_t first = 0, last = 0;
-    double sumSquares = 0;
-    for (std::size_t i = begin; i < end; ++i) {
-        sumSquares += double(samples[i]) * samples[i];
-        if (samples[i - 1] < 0 && samples[i] >= 0) {
-            if (crossings++ == 0) first = i;
-            last = i;
-        }
-    }
-    const double rms = std::sqrt(sumSquares / double(end - begin));
-    return {(crossings - 1) / (double(last - first) / rate), 20 * std::log10(rms * std::sqrt(2.0))};
-}
 
 }  // namespace
 
@@ -113,7 +75,7 @@ TEST_F(RTMPAudio, ToneArrivesAsAACLCWithItsPitchLevelAndTiming)
         EXPECT_EQ(runCommand("ffmpeg -v error -i " + shellQuote(file) + " -f null -").output, "");
         EXPECT_NEAR(duration(file), streamedSeconds, streamedSeconds * 0.02);
 
-        const Tone tone = analyse(decode(file), format.rate);
+        const Tone tone = analyseTone(decodeFirstChannel(file), format.rate);
         EXPECT_NEAR(tone.hz, 440.0, 1.0);
         EXPECT_NEAR(tone.peakDBFS, -12.0, 0.5);
     }

@@ -12,6 +12,16 @@ constexpr std::size_t stampLength = 15;  // "[HH:mm:ss.SSS] "
 
 LogCapture::LogCapture() : start_(ActivityLog::shared().allText().size()) {}
 
+namespace {
+
+bool startsWithStamp(const std::string& line)
+{
+    return line.size() >= stampLength && line[0] == '[' && line[13] == ']' && line[14] == ' ';
+}
+
+}  // namespace
+
+// Whole messages: a line without a time stamp continues the message before it.
 std::vector<std::string> LogCapture::messages() const
 {
     const std::string text = ActivityLog::shared().allText();
@@ -21,7 +31,11 @@ std::vector<std::string> LogCapture::messages() const
         if (text[pos] == '\n') ++pos;
         const std::size_t end = std::min(text.find('\n', pos), text.size());
         const std::string line = text.substr(pos, end - pos);
-        result.push_back(line.size() >= stampLength ? line.substr(stampLength) : line);
+        if (startsWithStamp(line) || result.empty()) {
+            result.push_back(startsWithStamp(line) ? line.substr(stampLength) : line);
+        } else {
+            result.back() += "\n" + line;
+        }
         pos = end;
     }
     return result;

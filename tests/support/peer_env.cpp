@@ -7,10 +7,15 @@ namespace ondaline::test {
 
 std::map<std::string, std::string> loadPeerEnv(const std::string& peer)
 {
-    std::map<std::string, std::string> values;
     const char* dir = std::getenv("ONDALINE_PEER_DIR");
-    if (!dir) return values;
-    std::ifstream file(std::string(dir) + "/" + peer + ".env");
+    if (!dir) return {};
+    return loadPeerEnvFrom(dir, peer);
+}
+
+std::map<std::string, std::string> loadPeerEnvFrom(const std::string& peerDir, const std::string& peer)
+{
+    std::map<std::string, std::string> values;
+    std::ifstream file(peerDir + "/" + peer + ".env");
     std::string line;
     while (std::getline(file, line)) {
         const auto eq = line.find('=');

@@ -11,4 +11,7 @@ namespace ondaline::test {
 // not running.
 std::map<std::string, std::string> loadPeerEnv(const std::string& peer);
 
+// The same from a peer folder of the test's own.
+std::map<std::string, std::string> loadPeerEnvFrom(const std::string& peerDir, const std::string& peer);
+
 }  // namespace ondaline::test

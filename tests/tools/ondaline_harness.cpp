@@ -135,7 +135,8 @@ int usage()
 {
     std::cerr << "usage: ondaline-harness --mode rtmp|youtube|facebook|kick|icecast --url URL --key KEY\n"
                  "         [--bitrate BPS] [--rate HZ] [--channels N] [--source none|tone]\n"
-                 "         [--tone-hz F] [--tone-dbfs L] [--seconds N]\n";
+                 "         [--tone-hz F] [--tone-dbfs L] [--seconds N]\n"
+                 "         [--host H --port P --mount M --password PW] [--metadata TEXT]   (icecast)\n";
     return 2;
 }
 
@@ -158,7 +159,8 @@ int main(int argc, char** argv)
     std::map<std::string, std::string> options{{"--mode", "rtmp"},   {"--bitrate", "320000"}, {"--rate", "44100"},
                                                {"--channels", "2"},  {"--source", "none"},    {"--tone-hz", "440"},
                                                {"--tone-dbfs", "-12"}, {"--seconds", "5"},    {"--url", ""},
-                                               {"--key", ""}};
+                                               {"--key", ""},        {"--host", ""},          {"--port", "8000"},
+                                               {"--mount", "/stream"}, {"--password", ""},    {"--metadata", ""}};
     for (int i = 1; i < argc; i += 2) {
         if (i + 1 >= argc || !options.contains(argv[i])) return usage();
         options[argv[i]] = argv[i + 1];
@@ -169,7 +171,9 @@ int main(int argc, char** argv)
     double rate, seconds, toneHz, toneDbfs;
     std::int64_t bitrate;
     std::uint32_t channels;
+    unsigned long port;
     try {
+        port = std::stoul(options["--port"]);
         bitrate = std::stoll(options["--bitrate"]);
         rate = std::stod(options["--rate"]);
         channels = static_cast<std::uint32_t>(std::stoul(options["--channels"]));
@@ -179,7 +183,7 @@ int main(int argc, char** argv)
     } catch (const std::exception&) {
         return usage();
     }
-    if (rate <= 0 || channels == 0 || channels > 8 || seconds < 0) return usage();
+    if (rate <= 0 || channels == 0 || channels > 8 || seconds < 0 || port > 65535) return usage();
 
     auto loop = std::make_shared<LoopExecutor>();
     auto outcome = std::make_shared<Outcome>();
@@ -187,12 +191,19 @@ int main(int argc, char** argv)
     engine->setDelegate(outcome);
     engine->setStreamMode(*mode);
     engine->configure(options["--url"], options["--key"], bitrate, rate, channels);
+    IcecastConfig icecast;
+    icecast.host = options["--host"];
+    icecast.port = static_cast<std::uint16_t>(port);
+    icecast.mountPoint = options["--mount"];
+    icecast.password = options["--password"];
+    engine->setIcecastConfig(icecast);
     engine->connect();
 
     // Going live may take the engine's own limits (connect 10 s, negotiation
     // 15 s) and a few retries; past this the run has failed.
     const auto giveUpAt = Clock::now() + std::chrono::seconds(60);
     std::optional<ToneSource> tone;
+    bool metadataSent = false;
     while (!outcome->finalError) {
         loop->runUntil(Clock::now() + std::chrono::milliseconds(50));
         if (!outcome->liveSince) {
@@ -200,6 +211,10 @@ int main(int argc, char** argv)
             continue;
         }
         if (options["--source"] == "tone" && !tone) tone.emplace(engine, rate, channels, toneHz, toneDbfs);
+        if (!options["--metadata"].empty() && !metadataSent) {
+            engine->updateIcecastMetadata(options["--metadata"]);
+            metadataSent = true;
+        }
         if (Clock::now() - *outcome->liveSince >= std::chrono::duration<double>(seconds)) break;
     }
 

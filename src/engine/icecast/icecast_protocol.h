@@ -1,0 +1,54 @@
+#pragma once
+
+// The Icecast source client's texts and frames as plain data: the SOURCE
+// request, the admin metadata request, the reply's status and the ADTS
+// header. No socket, queue or clock in here.
+
+#include "engine/bytes.h"
+#include "engine/engine_types.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ondaline::icecast {
+
+inline constexpr std::string_view userAgent = "Ondaline/1.0.26";
+
+// "/" + mountPoint unless it already begins with "/"; "" gives "/".
+std::string mountPath(std::string_view mountPoint);
+
+// Base64 of "user:password" (standard alphabet, "=" padding).
+std::string basicCredentials(std::string_view user, std::string_view password);
+std::string base64(std::string_view bytes);
+
+std::string sourceRequest(const IcecastConfig& icecast, const Configuration& audio);
+
+// Percent-encoding of a song title for the query: letters, digits and the
+// marks - . _ ~ ! $ ' ( ) * , ; : / ? @ stay; everything else, "&", "+", "="
+// and every non-ASCII byte included, becomes %XX.
+std::string encodeQueryValue(std::string_view text);
+
+std::string metadataRequest(const IcecastConfig& icecast, std::string_view song);
+
+// The server's answer to SOURCE, read up to the blank line.
+struct Reply {
+    enum class Verdict { accepted, authentication, mount, rejected };
+    Verdict verdict;
+    std::string message;  // for the user, when not accepted
+};
+
+// Where the header ends (just past the blank line), if it has.
+std::optional<std::size_t> headerEnd(std::string_view received);
+
+// Judges a reply by the status code of its first line: 200 accepted, 401
+// authentication, 403 mount, anything else rejected with the first 100
+// characters of what was received.
+Reply judgeReply(std::string_view received);
+
+// An ADTS frame: the 7-byte header (MPEG-4, AAC LC, no CRC) and the payload.
+// Absent for a payload the 13-bit length cannot describe (over 8184 bytes).
+std::optional<Bytes> buildADTSFrame(ByteView aacData, double sampleRate, std::uint32_t channels);
+
+}  // namespace ondaline::icecast

@@ -1,0 +1,279 @@
+// The Icecast source client: SOURCE connection, reply, monitoring, ADTS
+// audio, title updates and teardown.
+
+#include "engine/ondaline.h"
+
+#include "engine/icecast/icecast_protocol.h"
+#include "engine/print.h"
+#include "platform/net/connection.h"
+#include "platform/text.h"
+
+namespace ondaline {
+
+namespace {
+
+constexpr std::size_t replyLimit = 4096;
+constexpr auto replyTimeLimit = std::chrono::seconds(10);
+constexpr auto metadataTimeLimit = std::chrono::seconds(10);
+
+Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+}  // namespace
+
+std::shared_ptr<platform::Connection> Ondaline::currentIcecastConnection(std::uint64_t epoch) const
+{
+    std::lock_guard lock(connectionLock_);
+    return epoch == connectionEpoch_ ? icecastConnection_ : nullptr;
+}
+
+void Ondaline::connectIcecast()
+{
+    const IcecastConfig icecast = icecastConfig();
+    if (icecast.host.empty()) {
+        reportError("Icecast server host is empty");
+        return;
+    }
+    if (icecast.password.empty()) {
+        reportError("Icecast source password is empty");
+        return;
+    }
+    resetState();
+    setState(StreamState::connecting);
+    print("Ondaline: Icecast connecting to " + icecast.host + ":" + std::to_string(icecast.port) +
+          icecast::mountPath(icecast.mountPoint));
+
+    platform::ConnectionOptions options;
+    options.connectTimeout = std::chrono::seconds(15);
+    options.ipv4Only = false;
+    options.fastOpen = false;
+    auto connection = std::make_shared<platform::Connection>(icecast.host, icecast.port, options);
+    std::uint64_t epoch;
+    std::shared_ptr<platform::Connection> previous;
+    {
+        std::lock_guard lock(connectionLock_);
+        epoch = ++connectionEpoch_;
+        previous = std::exchange(icecastConnection_, connection);
+    }
+    if (previous) previous->cancel();
+    connection->setStateHandler([weakSelf = weak_from_this(), epoch](const platform::ConnectionState& notice) {
+        if (const auto self = weakSelf.lock()) self->handleIcecastState(notice, epoch);
+    });
+    connection->start(networkQueue_);
+    startStatisticsTimer();
+}
+
+void Ondaline::handleIcecastState(const platform::ConnectionState& notice, std::uint64_t epoch)
+{
+    if (!isCurrentAttempt(epoch)) return;
+    using Kind = platform::ConnectionState::Kind;
+    switch (notice.kind) {
+    case Kind::ready:
+        print("Ondaline: Icecast TCP connected — sending SOURCE request");
+        setState(StreamState::negotiating);
+        sendIcecastSourceRequest(epoch);
+        break;
+    case Kind::failed:
+        print("Ondaline: Icecast connection failed: " + notice.error);
+        cleanupIcecastConnection();
+        if (reconnector_.wasPublishing()) attemptReconnect();
+        else reportError("Icecast connection failed: " + notice.error);
+        break;
+    case Kind::cancelled:
+        if (state() != StreamState::idle) setState(StreamState::idle);
+        break;
+    case Kind::preparing:
+        break;
+    }
+}
+
+void Ondaline::sendIcecastSourceRequest(std::uint64_t epoch)
+{
+    const auto connection = currentIcecastConnection(epoch);
+    if (!connection) return;
+    const std::string request = icecast::sourceRequest(icecastConfig(), config());
+    print("Ondaline: Icecast SOURCE request:\n" + request);
+    connection->send(bytesOf(request), [weakSelf = weak_from_this(), epoch](const std::optional<std::string>& error) {
+        const auto self = weakSelf.lock();
+        if (!self || !self->isCurrentAttempt(epoch)) return;
+        if (error) self->reportError("Icecast: Failed to send SOURCE request: " + *error);
+        else self->readIcecastResponse(epoch);
+    });
+}
+
+// The reply is read up to its blank line, at most replyLimit bytes, within
+// replyTimeLimit; a header value that merely contains "200" decides nothing.
+void Ondaline::readIcecastResponse(std::uint64_t epoch)
+{
+    const auto connection = currentIcecastConnection(epoch);
+    if (!connection) return;
+    if (icecastReply_.empty()) {
+        icecastReplyTimer_.scheduleAfter(replyTimeLimit, [weakSelf = weak_from_this(), epoch] {
+            const auto self = weakSelf.lock();
+            if (self && self->isCurrentAttempt(epoch) && self->state() == StreamState::negotiating) {
+                self->reportError("Icecast: Failed to read response: timed out");
+            }
+        });
+    }
+    connection->receive(1, replyLimit - icecastReply_.size(),
+                        [weakSelf = weak_from_this(), epoch](platform::ReceiveResult result) {
+                            const auto self = weakSelf.lock();
+                            if (!self || !self->isCurrentAttempt(epoch)) return;
+                            if (result.error) {
+                                self->icecastReplyTimer_.cancel();
+                                self->reportError("Icecast: Failed to read response: " + *result.error);
+                                return;
+                            }
+                            self->icecastReply_.append(result.bytes.begin(), result.bytes.end());
+                            const bool closed = result.bytes.empty();
+                            if (!closed && !icecast::headerEnd(self->icecastReply_) &&
+                                self->icecastReply_.size() < replyLimit) {
+                                self->readIcecastResponse(epoch);  // more of the header to come
+                                return;
+                            }
+                            self->judgeIcecastResponse(epoch, closed);
+                        });
+}
+
+void Ondaline::judgeIcecastResponse(std::uint64_t epoch, bool)
+{
+    icecastReplyTimer_.cancel();
+    const std::string reply = std::exchange(icecastReply_, std::string());
+    if (reply.empty() || !platform::isValidUTF8(reply)) {
+        reportError("Icecast: Empty response from server");
+        return;
+    }
+    const auto end = icecast::headerEnd(reply).value_or(reply.size());
+    print("Ondaline: Icecast server response: " + std::string(platform::trimWhitespaceAndNewlines(reply.substr(0, end))));
+    const auto verdict = icecast::judgeReply(reply);
+    if (verdict.verdict != icecast::Reply::Verdict::accepted) {
+        reportError(verdict.message);
+        return;
+    }
+    icecastAccepted(epoch);
+}
+
+void Ondaline::icecastAccepted(std::uint64_t epoch)
+{
+    print("Ondaline: ✓ Icecast connected! Starting audio stream.");
+    const Configuration settings = config();
+    streamFormat_.set({settings.sampleRate, settings.channels});
+    encoderQueue_.sync([this] {
+        pcmRing_.clear();
+        audioLoop_.reset();
+    });
+    icecastConnected_ = true;
+    setState(StreamState::publishing);
+    health_.streamStartTime = clock_->now();
+    // As over RTMP, only a stream whose encoder came up counts as live, so a
+    // failing encoder cannot turn into an endless reconnect loop.
+    if (setupEncoder()) {
+        reconnector_.streamWentLive();
+        print("Ondaline: Icecast AAC encoder ready — " + std::to_string(settings.audioBitrate / 1000) + "kbps");
+        startCarrierWatchdog();
+        notifyDelegate([](OndalineDelegate& delegate, Ondaline& self) { delegate.ondalineDidConnect(self); });
+    }
+    monitorIcecastConnection(epoch);
+}
+
+void Ondaline::monitorIcecastConnection(std::uint64_t epoch)
+{
+    const auto connection = currentIcecastConnection(epoch);
+    if (!connection) return;
+    connection->receive(1, replyLimit, [weakSelf = weak_from_this(), epoch](platform::ReceiveResult result) {
+        const auto self = weakSelf.lock();
+        if (!self || !self->isCurrentAttempt(epoch)) return;
+        const bool ended = result.error.has_value() || result.bytes.empty();
+        if (!ended) {
+            const std::string text(result.bytes.begin(), result.bytes.end());
+            if (platform::isValidUTF8(text)) {
+                print("Ondaline: Icecast server message: " + std::string(platform::trimWhitespaceAndNewlines(text)));
+            }
+            self->monitorIcecastConnection(epoch);
+            return;
+        }
+        print("Ondaline: Icecast connection lost");
+        self->icecastConnected_ = false;
+        if (self->state() != StreamState::publishing) return;
+        self->setState(StreamState::error);
+        self->cleanupIcecastConnection();
+        if (self->reconnector_.wasPublishing()) self->attemptReconnect();
+    });
+}
+
+void Ondaline::sendIcecastAudio(const Bytes& aacFrame, double sampleRate, std::uint32_t channels)
+{
+    if (!icecastConnected_) return;
+    std::shared_ptr<platform::Connection> connection;
+    std::uint64_t epoch;
+    {
+        std::lock_guard lock(connectionLock_);
+        connection = icecastConnection_;
+        epoch = connectionEpoch_;
+    }
+    if (!connection) return;
+    auto frame = icecast::buildADTSFrame(aacFrame, sampleRate, channels);
+    if (!frame) return;  // longer than ADTS can describe; no encoder setting makes one
+    const std::size_t size = frame->size();
+    connection->send(std::move(*frame), [weakSelf = weak_from_this(), epoch](const std::optional<std::string>& error) {
+        if (!error) return;
+        print("Ondaline: Icecast send error: " + *error);
+        if (const auto self = weakSelf.lock(); self && self->isCurrentAttempt(epoch)) self->icecastConnected_ = false;
+    });
+    totalBytesSent_ += size;
+}
+
+void Ondaline::updateIcecastMetadata(const std::string& song)
+{
+    if (streamMode() != StreamMode::icecast || !icecastConnected_) return;
+    const IcecastConfig icecast = icecastConfig();
+    auto request = std::make_shared<const Bytes>(bytesOf(icecast::metadataRequest(icecast, song)));
+    platform::ConnectionOptions options;
+    options.noDelay = false;
+    options.keepAlive = false;
+    options.fastOpen = false;
+    options.ipv4Only = false;
+    auto connection = std::make_shared<platform::Connection>(icecast.host, icecast.port, options);
+    std::weak_ptr<platform::Connection> weakConnection = connection;
+    connection->setStateHandler([weakConnection, request, song](const platform::ConnectionState& notice) {
+        if (notice.kind != platform::ConnectionState::Kind::ready) return;
+        const auto update = weakConnection.lock();
+        if (!update) return;
+        update->send(*request, [weakConnection, song](const std::optional<std::string>&) {
+            const auto update = weakConnection.lock();
+            if (!update) return;
+            update->receive(1, 1024, [weakConnection, song](platform::ReceiveResult result) {
+                const std::string reply(result.bytes.begin(), result.bytes.end());
+                if (!result.error && platform::isValidUTF8(reply)) {
+                    if (reply.find("200") != std::string::npos) {
+                        print("Ondaline: Icecast metadata updated — " + song);
+                    } else {
+                        print("Ondaline: Icecast metadata update response: " + reply.substr(0, 80));
+                    }
+                }
+                if (const auto update = weakConnection.lock()) update->cancel();
+            });
+        });
+    });
+    connection->start(networkQueue_);
+    // The update keeps its own connection alive for at most the time limit;
+    // then it is closed whether or not the server answered.
+    networkQueue_.asyncAfter(metadataTimeLimit, [connection] { connection->cancel(); });
+}
+
+void Ondaline::cleanupIcecastConnection()
+{
+    stopCarrierWatchdog();
+    icecastConnected_ = false;
+    icecastReplyTimer_.cancel();
+    icecastReply_.clear();
+    std::shared_ptr<platform::Connection> connection;
+    {
+        std::lock_guard lock(connectionLock_);
+        connection = std::exchange(icecastConnection_, nullptr);
+    }
+    if (connection) connection->cancel();
+    statsTimer_.cancel();
+    destroyEncoder();
+}
+
+}  // namespace ondaline

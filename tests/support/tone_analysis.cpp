@@ -1,0 +1,42 @@
+#include "support/tone_analysis.h"
+
+#include "support/process.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace ondaline::test {
+
+std::vector<float> decodeFirstChannel(const std::string& file)
+{
+    std::vector<float> samples;
+    FILE* pipe = popen(("ffmpeg -v error -i " + shellQuote(file) + " -af 'pan=mono|c0=c0' -f f32le -").c_str(), "r");
+    if (!pipe) return samples;
+    float buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, sizeof(float), 4096, pipe)) > 0) samples.insert(samples.end(), buffer, buffer + n);
+    pclose(pipe);
+    return samples;
+}
+
+Tone analyseTone(const std::vector<float>& samples, double sampleRate, double margin)
+{
+    const auto skip = static_cast<std::size_t>(sampleRate * margin);
+    if (samples.size() <= 2 * skip + 2) return {};
+    const std::size_t begin = skip + 1, end = samples.size() - skip;
+    int crossings = 0;
+    std::size_t first = 0, last = 0;
+    double sumSquares = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+        sumSquares += double(samples[i]) * samples[i];
+        if (samples[i - 1] < 0 && samples[i] >= 0) {
+            if (crossings++ == 0) first = i;
+            last = i;
+        }
+    }
+    if (crossings < 2) return {};
+    const double rms = std::sqrt(sumSquares / double(end - begin));
+    return {(crossings - 1) / (double(last - first) / sampleRate), 20 * std::log10(rms * std::sqrt(2.0))};
+}
+
+}  // namespace ondaline::test
