@@ -80,6 +80,24 @@ Ondaline::Attempt Ondaline::currentAttempt() const
     return {connection_, connectionEpoch_};
 }
 
+std::uint64_t Ondaline::beginAttempt(std::shared_ptr<platform::Connection> Ondaline::*slot,
+                                     std::shared_ptr<platform::Connection> connection, StateHandler handle)
+{
+    std::uint64_t epoch;
+    std::shared_ptr<platform::Connection> previous;
+    {
+        std::lock_guard lock(connectionLock_);
+        epoch = ++connectionEpoch_;
+        previous = std::exchange(this->*slot, connection);
+    }
+    if (previous) previous->cancel();  // a leftover would otherwise stay open
+    connection->setStateHandler([weakSelf = weak_from_this(), epoch, handle](const platform::ConnectionState& notice) {
+        if (const auto self = weakSelf.lock()) ((*self).*handle)(notice, epoch);
+    });
+    connection->start(networkQueue_);
+    return epoch;
+}
+
 bool Ondaline::isCurrentAttempt(std::uint64_t epoch) const
 {
     std::lock_guard lock(connectionLock_);

@@ -272,6 +272,11 @@ private:
         std::uint64_t epoch;
     };
     Attempt currentAttempt() const;
+    // Makes `connection` the new attempt in `slot` (closing what was there),
+    // routes its notices to `handle` and starts it on the network queue.
+    using StateHandler = void (Ondaline::*)(const platform::ConnectionState&, std::uint64_t);
+    std::uint64_t beginAttempt(std::shared_ptr<platform::Connection> Ondaline::*slot,
+                               std::shared_ptr<platform::Connection> connection, StateHandler handle);
     bool isCurrentAttempt(std::uint64_t epoch) const;
     bool isRTMPMode() const { return streamMode() != StreamMode::icecast; }
 

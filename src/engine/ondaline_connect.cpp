@@ -80,19 +80,8 @@ void Ondaline::connectRTMP()
     options.connectTimeout = connectTimeout;
     auto connection = std::make_shared<platform::Connection>(server.serverHost, server.serverPort, options);
 
-    std::uint64_t epoch;
-    std::shared_ptr<platform::Connection> previous;
-    {
-        std::lock_guard lock(connectionLock_);
-        epoch = ++connectionEpoch_;
-        previous = std::exchange(connection_, connection);
-    }
-    if (previous) previous->cancel();  // a leftover would otherwise stay open
-
-    connection->setStateHandler([weakSelf = weak_from_this(), epoch](const platform::ConnectionState& notice) {
-        if (const auto self = weakSelf.lock()) self->handleConnectionState(notice, epoch);
-    });
-    connection->start(networkQueue_);
+    const std::uint64_t epoch =
+        beginAttempt(&Ondaline::connection_, std::move(connection), &Ondaline::handleConnectionState);
 
     networkQueue_.asyncAfter(connectTimeout, [weakSelf = weak_from_this(), epoch] {
         const auto self = weakSelf.lock();

@@ -47,18 +47,7 @@ void Ondaline::connectIcecast()
     options.ipv4Only = false;
     options.fastOpen = false;
     auto connection = std::make_shared<platform::Connection>(icecast.host, icecast.port, options);
-    std::uint64_t epoch;
-    std::shared_ptr<platform::Connection> previous;
-    {
-        std::lock_guard lock(connectionLock_);
-        epoch = ++connectionEpoch_;
-        previous = std::exchange(icecastConnection_, connection);
-    }
-    if (previous) previous->cancel();
-    connection->setStateHandler([weakSelf = weak_from_this(), epoch](const platform::ConnectionState& notice) {
-        if (const auto self = weakSelf.lock()) self->handleIcecastState(notice, epoch);
-    });
-    connection->start(networkQueue_);
+    beginAttempt(&Ondaline::icecastConnection_, std::move(connection), &Ondaline::handleIcecastState);
     startStatisticsTimer();
 }
 
