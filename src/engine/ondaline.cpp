@@ -22,8 +22,8 @@ Ondaline::Ondaline(Passkey, std::shared_ptr<platform::MainExecutor> mainExecutor
     : mainExecutor_(std::move(mainExecutor)), clock_(std::move(clock)),
       state_([this] { announceStateChange(); }), reconnectTimer_(networkQueue_.makeTimer()),
       reconnector_(reconnectorHooks()), statsTimer_(networkQueue_.makeTimer()),
-      negotiationTimer_(networkQueue_.makeTimer()), carrierTimer_(encoderQueue_.makeTimer()),
-      icecastReplyTimer_(networkQueue_.makeTimer())
+      negotiationTimer_(networkQueue_.makeTimer()), healthTimer_(networkQueue_.makeTimer()),
+      carrierTimer_(encoderQueue_.makeTimer()), icecastReplyTimer_(networkQueue_.makeTimer())
 {
 }
 
@@ -37,6 +37,7 @@ Ondaline::~Ondaline()
     negotiationTimer_.cancel();
     carrierTimer_.cancel();
     icecastReplyTimer_.cancel();
+    healthTimer_.cancel();
     std::lock_guard lock(connectionLock_);
     connection_.reset();
     icecastConnection_.reset();

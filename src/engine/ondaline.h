@@ -17,6 +17,7 @@
 #include "engine/amf0_value.h"
 #include "engine/bytes.h"
 #include "engine/engine_types.h"
+#include "engine/health/health_rules.h"
 #include "engine/ondaline_delegate.h"
 #include "engine/reconnector.h"
 #include "engine/rtmp/chunk_reader.h"
@@ -229,12 +230,19 @@ private:
     void handleOnStatus(const std::vector<AMF0Value>& values);
     void startPublishing();
 
-    // Steps that later parts of the engine fill in (ondaline_pending.cpp).
+    // Health watching (ondaline_health.cpp).
     void startHealthMonitor();
     void stopHealthMonitor();
+    void healthCheck();
+    void sendPingRequest(std::uint32_t sequence);
     void handleServerAck(const Bytes& data);
     void handlePongResponse(std::uint32_t value);
+    void evaluateLatency(std::int64_t latencyMs);
+    void triggerLatencyReconnect(const std::string& reason);
     void triggerHealthReconnect(const std::string& reason);
+    void tearDownForMode();
+
+    // Steps that later parts of the engine fill in (ondaline_pending.cpp).
     // Icecast source client (ondaline_icecast.cpp).
     void connectIcecast();
     void handleIcecastState(const platform::ConnectionState& state, std::uint64_t epoch);
@@ -333,24 +341,10 @@ private:
     platform::Timer negotiationTimer_;
 
     // Health and latency watching (network queue).
-    struct Health {
-        double streamStartTime = 0;
-        double lastServerAckTime = 0;
-        std::uint32_t lastServerAckBytes = 0;
-        std::uint64_t bytesSentAtLastAckCheck = 0;
-        double lastThroughputLogTime = 0;
-        std::uint64_t lastThroughputLogBytes = 0;
-        double lastPingSentTime = 0;
-        double lastPongReceivedTime = 0;
-        std::uint32_t pingSequence = 0;
-        bool awaitingPong = false;
-        double healthPingInterval = 10;
-        std::vector<std::pair<double, std::int64_t>> recentPingLatencies;
-        std::int64_t latencyReconnectAttempts = 0;
-        bool latencyReconnectExhausted = false;
-        double lastSuccessfulPublishTime = 0;
-    } health_;
-    static constexpr double healthPingNormalInterval = 10;
+    health::HealthMonitor health_;
+    health::LatencyEvaluator latency_;
+    health::LatencyReconnects latencyReconnects_;
+    platform::Timer healthTimer_;
 
     // Audio. The stream's format is fixed when publishing starts; the
     // encoder, the packet loop and the carrier belong to the encoder queue.

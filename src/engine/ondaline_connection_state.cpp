@@ -48,18 +48,9 @@ void Ondaline::resetState()
     rtmp_.lastAckSent = 0;
     rtmp_.messagesSentSincePublish = 0;
 
-    health_.streamStartTime = 0;
-    health_.lastServerAckTime = 0;
-    health_.lastServerAckBytes = 0;
-    health_.bytesSentAtLastAckCheck = 0;
-    health_.lastPingSentTime = 0;
-    health_.lastPongReceivedTime = 0;
-    health_.pingSequence = 0;
-    health_.awaitingPong = false;
-    health_.healthPingInterval = healthPingNormalInterval;
-    health_.recentPingLatencies.clear();
-    health_.latencyReconnectAttempts = 0;
-    health_.latencyReconnectExhausted = false;
+    health_ = health::HealthMonitor{};
+    latency_ = health::LatencyEvaluator{};
+    latencyReconnects_.reset();
     icecastConnected_ = false;
     droppedVideoFrames_ = 0;
 

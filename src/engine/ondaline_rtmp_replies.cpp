@@ -73,6 +73,7 @@ void Ondaline::startPublishing()
     health_.lastSuccessfulPublishTime = now;
     health_.lastThroughputLogTime = clock_->now();
     health_.lastThroughputLogBytes = totalBytesSent();
+    latencyReconnects_.reset();
     encoderQueue_.sync([this] {
         media_.lastAudioTimestamp = 0;
         media_.lastVideoTimestamp = 0;
@@ -85,8 +86,6 @@ void Ondaline::startPublishing()
     // reconnect loop stays bounded.
     if (!setupEncoder()) return;
     reconnector_.streamWentLive();
-    health_.latencyReconnectAttempts = 0;
-    health_.latencyReconnectExhausted = false;
 
     sendMetaData();
     sendAACSequenceHeader();

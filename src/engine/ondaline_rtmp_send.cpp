@@ -88,6 +88,7 @@ void Ondaline::sendDeleteStream()
 
 void Ondaline::sendWindowAckSize(std::uint32_t size)
 {
+    health_.announcedWindowAckSize = size;  // the server acknowledges once per this many bytes
     sendMessage(rtmp::windowAckSizeType, 0, rtmp::controlChunkStream, rtmp::uint32Payload(size));
     flushSendQueue();
 }

@@ -43,6 +43,7 @@ public:
     void streamWentLive();
 
     std::int64_t attempts() const { return attempts_.load(); }
+    void resetAttempts() { attempts_ = 0; }
     bool wasPublishing() const { return wasPublishing_; }
     void setWasPublishing(bool value) { wasPublishing_ = value; }
 
