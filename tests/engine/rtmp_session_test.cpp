@@ -422,3 +422,62 @@ TEST_F(RTMPSession, EncoderThatCannotStartIsReportedWithoutGoingLive)
     EXPECT_EQ(delegate_->count("error:Reconnecting (1/10)…"), 0);
     EXPECT_EQ(engine_->reconnectAttempts(), 0);
 }
+
+TEST_F(RTMPSession, DelayedPongsAreMeasuredAndSpeedUpThePings)
+{
+    test::LogCapture log;
+    serve([](ScriptedRTMPServer& server) {
+        if (!server.acceptPublish()) return;
+        while (auto message = server.nextMessage()) {
+            if (message->typeID != rtmp::userControlType || message->data.size() < 6 || message->data[1] != 6) continue;
+            std::this_thread::sleep_for(600ms);
+            Bytes pong = message->data;
+            pong[1] = 7;
+            server.send({rtmp::userControlType, 0, 2, 0}, pong);
+        }
+    });
+    ASSERT_TRUE(delegate_->waitFor("connect"));
+    for (int i = 0; i < 100 && !log.contains("Ondaline: Sent Ping Request (seq=1)"); ++i) std::this_thread::sleep_for(100ms);
+    for (int i = 0; i < 30; ++i) {
+        const auto lines = log.messages();
+        if (std::any_of(lines.begin(), lines.end(), [](const std::string& l) { return l.find("switching to fast") != std::string::npos; })) break;
+        std::this_thread::sleep_for(100ms);
+    }
+    const auto lines = log.messages();
+    const auto pong = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.starts_with("Ondaline: Ping Response received (seq=1, latency=6");
+    });
+    ASSERT_NE(pong, lines.end());
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [](const std::string& l) {
+                               return l.starts_with("Ondaline: ⚠ HEALTH: Elevated latency (6") &&
+                                      l.ends_with("ms) — switching to fast ping rate (3s)");
+                           }),
+              lines.end());
+}
+
+TEST_F(RTMPSession, ServerThatStopsAcknowledgingIsAZombie)
+{
+    test::LogCapture log;
+    serve([](ScriptedRTMPServer& server) {
+        if (!server.acceptPublish()) return;
+        server.send({rtmp::windowAckSizeType, 0, 2, 0}, rtmp::uint32Payload(1000));
+        holdUntilClientCloses(server);  // never acknowledges
+    });
+    ASSERT_TRUE(delegate_->waitFor("connect"));
+    std::atomic<bool> stop{false};
+    std::thread feeder([&] {
+        std::vector<float> samples(2048);
+        for (std::size_t i = 0; !stop; ++i) {
+            for (std::size_t k = 0; k < 1024; ++k) samples[k] = samples[1024 + k] = 0.3f * std::sin(float(i * 1024 + k) * 0.05f);
+            const float* planes[] = {samples.data(), samples.data() + 1024};
+            engine_->sendAudioBuffer({planes, 2, 1024, 0});
+            std::this_thread::sleep_for(23ms);
+        }
+    });
+    const bool zombie = delegate_->waitFor("error:Reconnecting (1/10)…", 60s);
+    stop = true;
+    feeder.join();
+    ASSERT_TRUE(zombie);
+    EXPECT_TRUE(log.contains("Ondaline: Health monitor forcing reconnect — Server ack timeout (30s)"));
+}
