@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace ondaline::platform {
+
+// H.264 through libavcodec's libx264: Main profile level 3.1, no B-frames,
+// zero latency (each frame comes out of the encode call that took it), key
+// frames only where asked for, BGRA input converted to I420 (BT.709).
+class H264Encoder {
+public:
+    struct Settings {
+        int width = 1280;
+        int height = 720;
+        int frameRateNum = 24000;
+        int frameRateDen = 1001;
+        std::int64_t averageBitrate = 1200000;  // bit/s
+        std::int64_t maxBitrate = 1500000;      // bit/s over one second
+    };
+
+    struct Failure {
+        int status;
+        std::string reason;
+    };
+
+    static std::variant<std::unique_ptr<H264Encoder>, Failure> create(const Settings& settings);
+    ~H264Encoder();
+
+    H264Encoder(const H264Encoder&) = delete;
+    H264Encoder& operator=(const H264Encoder&) = delete;
+
+    struct Frame {
+        std::vector<std::uint8_t> data;  // NAL units, each behind a 4-byte big-endian length
+        bool keyFrame = false;
+        std::int64_t pts = 0;            // in frame periods
+    };
+
+    // One BGRA frame (width × height × 4 bytes, rows packed) at frame `pts`.
+    // The frame that came out, if any, and the status (non-zero on failure).
+    std::variant<std::vector<Frame>, int> encode(std::span<const std::uint8_t> bgra, std::int64_t pts, bool forceKeyFrame);
+
+    // The parameter sets (NAL header byte included).
+    const std::vector<std::uint8_t>& sps() const { return sps_; }
+    const std::vector<std::uint8_t>& pps() const { return pps_; }
+
+    struct Codec;
+
+private:
+    H264Encoder(std::unique_ptr<Codec> codec, Settings settings);
+
+    std::unique_ptr<Codec> codec_;
+    Settings settings_;
+    std::vector<std::uint8_t> sps_, pps_;
+};
+
+// Splits an Annex B byte stream at its start codes; each NAL unit without them.
+std::vector<std::span<const std::uint8_t>> splitAnnexB(std::span<const std::uint8_t> stream);
+
+}  // namespace ondaline::platform
