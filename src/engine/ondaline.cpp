@@ -1,6 +1,7 @@
 #include "engine/ondaline.h"
 
 #include "platform/codec/aac_encoder.h"
+#include "platform/codec/h264_encoder.h"
 #include "platform/codec/resampler.h"
 #include "platform/net/connection.h"
 
@@ -23,7 +24,8 @@ Ondaline::Ondaline(Passkey, std::shared_ptr<platform::MainExecutor> mainExecutor
       state_([this] { announceStateChange(); }), reconnectTimer_(networkQueue_.makeTimer()),
       reconnector_(reconnectorHooks()), statsTimer_(networkQueue_.makeTimer()),
       negotiationTimer_(networkQueue_.makeTimer()), healthTimer_(networkQueue_.makeTimer()),
-      carrierTimer_(encoderQueue_.makeTimer()), icecastReplyTimer_(networkQueue_.makeTimer())
+      videoTimer_(encoderQueue_.makeTimer()), carrierTimer_(encoderQueue_.makeTimer()),
+      icecastReplyTimer_(networkQueue_.makeTimer())
 {
 }
 
@@ -36,6 +38,7 @@ Ondaline::~Ondaline()
     statsTimer_.cancel();
     negotiationTimer_.cancel();
     carrierTimer_.cancel();
+    videoTimer_.cancel();
     icecastReplyTimer_.cancel();
     healthTimer_.cancel();
     std::lock_guard lock(connectionLock_);

@@ -46,6 +46,7 @@ namespace ondaline {
 
 namespace platform {
 class AACEncoder;
+class H264Encoder;
 class Connection;
 struct ConnectionState;
 class Resampler;
@@ -242,7 +243,6 @@ private:
     void triggerHealthReconnect(const std::string& reason);
     void tearDownForMode();
 
-    // Steps that later parts of the engine fill in (ondaline_pending.cpp).
     // Icecast source client (ondaline_icecast.cpp).
     void connectIcecast();
     void handleIcecastState(const platform::ConnectionState& state, std::uint64_t epoch);
@@ -253,9 +253,15 @@ private:
     void monitorIcecastConnection(std::uint64_t epoch);
     void cleanupIcecastConnection();
     std::shared_ptr<platform::Connection> currentIcecastConnection(std::uint64_t epoch) const;
+    // Video (ondaline_video.cpp).
     bool setupVideoEncoder();
+    void createBlackPixelBuffer();
     void destroyVideoEncoder();
+    void startVideoTimer();
     void stopVideoTimer();
+    void sendVideoFrame();
+    void handleEncodedVideoFrame(const Bytes& data, bool keyFrame, std::int64_t pts);
+    void extractAndSendVTSequenceHeader();
     void sendIcecastAudio(const Bytes& aacFrame, double sampleRate, std::uint32_t channels);
 
     // Audio (ondaline_audio_intake.cpp, ondaline_audio_encoder.cpp, ondaline_carrier.cpp).
@@ -371,6 +377,14 @@ private:
         std::uint32_t lastAudioTimestamp = 0;
         std::uint32_t lastVideoTimestamp = 0;
     } media_;
+    // Video, on the encoder queue; the current frame is replaced whole.
+    using VideoFrame = std::shared_ptr<const Bytes>;  // 1280 × 720 BGRA
+    platform::Locked<VideoFrame> videoPixelBuffer_;
+    std::unique_ptr<platform::H264Encoder> videoEncoder_;
+    Bytes vtSPS_, vtPPS_;
+    bool vtSequenceHeaderSent_ = false;
+    std::atomic<std::int64_t> vtFrameCount_{0};
+    platform::Timer videoTimer_;
     platform::Timer carrierTimer_;
     std::optional<media::CarrierGenerator> carrier_;
     bool carrierActive_ = false;

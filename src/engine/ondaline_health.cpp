@@ -32,6 +32,7 @@ void Ondaline::healthCheck()
     if (state() != StreamState::publishing || streamMode() != StreamMode::rtmp) return;
     health::StreamFigures figures{
         .totalBytesSent = totalBytesSent(),
+        .vtFrameCount = vtFrameCount_,
         .diagTapDeliveries = diagTapDeliveries_,
         .diagPCMBytesReceived = diagPCMBytesReceived_,
         .diagDrainCalls = diagDrainCalls_,

@@ -90,8 +90,12 @@ void Ondaline::startPublishing()
     sendMetaData();
     sendAACSequenceHeader();
     if (setupVideoEncoder()) {
-        // The video start-up (image or black frame, first frame, timer)
-        // comes with the video encoder.
+        // The still image comes with the frame renderer; until then the
+        // encoder's black frame is the picture.
+        print("Ondaline: No image configured — using black frame");
+        encoderQueue_.sync([this] { sendVideoFrame(); });  // the first frame at once
+        startVideoTimer();
+        print("Ondaline: Video started immediately alongside audio");
     }
     startCarrierWatchdog();
     startHealthMonitor();

@@ -1,0 +1,128 @@
+// The video track of an RTMP stream: the H.264 encoder on the encoder
+// queue, the frame timer with its back-pressure rule, and the FLV video tags.
+
+#include "engine/ondaline.h"
+
+#include "engine/print.h"
+#include "engine/rtmp/commands.h"
+#include "media/flv_video.h"
+#include "platform/codec/h264_encoder.h"
+
+#include <cstdio>
+
+namespace ondaline {
+
+namespace {
+constexpr auto framePeriod = std::chrono::nanoseconds(41708333);  // 1001/24000 s
+}
+
+bool Ondaline::setupVideoEncoder()
+{
+    bool ready = false;
+    encoderQueue_.sync([&] {
+        auto created = platform::H264Encoder::create({});
+        if (auto* failed = std::get_if<platform::H264Encoder::Failure>(&created)) {
+            print("Ondaline: Failed to create VT session (status " + std::to_string(failed->status) + ")");
+            return;
+        }
+        videoEncoder_ = std::move(std::get<std::unique_ptr<platform::H264Encoder>>(created));
+        vtFrameCount_ = 0;
+        vtSequenceHeaderSent_ = false;
+        createBlackPixelBuffer();
+        char fps[16];
+        std::snprintf(fps, sizeof fps, "%.3f", 24000.0 / 1001.0);
+        print(std::string("Ondaline: VideoToolbox encoder ready — 1280×720, 1200kbps, Main 3.1, ") + fps +
+              "fps, keyframe every 48 frames (2s)");
+        ready = true;
+    });
+    return ready;
+}
+
+void Ondaline::createBlackPixelBuffer()
+{
+    videoPixelBuffer_.set(std::make_shared<const Bytes>(std::size_t(videoWidth) * videoHeight * 4, 0));
+}
+
+void Ondaline::destroyVideoEncoder()
+{
+    // On the encoder queue, so no tick can be using the encoder or the frame.
+    encoderQueue_.sync([this] {
+        videoEncoder_.reset();
+        vtSPS_.clear();
+        vtPPS_.clear();
+        videoPixelBuffer_.set(nullptr);
+        vtSequenceHeaderSent_ = false;
+        vtFrameCount_ = 0;
+    });
+}
+
+void Ondaline::startVideoTimer()
+{
+    videoTimer_.scheduleRepeating(platform::Timer::Clock::now() + framePeriod, framePeriod, [weakSelf = weak_from_this()] {
+        if (const auto self = weakSelf.lock(); self && self->state() == StreamState::publishing) self->sendVideoFrame();
+    });
+}
+
+void Ondaline::stopVideoTimer() { videoTimer_.cancel(); }
+
+// One frame tick, on the encoder queue.
+void Ondaline::sendVideoFrame()
+{
+    const VideoFrame frame = videoPixelBuffer_.get();
+    if (state() != StreamState::publishing || !videoEncoder_ || !frame) return;
+
+    const std::int64_t count = vtFrameCount_;
+    const std::int64_t queued = sendQueue_.sendQueueBytes();
+    if (queued > maxSendQueueBytes) {
+        const bool keyFrameSlot = count <= 0 || (count + 1) % videoKeyframeInterval == 0;
+        if (!keyFrameSlot) {
+            const std::uint64_t dropped = ++droppedVideoFrames_;
+            ++vtFrameCount_;  // presentation times keep pace with the ticks
+            if (dropped % 10 == 1) {
+                print("Ondaline: Dropping video frame (queue " + std::to_string(queued / 1024) + "KB > " +
+                      std::to_string(maxSendQueueBytes / 1024) + "KB, " + std::to_string(dropped) + " total dropped)");
+            }
+            return;
+        }
+    }
+    const std::int64_t n = ++vtFrameCount_;
+    const bool forceKeyFrame = n <= 1 || n % videoKeyframeInterval == 0;
+    auto result = videoEncoder_->encode(*frame, count, forceKeyFrame);
+    if (auto* frames = std::get_if<std::vector<platform::H264Encoder::Frame>>(&result)) {
+        for (const auto& coded : *frames) handleEncodedVideoFrame(coded.data, coded.keyFrame, coded.pts);
+    }
+}
+
+void Ondaline::handleEncodedVideoFrame(const Bytes& data, bool keyFrame, std::int64_t pts)
+{
+    if (state() != StreamState::publishing || data.empty()) return;
+    if (!vtSequenceHeaderSent_) extractAndSendVTSequenceHeader();
+    if (!vtSequenceHeaderSent_) return;  // no coded frame before the sequence header
+    const double seconds = static_cast<double>(pts * videoFPSDen) / videoFPSNum;
+    const auto milliseconds = static_cast<std::uint32_t>(seconds * 1000.0);
+    sendMediaMessage(rtmp::videoType, rtmp::videoChunkStream, media::videoTagBody(keyFrame, 1, data), milliseconds);
+}
+
+void Ondaline::extractAndSendVTSequenceHeader()
+{
+    if (!videoEncoder_) return;
+    if (videoEncoder_->sps().empty()) {
+        print("Ondaline: Failed to extract SPS from VT");
+        return;
+    }
+    if (videoEncoder_->pps().empty()) {
+        print("Ondaline: Failed to extract PPS from VT");
+        return;
+    }
+    vtSPS_ = videoEncoder_->sps();
+    vtPPS_ = videoEncoder_->pps();
+    const auto record = media::avcDecoderConfigurationRecord(vtSPS_, vtPPS_);
+    if (!record) return;
+    sendMessage(rtmp::videoType, rtmp_.publishStreamID.load(), rtmp::videoChunkStream, media::videoTagBody(true, 0, *record));
+    flushSendQueue();
+    vtSequenceHeaderSent_ = true;
+    print("Ondaline: Sent VT H.264 sequence header — SPS " + std::to_string(vtSPS_.size()) + "B, PPS " +
+          std::to_string(vtPPS_.size()) + "B");
+}
+
+}  // namespace ondaline
