@@ -25,6 +25,7 @@
 #include "engine/stream_state_holder.h"
 #include "media/audio_packet_loop.h"
 #include "media/carrier.h"
+#include "media/frame_renderer.h"
 #include "media/pcm_ring.h"
 #include "models/overlay_configs.h"
 #include "platform/clock.h"
@@ -161,6 +162,20 @@ public:
     void setCrawlerConfig(const CrawlerConfig& config) { crawlerConfig_.set(config); }
     std::vector<float> spectrumLevels() const { return spectrumLevels_.get(); }  // one snapshot
     void setSpectrumLevels(std::vector<float> levels) { spectrumLevels_.set(std::move(levels)); }
+    std::string currentSongText() const { return currentSongText_.get(); }
+    void setCurrentSongText(std::string text) { currentSongText_.set(std::move(text)); }
+    std::optional<std::string> videoImagePath() const { return videoImagePath_.get(); }
+    void setVideoImagePath(std::optional<std::string> path) { videoImagePath_.set(std::move(path)); }
+    std::string crawlerFilePath() const { return crawlerFilePath_.get(); }
+    void setCrawlerFilePath(std::string path) { crawlerFilePath_.set(std::move(path)); }
+
+    // Reads the still image behind the overlays and redraws the picture;
+    // false (nothing changes) when the file does not read as an image.
+    bool loadVideoImage(const std::string& path);
+    // Forgets the still image (the picture turns black behind the overlays).
+    void clearVideoImage() { renderer_.clearBackground(); }
+    // Redraws the picture from the image, the song text and the overlays.
+    void renderVideoOverlay();
 
     // The carrier's PCM block: 1024 frames of a 25 Hz, 0.001 sine computed
     // for 48000 Hz, two interleaved f32 samples per frame; built once.
@@ -401,6 +416,10 @@ private:
     platform::Locked<VisualizationConfig> vizConfig_;
     platform::Locked<CrawlerConfig> crawlerConfig_;
     platform::Locked<std::vector<float>> spectrumLevels_{std::vector<float>(40, 0.0f)};
+    platform::Locked<std::string> currentSongText_;
+    platform::Locked<std::optional<std::string>> videoImagePath_;
+    platform::Locked<std::string> crawlerFilePath_;
+    media::FrameRenderer renderer_{videoWidth, videoHeight};
 
     std::once_flag carrierOnce_;
     Bytes carrierBuffer_;

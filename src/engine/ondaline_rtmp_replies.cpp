@@ -90,9 +90,13 @@ void Ondaline::startPublishing()
     sendMetaData();
     sendAACSequenceHeader();
     if (setupVideoEncoder()) {
-        // The still image comes with the frame renderer; until then the
-        // encoder's black frame is the picture.
-        print("Ondaline: No image configured — using black frame");
+        const auto image = videoImagePath();
+        if (!image || image->empty() || !loadVideoImage(*image)) {
+            createBlackPixelBuffer();
+            print("Ondaline: No image configured — using black frame");
+        } else {
+            print("Ondaline: Video image loaded — full video enabled");
+        }
         encoderQueue_.sync([this] { sendVideoFrame(); });  // the first frame at once
         startVideoTimer();
         print("Ondaline: Video started immediately alongside audio");

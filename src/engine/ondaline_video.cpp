@@ -65,9 +65,29 @@ void Ondaline::startVideoTimer()
 
 void Ondaline::stopVideoTimer() { videoTimer_.cancel(); }
 
+bool Ondaline::loadVideoImage(const std::string& path)
+{
+    if (!renderer_.loadBackground(path)) {
+        print("Ondaline: Failed to load image: " + path);
+        return false;
+    }
+    renderVideoOverlay();
+    print("Ondaline: Loaded video image — " + path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1));
+    return true;
+}
+
+void Ondaline::renderVideoOverlay()
+{
+    const media::OverlayInputs inputs{currentSongText(), nowPlayingConfig(), vizConfig(), crawlerConfig(), spectrumLevels()};
+    videoPixelBuffer_.set(renderer_.render(inputs));
+}
+
 // One frame tick, on the encoder queue.
 void Ondaline::sendVideoFrame()
 {
+    const bool barsOn = vizConfig().enabled, crawlerOn = crawlerConfig().enabled;
+    if (barsOn || crawlerOn) renderVideoOverlay();  // moving overlays: a new picture each tick
+    if (crawlerOn) renderer_.pollCrawlerFile(crawlerFilePath(), clock_->now());
     const VideoFrame frame = videoPixelBuffer_.get();
     if (state() != StreamState::publishing || !videoEncoder_ || !frame) return;
 

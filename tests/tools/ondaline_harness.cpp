@@ -5,6 +5,7 @@
 
 #include "engine/ondaline.h"
 #include "engine/print.h"
+#include "platform/graphics/canvas.h"
 
 #include <chrono>
 #include <cmath>
@@ -122,6 +123,12 @@ private:
                 for (auto& plane : planes) plane[i] = sample;
             }
             engine.sendAudioBuffer({pointers.data(), channels, frames});
+            // Until a real analyser feeds the bars: the tone's peak in the
+            // band its frequency falls in, a gentle slope around it.
+            std::vector<float> levels(40);
+            const int band = static_cast<int>(40 * std::log(std::max(hz, 30.0) / 30.0) / std::log(16000.0 / 30.0));
+            for (int b = 0; b < 40; ++b) levels[b] = static_cast<float>(amplitude / (1 + std::abs(b - band)));
+            engine.setSpectrumLevels(std::move(levels));
             deadline += std::chrono::duration_cast<Clock::duration>(blockDuration);
             std::this_thread::sleep_until(deadline);
         }
@@ -136,7 +143,8 @@ int usage()
     std::cerr << "usage: ondaline-harness --mode rtmp|youtube|facebook|kick|icecast --url URL --key KEY\n"
                  "         [--bitrate BPS] [--rate HZ] [--channels N] [--source none|tone]\n"
                  "         [--tone-hz F] [--tone-dbfs L] [--seconds N]\n"
-                 "         [--host H --port P --mount M --password PW] [--metadata TEXT]   (icecast)\n";
+                 "         [--host H --port P --mount M --password PW] [--metadata TEXT]   (icecast)\n"
+                 "         [--image PATH] [--song TEXT] [--bars] [--crawler FILE]              (video)\n";
     return 2;
 }
 
@@ -160,8 +168,15 @@ int main(int argc, char** argv)
                                                {"--channels", "2"},  {"--source", "none"},    {"--tone-hz", "440"},
                                                {"--tone-dbfs", "-12"}, {"--seconds", "5"},    {"--url", ""},
                                                {"--key", ""},        {"--host", ""},          {"--port", "8000"},
-                                               {"--mount", "/stream"}, {"--password", ""},    {"--metadata", ""}};
+                                               {"--mount", "/stream"}, {"--password", ""},    {"--metadata", ""},
+                                               {"--image", ""},      {"--song", ""},          {"--crawler", ""}};
+    bool bars = false;
     for (int i = 1; i < argc; i += 2) {
+        if (std::string(argv[i]) == "--bars") {
+            bars = true;
+            --i;
+            continue;
+        }
         if (i + 1 >= argc || !options.contains(argv[i])) return usage();
         options[argv[i]] = argv[i + 1];
     }
@@ -185,6 +200,7 @@ int main(int argc, char** argv)
     }
     if (rate <= 0 || channels == 0 || channels > 8 || seconds < 0 || port > 65535) return usage();
 
+    platform::ensureGuiRuntime();  // pictures are drawn with Qt, started here on the main thread
     auto loop = std::make_shared<LoopExecutor>();
     auto outcome = std::make_shared<Outcome>();
     auto engine = Ondaline::create(loop);
@@ -197,6 +213,19 @@ int main(int argc, char** argv)
     icecast.mountPoint = options["--mount"];
     icecast.password = options["--password"];
     engine->setIcecastConfig(icecast);
+    if (!options["--image"].empty()) engine->setVideoImagePath(options["--image"]);
+    std::string song = options["--song"];
+    for (std::size_t at; (at = song.find("\\n")) != std::string::npos;) song.replace(at, 2, "\n");
+    engine->setCurrentSongText(song);
+    VisualizationConfig visualization;
+    visualization.enabled = bars;
+    engine->setVizConfig(visualization);
+    if (!options["--crawler"].empty()) {
+        CrawlerConfig crawler;
+        crawler.enabled = true;
+        engine->setCrawlerConfig(crawler);
+        engine->setCrawlerFilePath(options["--crawler"]);
+    }
     engine->connect();
 
     // Going live may take the engine's own limits (connect 10 s, negotiation
