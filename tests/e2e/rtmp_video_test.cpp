@@ -4,9 +4,14 @@
 #include "support/peer_env.h"
 #include "support/process.h"
 
+#include "media/frame_renderer.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 
 using namespace ondaline::test;
@@ -45,4 +50,75 @@ TEST(RTMPVideo, RecordingCarriesH264MainWithKeyFramesAtTheirSlots)
     ASSERT_GE(keys.size(), 3u);
     EXPECT_EQ(std::vector<int>(keys.begin(), keys.begin() + 3), (std::vector<int>{0, 47, 95}));
     EXPECT_GE(index, 130);  // about 24 frames a second for the six seconds
+}
+
+namespace {
+
+// One decoded frame of `file` at `seconds`, as RGB (BT.709 limited range in).
+std::vector<std::uint8_t> frameAt(const std::string& file, double seconds)
+{
+    std::vector<std::uint8_t> rgb(1280 * 720 * 3);
+    FILE* pipe = popen(("ffmpeg -v error -ss " + std::to_string(seconds) + " -i " + shellQuote(file) +
+                        " -frames:v 1 -vf scale=in_color_matrix=bt709:in_range=tv,format=rgb24 -f rawvideo -")
+                           .c_str(),
+                       "r");
+    const std::size_t n = pipe ? std::fread(rgb.data(), 1, rgb.size(), pipe) : 0;
+    if (pipe) pclose(pipe);
+    rgb.resize(n);
+    return rgb;
+}
+
+double lumaPSNR(const std::vector<std::uint8_t>& rgb, const ondaline::Bytes& bgra)
+{
+    double squared = 0;
+    const std::size_t pixels = rgb.size() / 3;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const double a = 0.2126 * rgb[3 * i] + 0.7152 * rgb[3 * i + 1] + 0.0722 * rgb[3 * i + 2];
+        const double b = 0.2126 * bgra[4 * i + 2] + 0.7152 * bgra[4 * i + 1] + 0.0722 * bgra[4 * i];
+        squared += (a - b) * (a - b);
+    }
+    const double mse = squared / static_cast<double>(pixels);
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+}  // namespace
+
+TEST(RTMPVideo, PictureArrivesAsTheRendererDrawsIt)
+{
+    const auto env = loadPeerEnv("rtmp");
+    ASSERT_FALSE(env.empty()) << "the rtmp peer is not running";
+    const std::string image = (fs::temp_directory_path() / "ondaline-solid.ppm").string();
+    {
+        std::ofstream out(image, std::ios::binary);
+        out << "P6\n1920 1080\n255\n";
+        for (int i = 0; i < 1920 * 1080; ++i) out.put(char(30)).put(char(160)).put(char(90));
+    }
+    const auto run = runCommand("timeout 120 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url " +
+                                env.at("ONDALINE_RTMP_URL") + " --key picture --seconds 4 --source tone --image " +
+                                shellQuote(image) + " --song 'Radio Ondes\\nLate Night Jazz'");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("Ondaline: Loaded video image — ondaline-solid.ppm"), std::string::npos);
+    std::string file;
+    for (const auto& entry : fs::directory_iterator(env.at("ONDALINE_RTMP_RECORD_DIR"))) {
+        if (entry.path().filename().string().starts_with("picture-")) file = entry.path();
+    }
+    ASSERT_FALSE(file.empty());
+    const auto decoded = frameAt(file, 2.5);
+    ASSERT_EQ(decoded.size(), 1280u * 720 * 3);
+
+    // The solid background comes out its colour.
+    for (const std::size_t pixel : {std::size_t(0), std::size_t(640 + 200 * 1280), std::size_t(1280 * 720 - 1)}) {
+        EXPECT_NEAR(decoded[3 * pixel], 30, 6);
+        EXPECT_NEAR(decoded[3 * pixel + 1], 160, 6);
+        EXPECT_NEAR(decoded[3 * pixel + 2], 90, 6);
+    }
+
+    // The same picture drawn here, text and all.
+    ondaline::media::FrameRenderer renderer(1280, 720);
+    ASSERT_TRUE(renderer.loadBackground(image));
+    ondaline::media::OverlayInputs inputs;
+    inputs.songText = "Radio Ondes\nLate Night Jazz";
+    const auto expected = renderer.render(inputs);
+    EXPECT_GE(lumaPSNR(decoded, *expected), 35.0);
+    fs::remove(image);
 }
