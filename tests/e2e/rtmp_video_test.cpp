@@ -3,6 +3,7 @@
 
 #include "support/peer_env.h"
 #include "support/process.h"
+#include "support/stalling_relay.h"
 
 #include "media/frame_renderer.h"
 
@@ -81,18 +82,27 @@ double lumaPSNR(const std::vector<std::uint8_t>& rgb, const ondaline::Bytes& bgr
     return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
+// Writes a binary PPM of width × height whose bytes come from `next`.
+template <typename Next>
+std::string writePPM(const std::string& name, int width, int height, Next next)
+{
+    const std::string path = (fs::temp_directory_path() / name).string();
+    std::ofstream out(path, std::ios::binary);
+    out << "P6\n" << width << ' ' << height << "\n255\n";
+    for (int i = 0; i < width * height * 3; ++i) out.put(char(next(i)));
+    return path;
+}
+
 }  // namespace
 
 TEST(RTMPVideo, PictureArrivesAsTheRendererDrawsIt)
 {
     const auto env = loadPeerEnv("rtmp");
     ASSERT_FALSE(env.empty()) << "the rtmp peer is not running";
-    const std::string image = (fs::temp_directory_path() / "ondaline-solid.ppm").string();
-    {
-        std::ofstream out(image, std::ios::binary);
-        out << "P6\n1920 1080\n255\n";
-        for (int i = 0; i < 1920 * 1080; ++i) out.put(char(30)).put(char(160)).put(char(90));
-    }
+    const std::string image = writePPM("ondaline-solid.ppm", 1920, 1080, [](int i) {
+        constexpr std::uint8_t rgb[3] = {30, 160, 90};
+        return rgb[i % 3];
+    });
     const auto run = runCommand("timeout 120 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url " +
                                 env.at("ONDALINE_RTMP_URL") + " --key picture --seconds 4 --source tone --image " +
                                 shellQuote(image) + " --song 'Radio Ondes\\nLate Night Jazz'");
@@ -121,4 +131,34 @@ TEST(RTMPVideo, PictureArrivesAsTheRendererDrawsIt)
     const auto expected = renderer.render(inputs);
     EXPECT_GE(lumaPSNR(decoded, *expected), 35.0);
     fs::remove(image);
+}
+
+TEST(RTMPVideo, StalledLinkKeepsOnlyTheKeyFrameSlots)
+{
+    const auto env = loadPeerEnv("rtmp");
+    ASSERT_FALSE(env.empty()) << "the rtmp peer is not running";
+    // A noise picture: each key frame is about 100 KB, so once the link stalls
+    // the queue passes its limit within seconds.
+    std::uint32_t seed = 12345;
+    const std::string image = writePPM("ondaline-noise.ppm", 1280, 720, [&seed](int) {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 24;
+    });
+    // Enough for the handshake, the publish and the first key frame.
+    ondaline::test::StallingRelay relay(static_cast<std::uint16_t>(std::stoi(env.at("ONDALINE_RTMP_PORT"))), 200000);
+    const auto run = runCommand("timeout 120 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url rtmp://127.0.0.1:" +
+                                std::to_string(relay.port()) + "/live --key slow --seconds 14 --source tone --image " +
+                                shellQuote(image));
+    fs::remove(image);
+    std::istringstream lines(run.output);
+    std::vector<std::string> drops;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("Ondaline: Dropping video frame (queue ")) drops.push_back(line);
+    }
+    ASSERT_GE(drops.size(), 2u) << run.output;
+    // Logged for the 1st, 11th, 21st … drop, each over the 512 KB limit.
+    for (std::size_t i = 0; i < drops.size(); ++i) {
+        EXPECT_NE(drops[i].find("KB > 512KB, " + std::to_string(i * 10 + 1) + " total dropped)"), std::string::npos)
+            << drops[i];
+    }
 }
