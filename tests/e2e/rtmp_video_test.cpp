@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <cmath>
 #include <cstdio>
@@ -130,6 +131,22 @@ TEST(RTMPVideo, PictureArrivesAsTheRendererDrawsIt)
     inputs.songText = "Radio Ondes\nLate Night Jazz";
     const auto expected = renderer.render(inputs);
     EXPECT_GE(lumaPSNR(decoded, *expected), 35.0);
+
+    // Without bars or crawler the encoder sees the same picture every tick:
+    // once the second key frame has settled, each frame is a bare "nothing
+    // moved" of a few hundred bytes, the same every time.
+    std::istringstream packets(runCommand("ffprobe -v error -select_streams v:0 -show_entries packet=size,flags -of csv=p=0 " +
+                                          shellQuote(file)).output);
+    std::vector<int> settled;
+    int keyFrames = 0, sinceKey = 0;
+    for (std::string line; std::getline(packets, line); ++sinceKey) {
+        if (line.find('K') != std::string::npos) ++keyFrames, sinceKey = 0;
+        if (keyFrames == 2 && sinceKey >= 4) settled.push_back(std::stoi(line));
+    }
+    ASSERT_GE(settled.size(), 20u);
+    const auto [smallest, largest] = std::minmax_element(settled.begin(), settled.end());
+    EXPECT_LT(*largest, 400);
+    EXPECT_LE(*largest - *smallest, 16);
     fs::remove(image);
 }
 
