@@ -6,6 +6,7 @@
 #include "engine/ondaline.h"
 #include "engine/print.h"
 #include "platform/graphics/canvas.h"
+#include "sources/spectrum_analyzer.h"
 
 #include <chrono>
 #include <cmath>
@@ -115,6 +116,7 @@ private:
         std::vector<const float*> pointers;
         for (auto& plane : planes) pointers.push_back(plane.data());
         std::uint64_t position = 0;
+        sources::SpectrumAnalyzer analyzer(40);
         auto deadline = Clock::now();
         const auto blockDuration = std::chrono::duration<double>(frames / rate);
         while (!stop_) {
@@ -123,12 +125,9 @@ private:
                 for (auto& plane : planes) plane[i] = sample;
             }
             engine.sendAudioBuffer({pointers.data(), channels, frames});
-            // Until a real analyser feeds the bars: the tone's peak in the
-            // band its frequency falls in, a gentle slope around it.
-            std::vector<float> levels(40);
-            const int band = static_cast<int>(40 * std::log(std::max(hz, 30.0) / 30.0) / std::log(16000.0 / 30.0));
-            for (int b = 0; b < 40; ++b) levels[b] = static_cast<float>(amplitude / (1 + std::abs(b - band)));
-            engine.setSpectrumLevels(std::move(levels));
+            // The bars follow the tone as a source's analyser would make them.
+            analyzer.process(planes[0].data(), frames);
+            engine.setSpectrumLevels(analyzer.levels);
             deadline += std::chrono::duration_cast<Clock::duration>(blockDuration);
             std::this_thread::sleep_until(deadline);
         }
