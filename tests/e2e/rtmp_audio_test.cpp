@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <sstream>
 
 using namespace ondaline::test;
 namespace fs = std::filesystem;
@@ -46,10 +48,20 @@ protected:
             .output;
     }
 
+    // The audio track's own span, first packet to the end of the last: the
+    // video track beside it starts and ends on its own schedule.
     static double duration(const std::string& file)
     {
-        const auto text = runCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " + shellQuote(file));
-        return std::atof(text.output.c_str());
+        std::istringstream packets(runCommand("ffprobe -v error -select_streams a:0 -show_entries "
+                                              "packet=pts_time,duration_time -of csv=p=0 " + shellQuote(file)).output);
+        double first = -1, end = 0;
+        for (std::string line; std::getline(packets, line);) {
+            double pts = 0, length = 0;
+            if (std::sscanf(line.c_str(), "%lf,%lf", &pts, &length) != 2) continue;
+            if (first < 0) first = pts;
+            end = pts + length;
+        }
+        return first < 0 ? 0 : end - first;
     }
 
     std::map<std::string, std::string> env_;
