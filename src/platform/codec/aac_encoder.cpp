@@ -25,17 +25,6 @@ struct AACEncoder::Codec {
     }
 };
 
-namespace {
-
-std::string describe(int status)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(status, text, sizeof text);
-    return text;
-}
-
-}  // namespace
-
 std::variant<std::unique_ptr<AACEncoder>, AACEncoder::Failure> AACEncoder::create(const Settings& settings)
 {
     // AAC's channel configurations name 1 to 6 and 8 channels; 7 would be
@@ -64,14 +53,14 @@ std::variant<std::unique_ptr<AACEncoder>, AACEncoder::Failure> AACEncoder::creat
     c->profile = FF_PROFILE_AAC_LOW;
     c->time_base = AVRational{1, settings.sampleRate};
     c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;  // extradata becomes the AudioSpecificConfig
-    if (const int status = avcodec_open2(c, aac, nullptr); status < 0) return Failure{status, describe(status)};
+    if (const int status = avcodec_open2(c, aac, nullptr); status < 0) return Failure{status, describeAVError(status)};
 
     AVFrame* f = codec->frame;
     f->format = AV_SAMPLE_FMT_FLTP;
     f->nb_samples = framesPerPacket;
     f->sample_rate = settings.sampleRate;
     av_channel_layout_copy(&f->ch_layout, &c->ch_layout);
-    if (const int status = av_frame_get_buffer(f, 0); status < 0) return Failure{status, describe(status)};
+    if (const int status = av_frame_get_buffer(f, 0); status < 0) return Failure{status, describeAVError(status)};
 
     std::vector<std::uint8_t> asc(c->extradata, c->extradata + c->extradata_size);
     return std::unique_ptr<AACEncoder>(new AACEncoder(settings, std::move(codec), std::move(asc)));

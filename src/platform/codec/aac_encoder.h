@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/codec/codec_failure.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -25,10 +27,7 @@ public:
         std::int64_t bitrate = 320000;  // bit/s
     };
 
-    struct Failure {
-        int status;  // the library's error code, or -1 for settings it cannot take
-        std::string reason;
-    };
+    using Failure = CodecFailure;
 
     static std::variant<std::unique_ptr<AACEncoder>, Failure> create(const Settings& settings);
     ~AACEncoder();

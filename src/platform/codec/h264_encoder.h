@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/codec/codec_failure.h"
+
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -23,10 +25,7 @@ public:
         std::int64_t maxBitrate = 1500000;      // bit/s over one second
     };
 
-    struct Failure {
-        int status;
-        std::string reason;
-    };
+    using Failure = CodecFailure;
 
     static std::variant<std::unique_ptr<H264Encoder>, Failure> create(const Settings& settings);
     ~H264Encoder();
