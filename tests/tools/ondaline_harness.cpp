@@ -7,6 +7,7 @@
 #include "engine/print.h"
 #include "platform/graphics/canvas.h"
 #include "sources/spectrum_analyzer.h"
+#include "sources/tcp_audio_server.h"
 
 #include <chrono>
 #include <cmath>
@@ -21,6 +22,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+
+#include <sys/resource.h>
 
 using namespace ondaline;
 using Clock = std::chrono::steady_clock;
@@ -140,8 +143,8 @@ private:
 int usage()
 {
     std::cerr << "usage: ondaline-harness --mode rtmp|youtube|facebook|kick|icecast --url URL --key KEY\n"
-                 "         [--bitrate BPS] [--rate HZ] [--channels N] [--source none|tone]\n"
-                 "         [--tone-hz F] [--tone-dbfs L] [--seconds N]\n"
+                 "         [--bitrate BPS] [--rate HZ] [--channels N] [--source none|tone|tcp]\n"
+                 "         [--tone-hz F] [--tone-dbfs L] [--seconds N] [--tcp-port P]\n"
                  "         [--host H --port P --mount M --password PW] [--metadata TEXT]   (icecast)\n"
                  "         [--image PATH] [--song TEXT] [--bars] [--crawler FILE]              (video)\n";
     return 2;
@@ -168,7 +171,8 @@ int main(int argc, char** argv)
                                                {"--tone-dbfs", "-12"}, {"--seconds", "5"},    {"--url", ""},
                                                {"--key", ""},        {"--host", ""},          {"--port", "8000"},
                                                {"--mount", "/stream"}, {"--password", ""},    {"--metadata", ""},
-                                               {"--image", ""},      {"--song", ""},          {"--crawler", ""}};
+                                               {"--image", ""},      {"--song", ""},          {"--crawler", ""},
+                                               {"--tcp-port", "9170"}};
     bool bars = false;
     for (int i = 1; i < argc; i += 2) {
         if (std::string(argv[i]) == "--bars") {
@@ -180,14 +184,16 @@ int main(int argc, char** argv)
         options[argv[i]] = argv[i + 1];
     }
     const auto mode = modeFromWord(options["--mode"]);
-    if (!mode || (options["--source"] != "none" && options["--source"] != "tone")) return usage();
+    const std::string source = options["--source"];
+    if (!mode || (source != "none" && source != "tone" && source != "tcp")) return usage();
 
     double rate, seconds, toneHz, toneDbfs;
     std::int64_t bitrate;
     std::uint32_t channels;
-    unsigned long port;
+    unsigned long port, tcpPort;
     try {
         port = std::stoul(options["--port"]);
+        tcpPort = std::stoul(options["--tcp-port"]);
         bitrate = std::stoll(options["--bitrate"]);
         rate = std::stod(options["--rate"]);
         channels = static_cast<std::uint32_t>(std::stoul(options["--channels"]));
@@ -197,7 +203,9 @@ int main(int argc, char** argv)
     } catch (const std::exception&) {
         return usage();
     }
-    if (rate <= 0 || channels == 0 || channels > 8 || seconds < 0 || port > 65535) return usage();
+    if (rate <= 0 || channels == 0 || channels > 8 || seconds < 0 || port > 65535 || tcpPort > 65535) {
+        return usage();
+    }
 
     platform::ensureGuiRuntime();  // pictures are drawn with Qt, started here on the main thread
     auto loop = std::make_shared<LoopExecutor>();
@@ -225,6 +233,17 @@ int main(int argc, char** argv)
         engine->setCrawlerConfig(crawler);
         engine->setCrawlerFilePath(options["--crawler"]);
     }
+
+    // The TCP input listens from the start, as the dashboard's does when it
+    // is the saved source; a sender may connect before the stream is live.
+    std::shared_ptr<sources::TCPAudioServer> tcpServer;
+    if (source == "tcp") {
+        tcpServer = sources::TCPAudioServer::create(loop, static_cast<std::uint16_t>(tcpPort));
+        tcpServer->setStreamer(engine);
+        tcpServer->setOnStatusChange([](const std::string& status) { Outcome::line("tcp: status " + status); });
+        tcpServer->setOnMeterUpdate([](float, float) {});  // the meters also drive the bars
+        tcpServer->start();
+    }
     engine->connect();
 
     // Going live may take the engine's own limits (connect 10 s, negotiation
@@ -238,7 +257,7 @@ int main(int argc, char** argv)
             if (Clock::now() > giveUpAt) break;
             continue;
         }
-        if (options["--source"] == "tone" && !tone) tone.emplace(engine, rate, channels, toneHz, toneDbfs);
+        if (source == "tone" && !tone) tone.emplace(engine, rate, channels, toneHz, toneDbfs);
         if (!options["--metadata"].empty() && !metadataSent) {
             engine->updateIcecastMetadata(options["--metadata"]);
             metadataSent = true;
@@ -247,9 +266,13 @@ int main(int argc, char** argv)
     }
 
     tone.reset();
+    if (tcpServer) tcpServer->stop();
     engine->disconnect();
     loop->runUntil(Clock::now() + std::chrono::seconds(1));
     const bool ok = outcome->liveSince && outcome->disconnected && !outcome->finalError;
+    rusage resources{};
+    getrusage(RUSAGE_SELF, &resources);
+    print("harness: peak RSS " + std::to_string(resources.ru_maxrss) + " kB");
     print(std::string("harness: ") + (ok ? "stream went live and ended in order" : "stream failed"));
     return ok ? 0 : 1;
 }

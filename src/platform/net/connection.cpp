@@ -15,6 +15,7 @@
 #include <netinet/tcp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+#include <unistd.h>
 
 #include <deque>
 #include <mutex>
@@ -44,10 +45,20 @@ bool isIPAddress(const std::string& host)
 
 struct Connection::Private : std::enable_shared_from_this<Connection::Private> {
     Private(std::string h, std::uint16_t p, ConnectionOptions o) : host(std::move(h)), port(p), options(o) {}
+    Private(AcceptedSocket s, ConnectionOptions o)
+        : host(std::move(s.peerHost)), port(s.peerPort), options(o), acceptedFd(s.fd)
+    {
+        options.useTLS = false;
+    }
+    ~Private()
+    {
+        if (acceptedFd >= 0) ::close(acceptedFd);  // never taken over
+    }
 
     const std::string host;
     const std::uint16_t port;
-    const ConnectionOptions options;
+    ConnectionOptions options;  // fixed once constructed
+    int acceptedFd = -1;        // an accepted socket not yet taken over
     StateHandler stateHandler;  // set before start
 
     // Weak: pending handlers inside the queue's io_context hold this object,
@@ -110,6 +121,7 @@ struct Connection::Private : std::enable_shared_from_this<Connection::Private> {
         phase = Phase::connecting;
         emit(ConnectionState::preparing());
         if (phase != Phase::connecting) return;  // cancelled from the handler
+        if (acceptedFd >= 0) return adoptAccepted();
 
         connectTimer.emplace(*io, options.connectTimeout);
         connectTimer->async_wait([self = shared_from_this()](const asio::error_code& ec) {
@@ -128,6 +140,16 @@ struct Connection::Private : std::enable_shared_from_this<Connection::Private> {
         }
     }
 
+    void adoptAccepted()
+    {
+        plain.emplace(*io);
+        asio::error_code ec;
+        plain->assign(tcp::v4(), std::exchange(acceptedFd, -1), ec);
+        if (ec) return fail(ec.message());
+        setSocketOptions();
+        becomeReady();
+    }
+
     void makeSocket()
     {
         if (options.useTLS) {
@@ -142,11 +164,10 @@ struct Connection::Private : std::enable_shared_from_this<Connection::Private> {
         }
     }
 
-    void setSocketOptions(const tcp::endpoint& endpoint)
+    void setSocketOptions()
     {
         asio::error_code ignored;
         auto& s = socket();
-        s.open(endpoint.protocol(), ignored);
         const int fd = s.native_handle();
         if (options.noDelay) s.set_option(tcp::no_delay(true), ignored);
         if (options.keepAlive) {
@@ -168,7 +189,9 @@ struct Connection::Private : std::enable_shared_from_this<Connection::Private> {
             return fail(lastError ? lastError.message() : "no address found for " + host);
         }
         makeSocket();
-        setSocketOptions(endpoints[index]);
+        asio::error_code ignored;
+        socket().open(endpoints[index].protocol(), ignored);
+        setSocketOptions();
         const auto endpoint = endpoints[index];
         socket().async_connect(endpoint, [self = shared_from_this(), endpoints = std::move(endpoints),
                                           index](const asio::error_code& ec) mutable {
@@ -388,6 +411,11 @@ struct Connection::Private : std::enable_shared_from_this<Connection::Private> {
 
 Connection::Connection(std::string host, std::uint16_t port, ConnectionOptions options)
     : private_(std::make_shared<Private>(std::move(host), port, options))
+{
+}
+
+Connection::Connection(AcceptedSocket socket, ConnectionOptions options)
+    : private_(std::make_shared<Private>(std::move(socket), options))
 {
 }
 

@@ -40,6 +40,14 @@ struct ConnectionState {
     static ConnectionState cancelled() { return {Kind::cancelled, {}}; }
 };
 
+// A connected TCP socket that a Listener accepted; a Connection takes it
+// over. Closed when no Connection ever starts with it.
+struct AcceptedSocket {
+    int fd = -1;
+    std::string peerHost;
+    std::uint16_t peerPort = 0;
+};
+
 // What one receive gives: bytes, or none with an error, or none and no error
 // once the peer has closed (end of stream).
 struct ReceiveResult {
@@ -63,6 +71,9 @@ public:
     using ReceiveCompletion = std::function<void(ReceiveResult)>;
 
     Connection(std::string host, std::uint16_t port, ConnectionOptions options);
+    // A connection over a socket a Listener accepted (plain TCP): start()
+    // reports preparing, then ready. host() and port() name the peer.
+    Connection(AcceptedSocket socket, ConnectionOptions options);
     ~Connection();  // cancels
 
     Connection(const Connection&) = delete;
