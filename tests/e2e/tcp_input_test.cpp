@@ -1,0 +1,275 @@
+// The TCP audio input end to end: senders on real sockets feed the harness's
+// engine, which publishes to nginx; the recordings are measured with ffmpeg.
+
+#include "support/pcm_sender.h"
+#include "support/peer_env.h"
+#include "support/process.h"
+#include "support/tcp_peer.h"
+#include "support/tone_analysis.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+using namespace ondaline::test;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The harness streaming with the TCP input, run in the background so the
+// test can send while it streams; its output is read back from a file.
+class BackgroundHarness {
+public:
+    BackgroundHarness(const std::string& url, const std::string& key, int seconds, std::uint16_t tcpPort)
+        : outputFile_(fs::temp_directory_path() / ("ondaline-tcp-" + key + ".log"))
+    {
+        const std::string command = "timeout 120 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url " + url +
+                                    " --key " + key + " --seconds " + std::to_string(seconds) +
+                                    " --source tcp --tcp-port " + std::to_string(tcpPort) + " > " +
+                                    shellQuote(outputFile_) + " 2>&1";
+        thread_ = std::thread([this, command] { exitCode_ = runCommand(command).exitCode; });
+    }
+    ~BackgroundHarness()
+    {
+        if (thread_.joinable()) thread_.join();
+        fs::remove(outputFile_);
+    }
+
+    std::string output() const
+    {
+        std::ifstream in(outputFile_);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    bool waitFor(const std::string& text, std::chrono::seconds limit = 60s) const
+    {
+        for (const auto giveUp = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < giveUp;) {
+            if (output().find(text) != std::string::npos) return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+
+    int finish()
+    {
+        thread_.join();
+        return exitCode_;
+    }
+
+private:
+    fs::path outputFile_;
+    int exitCode_ = -1;
+    std::thread thread_;
+};
+
+class TCPInput : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        env_ = loadPeerEnv("rtmp");
+        ASSERT_FALSE(env_.empty()) << "the rtmp peer is not running";
+        port_ = closedPort();
+    }
+
+    std::unique_ptr<BackgroundHarness> stream(const std::string& key, int seconds)
+    {
+        return std::make_unique<BackgroundHarness>(env_["ONDALINE_RTMP_URL"], key, seconds, port_);
+    }
+
+    std::string recording(const std::string& key)
+    {
+        for (const auto& entry : fs::directory_iterator(env_["ONDALINE_RTMP_RECORD_DIR"])) {
+            if (entry.path().filename().string().starts_with(key + "-")) return entry.path();
+        }
+        ADD_FAILURE() << "nothing recorded for " << key;
+        return {};
+    }
+
+    static std::string probe(const std::string& file, const std::string& entries)
+    {
+        return runCommand("ffprobe -v error -select_streams a:0 -show_entries " + entries +
+                          " -of default=noprint_wrappers=1 " + shellQuote(file))
+            .output;
+    }
+
+    static double audioSpan(const std::string& file)
+    {
+        std::istringstream packets(runCommand("ffprobe -v error -select_streams a:0 -show_entries "
+                                              "packet=pts_time,duration_time -of csv=p=0 " + shellQuote(file)).output);
+        double first = -1, end = 0;
+        for (std::string line; std::getline(packets, line);) {
+            double pts = 0, length = 0;
+            if (std::sscanf(line.c_str(), "%lf,%lf", &pts, &length) != 2) continue;
+            if (first < 0) first = pts;
+            end = pts + length;
+        }
+        return first < 0 ? 0 : end - first;
+    }
+
+    static bool decodesCleanly(const std::string& file)
+    {
+        return runCommand("ffmpeg -v error -i " + shellQuote(file) + " -f null -").output.empty();
+    }
+
+    // The tone between `from` and `to` seconds of the decoded first channel.
+    static Tone toneBetween(const std::vector<float>& samples, double from, double to, double rate = 44100)
+    {
+        const auto begin = std::min(samples.size(), static_cast<std::size_t>(from * rate));
+        const auto end = std::min(samples.size(), static_cast<std::size_t>(to * rate));
+        return analyseTone(std::vector<float>(samples.begin() + long(begin), samples.begin() + long(end)), rate, 0);
+    }
+
+    std::map<std::string, std::string> env_;
+    std::uint16_t port_ = 0;
+};
+
+}  // namespace
+
+TEST_F(TCPInput, ToneFromASenderArrivesWithItsPitchLevelAndTiming)
+{
+    constexpr int seconds = 6;
+    auto harness = stream("tcp-tone", seconds);
+    PCMSender sender;
+    ASSERT_TRUE(sender.connect(port_));
+    sender.startTone({.sampleRate = 44100, .channels = 2, .hz = 440, .dbfs = -12});
+    const int exitCode = harness->finish();
+    sender.stop();
+    const std::string output = harness->output();
+    EXPECT_EQ(exitCode, 0) << output;
+    EXPECT_NE(output.find("TCPAudioServer: Handshake OK — 44100Hz, 2ch, Float32"), std::string::npos) << output;
+    EXPECT_NE(output.find("tcp: status Receiving audio: 44100Hz, 2ch"), std::string::npos) << output;
+
+    const std::string file = recording("tcp-tone");
+    ASSERT_FALSE(file.empty());
+    EXPECT_EQ(probe(file, "stream=codec_name,sample_rate,channels"), "codec_name=aac\nsample_rate=44100\nchannels=2\n");
+    EXPECT_TRUE(decodesCleanly(file));
+    EXPECT_NEAR(audioSpan(file), seconds, seconds * 0.02);
+    const Tone tone = analyseTone(decodeFirstChannel(file), 44100);
+    EXPECT_NEAR(tone.hz, 440.0, 1.0);
+    EXPECT_NEAR(tone.peakDBFS, -12.0, 0.5);
+}
+
+// A newer sender replaces the streaming one; its 48 kHz mono is converted
+// to the live stream's 44.1 kHz stereo, not read as if it were that format.
+TEST_F(TCPInput, ANewerSenderInAnotherFormatReplacesTheFirstAtItsOwnPitch)
+{
+    constexpr int seconds = 8;
+    auto harness = stream("tcp-switch", seconds);
+    PCMSender first, second;
+    ASSERT_TRUE(first.connect(port_));
+    first.startTone({.sampleRate = 44100, .channels = 2, .hz = 440, .dbfs = -12});
+    ASSERT_TRUE(harness->waitFor("delegate: connected"));
+    std::this_thread::sleep_for(3s);
+    ASSERT_TRUE(second.connect(port_));
+    second.startTone({.sampleRate = 48000, .channels = 1, .hz = 660, .dbfs = -12});
+    const int exitCode = harness->finish();
+    first.stop();
+    second.stop();
+    const std::string output = harness->output();
+    EXPECT_EQ(exitCode, 0) << output;
+    for (const char* line : {"TCPAudioServer: Dropping existing client for new connection",
+                             "TCPAudioServer: Handshake OK — 48000Hz, 1ch, Float32",
+                             "Ondaline: ✅ Resampler ready — 48000Hz → 44100Hz"}) {
+        EXPECT_NE(output.find(line), std::string::npos) << line << "\n" << output;
+    }
+
+    const std::string file = recording("tcp-switch");
+    ASSERT_FALSE(file.empty());
+    EXPECT_TRUE(decodesCleanly(file));
+    EXPECT_NEAR(audioSpan(file), seconds, seconds * 0.02);
+    const auto samples = decodeFirstChannel(file);
+    EXPECT_NEAR(toneBetween(samples, 0.5, 2.5).hz, 440.0, 1.0);
+    const Tone later = toneBetween(samples, 4.5, seconds - 0.5);
+    EXPECT_NEAR(later.hz, 660.0, 1.0);
+    EXPECT_NEAR(later.peakDBFS, -12.0, 0.5);
+}
+
+// While no sender streams, the keep-alive's silence holds the stream (the
+// engine stands in its silence frames) instead of the no-audio carrier.
+TEST_F(TCPInput, WithoutASenderTheKeepAliveFeedsTheStream)
+{
+    auto harness = stream("tcp-idle", 4);
+    EXPECT_EQ(harness->finish(), 0) << harness->output();
+    const std::string output = harness->output();
+    EXPECT_NE(output.find("Ondaline: 🔇 Substituted silence frame #1 "), std::string::npos) << output;
+    EXPECT_EQ(output.find("injecting 25Hz carrier"), std::string::npos) << output;
+    EXPECT_NE(output.find("tcp: status Stopped"), std::string::npos) << output;
+}
+
+// Broken and hostile senders one after another while the stream is live:
+// each is turned away or survived, memory stays bounded, and a good sender
+// afterwards is heard.
+TEST_F(TCPInput, HostileSendersLeaveTheStreamRunning)
+{
+    constexpr int seconds = 14;
+    auto harness = stream("tcp-hostile", seconds);
+    ASSERT_TRUE(harness->waitFor("delegate: connected"));
+    const auto sendRaw = [&](const std::vector<std::uint8_t>& bytes) {
+        PCMSender sender;
+        ASSERT_TRUE(sender.connect(port_));
+        EXPECT_TRUE(sender.sendAndClose(bytes));
+        std::this_thread::sleep_for(100ms);
+    };
+    sendRaw({0x44, 0xAC, 0x00, 0x00, 0x02});                                                  // 5 bytes
+    sendRaw({0x00, 0x00, 0xAC, 0x44, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x20});     // big-endian
+    sendRaw(PCMSender::handshake(44100, 2, 16));
+    sendRaw(PCMSender::handshake(44100, 0));
+    sendRaw(PCMSender::handshake(44100, 9));
+    sendRaw(PCMSender::handshake(7999, 2));
+    sendRaw(PCMSender::handshake(192001, 2));
+    auto halfFrame = PCMSender::handshake(44100, 2);
+    halfFrame.insert(halfFrame.end(), {0, 0, 0x80, 0x3f});  // one sample of a stereo frame
+    sendRaw(halfFrame);
+    {
+        PCMSender spoiled;
+        ASSERT_TRUE(spoiled.connect(port_));
+        spoiled.startTone({.sampleRate = 44100, .channels = 2, .hz = 440, .dbfs = -12, .seconds = 1, .badEvery = 97});
+        std::this_thread::sleep_for(1200ms);
+    }
+    {
+        PCMSender flood;
+        ASSERT_TRUE(flood.connect(port_));
+        flood.startTone({.sampleRate = 44100, .channels = 2, .hz = 440, .dbfs = -12, .seconds = 200, .speed = 100});
+        std::this_thread::sleep_for(2s);
+    }
+    PCMSender good;
+    ASSERT_TRUE(good.connect(port_));
+    good.startTone({.sampleRate = 48000, .channels = 2, .hz = 660, .dbfs = -12});
+    const int exitCode = harness->finish();
+    good.stop();
+    const std::string output = harness->output();
+    EXPECT_EQ(exitCode, 0) << output;
+    for (const char* line : {"TCPAudioServer: Invalid handshake (expected 12 bytes, got 5)",
+                             "TCPAudioServer: Invalid handshake values: sr=1152122880 ch=33554432 fmt=536870912",
+                             "TCPAudioServer: Invalid handshake values: sr=44100 ch=2 fmt=16",
+                             "TCPAudioServer: Invalid handshake values: sr=44100 ch=0 fmt=32",
+                             "TCPAudioServer: Invalid handshake values: sr=44100 ch=9 fmt=32",
+                             "TCPAudioServer: Invalid handshake values: sr=7999 ch=2 fmt=32",
+                             "TCPAudioServer: Invalid handshake values: sr=192001 ch=2 fmt=32",
+                             "TCPAudioServer: Handshake OK — 48000Hz, 2ch, Float32"}) {
+        EXPECT_NE(output.find(line), std::string::npos) << line << "\n" << output;
+    }
+
+    // The flood met the engine's bounded buffer: far less than its 35 MB a
+    // second was ever held.
+    long peakKB = 0;
+    const auto at = output.find("harness: peak RSS ");
+    ASSERT_NE(at, std::string::npos);
+    std::sscanf(output.c_str() + at, "harness: peak RSS %ld kB", &peakKB);
+    EXPECT_LT(peakKB, 250 * 1024) << output;
+
+    const std::string file = recording("tcp-hostile");
+    ASSERT_FALSE(file.empty());
+    EXPECT_TRUE(decodesCleanly(file));
+    const auto samples = decodeFirstChannel(file);
+    const double end = double(samples.size()) / 44100;
+    const Tone last = toneBetween(samples, end - 2.5, end - 0.3);
+    EXPECT_NEAR(last.hz, 660.0, 1.0);
+    EXPECT_NEAR(last.peakDBFS, -12.0, 0.5);
+}
