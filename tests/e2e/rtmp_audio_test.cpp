@@ -3,16 +3,13 @@
 
 #include "support/peer_env.h"
 #include "support/process.h"
+#include "support/recording.h"
 #include "support/tone_analysis.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <sstream>
 
 using namespace ondaline::test;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -34,34 +31,9 @@ protected:
                                     std::to_string(int(streamedSeconds)) + " " + options);
         EXPECT_EQ(run.exitCode, 0) << run.output;
         if (output) *output = run.output;
-        for (const auto& entry : fs::directory_iterator(env_["ONDALINE_RTMP_RECORD_DIR"])) {
-            if (entry.path().filename().string().starts_with(key + "-")) return entry.path();
-        }
-        ADD_FAILURE() << "nothing recorded for " << key;
-        return {};
-    }
-
-    static std::string probe(const std::string& file, const std::string& entries)
-    {
-        return runCommand("ffprobe -v error -select_streams a:0 -show_entries " + entries +
-                          " -of default=noprint_wrappers=1 " + shellQuote(file))
-            .output;
-    }
-
-    // The audio track's own span, first packet to the end of the last: the
-    // video track beside it starts and ends on its own schedule.
-    static double duration(const std::string& file)
-    {
-        std::istringstream packets(runCommand("ffprobe -v error -select_streams a:0 -show_entries "
-                                              "packet=pts_time,duration_time -of csv=p=0 " + shellQuote(file)).output);
-        double first = -1, end = 0;
-        for (std::string line; std::getline(packets, line);) {
-            double pts = 0, length = 0;
-            if (std::sscanf(line.c_str(), "%lf,%lf", &pts, &length) != 2) continue;
-            if (first < 0) first = pts;
-            end = pts + length;
-        }
-        return first < 0 ? 0 : end - first;
+        const std::string file = recordingOf(env_["ONDALINE_RTMP_RECORD_DIR"], key);
+        if (file.empty()) ADD_FAILURE() << "nothing recorded for " << key;
+        return file;
     }
 
     std::map<std::string, std::string> env_;
@@ -81,11 +53,11 @@ TEST_F(RTMPAudio, ToneArrivesAsAACLCWithItsPitchLevelAndTiming)
                                                  std::to_string(format.rate) + " --channels " +
                                                  std::to_string(format.channels));
         ASSERT_FALSE(file.empty());
-        EXPECT_EQ(probe(file, "stream=codec_name,profile,sample_rate,channels"),
+        EXPECT_EQ(probeAudio(file, "stream=codec_name,profile,sample_rate,channels"),
                   "codec_name=aac\nprofile=LC\nsample_rate=" + std::to_string(format.rate) +
                       "\nchannels=" + std::to_string(format.channels) + "\n");
-        EXPECT_EQ(runCommand("ffmpeg -v error -i " + shellQuote(file) + " -f null -").output, "");
-        EXPECT_NEAR(duration(file), streamedSeconds, streamedSeconds * 0.02);
+        EXPECT_EQ(decodeErrors(file), "");
+        EXPECT_NEAR(audioSpan(file), streamedSeconds, streamedSeconds * 0.02);
 
         const Tone tone = analyseTone(decodeFirstChannel(file), format.rate);
         EXPECT_NEAR(tone.hz, 440.0, 1.0);
@@ -100,6 +72,6 @@ TEST_F(RTMPAudio, WithoutASourceTheCarrierKeepsTheTimelineMoving)
     ASSERT_FALSE(file.empty());
     EXPECT_NE(output.find("Ondaline: No audio for 1s — injecting 25Hz carrier"), std::string::npos) << output;
     // The carrier starts after one second without audio and runs at real time.
-    EXPECT_NEAR(duration(file), streamedSeconds - 1.0, 0.2);
-    EXPECT_EQ(runCommand("ffmpeg -v error -i " + shellQuote(file) + " -f null -").output, "");
+    EXPECT_NEAR(audioSpan(file), streamedSeconds - 1.0, 0.2);
+    EXPECT_EQ(decodeErrors(file), "");
 }

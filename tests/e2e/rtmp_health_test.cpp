@@ -3,6 +3,7 @@
 
 #include "support/peer_env.h"
 #include "support/process.h"
+#include "support/recording.h"
 
 #include <gtest/gtest.h>
 
@@ -31,11 +32,7 @@ int occurrences(const std::string& text, const std::string& what)
 
 int recordings(const std::map<std::string, std::string>& env, const std::string& key)
 {
-    int count = 0;
-    for (const auto& entry : fs::directory_iterator(env.at("ONDALINE_RTMP_RECORD_DIR"))) {
-        if (entry.path().filename().string().starts_with(key + "-")) ++count;
-    }
-    return count;
+    return static_cast<int>(recordingsOf(env.at("ONDALINE_RTMP_RECORD_DIR"), key).size());
 }
 
 void expectHealthyRun(const CommandResult& run)

@@ -2,6 +2,7 @@
 
 #include "support/peer_env.h"
 #include "support/process.h"
+#include "support/recording.h"
 
 #include <gtest/gtest.h>
 
@@ -30,10 +31,7 @@ protected:
 
     bool recorded(const std::string& key)
     {
-        for (const auto& entry : fs::directory_iterator(env_["ONDALINE_RTMP_RECORD_DIR"])) {
-            if (entry.path().filename().string().starts_with(key + "-")) return true;
-        }
-        return false;
+        return !recordingOf(env_["ONDALINE_RTMP_RECORD_DIR"], key).empty();
     }
 
     // How often nginx logged the client deleting its stream.

@@ -3,6 +3,7 @@
 
 #include "support/peer_env.h"
 #include "support/process.h"
+#include "support/recording.h"
 #include "support/stalling_relay.h"
 
 #include "media/frame_renderer.h"
@@ -26,10 +27,7 @@ TEST(RTMPVideo, RecordingCarriesH264MainWithKeyFramesAtTheirSlots)
     const auto run = runCommand("timeout 120 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url " +
                                 env.at("ONDALINE_RTMP_URL") + " --key video --seconds 6 --source tone");
     ASSERT_EQ(run.exitCode, 0) << run.output;
-    std::string file;
-    for (const auto& entry : fs::directory_iterator(env.at("ONDALINE_RTMP_RECORD_DIR"))) {
-        if (entry.path().filename().string().starts_with("video-")) file = entry.path();
-    }
+    const std::string file = recordingOf(env.at("ONDALINE_RTMP_RECORD_DIR"), "video");
     ASSERT_FALSE(file.empty());
 
     EXPECT_EQ(runCommand("ffprobe -v error -select_streams v:0 -show_entries "
@@ -39,7 +37,7 @@ TEST(RTMPVideo, RecordingCarriesH264MainWithKeyFramesAtTheirSlots)
     EXPECT_EQ(runCommand("ffprobe -v error -select_streams a:0 -show_entries stream=codec_name -of csv=p=0 " +
                          shellQuote(file)).output,
               "aac\n");
-    EXPECT_EQ(runCommand("ffmpeg -v error -i " + shellQuote(file) + " -f null -").output, "");
+    EXPECT_EQ(decodeErrors(file), "");
 
     // Key packets: the first at once, then counter values 48, 96: packets 47, 95.
     std::istringstream packets(runCommand("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 " +
@@ -109,10 +107,7 @@ TEST(RTMPVideo, PictureArrivesAsTheRendererDrawsIt)
                                 shellQuote(image) + " --song 'Radio Ondes\\nLate Night Jazz'");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     EXPECT_NE(run.output.find("Ondaline: Loaded video image — ondaline-solid.ppm"), std::string::npos);
-    std::string file;
-    for (const auto& entry : fs::directory_iterator(env.at("ONDALINE_RTMP_RECORD_DIR"))) {
-        if (entry.path().filename().string().starts_with("picture-")) file = entry.path();
-    }
+    const std::string file = recordingOf(env.at("ONDALINE_RTMP_RECORD_DIR"), "picture");
     ASSERT_FALSE(file.empty());
     const auto decoded = frameAt(file, 2.5);
     ASSERT_EQ(decoded.size(), 1280u * 720 * 3);
