@@ -1,0 +1,177 @@
+#include "platform/audio/audio_file_reader.h"
+
+#include "platform/codec/codec_failure.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <deque>
+#include <vector>
+
+namespace ondaline::platform {
+
+namespace {
+
+struct FormatCloser {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct CodecFreer {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct SwrFreer {
+    void operator()(SwrContext* c) const { swr_free(&c); }
+};
+struct PacketFreer {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct FrameFreer {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+
+}  // namespace
+
+struct AudioFileReader::Decoder {
+    std::unique_ptr<AVFormatContext, FormatCloser> format;
+    std::unique_ptr<AVCodecContext, CodecFreer> codec;
+    std::unique_ptr<SwrContext, SwrFreer> resampler;
+    std::unique_ptr<AVPacket, PacketFreer> packet{av_packet_alloc()};
+    std::unique_ptr<AVFrame, FrameFreer> frame{av_frame_alloc()};
+    int streamIndex = -1;
+    int sourceChannels = 0;
+    int convertedChannels = 0;  // 1 for mono sources, which are widened by hand
+    bool inputEnded = false;    // the demuxer has nothing more
+    bool flushed = false;       // the decoder and the resampler gave their tails
+    std::vector<float> converted;
+    std::deque<float> left, right;
+
+    // Decodes until at least `wanted` frames wait, or the file ends.
+    void fill(std::size_t wanted)
+    {
+        while (left.size() < wanted && !flushed) {
+            const int received = avcodec_receive_frame(codec.get(), frame.get());
+            if (received == 0) {
+                convert(const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
+                av_frame_unref(frame.get());
+            } else if (received == AVERROR(EAGAIN) && !inputEnded) {
+                feed();
+            } else {
+                convert(nullptr, 0);  // the resampler's tail
+                flushed = true;
+            }
+        }
+    }
+
+    void feed()
+    {
+        for (;;) {
+            if (av_read_frame(format.get(), packet.get()) < 0) {
+                inputEnded = true;
+                avcodec_send_packet(codec.get(), nullptr);  // drains the decoder
+                return;
+            }
+            const bool ours = packet->stream_index == streamIndex;
+            const int sent = ours ? avcodec_send_packet(codec.get(), packet.get()) : 0;
+            av_packet_unref(packet.get());
+            if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA) {
+                inputEnded = true;  // a decoder failure ends the file here
+                avcodec_send_packet(codec.get(), nullptr);
+                return;
+            }
+            if (ours) return;
+        }
+    }
+
+    void convert(const std::uint8_t** input, int inputFrames)
+    {
+        const int room = swr_get_out_samples(resampler.get(), inputFrames);
+        if (room <= 0) return;
+        converted.resize(static_cast<std::size_t>(room) * static_cast<std::size_t>(convertedChannels));
+        auto* out = reinterpret_cast<std::uint8_t*>(converted.data());
+        const int frames = swr_convert(resampler.get(), &out, room, input, inputFrames);
+        for (int i = 0; i < frames; ++i) {
+            const auto at = static_cast<std::size_t>(i) * static_cast<std::size_t>(convertedChannels);
+            left.push_back(converted[at]);
+            right.push_back(converted[at + static_cast<std::size_t>(convertedChannels) - 1]);
+        }
+    }
+};
+
+std::unique_ptr<AudioFileReader> AudioFileReader::open(const std::string& path, std::string& error)
+{
+    auto decoder = std::make_unique<Decoder>();
+    AVFormatContext* format = nullptr;
+    if (const int status = avformat_open_input(&format, path.c_str(), nullptr, nullptr); status < 0) {
+        error = describeAVError(status);
+        return nullptr;
+    }
+    decoder->format.reset(format);
+    if (const int status = avformat_find_stream_info(format, nullptr); status < 0) {
+        error = describeAVError(status);
+        return nullptr;
+    }
+    const AVCodec* codec = nullptr;
+    decoder->streamIndex = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (decoder->streamIndex < 0 || !codec) {
+        error = "no audio stream";
+        return nullptr;
+    }
+    decoder->codec.reset(avcodec_alloc_context3(codec));
+    avcodec_parameters_to_context(decoder->codec.get(), format->streams[decoder->streamIndex]->codecpar);
+    if (const int status = avcodec_open2(decoder->codec.get(), codec, nullptr); status < 0) {
+        error = describeAVError(status);
+        return nullptr;
+    }
+    AVCodecContext* context = decoder->codec.get();
+    decoder->sourceChannels = context->ch_layout.nb_channels;
+    if (decoder->sourceChannels < 1 || context->sample_rate <= 0) {
+        error = "no channels or no sample rate";
+        return nullptr;
+    }
+
+    // Mono stays one channel through the resampler and is then put on both
+    // sides at full level; wider layouts get the resampler's stereo downmix.
+    decoder->convertedChannels = decoder->sourceChannels == 1 ? 1 : outputChannels;
+    AVChannelLayout outLayout;
+    av_channel_layout_default(&outLayout, decoder->convertedChannels);
+    AVChannelLayout inLayout;
+    if (context->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+        av_channel_layout_default(&inLayout, decoder->sourceChannels);
+    } else {
+        av_channel_layout_copy(&inLayout, &context->ch_layout);
+    }
+    SwrContext* resampler = nullptr;
+    const int status = swr_alloc_set_opts2(&resampler, &outLayout, AV_SAMPLE_FMT_FLT, outputRate, &inLayout,
+                                           context->sample_fmt, context->sample_rate, 0, nullptr);
+    av_channel_layout_uninit(&inLayout);
+    decoder->resampler.reset(resampler);
+    if (status < 0 || swr_init(resampler) < 0) {
+        error = "cannot convert this format";
+        return nullptr;
+    }
+    return std::unique_ptr<AudioFileReader>(new AudioFileReader(std::move(decoder)));
+}
+
+AudioFileReader::AudioFileReader(std::unique_ptr<Decoder> decoder) : decoder_(std::move(decoder)) {}
+
+AudioFileReader::~AudioFileReader() = default;
+
+std::size_t AudioFileReader::read(float* left, float* right, std::size_t frames)
+{
+    decoder_->fill(frames);
+    const std::size_t n = std::min(frames, decoder_->left.size());
+    std::copy_n(decoder_->left.begin(), n, left);
+    std::copy_n(decoder_->right.begin(), n, right);
+    decoder_->left.erase(decoder_->left.begin(), decoder_->left.begin() + static_cast<std::ptrdiff_t>(n));
+    decoder_->right.erase(decoder_->right.begin(), decoder_->right.begin() + static_cast<std::ptrdiff_t>(n));
+    return n;
+}
+
+int AudioFileReader::fileSampleRate() const { return decoder_->codec->sample_rate; }
+
+int AudioFileReader::fileChannels() const { return decoder_->sourceChannels; }
+
+}  // namespace ondaline::platform
