@@ -19,6 +19,13 @@ std::vector<float> decodeFirstChannel(const std::string& file)
     return samples;
 }
 
+void writeToneFLAC(const std::string& file, int sampleRate, int channels, double hz, double seconds)
+{
+    runCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=" + std::to_string(hz) + ":sample_rate=" +
+               std::to_string(sampleRate) + ":duration=" + std::to_string(seconds) + " -ac " + std::to_string(channels) +
+               " -c:a flac -f flac " + shellQuote(file));
+}
+
 Tone analyseTone(const std::vector<float>& samples, double sampleRate, double margin)
 {
     const auto skip = static_cast<std::size_t>(sampleRate * margin);

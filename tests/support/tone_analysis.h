@@ -16,6 +16,10 @@ struct Tone {
 // The first channel of `file`, decoded to 32-bit float at its own rate.
 std::vector<float> decodeFirstChannel(const std::string& file);
 
+// Writes `seconds` of ffmpeg's sine (1/8 of full scale) as a FLAC file;
+// with two channels each side is 3 dB lower.
+void writeToneFLAC(const std::string& file, int sampleRate, int channels, double hz, double seconds);
+
 // Pitch from the rising zero crossings and level from the RMS, leaving out
 // `margin` seconds at both ends.
 Tone analyseTone(const std::vector<float>& samples, double sampleRate, double margin = 0.5);

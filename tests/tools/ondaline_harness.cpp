@@ -6,8 +6,10 @@
 #include "engine/ondaline.h"
 #include "engine/print.h"
 #include "platform/graphics/canvas.h"
+#include "sources/audio_source_capture.h"
 #include "sources/spectrum_analyzer.h"
 #include "sources/tcp_audio_server.h"
+#include "sources/test_player.h"
 
 #include <chrono>
 #include <cmath>
@@ -140,10 +142,32 @@ private:
     std::thread thread_;
 };
 
+// Captures the application of that name into the engine, as the dashboard
+// does with the capture source.
+void startCapture(sources::AudioSourceCapture& capture, const std::shared_ptr<Ondaline>& engine,
+                  const std::string& name)
+{
+    capture.setOnAudioBuffer([weakEngine = std::weak_ptr(engine)](const sources::AudioSampleBuffer& buffer) {
+        const auto engine = weakEngine.lock();
+        const auto pcm = sources::AudioBufferConverter::extractPCMFloat32(buffer);
+        if (!engine || !pcm || pcm->second.isNonInterleaved()) return;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(pcm->first.data());
+        engine->sendRawPCMData(ByteView(bytes, pcm->first.size() * sizeof(float)), pcm->second.sampleRate,
+                               pcm->second.channelsPerFrame);
+    });
+    capture.setOnError([](const std::string& error) { Outcome::line("harness: capture error " + error); });
+    for (const auto& candidate : capture.availableSources()) {
+        if (candidate.name != name) continue;
+        if (const auto error = capture.startCapture(candidate)) Outcome::line("harness: capture failed " + *error);
+        return;
+    }
+    Outcome::line("harness: no application named " + name + " is playing");
+}
+
 int usage()
 {
     std::cerr << "usage: ondaline-harness --mode rtmp|youtube|facebook|kick|icecast --url URL --key KEY\n"
-                 "         [--bitrate BPS] [--rate HZ] [--channels N] [--source none|tone|tcp]\n"
+                 "         [--bitrate BPS] [--rate HZ] [--channels N] [--source none|tone|tcp|playlist DIR|capture NAME]\n"
                  "         [--tone-hz F] [--tone-dbfs L] [--seconds N] [--tcp-port P]\n"
                  "         [--host H --port P --mount M --password PW] [--metadata TEXT]   (icecast)\n"
                  "         [--image PATH] [--song TEXT] [--bars] [--crawler FILE]              (video)\n";
@@ -174,6 +198,7 @@ int main(int argc, char** argv)
                                                {"--image", ""},      {"--song", ""},          {"--crawler", ""},
                                                {"--tcp-port", "9170"}};
     bool bars = false;
+    std::string sourceOperand;  // the folder of a playlist, the name of a captured application
     for (int i = 1; i < argc; i += 2) {
         if (std::string(argv[i]) == "--bars") {
             bars = true;
@@ -182,10 +207,17 @@ int main(int argc, char** argv)
         }
         if (i + 1 >= argc || !options.contains(argv[i])) return usage();
         options[argv[i]] = argv[i + 1];
+        if (std::string(argv[i]) == "--source" && (options["--source"] == "playlist" || options["--source"] == "capture")) {
+            if (i + 2 >= argc) return usage();
+            sourceOperand = argv[++i + 1];
+        }
     }
     const auto mode = modeFromWord(options["--mode"]);
     const std::string source = options["--source"];
-    if (!mode || (source != "none" && source != "tone" && source != "tcp")) return usage();
+    if (!mode || (source != "none" && source != "tone" && source != "tcp" && source != "playlist" &&
+                  source != "capture")) {
+        return usage();
+    }
 
     double rate, seconds, toneHz, toneDbfs;
     std::int64_t bitrate;
@@ -244,6 +276,21 @@ int main(int argc, char** argv)
         tcpServer->setOnMeterUpdate([](float, float) {});  // the meters also drive the bars
         tcpServer->start();
     }
+    // The playlist player runs from the start, as the dashboard's does, and
+    // plays once the stream is live.
+    std::shared_ptr<sources::TestPlayer> player;
+    if (source == "playlist") {
+        player = sources::TestPlayer::create(loop);
+        player->setStreamer(engine);
+        player->setOnTrackChange([](int position, int count, const std::string& name) {
+            Outcome::line("harness: track " + std::to_string(position) + "/" + std::to_string(count) + " " + name);
+        });
+        player->loadPlaylist(sourceOperand);
+        player->setup();
+        print(std::string("harness: player output ") +
+              (player->engine().kind() == platform::AudioOutput::Kind::soundServer ? "sound server" : "null"));
+    }
+    std::shared_ptr<sources::AudioSourceCapture> capture;
     engine->connect();
 
     // Going live may take the engine's own limits (connect 10 s, negotiation
@@ -257,6 +304,11 @@ int main(int argc, char** argv)
             if (Clock::now() > giveUpAt) break;
             continue;
         }
+        if (player && !player->isPlaying() && player->playGeneration() == 0) player->play();
+        if (source == "capture" && !capture) {
+            capture = sources::AudioSourceCapture::create();
+            startCapture(*capture, engine, sourceOperand);
+        }
         if (source == "tone" && !tone) tone.emplace(engine, rate, channels, toneHz, toneDbfs);
         if (!options["--metadata"].empty() && !metadataSent) {
             engine->updateIcecastMetadata(options["--metadata"]);
@@ -267,6 +319,8 @@ int main(int argc, char** argv)
 
     tone.reset();
     if (tcpServer) tcpServer->stop();
+    if (player) player->stop();
+    if (capture) capture->stopCapture();
     engine->disconnect();
     loop->runUntil(Clock::now() + std::chrono::seconds(1));
     const bool ok = outcome->liveSince && outcome->disconnected && !outcome->finalError;

@@ -135,9 +135,9 @@ std::unique_ptr<AudioFileReader> AudioFileReader::open(const std::string& path, 
     // Mono stays one channel through the resampler and is then put on both
     // sides at full level; wider layouts get the resampler's stereo downmix.
     decoder->convertedChannels = decoder->sourceChannels == 1 ? 1 : outputChannels;
-    AVChannelLayout outLayout;
+    AVChannelLayout outLayout{};
     av_channel_layout_default(&outLayout, decoder->convertedChannels);
-    AVChannelLayout inLayout;
+    AVChannelLayout inLayout{};
     if (context->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
         av_channel_layout_default(&inLayout, decoder->sourceChannels);
     } else {

@@ -1,0 +1,180 @@
+#include "platform/audio/audio_output.h"
+
+#include "platform/audio/pulse_playback.h"
+
+#include <system_error>
+#include <vector>
+
+namespace ondaline::platform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto blockDuration =
+    std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(AudioOutput::blockFrames) /
+                                                                              AudioOutput::sampleRate));
+// A null output that fell this far behind (a stopped process, a busy
+// machine) starts its deadlines afresh instead of racing to catch up.
+constexpr auto nullMaxLateness = std::chrono::milliseconds(500);
+
+}  // namespace
+
+AudioOutput::AudioOutput(Render render, Tap tap, Options options)
+    : render_(std::move(render)), tap_(std::move(tap)), options_(std::move(options)),
+      interleaved_(new float[blockFrames * channels])
+{
+}
+
+AudioOutput::~AudioOutput() { stop(); }
+
+bool AudioOutput::start(std::string& error)
+{
+    std::unique_lock lock(mutex_);
+    if (running_) return true;
+    std::shared_ptr<PulsePlayback> playback;
+    std::string reason = "sound server not used";
+    if (options_.useSoundServer) {
+        lock.unlock();  // connecting may take a moment; nothing else starts meanwhile
+        playback = PulsePlayback::open(options_.applicationName, reason);
+        lock.lock();
+        if (running_) return true;
+    }
+    playback_ = playback;
+    kind_ = playback ? Kind::soundServer : Kind::null;
+    nullReason_ = playback ? std::string() : reason;
+    if (playback) playback->setVolume(volume_);
+    stopping_ = false;
+    try {
+        thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error& e) {
+        error = e.what();
+        playback_.reset();
+        kind_ = Kind::none;
+        return false;
+    }
+    running_ = true;
+    return true;
+}
+
+void AudioOutput::stop()
+{
+    std::thread thread;
+    {
+        std::lock_guard lock(mutex_);
+        if (!running_) return;
+        stopping_ = true;
+        running_ = false;
+        if (playback_) playback_->interrupt();
+        thread = std::move(thread_);
+    }
+    wake_.notify_all();
+    thread.join();
+    std::lock_guard lock(mutex_);
+    playback_.reset();
+    kind_ = Kind::none;
+}
+
+bool AudioOutput::isRunning() const
+{
+    std::lock_guard lock(mutex_);
+    return running_;
+}
+
+AudioOutput::Kind AudioOutput::kind() const
+{
+    std::lock_guard lock(mutex_);
+    return kind_;
+}
+
+std::string AudioOutput::nullReason() const
+{
+    std::lock_guard lock(mutex_);
+    return nullReason_;
+}
+
+void AudioOutput::setVolume(float volume)
+{
+    std::shared_ptr<PulsePlayback> playback;
+    {
+        std::lock_guard lock(mutex_);
+        volume_ = volume;
+        playback = playback_;
+    }
+    if (playback) playback->setVolume(volume);
+}
+
+bool AudioOutput::moveToDevice(const std::string& uid, std::string& error)
+{
+    std::shared_ptr<PulsePlayback> playback;
+    {
+        std::lock_guard lock(mutex_);
+        playback = playback_;
+    }
+    if (!playback) {
+        error = "no sound server output";
+        return false;
+    }
+    return playback->moveToDevice(uid, error);
+}
+
+std::string AudioOutput::deviceUID() const
+{
+    std::shared_ptr<PulsePlayback> playback;
+    {
+        std::lock_guard lock(mutex_);
+        playback = playback_;
+    }
+    return playback ? playback->deviceUID() : std::string();
+}
+
+void AudioOutput::run()
+{
+    std::vector<float> left(blockFrames), right(blockFrames);
+    const float* planes[] = {left.data(), right.data()};
+    nullDeadline_ = Clock::now();
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) return;
+        }
+        render_(left.data(), right.data(), blockFrames);
+        if (tap_) tap_({planes, channels, static_cast<std::uint32_t>(blockFrames), double(sampleRate)});
+        play(left.data(), right.data());
+    }
+}
+
+void AudioOutput::play(const float* left, const float* right)
+{
+    std::shared_ptr<PulsePlayback> playback;
+    {
+        std::lock_guard lock(mutex_);
+        playback = playback_;
+    }
+    if (playback) {
+        for (std::size_t i = 0; i < blockFrames; ++i) {
+            interleaved_[2 * i] = left[i];
+            interleaved_[2 * i + 1] = right[i];
+        }
+        if (playback->write(interleaved_.get(), blockFrames)) return;
+        // The sound server went away: go on at real-time pace without it.
+        std::lock_guard lock(mutex_);
+        if (stopping_) return;
+        playback_.reset();
+        kind_ = Kind::null;
+        nullReason_ = "the sound server went away";
+        nullDeadline_ = Clock::now();
+    }
+    waitForNullDeadline();
+}
+
+void AudioOutput::waitForNullDeadline()
+{
+    nullDeadline_ += blockDuration;
+    const auto now = Clock::now();
+    if (now - nullDeadline_ > nullMaxLateness) nullDeadline_ = now;
+    std::unique_lock lock(mutex_);
+    wake_.wait_until(lock, nullDeadline_, [this] { return stopping_; });
+}
+
+}  // namespace ondaline::platform

@@ -1,0 +1,88 @@
+#pragma once
+
+// The player's output: a thread of its own pulls 1024-frame blocks of 44100 Hz
+// stereo float from a render callback, hands each to the tap, and then plays
+// it on the sound server. Where no sound server answers (a headless
+// machine), or once it goes away, a null output takes the blocks at real-time
+// pace on absolute deadlines, so the tap keeps its rhythm either way.
+
+#include "platform/audio/audio_block.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace ondaline::platform {
+
+class PulsePlayback;
+
+class AudioOutput {
+public:
+    static constexpr int sampleRate = 44100;
+    static constexpr int channels = 2;
+    static constexpr std::size_t blockFrames = 1024;
+
+    // Fills both planes with `frames` frames (silence when nothing plays).
+    using Render = std::function<void(float* left, float* right, std::size_t frames)>;
+    using Tap = std::function<void(const AudioBlock& block)>;
+
+    enum class Kind { none, soundServer, null };
+    struct Options {
+        bool useSoundServer = true;
+        std::string applicationName = "Ondaline";
+    };
+
+    AudioOutput(Render render, Tap tap, Options options);
+    AudioOutput(Render render, Tap tap) : AudioOutput(std::move(render), std::move(tap), Options{}) {}
+    ~AudioOutput();  // stops
+
+    AudioOutput(const AudioOutput&) = delete;
+    AudioOutput& operator=(const AudioOutput&) = delete;
+
+    // Opens the sound server's stream, or the null output, and starts the
+    // thread. False, with `error` set, only when the thread cannot run.
+    bool start(std::string& error);
+    void stop();
+    bool isRunning() const;
+
+    // What plays the blocks (none before start), and why it is the null
+    // output when it is.
+    Kind kind() const;
+    std::string nullReason() const;
+
+    // What is heard: 0 silent, 1 full level. The tap always has the full signal.
+    void setVolume(float volume);
+
+    // Moves playback to the output device with this uid ("" = the default).
+    bool moveToDevice(const std::string& uid, std::string& error);
+    std::string deviceUID() const;
+
+private:
+    void run();
+    void play(const float* left, const float* right);
+    void waitForNullDeadline();
+
+    const Render render_;
+    const Tap tap_;
+    const Options options_;
+
+    mutable std::mutex mutex_;  // guards what the methods share with the thread
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    bool running_ = false;
+    Kind kind_ = Kind::none;
+    std::string nullReason_;
+    float volume_ = 1;
+    std::shared_ptr<PulsePlayback> playback_;
+    std::thread thread_;
+
+    // The thread's own.
+    std::chrono::steady_clock::time_point nullDeadline_{};
+    std::unique_ptr<float[]> interleaved_;
+};
+
+}  // namespace ondaline::platform

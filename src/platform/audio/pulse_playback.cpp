@@ -1,0 +1,153 @@
+#include "platform/audio/pulse_playback.h"
+
+#include "platform/audio/pulse_connection.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace ondaline::platform {
+
+using pulse::PulseConnection;
+using pulse::PulseLock;
+
+namespace {
+
+constexpr pa_sample_spec streamFormat{PA_SAMPLE_FLOAT32LE, 44100, 2};
+constexpr std::size_t frameBytes = sizeof(float) * 2;
+// Enough to ride out a late writer, short enough that volume changes and
+// moves are heard soon.
+constexpr pa_usec_t targetLatency = 100'000;
+
+}  // namespace
+
+struct PulsePlayback::Private {
+    std::unique_ptr<PulseConnection> connection;
+    pulse::Stream stream;
+    bool interrupted = false;  // under the mainloop lock
+
+    ~Private()
+    {
+        if (!stream) return;
+        PulseLock lock(*connection);
+        stream.reset();
+    }
+
+    bool streamGood() const { return PA_STREAM_IS_GOOD(pa_stream_get_state(stream.get())); }
+};
+
+std::unique_ptr<PulsePlayback> PulsePlayback::open(const std::string& applicationName, std::string& error)
+{
+    auto p = std::make_unique<Private>();
+    p->connection = PulseConnection::open(applicationName, error);
+    if (!p->connection) return nullptr;
+    const PulseConnection& connection = *p->connection;
+    PulseLock lock(connection);
+    p->stream.reset(pa_stream_new(connection.context(), "Playback", &streamFormat, nullptr));
+    if (!p->stream) {
+        error = "cannot make a playback stream: " + connection.lastError();
+        return nullptr;
+    }
+    pa_stream* s = p->stream.get();
+    auto* userdata = const_cast<PulseConnection*>(&connection);
+    pa_stream_set_state_callback(
+        s, [](pa_stream*, void* c) { static_cast<PulseConnection*>(c)->signal(); }, userdata);
+    pa_stream_set_write_callback(
+        s, [](pa_stream*, std::size_t, void* c) { static_cast<PulseConnection*>(c)->signal(); }, userdata);
+
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(targetLatency, &streamFormat));
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    const bool ready = pa_stream_connect_playback(s, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) == 0 &&
+                       connection.wait([s] { return pa_stream_get_state(s) == PA_STREAM_READY; },
+                                       PulseConnection::connectTimeout);
+    if (!ready) {
+        error = "cannot start playing on the sound server: " + connection.lastError();
+        return nullptr;
+    }
+    return std::unique_ptr<PulsePlayback>(new PulsePlayback(std::move(p)));
+}
+
+PulsePlayback::PulsePlayback(std::unique_ptr<Private> p) : private_(std::move(p)) {}
+
+PulsePlayback::~PulsePlayback() = default;
+
+bool PulsePlayback::write(const float* interleaved, std::size_t frames)
+{
+    Private& p = *private_;
+    PulseLock lock(*p.connection);
+    if (p.interrupted) return false;
+    pa_stream* s = p.stream.get();
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(interleaved);
+    std::size_t left = frames * frameBytes;
+    while (left > 0) {
+        std::size_t room = 0;
+        p.connection->wait(
+            [&] {
+                if (p.interrupted || !p.streamGood()) return true;
+                room = pa_stream_writable_size(s);
+                return room != static_cast<std::size_t>(-1) && room >= frameBytes;
+            },
+            std::nullopt);
+        if (p.interrupted || !p.streamGood() || room == static_cast<std::size_t>(-1) || room < frameBytes)
+            return false;
+        const std::size_t chunk = std::min(left, room - room % frameBytes);
+        if (pa_stream_write(s, bytes, chunk, nullptr, 0, PA_SEEK_RELATIVE) < 0) return false;
+        bytes += chunk;
+        left -= chunk;
+    }
+    return true;
+}
+
+void PulsePlayback::interrupt()
+{
+    PulseLock lock(*private_->connection);
+    private_->interrupted = true;
+    private_->connection->signal();
+}
+
+void PulsePlayback::setVolume(float volume)
+{
+    const Private& p = *private_;
+    PulseLock lock(*p.connection);
+    pa_cvolume levels;
+    pa_cvolume_set(&levels, streamFormat.channels,
+                   volume > 0 ? pa_sw_volume_from_linear(std::min(volume, 1.0f)) : PA_VOLUME_MUTED);
+    // Not waited for: a slider sends many, and the server applies them in order.
+    pulse::Operation(pa_context_set_sink_input_volume(p.connection->context(), pa_stream_get_index(p.stream.get()),
+                                                      &levels, nullptr, nullptr));
+}
+
+bool PulsePlayback::moveToDevice(const std::string& uid, std::string& error)
+{
+    const Private& p = *private_;
+    const PulseConnection& connection = *p.connection;
+    PulseLock lock(connection);
+    const std::string sink = uid.empty() ? connection.defaultSinkName() : uid;
+    if (sink.empty()) {
+        error = "the sound server names no default output device";
+        return false;
+    }
+    int success = 0;
+    const bool answered = connection.finish(pa_context_move_sink_input_by_name(
+        connection.context(), pa_stream_get_index(p.stream.get()), sink.c_str(),
+        [](pa_context*, int ok, void* out) { *static_cast<int*>(out) = ok; }, &success));
+    if (!answered || !success) {
+        error = "cannot play on \"" + sink + "\": " + connection.lastError();
+        return false;
+    }
+    return true;
+}
+
+std::string PulsePlayback::deviceUID() const
+{
+    const Private& p = *private_;
+    PulseLock lock(*p.connection);
+    // libpulse follows every move, ours or anybody's, as the server reports it.
+    const char* name = pa_stream_get_device_name(p.stream.get());
+    return name ? name : std::string();
+}
+
+}  // namespace ondaline::platform

@@ -1,0 +1,228 @@
+#include "sources/audio_source_capture.h"
+
+#include "engine/print.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <sstream>
+
+namespace ondaline::sources {
+
+namespace {
+
+std::string lowered(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+std::string hex(std::uint32_t value)
+{
+    std::ostringstream text;
+    text << std::hex << value;
+    return text.str();
+}
+
+}  // namespace
+
+std::shared_ptr<AudioSourceCapture> AudioSourceCapture::create()
+{
+    return std::make_shared<AudioSourceCapture>(Passkey{});
+}
+
+AudioSourceCapture::AudioSourceCapture(Passkey) {}
+
+// The stream goes first: its handlers post to the queue, which goes last.
+AudioSourceCapture::~AudioSourceCapture()
+{
+    std::unique_ptr<platform::ApplicationAudioCapture> stream;
+    {
+        std::lock_guard lock(mutex_);
+        stream = std::move(stream_);
+    }
+}
+
+void AudioSourceCapture::setOnAudioBuffer(BufferHandler handler)
+{
+    std::lock_guard lock(mutex_);
+    onAudioBuffer_ = std::move(handler);
+}
+
+void AudioSourceCapture::setOnError(ErrorHandler handler)
+{
+    std::lock_guard lock(mutex_);
+    onError_ = std::move(handler);
+}
+
+bool AudioSourceCapture::isCapturing() const
+{
+    std::lock_guard lock(mutex_);
+    return isCapturing_;
+}
+
+std::optional<AudioSource> AudioSourceCapture::currentSource() const
+{
+    std::lock_guard lock(mutex_);
+    return currentSource_;
+}
+
+std::vector<AudioSource> AudioSourceCapture::availableSources()
+{
+    std::string error;
+    const auto applications = platform::listPlayingApplications(error);
+    if (!error.empty()) {
+        print("AudioSourceCapture: Permission denied or ScreenCaptureKit error: " + error);
+        return {};
+    }
+    std::vector<AudioSource> sources;
+    for (const auto& application : applications) {
+        if (application.name.empty()) continue;
+        sources.push_back({application.pid, application.name,
+                           application.binary.empty() ? std::nullopt : std::optional(application.binary), application});
+    }
+    std::stable_sort(sources.begin(), sources.end(),
+                     [](const AudioSource& a, const AudioSource& b) { return lowered(a.name) < lowered(b.name); });
+    return sources;
+}
+
+std::optional<std::string> AudioSourceCapture::startCapture(const AudioSource& source,
+                                                            CaptureConfiguration configuration)
+{
+    std::uint64_t generation;
+    {
+        std::lock_guard lock(mutex_);
+        if (isCapturing_) return std::nullopt;
+        generation = ++generation_;
+    }
+    const auto* wanted = std::any_cast<platform::PlayingApplication>(&source.scApp);
+    if (!wanted) {
+        print("AudioSourceCapture: Failed to cast source to SCRunningApplication");
+        return std::nullopt;
+    }
+
+    // Ask again: the application's streams may have changed since the list.
+    std::string error;
+    const auto applications = platform::listPlayingApplications(error);
+    if (!error.empty()) return error;
+    const auto target = std::find_if(applications.begin(), applications.end(), [&](const auto& application) {
+        return application.pid == wanted->pid && application.name == wanted->name;
+    });
+    if (target == applications.end()) return "'" + source.name + "' is not playing any sound";
+
+    print("AudioSourceCapture: Setting up capture for '" + source.name +
+          "' (bundle: " + source.bundleIdentifier.value_or("nil") + ", pid: " + std::to_string(source.id) + ")");
+    print("AudioSourceCapture: Filter excludes " + std::to_string(applications.size() - 1) +
+          " other apps, targeting pid " + std::to_string(source.id));
+
+    const auto channels = configuration.channelCount;
+    const double rate = std::isfinite(configuration.sampleRate) ? configuration.sampleRate : 48000.0;
+    const int wholeRate = static_cast<int>(std::clamp(rate, 8000.0, 192000.0));
+    print("AudioSourceCapture: Stream config — audio: true, " + std::to_string(wholeRate) + "Hz, " +
+          std::to_string(channels) + "ch");
+    if (channels < 1 || channels > 8) return "unsupported channel count " + std::to_string(channels);
+
+    const std::weak_ptr<AudioSourceCapture> weakSelf = weak_from_this();
+    auto onData = [weakSelf, generation](const float* interleaved, std::size_t frames,
+                                         const platform::ApplicationAudioCapture::Format& format) {
+        const auto self = weakSelf.lock();
+        if (!self) return;
+        AudioSampleBuffer buffer;
+        buffer.numSamples = static_cast<std::uint32_t>(frames);
+        buffer.format = AudioStreamDescription::interleavedFloat(format.sampleRate,
+                                                                 static_cast<std::uint32_t>(format.channels));
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(interleaved);
+        buffer.data = Bytes(bytes, bytes + frames * static_cast<std::size_t>(format.channels) * sizeof(float));
+        self->outputQueue_.async([weakSelf, buffer = std::move(buffer), generation] {
+            if (const auto self = weakSelf.lock()) self->handleSampleBuffer(buffer, generation);
+        });
+    };
+    auto onEnd = [weakSelf, generation](const std::string& reason) {
+        const auto self = weakSelf.lock();
+        if (!self) return;
+        self->outputQueue_.async([weakSelf, reason, generation] {
+            if (const auto self = weakSelf.lock()) self->handleStop(reason, generation);
+        });
+    };
+    auto stream = platform::ApplicationAudioCapture::start(*target, {wholeRate, channels}, std::move(onData),
+                                                           std::move(onEnd), error);
+    if (!stream) return error;
+
+    {
+        std::lock_guard lock(mutex_);
+        if (generation_ != generation) {
+            // Stopped while starting: the new stream goes unused.
+            print("AudioSourceCapture: Stopped");
+            return std::nullopt;
+        }
+        stream_ = std::move(stream);
+        currentSource_ = source;
+        isCapturing_ = true;
+        audioBufferCount_ = 0;
+    }
+    print("AudioSourceCapture: ✅ Capture started for '" + source.name + "'");
+    return std::nullopt;
+}
+
+void AudioSourceCapture::stopCapture()
+{
+    std::unique_ptr<platform::ApplicationAudioCapture> stream;
+    {
+        std::lock_guard lock(mutex_);
+        ++generation_;  // also ends a start in progress
+        if (!isCapturing_ || !stream_) return;
+        stream = std::move(stream_);
+        currentSource_.reset();
+        isCapturing_ = false;
+    }
+    stream.reset();
+    // A buffer being handed over right now finishes before we return; one
+    // still queued finds its generation gone. From within onAudioBuffer
+    // itself there is nothing to wait for.
+    if (!outputQueue_.isCurrent()) {
+        std::lock_guard waitForDelivery(deliveryMutex_);
+    }
+    print("AudioSourceCapture: Stopped");
+}
+
+void AudioSourceCapture::handleSampleBuffer(const AudioSampleBuffer& buffer, std::uint64_t generation)
+{
+    if (buffer.type != AudioSampleBuffer::Type::audio || !buffer.isValid || buffer.numSamples == 0) return;
+    std::lock_guard delivery(deliveryMutex_);
+    BufferHandler handler;
+    std::uint64_t count;
+    {
+        std::lock_guard lock(mutex_);
+        if (generation != generation_) return;
+        count = ++audioBufferCount_;
+        handler = onAudioBuffer_;
+    }
+    if (count == 1 && buffer.format) {
+        const auto& format = *buffer.format;
+        print("AudioSourceCapture: First audio buffer received — " + std::to_string(std::lround(format.sampleRate)) +
+              "Hz, " + std::to_string(format.channelsPerFrame) + "ch, flags=0x" + hex(format.formatFlags) +
+              ", nonInterleaved=" + (format.isNonInterleaved() ? "true" : "false") +
+              ", samples=" + std::to_string(buffer.numSamples));
+    }
+    if (count % 500 == 0) print("AudioSourceCapture: " + std::to_string(count) + " audio buffers received");
+    if (handler) handler(buffer);
+}
+
+void AudioSourceCapture::handleStop(const std::string& error, std::uint64_t generation)
+{
+    std::unique_ptr<platform::ApplicationAudioCapture> stream;
+    ErrorHandler handler;
+    {
+        std::lock_guard lock(mutex_);
+        if (generation != generation_ || !isCapturing_) return;
+        ++generation_;
+        stream = std::move(stream_);
+        currentSource_.reset();
+        isCapturing_ = false;
+        handler = onError_;
+    }
+    stream.reset();
+    if (handler) handler(error);
+}
+
+}  // namespace ondaline::sources

@@ -1,0 +1,116 @@
+// The playlist player end to end: FLAC files made here play through the
+// harness (its output on the PulseAudio peer, or on the null output when no
+// sound server answers) to nginx, in the order the player logged them.
+
+#include "support/peer_env.h"
+#include "support/process.h"
+#include "support/recording.h"
+#include "support/tone_analysis.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+
+using namespace ondaline::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Playlist : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        rtmp_ = loadPeerEnv("rtmp");
+        pulse_ = loadPeerEnv("pulse");
+        ASSERT_FALSE(rtmp_.empty()) << "the rtmp peer is not running";
+        ASSERT_FALSE(pulse_.empty()) << "the pulse peer is not running";
+        fs::create_directories(music_);
+    }
+    void TearDown() override { fs::remove_all(music_); }
+
+    void tone(const std::string& name, int rate, int channels, int hz, double seconds)
+    {
+        writeToneFLAC((music_ / name).string(), rate, channels, hz, seconds);
+    }
+
+    CommandResult stream(const std::string& key, const std::string& pulseServer, int seconds)
+    {
+        return runCommand("PULSE_SERVER=" + shellQuote(pulseServer) + " timeout 120 " + shellQuote(ONDALINE_HARNESS) +
+                          " --mode rtmp --url " + rtmp_["ONDALINE_RTMP_URL"] + " --key " + key + " --seconds " +
+                          std::to_string(seconds) + " --source playlist " + shellQuote(music_.string()));
+    }
+
+    // The files in the order the player started them.
+    static std::vector<std::string> played(const std::string& output)
+    {
+        std::vector<std::string> files;
+        const std::regex line(R"(TestPlayer: Playing \[\d+/\d+\] (\S+))");
+        for (std::sregex_iterator it(output.begin(), output.end(), line), end; it != end; ++it) {
+            files.push_back((*it)[1]);
+        }
+        return files;
+    }
+
+    std::map<std::string, std::string> rtmp_, pulse_;
+    fs::path music_ = fs::temp_directory_path() / ("ondaline-playlist-" + std::to_string(::getpid()));
+};
+
+}  // namespace
+
+TEST_F(Playlist, TracksPlayOncePerPassInTheLoggedOrderAtTheirPitch)
+{
+    tone("low.flac", 44100, 2, 440, 1.5);
+    tone("high.flac", 48000, 1, 660, 1.5);
+    {
+        std::ofstream junk(music_ / "noise.flac", std::ios::binary);
+        std::mt19937 random(7);
+        for (int i = 0; i < 4096; ++i) junk.put(static_cast<char>(random()));
+    }
+    fs::create_directories(music_ / "folder.flac");
+
+    const auto run = stream("tracks", pulse_["PULSE_SERVER"], 6);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("harness: player output sound server"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("TestPlayer: Found 4 FLAC files"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("TestPlayer: Cannot read noise.flac — skipping"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("TestPlayer: Cannot read folder.flac — skipping"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("harness: track "), std::string::npos) << run.output;
+
+    // Two passes at least: each holds both playable files once.
+    const auto files = played(run.output);
+    ASSERT_GE(files.size(), 3u) << run.output;
+    EXPECT_NE(files[0], files[1]);
+
+    const std::string file = recordingOf(rtmp_["ONDALINE_RTMP_RECORD_DIR"], "tracks");
+    ASSERT_FALSE(file.empty());
+    EXPECT_EQ(decodeErrors(file), "");
+    // Measured from where the music starts: before it, the engine stood in
+    // its faint silence frames for the player's silence.
+    const auto samples = decodeFirstChannel(file);
+    const auto onset = std::find_if(samples.begin(), samples.end(), [](float x) { return std::abs(x) > 0.02f; });
+    ASSERT_GT(samples.end() - onset, 44100 * 3);
+    const auto pitchAt = [&](double from, double to) {
+        return analyseTone(std::vector<float>(onset + long(from * 44100), onset + long(to * 44100)), 44100, 0).hz;
+    };
+    const auto expected = [](const std::string& name) { return name == "low.flac" ? 440.0 : 660.0; };
+    EXPECT_NEAR(pitchAt(0.2, 1.3), expected(files[0]), 1.0);
+    EXPECT_NEAR(pitchAt(1.9, 2.9), expected(files[1]), 1.0);
+}
+
+// Without a sound server the null output feeds the engine at real time.
+TEST_F(Playlist, WithoutASoundServerTheNullOutputStillFeedsTheStream)
+{
+    tone("only.flac", 44100, 2, 440, 10);
+    const auto run = stream("nullout", "unix:/nonexistent/ondaline-no-server", 5);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("harness: player output null"), std::string::npos) << run.output;
+    const std::string file = recordingOf(rtmp_["ONDALINE_RTMP_RECORD_DIR"], "nullout");
+    ASSERT_FALSE(file.empty());
+    EXPECT_NEAR(audioSpan(file), 5.0, 0.25);
+    EXPECT_NEAR(analyseTone(decodeFirstChannel(file), 44100).hz, 440.0, 1.0);
+}

@@ -1,0 +1,236 @@
+// Other applications' sound on the PulseAudio peer: listing them and
+// capturing one of them alone.
+
+#include "platform/audio/application_audio.h"
+
+#include "platform/audio/pulse_playback.h"
+#include "pulse_peer.h"
+#include "support/tone_analysis.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <numbers>
+#include <optional>
+
+using namespace ondaline;
+using platform::ApplicationAudioCapture;
+using platform::PlayingApplication;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::optional<PlayingApplication> findApplication(const std::string& name)
+{
+    std::string error;
+    const auto applications = platform::listPlayingApplications(error);
+    EXPECT_TRUE(error.empty()) << error;
+    const auto found = std::find_if(applications.begin(), applications.end(),
+                                    [&](const PlayingApplication& a) { return a.name == name; });
+    if (found == applications.end()) return std::nullopt;
+    return *found;
+}
+
+// A tone played by this process on a stream of its own, until destroyed.
+class OwnTone {
+public:
+    OwnTone(const std::string& applicationName, double hz, float amplitude)
+    {
+        std::string error;
+        playback_ = platform::PulsePlayback::open(applicationName, error);
+        EXPECT_NE(playback_, nullptr) << error;
+        if (!playback_) return;
+        writer_ = std::thread([this, hz, amplitude] {
+            std::vector<float> block(2 * 441);
+            double phase = 0;
+            do {
+                for (std::size_t i = 0; i < 441; ++i, phase += 2 * std::numbers::pi * hz / 44100)
+                    block[2 * i] = block[2 * i + 1] = amplitude * static_cast<float>(std::sin(phase));
+                phase = std::fmod(phase, 2 * std::numbers::pi);
+            } while (playback_->write(block.data(), 441));
+        });
+    }
+    ~OwnTone()
+    {
+        if (!playback_) return;
+        playback_->interrupt();
+        writer_.join();
+    }
+
+private:
+    std::unique_ptr<platform::PulsePlayback> playback_;
+    std::thread writer_;
+};
+
+// What a capture delivered: its first channel and its ends.
+struct Recorder {
+    std::mutex mutex;
+    std::vector<float> firstChannel;
+    ApplicationAudioCapture::Format format{0, 0};
+    std::atomic<int> ends{0};
+    std::string reason;
+
+    ApplicationAudioCapture::DataHandler data()
+    {
+        return [this](const float* interleaved, std::size_t frames, const ApplicationAudioCapture::Format& f) {
+            std::lock_guard lock(mutex);
+            format = f;
+            for (std::size_t i = 0; i < frames; ++i) firstChannel.push_back(interleaved[i * std::size_t(f.channels)]);
+        };
+    }
+    ApplicationAudioCapture::EndHandler end()
+    {
+        return [this](const std::string& why) {
+            std::lock_guard lock(mutex);
+            reason = why;
+            ++ends;
+        };
+    }
+    std::size_t frames()
+    {
+        std::lock_guard lock(mutex);
+        return firstChannel.size();
+    }
+};
+
+class ApplicationAudioPulse : public test::PulsePeerTest {
+protected:
+    PlayingApplication waitForApplication(const std::string& name)
+    {
+        std::optional<PlayingApplication> found;
+        EXPECT_TRUE(test::eventually([&] { return (found = findApplication(name)).has_value(); })) << name;
+        return found.value_or(PlayingApplication{});
+    }
+};
+
+}  // namespace
+
+TEST_F(ApplicationAudioPulse, ListsApplicationsByProcessWithTheirStreams)
+{
+    test::PacatTone pacat("ToneMaker", 440, 0.25f);
+    const auto toneMaker = waitForApplication("ToneMaker");
+    EXPECT_EQ(toneMaker.pid, pacat.pid());
+    EXPECT_EQ(toneMaker.binary, "pacat");
+    EXPECT_EQ(toneMaker.streams.size(), 1u);
+
+    // Two streams of one process are one application, oldest first.
+    OwnTone first("Ondaline two streams", 440, 0.1f), second("Ondaline two streams", 660, 0.1f);
+    std::optional<PlayingApplication> ours;
+    ASSERT_TRUE(test::eventually([&] {
+        ours = findApplication("Ondaline two streams");
+        return ours && ours->streams.size() == 2;
+    }));
+    EXPECT_EQ(ours->pid, getpid());
+    EXPECT_LT(ours->streams[0], ours->streams[1]);
+
+    std::string error;
+    const auto applications = platform::listPlayingApplications(error);
+    const auto position = [&](const std::string& name) {
+        return std::find_if(applications.begin(), applications.end(),
+                            [&](const PlayingApplication& a) { return a.name == name; }) - applications.begin();
+    };
+    EXPECT_LT(position("ToneMaker"), position("Ondaline two streams")) << "the server's order";
+}
+
+TEST_F(ApplicationAudioPulse, CapturesTheApplicationAloneInTheAskedFormat)
+{
+    test::PacatTone toneMaker("ToneMaker", 440, 0.25f);
+    test::PacatTone noise("NoiseMaker", 1000, 0.5f);  // on the same sink, never to be heard
+    const auto application = waitForApplication("ToneMaker");
+
+    for (const ApplicationAudioCapture::Format format : {ApplicationAudioCapture::Format{48000, 2}, {44100, 1}}) {
+        SCOPED_TRACE(std::to_string(format.sampleRate) + " Hz, " + std::to_string(format.channels) + " channels");
+        Recorder recorder;
+        std::string error;
+        auto capture = ApplicationAudioCapture::start(application, format, recorder.data(), recorder.end(), error);
+        ASSERT_NE(capture, nullptr) << error;
+        ASSERT_TRUE(test::eventually([&] { return recorder.frames() >= std::size_t(format.sampleRate) * 3 / 2; }, 10s));
+        capture.reset();
+
+        EXPECT_EQ(recorder.format.sampleRate, format.sampleRate);
+        EXPECT_EQ(recorder.format.channels, format.channels);
+        const auto tone = test::analyseTone(recorder.firstChannel, format.sampleRate, 0.25);
+        EXPECT_NEAR(tone.hz, 440, 2);
+        EXPECT_NEAR(tone.peakDBFS, 20 * std::log10(0.25), 1.5);
+        EXPECT_EQ(recorder.ends, 0);
+    }
+}
+
+TEST_F(ApplicationAudioPulse, MixesTheStreamsOfOneApplication)
+{
+    // Two tones of 0.1 each, unrelated: together they have the level of a
+    // single tone of 0.1 * sqrt(2), 3 dB above either alone.
+    OwnTone first("Ondaline mix", 440, 0.1f), second("Ondaline mix", 660, 0.1f);
+    std::optional<PlayingApplication> application;
+    ASSERT_TRUE(test::eventually([&] {
+        application = findApplication("Ondaline mix");
+        return application && application->streams.size() == 2;
+    }));
+
+    Recorder recorder;
+    std::string error;
+    auto capture = ApplicationAudioCapture::start(*application, {48000, 2}, recorder.data(), recorder.end(), error);
+    ASSERT_NE(capture, nullptr) << error;
+    ASSERT_TRUE(test::eventually([&] { return recorder.frames() >= 48000 * 3 / 2; }, 10s));
+    capture.reset();
+
+    const auto mixed = test::analyseTone(recorder.firstChannel, 48000, 0.25);
+    EXPECT_NEAR(mixed.peakDBFS, 20 * std::log10(0.1 * std::sqrt(2.0)), 1.0);
+}
+
+TEST_F(ApplicationAudioPulse, EndsOnceWhenTheApplicationStops)
+{
+    test::PacatTone pacat("ToneMaker", 440, 0.25f);
+    const auto application = waitForApplication("ToneMaker");
+    Recorder recorder;
+    std::string error;
+    auto capture = ApplicationAudioCapture::start(application, {48000, 2}, recorder.data(), recorder.end(), error);
+    ASSERT_NE(capture, nullptr) << error;
+    ASSERT_TRUE(test::eventually([&] { return recorder.frames() > 0; }));
+
+    pacat.kill();
+    ASSERT_TRUE(test::eventually([&] { return recorder.ends > 0; }));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(recorder.ends, 1);
+    std::lock_guard lock(recorder.mutex);
+    EXPECT_FALSE(recorder.reason.empty());
+}
+
+TEST_F(ApplicationAudioPulse, DoesNotStartForAStreamThatIsGone)
+{
+    const PlayingApplication gone{1, "Gone", "gone", {987654}};
+    std::string error;
+    EXPECT_EQ(ApplicationAudioCapture::start(gone, {48000, 2}, nullptr, nullptr, error), nullptr);
+    EXPECT_FALSE(error.empty());
+}
+
+TEST_F(ApplicationAudioPulse, NoHandlerRunsOnceTheCaptureIsDestroyed)
+{
+    test::PacatTone pacat("ToneMaker", 440, 0.25f);
+    const auto application = waitForApplication("ToneMaker");
+    for (int round = 0; round < 5; ++round) {
+        std::atomic<bool> destroyed{false};
+        std::atomic<int> calls{0}, late{0}, ends{0};
+        std::string error;
+        auto capture = ApplicationAudioCapture::start(
+            application, {48000, 2},
+            [&](const float*, std::size_t, const ApplicationAudioCapture::Format&) {
+                ++calls;
+                if (destroyed) ++late;
+                // Long enough that the destructor often comes in the middle.
+                std::this_thread::sleep_for(2ms);
+                if (destroyed) ++late;
+            },
+            [&](const std::string&) { ++ends; }, error);
+        ASSERT_NE(capture, nullptr) << error;
+        ASSERT_TRUE(test::eventually([&] { return calls >= 3; }));
+        capture.reset();
+        destroyed = true;
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(late, 0);
+        EXPECT_EQ(ends, 0) << "stopping is not an end of the application's sound";
+    }
+}

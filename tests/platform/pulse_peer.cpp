@@ -1,0 +1,156 @@
+#include "pulse_peer.h"
+
+#include "support/peer_env.h"
+#include "support/process.h"
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <numbers>
+#include <sstream>
+#include <vector>
+
+namespace ondaline::test {
+
+void PulsePeerTest::SetUp()
+{
+    const auto env = loadPeerEnv("pulse");
+    ASSERT_FALSE(env.empty()) << "the pulse peer is not running";
+    setenv("PULSE_SERVER", env.at("PULSE_SERVER").c_str(), 1);
+    defaultSink_ = env.at("ONDALINE_PULSE_SINK");
+}
+
+std::string PulsePeerTest::pactl(const std::string& arguments)
+{
+    const auto result = runCommand("pactl " + arguments);
+    EXPECT_EQ(result.exitCode, 0) << "pactl " << arguments << ": " << result.output;
+    return result.output;
+}
+
+std::string PulsePeerTest::sinkInputOf(const std::string& applicationName)
+{
+    const std::string all = pactl("list sink-inputs");
+    const std::string property = "application.name = \"" + applicationName + "\"";
+    for (std::size_t start = all.find("Sink Input #"); start != std::string::npos;) {
+        const std::size_t next = all.find("Sink Input #", start + 1);
+        const std::string entry = all.substr(start, next == std::string::npos ? std::string::npos : next - start);
+        if (entry.find(property) != std::string::npos) return entry;
+        start = next;
+    }
+    return {};
+}
+
+std::string PulsePeerTest::sinkNameOf(const std::string& sinkInputEntry)
+{
+    const std::size_t at = sinkInputEntry.find("\tSink: ");
+    if (at == std::string::npos) return {};
+    const std::string index = sinkInputEntry.substr(at + 7, sinkInputEntry.find('\n', at) - at - 7);
+    std::istringstream sinks(pactl("list short sinks"));
+    std::string line;
+    while (std::getline(sinks, line)) {
+        std::istringstream fields(line);
+        std::string sinkIndex, name;
+        if (fields >> sinkIndex >> name && sinkIndex == index) return name;
+    }
+    return {};
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+NullSink::NullSink(const std::string& name)
+{
+    const auto result = runCommand("pactl load-module module-null-sink sink_name=" + name);
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    if (result.exitCode == 0) module_ = result.output.substr(0, result.output.find('\n'));
+}
+
+NullSink::~NullSink()
+{
+    if (!module_.empty()) runCommand("pactl unload-module " + module_);
+}
+
+PacatTone::PacatTone(const std::string& applicationName, double hz, float amplitude)
+{
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) {
+        ADD_FAILURE() << "socketpair failed";
+        return;
+    }
+    // Made before fork: the child only execs.
+    std::vector<std::string> args{"pacat",
+                                  "--playback",
+                                  "--raw",
+                                  "--format=float32le",
+                                  "--rate=" + std::to_string(sampleRate),
+                                  "--channels=2",
+                                  "--latency-msec=200",
+                                  "--client-name=" + applicationName,
+                                  "--property=application.name=" + applicationName};
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(ends[1], STDIN_FILENO);
+        close(ends[0]);
+        close(ends[1]);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(ends[1]);
+    if (pid_ < 0) {
+        close(ends[0]);
+        ADD_FAILURE() << "fork failed";
+        return;
+    }
+    socket_ = ends[0];
+    // pacat takes the tone at the sink's pace; the feeder ends when pacat does.
+    feeder_ = std::thread([fd = socket_, hz, amplitude] {
+        constexpr std::size_t blockFrames = 480;
+        std::vector<float> block(blockFrames * 2);
+        double phase = 0;
+        const double step = 2 * std::numbers::pi * hz / sampleRate;
+        for (;;) {
+            for (std::size_t i = 0; i < blockFrames; ++i, phase += step) {
+                block[2 * i] = block[2 * i + 1] = amplitude * static_cast<float>(std::sin(phase));
+            }
+            phase = std::fmod(phase, 2 * std::numbers::pi);
+            const auto* bytes = reinterpret_cast<const char*>(block.data());
+            std::size_t left = block.size() * sizeof(float);
+            while (left > 0) {
+                const ssize_t sent = send(fd, bytes, left, MSG_NOSIGNAL);
+                if (sent <= 0) return;
+                bytes += sent;
+                left -= static_cast<std::size_t>(sent);
+            }
+        }
+    });
+}
+
+void PacatTone::kill()
+{
+    if (pid_ > 0) ::kill(pid_, SIGKILL);
+}
+
+PacatTone::~PacatTone()
+{
+    kill();
+    if (socket_ >= 0) shutdown(socket_, SHUT_RDWR);
+    if (feeder_.joinable()) feeder_.join();
+    if (socket_ >= 0) close(socket_);
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+}
+
+}  // namespace ondaline::test

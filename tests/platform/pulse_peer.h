@@ -1,0 +1,71 @@
+#pragma once
+
+// The PulseAudio peer as the sound-server tests use it: its address in
+// PULSE_SERVER for the code under test and for pactl, extra null sinks, and
+// other applications playing a tone.
+
+#include <gtest/gtest.h>
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace ondaline::test {
+
+class PulsePeerTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+
+    // Runs pactl against the peer; a failure fails the test.
+    std::string pactl(const std::string& arguments);
+
+    // The `pactl list sink-inputs` entry whose application.name is `name`;
+    // empty when there is none.
+    std::string sinkInputOf(const std::string& applicationName);
+
+    // The name of the sink that a sink input entry plays on.
+    std::string sinkNameOf(const std::string& sinkInputEntry);
+
+    std::string defaultSink_;
+};
+
+// Polls `condition` until it holds or `timeout` passes.
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+// A null sink for the life of the object.
+class NullSink {
+public:
+    explicit NullSink(const std::string& name);
+    ~NullSink();
+    NullSink(const NullSink&) = delete;
+    NullSink& operator=(const NullSink&) = delete;
+
+private:
+    std::string module_;
+};
+
+// Another application: pacat playing a sine tone (stereo float at 48 kHz)
+// that a thread of the test feeds it.
+class PacatTone {
+public:
+    PacatTone(const std::string& applicationName, double hz, float amplitude);
+    ~PacatTone();
+    PacatTone(const PacatTone&) = delete;
+    PacatTone& operator=(const PacatTone&) = delete;
+
+    static constexpr int sampleRate = 48000;
+    pid_t pid() const { return pid_; }
+    void kill();
+
+private:
+    pid_t pid_ = -1;
+    int socket_ = -1;
+    std::thread feeder_;
+};
+
+}  // namespace ondaline::test
