@@ -4,7 +4,7 @@
 #include "platform/audio/application_audio.h"
 
 #include "platform/audio/pulse_playback.h"
-#include "pulse_peer.h"
+#include "support/pulse_peer.h"
 #include "support/tone_analysis.h"
 
 #include <unistd.h>

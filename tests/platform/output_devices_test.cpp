@@ -2,7 +2,7 @@
 
 #include "platform/audio/output_devices.h"
 
-#include "pulse_peer.h"
+#include "support/pulse_peer.h"
 #include "support/process.h"
 
 #include <algorithm>

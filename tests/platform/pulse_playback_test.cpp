@@ -3,7 +3,7 @@
 
 #include "platform/audio/pulse_playback.h"
 
-#include "pulse_peer.h"
+#include "support/pulse_peer.h"
 
 #include <chrono>
 #include <cmath>

@@ -2,6 +2,7 @@
 
 #include "support/process.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -24,6 +25,12 @@ void writeToneFLAC(const std::string& file, int sampleRate, int channels, double
     runCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=" + std::to_string(hz) + ":sample_rate=" +
                std::to_string(sampleRate) + ":duration=" + std::to_string(seconds) + " -ac " + std::to_string(channels) +
                " -c:a flac -f flac " + shellQuote(file));
+}
+
+std::vector<float> fromOnset(const std::vector<float>& samples, float threshold)
+{
+    const auto onset = std::find_if(samples.begin(), samples.end(), [&](float x) { return std::abs(x) > threshold; });
+    return {onset, samples.end()};
 }
 
 Tone analyseTone(const std::vector<float>& samples, double sampleRate, double margin)

@@ -20,6 +20,10 @@ std::vector<float> decodeFirstChannel(const std::string& file);
 // with two channels each side is 3 dB lower.
 void writeToneFLAC(const std::string& file, int sampleRate, int channels, double hz, double seconds);
 
+// The samples from the first one louder than `threshold` on: where a source
+// starts after the engine's silence or carrier.
+std::vector<float> fromOnset(const std::vector<float>& samples, float threshold = 0.02f);
+
 // Pitch from the rising zero crossings and level from the RMS, leaving out
 // `margin` seconds at both ends.
 Tone analyseTone(const std::vector<float>& samples, double sampleRate, double margin = 0.5);

@@ -1,4 +1,4 @@
-#include "pulse_peer.h"
+#include "support/pulse_peer.h"
 
 #include "support/peer_env.h"
 #include "support/process.h"
