@@ -7,6 +7,8 @@
 #include <cstring>
 #include <sstream>
 
+#include <unistd.h>
+
 namespace ondaline::sources {
 
 namespace {
@@ -100,6 +102,10 @@ std::optional<std::string> AudioSourceCapture::startCapture(const AudioSource& s
         print("AudioSourceCapture: Failed to cast source to SCRunningApplication");
         return std::nullopt;
     }
+
+    // The program's own sound never enters a capture: it stays in the list,
+    // but capturing it is refused rather than recording ourselves.
+    if (wanted->pid == static_cast<std::int32_t>(::getpid())) return "Ondaline's own sound is never captured";
 
     // Ask again: the application's streams may have changed since the list.
     std::string error;

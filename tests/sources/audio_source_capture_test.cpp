@@ -16,6 +16,8 @@
 #include <mutex>
 #include <optional>
 
+#include <unistd.h>
+
 using namespace ondaline;
 using namespace ondaline::sources;
 using namespace std::chrono_literals;
@@ -180,6 +182,14 @@ TEST_F(Capture, PlayerOutputMovesToTheChosenDevice)
     auto player = TestPlayer::create(main, {.useSoundServer = true, .applicationName = "Ondaline Player"});
     main->queue().sync([&] { player->setup(); });
     ASSERT_EQ(player->engine().kind(), platform::AudioOutput::Kind::soundServer) << player->engine().nullReason();
+
+    // The program itself is offered, but its own sound is never captured.
+    const auto capture = AudioSourceCapture::create();
+    const auto self = find(*capture, "Ondaline Player");
+    ASSERT_TRUE(self);
+    EXPECT_EQ(self->id, ::getpid());
+    EXPECT_EQ(capture->startCapture(*self), "Ondaline's own sound is never captured");
+    EXPECT_FALSE(capture->isCapturing());
     std::string error;
     ASSERT_TRUE(player->engine().moveToDevice("ondaline_other", error)) << error;
     EXPECT_EQ(player->engine().deviceUID(), "ondaline_other");
