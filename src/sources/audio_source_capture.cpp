@@ -129,26 +129,29 @@ std::optional<std::string> AudioSourceCapture::startCapture(const AudioSource& s
     if (channels < 1 || channels > 8) return "unsupported channel count " + std::to_string(channels);
 
     const std::weak_ptr<AudioSourceCapture> weakSelf = weak_from_this();
+    // The sound server's thread only copies and queues, and never holds the
+    // last reference: the capture must not end its life there.
     auto onData = [weakSelf, generation](const float* interleaved, std::size_t frames,
                                          const platform::ApplicationAudioCapture::Format& format) {
-        const auto self = weakSelf.lock();
-        if (!self) return;
+        auto self = weakSelf.lock();
+        if (!self || !self->admit(frames, format.sampleRate)) return;
         AudioSampleBuffer buffer;
         buffer.numSamples = static_cast<std::uint32_t>(frames);
         buffer.format = AudioStreamDescription::interleavedFloat(format.sampleRate,
                                                                  static_cast<std::uint32_t>(format.channels));
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(interleaved);
         buffer.data = Bytes(bytes, bytes + frames * static_cast<std::size_t>(format.channels) * sizeof(float));
-        self->outputQueue_.async([weakSelf, buffer = std::move(buffer), generation] {
-            if (const auto self = weakSelf.lock()) self->handleSampleBuffer(buffer, generation);
+        auto& queue = self->outputQueue_;
+        queue.async([self = std::move(self), buffer = std::move(buffer), generation] {
+            self->queuedFrames_ -= buffer.numSamples;
+            self->handleSampleBuffer(buffer, generation);
         });
     };
     auto onEnd = [weakSelf, generation](const std::string& reason) {
-        const auto self = weakSelf.lock();
+        auto self = weakSelf.lock();
         if (!self) return;
-        self->outputQueue_.async([weakSelf, reason, generation] {
-            if (const auto self = weakSelf.lock()) self->handleStop(reason, generation);
-        });
+        auto& queue = self->outputQueue_;
+        queue.async([self = std::move(self), reason, generation] { self->handleStop(reason, generation); });
     };
     auto stream = platform::ApplicationAudioCapture::start(*target, {wholeRate, channels}, std::move(onData),
                                                            std::move(onEnd), error);
@@ -168,6 +171,21 @@ std::optional<std::string> AudioSourceCapture::startCapture(const AudioSource& s
     }
     print("AudioSourceCapture: ✅ Capture started for '" + source.name + "'");
     return std::nullopt;
+}
+
+// At most two seconds of audio wait for the capture queue; past that, while
+// the owner is held up, new buffers are dropped and counted.
+bool AudioSourceCapture::admit(std::size_t frames, int sampleRate)
+{
+    if (queuedFrames_.load() + frames > static_cast<std::size_t>(2 * sampleRate)) {
+        const auto dropped = ++droppedBuffers_;
+        if (dropped == 1 || dropped % 500 == 0) {
+            print("AudioSourceCapture: ⚠ Buffers are not being taken — dropped " + std::to_string(dropped));
+        }
+        return false;
+    }
+    queuedFrames_ += frames;
+    return true;
 }
 
 void AudioSourceCapture::stopCapture()

@@ -15,6 +15,7 @@
 #include "sources/audio_sample_buffer.h"
 
 #include <any>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -76,6 +77,8 @@ public:
     void handleStop(const std::string& error, std::uint64_t generation);
 
 private:
+    bool admit(std::size_t frames, int sampleRate);
+
     mutable std::mutex mutex_;
     // Held while a buffer is being handed to onAudioBuffer; stopCapture()
     // takes it too, so it returns only after such a hand-over has finished.
@@ -87,6 +90,8 @@ private:
     std::unique_ptr<platform::ApplicationAudioCapture> stream_;
     std::uint64_t generation_ = 0;  // moves on with every start and stop
     std::uint64_t audioBufferCount_ = 0;
+    std::atomic<std::size_t> queuedFrames_{0};  // handed to the queue, not yet taken
+    std::atomic<std::uint64_t> droppedBuffers_{0};
 
     platform::SerialQueue outputQueue_{"com.ondaline.appcapture"};
 };

@@ -107,6 +107,8 @@ void TCPAudioServer::handleListenerState(const platform::ListenerState& state)
 
 void TCPAudioServer::handleNewConnection(std::shared_ptr<platform::Connection> connection)
 {
+    // Accepted just before stop() closed the listener: turned away.
+    if (!listener_) return connection->cancel();
     if (client_) {
         log("Dropping existing client for new connection");
         client_->connection->cancel();

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <random>
+#include <set>
 
 namespace ondaline::sources {
 
@@ -122,6 +123,7 @@ void TestPlayer::play()
     }
     ++playGeneration_;
     isPlaying_ = true;
+    silentTracks_ = 0;
     playCurrentTrack();
 }
 
@@ -150,11 +152,23 @@ void TestPlayer::skip()
     if (isPlaying_) playCurrentTrack();
 }
 
+// Nothing playable: playback ends rather than going round for ever.
+void TestPlayer::giveUp()
+{
+    print("TestPlayer: No playable files — stopping");
+    ++playGeneration_;
+    isPlaying_ = false;
+    std::lock_guard lock(nodeMutex_);
+    track_.reset();
+    trackCompletion_ = nullptr;
+}
+
 void TestPlayer::playCurrentTrack()
 {
-    // Unreadable files are skipped at once; a whole pass without a playable
-    // one ends the attempt instead of going round for ever.
-    for (std::size_t failures = 0;;) {
+    // Unreadable files are skipped at once; once every file of the list has
+    // failed (a reshuffle may bring a failed one round again first), the
+    // attempt ends.
+    for (std::set<std::string> failed;;) {
         if (currentIndex_ >= trackCount()) {
             shufflePlaylist();
             currentIndex_ = 0;
@@ -166,12 +180,8 @@ void TestPlayer::playCurrentTrack()
         auto reader = platform::AudioFileReader::open(path, error);
         if (!reader) {
             print("TestPlayer: Cannot read " + fileName + " — skipping");
-            if (++failures >= playlist_.size()) {
-                print("TestPlayer: No playable files — stopping");
-                ++playGeneration_;
-                isPlaying_ = false;
-                return;
-            }
+            failed.insert(path);
+            if (failed.size() >= playlist_.size()) return giveUp();
             advanceToNext();
             continue;
         }
@@ -188,25 +198,28 @@ void TestPlayer::playCurrentTrack()
         const std::uint64_t generation = playGeneration_;
         std::lock_guard lock(nodeMutex_);
         track_ = std::move(reader);
-        trackCompletion_ = [weakSelf = weak_from_this(), generation] {
-            if (const auto self = weakSelf.lock()) self->trackEnded(generation);
-        };
+        trackFrames_ = 0;
+        // Runs on the output's thread, which ends before this object does.
+        trackCompletion_ = [this, generation](bool played) { trackEnded(generation, played); };
         return;
     }
 }
 
-// On the output's thread when a file has played to its end.
-void TestPlayer::trackEnded(std::uint64_t generation)
+// On the output's thread when a file has played to its end. Files that
+// open but hold no audio count towards giving up, as unreadable ones do.
+void TestPlayer::trackEnded(std::uint64_t generation, bool played)
 {
     const auto stillCurrent = [this, generation] {
         return isPlaying_ && !isSkipping_ && playGeneration_ == generation;
     };
     if (!stillCurrent()) return;
-    delayQueue_.asyncAfter(advanceDelay, [weakSelf = weak_from_this(), generation] {
+    delayQueue_.asyncAfter(advanceDelay, [weakSelf = weak_from_this(), generation, played] {
         const auto self = weakSelf.lock();
         if (!self) return;
-        self->mainExecutor_->post([self, generation] {
+        self->mainExecutor_->post([self, generation, played] {
             if (!self->isPlaying_ || self->isSkipping_ || self->playGeneration_ != generation) return;
+            self->silentTracks_ = played ? 0 : self->silentTracks_ + 1;
+            if (self->silentTracks_ >= static_cast<std::size_t>(self->trackCount())) return self->giveUp();
             self->advanceToNext();
             self->playCurrentTrack();
         });
@@ -217,14 +230,17 @@ void TestPlayer::trackEnded(std::uint64_t generation)
 
 void TestPlayer::render(float* left, float* right, std::size_t frames)
 {
-    std::function<void()> ended;
+    std::function<void(bool)> ended;
     std::size_t filled = 0;
+    bool played = false;
     {
         std::lock_guard lock(nodeMutex_);
         if (track_) {
             filled = track_->read(left, right, frames);
+            trackFrames_ += filled;
             if (filled < frames) {
                 track_.reset();
+                played = trackFrames_ > 0;
                 ended = std::move(trackCompletion_);
                 trackCompletion_ = nullptr;
             }
@@ -232,7 +248,7 @@ void TestPlayer::render(float* left, float* right, std::size_t frames)
     }
     std::fill(left + filled, left + frames, 0.0f);
     std::fill(right + filled, right + frames, 0.0f);
-    if (ended) ended();
+    if (ended) ended(played);
 }
 
 void TestPlayer::tap(const platform::AudioBlock& block)

@@ -93,7 +93,8 @@ private:
     void playCurrentTrack();
     void advanceToNext();
     void shufflePlaylist();
-    void trackEnded(std::uint64_t generation);
+    void trackEnded(std::uint64_t generation, bool played);
+    void giveUp();
 
     // The output's thread.
     void render(float* left, float* right, std::size_t frames);
@@ -112,6 +113,7 @@ private:
     int currentIndex_ = 0;
     bool isMuted_ = false;
     bool isSetUp_ = false;
+    std::size_t silentTracks_ = 0;  // tracks in a row that opened but held no audio
 
     // Read by the output's thread.
     std::atomic<bool> isPlaying_{false};
@@ -121,7 +123,8 @@ private:
     // What plays now: the scheduled file and what to call at its end.
     std::mutex nodeMutex_;
     std::unique_ptr<platform::AudioFileReader> track_;
-    std::function<void()> trackCompletion_;
+    std::size_t trackFrames_ = 0;
+    std::function<void(bool played)> trackCompletion_;
 
     // The tap's own (the output's thread).
     SpectrumAnalyzer spectrumAnalyzer_{40};

@@ -6,6 +6,7 @@
 
 #include "platform/audio/audio_file_reader.h"
 #include "support/log_capture.h"
+#include "support/process.h"
 #include "support/tone_analysis.h"
 
 #include <gtest/gtest.h>
@@ -38,6 +39,12 @@ public:
         const std::string file = (path_ / name).string();
         test::writeToneFLAC(file, rate, channels, hz, seconds);
         return file;
+    }
+    // A FLAC file with its header and not one frame of audio.
+    void empty(const std::string& name) const
+    {
+        test::runCommand("ffmpeg -v error -y -f lavfi -i sine=sample_rate=44100:duration=1 -frames:a 0 -c:a flac -f flac " +
+                         test::shellQuote((path_ / name).string()));
     }
     void junk(const std::string& name) const { std::ofstream(path_ / name) << "not audio at all, just words"; }
     void folder(const std::string& name) const { fs::create_directories(path_ / name); }
@@ -118,6 +125,41 @@ TEST(AudioFileReader, DecodesToStereoAt44100WhateverTheFile)
     EXPECT_FALSE(error.empty());
     music.folder("dir.flac");
     EXPECT_FALSE(platform::AudioFileReader::open(music.path() + "/dir.flac", error));
+}
+
+// FLAC lets a file change its channels from one frame to the next: the
+// frames after the change are converted as what they are.
+TEST(AudioFileReader, FollowsAChannelChangeInsideTheFile)
+{
+    MusicFolder music;
+    const std::string stereo = music.tone("stereo.flac", 44100, 2, 440, 1.0);
+    const std::string mono = music.tone("mono.flac", 44100, 1, 440, 1.0);
+    // The mono file's frames, without its "fLaC" marker and metadata blocks,
+    // go after the stereo file's.
+    std::ifstream in(mono, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::size_t at = 4;
+    for (bool last = false; !last && at + 4 <= bytes.size();) {
+        last = (static_cast<unsigned char>(bytes[at]) & 0x80) != 0;
+        const std::size_t length = (std::size_t(static_cast<unsigned char>(bytes[at + 1])) << 16) |
+                                   (std::size_t(static_cast<unsigned char>(bytes[at + 2])) << 8) |
+                                   static_cast<unsigned char>(bytes[at + 3]);
+        at += 4 + length;
+    }
+    std::ofstream(stereo, std::ios::binary | std::ios::app).write(bytes.data() + at, long(bytes.size() - at));
+
+    std::string error;
+    auto reader = platform::AudioFileReader::open(stereo, error);
+    ASSERT_TRUE(reader) << error;
+    std::vector<float> left(4096), right(4096);
+    std::size_t frames = 0;
+    float loudest = 0;
+    while (const auto n = reader->read(left.data(), right.data(), left.size())) {
+        for (std::size_t i = 0; i < n; ++i) loudest = std::max({loudest, std::abs(left[i]), std::abs(right[i])});
+        frames += n;
+    }
+    EXPECT_NEAR(double(frames), 2.0 * 44100, 4096);
+    EXPECT_LT(loudest, 0.13f);  // the sine's own peak, 1/8 of full scale
 }
 
 TEST_F(Player, PlaylistHoldsTheFlacFilesOfTheFolderAlone)
@@ -205,6 +247,34 @@ TEST_F(Player, APlaylistWithNothingPlayableStopsAfterOnePass)
     const auto skipped = std::count_if(messages.begin(), messages.end(),
                                        [](const std::string& m) { return m.find("— skipping") != std::string::npos; });
     EXPECT_EQ(skipped, 3);
+
+    // One playable file among failing ones is always found, whatever order
+    // the reshuffles on the way give.
+    music.tone("good.flac", 44100, 2, 440, 5.0);
+    test::LogCapture found;
+    for (int round = 0; round < 40; ++round) {
+        onMain([&] {
+            player_->loadPlaylist(music.path());
+            player_->play();
+            player_->stop();
+        });
+    }
+    EXPECT_FALSE(found.contains("TestPlayer: No playable files — stopping"));
+
+    // Files that open but hold no audio: each plays once, then it ends too.
+    MusicFolder silent;
+    silent.empty("one.flac");
+    silent.empty("two.flac");
+    test::LogCapture later;
+    onMain([&] {
+        player_->loadPlaylist(silent.path());
+        player_->setup();
+        player_->play();
+    });
+    ASSERT_TRUE(tracks_.waitFor(2));
+    for (int i = 0; i < 100 && player_->isPlaying(); ++i) std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(player_->isPlaying());
+    EXPECT_TRUE(later.contains("TestPlayer: No playable files — stopping"));
 }
 
 // A skip moves on exactly one track, and a stop ends the advancing; the
@@ -212,7 +282,7 @@ TEST_F(Player, APlaylistWithNothingPlayableStopsAfterOnePass)
 TEST_F(Player, SkipAdvancesOneTrackAndStopHoldsThePosition)
 {
     MusicFolder music;
-    for (const char* file : {"a.flac", "b.flac", "c.flac"}) music.tone(file, 44100, 2, 440, 1.0);
+    for (const char* file : {"a.flac", "b.flac", "c.flac"}) music.tone(file, 44100, 2, 440, 5.0);
     onMain([&] {
         player_->loadPlaylist(music.path());
         player_->setup();
@@ -223,7 +293,7 @@ TEST_F(Player, SkipAdvancesOneTrackAndStopHoldsThePosition)
     EXPECT_EQ(player_->currentIndex(), 1);
     ASSERT_TRUE(tracks_.waitFor(2));
     onMain([&] { player_->stop(); });
-    std::this_thread::sleep_for(1500ms);  // longer than the track that was playing
+    std::this_thread::sleep_for(400ms);  // longer than the delay before an advance
     EXPECT_EQ(player_->currentIndex(), 1);
     {
         std::lock_guard lock(tracks_.mutex);
@@ -243,6 +313,7 @@ TEST_F(Player, TapMetersEveryBlockOnce)
     music.tone("mono.flac", 48000, 1, 440, 1.0);
     std::mutex mutex;
     std::vector<std::pair<float, float>> meters;
+    const auto started = std::chrono::steady_clock::now();
     player_->setOnMeterUpdate([&](float left, float right) {
         std::lock_guard lock(mutex);
         meters.emplace_back(left, right);
@@ -255,8 +326,7 @@ TEST_F(Player, TapMetersEveryBlockOnce)
     });
     EXPECT_EQ(player_->tapFormat()->description(), "2 ch, 44100 Hz, Float32, deinterleaved");
     const auto messages = log.messages();
-    const auto started = std::count(messages.begin(), messages.end(), "TestPlayer: Engine started");
-    EXPECT_EQ(started, 1);
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), "TestPlayer: Engine started"), 1);
     std::this_thread::sleep_for(300ms);
     onMain([&] { player_->play(); });
     std::this_thread::sleep_for(600ms);
@@ -267,9 +337,10 @@ TEST_F(Player, TapMetersEveryBlockOnce)
     onMain([&] { player_->stop(); });
 
     std::lock_guard lock(mutex);
-    // About real time: 0.9 s is some 39 blocks.
-    EXPECT_GT(meters.size(), 25u);
-    EXPECT_LT(meters.size(), 60u);
+    // About real time (a block is 23.2 ms), neither flooding nor stalling.
+    const double blocksDue = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() / 0.0232;
+    EXPECT_GT(double(meters.size()), blocksDue * 0.5);
+    EXPECT_LT(double(meters.size()), blocksDue * 1.5 + 25);
     EXPECT_FLOAT_EQ(meters.front().first, 0.0f);  // silence before play()
     const auto loud = std::find_if(meters.begin(), meters.end(), [](const auto& m) { return m.first > 0.05f; });
     ASSERT_NE(loud, meters.end());

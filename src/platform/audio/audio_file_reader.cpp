@@ -42,18 +42,62 @@ struct AudioFileReader::Decoder {
     std::unique_ptr<AVFrame, FrameFreer> frame{av_frame_alloc()};
     int streamIndex = -1;
     int sourceChannels = 0;
+    // What the resampler was made for; a file may change it between frames.
+    int inputFormat = -1;
+    int inputRate = 0;
+    AVChannelLayout inputLayout{};
     int convertedChannels = 0;  // 1 for mono sources, which are widened by hand
     bool inputEnded = false;    // the demuxer has nothing more
     bool flushed = false;       // the decoder and the resampler gave their tails
     std::vector<float> converted;
     std::deque<float> left, right;
 
+    ~Decoder() { av_channel_layout_uninit(&inputLayout); }
+
+    // Makes the resampler for this input. Mono stays one channel through it
+    // and is then put on both sides at full level; wider layouts get its
+    // stereo downmix.
+    bool configure(int sampleFormat, int sampleRate, const AVChannelLayout& layout)
+    {
+        av_channel_layout_uninit(&inputLayout);
+        if (layout.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_copy(&inputLayout, &layout) < 0) {
+            av_channel_layout_default(&inputLayout, layout.nb_channels);
+        }
+        inputFormat = sampleFormat;
+        inputRate = sampleRate;
+        sourceChannels = layout.nb_channels;
+        convertedChannels = sourceChannels == 1 ? 1 : outputChannels;
+        AVChannelLayout outLayout{};
+        av_channel_layout_default(&outLayout, convertedChannels);
+        SwrContext* made = nullptr;
+        const int status = swr_alloc_set_opts2(&made, &outLayout, AV_SAMPLE_FMT_FLT, outputRate, &inputLayout,
+                                               static_cast<AVSampleFormat>(sampleFormat), sampleRate, 0, nullptr);
+        resampler.reset(made);
+        return status >= 0 && sourceChannels >= 1 && sampleRate > 0 && swr_init(made) >= 0;
+    }
+
+    // A frame unlike the ones before (FLAC may change its channels or depth
+    // from frame to frame): the old resampler gives its tail, a new one
+    // takes over. False when the new format cannot be converted.
+    bool follow(const AVFrame& decoded)
+    {
+        if (decoded.format == inputFormat && decoded.sample_rate == inputRate &&
+            av_channel_layout_compare(&decoded.ch_layout, &inputLayout) == 0) {
+            return true;
+        }
+        convert(nullptr, 0);
+        return configure(decoded.format, decoded.sample_rate, decoded.ch_layout);
+    }
+
     // Decodes until at least `wanted` frames wait, or the file ends.
     void fill(std::size_t wanted)
     {
         while (left.size() < wanted && !flushed) {
             const int received = avcodec_receive_frame(codec.get(), frame.get());
-            if (received == 0) {
+            if (received == 0 && !follow(*frame)) {
+                av_frame_unref(frame.get());
+                flushed = true;  // what cannot be converted ends the file
+            } else if (received == 0) {
                 convert(const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
                 av_frame_unref(frame.get());
             } else if (received == AVERROR(EAGAIN) && !inputEnded) {
@@ -126,29 +170,12 @@ std::unique_ptr<AudioFileReader> AudioFileReader::open(const std::string& path, 
         return nullptr;
     }
     AVCodecContext* context = decoder->codec.get();
-    decoder->sourceChannels = context->ch_layout.nb_channels;
-    if (decoder->sourceChannels < 1 || context->sample_rate <= 0) {
+    if (context->ch_layout.nb_channels < 1 || context->sample_rate <= 0) {
         error = "no channels or no sample rate";
         return nullptr;
     }
 
-    // Mono stays one channel through the resampler and is then put on both
-    // sides at full level; wider layouts get the resampler's stereo downmix.
-    decoder->convertedChannels = decoder->sourceChannels == 1 ? 1 : outputChannels;
-    AVChannelLayout outLayout{};
-    av_channel_layout_default(&outLayout, decoder->convertedChannels);
-    AVChannelLayout inLayout{};
-    if (context->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
-        av_channel_layout_default(&inLayout, decoder->sourceChannels);
-    } else {
-        av_channel_layout_copy(&inLayout, &context->ch_layout);
-    }
-    SwrContext* resampler = nullptr;
-    const int status = swr_alloc_set_opts2(&resampler, &outLayout, AV_SAMPLE_FMT_FLT, outputRate, &inLayout,
-                                           context->sample_fmt, context->sample_rate, 0, nullptr);
-    av_channel_layout_uninit(&inLayout);
-    decoder->resampler.reset(resampler);
-    if (status < 0 || swr_init(resampler) < 0) {
+    if (!decoder->configure(context->sample_fmt, context->sample_rate, context->ch_layout)) {
         error = "cannot convert this format";
         return nullptr;
     }
