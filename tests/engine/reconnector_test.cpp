@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
+
 using namespace ondaline;
 using test::LogCapture;
 
@@ -103,4 +106,32 @@ TEST(Reconnector, NoticeCountsAsOfItsDeliveryAndCancelForgetsTheStream)
     EXPECT_EQ(engine.reconnector.attempts(), 0);
     EXPECT_FALSE(engine.reconnector.wasPublishing());
     EXPECT_EQ(engine.connects, 0);
+}
+
+// An hour with an outage every six minutes, each a little longer than the
+// last (up to nine failed retries): every one is recovered, the count starts
+// afresh each time the stream is live again, and the wait never exceeds 30 s.
+TEST(Reconnector, AnHourOfOutagesIsRecoveredEveryTime)
+{
+    FakeEngine engine;
+    double simulated = 0;
+    int recovered = 0;
+    for (int outage = 0; outage < 10; ++outage, simulated += 360) {
+        engine.reconnector.streamWentLive();
+        engine.reconnector.resetAttempts();
+        const int failures = outage % 10;
+        engine.reconnector.attemptReconnect();  // the connection is lost
+        for (int i = 0; i < failures; ++i) {
+            engine.fire();
+            engine.reconnector.attemptReconnect();  // that retry failed too
+        }
+        engine.fire();  // this one goes live
+        simulated += static_cast<double>(std::accumulate(engine.delays.end() - failures - 1, engine.delays.end(), 0L));
+        EXPECT_EQ(engine.reconnector.attempts(), failures + 1);
+        ++recovered;
+    }
+    EXPECT_EQ(recovered, 10);
+    EXPECT_GE(simulated, 3600);
+    EXPECT_EQ(std::count(engine.states.begin(), engine.states.end(), StreamState::error), 0);
+    EXPECT_LE(*std::max_element(engine.delays.begin(), engine.delays.end()), 30);
 }
