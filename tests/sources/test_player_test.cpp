@@ -82,7 +82,10 @@ protected:
         player_ = TestPlayer::create(main_, platform::AudioOutput::Options{.useSoundServer = false});
         player_->setOnTrackChange(tracks_.handler());
     }
-    void TearDown() override { onMain([&] { player_.reset(); }); }
+    void TearDown() override
+    {
+        onMain([&] { player_.reset(); });
+    }
 
     // The owner's calls belong on the main thread.
     void onMain(const std::function<void()>& task) { main_->queue().sync(task); }
@@ -335,6 +338,8 @@ TEST_F(Player, TapMetersEveryBlockOnce)
     EXPECT_TRUE(log.contains("TestPlayer: Local audio MUTED"));
     EXPECT_TRUE(log.contains("TestPlayer: Local audio unmuted"));
     onMain([&] { player_->stop(); });
+    // The tap goes on while the player lives: it ends before what it fills.
+    onMain([&] { player_.reset(); });
 
     std::lock_guard lock(mutex);
     // About real time (a block is 23.2 ms), neither flooding nor stalling.
