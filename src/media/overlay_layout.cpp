@@ -1,5 +1,7 @@
 #include "media/overlay_layout.h"
 
+#include <algorithm>
+
 #include <cmath>
 
 namespace ondaline::media {
@@ -48,6 +50,7 @@ std::vector<TextLine> nowPlayingLines(std::string_view songText, const NowPlayin
 
 std::int64_t litSegments(float level, float sensitivity, std::int64_t segments)
 {
+    segments = std::clamp<std::int64_t>(segments, 0, maxSpectrumSegments);
     const float product = level * sensitivity;
     const float v = product < 1.0f ? product : 1.0f;  // NaN fails the test: a full bar
     const float k = v * static_cast<float>(segments) + 0.5f;
@@ -57,7 +60,11 @@ std::int64_t litSegments(float level, float sensitivity, std::int64_t segments)
 std::vector<FilledRect> spectrumBarSegments(std::span<const float> levels, const VisualizationConfig& config)
 {
     std::vector<FilledRect> segments;
-    const std::int64_t n = config.barCount, m = config.segmentCount;
+    // Counts come from the settings file: more bars than the picture has
+    // pixel columns, or segments than rows, cannot be seen, and a huge count
+    // would stall every frame.
+    const std::int64_t n = std::min<std::int64_t>(config.barCount, maxSpectrumBars);
+    const std::int64_t m = std::min<std::int64_t>(config.segmentCount, maxSpectrumSegments);
     if (n <= 0 || m <= 0) return segments;
     const double barWidth = (config.width - static_cast<double>(n - 1) * 2.0) / static_cast<double>(n);
     const double segmentHeight = (config.height - static_cast<double>(m - 1) * config.segmentGap) / static_cast<double>(m);

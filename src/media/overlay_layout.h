@@ -38,6 +38,11 @@ struct TextLine {
 std::vector<TextLine> nowPlayingLines(std::string_view songText, const NowPlayingConfig& config);
 
 // The lit segments of the spectrum bars, bottom to top, bar by bar.
+// What the bars can hold at most: one per pixel column and one segment per
+// pixel row of the 1280 × 720 picture.
+inline constexpr std::int64_t maxSpectrumBars = 1280;
+inline constexpr std::int64_t maxSpectrumSegments = 720;
+
 std::vector<FilledRect> spectrumBarSegments(std::span<const float> levels, const VisualizationConfig& config);
 
 // Segments lit by one level: v = min(level × sensitivity, 1) in 32-bit

@@ -73,6 +73,16 @@ TEST(SpectrumBars, LitSegmentsRoundHalvesUp)
     none = {};
     none.width = 20;  // no room for 15 bars with their gaps
     EXPECT_TRUE(spectrumBarSegments(std::vector<float>(15, 1.0f), none).empty());
+
+    // Counts from a hostile settings file: bounded by the picture's pixels,
+    // never a stalled frame or an out-of-range conversion.
+    EXPECT_EQ(litSegments(1.0f, 1.0f, std::numeric_limits<std::int64_t>::max()), maxSpectrumSegments);
+    VisualizationConfig huge;
+    huge.barCount = huge.segmentCount = std::numeric_limits<std::int64_t>::max();
+    huge.width = huge.height = 1e15;
+    huge.segmentGap = 0;
+    const auto capped = spectrumBarSegments(std::vector<float>(2, 1.0f), huge);
+    EXPECT_EQ(capped.size(), 2u * static_cast<std::size_t>(maxSpectrumSegments));
 }
 
 TEST(CrawlerText, NonBlankLinesJoinedWithTheDiamond)
