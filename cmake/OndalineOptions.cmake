@@ -3,15 +3,43 @@
 add_library(ondaline_options INTERFACE)
 target_compile_options(ondaline_options INTERFACE -Wall -Wextra)
 
+# ONDALINE_SANITIZE is a -fsanitize list. Its "fuzzer" instruments the
+# libraries for libFuzzer without linking its runtime (which brings a main);
+# only the fuzz targets, through ondaline_fuzz_options, link it.
+set(_san_list "")
+set(_san_fuzzer OFF)
 if(ONDALINE_SANITIZE)
-  set(_san "-fsanitize=${ONDALINE_SANITIZE}")
+  string(REPLACE "," ";" _san_items "${ONDALINE_SANITIZE}")
+  foreach(_item IN LISTS _san_items)
+    if(_item STREQUAL "fuzzer")
+      set(_san_fuzzer ON)
+      list(APPEND _san_list fuzzer-no-link)
+    else()
+      list(APPEND _san_list ${_item})
+    endif()
+  endforeach()
+endif()
+if(_san_fuzzer AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  message(FATAL_ERROR "ONDALINE_SANITIZE=fuzzer needs clang (CXX=clang++-14)")
+endif()
+
+if(_san_list)
+  list(JOIN _san_list "," _san_joined)
+  set(_san "-fsanitize=${_san_joined}")
   target_compile_options(ondaline_options INTERFACE ${_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   target_link_options(ondaline_options INTERFACE ${_san})
-  if(ONDALINE_SANITIZE MATCHES "thread")
+  if(ONDALINE_SANITIZE MATCHES "thread" AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     # Asio's handler allocator uses fences that TSan does not model; gcc warns
     # about each. TSan still sees the mutexes that order the handlers.
     target_compile_options(ondaline_options INTERFACE -Wno-tsan)
   endif()
+endif()
+
+if(_san_fuzzer)
+  add_library(ondaline_fuzz_options INTERFACE)
+  target_compile_options(ondaline_fuzz_options INTERFACE -fsanitize=fuzzer)
+  target_link_options(ondaline_fuzz_options INTERFACE -fsanitize=fuzzer)
+  target_link_libraries(ondaline_fuzz_options INTERFACE ondaline_options)
 endif()
 
 find_package(Threads REQUIRED)

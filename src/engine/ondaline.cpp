@@ -108,6 +108,12 @@ bool Ondaline::isCurrentAttempt(std::uint64_t epoch) const
     return epoch == connectionEpoch_;
 }
 
+bool Ondaline::isOpenAttempt(std::uint64_t epoch) const
+{
+    std::lock_guard lock(connectionLock_);
+    return epoch == connectionEpoch_ && connection_;
+}
+
 const Bytes& Ondaline::carrierBuffer()
 {
     std::call_once(carrierOnce_, [this] {

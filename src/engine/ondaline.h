@@ -45,6 +45,10 @@
 
 namespace ondaline {
 
+namespace icecast {
+class Backlog;
+}
+
 namespace platform {
 class AACEncoder;
 class H264Encoder;
@@ -307,6 +311,9 @@ private:
     std::uint64_t beginAttempt(std::shared_ptr<platform::Connection> Ondaline::*slot,
                                std::shared_ptr<platform::Connection> connection, StateHandler handle);
     bool isCurrentAttempt(std::uint64_t epoch) const;
+    // The latest attempt, and its RTMP connection not yet cleaned up: once an
+    // attempt has failed, its other reads and writes failing too is no news.
+    bool isOpenAttempt(std::uint64_t epoch) const;
     bool isRTMPMode() const { return streamMode() != StreamMode::icecast; }
 
     const std::shared_ptr<platform::MainExecutor> mainExecutor_;
@@ -395,6 +402,7 @@ private:
     // Video, on the encoder queue; the current frame is replaced whole.
     using VideoFrame = std::shared_ptr<const Bytes>;  // 1280 × 720 BGRA
     platform::Locked<VideoFrame> videoPixelBuffer_;
+    VideoFrame lastEncodedFrame_;  // held, so that no later frame can take its address
     std::unique_ptr<platform::H264Encoder> videoEncoder_;
     Bytes vtSPS_, vtPPS_;
     bool vtSequenceHeaderSent_ = false;
@@ -408,6 +416,7 @@ private:
     // Icecast: the SOURCE connection sits beside the RTMP one under
     // connectionLock_ and shares its attempt epochs.
     std::shared_ptr<platform::Connection> icecastConnection_;
+    std::shared_ptr<icecast::Backlog> icecastBacklog_;  // a fresh one for each accepted source
     std::atomic<bool> icecastConnected_{false};
     std::string icecastReply_;  // network queue
     platform::Timer icecastReplyTimer_;

@@ -17,6 +17,8 @@ namespace ondaline {
 
 namespace {
 
+constexpr double ringSeconds = 5.0;  // what the ring may hold before the oldest audio goes
+
 // A packet of the faint noise the silence substitute is made from, encoded
 // by an encoder of its own so the stream's encoder never hears it.
 std::optional<Bytes> makeSilencePacket(const platform::AACEncoder::Settings& settings)
@@ -68,7 +70,7 @@ bool Ondaline::setupEncoder()
                   " bytes ✓");
         }
         audioLoop_.encoderSampleCount = 0;
-        pcmRing_.setCapacity(sizeof(float) * format.channels, static_cast<std::size_t>(format.sampleRate * 5.0));
+        pcmRing_.setCapacity(sizeof(float) * format.channels, static_cast<std::size_t>(format.sampleRate * ringSeconds));
         created = true;
     });
     if (!created) reportError(failure);

@@ -14,7 +14,6 @@ namespace ondaline {
 
 namespace {
 
-constexpr double ringSeconds = 5.0;      // what the ring may hold before the oldest audio goes
 constexpr double dropLogInterval = 5.0;  // at most one "dropped" line per this many seconds
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "engine/ondaline.h"
 
+#include "engine/icecast/icecast_backlog.h"
 #include "engine/icecast/icecast_protocol.h"
 #include "engine/print.h"
 #include "platform/net/connection.h"
@@ -150,6 +151,10 @@ void Ondaline::icecastAccepted(std::uint64_t epoch)
         pcmRing_.clear();
         audioLoop_.reset();
     });
+    {
+        std::lock_guard lock(connectionLock_);
+        icecastBacklog_ = std::make_shared<icecast::Backlog>();
+    }
     icecastConnected_ = true;
     setState(StreamState::publishing);
     health_.streamStartTime = clock_->now();
@@ -189,24 +194,44 @@ void Ondaline::monitorIcecastConnection(std::uint64_t epoch)
     });
 }
 
+// On the encoder queue. The connection queues whatever it is handed, so the
+// backlog is watched here: a dead or far too narrow link would otherwise
+// hold the stream "live" for ever while memory grows.
 void Ondaline::sendIcecastAudio(const Bytes& aacFrame, double sampleRate, std::uint32_t channels)
 {
     if (!icecastConnected_) return;
     std::shared_ptr<platform::Connection> connection;
+    std::shared_ptr<icecast::Backlog> backlog;
     std::uint64_t epoch;
     {
         std::lock_guard lock(connectionLock_);
         connection = icecastConnection_;
+        backlog = icecastBacklog_;
         epoch = connectionEpoch_;
     }
-    if (!connection) return;
+    if (!connection || !backlog) return;
+    if (const auto stall = backlog->stall(clock_->now())) {
+        icecastConnected_ = false;  // nothing more for this connection; one report
+        networkQueue_.async([weakSelf = weak_from_this(), epoch, reason = *stall] {
+            const auto self = weakSelf.lock();
+            if (!self || !self->isCurrentAttempt(epoch) || self->state() != StreamState::publishing) return;
+            self->reportError("Icecast: connection stalled (" + reason + ")");
+        });
+        return;
+    }
     auto frame = icecast::buildADTSFrame(aacFrame, sampleRate, channels);
     if (!frame) return;  // longer than ADTS can describe; no encoder setting makes one
     const std::size_t size = frame->size();
-    connection->send(std::move(*frame), [weakSelf = weak_from_this(), epoch](const std::optional<std::string>& error) {
-        if (!error) return;
+    backlog->handed(size, clock_->now());
+    connection->send(std::move(*frame), [weakSelf = weak_from_this(), epoch, backlog,
+                                         size](const std::optional<std::string>& error) {
+        const auto self = weakSelf.lock();
+        if (!self) return;
+        backlog->finished(size, !error, self->clock_->now());
+        // A connection closed on purpose drops what it still held; no news.
+        if (!error || !self->currentIcecastConnection(epoch)) return;
         print("Ondaline: Icecast send error: " + *error);
-        if (const auto self = weakSelf.lock(); self && self->isCurrentAttempt(epoch)) self->icecastConnected_ = false;
+        self->icecastConnected_ = false;
     });
     totalBytesSent_ += size;
 }
@@ -231,13 +256,10 @@ void Ondaline::updateIcecastMetadata(const std::string& song)
             const auto update = weakConnection.lock();
             if (!update) return;
             update->receive(1, 1024, [weakConnection, song](platform::ReceiveResult result) {
-                const std::string reply(result.bytes.begin(), result.bytes.end());
-                if (!result.error && platform::isValidUTF8(reply)) {
-                    if (reply.find("200") != std::string::npos) {
-                        print("Ondaline: Icecast metadata updated — " + song);
-                    } else {
-                        print("Ondaline: Icecast metadata update response: " + reply.substr(0, 80));
-                    }
+                const std::string_view received(reinterpret_cast<const char*>(result.bytes.data()), result.bytes.size());
+                if (const auto reply = result.error ? std::nullopt : icecast::judgeMetadataReply(received)) {
+                    if (reply->updated) print("Ondaline: Icecast metadata updated — " + song);
+                    else print("Ondaline: Icecast metadata update response: " + reply->excerpt);
                 }
                 if (const auto update = weakConnection.lock()) update->cancel();
             });
@@ -259,6 +281,7 @@ void Ondaline::cleanupIcecastConnection()
     {
         std::lock_guard lock(connectionLock_);
         connection = std::exchange(icecastConnection_, nullptr);
+        icecastBacklog_.reset();
     }
     if (connection) connection->cancel();
     statsTimer_.cancel();

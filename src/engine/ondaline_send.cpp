@@ -39,6 +39,8 @@ void Ondaline::flushSendQueue()
 {
     auto batch = sendQueue_.take();
     if (!batch) return;
+    // The lambdas below copy `epoch` by name (epoch = epoch): clang 14 cannot
+    // capture a structured binding.
     const auto [connection, epoch] = currentAttempt();
     const std::size_t byteCount = batch->bytes.size();
     if (!connection) {
@@ -48,7 +50,7 @@ void Ondaline::flushSendQueue()
     const double started = clock_->now();
     const std::uint64_t generation = batch->generation;
     connection->send(std::move(batch->bytes), [weakSelf = weak_from_this(), byteCount, generation, started,
-                                               epoch](const std::optional<std::string>& error) {
+                                               epoch = epoch](const std::optional<std::string>& error) {
         const auto self = weakSelf.lock();
         if (!self) return;
         self->sendQueue_.batchFinished(byteCount, generation);
@@ -71,16 +73,18 @@ void Ondaline::sendImmediate(ByteView bytes)
     const auto [connection, epoch] = currentAttempt();
     if (!connection) return;
     connection->send(Bytes(bytes.begin(), bytes.end()),
-                     [weakSelf = weak_from_this(), epoch](const std::optional<std::string>& error) {
+                     [weakSelf = weak_from_this(), epoch = epoch](const std::optional<std::string>& error) {
                          if (const auto self = weakSelf.lock()) self->handleSendCompletion(error, epoch);
                      });
 }
 
 // Runs on the network queue. A failed send matters only while a stream is
-// being set up or is live, and only for the current attempt.
+// being set up or is live, and only for the current attempt while it is
+// still open: a reset connection fails its send and its read alike, and one
+// failure is one report (and one retry of the back-off).
 void Ondaline::handleSendCompletion(const std::optional<std::string>& error, std::uint64_t epoch)
 {
-    if (!error || !isCurrentAttempt(epoch)) return;
+    if (!error || !isOpenAttempt(epoch)) return;
     if (sendErrorsMatter(state())) reportError("Send failed: " + *error);
 }
 
@@ -98,10 +102,10 @@ void Ondaline::receive(std::size_t minimum, std::size_t maximum, std::function<v
 {
     const auto [connection, epoch] = currentAttempt();
     if (!connection) return;
-    connection->receive(minimum, maximum, [weakSelf = weak_from_this(), epoch,
+    connection->receive(minimum, maximum, [weakSelf = weak_from_this(), epoch = epoch,
                                            handler = std::move(handler)](platform::ReceiveResult result) {
         const auto self = weakSelf.lock();
-        if (!self || !self->isCurrentAttempt(epoch)) return;  // bytes of a replaced connection
+        if (!self || !self->isOpenAttempt(epoch)) return;  // bytes of a replaced or failed connection
         if (result.error) {
             print("Ondaline: Receive error: " + *result.error);
             handler(std::nullopt);

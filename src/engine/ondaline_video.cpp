@@ -51,6 +51,7 @@ void Ondaline::destroyVideoEncoder()
         vtSPS_.clear();
         vtPPS_.clear();
         videoPixelBuffer_.set(nullptr);
+        lastEncodedFrame_.reset();
         vtSequenceHeaderSent_ = false;
         vtFrameCount_ = 0;
     });
@@ -107,7 +108,9 @@ void Ondaline::sendVideoFrame()
     }
     const std::int64_t n = ++vtFrameCount_;
     const bool forceKeyFrame = n <= 1 || n % videoKeyframeInterval == 0;
-    auto result = videoEncoder_->encode(*frame, count, forceKeyFrame);
+    // A still is converted for the encoder once, not at every tick.
+    auto result = videoEncoder_->encode(*frame, count, forceKeyFrame, frame == lastEncodedFrame_);
+    lastEncodedFrame_ = frame;
     if (auto* frames = std::get_if<std::vector<platform::H264Encoder::Frame>>(&result)) {
         for (const auto& coded : *frames) handleEncodedVideoFrame(coded.data, coded.keyFrame, coded.pts);
     }

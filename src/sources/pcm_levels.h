@@ -17,6 +17,7 @@ struct MeterLevels {
 };
 
 // None for a block of a single frame or less, which says nothing of a level.
+// Finite samples, however large, give finite levels.
 std::optional<MeterLevels> measureLevels(std::span<const float> interleaved, std::uint32_t channels);
 
 }  // namespace ondaline::sources

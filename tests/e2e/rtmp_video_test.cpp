@@ -1,10 +1,10 @@
 // The video track nginx records: H.264 Main 1280x720 at 24000/1001 without
 // B-frames, key frames at the fixed slots, AAC beside it.
 
+#include "support/fault_relay.h"
 #include "support/peer_env.h"
 #include "support/process.h"
 #include "support/recording.h"
-#include "support/stalling_relay.h"
 
 #include "media/frame_renderer.h"
 
@@ -157,7 +157,8 @@ TEST(RTMPVideo, StalledLinkKeepsOnlyTheKeyFrameSlots)
         return seed >> 24;
     });
     // Enough for the handshake, the publish and the first key frame.
-    ondaline::test::StallingRelay relay(static_cast<std::uint16_t>(std::stoi(env.at("ONDALINE_RTMP_PORT"))), 200000);
+    ondaline::test::FaultRelay relay(static_cast<std::uint16_t>(std::stoi(env.at("ONDALINE_RTMP_PORT"))));
+    relay.stallAfter(200000);
     const auto run = runCommand("timeout 120 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url rtmp://127.0.0.1:" +
                                 std::to_string(relay.port()) + "/live --key slow --seconds 14 --source tone --image " +
                                 shellQuote(image));

@@ -1,6 +1,7 @@
 // The TCP audio input end to end: senders on real sockets feed the harness's
 // engine, which publishes to nginx; the recordings are measured with ffmpeg.
 
+#include "support/background_harness.h"
 #include "support/pcm_sender.h"
 #include "support/peer_env.h"
 #include "support/process.h"
@@ -11,61 +12,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 
 using namespace ondaline::test;
 using namespace std::chrono_literals;
-namespace fs = std::filesystem;
 
 namespace {
-
-// The harness streaming with the TCP input, run in the background so the
-// test can send while it streams; its output is read back from a file.
-class BackgroundHarness {
-public:
-    BackgroundHarness(const std::string& url, const std::string& key, int seconds, std::uint16_t tcpPort)
-        : outputFile_(fs::temp_directory_path() / ("ondaline-tcp-" + key + ".log"))
-    {
-        const std::string command = "timeout 120 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url " + url +
-                                    " --key " + key + " --seconds " + std::to_string(seconds) +
-                                    " --source tcp --tcp-port " + std::to_string(tcpPort) + " > " +
-                                    shellQuote(outputFile_) + " 2>&1";
-        thread_ = std::thread([this, command] { exitCode_ = runCommand(command).exitCode; });
-    }
-    ~BackgroundHarness()
-    {
-        if (thread_.joinable()) thread_.join();
-        fs::remove(outputFile_);
-    }
-
-    std::string output() const
-    {
-        std::ifstream in(outputFile_);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-
-    bool waitFor(const std::string& text, std::chrono::seconds limit = 60s) const
-    {
-        for (const auto giveUp = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < giveUp;) {
-            if (output().find(text) != std::string::npos) return true;
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
-    }
-
-    int finish()
-    {
-        thread_.join();
-        return exitCode_;
-    }
-
-private:
-    fs::path outputFile_;
-    int exitCode_ = -1;
-    std::thread thread_;
-};
 
 class TCPInput : public ::testing::Test {
 protected:
@@ -76,9 +28,13 @@ protected:
         port_ = closedPort();
     }
 
+    // The harness streaming with the TCP input.
     std::unique_ptr<BackgroundHarness> stream(const std::string& key, int seconds)
     {
-        return std::make_unique<BackgroundHarness>(env_["ONDALINE_RTMP_URL"], key, seconds, port_);
+        return std::make_unique<BackgroundHarness>(
+            key, "timeout 120 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url " +
+                              env_["ONDALINE_RTMP_URL"] + " --key " + key + " --seconds " + std::to_string(seconds) +
+                              " --source tcp --tcp-port " + std::to_string(port_));
     }
 
     std::string recording(const std::string& key)
@@ -229,11 +185,9 @@ TEST_F(TCPInput, HostileSendersLeaveTheStreamRunning)
 
     // The flood met the engine's bounded buffer: far less than its 35 MB a
     // second was ever held.
-    long peakKB = 0;
-    const auto at = output.find("harness: peak RSS ");
-    ASSERT_NE(at, std::string::npos);
-    std::sscanf(output.c_str() + at, "harness: peak RSS %ld kB", &peakKB);
-    EXPECT_LT(peakKB, 250 * 1024) << output;
+    const auto peakKB = peakRSSKB(output);
+    ASSERT_TRUE(peakKB) << output;
+    EXPECT_LT(*peakKB, 250 * 1024) << output;
 
     const std::string file = recording("tcp-hostile");
     ASSERT_FALSE(file.empty());

@@ -100,6 +100,29 @@ TEST(IcecastReply, DecidedByTheStatusCodeOfTheFirstLine)
     EXPECT_EQ(headerEnd("HTTP/1.0 200 OK\r\n"), std::nullopt);
 }
 
+TEST(IcecastMetadataReply, UpdatedWhenItHolds200ElseItsStart)
+{
+    const auto updated = judgeMetadataReply("HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<iceresponse/>");
+    ASSERT_TRUE(updated);
+    EXPECT_TRUE(updated->updated);
+    const std::string refused = "HTTP/1.0 401 Authentication Required\r\n\r\n" + std::string(100, 'x');
+    const auto excerpt = judgeMetadataReply(refused);
+    ASSERT_TRUE(excerpt);
+    EXPECT_FALSE(excerpt->updated);
+    EXPECT_EQ(excerpt->excerpt, refused.substr(0, 80));
+    EXPECT_FALSE(judgeMetadataReply("HTTP/1.0 400 \xc3\x28\r\n\r\n"));  // not UTF-8: not logged
+}
+
+// Found by fuzzing: the excerpt was the first 80 bytes, which could end
+// inside a character and put broken UTF-8 into the activity log.
+TEST(IcecastMetadataReply, ExcerptNeverCutsACharacter)
+{
+    const std::string reply = "HTTP/1.0 404 " + std::string(66, 'x') + "\u6a9e" + "yyyy";
+    const auto excerpt = judgeMetadataReply(reply);
+    ASSERT_TRUE(excerpt);
+    EXPECT_EQ(excerpt->excerpt, "HTTP/1.0 404 " + std::string(66, 'x') + "\u6a9e");
+}
+
 TEST(ADTS, HeaderBytesAsTheStandardLaysThemOut)
 {
     const Bytes payload(371, 0x55);

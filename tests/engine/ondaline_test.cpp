@@ -3,6 +3,7 @@
 
 #include "engine/ondaline.h"
 
+#include "support/fault_relay.h"
 #include "support/log_capture.h"
 #include "support/recording_delegate.h"
 #include "support/tcp_peer.h"
@@ -221,6 +222,29 @@ TEST_F(OndalineTest, ANewAttemptIsNotDisturbedByTheOldOnesNotices)
     std::this_thread::sleep_for(100ms);  // room for a stray notice of the first attempt
     EXPECT_EQ(engine_->state(), StreamState::handshaking);
     engine_->disconnect();
+}
+
+// A connection reset as soon as it is accepted fails the handshake's send
+// and its read alike; which the engine hears of first is up to the timing,
+// so the attempt is repeated. Each failed attempt is one error, no more.
+TEST_F(OndalineTest, AConnectionResetAtOnceIsReportedOnce)
+{
+    test::FaultRelay relay(test::closedPort());
+    relay.refuse(true);
+    engine_->configure("rtmp://127.0.0.1:" + std::to_string(relay.port()) + "/live", "key");
+    constexpr int attempts = 20;
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        engine_->connect();
+        ASSERT_TRUE(relay.waitUntil([&](const auto& counters) { return counters.refused == std::uint64_t(attempt); }, 10s));
+        for (const auto giveUp = std::chrono::steady_clock::now() + 10s;
+             engine_->state() != StreamState::idle && std::chrono::steady_clock::now() < giveUp;) {
+            std::this_thread::sleep_for(1ms);
+        }
+        settle();
+    }
+    int errors = 0;
+    for (const auto& event : delegate_->events()) errors += event.starts_with("error:");
+    EXPECT_EQ(errors, attempts);
 }
 
 TEST_F(OndalineTest, ReleasingAnIdleEngineLeavesNothingBehind)

@@ -90,6 +90,17 @@ TEST(PCMLevels, RMSOfTheFirstTwoChannelsMonoOnBoth)
     EXPECT_FLOAT_EQ(three->right, 0.25f);
 }
 
+// Found by fuzzing the TCP input: samples past about 1.8e19 overflowed the
+// float sum of squares, and the meters got inf.
+TEST(PCMLevels, FiniteForSamplesFarOutOfRange)
+{
+    const float big = 3e19f, most = std::numeric_limits<float>::max();
+    const auto levels = measureLevels(std::vector<float>{big, -most, -big, most, big, -most}, 2);
+    ASSERT_TRUE(levels);
+    EXPECT_FLOAT_EQ(levels->left, big);
+    EXPECT_EQ(levels->right, most);
+}
+
 TEST(SilencePacer, DeliversRealTimeAndCapsTheCatchUp)
 {
     const auto start = SilencePacer::Clock::now();

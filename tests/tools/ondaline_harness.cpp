@@ -1,7 +1,9 @@
 // ondaline-harness: drives the engine from the command line for the
-// end-to-end tests. It streams for a given time after the stream went live,
-// prints every activity-log line and every delegate call, and exits 0 when
-// the stream went live and ended with the orderly disconnect, 1 otherwise.
+// end-to-end tests. It streams for a given time after the stream went live
+// (with --connects N, after it went live for the Nth time, reconnects
+// included), prints every activity-log line and every delegate call, and
+// exits 0 when the stream went live so often and ended with the orderly
+// disconnect, 1 otherwise.
 
 #include "engine/ondaline.h"
 #include "engine/print.h"
@@ -64,7 +66,12 @@ private:
 };
 
 struct Outcome : OndalineDelegate {
+    explicit Outcome(int connectsWanted) : connectsWanted(connectsWanted) {}
+
+    const int connectsWanted;
+    int connects = 0;
     std::optional<Clock::time_point> liveSince;
+    std::optional<Clock::time_point> wantedSince;  // live for the connectsWanted-th time
     bool disconnected = false;
     bool finalError = false;
 
@@ -72,6 +79,7 @@ struct Outcome : OndalineDelegate {
     {
         line("delegate: connected");
         if (!liveSince) liveSince = Clock::now();
+        if (++connects == connectsWanted) wantedSince = Clock::now();
     }
     void ondalineDidDisconnect(Ondaline&) override
     {
@@ -85,7 +93,11 @@ struct Outcome : OndalineDelegate {
     void ondalineDidEncounterError(Ondaline&, const std::string& message) override
     {
         line("delegate: error " + message);
-        if (message.find("Reconnecting") == std::string::npos) finalError = true;
+        // A notice of a retry on its way ("Reconnecting (n/10)…", "… reconnecting
+        // in 5s (n/3)…") is not the end of the stream.
+        const bool retrying = message.find("Reconnecting") != std::string::npos ||
+                              message.find("reconnecting in") != std::string::npos;
+        if (!retrying) finalError = true;
     }
     void ondalineDidUpdateStats(Ondaline&, std::uint64_t bytes, std::uint64_t packets) override
     {
@@ -168,7 +180,7 @@ int usage()
 {
     std::cerr << "usage: ondaline-harness --mode rtmp|youtube|facebook|kick|icecast --url URL --key KEY\n"
                  "         [--bitrate BPS] [--rate HZ] [--channels N] [--source none|tone|tcp|playlist DIR|capture NAME]\n"
-                 "         [--tone-hz F] [--tone-dbfs L] [--seconds N] [--tcp-port P]\n"
+                 "         [--tone-hz F] [--tone-dbfs L] [--seconds N] [--connects N] [--tcp-port P]\n"
                  "         [--host H --port P --mount M --password PW] [--metadata TEXT]   (icecast)\n"
                  "         [--image PATH] [--song TEXT] [--bars] [--crawler FILE]              (video)\n";
     return 2;
@@ -192,9 +204,10 @@ int main(int argc, char** argv)
 {
     std::map<std::string, std::string> options{{"--mode", "rtmp"},   {"--bitrate", "320000"}, {"--rate", "44100"},
                                                {"--channels", "2"},  {"--source", "none"},    {"--tone-hz", "440"},
-                                               {"--tone-dbfs", "-12"}, {"--seconds", "5"},    {"--url", ""},
-                                               {"--key", ""},        {"--host", ""},          {"--port", "8000"},
-                                               {"--mount", "/stream"}, {"--password", ""},    {"--metadata", ""},
+                                               {"--tone-dbfs", "-12"}, {"--seconds", "5"},    {"--connects", "1"},
+                                               {"--url", ""},        {"--key", ""},           {"--host", ""},
+                                               {"--port", "8000"},   {"--mount", "/stream"},  {"--password", ""},
+                                               {"--metadata", ""},
                                                {"--image", ""},      {"--song", ""},          {"--crawler", ""},
                                                {"--tcp-port", "9170"}};
     bool bars = false;
@@ -223,6 +236,7 @@ int main(int argc, char** argv)
     std::int64_t bitrate;
     std::uint32_t channels;
     unsigned long port, tcpPort;
+    int connects;
     try {
         port = std::stoul(options["--port"]);
         tcpPort = std::stoul(options["--tcp-port"]);
@@ -230,18 +244,19 @@ int main(int argc, char** argv)
         rate = std::stod(options["--rate"]);
         channels = static_cast<std::uint32_t>(std::stoul(options["--channels"]));
         seconds = std::stod(options["--seconds"]);
+        connects = std::stoi(options["--connects"]);
         toneHz = std::stod(options["--tone-hz"]);
         toneDbfs = std::stod(options["--tone-dbfs"]);
     } catch (const std::exception&) {
         return usage();
     }
-    if (rate <= 0 || channels == 0 || channels > 8 || seconds < 0 || port > 65535 || tcpPort > 65535) {
+    if (rate <= 0 || channels == 0 || channels > 8 || seconds < 0 || connects < 1 || port > 65535 || tcpPort > 65535) {
         return usage();
     }
 
     platform::ensureGuiRuntime();  // pictures are drawn with Qt, started here on the main thread
     auto loop = std::make_shared<LoopExecutor>();
-    auto outcome = std::make_shared<Outcome>();
+    auto outcome = std::make_shared<Outcome>(connects);
     auto engine = Ondaline::create(loop);
     engine->setDelegate(outcome);
     engine->setStreamMode(*mode);
@@ -314,7 +329,10 @@ int main(int argc, char** argv)
             engine->updateIcecastMetadata(options["--metadata"]);
             metadataSent = true;
         }
-        if (Clock::now() - *outcome->liveSince >= std::chrono::duration<double>(seconds)) break;
+        const auto& since = outcome->wantedSince;
+        if (since && Clock::now() - *since >= std::chrono::duration<double>(seconds)) break;
+        // Live again after reconnects within the engine's back-off, or not at all.
+        if (!since && Clock::now() - *outcome->liveSince > std::chrono::seconds(90)) break;
     }
 
     tone.reset();
@@ -323,7 +341,7 @@ int main(int argc, char** argv)
     if (capture) capture->stopCapture();
     engine->disconnect();
     loop->runUntil(Clock::now() + std::chrono::seconds(1));
-    const bool ok = outcome->liveSince && outcome->disconnected && !outcome->finalError;
+    const bool ok = outcome->wantedSince && outcome->disconnected && !outcome->finalError;
     rusage resources{};
     getrusage(RUSAGE_SELF, &resources);
     print("harness: peak RSS " + std::to_string(resources.ru_maxrss) + " kB");

@@ -1,10 +1,28 @@
 #include "engine/icecast/icecast_protocol.h"
 
+#include "platform/text.h"
+
 #include <array>
 #include <cmath>
 #include <cstdio>
 
 namespace ondaline::icecast {
+
+namespace {
+
+// The first `count` characters of a reply for the log: code points, not
+// bytes, so a character is never cut in two.
+std::string_view firstCharacters(std::string_view text, std::size_t count)
+{
+    std::size_t end = 0;
+    for (std::size_t characters = 0; end < text.size() && characters < count; ++characters) {
+        ++end;
+        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+    }
+    return text.substr(0, end);
+}
+
+}  // namespace
 
 std::string mountPath(std::string_view mountPoint)
 {
@@ -106,16 +124,17 @@ Reply judgeReply(std::string_view received)
     case 200: return {Reply::Verdict::accepted, {}};
     case 401: return {Reply::Verdict::authentication, "Icecast: Authentication failed — check password"};
     case 403: return {Reply::Verdict::mount, "Icecast: Mount point in use or forbidden"};
-    default: {
-        // The first 100 characters: count code points, not bytes.
-        std::size_t end = 0;
-        for (int characters = 0; end < received.size() && characters < 100; ++characters) {
-            ++end;
-            while (end < received.size() && (static_cast<unsigned char>(received[end]) & 0xC0) == 0x80) ++end;
-        }
-        return {Reply::Verdict::rejected, "Icecast: Server rejected connection — " + std::string(received.substr(0, end))};
+    default:
+        return {Reply::Verdict::rejected,
+                "Icecast: Server rejected connection — " + std::string(firstCharacters(received, 100))};
     }
-    }
+}
+
+std::optional<MetadataReply> judgeMetadataReply(std::string_view received)
+{
+    if (!platform::isValidUTF8(received)) return std::nullopt;
+    if (received.find("200") != std::string_view::npos) return MetadataReply{true, {}};
+    return MetadataReply{false, std::string(firstCharacters(received, 80))};
 }
 
 std::optional<Bytes> buildADTSFrame(ByteView aacData, double sampleRate, std::uint32_t channels)

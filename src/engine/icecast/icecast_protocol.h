@@ -1,8 +1,8 @@
 #pragma once
 
 // The Icecast source client's texts and frames as plain data: the SOURCE
-// request, the admin metadata request, the reply's status and the ADTS
-// header. No socket, queue or clock in here.
+// request, the admin metadata request, the status of the replies to both and
+// the ADTS header. No socket, queue or clock in here.
 
 #include "engine/bytes.h"
 #include "engine/engine_types.h"
@@ -46,6 +46,16 @@ std::optional<std::size_t> headerEnd(std::string_view received);
 // authentication, 403 mount, anything else rejected with the first 100
 // characters of what was received.
 Reply judgeReply(std::string_view received);
+
+// The server's answer to a metadata update, as the log reports it: updated
+// when "200" appears anywhere in it, else the start of what it said.
+struct MetadataReply {
+    bool updated;
+    std::string excerpt;  // when not updated: its first 80 characters
+};
+
+// Absent for bytes that are not UTF-8, which the log does not show.
+std::optional<MetadataReply> judgeMetadataReply(std::string_view received);
 
 // An ADTS frame: the 7-byte header (MPEG-4, AAC LC, no CRC) and the payload.
 // Absent for a payload the 13-bit length cannot describe (over 8184 bytes).

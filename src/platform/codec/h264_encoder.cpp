@@ -116,15 +116,19 @@ H264Encoder::H264Encoder(std::unique_ptr<Codec> codec, Settings settings)
 H264Encoder::~H264Encoder() = default;
 
 std::variant<std::vector<H264Encoder::Frame>, int> H264Encoder::encode(std::span<const std::uint8_t> bgra,
-                                                                        std::int64_t pts, bool forceKeyFrame)
+                                                                        std::int64_t pts, bool forceKeyFrame,
+                                                                        bool samePicture)
 {
     const std::size_t expected = static_cast<std::size_t>(settings_.width) * settings_.height * 4;
     if (bgra.size() != expected) return AVERROR(EINVAL);
     AVFrame* frame = codec_->frame;
     if (const int status = av_frame_make_writable(frame); status < 0) return status;
-    const std::uint8_t* source[] = {bgra.data()};
-    const int stride[] = {settings_.width * 4};
-    sws_scale(codec_->scaler, source, stride, 0, settings_.height, frame->data, frame->linesize);
+    if (!samePicture || !converted_) {  // making the frame writable keeps its content
+        const std::uint8_t* source[] = {bgra.data()};
+        const int stride[] = {settings_.width * 4};
+        sws_scale(codec_->scaler, source, stride, 0, settings_.height, frame->data, frame->linesize);
+        converted_ = true;
+    }
     frame->pts = pts;
     frame->pict_type = forceKeyFrame ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     if (const int status = avcodec_send_frame(codec_->context, frame); status < 0) return status;

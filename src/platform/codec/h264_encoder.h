@@ -40,8 +40,11 @@ public:
     };
 
     // One BGRA frame (width × height × 4 bytes, rows packed) at frame `pts`.
-    // The frame that came out, if any, and the status (non-zero on failure).
-    std::variant<std::vector<Frame>, int> encode(std::span<const std::uint8_t> bgra, std::int64_t pts, bool forceKeyFrame);
+    // With `samePicture` the caller vouches that `bgra` is the picture of the
+    // previous call, and its conversion to I420 is used again. The frame that
+    // came out, if any, and the status (non-zero on failure).
+    std::variant<std::vector<Frame>, int> encode(std::span<const std::uint8_t> bgra, std::int64_t pts, bool forceKeyFrame,
+                                                 bool samePicture = false);
 
     // The parameter sets (NAL header byte included).
     const std::vector<std::uint8_t>& sps() const { return sps_; }
@@ -55,6 +58,7 @@ private:
     std::unique_ptr<Codec> codec_;
     Settings settings_;
     std::vector<std::uint8_t> sps_, pps_;
+    bool converted_ = false;  // the frame holds the last picture in I420
 };
 
 // Splits an Annex B byte stream at its start codes; each NAL unit without them.

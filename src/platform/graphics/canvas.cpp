@@ -9,7 +9,9 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <mutex>
+#include <string>
 
 namespace ondaline::platform {
 
@@ -27,11 +29,8 @@ QColor toQColor(const Colour& c)
 QString toQString(std::string_view utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
 
 // Family and style for a PostScript name, through fontconfig.
-std::pair<QString, QString> resolve(std::string_view postScriptName)
+std::pair<QString, QString> lookUp(const std::string& name)
 {
-    static std::mutex lock;  // fontconfig's default configuration is shared
-    std::lock_guard guard(lock);
-    const std::string name(postScriptName);
     std::pair<QString, QString> found;
     auto read = [&](FcPattern* pattern) {
         FcChar8* family = nullptr;
@@ -71,6 +70,18 @@ std::pair<QString, QString> resolve(std::string_view postScriptName)
     }
     FcPatternDestroy(wanted);
     return found;
+}
+
+// The same, remembered: a font is asked for at every frame, and fontconfig
+// gives the same answer for as long as the program runs.
+std::pair<QString, QString> resolve(std::string_view postScriptName)
+{
+    static std::mutex lock;  // fontconfig's default configuration is shared
+    static std::map<std::string, std::pair<QString, QString>, std::less<>> known;
+    std::lock_guard guard(lock);
+    auto found = known.find(postScriptName);
+    if (found == known.end()) found = known.emplace(std::string(postScriptName), lookUp(std::string(postScriptName))).first;
+    return found->second;
 }
 
 QImage& metricsDevice()

@@ -1,0 +1,62 @@
+#include "support/background_harness.h"
+
+#include "support/process.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace ondaline::test {
+
+BackgroundHarness::BackgroundHarness(const std::string& name, const std::string& command)
+    : outputFile_(std::filesystem::temp_directory_path() / ("ondaline-harness-" + name + ".log"))
+{
+    const std::string redirected = command + " > " + shellQuote(outputFile_) + " 2>&1";
+    thread_ = std::thread([this, redirected] { exitCode_ = runCommand(redirected).exitCode; });
+}
+
+BackgroundHarness::~BackgroundHarness()
+{
+    if (thread_.joinable()) thread_.join();
+    std::filesystem::remove(outputFile_);
+}
+
+std::string BackgroundHarness::output() const
+{
+    std::ifstream in(outputFile_);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+bool BackgroundHarness::waitFor(const std::string& text, std::chrono::seconds limit, int times) const
+{
+    using Clock = std::chrono::steady_clock;
+    for (const auto giveUp = Clock::now() + limit; Clock::now() < giveUp;) {
+        if (occurrences(output(), text) >= times) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+int BackgroundHarness::finish()
+{
+    if (thread_.joinable()) thread_.join();
+    return exitCode_;
+}
+
+int occurrences(const std::string& text, const std::string& what)
+{
+    int count = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
+}
+
+std::optional<long> peakRSSKB(const std::string& output)
+{
+    const auto at = output.find("harness: peak RSS ");
+    long kB = 0;
+    if (at == std::string::npos || std::sscanf(output.c_str() + at, "harness: peak RSS %ld kB", &kB) != 1) {
+        return std::nullopt;
+    }
+    return kB;
+}
+
+}  // namespace ondaline::test

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace ondaline::test {
+
+// A harness command run in the background, so that a test can act while it
+// streams; what it prints goes to a file that is read back.
+class BackgroundHarness {
+public:
+    // `name` tells this run's output file apart from other runs'.
+    BackgroundHarness(const std::string& name, const std::string& command);
+    ~BackgroundHarness();  // waits for the command
+
+    BackgroundHarness(const BackgroundHarness&) = delete;
+    BackgroundHarness& operator=(const BackgroundHarness&) = delete;
+
+    std::string output() const;
+
+    // Waits until `text` has been printed `times` times; false after `limit`.
+    bool waitFor(const std::string& text, std::chrono::seconds limit = std::chrono::seconds(60), int times = 1) const;
+
+    // Waits for the command and gives its exit code.
+    int finish();
+
+private:
+    std::filesystem::path outputFile_;
+    int exitCode_ = -1;
+    std::thread thread_;
+};
+
+// How often `what` stands in `text`.
+int occurrences(const std::string& text, const std::string& what);
+
+// The harness's "peak RSS N kB" line, in kB; absent when it did not print one.
+std::optional<long> peakRSSKB(const std::string& output);
+
+}  // namespace ondaline::test
