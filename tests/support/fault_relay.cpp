@@ -276,10 +276,17 @@ void FaultRelay::run(std::uint16_t upstreamPort)
         return true;
     };
 
-    const auto acceptOne = [&](const Settings& settings) {
+    const auto acceptOne = [&] {
         const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (client < 0) return;
-        if (settings.refusing) {
+        bool refusing;
+        {
+            // Read now, not from the loop's earlier copy: a refuse() that
+            // came while poll() waited holds for this connection already.
+            std::lock_guard lock(mutex_);
+            refusing = settings_.refusing;
+        }
+        if (refusing) {
             resetClose(client);
             std::lock_guard lock(mutex_);
             ++counters_.refused;
@@ -357,7 +364,7 @@ void FaultRelay::run(std::uint16_t upstreamPort)
             std::uint64_t ignored;
             (void)!read(wakeFd_, &ignored, sizeof ignored);
         }
-        if (fds[1].revents & POLLIN) acceptOne(settings);
+        if (fds[1].revents & POLLIN) acceptOne();
         std::size_t at = 2;
         for (auto& pair : pairs) {
             if (at >= fds.size()) break;  // accepted during this round
