@@ -100,4 +100,13 @@ std::string_view trimWhitespaceAndNewlines(std::string_view text)
     return text.substr(begin, end - begin);
 }
 
+std::string asciiLowercase(std::string_view text)
+{
+    std::string lowered(text);
+    for (char& c : lowered) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lowered;
+}
+
 }  // namespace ondaline::platform

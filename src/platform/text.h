@@ -22,4 +22,7 @@ std::optional<std::string> decodeUTF8(std::span<const std::uint8_t> bytes);
 // (separators of category Z, U+0009 to U+000D and U+0085). Expects UTF-8.
 std::string_view trimWhitespaceAndNewlines(std::string_view text);
 
+// The text with A–Z turned into a–z; other bytes as they are.
+std::string asciiLowercase(std::string_view text);
+
 }  // namespace ondaline::platform

@@ -1,6 +1,7 @@
 #include "sources/audio_source_capture.h"
 
 #include "engine/print.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,12 +13,6 @@
 namespace ondaline::sources {
 
 namespace {
-
-std::string lowered(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
 
 std::string hex(std::uint32_t value)
 {
@@ -84,7 +79,7 @@ std::vector<AudioSource> AudioSourceCapture::availableSources()
                            application.binary.empty() ? std::nullopt : std::optional(application.binary), application});
     }
     std::stable_sort(sources.begin(), sources.end(),
-                     [](const AudioSource& a, const AudioSource& b) { return lowered(a.name) < lowered(b.name); });
+                     [](const AudioSource& a, const AudioSource& b) { return platform::asciiLowercase(a.name) < platform::asciiLowercase(b.name); });
     return sources;
 }
 

@@ -3,6 +3,7 @@
 #include "engine/ondaline.h"
 #include "engine/print.h"
 #include "platform/audio/audio_file_reader.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,11 +17,7 @@ namespace {
 
 constexpr auto advanceDelay = std::chrono::milliseconds(100);
 
-bool hasFlacExtension(std::string name)
-{
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-    return name.ends_with(".flac");
-}
+bool hasFlacExtension(const std::string& name) { return platform::asciiLowercase(name).ends_with(".flac"); }
 
 std::string fileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 

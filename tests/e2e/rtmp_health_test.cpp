@@ -1,6 +1,7 @@
 // Health watching against nginx-rtmp: pings, reports, no false alarms, and a
 // server that goes away and comes back.
 
+#include "support/background_harness.h"
 #include "support/peer_env.h"
 #include "support/process.h"
 #include "support/recording.h"
@@ -21,13 +22,6 @@ CommandResult harness(const std::map<std::string, std::string>& env, const std::
 {
     return runCommand("timeout 400 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url " +
                       env.at("ONDALINE_RTMP_URL") + " --key " + key + " --source tone --seconds " + std::to_string(seconds));
-}
-
-int occurrences(const std::string& text, const std::string& what)
-{
-    int count = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-    return count;
 }
 
 int recordings(const std::map<std::string, std::string>& env, const std::string& key)

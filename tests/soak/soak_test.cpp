@@ -6,6 +6,7 @@
 //
 //   ONDALINE_SOAK_MINUTES   length of the run (default 11)
 
+#include "support/background_harness.h"
 #include "support/pcm_sender.h"
 #include "support/peer_env.h"
 #include "support/process.h"
@@ -56,13 +57,6 @@ Sample sampleOf(pid_t pid, double minute)
         ++sample.descriptors;
     }
     return sample;
-}
-
-int occurrences(const std::string& text, const std::string& what)
-{
-    int count = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-    return count;
 }
 
 std::string readFile(const fs::path& path)
