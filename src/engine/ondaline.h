@@ -18,12 +18,14 @@
 #include "engine/bytes.h"
 #include "engine/engine_types.h"
 #include "engine/health/health_rules.h"
+#include "engine/icecast/icecast_title_updates.h"
 #include "engine/ondaline_delegate.h"
 #include "engine/reconnector.h"
 #include "engine/rtmp/chunk_reader.h"
 #include "engine/send_queue.h"
 #include "engine/stream_state_holder.h"
 #include "media/audio_packet_loop.h"
+#include "media/audio_timeline.h"
 #include "media/carrier.h"
 #include "media/frame_renderer.h"
 #include "media/pcm_ring.h"
@@ -272,6 +274,8 @@ private:
     void monitorIcecastConnection(std::uint64_t epoch);
     void cleanupIcecastConnection();
     std::shared_ptr<platform::Connection> currentIcecastConnection(std::uint64_t epoch) const;
+    void startTitleUpdate(icecast::TitleUpdates::Update update);
+    void titleUpdateEnded(std::uint64_t id);
     // Video (ondaline_video.cpp).
     bool setupVideoEncoder();
     void createBlackPixelBuffer();
@@ -387,10 +391,12 @@ private:
     Bytes encoderASC_;
     std::atomic<bool> aacSequenceHeaderSent_{false};
     media::AudioPacketLoop audioLoop_;
+    media::AudioTimeline audioTimeline_;  // encoder queue; runs from the carrier's start
     std::mutex resamplerLock_;  // one conversion at a time, whichever producer calls
     std::unique_ptr<platform::Resampler> resampler_;
     std::atomic<double> lastPCMReceivedTime_{0};
     double lastDropLogTime_ = -1e9;  // under resamplerLock_
+    double lastResampleErrorLogTime_ = -1e9;  // under resamplerLock_
     std::atomic<std::uint64_t> diagTapDeliveries_{0};
     std::atomic<std::uint64_t> diagPCMBytesReceived_{0};
     std::atomic<std::uint64_t> diagDrainCalls_{0};
@@ -420,6 +426,7 @@ private:
     std::atomic<bool> icecastConnected_{false};
     std::string icecastReply_;  // network queue
     platform::Timer icecastReplyTimer_;
+    icecast::TitleUpdates titleUpdates_;  // network queue
 
     platform::Locked<NowPlayingConfig> nowPlayingConfig_;
     platform::Locked<VisualizationConfig> vizConfig_;

@@ -105,6 +105,7 @@ void Ondaline::resetAudioState()
         media_.lastAudioTimestamp = 0;
         media_.lastVideoTimestamp = 0;
         carrierActive_ = false;
+        audioTimeline_.stop();
         pcmRing_.clear();
         destroyEncoder();
     });
@@ -120,6 +121,17 @@ void Ondaline::drainEncoder()
     if (pcm.empty()) return;
 
     const auto& settings = encoder_->settings();
+    const auto channels = static_cast<std::uint32_t>(settings.channels);
+    // Audio that went missing (a late first delivery, a source that paused or
+    // was replaced) becomes silence in its place, so the timestamps, which
+    // count frames, keep level with the time since the stream began.
+    const std::uint64_t waiting = pcm.size() / (sizeof(float) * channels);
+    if (const auto missing = audioTimeline_.shortfall(clock_->now(), settings.sampleRate,
+                                                      audioLoop_.framesTaken + waiting)) {
+        print("Ondaline: ⏱ Audio " + std::to_string(missing * 1000 / static_cast<std::uint64_t>(settings.sampleRate)) +
+              "ms behind the stream clock — filled with silence");
+        audioLoop_.insertSilence(pcm, missing, channels);
+    }
     const media::AudioPacketLoop::Hooks hooks{
         .encode =
             [this](std::span<const float> samples) {
@@ -136,7 +148,7 @@ void Ondaline::drainEncoder()
             },
         .log = [](const std::string& line) { print(line); },
     };
-    audioLoop_.run(pcm, static_cast<std::uint32_t>(settings.channels), settings.sampleRate, hooks);
+    audioLoop_.run(pcm, channels, settings.sampleRate, hooks);
     pcmRing_.putBack(std::move(pcm));
 }
 

@@ -14,7 +14,9 @@ namespace ondaline {
 
 namespace {
 
-constexpr double dropLogInterval = 5.0;  // at most one "dropped" line per this many seconds
+// A warning that repeats (frames dropped, a failed conversion) is logged at
+// most once per this many seconds.
+constexpr double repeatLogInterval = 5.0;
 
 }  // namespace
 
@@ -68,33 +70,51 @@ void Ondaline::sendRawPCMData(ByteView data, double sampleRate, std::uint32_t ch
 void Ondaline::appendPCM(std::vector<float> interleaved, double sampleRate)
 {
     const StreamFormat format = streamFormat();
-    std::size_t dropped;
-    {
+    const bool facebook = streamMode() == StreamMode::facebook;
+    std::vector<std::string> lines;  // printed once the lock is let go
+
+    // Converting and appending under one lock keeps the blocks of two
+    // producers in the order they were converted.
+    const auto convertAndAppend = [&] {
         std::lock_guard lock(resamplerLock_);
         const int from = static_cast<int>(std::lround(sampleRate));
         const int to = static_cast<int>(std::lround(format.sampleRate));
         if (sampleRate > 0 && from != to) {
             if (!resampler_ || resampler_->inputRate() != from || resampler_->outputRate() != to ||
                 resampler_->channels() != static_cast<int>(format.channels)) {
-                const std::string which = streamMode() == StreamMode::facebook ? "Facebook resampler" : "Resampler";
+                const std::string which = facebook ? "Facebook resampler" : "Resampler";
                 resampler_ = platform::Resampler::create(from, to, static_cast<int>(format.channels));
                 if (!resampler_) {
-                    print("Ondaline: ⚠ " + which + " init failed");
-                    return;  // never reinterpreted at the wrong rate
+                    lines.push_back("Ondaline: ⚠ " + which + " init failed");
+                    return false;  // never reinterpreted at the wrong rate
                 }
-                print("Ondaline: ✅ " + which + " ready — " + std::to_string(from) + "Hz → " + std::to_string(to) + "Hz");
+                lines.push_back("Ondaline: ✅ " + which + " ready — " + std::to_string(from) + "Hz → " +
+                                std::to_string(to) + "Hz");
             }
-            interleaved = resampler_->convert(interleaved);
+            auto converted = resampler_->convert(interleaved);
+            if (converted.error) {
+                if (clock_->now() - lastResampleErrorLogTime_ >= repeatLogInterval) {
+                    lastResampleErrorLogTime_ = clock_->now();
+                    const std::string reason = converted.error->empty() ? "unknown" : *converted.error;
+                    lines.push_back((facebook ? "Ondaline: ⚠ Facebook resample error: " : "Ondaline: ⚠ Resampler error: ") +
+                                    reason);
+                }
+                return false;  // dropped, as at the wrong rate it would play at the wrong pitch
+            }
+            interleaved = std::move(converted.interleaved);
         }
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(interleaved.data());
-        dropped = pcmRing_.append(ByteView(bytes, interleaved.size() * sizeof(float)));
-        if (dropped > 0 && clock_->now() - lastDropLogTime_ >= dropLogInterval) {
+        const std::size_t dropped = pcmRing_.append(ByteView(bytes, interleaved.size() * sizeof(float)));
+        if (dropped > 0 && clock_->now() - lastDropLogTime_ >= repeatLogInterval) {
             lastDropLogTime_ = clock_->now();
-            print("Ondaline: ⚠ PCM arriving faster than it is encoded — dropped " + std::to_string(dropped) +
-                  " oldest frames");
+            lines.push_back("Ondaline: ⚠ PCM arriving faster than it is encoded — dropped " + std::to_string(dropped) +
+                            " oldest frames");
         }
-    }
-    scheduleDrain();
+        return true;
+    };
+    const bool appended = convertAndAppend();
+    for (const auto& line : lines) print(line);
+    if (appended) scheduleDrain();
 }
 
 void Ondaline::scheduleDrain()

@@ -15,6 +15,7 @@ void Ondaline::startCarrierWatchdog()
     const Bytes& block = carrierBuffer();
     encoderQueue_.sync([this, &block] {
         lastPCMReceivedTime_ = clock_->now();
+        audioTimeline_.start(clock_->now());
         carrierActive_ = false;
         if (!carrier_) carrier_.emplace(block);
         carrier_->restart();

@@ -75,22 +75,35 @@ void Ondaline::connectRTMP()
     print("Ondaline: Connecting to " + server.serverHost + ":" + std::to_string(server.serverPort) +
           " app=" + server.serverApp + " tls=" + (server.useTLS ? "true" : "false"));
 
+    // Our check below bounds the whole attempt, TLS handshake included, and
+    // reports it. The connection's own limit covers only the lookup and the
+    // TCP connect; it stays behind ours so that a silent server always ends
+    // the same way, whichever phase it stalls in.
     platform::ConnectionOptions options;
     options.useTLS = server.useTLS;
-    options.connectTimeout = connectTimeout;
+    options.connectTimeout = connectTimeout + std::chrono::seconds(2);
     auto connection = std::make_shared<platform::Connection>(server.serverHost, server.serverPort, options);
 
     const std::uint64_t epoch =
         beginAttempt(&Ondaline::connection_, std::move(connection), &Ondaline::handleConnectionState);
 
-    networkQueue_.asyncAfter(connectTimeout, [weakSelf = weak_from_this(), epoch] {
+    networkQueue_.asyncAfter(connectTimeout, [weakSelf = weak_from_this(), epoch, server] {
         const auto self = weakSelf.lock();
         if (!self) return;
         const auto attempt = self->currentAttempt();
         const auto& stillConnecting = attempt.connection;
         if (attempt.epoch != epoch || !stillConnecting || self->state() != StreamState::connecting) return;
-        print("Ondaline: ⚠ Connection timeout (10s) — canceling and retrying");
-        stillConnecting->cancel();
+        if (self->reconnector_.wasPublishing()) {
+            // Its cancelled notice schedules the next retry.
+            print("Ondaline: ⚠ Connection timeout (10s) — canceling and retrying");
+            stillConnecting->cancel();
+            return;
+        }
+        std::string message = "Connection timed out after 10 s (" + server.serverHost + ":" +
+                              std::to_string(server.serverPort) + ")";
+        // A TLS client facing a plain RTMP port waits for an answer that never comes.
+        if (server.useTLS) message += " — the port may not speak TLS";
+        self->reportError(message);
     });
 
     startStatisticsTimer();

@@ -14,6 +14,9 @@ void Ondaline::handleConnectionState(const platform::ConnectionState& notice, st
     using Kind = platform::ConnectionState::Kind;
     switch (notice.kind) {
     case Kind::failed:
+        // Already torn down (time-out, stop, another failure): that was the
+        // report, this is no news.
+        if (!isOpenAttempt(epoch)) break;
         print("Ondaline: Connection failed: " + notice.error);
         cleanupConnection();
         if (reconnector_.wasPublishing()) attemptReconnect();

@@ -39,6 +39,7 @@ void Ondaline::connectIcecast()
         return;
     }
     resetState();
+    titleUpdates_.clear();  // a title for the previous stream has no place on this one
     setState(StreamState::connecting);
     print("Ondaline: Icecast connecting to " + icecast.host + ":" + std::to_string(icecast.port) +
           icecast::mountPath(icecast.mountPoint));
@@ -239,8 +240,20 @@ void Ondaline::sendIcecastAudio(const Bytes& aacFrame, double sampleRate, std::u
 void Ondaline::updateIcecastMetadata(const std::string& song)
 {
     if (streamMode() != StreamMode::icecast || !icecastConnected_) return;
+    networkQueue_.async([weakSelf = weak_from_this(), song] {
+        const auto self = weakSelf.lock();
+        if (!self || !self->icecastConnected_) return;  // torn down meanwhile
+        if (auto update = self->titleUpdates_.request(song)) self->startTitleUpdate(std::move(*update));
+    });
+}
+
+// On the network queue. The update ends once: with the reply, a failure, or
+// the time limit, which closes its connection whether or not the server
+// answered. The time limit's task is what holds the connection.
+void Ondaline::startTitleUpdate(icecast::TitleUpdates::Update update)
+{
     const IcecastConfig icecast = icecastConfig();
-    auto request = std::make_shared<const Bytes>(bytesOf(icecast::metadataRequest(icecast, song)));
+    auto request = std::make_shared<const Bytes>(bytesOf(icecast::metadataRequest(icecast, update.song)));
     platform::ConnectionOptions options;
     options.noDelay = false;
     options.keepAlive = false;
@@ -248,33 +261,60 @@ void Ondaline::updateIcecastMetadata(const std::string& song)
     options.ipv4Only = false;
     auto connection = std::make_shared<platform::Connection>(icecast.host, icecast.port, options);
     std::weak_ptr<platform::Connection> weakConnection = connection;
-    connection->setStateHandler([weakConnection, request, song](const platform::ConnectionState& notice) {
+
+    struct Progress {
+        std::uint64_t id;
+        std::string song;
+        bool ended = false;  // network queue
+    };
+    auto progress = std::make_shared<Progress>(Progress{update.id, std::move(update.song)});
+    auto end = [weakSelf = weak_from_this(), weakConnection, progress](std::optional<std::string> failure) {
+        if (std::exchange(progress->ended, true)) return;
+        if (failure) print("Ondaline: Icecast metadata update failed: " + *failure);
+        if (const auto connection = weakConnection.lock()) connection->cancel();
+        if (const auto self = weakSelf.lock()) self->titleUpdateEnded(progress->id);
+    };
+
+    connection->setStateHandler([weakConnection, request, progress, end](const platform::ConnectionState& notice) {
+        if (notice.kind == platform::ConnectionState::Kind::failed) return end(notice.error);
         if (notice.kind != platform::ConnectionState::Kind::ready) return;
-        const auto update = weakConnection.lock();
-        if (!update) return;
-        update->send(*request, [weakConnection, song](const std::optional<std::string>&) {
-            const auto update = weakConnection.lock();
-            if (!update) return;
-            update->receive(1, 1024, [weakConnection, song](platform::ReceiveResult result) {
+        const auto connection = weakConnection.lock();
+        if (!connection) return;
+        connection->send(*request, [weakConnection, progress, end](const std::optional<std::string>& error) {
+            if (error) return end(*error);
+            const auto connection = weakConnection.lock();
+            if (!connection) return;
+            connection->receive(1, 1024, [progress, end](platform::ReceiveResult result) {
+                if (result.error) return end(*result.error);
+                if (result.bytes.empty()) return end("closed without a reply");
                 const std::string_view received(reinterpret_cast<const char*>(result.bytes.data()), result.bytes.size());
-                if (const auto reply = result.error ? std::nullopt : icecast::judgeMetadataReply(received)) {
-                    if (reply->updated) print("Ondaline: Icecast metadata updated — " + song);
+                if (const auto reply = icecast::judgeMetadataReply(received)) {
+                    if (reply->updated) print("Ondaline: Icecast metadata updated — " + progress->song);
                     else print("Ondaline: Icecast metadata update response: " + reply->excerpt);
                 }
-                if (const auto update = weakConnection.lock()) update->cancel();
+                end(std::nullopt);
             });
         });
     });
     connection->start(networkQueue_);
-    // The update keeps its own connection alive for at most the time limit;
-    // then it is closed whether or not the server answered.
-    networkQueue_.asyncAfter(metadataTimeLimit, [connection] { connection->cancel(); });
+    networkQueue_.asyncAfter(metadataTimeLimit, [connection, end] {
+        end("no reply within " + std::to_string(metadataTimeLimit.count()) + "s");
+    });
+}
+
+void Ondaline::titleUpdateEnded(std::uint64_t id)
+{
+    auto next = titleUpdates_.finished(id);
+    if (!next) return;
+    if (icecastConnected_) startTitleUpdate(std::move(*next));
+    else titleUpdates_.clear();  // the stream it was meant for has gone
 }
 
 void Ondaline::cleanupIcecastConnection()
 {
     stopCarrierWatchdog();
     icecastConnected_ = false;
+    titleUpdates_.clear();
     icecastReplyTimer_.cancel();
     icecastReply_.clear();
     std::shared_ptr<platform::Connection> connection;

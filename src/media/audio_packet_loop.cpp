@@ -1,5 +1,6 @@
 #include "media/audio_packet_loop.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -23,6 +24,14 @@ void AudioPacketLoop::reset()
     consecutiveSilenceFrames = 0;
     encodeFailures = 0;
     audioPacketsSent = 0;
+    framesTaken = 0;
+    remainderBytes = 0;
+}
+
+void AudioPacketLoop::insertSilence(Bytes& pcm, std::uint64_t frames, std::uint32_t channels) const
+{
+    const auto at = static_cast<std::ptrdiff_t>(std::min(remainderBytes, pcm.size()));
+    pcm.insert(pcm.begin() + at, static_cast<std::size_t>(frames) * channels * sizeof(float), 0);
 }
 
 void AudioPacketLoop::run(Bytes& pcm, std::uint32_t channels, double sampleRate, const Hooks& hooks)
@@ -34,9 +43,11 @@ void AudioPacketLoop::run(Bytes& pcm, std::uint32_t channels, double sampleRate,
     while (pcm.size() - offset >= packetBytes) {
         std::memcpy(samples.data(), pcm.data() + offset, packetBytes);
         offset += packetBytes;
+        framesTaken += framesPerPacket;
         handle(hooks.encode(samples), sampleRate, hooks);
     }
     pcm.erase(pcm.begin(), pcm.begin() + static_cast<std::ptrdiff_t>(offset));
+    remainderBytes = pcm.size();
 }
 
 void AudioPacketLoop::handle(const EncodedPacket& encoded, double sampleRate, const Hooks& hooks)
@@ -76,21 +87,20 @@ void AudioPacketLoop::handle(const EncodedPacket& encoded, double sampleRate, co
             consecutiveSilenceFrames = 0;
         }
     } else {
+        // Near-empty: the encoder heard silence. The cached packet (or, with
+        // none, the encoder's own) goes out, for as long as the silence lasts.
         const std::int64_t n = ++consecutiveSilenceFrames;
-        if (n <= silenceSubstitutionCap && cachedSilenceAAC) {
+        if (cachedSilenceAAC) {
             toSend = &*cachedSilenceAAC;
             if (n <= 3 || n == silenceSubstitutionCap) {
                 hooks.log("Ondaline: 🔇 Substituted silence frame #" + std::to_string(n) + " (" +
                           std::to_string(packet.size()) + "B → " + std::to_string(cachedSilenceAAC->size()) +
                           "B) at ts=" + std::to_string(ts) + "ms");
             }
-        } else {
-            if (n == silenceSubstitutionCap + 1) {
-                hooks.log("Ondaline: 🔇 Silence cap reached (10 frames sent) — holding timeline at ts=" +
-                          std::to_string(ts) + "ms until real audio returns");
-            }
-            ++audioPacketsSent;
-            return;
+        }
+        if (n == silenceSubstitutionCap + 1) {
+            hooks.log("Ondaline: 🔇 Silence cap reached (10 frames sent) — silence goes on being sent from ts=" +
+                      std::to_string(ts) + "ms until real audio returns");
         }
     }
 

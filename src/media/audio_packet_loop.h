@@ -2,8 +2,9 @@
 
 // The audio packet loop's rules: cut PCM into 1024-frame packets, encode
 // each, stamp it from the count of encoded frames, drop the encoder's priming
-// packet, put a cached silence packet in place of up to ten near-empty ones
-// and hold the timeline past that until real audio returns.
+// packet and send the cached silence packet in place of near-empty ones.
+// Silence is programme: every chunk the encoder answers goes out, so the
+// audio track has no holes (a listener's server would drop a quiet source).
 
 #include "engine/bytes.h"
 
@@ -37,6 +38,8 @@ struct AudioPacketLoop {
     std::int64_t consecutiveSilenceFrames = 0;
     std::optional<Bytes> cachedSilenceAAC;
     std::uint64_t encodeFailures = 0;
+    std::uint64_t framesTaken = 0;      // cut into packets since the reset, silence put in included
+    std::size_t remainderBytes = 0;     // what the last run left at the front of the ring
     std::atomic<std::uint64_t> audioPacketsSent{0};
     std::atomic<std::uint64_t> diagAACFramesProduced{0};
 
@@ -45,6 +48,11 @@ struct AudioPacketLoop {
     // Encodes every whole packet at the front of `pcm` (interleaved 32-bit
     // float of `channels`) and leaves the remainder there.
     void run(Bytes& pcm, std::uint32_t channels, double sampleRate, const Hooks& hooks);
+
+    // Puts `frames` of digital silence into `pcm` (what was taken from the
+    // ring) after the last run's remainder, in front of the PCM that came
+    // since: the gap it fills lies between the two.
+    void insertSilence(Bytes& pcm, std::uint64_t frames, std::uint32_t channels) const;
 
 private:
     void handle(const EncodedPacket& encoded, double sampleRate, const Hooks& hooks);

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <future>
+#include <optional>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -68,6 +69,17 @@ std::string unescapeXML(const std::string& text)
     return out;
 }
 
+// The title icecast's statistics show for `mount`, if any.
+std::optional<std::string> shownTitle(const std::string& stats, const std::string& mount)
+{
+    const auto mountAt = stats.find("<source mount=\"" + mount + "\">");
+    if (mountAt == std::string::npos) return std::nullopt;
+    const auto titleAt = stats.find("<title>", mountAt);
+    if (titleAt == std::string::npos) return std::nullopt;
+    const auto titleEnd = stats.find("</title>", titleAt);
+    return unescapeXML(stats.substr(titleAt + 7, titleEnd - titleAt - 7));
+}
+
 }  // namespace
 
 TEST_F(Icecast, ListenerHearsTheToneAndSeesTheTitle)
@@ -100,13 +112,33 @@ TEST_F(Icecast, ListenerHearsTheToneAndSeesTheTitle)
         fs::remove(heard);
 
         EXPECT_NE(run.output.find("Ondaline: Icecast metadata updated — " + title), std::string::npos) << run.output;
-        const auto mountAt = stats.find("<source mount=\"" + mount + "\">");
-        ASSERT_NE(mountAt, std::string::npos) << stats;
-        const auto titleAt = stats.find("<title>", mountAt);
-        const auto titleEnd = stats.find("</title>", titleAt);
-        ASSERT_NE(titleAt, std::string::npos);
-        EXPECT_EQ(unescapeXML(stats.substr(titleAt + 7, titleEnd - titleAt - 7)), title);
+        EXPECT_EQ(shownTitle(stats, mount), title) << stats;
     }
+}
+
+// Titles go out one at a time, the newest waiting one next, so a burst
+// larger than the server's client limit ends on its last title. A title the
+// server will not take is reported.
+TEST_F(Icecast, BurstOfTitlesEndsOnTheLastAndARefusedTitleIsReported)
+{
+    ASSERT_FALSE(env_.empty()) << "the icecast peer is not running";
+    auto burst = std::async(std::launch::async, [&] {
+        return harness(env_, "/burst.aac", "--source tone --metadata-burst 50", 8);
+    });
+    auto oversized = std::async(std::launch::async, [&] {
+        return harness(env_, "/oversized.aac", "--source tone --metadata " + std::string(10240, 'x'), 5);
+    });
+    std::this_thread::sleep_for(5s);  // live, and the burst long over
+    const std::string stats = adminStats();
+    const auto run = burst.get();
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(shownTitle(stats, "/burst.aac"), "TEXT 50") << stats;
+    EXPECT_NE(run.output.find("Ondaline: Icecast metadata updated — TEXT 50\n"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("Ondaline: Icecast metadata update failed"), std::string::npos) << run.output;
+
+    const auto refused = oversized.get();
+    EXPECT_EQ(refused.exitCode, 0) << refused.output;
+    EXPECT_NE(refused.output.find("Ondaline: Icecast metadata update failed: "), std::string::npos) << refused.output;
 }
 
 TEST_F(Icecast, WrongPasswordAndATakenMountAreRefused)

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -87,6 +88,10 @@ TEST_F(Playlist, TracksPlayOncePerPassInTheLoggedOrderAtTheirPitch)
     const std::string file = recordingOf(rtmp_["ONDALINE_RTMP_RECORD_DIR"], "tracks");
     ASSERT_FALSE(file.empty());
     EXPECT_EQ(decodeErrors(file), "");
+    // The player's first audio comes a second after the stream began; the
+    // wait is silence in place, so the sound stays level with the picture.
+    EXPECT_LT(std::abs(avStartOffset(file)), 150);
+    for (const double offset : avOffsetsAt(file, {1.5, 3, 4.5})) EXPECT_LT(std::abs(offset), 150);
     // Measured from where the music starts: before it, the engine stood in
     // its faint silence frames for the player's silence.
     const auto music = fromOnset(decodeFirstChannel(file));

@@ -1,5 +1,6 @@
 // The harness publishing to nginx-rtmp, directly and through TLS.
 
+#include "support/background_harness.h"
 #include "support/peer_env.h"
 #include "support/process.h"
 #include "support/recording.h"
@@ -10,6 +11,7 @@
 #include <fstream>
 
 using namespace ondaline::test;
+using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
@@ -85,4 +87,29 @@ TEST_F(RTMPPublish, UntrustedServerIsRefusedAndReceivesNothing)
         << run.output;
     EXPECT_EQ(run.output.find("Handshake complete"), std::string::npos);
     EXPECT_FALSE(recorded("untrusted"));
+}
+
+TEST_F(RTMPPublish, TLSToThePlainPortTimesOutOnceWithoutARetry)
+{
+    // nginx-rtmp takes the TLS greeting for the start of an RTMP handshake
+    // and waits for the rest of it, so the TLS handshake never ends.
+    const std::string address = "127.0.0.1:" + env_["ONDALINE_RTMP_PORT"];
+    BackgroundHarness harness("tls-to-plain", "timeout 60 " + shellQuote(ONDALINE_HARNESS) +
+                                                  " --mode rtmp --url rtmps://" + address + "/live --key tls-to-plain");
+    ASSERT_TRUE(harness.waitFor("Ondaline: Connecting to " + address, 30s));
+    EXPECT_TRUE(harness.waitFor("delegate: error Connection timed out after 10 s", 12s));
+    EXPECT_EQ(harness.finish(), 1);
+
+    const std::string output = harness.output();
+    EXPECT_EQ(occurrences(output, "delegate: error "), 1) << output;
+    EXPECT_EQ(occurrences(output, "delegate: error Connection timed out after 10 s (" + address +
+                                      ") — the port may not speak TLS"),
+              1)
+        << output;
+    const auto error = output.find("delegate: state Error");
+    ASSERT_NE(error, std::string::npos) << output;
+    EXPECT_NE(output.find("delegate: state Idle", error), std::string::npos) << output;
+    EXPECT_EQ(occurrences(output, "Ondaline: Connecting to"), 1) << output;
+    EXPECT_EQ(output.find("Reconnecting"), std::string::npos) << output;
+    EXPECT_FALSE(recorded("tls-to-plain"));
 }

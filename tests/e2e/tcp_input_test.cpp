@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 using namespace ondaline::test;
@@ -115,6 +116,35 @@ TEST_F(TCPInput, ANewerSenderInAnotherFormatReplacesTheFirstAtItsOwnPitch)
     const Tone later = toneBetween(samples, 4.5, seconds - 0.5);
     EXPECT_NEAR(later.hz, 660.0, 1.0);
     EXPECT_NEAR(later.peakDBFS, -12.0, 0.5);
+}
+
+// A sender that stalls for 3 s and goes on, then three replacements: the
+// gaps are silence in place, so the sound stays level with the picture.
+TEST_F(TCPInput, StallsAndReplacementsKeepTheSoundLevelWithThePicture)
+{
+    constexpr int seconds = 12;
+    auto harness = stream("tcp-level", seconds);
+    std::vector<std::unique_ptr<PCMSender>> senders;
+    const auto addSender = [&](PCMSender::Tone tone) {
+        senders.push_back(std::make_unique<PCMSender>());
+        ASSERT_TRUE(senders.back()->connect(port_));
+        senders.back()->startTone(tone);
+    };
+    addSender({.sampleRate = 44100, .channels = 2, .hz = 440, .dbfs = -12, .pauseAt = 2, .pauseSeconds = 3});
+    ASSERT_TRUE(harness->waitFor("delegate: connected"));
+    std::this_thread::sleep_for(7s);
+    for (int i = 0; i < 3; ++i) {
+        addSender({.sampleRate = 44100, .channels = 2, .hz = 440, .dbfs = -12});
+        std::this_thread::sleep_for(1s);
+    }
+    const int exitCode = harness->finish();
+    senders.clear();
+    EXPECT_EQ(exitCode, 0) << harness->output();
+
+    const std::string file = recording("tcp-level");
+    ASSERT_FALSE(file.empty());
+    EXPECT_LT(std::abs(avStartOffset(file)), 150);
+    for (const double offset : avOffsetsAt(file, {1.5, 6, 7.5, 8.5, 9.5, 11})) EXPECT_LT(std::abs(offset), 150);
 }
 
 // While no sender streams, the keep-alive's silence holds the stream (the

@@ -192,20 +192,27 @@ TEST_F(OndalineTest, DisconnectWhileTheTLSHandshakeHangs)
     EXPECT_EQ(delegate_->count("state:Error"), 0);
 }
 
-TEST_F(OndalineTest, AttemptStillConnectingAfterTenSecondsIsCancelled)
+TEST_F(OndalineTest, FirstAttemptStillConnectingAfterTenSecondsIsReportedOnce)
 {
     TCPPeer peer([](int s) { TCPPeer::readToEnd(s); });  // TCP only: the TLS handshake never ends
     LogCapture log;
-    engine_->configure("rtmps://127.0.0.1:" + std::to_string(peer.port()) + "/live", "key");
+    const std::string address = "127.0.0.1:" + std::to_string(peer.port());
+    engine_->configure("rtmps://" + address + "/live", "key");
     engine_->connect();
     ASSERT_TRUE(delegate_->waitFor("state:Idle", 30s));
     settle();
-    const auto lines = stateLines(log);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "Ondaline: ⚠ Connection timeout (10s) — canceling and retrying"),
-              lines.end());
-    EXPECT_EQ(lines.back(), "Ondaline: State → Idle");
-    EXPECT_EQ(delegate_->count("state:Error"), 0);  // never live: no retry and no error
-    EXPECT_GE(delegate_->statsTicks(), 5);           // one a second while it waited
+    const std::string message = "Connection timed out after 10 s (" + address + ") — the port may not speak TLS";
+    EXPECT_EQ(stateLines(log), (std::vector<std::string>{
+                                   "Ondaline: State → Connecting…",
+                                   "Ondaline: Connecting to " + address + " app=live tls=true",
+                                   "Ondaline ERROR: " + message,
+                                   "Ondaline: State → Error",
+                                   "Ondaline: State → Idle",
+                               }));
+    EXPECT_EQ(delegate_->count("error:" + message), 1);
+    EXPECT_EQ(delegate_->count("state:Error"), 1);
+    EXPECT_EQ(engine_->reconnectAttempts(), 0);  // never live: no retry
+    EXPECT_GE(delegate_->statsTicks(), 5);       // one a second while it waited
 }
 
 TEST_F(OndalineTest, ANewAttemptIsNotDisturbedByTheOldOnesNotices)

@@ -1,4 +1,5 @@
 #include "media/audio_packet_loop.h"
+#include "media/audio_timeline.h"
 #include "media/carrier.h"
 #include "media/pcm_ring.h"
 
@@ -72,39 +73,41 @@ TEST(AudioPacketLoop, HeldBackPacketsDoNotMoveTheTimelineAndAShortFirstOneIsPrim
     EXPECT_FALSE(s.logged("Ondaline: WARNING — AAC encoder returned nil for first frame"));
 }
 
-TEST(AudioPacketLoop, SubstitutesTenSilencePacketsThenHoldsTheTimeline)
+TEST(AudioPacketLoop, SilenceGoesOutAsTheCachedPacketForAsLongAsItLastsWithoutHoles)
 {
     ScriptedLoop s;
     s.loop.cachedSilenceAAC = Bytes(100, 0x00);
     s.sizes = {300};
-    for (int i = 0; i < 12; ++i) s.sizes.push_back(10);
+    for (int i = 0; i < 40; ++i) s.sizes.push_back(10);
     s.sizes.push_back(400);
-    s.feed(14);
-    // 1 real + 10 substitutes + the real one after; the 11th and 12th are held.
-    ASSERT_EQ(s.sent.size(), 12u);
-    EXPECT_EQ(s.sent[1].first, 100u);
-    EXPECT_EQ(s.sent[10].first, 100u);
-    EXPECT_EQ(s.sent[11], (std::pair<std::size_t, std::uint32_t>{400, 301}));  // 13 packets on: 13 × 1024 / 44.1
-    EXPECT_EQ(s.loop.audioPacketsSent, 14u);
+    s.feed(42);
+    // Every chunk yields a packet: 1 real, 40 substitutes, the real one after.
+    ASSERT_EQ(s.sent.size(), 42u);
+    for (std::size_t i = 1; i <= 40; ++i) EXPECT_EQ(s.sent[i].first, 100u) << i;
+    for (std::size_t i = 0; i < s.sent.size(); ++i) {
+        EXPECT_EQ(s.sent[i].second, i * 1024 * 1000 / 44100) << i;  // one packet per 1024 frames
+    }
+    EXPECT_EQ(s.loop.audioPacketsSent, 42u);
     for (int n : {1, 2, 3, 10}) {
         EXPECT_TRUE(s.logged("Ondaline: 🔇 Substituted silence frame #" + std::to_string(n) + " (10B → 100B) at ts=" +
                              std::to_string(n * 1024 * 1000 / 44100) + "ms"))
             << n;
     }
     EXPECT_FALSE(s.logged("Ondaline: 🔇 Substituted silence frame #4 (10B → 100B) at ts=92ms"));
-    EXPECT_TRUE(s.logged("Ondaline: 🔇 Silence cap reached (10 frames sent) — holding timeline at ts=255ms until real "
-                         "audio returns"));
-    EXPECT_TRUE(s.logged("Ondaline: 🔊 Real audio resumed after 12 silence frames at ts=301ms"));
+    EXPECT_TRUE(s.logged("Ondaline: 🔇 Silence cap reached (10 frames sent) — silence goes on being sent from "
+                         "ts=255ms until real audio returns"));
+    EXPECT_TRUE(s.logged("Ondaline: 🔊 Real audio resumed after 40 silence frames at ts=952ms"));
+
+    // Without a cached packet the encoder's own short packets go out.
+    ScriptedLoop bare;
+    bare.sizes = {300, 10, 10};
+    bare.feed(3);
+    ASSERT_EQ(bare.sent.size(), 3u);
+    EXPECT_EQ(bare.sent[2], (std::pair<std::size_t, std::uint32_t>{10, 46}));
 }
 
-TEST(AudioPacketLoop, WithoutACachedPacketShortOnesAreDroppedAndEncodeErrorsAreRateLimited)
+TEST(AudioPacketLoop, EncodeErrorsAreRateLimitedAndSilenceFillsAfterTheRemainder)
 {
-    ScriptedLoop s;
-    s.sizes = {300, 10, 10};
-    s.feed(3);
-    EXPECT_EQ(s.sent.size(), 1u);
-    EXPECT_EQ(s.loop.audioPacketsSent, 3u);
-
     ScriptedLoop failing;
     for (int i = 0; i < 250; ++i) failing.sizes.push_back(-22);
     failing.feed(250);
@@ -113,6 +116,39 @@ TEST(AudioPacketLoop, WithoutACachedPacketShortOnesAreDroppedAndEncodeErrorsAreR
     for (const auto& line : failing.lines) errorLines += line.starts_with("Ondaline: AAC encode error: -22") ? 1 : 0;
     EXPECT_EQ(errorLines, 3);  // the 1st, 10th and 100th
     EXPECT_EQ(failing.loop.encoderSampleCount, 0u);
+    EXPECT_EQ(failing.loop.framesTaken, 250u * 1024);  // PCM consumed all the same
+
+    // A run leaves half a packet; the next delivery comes after a gap. The
+    // silence goes between the old half packet and the new audio.
+    ScriptedLoop s;
+    Bytes pcm(1536 * 8, 1);
+    s.loop.run(pcm, 2, 44100, s.hooks);
+    ASSERT_EQ(s.loop.remainderBytes, 512u * 8);
+    pcm.insert(pcm.end(), 8, 2);  // one new frame
+    s.loop.insertSilence(pcm, 3, 2);
+    ASSERT_EQ(pcm.size(), (512u + 3 + 1) * 8);
+    EXPECT_EQ(pcm[512 * 8 - 1], 1);
+    for (std::size_t i = 512 * 8; i < 515 * 8; ++i) EXPECT_EQ(pcm[i], 0) << i;
+    EXPECT_EQ(pcm.back(), 2);
+}
+
+TEST(AudioTimeline, OnlyAShortfallPastTheJitterToleranceIsFilledAndAHugeOneIsCapped)
+{
+    AudioTimeline timeline;
+    EXPECT_EQ(timeline.shortfall(10, 44100, 0), 0u);  // not started
+    timeline.start(100);
+    EXPECT_EQ(timeline.shortfall(101, 44100, 44100 - 4410), 0u);  // 100 ms behind: a burst still on its way
+    EXPECT_EQ(timeline.shortfall(101.04, 44100, 0), 45864u);      // a late first delivery: all of it
+    EXPECT_EQ(timeline.shortfall(102, 44100, 3 * 44100), 0u);     // ahead (a sender's pre-roll): nothing
+    EXPECT_EQ(timeline.shortfall(99, 44100, 0), 0u);              // a clock before the start
+    EXPECT_EQ(timeline.shortfall(101, 0, 0), 0u);
+
+    // An hour asleep: five seconds now, and the rest is not owed later.
+    EXPECT_EQ(timeline.shortfall(3700, 48000, 0), 5u * 48000);
+    EXPECT_EQ(timeline.shortfall(3700, 48000, 5 * 48000), 0u);
+    EXPECT_EQ(timeline.shortfall(3701, 48000, 5 * 48000), 48000u);
+    timeline.stop();
+    EXPECT_EQ(timeline.shortfall(3800, 48000, 0), 0u);
 }
 
 TEST(PCMRing, DropsTheOldestWholeFramesWhenFullAndPutsRemaindersInFront)

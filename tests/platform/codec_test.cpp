@@ -91,7 +91,8 @@ TEST(Resampler, BlockByBlockConversionKeepsPitchAndDuration)
     std::vector<float> out;
     for (std::size_t block = 0; block < 94; ++block) {  // about 2 s
         const auto part = resampler->convert(sine(1000, 48000, 1024, 2, block * 1024));
-        out.insert(out.end(), part.begin(), part.end());
+        ASSERT_FALSE(part.error) << *part.error;
+        out.insert(out.end(), part.interleaved.begin(), part.interleaved.end());
     }
     const double inputSeconds = 94 * 1024 / 48000.0;
     EXPECT_NEAR(out.size() / 2 / 44100.0, inputSeconds, 0.005);

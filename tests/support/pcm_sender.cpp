@@ -87,7 +87,14 @@ void PCMSender::streamTone(Tone tone)
     const auto start = Clock::now();
     const auto total = static_cast<std::uint64_t>(tone.seconds * tone.sampleRate);
     std::uint64_t frame = 0, sample = 0;
+    auto stalled = Clock::duration::zero();
     while (!stop_ && frame < total) {
+        if (tone.pauseAt >= 0 && stalled == Clock::duration::zero() && double(frame) / tone.sampleRate >= tone.pauseAt) {
+            stalled = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(tone.pauseSeconds));
+            for (const auto until = Clock::now() + stalled; !stop_ && Clock::now() < until;) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
         for (std::uint32_t i = 0; i < blockFrames; ++i, ++frame) {
             const auto value = static_cast<float>(
                 amplitude * std::sin(2 * std::numbers::pi * tone.hz * double(frame) / tone.sampleRate));
@@ -99,7 +106,7 @@ void PCMSender::streamTone(Tone tone)
         if (!writeAll(socket_, reinterpret_cast<const std::uint8_t*>(block.data()), block.size() * sizeof(float))) {
             return;  // the server closed the connection
         }
-        const auto due = start + std::chrono::duration_cast<Clock::duration>(
+        const auto due = start + stalled + std::chrono::duration_cast<Clock::duration>(
                                      std::chrono::duration<double>(double(frame) / tone.sampleRate / tone.speed));
         std::this_thread::sleep_until(due);
     }

@@ -22,6 +22,8 @@ public:
         double seconds = 1e9;        // until stopped
         double speed = 1;            // times real time
         std::uint32_t badEvery = 0;  // every n-th sample NaN or ±infinity; 0: none
+        double pauseAt = -1;         // seconds of tone after which the sender stalls, still connected
+        double pauseSeconds = 0;     // for this long, then goes on where it stopped
     };
 
     // Connects; false when nothing accepted within 10 s.

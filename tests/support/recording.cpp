@@ -3,6 +3,8 @@
 #include "support/process.h"
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -44,6 +46,69 @@ double audioSpan(const std::string& file)
         end = pts + length;
     }
     return first < 0 ? 0 : end - first;
+}
+
+namespace {
+
+struct Packet {
+    bool audio;
+    long ms;
+};
+
+std::vector<Packet> packetsInFileOrder(const std::string& file)
+{
+    std::istringstream lines(runCommand("ffprobe -v error -show_entries packet=codec_type,pts -of csv=p=0 " +
+                                        shellQuote(file)).output);
+    std::vector<Packet> packets;
+    for (std::string line; std::getline(lines, line);) {
+        char type[16] = {};
+        long pts = 0;
+        if (std::sscanf(line.c_str(), "%15[a-z],%ld", type, &pts) != 2) continue;
+        packets.push_back({std::string(type) == "audio", pts});  // FLV's time base is 1 ms
+    }
+    return packets;
+}
+
+}  // namespace
+
+std::vector<long> audioPacketTimes(const std::string& file)
+{
+    std::vector<long> times;
+    for (const auto& packet : packetsInFileOrder(file)) {
+        if (packet.audio) times.push_back(packet.ms);
+    }
+    return times;
+}
+
+std::vector<double> avOffsetsAt(const std::string& file, const std::vector<double>& seconds)
+{
+    const auto packets = packetsInFileOrder(file);
+    std::vector<double> offsets;
+    for (const double at : seconds) {
+        std::vector<double> around;
+        long audio = -1;
+        for (const auto& packet : packets) {
+            if (packet.audio) audio = packet.ms;
+            else if (audio >= 0 && std::abs(packet.ms - at * 1000) <= 500) around.push_back(double(audio - packet.ms));
+        }
+        if (around.empty()) {
+            offsets.push_back(1e9);  // nothing there: no offset to speak of
+            continue;
+        }
+        std::nth_element(around.begin(), around.begin() + long(around.size() / 2), around.end());
+        offsets.push_back(around[around.size() / 2]);
+    }
+    return offsets;
+}
+
+double avStartOffset(const std::string& file)
+{
+    std::optional<long> audio, video;
+    for (const auto& packet : packetsInFileOrder(file)) {
+        auto& first = packet.audio ? audio : video;
+        if (!first) first = packet.ms;
+    }
+    return audio && video ? double(*audio - *video) : 1e9;
 }
 
 std::string decodeErrors(const std::string& file)

@@ -20,6 +20,18 @@ std::string probeAudio(const std::string& file, const std::string& entries);
 // track beside it starts and ends on its own schedule.
 double audioSpan(const std::string& file);
 
+// The audio packets' timestamps in milliseconds, in file order.
+std::vector<long> audioPacketTimes(const std::string& file);
+
+// Audio minus video, in milliseconds, around each of `seconds` of the video
+// track: nginx records messages as they arrive, so at any point of the file
+// the newest audio and video timestamps were sent at the same moment. The
+// median over the second around each point smooths the audio's bursts.
+std::vector<double> avOffsetsAt(const std::string& file, const std::vector<double>& seconds);
+
+// The first audio timestamp minus the first video timestamp, in milliseconds.
+double avStartOffset(const std::string& file);
+
 // What ffmpeg complains of while decoding the whole file; empty when clean.
 std::string decodeErrors(const std::string& file);
 

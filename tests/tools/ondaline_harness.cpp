@@ -111,11 +111,17 @@ struct Outcome : OndalineDelegate {
     }
 };
 
-// A sine fed through sendAudioBuffer in 1024-frame blocks at real-time pace.
+// A sine fed through sendAudioBuffer in 1024-frame blocks at real-time pace,
+// digital silence (still delivered) during the gap.
+struct ToneGap {
+    double startSeconds = 0, lengthSeconds = 0;
+};
+
 class ToneSource {
 public:
-    ToneSource(std::shared_ptr<Ondaline> engine, double rate, std::uint32_t channels, double hz, double dbfs)
-        : thread_([=, this, engine = std::move(engine)] { run(*engine, rate, channels, hz, dbfs); })
+    ToneSource(std::shared_ptr<Ondaline> engine, double rate, std::uint32_t channels, double hz, double dbfs,
+               ToneGap gap)
+        : thread_([=, this, engine = std::move(engine)] { run(*engine, rate, channels, hz, dbfs, gap); })
     {
     }
     ~ToneSource()
@@ -125,7 +131,7 @@ public:
     }
 
 private:
-    void run(Ondaline& engine, double rate, std::uint32_t channels, double hz, double dbfs)
+    void run(Ondaline& engine, double rate, std::uint32_t channels, double hz, double dbfs, ToneGap gap)
     {
         constexpr std::uint32_t frames = 1024;
         const double amplitude = std::pow(10.0, dbfs / 20.0);
@@ -138,7 +144,10 @@ private:
         const auto blockDuration = std::chrono::duration<double>(frames / rate);
         while (!stop_) {
             for (std::uint32_t i = 0; i < frames; ++i, ++position) {
-                const auto sample = static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * hz * position / rate));
+                const double t = static_cast<double>(position) / rate;
+                const bool silent = t >= gap.startSeconds && t < gap.startSeconds + gap.lengthSeconds;
+                const auto sample =
+                    silent ? 0.0f : static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * hz * position / rate));
                 for (auto& plane : planes) plane[i] = sample;
             }
             engine.sendAudioBuffer({pointers.data(), channels, frames});
@@ -180,8 +189,9 @@ int usage()
 {
     std::cerr << "usage: ondaline-harness --mode rtmp|youtube|facebook|kick|icecast --url URL --key KEY\n"
                  "         [--bitrate BPS] [--rate HZ] [--channels N] [--source none|tone|tcp|playlist DIR|capture NAME]\n"
-                 "         [--tone-hz F] [--tone-dbfs L] [--seconds N] [--connects N] [--tcp-port P]\n"
+                 "         [--tone-hz F] [--tone-dbfs L] [--tone-gap START,LEN] [--seconds N] [--connects N] [--tcp-port P]\n"
                  "         [--host H --port P --mount M --password PW] [--metadata TEXT]   (icecast)\n"
+                 "         [--metadata-burst N]   (icecast: titles \"TEXT 1\" to \"TEXT N\" at once)\n"
                  "         [--image PATH] [--song TEXT] [--bars] [--crawler FILE]              (video)\n";
     return 2;
 }
@@ -207,7 +217,7 @@ int main(int argc, char** argv)
                                                {"--tone-dbfs", "-12"}, {"--seconds", "5"},    {"--connects", "1"},
                                                {"--url", ""},        {"--key", ""},           {"--host", ""},
                                                {"--port", "8000"},   {"--mount", "/stream"},  {"--password", ""},
-                                               {"--metadata", ""},
+                                               {"--metadata", ""},   {"--metadata-burst", "0"}, {"--tone-gap", "0,0"},
                                                {"--image", ""},      {"--song", ""},          {"--crawler", ""},
                                                {"--tcp-port", "9170"}};
     bool bars = false;
@@ -236,7 +246,8 @@ int main(int argc, char** argv)
     std::int64_t bitrate;
     std::uint32_t channels;
     unsigned long port, tcpPort;
-    int connects;
+    int connects, metadataBurst;
+    ToneGap toneGap;
     try {
         port = std::stoul(options["--port"]);
         tcpPort = std::stoul(options["--tcp-port"]);
@@ -245,8 +256,11 @@ int main(int argc, char** argv)
         channels = static_cast<std::uint32_t>(std::stoul(options["--channels"]));
         seconds = std::stod(options["--seconds"]);
         connects = std::stoi(options["--connects"]);
+        metadataBurst = std::stoi(options["--metadata-burst"]);
         toneHz = std::stod(options["--tone-hz"]);
         toneDbfs = std::stod(options["--tone-dbfs"]);
+        const std::string gap = options["--tone-gap"];
+        toneGap = {std::stod(gap), std::stod(gap.substr(gap.find(',') + 1))};
     } catch (const std::exception&) {
         return usage();
     }
@@ -324,9 +338,10 @@ int main(int argc, char** argv)
             capture = sources::AudioSourceCapture::create();
             startCapture(*capture, engine, sourceOperand);
         }
-        if (source == "tone" && !tone) tone.emplace(engine, rate, channels, toneHz, toneDbfs);
-        if (!options["--metadata"].empty() && !metadataSent) {
-            engine->updateIcecastMetadata(options["--metadata"]);
+        if (source == "tone" && !tone) tone.emplace(engine, rate, channels, toneHz, toneDbfs, toneGap);
+        if (!metadataSent) {
+            if (!options["--metadata"].empty()) engine->updateIcecastMetadata(options["--metadata"]);
+            for (int i = 1; i <= metadataBurst; ++i) engine->updateIcecastMetadata("TEXT " + std::to_string(i));
             metadataSent = true;
         }
         const auto& since = outcome->wantedSince;

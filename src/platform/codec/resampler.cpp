@@ -1,5 +1,7 @@
 #include "platform/codec/resampler.h"
 
+#include "platform/codec/codec_failure.h"
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/samplefmt.h>
@@ -33,18 +35,19 @@ Resampler::Resampler(std::unique_ptr<Context> context, int inputRate, int output
 
 Resampler::~Resampler() = default;
 
-std::vector<float> Resampler::convert(std::span<const float> interleaved)
+Resampler::Conversion Resampler::convert(std::span<const float> interleaved)
 {
     const int inputFrames = static_cast<int>(interleaved.size() / static_cast<std::size_t>(channels_));
     const int capacity = swr_get_out_samples(context_->swr, inputFrames);
-    if (capacity <= 0) return {};
+    if (capacity < 0) return {{}, describeAVError(capacity)};
+    if (capacity == 0) return {};
     std::vector<float> out(static_cast<std::size_t>(capacity) * static_cast<std::size_t>(channels_));
     auto* outPlane = reinterpret_cast<std::uint8_t*>(out.data());
     const auto* inPlane = reinterpret_cast<const std::uint8_t*>(interleaved.data());
     const int produced = swr_convert(context_->swr, &outPlane, capacity, &inPlane, inputFrames);
-    if (produced <= 0) return {};
+    if (produced < 0) return {{}, describeAVError(produced)};
     out.resize(static_cast<std::size_t>(produced) * static_cast<std::size_t>(channels_));
-    return out;
+    return {std::move(out), std::nullopt};
 }
 
 }  // namespace ondaline::platform

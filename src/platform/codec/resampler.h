@@ -1,7 +1,9 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace ondaline::platform {
@@ -17,8 +19,11 @@ public:
     Resampler(const Resampler&) = delete;
     Resampler& operator=(const Resampler&) = delete;
 
-    // The converted frames available so far (the filter holds a few back).
-    std::vector<float> convert(std::span<const float> interleaved);
+    struct Conversion {
+        std::vector<float> interleaved;    // the converted frames available so far (the filter holds a few back)
+        std::optional<std::string> error;  // libswresample's reason when the block could not be converted
+    };
+    Conversion convert(std::span<const float> interleaved);
 
     int inputRate() const { return inputRate_; }
     int outputRate() const { return outputRate_; }

@@ -1,0 +1,19 @@
+#include "media/audio_timeline.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ondaline::media {
+
+std::uint64_t AudioTimeline::shortfall(double now, double sampleRate, std::uint64_t framesSoFar)
+{
+    if (!startTime_ || !(sampleRate > 0) || !(now > *startTime_)) return 0;
+    const double due = (now - *startTime_) * sampleRate;
+    const double missing = due - static_cast<double>(framesSoFar);
+    if (!(missing > jitterToleranceSeconds * sampleRate)) return 0;
+    const double cap = maxFillSeconds * sampleRate;
+    if (missing > cap) *startTime_ += (missing - cap) / sampleRate;  // forgiven, so it is not owed again
+    return static_cast<std::uint64_t>(std::min(missing, cap));
+}
+
+}  // namespace ondaline::media
