@@ -19,7 +19,7 @@ std::string describeDouble(double value)
     return result;
 }
 
-void emit(const std::string& message, std::string_view terminator)
+void emitLine(const std::string& message, std::string_view terminator)
 {
     // One write per call keeps lines from different threads whole.
     std::string out = message;

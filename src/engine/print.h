@@ -47,7 +47,7 @@ std::string describe(const T& item)
     }
 }
 
-void emit(const std::string& message, std::string_view terminator);
+void emitLine(const std::string& message, std::string_view terminator);
 
 }  // namespace detail
 
@@ -62,7 +62,7 @@ void print(PrintFormat format, const Items&... items)
         first = false;
     };
     (add(detail::describe(items)), ...);
-    detail::emit(message, format.terminator);
+    detail::emitLine(message, format.terminator);
 }
 
 template <typename... Items>
