@@ -149,6 +149,9 @@ public:
     std::uint64_t audioPacketsSent() const { return audioLoop_.audioPacketsSent.load(); }
     std::int64_t sendQueueBytes() const { return sendQueue_.sendQueueBytes(); }
     std::int64_t reconnectAttempts() const { return reconnector_.attempts(); }
+    // A retry of a lost stream waits in its timer; the state reads idle
+    // meanwhile, so this is how a stop press can tell it is still going.
+    bool isReconnectPending() const { return reconnectTimer_.isScheduled(); }
 
     struct ServerFields {
         bool useTLS = false;

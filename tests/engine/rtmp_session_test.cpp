@@ -307,11 +307,13 @@ TEST_F(RTMPSession, ServerClosingALiveStreamBringsARetryThatDisconnectCancels)
     EXPECT_TRUE(log.contains("Ondaline: Reconnecting in 10s (attempt 1/10)…"));
     EXPECT_EQ(engine_->state(), StreamState::idle);
     EXPECT_EQ(engine_->reconnectAttempts(), 1);
+    EXPECT_TRUE(engine_->isReconnectPending());
 
     engine_->disconnect();  // idle, but a retry waits: the user's stop still stops
     settle();
     EXPECT_EQ(delegate_->count("disconnect"), 1);
     EXPECT_EQ(engine_->reconnectAttempts(), 0);
+    EXPECT_FALSE(engine_->isReconnectPending());
     EXPECT_FALSE(log.contains("Ondaline: Attempting reconnect #1"));
 }
 

@@ -1,0 +1,107 @@
+// The engine's reports, turned into the dashboard's looks.
+
+#include "app/app_delegate.h"
+
+#include "app/status_line.h"
+#include "app/streaming_service.h"
+#include "engine/ondaline_delegate.h"
+#include "engine/print.h"
+
+#include <functional>
+
+namespace ondaline::app {
+
+namespace {
+
+// The engine's delegate. Each report but the statistics becomes one more
+// main-thread item, so the looks change on a later turn and in report
+// order, and only while the controller still exists.
+class EngineEvents final : public OndalineDelegate {
+public:
+    EngineEvents(TestAppDelegate& controller, std::shared_ptr<platform::MainExecutor> mainExecutor)
+        : controller_(&controller), mainExecutor_(std::move(mainExecutor))
+    {
+    }
+
+    void ondalineDidConnect(Ondaline&) override
+    {
+        later([](TestAppDelegate& controller) { controller.engineDidConnect(); });
+    }
+    void ondalineDidDisconnect(Ondaline&) override
+    {
+        later([](TestAppDelegate& controller) { controller.engineDidDisconnect(); });
+    }
+    void ondalineDidChangeState(Ondaline&, StreamState state) override
+    {
+        later([state](TestAppDelegate& controller) { controller.engineDidChangeState(state); });
+    }
+    void ondalineDidEncounterError(Ondaline&, const std::string& message) override
+    {
+        later([message](TestAppDelegate& controller) { controller.engineDidEncounterError(message); });
+    }
+    // Statistics show nowhere.
+
+private:
+    void later(std::function<void(TestAppDelegate&)> work)
+    {
+        mainExecutor_->post([controller = controller_, work = std::move(work)] {
+            if (controller) work(*controller);
+        });
+    }
+
+    const QPointer<TestAppDelegate> controller_;
+    const std::shared_ptr<platform::MainExecutor> mainExecutor_;
+};
+
+}  // namespace
+
+std::shared_ptr<OndalineDelegate> TestAppDelegate::makeEngineEvents(TestAppDelegate& controller,
+                                                                    std::shared_ptr<platform::MainExecutor> mainExecutor)
+{
+    return std::make_shared<EngineEvents>(controller, std::move(mainExecutor));
+}
+
+void TestAppDelegate::engineDidConnect() { setConnectedUI(); }
+
+void TestAppDelegate::engineDidDisconnect() { setDisconnectedUI(); }
+
+void TestAppDelegate::engineDidChangeState(StreamState state)
+{
+    switch (state) {
+    case StreamState::publishing:
+        setConnectedUI();
+        break;
+    case StreamState::error:
+    case StreamState::idle:
+        setDisconnectedUI();
+        break;
+    case StreamState::connecting:
+    case StreamState::handshaking:
+    case StreamState::negotiating:
+    case StreamState::disconnecting:
+        showStatus(statusLabel, QString::fromUtf8("Connecting to stream…"), ordinaryStatusColor());
+        break;
+    }
+}
+
+void TestAppDelegate::engineDidEncounterError(const std::string& message)
+{
+    switch (classifyNotice(message)) {
+    case EngineNotice::retrying:
+        // The message stays on the line while the engine retries; a ticking
+        // uptime clock would write over it.
+        stopUptimeClock();
+        showStatus(statusLabel, QString::fromStdString(message), ordinaryStatusColor());
+        showConnectButton(connectButton, "Stop Streaming", false, false);
+        break;
+    case EngineNotice::unstable:
+        print("Ondaline: " + message);  // still live: the look stays
+        break;
+    case EngineNotice::failure:
+        lastErrorText = QString::fromStdString(message);
+        setDisconnectedUI();
+        break;
+    }
+}
+
+}  // namespace ondaline::app

@@ -1,0 +1,136 @@
+// Starting and stopping the stream, and the looks that follow it: starting,
+// live with its uptime clock, and idle by the stored audio source.
+
+#include "app/app_delegate.h"
+
+#include "app/status_line.h"
+#include "app/streaming_service.h"
+#include "engine/ondaline.h"
+#include "engine/print.h"
+#include "models/station_path.h"
+#include "sources/audio_source_capture.h"
+#include "sources/tcp_audio_server.h"
+#include "sources/test_player.h"
+#include "ui/console/led_indicator_view.h"
+
+#include <QTimer>
+
+#include <cmath>
+
+namespace ondaline::app {
+
+namespace {
+
+QColor liveStatusColor() { return ui::rgba(0.27, 0.87, 0.27, 0.7); }
+
+}  // namespace
+
+void TestAppDelegate::toggleConnect()
+{
+    lastErrorText.reset();  // a press starts afresh
+
+    // While a lost stream waits for its retry the engine reads idle, yet the
+    // dashboard offers Stop: the press ends the retry.
+    const StreamState state = streamer->state();
+    if (streamer->isConnected() || state == StreamState::connecting || state == StreamState::handshaking ||
+        state == StreamState::negotiating || streamer->isReconnectPending()) {
+        streamer->disconnect();
+        setDisconnectedUI();
+        return;
+    }
+
+    const ImageScheduleConfig settings = scheduleConfig;
+    const StreamingService& service = streamingService(settings.streamMode);
+    SourceFormats formats;
+    if (const auto tap = player->tapFormat()) formats.playerTap = PCMFormat{tap->sampleRate, tap->channelCount};
+    formats.tcpAccepted = {static_cast<double>(tcpServer->acceptedSampleRate()), tcpServer->acceptedChannels()};
+    const PCMFormat source = sourceFormat(settings.audioSource, formats);
+
+    const bool icecast = service.engineMode == StreamMode::icecast;
+    const auto port = icecastPort(settings.icecastPort);
+    if (icecast && !port) {
+        const std::string refusal = invalidIcecastPortText(settings.icecastPort);
+        print("Ondaline: " + refusal);
+        lastErrorText = QString::fromStdString(refusal);
+        setDisconnectedUI();
+        return;
+    }
+
+    streamer->setStreamMode(service.engineMode);
+    if (icecast) {
+        // The engine's other Icecast fields, URL, key and overlays stay as they are.
+        IcecastConfig server = streamer->icecastConfig();
+        server.host = settings.icecastHost;
+        server.port = *port;
+        server.mountPoint = settings.icecastMount;
+        server.password = settings.icecastPassword;
+        streamer->setIcecastConfig(server);
+        streamer->updateConfig([&](Configuration& config) {
+            config.audioBitrate = settings.audioBitrate;
+            config.sampleRate = source.sampleRate;
+            config.channels = source.channels;
+        });
+    } else {
+        streamer->configure(settings.serverURL, settings.streamKey, engineBitrate(service, settings.audioBitrate),
+                            engineSampleRate(service, source.sampleRate), source.channels);
+        streamer->setVideoImagePath(settings.currentImagePath());
+        streamer->setNowPlayingConfig(settings.nowPlaying);
+        streamer->setVizConfig(settings.visualization);
+        streamer->setCrawlerConfig(settings.crawler);
+        streamer->setCrawlerFilePath(StationPath::load() + "/Misc/System/crawler.txt");
+    }
+    streamer->connect();
+
+    showConnectButton(connectButton, "Stop Streaming", false, false);
+    showStatus(statusLabel, QString::fromUtf8("Connecting to stream…"), ordinaryStatusColor());
+}
+
+void TestAppDelegate::setConnectedUI()
+{
+    lastErrorText.reset();
+    showConnectButton(connectButton, "Stop Streaming", false, true);
+    if (ledView) ledView->setLit(true);
+
+    // Called again (state and connection both report it), the clock restarts.
+    stopUptimeClock();
+    connectTime = clock_->now();
+    const std::int64_t kbps = shownKbps(scheduleConfig.audioBitrate);
+    const std::string name(streamingService(scheduleConfig.streamMode).statusName);
+    uptimeTimer = new QTimer(this);
+    uptimeTimer->setInterval(1000);
+    connect(uptimeTimer, &QTimer::timeout, this, [this, name, kbps] {
+        if (!connectTime || !statusLabel) return;
+        const auto elapsed = static_cast<std::int64_t>(std::trunc(clock_->now() - *connectTime));
+        statusLabel->setText(QString::fromStdString(connectedStatusText(name, kbps, elapsed)));
+    });
+    uptimeTimer->start();
+    showStatus(statusLabel, QString::fromStdString(connectedStatusText(name, kbps, 0)), liveStatusColor());
+}
+
+void TestAppDelegate::setDisconnectedUI()
+{
+    showConnectButton(connectButton, "Start Streaming", true, false);
+    const SourceReadiness readiness{
+        .tcpReceiving = tcpServer->isReceiving(),
+        .capturing = appCapture && appCapture->isCapturing(),
+        .appCaptureName = scheduleConfig.appCaptureName,
+    };
+    const IdleLook look = idleLook(scheduleConfig.audioSource, readiness);
+    if (ledView) ledView->setLit(look.lampLit);
+    if (lastErrorText) showStatus(statusLabel, *lastErrorText, ordinaryStatusColor());
+    else showStatus(statusLabel, QString::fromStdString(look.statusText), ui::white(1.0, look.statusAlpha));
+
+    stopUptimeClock();
+}
+
+void TestAppDelegate::stopUptimeClock()
+{
+    if (uptimeTimer) {
+        uptimeTimer->stop();
+        uptimeTimer->deleteLater();
+        uptimeTimer = nullptr;
+    }
+    connectTime.reset();
+}
+
+}  // namespace ondaline::app

@@ -1,0 +1,88 @@
+#include "app/display_check.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <netdb.h>
+
+#include <QFileInfo>
+#include <QLibraryInfo>
+
+namespace ondaline::app {
+
+namespace {
+
+const char* const needDisplay =
+    "Ondaline needs a display and none could be opened: run it in a graphical session, "
+    "or on a virtual one with xvfb-run";
+
+std::optional<std::string> variable(const char* name)
+{
+    const char* value = std::getenv(name);
+    if (!value || !*value) return std::nullopt;
+    return std::string(value);
+}
+
+bool connects(int family, const sockaddr* address, socklen_t length)
+{
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool ok = ::connect(fd, address, length) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool unixSocketAnswers(const std::string& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address.sun_path)) return false;
+    std::memcpy(address.sun_path, path.data(), path.size());
+    return connects(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+}
+
+// An X display "[host]:number[.screen]": its local socket, or TCP port
+// 6000 + number on the host.
+bool xServerAnswers(const std::string& display)
+{
+    const auto colon = display.rfind(':');
+    if (colon == std::string::npos) return false;
+    const std::string host = display.substr(0, colon);
+    const int number = std::atoi(display.c_str() + colon + 1);
+    if (host.empty() || host == "unix") return unixSocketAnswers("/tmp/.X11-unix/X" + std::to_string(number));
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(6000 + number).c_str(), &hints, &found) != 0) return false;
+    bool ok = false;
+    for (addrinfo* a = found; a && !ok; a = a->ai_next) ok = connects(a->ai_family, a->ai_addr, a->ai_addrlen);
+    ::freeaddrinfo(found);
+    return ok;
+}
+
+}  // namespace
+
+DisplayEnvironment DisplayEnvironment::current()
+{
+    const QString plugin = QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms/libqwayland-generic.so";
+    return {variable("DISPLAY"), variable("WAYLAND_DISPLAY"), variable("XDG_RUNTIME_DIR"), variable("QT_QPA_PLATFORM"),
+            QFileInfo::exists(plugin)};
+}
+
+std::optional<std::string> displayProblem(const DisplayEnvironment& environment)
+{
+    if (environment.qpaPlatform) return std::nullopt;
+    if (environment.display && xServerAnswers(*environment.display)) return std::nullopt;
+    // A Wayland session without X serves Qt only through its Wayland plugin.
+    if (environment.waylandDisplay && environment.hasWaylandPlugin) {
+        const std::string& name = *environment.waylandDisplay;
+        const std::string path = name.starts_with("/") ? name : environment.runtimeDir.value_or("") + "/" + name;
+        if (unixSocketAnswers(path)) return std::nullopt;
+    }
+    return std::string(needDisplay);
+}
+
+}  // namespace ondaline::app

@@ -1,0 +1,32 @@
+// The program: the dashboard on the Qt event loop.
+
+#include "app/app_delegate.h"
+#include "app/display_check.h"
+#include "app/qt_main_executor.h"
+#include "app/signal_quit.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    using namespace ondaline::app;
+    // Before anything is made: without a display Qt would abort.
+    if (const auto problem = displayProblem(DisplayEnvironment::current())) {
+        std::fprintf(stderr, "%s\n", problem->c_str());
+        return 1;
+    }
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(true);
+    quitOnTerminationSignals();
+    auto mainExecutor = std::make_shared<QtMainExecutor>();
+    int result = 0;
+    {
+        TestAppDelegate controller(mainExecutor);
+        controller.applicationDidFinishLaunching();
+        result = QApplication::exec();
+        mainExecutor->close();
+    }
+    return result;
+}

@@ -1,0 +1,96 @@
+#include "app/streaming_service.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+namespace ondaline::app {
+
+namespace {
+
+struct NamedService {
+    std::string_view settingsName;
+    StreamingService service;
+};
+
+// The video platforms refuse audio below 128 kbit/s; Facebook wants 44.1 kHz.
+const std::array<NamedService, 4> services{{
+    {"icecast", {StreamMode::icecast, "Icecast", 0, std::nullopt}},
+    {"youtube", {StreamMode::youtube, "YouTube", 128000, std::nullopt}},
+    {"facebook", {StreamMode::facebook, "Facebook", 128000, 44100.0}},
+    {"kick", {StreamMode::kick, "Kick", 128000, std::nullopt}},
+}};
+
+const StreamingService plainRTMP{};
+
+}  // namespace
+
+const StreamingService& streamingService(std::string_view streamMode)
+{
+    for (const auto& named : services) {
+        if (named.settingsName == streamMode) return named.service;
+    }
+    return plainRTMP;
+}
+
+std::int64_t engineBitrate(const StreamingService& service, std::int64_t storedBitrate)
+{
+    return std::max(service.minimumBitrate, storedBitrate);
+}
+
+double engineSampleRate(const StreamingService& service, double sourceSampleRate)
+{
+    return service.fixedSampleRate.value_or(sourceSampleRate);
+}
+
+std::optional<std::uint16_t> icecastPort(std::int64_t storedPort)
+{
+    if (storedPort < 0 || storedPort > 65535) return std::nullopt;
+    return static_cast<std::uint16_t>(storedPort);
+}
+
+std::string invalidIcecastPortText(std::int64_t storedPort)
+{
+    return "Invalid Icecast port: " + std::to_string(storedPort);
+}
+
+PCMFormat sourceFormat(std::string_view audioSource, const SourceFormats& formats)
+{
+    if (audioSource == "appcapture") return {48000, 2};
+    if (audioSource == "tcp") return formats.tcpAccepted;
+    return formats.playerTap.value_or(PCMFormat{});
+}
+
+std::string connectedStatusText(std::string_view serviceName, std::int64_t kbps, std::int64_t elapsedSeconds)
+{
+    const std::int64_t elapsed = std::max<std::int64_t>(elapsedSeconds, 0);
+    char clock[64];
+    std::snprintf(clock, sizeof clock, "%02lld:%02lld:%02lld", static_cast<long long>(elapsed / 3600),
+                  static_cast<long long>(elapsed % 3600 / 60), static_cast<long long>(elapsed % 60));
+    return "Connected to stream | " + std::string(serviceName) + " " + std::to_string(kbps) + "k | " + clock;
+}
+
+IdleLook idleLook(std::string_view audioSource, const SourceReadiness& readiness)
+{
+    const IdleLook waiting{false, "Connecting to source…", 0.25};
+    if (audioSource == "tcp") return readiness.tcpReceiving ? IdleLook{true, "Connected to TCP Input", 0.4} : waiting;
+    if (audioSource == "appcapture") {
+        if (!readiness.capturing) return waiting;
+        const std::string_view name = readiness.appCaptureName.empty() ? "App Capture" : readiness.appCaptureName;
+        return {true, "Connected to " + std::string(name), 0.4};
+    }
+    return {true, "Connected to Local Player", 0.4};
+}
+
+EngineNotice classifyNotice(std::string_view message)
+{
+    // A latency reconnect's notice arrives while still live, but a reconnect
+    // follows it just the same.
+    if (message.find("Reconnecting") != std::string_view::npos || message.starts_with("Stream unhealthy — ")) {
+        return EngineNotice::retrying;
+    }
+    if (message.starts_with("Stream unstable — ")) return EngineNotice::unstable;
+    return EngineNotice::failure;
+}
+
+}  // namespace ondaline::app

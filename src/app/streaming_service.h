@@ -1,0 +1,81 @@
+#pragma once
+
+// The rules behind the Start button and the status line, free of widgets:
+// what each streaming service hands the engine, the PCM format each audio
+// source delivers, the live status text with its uptime, the idle look of
+// each source and how the engine's notices are read.
+
+#include "engine/engine_types.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ondaline::app {
+
+// A streaming service as the settings name it; the name is matched exactly,
+// and anything unknown is plain RTMP.
+struct StreamingService {
+    StreamMode engineMode = StreamMode::rtmp;
+    std::string_view statusName = "RTMP";   // as the live status line names it
+    std::int64_t minimumBitrate = 0;         // bit/s the platform needs at least
+    std::optional<double> fixedSampleRate;   // Hz, whatever the source delivers
+};
+
+const StreamingService& streamingService(std::string_view streamMode);
+
+std::int64_t engineBitrate(const StreamingService& service, std::int64_t storedBitrate);
+double engineSampleRate(const StreamingService& service, double sourceSampleRate);
+
+// The live status line shows the stored bitrate, not the raised one.
+inline std::int64_t shownKbps(std::int64_t storedBitrate) { return storedBitrate / 1000; }
+
+// The engine's Icecast port is 16 bits wide; other stored values are refused.
+std::optional<std::uint16_t> icecastPort(std::int64_t storedPort);
+std::string invalidIcecastPortText(std::int64_t storedPort);
+
+struct PCMFormat {
+    double sampleRate = 44100;
+    std::uint32_t channels = 2;
+
+    bool operator==(const PCMFormat&) const = default;
+};
+
+// What the sources can tell of their formats at the moment of starting.
+struct SourceFormats {
+    std::optional<PCMFormat> playerTap;  // none until the player is set up
+    PCMFormat tcpAccepted;               // the TCP input's last accepted handshake
+};
+
+// By the stored source: "appcapture", "tcp", else the local player.
+PCMFormat sourceFormat(std::string_view audioSource, const SourceFormats& formats);
+
+// "Connected to stream | YouTube 128k | 01:02:05"; hours do not wrap.
+std::string connectedStatusText(std::string_view serviceName, std::int64_t kbps, std::int64_t elapsedSeconds);
+
+// The lamp and status line while no stream runs, by the stored source.
+struct IdleLook {
+    bool lampLit = false;
+    std::string statusText;
+    double statusAlpha = 0.4;  // of white; dimmer while waiting for the source
+};
+
+struct SourceReadiness {
+    bool tcpReceiving = false;  // a sender is connected and its handshake accepted
+    bool capturing = false;     // application capture is running
+    std::string_view appCaptureName;
+};
+
+IdleLook idleLook(std::string_view audioSource, const SourceReadiness& readiness);
+
+// How an engine error message is shown.
+enum class EngineNotice {
+    retrying,  // a reconnect follows: the message stays with a Stop button
+    unstable,  // still live, latency retries used up: only logged
+    failure,   // the stream is over: the idle look shows the message
+};
+
+EngineNotice classifyNotice(std::string_view message);
+
+}  // namespace ondaline::app
