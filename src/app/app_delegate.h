@@ -7,6 +7,7 @@
 
 #include "engine/engine_types.h"
 #include "models/image_schedule_config.h"
+#include "platform/audio/output_devices.h"
 #include "platform/clock.h"
 #include "platform/dispatch/main_executor.h"
 
@@ -20,6 +21,7 @@
 #include <optional>
 #include <string>
 
+class QComboBox;
 class QLabel;
 class QPushButton;
 class QTimer;
@@ -64,9 +66,57 @@ public:
     // The dashboard's gold accent.
     static QColor goldColor(double alpha = 1.0);
 
-    // After the event loop has started: builds the dashboard and becomes the
-    // engine's delegate (app_delegate_startup.cpp).
+    // --- start-up and the source callbacks (app_delegate_startup.cpp) ---
+    // After the event loop has started.
     void applicationDidFinishLaunching();
+    // The sources' reports, on the main thread: the callbacks installed at
+    // start-up copy their arguments and post these.
+    void tcpStatusDidChange(const std::string& status);
+    void showSourceLevels(float left, float right);
+    void playerLevelsDidChange(float left, float right);
+    void playerTrackDidChange(const std::string& fileName);
+    // The activity page follows each new line; the space bar toggles it
+    // while that page is open.
+    bool activityAutoScroll = true;
+
+    // --- audio source switching (app_delegate_sources.cpp) ---
+    // Each makes its source the one running: records it, stops the other
+    // two, starts its own and shows its look on the lamp and status line.
+    void activateLocalPlayerMode();
+    void activateTCPInputMode();
+    // The saved application is found and its capture started off the main
+    // thread; the look follows when that is done.
+    void activateAppCaptureMode();
+    // Stops and drops the capture; the looks stay as they are.
+    void stopAppCapture();
+
+    // --- audio output device (app_delegate_output_device.cpp) ---
+    // The sound server's devices with output channels; empty when it
+    // cannot be reached.
+    std::vector<platform::OutputDevice> enumerateAudioOutputDevices();
+    // Points the player's output at the device with this uid ("" = the
+    // server's default); a saved device that is gone falls back to the
+    // default and is forgotten.
+    void applyAudioOutputDevice(const std::string& uid);
+    // From now on each device added or removed refreshes the popup.
+    void installAudioDeviceChangeListener();
+    void refreshAudioOutputPopup();
+    // The popup's action: saves the chosen device and applies it.
+    void drAudioOutputChanged();
+
+    // --- image and song schedulers (app_delegate_schedulers.cpp) ---
+    // Two main-thread timers: the image schedule after 5 s, then every 30 s;
+    // the now-playing file after 2 s, then every 3 s.
+    void startScheduler();
+    // Shows a changed title of the now-playing file (unless the local player
+    // is the source); while live, also on the picture and to Icecast.
+    void pollSongFile();
+    // While live, puts the schedule's image of this moment, or black, behind
+    // the overlays.
+    void applyScheduledImage();
+    // When a stream goes live: the current title goes on the picture and, in
+    // Icecast mode, to the server, instead of waiting for the next change.
+    void sendNowPlayingOnAir();
 
     // --- dashboard window (app_delegate_dashboard.cpp) ---
     void buildDashboard();
@@ -123,6 +173,20 @@ public:
     // status text of the source.
     std::optional<QString> lastErrorText;
     double lastAutoSaveTime = 0;
+    // State of the source switching:
+    // Which capture is current, and the worker that starts one; made by the
+    // first switch (app_delegate_sources.cpp).
+    struct SourceSwitching;
+    std::shared_ptr<SourceSwitching> sourceSwitching;
+    // State of the output device choice:
+    QComboBox* drAudioOutputPopup = nullptr;  // the settings page's, while it is built
+    std::vector<platform::OutputDevice> audioOutputDevices;  // item i + 1 of the popup
+    std::unique_ptr<platform::OutputDevices> audioDeviceWatcher;  // the change listener's connection
+    // State of the schedulers:
+    QTimer* schedulerTimer = nullptr;  // children of this object once started
+    QTimer* songPollTimer = nullptr;
+    // The time of day the image schedule is read at.
+    std::function<std::chrono::system_clock::time_point()> wallClock = [] { return std::chrono::system_clock::now(); };
 
 private:
     void stopUptimeClock();

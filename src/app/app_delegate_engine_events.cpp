@@ -61,7 +61,11 @@ std::shared_ptr<OndalineDelegate> TestAppDelegate::makeEngineEvents(TestAppDeleg
     return std::make_shared<EngineEvents>(controller, std::move(mainExecutor));
 }
 
-void TestAppDelegate::engineDidConnect() { setConnectedUI(); }
+void TestAppDelegate::engineDidConnect()
+{
+    setConnectedUI();
+    sendNowPlayingOnAir();  // once per go-live; the publishing state report only repeats the look
+}
 
 void TestAppDelegate::engineDidDisconnect() { setDisconnectedUI(); }
 

@@ -1,17 +1,163 @@
-// Start-up. For now it builds the dashboard and becomes the engine's
-// delegate; the sources are built but not started.
+// Start-up: from an empty process to a running dashboard, and what the
+// sources' reports do to it.
 
 #include "app/app_delegate.h"
 
+#include "app/source_callbacks.h"
+#include "app/status_line.h"
 #include "engine/ondaline.h"
+#include "engine/print.h"
+#include "sources/tcp_audio_server.h"
+#include "sources/test_player.h"
+#include "ui/console/keyable_borderless_window.h"
+#include "ui/console/led_indicator_view.h"
+#include "ui/console/vu_meter_view.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
 
 namespace ondaline::app {
 
+namespace {
+
+// While the activity page is open the space bar toggles its auto-scroll and
+// reaches no view. Watches the whole application, as the page's text has
+// no focus of its own; a child of the controller, so it ends with it.
+class ActivityKeyMonitor final : public QObject {
+public:
+    explicit ActivityKeyMonitor(TestAppDelegate& controller) : QObject(&controller), controller_(controller) {}
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress) return false;
+        if (!controller_.isDrawerOpen || controller_.activeDrawer != "activity") return false;
+        if (static_cast<QKeyEvent*>(event)->key() != Qt::Key_Space) return false;  // modifiers do not matter
+        controller_.activityAutoScroll = !controller_.activityAutoScroll;
+        return true;
+    }
+
+private:
+    TestAppDelegate& controller_;
+};
+
+}  // namespace
+
 void TestAppDelegate::applicationDidFinishLaunching()
 {
+    print("Ondaline v1.0.80 launching");
     buildDashboard();
     engineEvents_ = makeEngineEvents(*this, mainExecutor_);
     streamer->setDelegate(engineEvents_);
+    player->setStreamer(streamer);
+    tcpServer->setStreamer(streamer);
+
+    // The sources call these on their own threads: each copies what it was
+    // given and hands it to the main thread, where the controller may be gone.
+    const QPointer<TestAppDelegate> self(this);
+    const std::shared_ptr<platform::MainExecutor> main = mainExecutor_;
+    tcpServer->setOnStatusChange([self, main](const std::string& status) {
+        main->post([self, status] {
+            if (self) self->tcpStatusDidChange(status);
+        });
+    });
+    tcpServer->setOnMeterUpdate([self, main](float left, float right) {
+        main->post([self, left, right] {
+            if (self) self->showSourceLevels(left, right);
+        });
+    });
+
+    if (scheduleConfig.streamKey.empty()) {
+        std::string key = ImageScheduleConfig::readStreamKeyFile();
+        if (!key.empty()) {
+            scheduleConfig.streamKey = std::move(key);
+            scheduleConfig.save();
+        }
+    }
+
+    player->setOnTrackChange([self, main](int, int, const std::string& fileName) {
+        main->post([self, fileName] {
+            if (self) self->playerTrackDidChange(fileName);
+        });
+    });
+    player->setOnMeterUpdate([self, main](float left, float right) {
+        main->post([self, left, right] {
+            if (self) self->playerLevelsDidChange(left, right);
+        });
+    });
+
+    const std::string source = scheduleConfig.audioSource;
+    if (source == "tcp") {
+        activateTCPInputMode();
+    } else if (source == "appcapture") {
+        activateAppCaptureMode();
+    } else {
+        player->loadPlaylist(musicPath());
+        player->setup();
+        activateLocalPlayerMode();
+    }
+
+    if (const std::string uid = scheduleConfig.audioOutputDeviceUID; !uid.empty()) applyAudioOutputDevice(uid);
+    installAudioDeviceChangeListener();
+
+    if (QCoreApplication* application = QCoreApplication::instance())
+        application->installEventFilter(new ActivityKeyMonitor(*this));
+
+    // Only the local player's tap is known this early; the other sources'
+    // formats are applied when a stream starts.
+    if (const auto tap = player->tapFormat()) {
+        streamer->updateConfig([&](Configuration& config) {
+            config.sampleRate = tap->sampleRate;
+            config.channels = tap->channelCount;
+        });
+    }
+
+    if (window) {
+        window->raise();
+        window->activateWindow();
+    }
+    startScheduler();
+}
+
+void TestAppDelegate::tcpStatusDidChange(const std::string& status)
+{
+    // The stored source decides, not the running one; while live the status
+    // line belongs to the stream.
+    if (scheduleConfig.audioSource != "tcp") return;
+    if (streamer->state() == StreamState::publishing) return;
+
+    lastErrorText.reset();  // a newer word of the source replaces a failure shown
+    const TCPStatusLook look = tcpStatusLook(status);
+    if (look.lampLit && ledView) ledView->setLit(*look.lampLit);
+    const QString text = QString::fromStdString(look.statusText);
+    if (look.statusAlpha) showStatus(statusLabel, text, ui::white(1.0, *look.statusAlpha));
+    else if (statusLabel) statusLabel->setText(text);
+}
+
+void TestAppDelegate::showSourceLevels(float left, float right)
+{
+    if (!vuMeterView) return;
+    vuMeterView->setTargetLevelL(meterTarget(left));
+    vuMeterView->setTargetLevelR(meterTarget(right));
+}
+
+void TestAppDelegate::playerLevelsDidChange(float left, float right)
+{
+    // A stopped player's tap goes on metering its silence: only the running
+    // source moves the needles.
+    if (activeAudioSource != "local") return;
+    showSourceLevels(left, right);
+}
+
+void TestAppDelegate::playerTrackDidChange(const std::string& fileName)
+{
+    const std::string name = trackName(fileName);
+    if (nowPlayingLabel) nowPlayingLabel->setText(QString::fromStdString(name));
+    if (streamer->state() != StreamState::publishing) return;
+    streamer->setCurrentSongText(name);
+    streamer->setNowPlayingConfig(scheduleConfig.nowPlaying);
+    streamer->renderVideoOverlay();
+    print("Ondaline: Now Playing updated (local player) — " + name);
 }
 
 }  // namespace ondaline::app

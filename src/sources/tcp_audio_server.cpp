@@ -148,6 +148,8 @@ void TCPAudioServer::clientDisconnected()
 {
     client_.reset();
     receiving_ = false;
+    // The meters fall with the sender: the keep-alive's silence is not measured.
+    if (const auto handler = onMeterUpdate_.get()) handler(0, 0);
     updateStatus(waitingText());
     startSilenceTimer();
 }

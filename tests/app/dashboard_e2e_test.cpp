@@ -2,6 +2,7 @@
 // in a home folder of the test's own, the Start button pressed with xdotool,
 // the dashboard read from screenshots, and what reached nginx and icecast2.
 
+#include "support/desktop_session.h"
 #include "support/fault_relay.h"
 #include "support/peer_env.h"
 #include "support/process.h"
@@ -23,135 +24,6 @@ using namespace ondaline::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Xvfb with the program on it; ended (program first) when it goes.
-class Desktop {
-public:
-    explicit Desktop(const QString& home)
-    {
-        QFile::remove(displayFile_);
-        xvfb_.setStandardOutputFile(QProcess::nullDevice());
-        xvfb_.setStandardErrorFile(QProcess::nullDevice());
-        // Xvfb writes the display it took to the file once it listens.
-        xvfb_.start("sh", {"-c", "exec Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>" + displayFile_});
-        for (int i = 0; i < 100 && display_.isEmpty(); ++i) {
-            QThread::msleep(100);
-            QFile file(displayFile_);
-            if (file.open(QIODevice::ReadOnly)) display_ = ":" + QString(file.readAll()).trimmed();
-        }
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove("QT_QPA_PLATFORM");
-        environment.remove("WAYLAND_DISPLAY");
-        environment.insert("DISPLAY", display_);
-        environment.insert("HOME", home);
-        environment.insert("XDG_CONFIG_HOME", home + "/.config");
-        program_.setProcessEnvironment(environment);
-        program_.setProcessChannelMode(QProcess::MergedChannels);
-        program_.start(ONDALINE_PROGRAM, QStringList{});
-    }
-
-    ~Desktop()
-    {
-        quit();
-        xvfb_.terminate();
-        xvfb_.waitForFinished(5000);
-        QFile::remove(displayFile_);
-    }
-
-    bool started() const { return !display_.isEmpty(); }
-
-    // The program's window and where it stands on the screen.
-    bool waitForWindow()
-    {
-        for (int i = 0; i < 200; ++i) {
-            const QString id = xdotool({"search", "--onlyvisible", "--classname", "."}).section('\n', 0, 0).trimmed();
-            if (!id.isEmpty()) {
-                window_ = id;
-                const QString geometry = xdotool({"getwindowgeometry", "--shell", window_});
-                for (const QString& line : geometry.split('\n')) {
-                    if (line.startsWith("X=")) origin_.setX(line.mid(2).toInt());
-                    if (line.startsWith("Y=")) origin_.setY(line.mid(2).toInt());
-                }
-                QThread::msleep(500);  // the first paint
-                return true;
-            }
-            QThread::msleep(100);
-        }
-        return false;
-    }
-
-    // A left click at a point of the window.
-    void click(QPoint at)
-    {
-        xdotool({"mousemove", "--window", window_, QString::number(at.x()), QString::number(at.y())});
-        QThread::msleep(100);
-        xdotool({"click", "1"});
-    }
-
-    // The window as it is on the screen now, with the pointer moved off
-    // the buttons so that they show their resting look.
-    QImage shot()
-    {
-        xdotool({"mousemove", "--window", window_, "4", "4"});
-        QThread::msleep(200);
-        const QString file = display_.mid(1) + "-shot.png";
-        QProcess import;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("DISPLAY", display_);
-        import.setProcessEnvironment(environment);
-        import.start("import", {"-window", "root", QDir::temp().filePath("ondaline-" + file)});
-        import.waitForFinished(20000);
-        const QImage screen(QDir::temp().filePath("ondaline-" + file));
-        return screen.copy(origin_.x(), origin_.y(), 520, 640).convertToFormat(QImage::Format_RGB32);
-    }
-
-    // SIGTERM, as a service manager stops it; its exit code.
-    int quit()
-    {
-        if (program_.state() == QProcess::NotRunning) return program_.exitCode();
-        program_.terminate();
-        if (!program_.waitForFinished(20000)) program_.kill();
-        output_ += QString::fromUtf8(program_.readAll());
-        return program_.exitStatus() == QProcess::NormalExit ? program_.exitCode() : -1;
-    }
-
-    QString output()
-    {
-        output_ += QString::fromUtf8(program_.readAll());
-        return output_;
-    }
-
-private:
-    QString xdotool(const QStringList& arguments)
-    {
-        QProcess tool;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("DISPLAY", display_);
-        tool.setProcessEnvironment(environment);
-        tool.start("xdotool", arguments);
-        tool.waitForFinished(10000);
-        return QString::fromUtf8(tool.readAllStandardOutput());
-    }
-
-    QString displayFile_ = QDir::temp().filePath(QString("ondaline-display-%1").arg(QCoreApplication::applicationPid()));
-    QProcess xvfb_, program_;
-    QString display_, window_, output_;
-    QPoint origin_;
-};
-
-// A station folder in `home` with a settings file, found through the dot file.
-void writeStation(const QString& home, const QString& settingsJSON)
-{
-    const QString station = home + "/station";
-    QDir().mkpath(station + "/Misc/System/Streamer");
-    QDir().mkpath(station + "/Music");
-    QFile pointer(home + "/.ondaline_station");
-    QVERIFY(pointer.open(QIODevice::WriteOnly));
-    pointer.write(station.toUtf8());
-    QFile settings(station + "/Misc/System/Streamer/ondaline_schedule.json");
-    QVERIFY(settings.open(QIODevice::WriteOnly));
-    settings.write(settingsJSON.toUtf8());
-}
 
 // Points of the window (the face starts at 14, 14).
 const QPoint startButton(14 + 89 + 75, 14 + 508 + 18);
@@ -195,7 +67,7 @@ private slots:
                                           "\"streamKey\": \"%2\", \"audioBitrate\": 128000}")
                                       .arg(relay.port())
                                       .arg(key));
-        Desktop desktop(home.path());
+        Desktop desktop(ONDALINE_PROGRAM, home.path());
         QVERIFY(desktop.started());
         QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
 
@@ -265,7 +137,7 @@ private slots:
                                           "\"audioBitrate\": 128000}")
                                       .arg(QString::fromStdString(icecast.at("ONDALINE_ICECAST_PORT")), mount,
                                            QString::fromStdString(icecast.at("ONDALINE_ICECAST_SOURCE_PASSWORD"))));
-        Desktop desktop(home.path());
+        Desktop desktop(ONDALINE_PROGRAM, home.path());
         QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
         desktop.click(startButton);
         const QString stats = QString("curl -s -u admin:%1 http://127.0.0.1:%2/admin/stats")

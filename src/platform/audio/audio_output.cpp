@@ -34,12 +34,16 @@ bool AudioOutput::start(std::string& error)
     if (running_) return true;
     std::shared_ptr<PulsePlayback> playback;
     std::string reason = "sound server not used";
+    const std::string device = chosenDevice_;
     if (options_.useSoundServer) {
         lock.unlock();  // connecting may take a moment; nothing else starts meanwhile
-        playback = PulsePlayback::open(options_.applicationName, reason);
+        playback = PulsePlayback::open(options_.applicationName, device, reason);
         lock.lock();
         if (running_) return true;
     }
+    // Another device was chosen while the stream opened.
+    std::string ignored;
+    if (playback && chosenDevice_ != device) playback->moveToDevice(chosenDevice_, ignored);
     playback_ = playback;
     kind_ = playback ? Kind::soundServer : Kind::null;
     nullReason_ = playback ? std::string() : reason;
@@ -109,13 +113,25 @@ bool AudioOutput::moveToDevice(const std::string& uid, std::string& error)
     std::shared_ptr<PulsePlayback> playback;
     {
         std::lock_guard lock(mutex_);
+        if (!options_.useSoundServer) {
+            error = "the sound server is not used";
+            return false;
+        }
+        if (!running_) {
+            chosenDevice_ = uid;
+            return true;
+        }
         playback = playback_;
     }
     if (!playback) {
         error = "no sound server output";
         return false;
     }
-    return playback->moveToDevice(uid, error);
+    if (!playback->moveToDevice(uid, error)) return false;
+    // A later start opens the stream where it plays now.
+    std::lock_guard lock(mutex_);
+    chosenDevice_ = uid;
+    return true;
 }
 
 std::string AudioOutput::deviceUID() const

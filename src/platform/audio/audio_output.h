@@ -58,7 +58,11 @@ public:
     void setVolume(float volume);
 
     // Moves playback to the output device with this uid ("" = the default).
+    // Before start() it chooses the device that start() opens the stream on
+    // (the default, should it be gone by then). False, with `error` set,
+    // while the null output plays or when the sound server is not used.
     bool moveToDevice(const std::string& uid, std::string& error);
+    // The device the stream plays on now; "" without one.
     std::string deviceUID() const;
 
 private:
@@ -77,6 +81,7 @@ private:
     Kind kind_ = Kind::none;
     std::string nullReason_;
     float volume_ = 1;
+    std::string chosenDevice_;  // where start() opens the stream; "" = the default
     std::shared_ptr<PulsePlayback> playback_;
     std::thread thread_;
 

@@ -35,19 +35,15 @@ struct PulsePlayback::Private {
     bool streamGood() const { return PA_STREAM_IS_GOOD(pa_stream_get_state(stream.get())); }
 };
 
-std::unique_ptr<PulsePlayback> PulsePlayback::open(const std::string& applicationName, std::string& error)
+namespace {
+
+// With the lock held: a stream playing on `device` (null: the server's
+// default), or null when the server does not give one.
+pulse::Stream startStream(const PulseConnection& connection, const char* device)
 {
-    auto p = std::make_unique<Private>();
-    p->connection = PulseConnection::open(applicationName, error);
-    if (!p->connection) return nullptr;
-    const PulseConnection& connection = *p->connection;
-    PulseLock lock(connection);
-    p->stream.reset(pa_stream_new(connection.context(), "Playback", &streamFormat, nullptr));
-    if (!p->stream) {
-        error = "cannot make a playback stream: " + connection.lastError();
-        return nullptr;
-    }
-    pa_stream* s = p->stream.get();
+    pulse::Stream stream(pa_stream_new(connection.context(), "Playback", &streamFormat, nullptr));
+    if (!stream) return stream;
+    pa_stream* s = stream.get();
     auto* userdata = const_cast<PulseConnection*>(&connection);
     pa_stream_set_state_callback(
         s, [](pa_stream*, void* c) { static_cast<PulseConnection*>(c)->signal(); }, userdata);
@@ -60,10 +56,33 @@ std::unique_ptr<PulsePlayback> PulsePlayback::open(const std::string& applicatio
     attr.prebuf = static_cast<std::uint32_t>(-1);
     attr.minreq = static_cast<std::uint32_t>(-1);
     attr.fragsize = static_cast<std::uint32_t>(-1);
-    const bool ready = pa_stream_connect_playback(s, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) == 0 &&
-                       connection.wait([s] { return pa_stream_get_state(s) == PA_STREAM_READY; },
-                                       PulseConnection::connectTimeout);
-    if (!ready) {
+    // A refused stream fails at once (a device that is not there): no waiting
+    // out the time-out for it.
+    const bool settled = pa_stream_connect_playback(s, device, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) == 0 &&
+                         connection.wait(
+                             [s] {
+                                 const pa_stream_state_t state = pa_stream_get_state(s);
+                                 return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+                             },
+                             PulseConnection::connectTimeout);
+    if (!settled || pa_stream_get_state(s) != PA_STREAM_READY) stream.reset();
+    return stream;
+}
+
+}  // namespace
+
+std::unique_ptr<PulsePlayback> PulsePlayback::open(const std::string& applicationName, const std::string& deviceUID,
+                                                   std::string& error)
+{
+    auto p = std::make_unique<Private>();
+    p->connection = PulseConnection::open(applicationName, error);
+    if (!p->connection) return nullptr;
+    const PulseConnection& connection = *p->connection;
+    PulseLock lock(connection);
+    if (!deviceUID.empty()) p->stream = startStream(connection, deviceUID.c_str());
+    // A chosen device may have gone since it was chosen; the default plays then.
+    if (!p->stream) p->stream = startStream(connection, nullptr);
+    if (!p->stream) {
         error = "cannot start playing on the sound server: " + connection.lastError();
         return nullptr;
     }

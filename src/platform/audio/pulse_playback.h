@@ -14,8 +14,15 @@ class PulsePlayback {
 public:
     // Null, with `error` set, when no sound server answers (within about
     // two seconds) or the stream cannot be made. The server is the one
-    // PULSE_SERVER names, else the user's; it is never spawned.
-    static std::unique_ptr<PulsePlayback> open(const std::string& applicationName, std::string& error);
+    // PULSE_SERVER names, else the user's; it is never spawned. The stream
+    // plays on the output device with `deviceUID`, or on the server's
+    // default device when that is "" or the device is not there.
+    static std::unique_ptr<PulsePlayback> open(const std::string& applicationName, const std::string& deviceUID,
+                                               std::string& error);
+    static std::unique_ptr<PulsePlayback> open(const std::string& applicationName, std::string& error)
+    {
+        return open(applicationName, {}, error);
+    }
     ~PulsePlayback();
 
     PulsePlayback(const PulsePlayback&) = delete;

@@ -9,12 +9,12 @@
 
 namespace ondaline::ui {
 
-ConsoleBezelView::ConsoleBezelView(QWidget* parent) : ConsoleView(parent) {}
+ConsoleBezelView::ConsoleBezelView(QWidget* parent) : ConsoleView(parent) { cacheDrawing(); }
 
 void ConsoleBezelView::setRightCornersFlat(bool flat)
 {
     rightCornersFlat_ = flat;
-    update();
+    redraw();
 }
 
 void ConsoleBezelView::draw(QPainter& painter)

@@ -9,7 +9,7 @@
 
 namespace ondaline::ui {
 
-ConsoleFaceView::ConsoleFaceView(QWidget* parent) : ConsoleView(parent) {}
+ConsoleFaceView::ConsoleFaceView(QWidget* parent) : ConsoleView(parent) { cacheDrawing(); }
 
 void ConsoleFaceView::draw(QPainter& painter)
 {

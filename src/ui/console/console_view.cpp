@@ -29,14 +29,36 @@ QPointF ConsoleView::toBounds(QPointF widgetPoint) const
     return widgetPoint - origin;
 }
 
+void ConsoleView::redraw()
+{
+    drawing_ = QPixmap();
+    update();
+}
+
 void ConsoleView::paintEvent(QPaintEvent*)
 {
+    const auto drawOn = [this](QPainter& painter) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.translate(frame_.topLeft() - QPointF(geometry().topLeft()));
+        draw(painter);
+    };
+    if (!cached_) {
+        QPainter painter(this);
+        drawOn(painter);
+        return;
+    }
+    const qreal ratio = devicePixelRatioF();
+    if (drawing_.isNull() || drawing_.size() != size() * ratio) {
+        drawing_ = QPixmap(size() * ratio);
+        drawing_.setDevicePixelRatio(ratio);
+        drawing_.fill(Qt::transparent);
+        QPainter painter(&drawing_);
+        drawOn(painter);
+    }
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.translate(frame_.topLeft() - QPointF(geometry().topLeft()));
-    draw(painter);
+    painter.drawPixmap(0, 0, drawing_);
 }
 
 void ConsoleView::mousePressEvent(QMouseEvent* event)

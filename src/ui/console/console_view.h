@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMarginsF>
+#include <QPixmap>
 #include <QRectF>
 #include <QWidget>
 
@@ -32,6 +33,13 @@ public:
 
 protected:
     virtual void draw(QPainter& painter) = 0;
+
+    // For looks that change only with their size or a property: the drawing
+    // is kept as a picture and repainted from it, so that a view drawn over
+    // it (the moving needles) costs a copy, not the whole look again.
+    // redraw() is update() for such a view when its look has changed.
+    void cacheDrawing() { cached_ = true; }
+    void redraw();
     void paintEvent(QPaintEvent* event) override;
 
     // AppKit's mouseDownCanMoveWindow: true passes a press on to the window,
@@ -42,6 +50,8 @@ protected:
 private:
     QMarginsF margin_;
     QRectF frame_;
+    bool cached_ = false;
+    QPixmap drawing_;  // the cached look; null when it must be drawn again
 };
 
 }  // namespace ondaline::ui

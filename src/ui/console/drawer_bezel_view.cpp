@@ -9,7 +9,7 @@
 
 namespace ondaline::ui {
 
-DrawerBezelView::DrawerBezelView(QWidget* parent) : ConsoleView(parent) {}
+DrawerBezelView::DrawerBezelView(QWidget* parent) : ConsoleView(parent) { cacheDrawing(); }
 
 void DrawerBezelView::draw(QPainter& painter)
 {

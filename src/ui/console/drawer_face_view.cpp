@@ -8,7 +8,7 @@
 
 namespace ondaline::ui {
 
-DrawerFaceView::DrawerFaceView(QWidget* parent) : ConsoleView(parent) {}
+DrawerFaceView::DrawerFaceView(QWidget* parent) : ConsoleView(parent) { cacheDrawing(); }
 
 void DrawerFaceView::draw(QPainter& painter)
 {

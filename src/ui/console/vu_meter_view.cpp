@@ -42,6 +42,13 @@ void VUMeterView::tick()
     const double right = dBToFraction(targetLevelR_);
     stepNeedle(needleL_, left);
     stepNeedle(needleR_, right);
+    // A needle that has come to rest looks the same from tick to tick: a
+    // still meter is not drawn again. A steady tone's blocks differ by a
+    // hundredth of a dB; a thousandth of the arc is a tenth of a pixel.
+    constexpr double still = 1e-3;
+    if (std::abs(needleL_.position - drawnL_) < still && std::abs(needleR_.position - drawnR_) < still) return;
+    drawnL_ = needleL_.position;
+    drawnR_ = needleR_.position;
     update();
 }
 

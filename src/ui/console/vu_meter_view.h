@@ -45,6 +45,7 @@ private:
     float targetLevelR_ = -40;
     VUNeedle needleL_;
     VUNeedle needleR_;
+    double drawnL_ = -1, drawnR_ = -1;  // needle positions of the last repaint asked for
     QTimer timer_{this};
     QImage face_;          // as loaded; null when none was found
     QImage scaledFace_;    // face_ at the meters' current size

@@ -1,0 +1,140 @@
+// The output device the local player is heard on: the sound server's
+// devices, the saved choice applied to the player's output, the settings
+// popup kept in step with devices coming and going, and the user's choice.
+
+#include "app/app_delegate.h"
+
+#include "engine/print.h"
+#include "platform/audio/audio_output.h"
+#include "sources/test_player.h"
+
+#include <QComboBox>
+#include <QSignalBlocker>
+
+#include <algorithm>
+#include <optional>
+
+namespace ondaline::app {
+
+namespace {
+
+using platform::AudioOutput;
+using platform::OutputDevice;
+using platform::OutputDevices;
+
+// None when no sound server answers, which is not the same as a device
+// that is not there. A connection of its own: the listener's thread cannot
+// ask, and one that outlived its server would only answer with nothing.
+std::optional<std::vector<OutputDevice>> listDevices()
+{
+    std::string error;
+    const auto devices = OutputDevices::connect(error);
+    if (!devices) return std::nullopt;
+    return devices->list();
+}
+
+const OutputDevice* findDevice(const std::vector<OutputDevice>& devices, const std::string& uid)
+{
+    const auto found = std::find_if(devices.begin(), devices.end(), [&](const OutputDevice& d) { return d.uid == uid; });
+    return found == devices.end() ? nullptr : &*found;
+}
+
+void applyDefaultDevice(AudioOutput& output)
+{
+    std::string error;
+    if (output.moveToDevice("", error))
+        print("Ondaline: Audio output → System Default");
+    else
+        print("Ondaline: Failed to set default output device (status " + error + ")");
+}
+
+}  // namespace
+
+std::vector<OutputDevice> TestAppDelegate::enumerateAudioOutputDevices()
+{
+    return listDevices().value_or(std::vector<OutputDevice>());
+}
+
+void TestAppDelegate::applyAudioOutputDevice(const std::string& uid)
+{
+    AudioOutput& output = player->engine();
+    // Playing to the null output, or with no server to ask, says nothing
+    // about the saved device: it stays.
+    std::optional<std::vector<OutputDevice>> devices;
+    if (output.kind() != AudioOutput::Kind::null) devices = listDevices();
+    if (!devices) {
+        print("Ondaline: Cannot access output audio unit");
+        return;
+    }
+    if (uid.empty()) {
+        applyDefaultDevice(output);
+        return;
+    }
+    const OutputDevice* device = findDevice(*devices, uid);
+    if (!device) {
+        print("Ondaline: Saved output device not found (uid=" + uid + "), using system default");
+        applyDefaultDevice(output);
+        scheduleConfig.audioOutputDeviceUID.clear();
+        scheduleConfig.save();
+        return;
+    }
+    std::string error;
+    if (output.moveToDevice(device->uid, error))
+        print("Ondaline: Audio output → " + device->name);
+    else
+        print("Ondaline: Failed to set output device '" + device->name + "' (status " + error + ")");
+}
+
+void TestAppDelegate::installAudioDeviceChangeListener()
+{
+    std::string error;
+    audioDeviceWatcher = OutputDevices::connect(error);
+    if (audioDeviceWatcher) {
+        // Called on the sound server's thread, where a listing comes back
+        // empty: the refresh runs on the main thread.
+        audioDeviceWatcher->setChangeListener(
+            [self = QPointer<TestAppDelegate>(this), main = mainExecutor_] {
+                main->post([self] {
+                    if (self) self->refreshAudioOutputPopup();
+                });
+            });
+    }
+    // Said either way: a registration that fails is not reported.
+    print("Ondaline: Audio device change listener installed");
+}
+
+void TestAppDelegate::refreshAudioOutputPopup()
+{
+    audioOutputDevices = enumerateAudioOutputDevices();
+    std::string names;
+    for (const OutputDevice& device : audioOutputDevices) names += (names.empty() ? "" : ", ") + device.name;
+    print("Ondaline: Audio devices changed — " + names);
+
+    QComboBox* popup = drAudioOutputPopup;
+    if (!popup || !popup->parentWidget()) return;
+    // Filling it is no choice of the user's.
+    const QSignalBlocker quiet(popup);
+    popup->clear();
+    popup->addItem("System Default");
+    for (const OutputDevice& device : audioOutputDevices) popup->addItem(QString::fromStdString(device.name));
+    const std::string& saved = scheduleConfig.audioOutputDeviceUID;
+    const OutputDevice* chosen = saved.empty() ? nullptr : findDevice(audioOutputDevices, saved);
+    popup->setCurrentIndex(chosen ? static_cast<int>(chosen - audioOutputDevices.data()) + 1 : 0);
+}
+
+void TestAppDelegate::drAudioOutputChanged()
+{
+    if (!drAudioOutputPopup) return;
+    const int k = drAudioOutputPopup->currentIndex();
+    if (k == 0) {
+        scheduleConfig.audioOutputDeviceUID.clear();
+    } else if (k >= 1 && static_cast<std::size_t>(k - 1) < audioOutputDevices.size()) {
+        scheduleConfig.audioOutputDeviceUID = audioOutputDevices[static_cast<std::size_t>(k - 1)].uid;
+    } else {
+        return;
+    }
+    scheduleConfig.save();
+    applyAudioOutputDevice(scheduleConfig.audioOutputDeviceUID);
+}
+
+}  // namespace ondaline::app

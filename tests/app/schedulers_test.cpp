@@ -1,0 +1,241 @@
+// The image and song schedulers: titles from the now-playing file, files
+// that must not stall the dashboard, the schedule's image while live on a
+// set clock, and the title a stream gets when it goes live.
+
+#include "app/app_delegate.h"
+#include "app/qt_main_executor.h"
+#include "app/song_file.h"
+#include "engine/ondaline.h"
+#include "models/station_path.h"
+#include "sources/test_player.h"
+#include "support/log_capture.h"
+#include "support/scripted_rtmp_server.h"
+#include "support/tcp_peer.h"
+#include "support/tone_analysis.h"
+
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUrlQuery>
+
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace ondaline;
+using namespace ondaline::app;
+using namespace std::chrono;
+
+namespace {
+
+void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+int count(const test::LogCapture& log, const std::string& line)
+{
+    const auto messages = log.messages();
+    return static_cast<int>(std::count(messages.begin(), messages.end(), line));
+}
+
+// A controller reading the station's default title file, with a song-file
+// source. Launched, it has its dashboard and the engine's reports;
+// otherwise only a now-playing label.
+struct Rig {
+    std::shared_ptr<QtMainExecutor> main = std::make_shared<QtMainExecutor>();
+    QLabel label;
+    std::unique_ptr<TestAppDelegate> app = std::make_unique<TestAppDelegate>(main);
+    const std::string songFile = StationPath::load() + "/Misc/System/current_song.txt";
+
+    explicit Rig(bool launched = false)
+    {
+        std::remove(songFile.c_str());
+        if (launched) app->applicationDidFinishLaunching();
+        else app->nowPlayingLabel = &label;
+        app->activeAudioSource = "tcp";
+    }
+    ~Rig() { app.reset(); }  // before the label and the server
+    QString shown() const { return app->nowPlayingLabel->text(); }
+    // Live on a scripted RTMP server, with both of the engine's reports of
+    // it handled. (Titles reaching icecast2 are checked end to end.)
+    bool goLive()
+    {
+        rtmp = std::make_unique<test::TCPPeer>([](int s) {
+            test::ScriptedRTMPServer server(s);
+            if (server.acceptPublish()) server.readUntilClosed();
+        });
+        app->scheduleConfig.streamMode = "rtmp";
+        app->scheduleConfig.serverURL = "rtmp://127.0.0.1:" + std::to_string(rtmp->port()) + "/live";
+        app->scheduleConfig.streamKey = "key";
+        app->toggleConnect();
+        const bool live = QTest::qWaitFor([&] { return app->streamer->state() == StreamState::publishing; }, 10000);
+        app->streamer->networkQueue().sync([] {});
+        for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+        return live;
+    }
+    std::unique_ptr<test::TCPPeer> rtmp;  // outlives the engine's connection
+};
+
+}  // namespace
+
+class SchedulersTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir home_;
+    std::string dir_;
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("HOME", home_.path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", (home_.path() + "/config").toUtf8());
+        qputenv("TZ", "UTC");
+        tzset();
+        dir_ = home_.path().toStdString();
+        StationPath::save(dir_ + "/station");
+        QVERIFY(QDir().mkpath(QString::fromStdString(dir_ + "/station/Misc/System")));
+    }
+
+    void fileTextBecomesTheTitle()
+    {
+        using T = std::optional<SongTitle>;
+        auto same = [](const T& a, const T& b) {
+            return a.has_value() == b.has_value() && (!a || (a->display == b->display && a->icecast == b->icecast));
+        };
+        QVERIFY(same(songTitleFromText("A\tB\n", "\t", false), SongTitle{"A - B", "A - B"}));
+        QVERIFY(same(songTitleFromText("A\tB\n", "\t", true), SongTitle{"A\nB", "A - B"}));
+        QVERIFY(same(songTitleFromText("A, B", ",", false), SongTitle{"A -  B", "A -  B"}));  // fields keep spaces
+        QVERIFY(same(songTitleFromText("A,B,", ",", false), SongTitle{"A - B - ", "A - B - "}));
+        QVERIFY(same(songTitleFromText("A\tB\t", "\t", false), SongTitle{"A - B", "A - B"}));  // trimmed first
+        QVERIFY(same(songTitleFromText(" \n\t", "\t", false), T{}));
+        QVERIFY(same(songTitleFromText("A\xff", "\t", false), T{}));
+
+        // Only a small regular file is read; a FIFO returns at once.
+        const std::string fifo = dir_ + "/fifo", big = dir_ + "/big.txt", limit = dir_ + "/limit.txt";
+        QCOMPARE(mkfifo(fifo.c_str(), 0600), 0);
+        writeFile(big, std::string(2 * maxSongFileBytes, 'x'));
+        writeFile(limit, std::string(maxSongFileBytes, 'x'));
+        QVERIFY(!readSongFile(fifo) && !readSongFile(big) && !readSongFile(dir_));
+        QCOMPARE(readSongFile(limit)->size(), maxSongFileBytes);
+    }
+
+    void pollShowsEachChangeOnce()
+    {
+        Rig rig;
+        test::LogCapture log;
+        writeFile(rig.songFile, "A\tB\n");
+        rig.app->pollSongFile();
+        writeFile(rig.songFile, "\n  A\tB  \n");  // the same title
+        rig.app->pollSongFile();
+        QCOMPARE(rig.shown(), "A - B");
+        QCOMPARE(count(log, "Ondaline: Now Playing updated — A - B"), 1);
+        QVERIFY(rig.app->streamer->currentSongText().empty());  // not live
+
+        rig.app->scheduleConfig.nowPlaying.multiRow = true;
+        rig.app->pollSongFile();
+        QCOMPARE(rig.shown(), "A - B");
+        QVERIFY(log.contains("Ondaline: Now Playing updated — A / B"));
+
+        // An unusable file clears the title once; a title from elsewhere stays.
+        rig.app->scheduleConfig.nowPlaying.filePath = dir_ + "/fifo";
+        rig.app->pollSongFile();
+        QCOMPARE(rig.shown(), "");
+        rig.label.setText("Song.Name");
+        rig.app->pollSongFile();
+        rig.app->activeAudioSource = "local";  // the player reports its own titles
+        rig.app->scheduleConfig.nowPlaying.filePath.clear();
+        rig.app->pollSongFile();
+        QCOMPARE(rig.shown(), "Song.Name");
+    }
+
+    void imageFollowsTheScheduleWhileLive()
+    {
+        const std::string one = dir_ + "/one.png", broken = dir_ + "/broken.png";
+        QImage image(64, 36, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        QVERIFY(image.save(QString::fromStdString(one)));
+        writeFile(broken, "not an image");
+        Rig rig;
+        auto& engine = *rig.app->streamer;
+        const auto monday = sys_days(year(2024) / January / 1);  // UTC
+        auto now = monday + 9h;
+        rig.app->wallClock = [&now] { return now; };
+        const std::vector<ImageScheduleEntry> entries{
+            {2, 9, 0, 10, 0, one}, {2, 10, 0, 11, 0, broken}, {2, 11, 0, 12, 0, ""}};  // Mondays
+        rig.app->scheduleConfig.entries = entries;
+        rig.app->applyScheduledImage();
+        QVERIFY(!engine.videoImagePath());  // idle: nothing
+
+        rig.app->scheduleConfig.entries.clear();  // Start reads the schedule at the real time
+        QVERIFY(rig.goLive());
+        rig.app->scheduleConfig.entries = entries;
+        rig.app->scheduleConfig.defaultImagePath = one;
+        test::LogCapture log;
+        auto tickTwiceAt = [&](hours hour) {
+            now = monday + hour;
+            rig.app->applyScheduledImage();
+            rig.app->applyScheduledImage();
+        };
+        tickTwiceAt(9h);
+        QCOMPARE(engine.videoImagePath(), one);
+        tickTwiceAt(10h);  // does not load: tried once
+        QCOMPARE(engine.videoImagePath(), broken);
+        tickTwiceAt(11h);  // an entry without an image is black, whatever the default
+        QVERIFY(!engine.videoImagePath());
+        QCOMPARE(count(log, "Ondaline: Loaded video image — one.png"), 1);
+        QCOMPARE(count(log, "Ondaline: Failed to load image: " + broken), 1);
+        QCOMPARE(count(log, "Ondaline: Scheduler reverting to default (black)"), 1);
+        tickTwiceAt(12h);
+        QCOMPARE(engine.videoImagePath(), one);
+    }
+
+    void goingLiveSendsTheCurrentTitleOnce()
+    {
+        {
+            Rig rig(true);
+            test::LogCapture log;
+            writeFile(rig.songFile, "A\tB");
+            rig.app->pollSongFile();  // shown while idle: no change to come
+            rig.app->streamer->setCurrentSongText("Old");
+            QVERIFY(rig.goLive());
+            QCOMPARE(rig.app->streamer->currentSongText(), "A - B");
+            QCOMPARE(count(log, "Ondaline: Now Playing updated — A - B"), 2);
+        }
+        {
+            Rig rig(true);  // no title file: the last stream's title goes
+            rig.app->streamer->setCurrentSongText("Old");
+            QVERIFY(rig.goLive());
+            QCOMPARE(rig.app->streamer->currentSongText(), "");
+        }
+        const std::string music = dir_ + "/music";
+        QVERIFY(QDir().mkpath(QString::fromStdString(music)));
+        test::writeToneFLAC(music + "/Song.Name.flac", 44100, 2, 440, 30);
+        Rig rig(true);
+        rig.app->activeAudioSource = "local";
+        rig.app->player = sources::TestPlayer::create(rig.main, {.useSoundServer = false});
+        rig.app->player->loadPlaylist(music);
+        rig.app->player->setup();
+        rig.app->player->play();
+        QVERIFY(rig.goLive());
+        QCOMPARE(rig.app->streamer->currentSongText(), "Song.Name");
+    }
+
+    void timersRunOnTheirOwn()
+    {
+        Rig rig;
+        writeFile(rig.songFile, "A\tB");
+        rig.app->startScheduler();
+        QTest::qWait(1000);
+        QCOMPARE(rig.shown(), "");  // the first poll comes after 2 s
+        QTRY_COMPARE_WITH_TIMEOUT(rig.shown(), "A - B", 5000);
+        QCOMPARE(rig.app->songPollTimer->intervalAsDuration(), milliseconds(3000));
+    }
+};
+
+QTEST_MAIN(SchedulersTest)
+#include "schedulers_test.moc"

@@ -1,0 +1,212 @@
+// The built program with each audio source, started as a user would (its
+// own home and station folder, the Start button clicked on a virtual
+// display), against nginx, icecast2 and the PulseAudio peer.
+
+#include "support/desktop_session.h"
+#include "support/pcm_sender.h"
+#include "support/peer_env.h"
+#include "support/process.h"
+#include "support/pulse_peer.h"
+#include "support/recording.h"
+#include "support/tone_analysis.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+using namespace ondaline::test;
+
+namespace {
+
+const QPoint startButton(14 + 89 + 75, 14 + 508 + 18);
+const QRect meters(14 + 65, 14 + 200, 362, 86);
+
+QString quoted(const std::string& text) { return "\"" + QString::fromStdString(text) + "\""; }
+
+// Settings for a stream to the nginx peer under `key`, with `extra` fields.
+QString rtmpSettings(const std::map<std::string, std::string>& rtmp, const QString& key, const QString& extra)
+{
+    return "{\"streamMode\": \"rtmp\", \"serverURL\": " + quoted(rtmp.at("ONDALINE_RTMP_URL")) +
+           ", \"streamKey\": \"" + key + "\", \"audioBitrate\": 128000, " + extra + "}";
+}
+
+// The pitch of the recorded audio between `from` and `to` seconds after the
+// sound starts.
+double recordedPitch(const std::string& file, double from, double to, double rate = 44100)
+{
+    const auto music = fromOnset(decodeFirstChannel(file));
+    if (music.size() < static_cast<std::size_t>(to * rate)) return 0;
+    return analyseTone({music.begin() + long(from * rate), music.begin() + long(to * rate)}, rate, 0).hz;
+}
+
+// How many pixels of two pictures differ clearly.
+int differingPixels(const QImage& a, const QImage& b)
+{
+    int count = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            if (std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q)) > 60) ++count;
+        }
+    }
+    return count;
+}
+
+class Session {
+public:
+    Session(const QString& settings, const QMap<QString, QString>& environment = {})
+    {
+        station_ = writeStation(home_.path(), settings);
+        environment_ = environment;
+    }
+    const QString& station() const { return station_; }
+    Desktop& start()
+    {
+        desktop_ = std::make_unique<Desktop>(ONDALINE_PROGRAM, home_.path(), environment_);
+        return *desktop_;
+    }
+
+private:
+    QTemporaryDir home_;
+    QString station_;
+    QMap<QString, QString> environment_;
+    std::unique_ptr<Desktop> desktop_;
+};
+
+}  // namespace
+
+class SourcesEndToEnd : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        rtmp_ = loadPeerEnv("rtmp");
+        pulse_ = loadPeerEnv("pulse");
+        QVERIFY2(!rtmp_.empty() && !pulse_.empty(), "the rtmp and pulse peers are not running");
+        qputenv("PULSE_SERVER", QByteArray::fromStdString(pulse_.at("PULSE_SERVER")));
+    }
+
+    void tcpToneIsRecordedAtItsPitchAndMovesTheNeedles()
+    {
+        const QString key = QString("app-tcp-%1").arg(QCoreApplication::applicationPid());
+        Session session(rtmpSettings(rtmp_, key, "\"audioSource\": \"tcp\""));
+        Desktop& desktop = session.start();
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+        const QImage quiet = desktop.shot().copy(meters);
+
+        PCMSender sender;
+        QVERIFY(sender.connect(9170));
+        sender.startTone({.sampleRate = 44100, .channels = 2, .hz = 440, .dbfs = -12});
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("TCPAudioServer: Handshake OK"), 10000);
+        QThread::msleep(1500);
+        const QImage loud = desktop.shot().copy(meters);
+        desktop.click(startButton);
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: ✓ Publishing live!"), 20000);
+        QThread::msleep(5000);
+        desktop.click(startButton);
+        sender.stop();
+        QThread::msleep(2500);
+        const QImage quietAgain = desktop.shot().copy(meters);
+        QCOMPARE(desktop.quit(), 0);
+
+        QVERIFY2(differingPixels(quiet, loud) > 150, "the needles did not move with the tone");
+        QVERIFY2(differingPixels(quiet, quietAgain) < 40,
+                 qPrintable(QString("the needles did not fall back with the silence: %1").arg(differingPixels(quiet, quietAgain))));
+        const std::string file = recordingOf(rtmp_.at("ONDALINE_RTMP_RECORD_DIR"), key.toStdString());
+        QVERIFY(!file.empty());
+        const double pitch = recordedPitch(file, 0.5, 3.5);
+        QVERIFY2(std::abs(pitch - 440) < 1.0, qPrintable(QString::number(pitch)));
+    }
+
+    void playlistTracksAreRecordedAtTheirPitchOnTheSavedSink()
+    {
+        NullSink sink("ondaline_e2e_out");
+        const QString key = QString("app-playlist-%1").arg(QCoreApplication::applicationPid());
+        Session session(rtmpSettings(rtmp_, key, "\"audioSource\": \"local\", \"audioOutputDeviceUID\": \"ondaline_e2e_out\""));
+        writeToneFLAC((session.station() + "/Music/a.flac").toStdString(), 44100, 2, 440, 2.5);
+        writeToneFLAC((session.station() + "/Music/b.flac").toStdString(), 48000, 1, 660, 2.5);
+        Desktop& desktop = session.start();
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+        desktop.click(startButton);
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: ✓ Publishing live!"), 20000);
+        // The player plays to the saved sink.
+        const auto onSink = runCommand("pactl list sink-inputs").output;
+        QVERIFY2(onSink.find("ondaline") != std::string::npos || onSink.find("Ondaline") != std::string::npos,
+                 onSink.c_str());
+        QThread::msleep(6000);
+        desktop.click(startButton);
+        QThread::msleep(500);
+        const QString output = desktop.output();
+        QCOMPARE(desktop.quit(), 0);
+
+        const std::string file = recordingOf(rtmp_.at("ONDALINE_RTMP_RECORD_DIR"), key.toStdString());
+        QVERIFY(!file.empty());
+        const bool aFirst = output.contains("Playing [1/2] a.flac");
+        const double first = recordedPitch(file, 0.3, 2.0), second = recordedPitch(file, 2.8, 4.5);
+        const QString measured = QString("%1 Hz then %2 Hz\n").arg(first).arg(second) + output;
+        QVERIFY2(std::abs(first - (aFirst ? 440 : 660)) < 1.5, qPrintable(measured));
+        QVERIFY2(std::abs(second - (aFirst ? 660 : 440)) < 1.5, qPrintable(measured));
+    }
+
+    void appCaptureIsRecordedAtItsPitchAlsoForFacebook()
+    {
+        // A 550 Hz program under a binary name of its own: other tests play
+        // tones on the same sound server.
+        QTemporaryDir dir;
+        const QString program = QString("ondaline-e2e-tone-%1").arg(QCoreApplication::applicationPid());
+        std::vector<float> samples(48000 * 40 * 2);
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            samples[i] = 0.25f * static_cast<float>(std::sin(2 * M_PI * 550 * double(i / 2) / 48000));
+        }
+        QFile raw(dir.filePath("tone.raw"));
+        QVERIFY(raw.open(QIODevice::WriteOnly));
+        raw.write(reinterpret_cast<const char*>(samples.data()), qint64(samples.size() * sizeof(float)));
+        raw.close();
+        QProcess tone;
+        tone.start("pacat", {"--playback", "--raw", "--format=float32le", "--rate=48000", "--channels=2",
+                             "--property=application.name=E2E Tone", "--property=application.process.binary=" + program,
+                             raw.fileName()});
+        QVERIFY(tone.waitForStarted());
+        for (const char* mode : {"rtmp", "facebook"}) {
+            const QString key = QString("app-capture-%1-%2").arg(mode).arg(QCoreApplication::applicationPid());
+            QString settings = rtmpSettings(rtmp_, key, "\"audioSource\": \"appcapture\", \"appCaptureName\": \"E2E Tone\", "
+                                                        "\"appCaptureBundleID\": \"" + program + "\"");
+            settings.replace("\"streamMode\": \"rtmp\"", QString("\"streamMode\": \"%1\"").arg(mode));
+            Session session(settings);
+            Desktop& desktop = session.start();
+            QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+            QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Connected to E2E Tone") ||
+                                         desktop.output().contains("AudioSourceCapture: Setting up capture"),
+                                     10000);
+            QThread::msleep(1000);
+            desktop.click(startButton);
+            QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: ✓ Publishing live!"), 20000);
+            QThread::msleep(5000);
+            desktop.click(startButton);
+            QThread::msleep(500);
+            QCOMPARE(desktop.quit(), 0);
+            const QString output = desktop.output();
+            const std::string file = recordingOf(rtmp_.at("ONDALINE_RTMP_RECORD_DIR"), key.toStdString());
+            QVERIFY(!file.empty());
+            const double rate = std::string(mode) == "facebook" ? 44100 : 48000;
+            const double pitch = recordedPitch(file, 0.5, 3.5, rate);
+            QVERIFY2(std::abs(pitch - 550) < 1.5, qPrintable(QString("%1: %2 Hz\n").arg(mode).arg(pitch) + output));
+        }
+        tone.kill();
+        tone.waitForFinished();
+    }
+
+private:
+    std::map<std::string, std::string> rtmp_, pulse_;
+};
+
+QTEST_GUILESS_MAIN(SourcesEndToEnd)
+#include "sources_e2e_test.moc"

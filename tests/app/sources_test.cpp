@@ -1,0 +1,182 @@
+// Switching the audio source: each switch's look and log line, what stops
+// and starts, and the captured buffers' way to the engine, the meter and the
+// bars, which a capture that is no longer current never takes.
+
+#include "app/app_delegate.h"
+#include "app/qt_main_executor.h"
+#include "engine/ondaline.h"
+#include "models/station_path.h"
+#include "sources/audio_source_capture.h"
+#include "sources/spectrum_analyzer.h"
+#include "sources/tcp_audio_server.h"
+#include "sources/test_player.h"
+#include "support/log_capture.h"
+#include "support/scripted_rtmp_server.h"
+#include "support/tcp_peer.h"
+#include "ui/console/console_paint.h"
+#include "ui/console/led_indicator_view.h"
+#include "ui/console/vu_meter_view.h"
+
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+using namespace ondaline;
+using namespace ondaline::app;
+
+namespace {
+
+const QString dim = ui::white(1.0, 0.4).name(QColor::HexArgb);
+const QString waitingLook = QString::fromUtf8(" | Connecting to source… ") + ui::white(1.0, 0.25).name(QColor::HexArgb);
+
+struct Rig {
+    std::shared_ptr<QtMainExecutor> main = std::make_shared<QtMainExecutor>();
+    std::unique_ptr<TestAppDelegate> app = std::make_unique<TestAppDelegate>(main);
+    std::uint16_t tcpPort = test::closedPort();
+
+    Rig()
+    {
+        app->tcpServer = sources::TCPAudioServer::create(main, tcpPort);
+        app->buildDashboard();
+    }
+    QString look() const  // "[lit] | status colour"
+    {
+        return QString(app->ledView->isLit() ? "lit" : "") + " | " + app->statusLabel->text() + " " +
+               app->statusLabel->palette().color(QPalette::WindowText).name(QColor::HexArgb);
+    }
+    bool tcpListening() const
+    {
+        const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(tcpPort);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool accepted = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ::close(s);
+        return accepted;
+    }
+    // One buffer handed over as the capture's queue does; the needles after it.
+    QString deliver(sources::AudioSourceCapture& capture, std::uint64_t generation, const std::vector<float>& samples,
+                    std::uint32_t channels, bool planar, double rate)
+    {
+        sources::AudioSampleBuffer buffer;
+        buffer.numSamples = static_cast<std::uint32_t>(samples.size() / channels);
+        buffer.format = sources::AudioStreamDescription::interleavedFloat(rate, channels);
+        if (planar) buffer.format->formatFlags |= sources::AudioStreamDescription::flagIsNonInterleaved;
+        buffer.data = Bytes(samples.size() * sizeof(float));
+        std::memcpy(buffer.data->data(), samples.data(), buffer.data->size());
+        capture.handleSampleBuffer(buffer, generation);
+        QCoreApplication::processEvents();
+        return QString::number(app->vuMeterView->targetLevelL(), 'f', 2) + " " +
+               QString::number(app->vuMeterView->targetLevelR(), 'f', 2);
+    }
+};
+
+}  // namespace
+
+class SourcesTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir home_;
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("HOME", home_.path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", (home_.path() + "/config").toUtf8());
+        qputenv("PULSE_SERVER", "unix:/nonexistent");  // none of this machine's sound
+        StationPath::save((home_.path() + "/station").toStdString());
+    }
+
+    void eachSwitchShowsItsSourceAndLogsIt()
+    {
+        Rig rig;
+        auto& app = *rig.app;
+        test::LogCapture log;
+        app.activateTCPInputMode();
+        QCOMPARE(app.activeAudioSource, std::string("tcp"));
+        QCOMPARE(rig.look(), waitingLook);
+        QVERIFY(!app.player->streamer());
+        QTRY_VERIFY(rig.tcpListening());  // the listener comes up on the input's queue
+        QVERIFY(log.contains("Dashboard: Switched to TCP Input mode"));
+
+        app.lastErrorText = "Stream key is empty";  // the source's newer word replaces it
+        app.activateLocalPlayerMode();
+        QCOMPARE(app.activeAudioSource, std::string("local"));
+        QCOMPARE(rig.look(), "lit | Connected to Local Player " + dim);
+        QVERIFY(!app.lastErrorText && app.player->streamer() == app.streamer);
+        QTRY_VERIFY(!rig.tcpListening());
+        QVERIFY(log.contains("TestPlayer: Playlist is empty"));
+        QVERIFY(log.contains("Dashboard: Switched to Local Player mode"));
+
+        // No application saved: a capture object, and nothing asked of the
+        // sound server. Every switch drops the capture it replaces.
+        app.activateAppCaptureMode();
+        QCOMPARE(app.activeAudioSource, std::string("appcapture"));
+        QCOMPARE(rig.look(), waitingLook);
+        QVERIFY(app.appCapture && !app.player->streamer());
+        QVERIFY(log.contains("Dashboard: Switched to App Capture mode"));
+        const auto first = app.appCapture;
+        app.activateAppCaptureMode();
+        QVERIFY(app.appCapture && app.appCapture != first);
+        app.stopAppCapture();
+        QVERIFY(!app.appCapture && app.activeAudioSource == "appcapture");
+        QCOMPARE(rig.look(), waitingLook);
+        QTest::qWait(200);
+        const auto lines = log.messages();
+        QVERIFY(std::none_of(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.starts_with("AudioSourceCapture:") || line.starts_with("AppCapture");
+        }));
+    }
+
+    // The current capture's buffers reach a live stream at their own rate,
+    // then the needles and the bars; a capture replaced reaches none of them.
+    void captureBuffersReachEngineMeterAndBarsWhileCurrent()
+    {
+        test::TCPPeer server([](int s) {
+            test::ScriptedRTMPServer rtmp(s);
+            if (rtmp.acceptPublish()) rtmp.readUntilClosed();
+        });
+        Rig rig;
+        auto& app = *rig.app;
+        auto& engine = *app.streamer;
+        engine.configure("rtmp://127.0.0.1:" + std::to_string(server.port()) + "/live", "key", 128000, 44100, 2);
+        engine.connect();
+        QTRY_VERIFY(engine.state() == StreamState::publishing);
+        app.activateAppCaptureMode();
+        const auto capture = app.appCapture;
+        test::LogCapture log;
+        const std::vector<float> marked(40, 0.5f);
+        engine.setSpectrumLevels(marked);
+
+        std::vector<float> planar(2046, 0.05f);  // 1023 frames, left plane 0.5, right 0.05
+        std::fill_n(planar.begin(), 1023, 0.5f);
+        QCOMPARE(rig.deliver(*capture, 0, planar, 2, true, 48000), "11.98 -8.02");
+        QVERIFY(log.contains("Ondaline: ✅ Resampler ready — 48000Hz → 44100Hz"));
+        QCOMPARE(engine.spectrumLevels(), marked);  // too short for the bars
+        QCOMPARE(rig.deliver(*capture, 0, std::vector<float>(1024, 0.1f), 1, false, 44100), "-2.00 -2.00");
+        QCOMPARE(engine.spectrumLevels(), app.appCaptureSpectrum->levels);
+        QVERIFY(engine.spectrumLevels() != marked);
+        QCOMPARE(rig.deliver(*capture, 0, std::vector<float>(2048, 0.0f), 2, false, 44100), "-182.00 -182.00");
+
+        app.activateLocalPlayerMode();
+        app.vuMeterView->setTargetLevelL(-40);
+        app.vuMeterView->setTargetLevelR(-40);
+        engine.setSpectrumLevels(marked);
+        // The stopped capture's own generation: only the switch holds it back.
+        QCOMPARE(rig.deliver(*capture, 1, std::vector<float>(4096, 0.5f), 2, true, 32000), "-40.00 -40.00");
+        QCOMPARE(engine.spectrumLevels(), marked);
+        QVERIFY(!log.contains("Ondaline: ✅ Resampler ready — 32000Hz → 44100Hz"));
+        engine.disconnect();
+    }
+};
+
+QTEST_MAIN(SourcesTest)
+#include "sources_test.moc"
+

@@ -1,0 +1,185 @@
+// Start-up with each stored source and the stream-key file, and what the
+// sources' reports do to the dashboard.
+
+#include "app/app_delegate.h"
+#include "app/qt_main_executor.h"
+#include "app/source_callbacks.h"
+#include "engine/ondaline.h"
+#include "models/station_path.h"
+#include "sources/tcp_audio_server.h"
+#include "sources/test_player.h"
+#include "support/log_capture.h"
+#include "support/pcm_sender.h"
+#include "support/scripted_rtmp_server.h"
+#include "support/tcp_peer.h"
+#include "support/tone_analysis.h"
+#include "ui/console/console_paint.h"
+#include "ui/console/led_indicator_view.h"
+#include "ui/console/vu_meter_view.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+
+using namespace ondaline;
+using namespace ondaline::app;
+
+namespace {
+
+const QString dim = ui::white(1.0, 0.4).name(QColor::HexArgb);
+const QString waiting = ui::white(1.0, 0.25).name(QColor::HexArgb);
+
+// A controller launched with `source` in a station folder of its own; its
+// TCP input on a free port, the engine on a format no source delivers.
+struct Rig {
+    std::shared_ptr<QtMainExecutor> main = std::make_shared<QtMainExecutor>();
+    std::unique_ptr<TestAppDelegate> app = std::make_unique<TestAppDelegate>(main);
+
+    explicit Rig(const std::string& source, const std::string& key = "")
+    {
+        app->scheduleConfig.audioSource = source;
+        app->scheduleConfig.streamKey = key;
+        app->tcpServer = sources::TCPAudioServer::create(main, test::closedPort());
+        app->streamer->updateConfig([](Configuration& config) { config = {"", "", 320000, 22050, 1}; });
+        app->applicationDidFinishLaunching();
+    }
+    QString look() const  // "[lit] | status colour"
+    {
+        return QString(app->ledView->isLit() ? "lit" : "") + " | " + app->statusLabel->text() + " " +
+               app->statusLabel->palette().color(QPalette::WindowText).name(QColor::HexArgb);
+    }
+    float needle() const { return app->vuMeterView->targetLevelL(); }
+};
+
+void useStation(const QString& path)
+{
+    StationPath::save(path.toStdString());
+    QDir().mkpath(QString::fromStdString(TestAppDelegate::musicPath()));
+    ImageScheduleConfig::ensureDirectory();
+}
+
+}  // namespace
+
+class StartupTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir home_;
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("HOME", home_.path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", (home_.path() + "/config").toUtf8());
+    }
+
+    void rules()
+    {
+        QCOMPARE(meterTarget(1.0f), 18.0f);
+        QVERIFY(std::abs(meterTarget(0.125f) + 0.0618f) < 1e-3f && std::abs(meterTarget(0) + 182) < 1e-3f);
+        QCOMPARE(trackName("Song.Name.flac"), "Song.Name");
+    }
+
+    void tcpSourceStartsOnlyTheInputAndFillsTheKey()
+    {
+        useStation(home_.path() + "/tcp");
+        std::ofstream(ImageScheduleConfig::streamKeyFile()) << "  live-key\n";
+        Rig rig("tcp");
+        QCOMPARE(ImageScheduleConfig::load().streamKey, "live-key");
+        QVERIFY(!rig.app->player->tapFormat() && rig.app->player->playlist().empty());
+        QCOMPARE(rig.app->streamer->config().sampleRate, 22050.0);
+
+        const QString idle = " | TCP: Waiting for connection on port " + QString::number(rig.app->tcpServer->port());
+        QTRY_COMPARE(rig.look(), idle + " " + waiting);
+        test::PCMSender sender;
+        QVERIFY(sender.connect(rig.app->tcpServer->port()));
+        sender.startTone({.dbfs = -12});  // RMS 3 dB below the peak: 18 - 15 on the meter
+        QTRY_COMPARE(rig.look(), "lit | Connected to TCP Input " + dim);
+        QTRY_VERIFY(std::abs(rig.needle() - 3.0f) < 0.5f);
+        sender.stop();  // its sender gone, the input waits again and the lamp goes out
+        QTRY_COMPARE(rig.look(), idle + " " + waiting);
+
+        std::ofstream(ImageScheduleConfig::streamKeyFile()) << "other-key";
+        QCOMPARE(Rig("tcp", "mine").app->scheduleConfig.streamKey, "mine");
+        QCOMPARE(ImageScheduleConfig::load().streamKey, "live-key");  // not written again
+    }
+
+    void localSourcePlaysAndSetsTheEngineFormat()
+    {
+        useStation(home_.path() + "/local");
+        test::writeToneFLAC(TestAppDelegate::musicPath() + "/Song.Name.flac", 44100, 2, 440, 30);
+        Rig rig("local");
+        QVERIFY((rig.app->streamer->config().sampleRate == 44100 && rig.app->streamer->config().channels == 2));
+        QTRY_COMPARE(rig.app->nowPlayingLabel->text(), "Song.Name");
+        QTRY_VERIFY(rig.needle() > -20);
+
+        rig.app->activeAudioSource = "tcp";  // then the player's meter leaves the needles alone
+        QTest::qWait(100);
+        rig.app->vuMeterView->setTargetLevelL(-40);
+        QTest::qWait(300);
+        QCOMPARE(rig.needle(), -40.0f);
+    }
+
+    void tcpStatusesWhileIdleAndLive()
+    {
+        useStation(home_.path() + "/status");
+        Rig rig("tcp");
+        auto& app = *rig.app;
+        app.lastErrorText = "Connection refused";
+        app.tcpStatusDidChange("Client connection lost");
+        QCOMPARE(rig.look(), " | Connecting to source… " + waiting);
+        QVERIFY(!app.lastErrorText);
+        app.tcpStatusDidChange("Receiving audio: 48000Hz, 2ch");
+        app.tcpStatusDidChange("Listener error: address in use");  // lamp and colour stay
+        const QString shown = "lit | TCP: Listener error: address in use " + dim;
+        QCOMPARE(rig.look(), shown);
+        app.scheduleConfig.audioSource = "local";  // the stored source decides
+        app.tcpStatusDidChange("Waiting for connection on port 9170");
+        QCOMPARE(rig.look(), shown);
+        app.scheduleConfig.audioSource = "tcp";
+
+        test::TCPPeer peer([](int s) {
+            test::ScriptedRTMPServer server(s);
+            if (server.acceptPublish()) server.readUntilClosed();
+        });
+        app.streamer->configure("rtmp://127.0.0.1:" + std::to_string(peer.port()) + "/live", "key");
+        app.streamer->connect();
+        QTRY_VERIFY(app.streamer->state() == StreamState::publishing);
+        QTest::qWait(50);  // the live look the engine's report posts
+        const QString live = rig.look();
+        app.tcpStatusDidChange("Client connection lost");
+        QCOMPARE(rig.look(), live);
+
+        test::LogCapture log;  // while live a track's name also goes on the picture
+        app.playerTrackDidChange("Song.Name.flac");
+        QCOMPARE(app.streamer->currentSongText(), "Song.Name");
+        const auto lines = log.messages();
+        QCOMPARE(std::count(lines.begin(), lines.end(), "Ondaline: Now Playing updated (local player) — Song.Name"), 1);
+        app.streamer->disconnect();
+    }
+
+    void spaceTogglesAutoScrollOnlyOnTheActivityPage()
+    {
+        useStation(home_.path() + "/keys");
+        Rig rig("tcp");
+        QLineEdit field;
+        field.show();
+        QTest::keyClick(&field, Qt::Key_Space);  // drawer closed
+        rig.app->isDrawerOpen = true;
+        QTest::keyClick(&field, Qt::Key_Space);  // the settings page
+        rig.app->activeDrawer = "activity";
+        QTest::keyClick(&field, Qt::Key_Space);
+        QVERIFY(!rig.app->activityAutoScroll);
+        QTest::keyClick(&field, Qt::Key_Space, Qt::ShiftModifier);
+        QTest::keyClick(&field, Qt::Key_A);
+        QVERIFY(rig.app->activityAutoScroll);
+        QCOMPARE(field.text(), "  a");
+    }
+};
+
+QTEST_MAIN(StartupTest)
+#include "startup_test.moc"

@@ -1,0 +1,127 @@
+#include "support/desktop_session.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+namespace ondaline::test {
+
+Desktop::Desktop(const QString& program, const QString& home, const QMap<QString, QString>& environment)
+    : displayFile_(QDir::temp().filePath(QString("ondaline-display-%1-%2")
+                                             .arg(QCoreApplication::applicationPid())
+                                             .arg(reinterpret_cast<quintptr>(this))))
+{
+    QFile::remove(displayFile_);
+    xvfb_.setStandardOutputFile(QProcess::nullDevice());
+    xvfb_.setStandardErrorFile(QProcess::nullDevice());
+    // Xvfb writes the display it took to the file once it listens.
+    xvfb_.start("sh", {"-c", "exec Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>" + displayFile_});
+    for (int i = 0; i < 100 && display_.isEmpty(); ++i) {
+        QThread::msleep(100);
+        QFile file(displayFile_);
+        if (file.open(QIODevice::ReadOnly)) display_ = ":" + QString(file.readAll()).trimmed();
+        if (display_ == ":") display_.clear();
+    }
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.remove("QT_QPA_PLATFORM");
+    variables.remove("WAYLAND_DISPLAY");
+    variables.insert("DISPLAY", display_);
+    variables.insert("HOME", home);
+    variables.insert("XDG_CONFIG_HOME", home + "/.config");
+    for (auto it = environment.begin(); it != environment.end(); ++it) variables.insert(it.key(), it.value());
+    program_.setProcessEnvironment(variables);
+    program_.setProcessChannelMode(QProcess::MergedChannels);
+    program_.start(program, QStringList{});
+}
+
+Desktop::~Desktop()
+{
+    quit();
+    xvfb_.terminate();
+    xvfb_.waitForFinished(5000);
+    QFile::remove(displayFile_);
+}
+
+bool Desktop::waitForWindow()
+{
+    for (int i = 0; i < 200; ++i) {
+        // The root window has no class name; the program's windows do.
+        const QString id = xdotool({"search", "--onlyvisible", "--classname", "."}).section('\n', 0, 0).trimmed();
+        if (!id.isEmpty()) {
+            window_ = id;
+            const QString geometry = xdotool({"getwindowgeometry", "--shell", window_});
+            for (const QString& line : geometry.split('\n')) {
+                if (line.startsWith("X=")) origin_.setX(line.mid(2).toInt());
+                if (line.startsWith("Y=")) origin_.setY(line.mid(2).toInt());
+            }
+            QThread::msleep(500);  // the first paint
+            return true;
+        }
+        QThread::msleep(100);
+    }
+    return false;
+}
+
+void Desktop::click(QPoint at)
+{
+    xdotool({"mousemove", "--window", window_, QString::number(at.x()), QString::number(at.y())});
+    QThread::msleep(100);
+    xdotool({"click", "1"});
+}
+
+QImage Desktop::shot()
+{
+    xdotool({"mousemove", "--window", window_, "4", "4"});
+    QThread::msleep(200);
+    const QString file = QDir::temp().filePath("ondaline-shot-" + display_.mid(1) + ".png");
+    QProcess import;
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert("DISPLAY", display_);
+    import.setProcessEnvironment(variables);
+    import.start("import", {"-window", "root", file});
+    import.waitForFinished(20000);
+    const QImage screen(file);
+    QFile::remove(file);
+    return screen.copy(origin_.x(), origin_.y(), 520, 640).convertToFormat(QImage::Format_RGB32);
+}
+
+int Desktop::quit()
+{
+    if (program_.state() == QProcess::NotRunning) return program_.exitStatus() == QProcess::NormalExit ? program_.exitCode() : -1;
+    program_.terminate();
+    if (!program_.waitForFinished(20000)) program_.kill();
+    output_ += QString::fromUtf8(program_.readAll());
+    return program_.exitStatus() == QProcess::NormalExit ? program_.exitCode() : -1;
+}
+
+QString Desktop::output()
+{
+    output_ += QString::fromUtf8(program_.readAll());
+    return output_;
+}
+
+QString Desktop::xdotool(const QStringList& arguments)
+{
+    QProcess tool;
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert("DISPLAY", display_);
+    tool.setProcessEnvironment(variables);
+    tool.start("xdotool", arguments);
+    tool.waitForFinished(10000);
+    return QString::fromUtf8(tool.readAllStandardOutput());
+}
+
+QString writeStation(const QString& home, const QString& settingsJSON)
+{
+    const QString station = home + "/station";
+    QDir().mkpath(station + "/Misc/System/Streamer");
+    QDir().mkpath(station + "/Music");
+    QFile pointer(home + "/.ondaline_station");
+    if (pointer.open(QIODevice::WriteOnly)) pointer.write(station.toUtf8());
+    QFile settings(station + "/Misc/System/Streamer/ondaline_schedule.json");
+    if (settings.open(QIODevice::WriteOnly)) settings.write(settingsJSON.toUtf8());
+    return station;
+}
+
+}  // namespace ondaline::test

@@ -1,0 +1,50 @@
+#pragma once
+
+// The built program on a virtual display, used as a person would: Xvfb on a
+// free display, the program with a home folder of the test's own, clicks
+// with xdotool and screenshots with ImageMagick's import.
+
+#include <QImage>
+#include <QMap>
+#include <QPoint>
+#include <QProcess>
+#include <QString>
+
+namespace ondaline::test {
+
+class Desktop {
+public:
+    // Starts Xvfb, then `program` with HOME (and XDG_CONFIG_HOME below it)
+    // set to `home` and `environment` added.
+    Desktop(const QString& program, const QString& home, const QMap<QString, QString>& environment = {});
+    ~Desktop();  // ends the program (SIGTERM), then Xvfb
+
+    bool started() const { return !display_.isEmpty(); }
+    const QString& display() const { return display_; }
+
+    // Waits (at most 20 s) for the program's window and notes its place.
+    bool waitForWindow();
+    // A left click at a point of the window.
+    void click(QPoint at);
+    // The window's 520 x 640 as it is on the screen now, with the pointer
+    // moved off the buttons so that they show their resting look.
+    QImage shot();
+    // SIGTERM, as a service manager stops it; its exit code (-1: it crashed).
+    int quit();
+    // What the program printed so far.
+    QString output();
+
+private:
+    QString xdotool(const QStringList& arguments);
+
+    QString displayFile_;
+    QProcess xvfb_, program_;
+    QString display_, window_, output_;
+    QPoint origin_;
+};
+
+// A station folder in `home` with `settingsJSON` as its settings file, found
+// through the dot file; returns the station folder.
+QString writeStation(const QString& home, const QString& settingsJSON);
+
+}  // namespace ondaline::test
