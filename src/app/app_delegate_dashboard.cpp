@@ -4,6 +4,7 @@
 // face's top-left coordinates and follow the face's width alone.
 
 #include "app/app_delegate.h"
+#include "app/status_line.h"
 
 #include "ui/console/console_bezel_view.h"
 #include "ui/console/console_button.h"
@@ -67,9 +68,7 @@ void styleFaceLabel(QLabel& label, const QFont& font, const QColor& color)
 {
     label.setTextFormat(Qt::PlainText);  // a song title is never markup
     label.setFont(font);
-    QPalette palette = label.palette();
-    palette.setColor(QPalette::WindowText, color);
-    label.setPalette(palette);
+    setTextColor(label, color);
 }
 
 void setGeometry(QWidget& widget, double x, double y, double width, double height)

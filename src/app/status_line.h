@@ -16,13 +16,20 @@ namespace ondaline::app {
 
 inline QColor ordinaryStatusColor() { return ui::white(1.0, 0.4); }
 
+// A label's text colour is its palette's WindowText, as the dashboard's
+// labels are built.
+inline void setTextColor(QLabel& label, const QColor& color)
+{
+    QPalette palette = label.palette();
+    palette.setColor(QPalette::WindowText, color);
+    label.setPalette(palette);
+}
+
 inline void showStatus(QLabel* label, const QString& text, const QColor& color)
 {
     if (!label) return;
     label->setText(text);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
+    setTextColor(*label, color);
 }
 
 inline void showConnectButton(ui::ConsoleButton* button, const QString& title, bool gold, bool green)

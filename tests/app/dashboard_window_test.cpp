@@ -10,6 +10,7 @@
 #include "ui/console/keyable_borderless_window.h"
 #include "ui/console/led_indicator_view.h"
 #include "ui/console/vu_meter_view.h"
+#include "support/private_home.h"
 
 #include <QFontMetricsF>
 #include <QLabel>
@@ -62,8 +63,7 @@ private slots:
     {
         // Never this machine's station or settings.
         QVERIFY(home_.isValid());
-        qputenv("HOME", home_.path().toUtf8());
-        qputenv("XDG_CONFIG_HOME", (home_.path() + "/.config").toUtf8());
+        ondaline::test::usePrivateHome(home_.path());
         executor_ = std::make_shared<QtMainExecutor>();
         controller_ = std::make_unique<TestAppDelegate>(executor_);
         controller_->buildDashboard();

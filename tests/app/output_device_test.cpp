@@ -9,6 +9,7 @@
 #include "support/log_capture.h"
 #include "support/peer_env.h"
 #include "support/process.h"
+#include "support/private_home.h"
 
 #include <QComboBox>
 #include <QTemporaryDir>
@@ -54,8 +55,7 @@ class OutputDeviceTest : public QObject {
 private slots:
     void initTestCase()
     {
-        qputenv("HOME", home_.path().toUtf8());
-        qputenv("XDG_CONFIG_HOME", (home_.path() + "/config").toUtf8());
+        test::usePrivateHome(home_.path());
         StationPath::save((home_.path() + "/station").toStdString());
         const auto peer = test::loadPeerEnv("pulse");
         QVERIFY2(!peer.empty(), "the pulse peer is not running");

@@ -12,6 +12,7 @@
 #include "support/scripted_rtmp_server.h"
 #include "support/tcp_peer.h"
 #include "support/tone_analysis.h"
+#include "support/private_home.h"
 
 #include <QDir>
 #include <QImage>
@@ -92,8 +93,7 @@ class SchedulersTest : public QObject {
 private slots:
     void initTestCase()
     {
-        qputenv("HOME", home_.path().toUtf8());
-        qputenv("XDG_CONFIG_HOME", (home_.path() + "/config").toUtf8());
+        test::usePrivateHome(home_.path());
         qputenv("TZ", "UTC");
         tzset();
         dir_ = home_.path().toStdString();

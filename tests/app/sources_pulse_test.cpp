@@ -15,6 +15,7 @@
 #include "ui/console/console_paint.h"
 #include "ui/console/led_indicator_view.h"
 #include "ui/console/vu_meter_view.h"
+#include "support/private_home.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -79,8 +80,7 @@ class SourcesPulseTest : public QObject {
 private slots:
     void initTestCase()
     {
-        qputenv("HOME", home_.path().toUtf8());
-        qputenv("XDG_CONFIG_HOME", (home_.path() + "/config").toUtf8());
+        test::usePrivateHome(home_.path());
         StationPath::save((home_.path() + "/station").toStdString());
         const auto peer = test::loadPeerEnv("pulse");
         QVERIFY2(!peer.empty(), "the pulse peer is not running");

@@ -16,6 +16,7 @@
 #include "ui/console/console_paint.h"
 #include "ui/console/led_indicator_view.h"
 #include "ui/console/vu_meter_view.h"
+#include "support/private_home.h"
 
 #include <QLabel>
 #include <QTemporaryDir>
@@ -88,8 +89,7 @@ class SourcesTest : public QObject {
 private slots:
     void initTestCase()
     {
-        qputenv("HOME", home_.path().toUtf8());
-        qputenv("XDG_CONFIG_HOME", (home_.path() + "/config").toUtf8());
+        test::usePrivateHome(home_.path());
         qputenv("PULSE_SERVER", "unix:/nonexistent");  // none of this machine's sound
         StationPath::save((home_.path() + "/station").toStdString());
     }

@@ -16,6 +16,7 @@
 #include "ui/console/console_paint.h"
 #include "ui/console/led_indicator_view.h"
 #include "ui/console/vu_meter_view.h"
+#include "support/private_home.h"
 
 #include <QDir>
 #include <QLabel>
@@ -73,8 +74,7 @@ class StartupTest : public QObject {
 private slots:
     void initTestCase()
     {
-        qputenv("HOME", home_.path().toUtf8());
-        qputenv("XDG_CONFIG_HOME", (home_.path() + "/config").toUtf8());
+        test::usePrivateHome(home_.path());
     }
 
     void rules()

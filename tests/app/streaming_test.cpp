@@ -16,6 +16,7 @@
 #include "ui/console/console_button.h"
 #include "ui/console/console_paint.h"
 #include "ui/console/led_indicator_view.h"
+#include "support/private_home.h"
 
 #include <QLabel>
 #include <QTemporaryDir>
@@ -79,8 +80,7 @@ class StreamingTest : public QObject {
 private slots:
     void initTestCase()
     {
-        qputenv("HOME", home_.path().toUtf8());
-        qputenv("XDG_CONFIG_HOME", (home_.path() + "/config").toUtf8());
+        test::usePrivateHome(home_.path());
         StationPath::save((home_.path() + "/station").toStdString());
     }
 
