@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -244,7 +245,12 @@ private slots:
             const std::string file = recordingOf(rtmp_.at("ONDALINE_RTMP_RECORD_DIR"), key.toStdString());
             QVERIFY(!file.empty());
             const double rate = std::string(mode) == "facebook" ? 44100 : 48000;
-            const double pitch = recordedPitch(file, 0.5, 3.5, rate);
+            // The median of short stretches: a capture that glitches under
+            // load spoils a stretch, not the pitch.
+            std::vector<double> stretches;
+            for (double from = 0.5; from + 0.4 <= 3.5; from += 0.2) stretches.push_back(recordedPitch(file, from, from + 0.4, rate));
+            std::nth_element(stretches.begin(), stretches.begin() + long(stretches.size() / 2), stretches.end());
+            const double pitch = stretches[stretches.size() / 2];
             QVERIFY2(std::abs(pitch - 550) < 1.5, qPrintable(QString("%1: %2 Hz\n").arg(mode).arg(pitch) + output));
         }
         tone.kill();
