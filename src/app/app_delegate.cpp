@@ -10,6 +10,8 @@
 #include "ui/console/console_paint.h"
 #include "ui/console/keyable_borderless_window.h"
 
+#include <QTimer>
+
 namespace ondaline::app {
 
 TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExecutor,
@@ -26,6 +28,11 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
 
 TestAppDelegate::~TestAppDelegate()
 {
+    // An autosave still due when the program quits keeps what the page shows.
+    if (pendingAutoSave && pendingAutoSave->isActive()) {
+        readOpenDrawer();
+        scheduleConfig.save();
+    }
     // Quitting while live ends the stream in order rather than dropping the
     // connection; nothing is reported any more.
     streamer->setDelegate({});

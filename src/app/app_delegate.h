@@ -16,14 +16,22 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QComboBox;
+class QGraphicsOpacityEffect;
 class QLabel;
+class QLineEdit;
+class QParallelAnimationGroup;
+class QPlainTextEdit;
 class QPushButton;
+class QScrollArea;
 class QTimer;
 class QWidget;
 
@@ -31,6 +39,7 @@ namespace ondaline {
 class Ondaline;
 class OndalineDelegate;
 namespace sources {
+struct AudioSource;
 class AudioSourceCapture;
 class SpectrumAnalyzer;
 class TCPAudioServer;
@@ -40,6 +49,8 @@ namespace ui {
 class ConsoleBezelView;
 class ConsoleButton;
 class ConsoleFaceView;
+class DrawerBezelView;
+class DrawerFaceView;
 class KeyableBorderlessWindow;
 class LEDIndicatorView;
 class VUMeterView;
@@ -134,8 +145,49 @@ public:
     void engineDidChangeState(StreamState state);
     void engineDidEncounterError(const std::string& message);
 
+    // --- the side drawer (app_delegate_drawer.cpp) ---
+    // Built once with the dashboard; hidden beyond the closed window's edge.
+    void buildDrawerShell();
+    // The requests of the buttons and the menu. Each is decided on the state
+    // before a slide under way, which it takes over from where it is.
+    void toggleSettingsDrawer();
+    void openAppearanceDrawer();
+    void backToSettingsDrawer();
+    void openActivityDrawer();
+    // Builds the page for `type` and slides the drawer out (0.4 s).
+    void openDrawer(const std::string& type);
+    // Autosaves, slides the drawer in (0.35 s), then runs `completion`.
+    void closeDrawer(std::function<void()> completion = {});
+    // The pages' controls (app_delegate_drawer_controls.cpp).
+    QLabel* makeDrawerLabel(const QString& text, double size, QFont::Weight weight, const QColor& color, double kern);
+    QLineEdit* makeDrawerTextField(const QString& placeholder);
+    QComboBox* makeDrawerPopup(const QStringList& titles);
+    QWidget* makeDrawerDivider(double width);
+
+    // --- the drawer's pages ---
+    QWidget* buildSettingsDrawerContent();  // app_delegate_settings_page.cpp
+    QWidget* buildAppearanceDrawerContent();
+    QWidget* buildActivityDrawerContent();
+
+    // --- the settings page's actions (app_delegate_settings_actions.cpp) ---
+    void drStationNameEntered();
+    void drAudioSourceChanged();
+    void drAppPickerChanged();
+    void drStreamModeChanged();
+    void drBrowseStationPath();
+    // Lists the applications off the main thread; the picker current when
+    // the list is ready is refilled.
+    void refreshDrawerAppList();
+    // A watched field was typed in: the autosave follows 5 s after the last
+    // keystroke.
+    void drawerTextFieldDidChange(QObject* field);
+    // Takes the open page into the settings, saves and applies them
+    // (app_delegate_autosave.cpp). Runs at most once a second; a call
+    // within that second takes the page at once and is followed by one
+    // whole run when the second is over.
+    void autoSaveDrawerSettings();
+
     // --- actions of later parts of the dashboard; nothing yet ---
-    void toggleSettingsDrawer() {}
     void openOndalineHelp() {}
 
     // State, read and written by the controller's operations (and its
@@ -157,8 +209,8 @@ public:
     ui::ConsoleButton* connectButton = nullptr;
     ui::ConsoleButton* settingsButton = nullptr;
     QPushButton* helpButton = nullptr;
-    bool isDrawerOpen = false;
-    std::string activeDrawer = "settings";
+    bool isDrawerOpen = false;             // changes only when a slide ends
+    std::string activeDrawer = "settings";  // the page last asked for
     static constexpr double dashW = 520;
     static constexpr double dashH = 640;
     static constexpr double drawerW = 360;
@@ -172,14 +224,50 @@ public:
     // of the source's text until the next press, the live look or a newer
     // status text of the source.
     std::optional<QString> lastErrorText;
-    double lastAutoSaveTime = 0;
+    // State of the drawer:
+    ui::DrawerBezelView* drawerBezelView = nullptr;
+    ui::DrawerFaceView* drawerFaceView = nullptr;
+    QScrollArea* drawerScrollView = nullptr;
+    QGraphicsOpacityEffect* drawerFaceOpacity = nullptr;
+    QPointer<QParallelAnimationGroup> drawerSlide;  // the slide under way
+    QTimer* drawerSaveDebounceTimer = nullptr;      // single-shot, a child of this object
+    // The settings page's controls, while the page that holds them lives; a
+    // build clears those it does not make.
+    QPointer<QLineEdit> drStationNameField;
+    QPointer<QComboBox> drAudioSourcePopup;
+    QPointer<QWidget> drAppPickerContainer;
+    QPointer<QComboBox> drAppPickerPopup;
+    QPointer<QComboBox> drStreamModePopup;
+    QPointer<QLineEdit> drServerURLField;
+    QPointer<QLineEdit> drStreamKeyField;
+    QPointer<QLineEdit> drIcecastHostField;
+    QPointer<QLineEdit> drIcecastPortField;
+    QPointer<QLineEdit> drIcecastMountField;
+    QPointer<QLineEdit> drIcecastPasswordField;
+    QPointer<QComboBox> drBitratePopup;
+    QPointer<QLineEdit> drStationPathField;
+    QPointer<ui::ConsoleButton> drAppearanceButton;
+    std::vector<sources::AudioSource> drAppSources;  // item i + 1 of the picker
+    // The appearance page's, read by the autosave.
+    QPointer<QComboBox> drNPFontPopup;
+    QPointer<QComboBox> drNPFontSizePopup;
+    // The activity page's, let go when that page closes.
+    QPointer<QPlainTextEdit> activityTextView;
+    QPointer<QLabel> activityScrollIndicator;
+    QPointer<QTimer> activityScrollIndicatorTimer;
+    // The station folder chosen by "Browse"; none when cancelled.
+    std::function<std::optional<QString>(QWidget* parent, const QString& title)> pickFolder;
+    // State of the autosave: the start of the last run on the controller's
+    // clock, and the run that follows calls inside its second.
+    std::optional<double> lastAutoSaveTime;
+    QTimer* pendingAutoSave = nullptr;
     // State of the source switching:
     // Which capture is current, and the worker that starts one; made by the
     // first switch (app_delegate_sources.cpp).
     struct SourceSwitching;
     std::shared_ptr<SourceSwitching> sourceSwitching;
     // State of the output device choice:
-    QComboBox* drAudioOutputPopup = nullptr;  // the settings page's, while it is built
+    QPointer<QComboBox> drAudioOutputPopup;  // the settings page's, while it lives
     std::vector<platform::OutputDevice> audioOutputDevices;  // item i + 1 of the popup
     std::unique_ptr<platform::OutputDevices> audioDeviceWatcher;  // the change listener's connection
     // State of the schedulers:
@@ -190,6 +278,15 @@ public:
 
 private:
     void stopUptimeClock();
+    // One slide of the drawer to `width`, the face fading to `opacity`; a
+    // slide under way stops where it is and its end is dropped.
+    void slideDrawer(double width, int milliseconds, double opacity, std::function<void()> finished);
+    void switchDrawer(const std::string& type);
+    void setDrawerPage(QWidget* page);
+    void readOpenDrawer();       // the autosave's reading of the open page
+    void readSettingsDrawer();
+    struct AppListing;           // the worker that lists applications
+    std::shared_ptr<AppListing> appListing_;
 
     // The engine's delegate: each report becomes one main-thread item that
     // holds this controller by QPointer (app_delegate_engine_events.cpp).

@@ -184,6 +184,8 @@ void TestAppDelegate::buildDashboard()
     setGeometry(*helpButton, W - 30, 4, 22, 22);
     QObject::connect(helpButton, &QPushButton::clicked, this, [this] { openOndalineHelp(); });
 
+    buildDrawerShell();
+
     window->show();
     window->activateWindow();
 }

@@ -13,24 +13,51 @@ namespace ondaline {
 
 namespace {
 
-// Keeps a settings file that does not decode under a time-stamped name, so
-// the save that follows does not destroy what the user had.
-void keepUndecodableFileAside(const std::string& file)
+// Moves `file` to "<file>.<label>-<local time stamp>", appending "-2",
+// "-3", ... while that name is taken. True when the file was moved.
+bool moveAsideWithStamp(const std::string& file, const char* label)
 {
-    const auto text = platform::readFile(file);
-    if (!text || decodeSettings(*text)) return;
-
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    const std::string base = file + ".unreadable-" + stamp;
+    const std::string base = file + "." + label + "-" + stamp;
 
     std::error_code error;
     std::string aside = base;
     for (int n = 2; std::filesystem::exists(aside, error) && n < 100; ++n) aside = base + "-" + std::to_string(n);
     std::filesystem::rename(file, aside, error);
+    return !error;
+}
+
+// Keeps a settings file that does not decode under a time-stamped name, so
+// the save that follows does not destroy what the user had. False when such
+// a file is still in the way.
+bool keepUndecodableFileAside(const std::string& file)
+{
+    const auto text = platform::readFile(file);
+    if (!text || decodeSettings(*text)) return true;
+    return moveAsideWithStamp(file, "unreadable");
+}
+
+// Keeps whatever file is at `file` under a time-stamped name: it belongs to
+// another station than the record being saved. False when it is still in
+// the way.
+bool keepReplacedFileAside(const std::string& file)
+{
+    std::error_code error;
+    if (!std::filesystem::exists(file, error)) return !error;
+    return moveAsideWithStamp(file, "replaced");
+}
+
+// The path with symbolic links, "." and ".." resolved as far as it exists;
+// the path as given when that fails.
+std::string resolvedPath(const std::string& path)
+{
+    std::error_code error;
+    auto resolved = std::filesystem::weakly_canonical(path, error);
+    return error ? path : resolved.string();
 }
 
 }  // namespace
@@ -51,9 +78,13 @@ void ImageScheduleConfig::ensureDirectory()
 ImageScheduleConfig ImageScheduleConfig::load()
 {
     ensureDirectory();
-    const auto text = platform::readFile(configFile());
-    if (!text) return {};
-    return decodeSettings(*text).value_or(ImageScheduleConfig{});
+    const std::string file = configFile();
+    const auto text = platform::readFile(file);
+    auto config = text ? decodeSettings(*text).value_or(ImageScheduleConfig{}) : ImageScheduleConfig{};
+    // Resolved now, so that a station folder reached through a link that is
+    // later pointed elsewhere still counts as another file.
+    config.origin.file = resolvedPath(file);
+    return config;
 }
 
 void ImageScheduleConfig::save() const
@@ -62,8 +93,10 @@ void ImageScheduleConfig::save() const
     const auto json = encodeSettings(*this);
     if (!json) return;
     const std::string file = configFile();
-    keepUndecodableFileAside(file);
-    (void)platform::writeFileAtomically(file, *json);
+    const std::string target = resolvedPath(file);
+    const bool replacing = !origin.file.empty() && resolvedPath(origin.file) != target;
+    if (!(replacing ? keepReplacedFileAside(file) : keepUndecodableFileAside(file))) return;
+    if (platform::writeFileAtomically(file, *json)) origin.file = target;
 }
 
 std::string ImageScheduleConfig::readStreamKeyFile()

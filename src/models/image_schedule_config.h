@@ -48,9 +48,19 @@ struct ImageScheduleConfig {
     // it does not decode. Never fails.
     static ImageScheduleConfig load();
 
-    // Writes the whole record over the settings file, atomically. A file
-    // that does not decode is first kept aside under a time-stamped name.
-    // Failures (including a non-finite number) write nothing and are ignored.
+    // Writes the whole record over the settings file, atomically, and makes
+    // that file the record's origin. An existing file is first kept aside
+    // under a time-stamped name when
+    //  - the settings file is no longer the record's origin (the station
+    //    folder changed since the record was loaded or last saved): as
+    //    "<file>.replaced-YYYYMMDD-HHMMSS", so a save never silently takes
+    //    the place of another station's settings;
+    //  - otherwise, the file does not decode: as
+    //    "<file>.unreadable-YYYYMMDD-HHMMSS".
+    // A name already taken gets "-2", "-3", ... appended. A record without
+    // an origin (never loaded or saved) keeps only an undecodable file aside.
+    // Failures (including a non-finite number, or a file that should be kept
+    // aside but cannot be moved) write nothing and are ignored.
     void save() const;
 
     // The stream-key file's text, trimmed; empty when it is missing or not
@@ -62,6 +72,16 @@ struct ImageScheduleConfig {
     // else defaultImagePath, else none.
     std::optional<std::string> currentImagePath() const;
     std::optional<std::string> currentImagePath(std::chrono::system_clock::time_point now) const;
+
+    // The settings file the record was loaded from or last saved to; empty
+    // for a record that was neither. Not a setting: it is never encoded, and
+    // any two origins compare equal, so records compare by their settings.
+    // Copies carry it along.
+    struct Origin {
+        std::string file;
+        bool operator==(const Origin&) const { return true; }
+    };
+    mutable Origin origin;  // updated by save()
 
     bool operator==(const ImageScheduleConfig&) const = default;
 };

@@ -67,6 +67,12 @@ std::optional<AudioSource> AudioSourceCapture::currentSource() const
 std::vector<AudioSource> AudioSourceCapture::availableSources()
 {
     std::string error;
+    return availableSources(error);
+}
+
+std::vector<AudioSource> AudioSourceCapture::availableSources(std::string& error)
+{
+    error.clear();
     const auto applications = platform::listPlayingApplications(error);
     if (!error.empty()) {
         print("AudioSourceCapture: Permission denied or ScreenCaptureKit error: " + error);

@@ -58,8 +58,10 @@ public:
     void setOnError(ErrorHandler handler);
 
     // The applications playing sound, by name (case-insensitive); empty, with
-    // a log line, when the sound server cannot be asked.
+    // a log line, when the sound server cannot be asked, which the second
+    // form also tells in `error`.
     std::vector<AudioSource> availableSources();
+    std::vector<AudioSource> availableSources(std::string& error);
 
     // Starts capturing; the failure, if any. A start while capturing, or with
     // a source that holds no application, returns without an error and

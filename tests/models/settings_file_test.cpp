@@ -10,6 +10,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 using namespace ondaline;
 namespace fs = std::filesystem;
@@ -158,6 +159,38 @@ TEST_F(SettingsFileTest, ChangingTheStationFolderWritesAnotherFile)
     EXPECT_NE(settingsFile(), firstFile);
     EXPECT_NE(read(firstFile).find("First"), std::string::npos);
     EXPECT_NE(read(settingsFile()).find("Second"), std::string::npos);
+}
+
+TEST_F(SettingsFileTest, SavingIntoAnotherStationKeepsItsFileAside)
+{
+    auto config = ImageScheduleConfig::load();
+    config.stationName = "From the first station";
+
+    SetUp();  // the user picks a station that has settings of its own
+    fs::create_directories(settingsDir());
+    const std::string theirs = "{\"stationName\": \"Theirs\"}";
+    write(settingsFile(), theirs);
+
+    const ImageScheduleConfig edited = config;  // a copy, as an editor saves
+    edited.save();
+    auto names = filesInSettingsDir();
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0], "ondaline_schedule.json");
+    EXPECT_TRUE(std::regex_match(names[1], std::regex(R"(ondaline_schedule\.json\.replaced-\d{8}-\d{6})"))) << names[1];
+    EXPECT_EQ(read(settingsDir() + "/" + names[1]), theirs);
+    EXPECT_EQ(ImageScheduleConfig::load(), config);
+
+    // Saving again, even with the folder named through a link, is the same file.
+    edited.save();
+    const std::string link = test::makeTempFolder("link") + "/station";
+    fs::create_directory_symlink(station_, link);
+    StationPath::save(link);
+    edited.save();
+    EXPECT_EQ(filesInSettingsDir(), names);
+
+    SetUp();  // a station without settings
+    edited.save();
+    EXPECT_EQ(filesInSettingsDir(), std::vector<std::string>{"ondaline_schedule.json"});
 }
 
 TEST_F(SettingsFileTest, StreamKeyFileIsReadTrimmed)

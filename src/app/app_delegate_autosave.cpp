@@ -1,0 +1,144 @@
+// The autosave: the open drawer page into the settings record, the record
+// to its file, and the record to the running program (overlays, station
+// name, picture, song text, audio source).
+
+#include "app/app_delegate.h"
+#include "app/settings_choices.h"
+
+#include "engine/ondaline.h"
+#include "engine/print.h"
+#include "models/station_path.h"
+#include "sources/audio_source_capture.h"
+#include "sources/test_player.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTimer>
+
+#include <cmath>
+
+namespace ondaline::app {
+
+namespace {
+
+constexpr double kAutoSaveInterval = 1.0;  // seconds between the starts of two runs
+
+// A server-group field counts only while it is part of a page.
+std::optional<std::string> attachedText(const QLineEdit* field)
+{
+    if (!field || !field->parentWidget()) return std::nullopt;
+    return field->text().toStdString();
+}
+
+}  // namespace
+
+void TestAppDelegate::autoSaveDrawerSettings()
+{
+    const double now = clock_->now();
+    if (lastAutoSaveTime && now - *lastAutoSaveTime < kAutoSaveInterval) {
+        // Inside the second: what the page shows now is taken at once, and
+        // one whole run follows when the second is over, so nothing typed
+        // or chosen meanwhile is lost.
+        readOpenDrawer();
+        if (!pendingAutoSave) {
+            pendingAutoSave = new QTimer(this);
+            pendingAutoSave->setSingleShot(true);
+            pendingAutoSave->setTimerType(Qt::PreciseTimer);
+            connect(pendingAutoSave, &QTimer::timeout, this, [this] { autoSaveDrawerSettings(); });
+        }
+        if (!pendingAutoSave->isActive()) {
+            const double wait = kAutoSaveInterval - (now - *lastAutoSaveTime);
+            pendingAutoSave->start(static_cast<int>(std::ceil(std::max(0.0, wait) * 1000.0)));
+        }
+        return;
+    }
+    lastAutoSaveTime = now;
+    if (pendingAutoSave) pendingAutoSave->stop();  // this run is the one that was due
+
+    readOpenDrawer();
+    scheduleConfig.save();
+
+    streamer->setNowPlayingConfig(scheduleConfig.nowPlaying);
+    streamer->setVizConfig(scheduleConfig.visualization);
+    streamer->setCrawlerConfig(scheduleConfig.crawler);
+    streamer->setCrawlerFilePath(StationPath::load() + "/Misc/System/crawler.txt");
+    updateStationNameLabel();
+    applyScheduledImage();
+    lastSongText.clear();
+    pollSongFile();
+
+    const std::string source = scheduleConfig.audioSource;
+    if (source != activeAudioSource) {
+        if (source == "tcp") {
+            activateTCPInputMode();
+        } else if (source == "appcapture") {
+            activateAppCaptureMode();
+        } else {
+            // A player set up before keeps its graph: setup() changes
+            // nothing the second time.
+            if (player->playlist().empty()) {
+                player->loadPlaylist(musicPath());
+                player->setup();
+            }
+            activateLocalPlayerMode();
+        }
+    }
+    print("Ondaline: Settings auto-saved");
+}
+
+void TestAppDelegate::readOpenDrawer()
+{
+    if (activeDrawer == "settings") {
+        readSettingsDrawer();
+    } else if (activeDrawer == "appearance") {
+        if (drNPFontPopup && drNPFontPopup->currentIndex() >= 0)
+            scheduleConfig.nowPlaying.fontName = drNPFontPopup->currentText().toStdString();
+        static constexpr double sizes[] = {16, 20, 24, 28, 32, 36};
+        if (drNPFontSizePopup) {
+            const int i = drNPFontSizePopup->currentIndex();
+            if (i >= 0 && i < static_cast<int>(std::size(sizes))) scheduleConfig.nowPlaying.fontSize = sizes[i];
+        }
+    }
+}
+
+void TestAppDelegate::readSettingsDrawer()
+{
+    ImageScheduleConfig& c = scheduleConfig;
+    if (drStationNameField) c.stationName = drStationNameField->text().toStdString();
+    if (drStreamModePopup) c.streamMode = streamModeAt(drStreamModePopup->currentIndex());
+
+    const std::string& mode = c.streamMode;
+    if (mode == "youtube") c.serverURL = kYouTubeIngestURL;
+    else if (mode == "facebook") c.serverURL = kFacebookIngestURL;
+    else if (hasServerURLField(mode)) {
+        if (auto url = attachedText(drServerURLField)) c.serverURL = std::move(*url);
+    }
+    if (hasStreamKey(mode)) {
+        if (auto key = attachedText(drStreamKeyField)) c.streamKey = std::move(*key);
+    } else {
+        if (auto host = attachedText(drIcecastHostField)) c.icecastHost = std::move(*host);
+        if (auto port = attachedText(drIcecastPortField)) c.icecastPort = icecastPortFromText(*port);
+        if (auto mount = attachedText(drIcecastMountField)) c.icecastMount = std::move(*mount);
+        if (auto password = attachedText(drIcecastPasswordField)) c.icecastPassword = std::move(*password);
+    }
+
+    if (drBitratePopup) c.audioBitrate = bitrateAt(drBitratePopup->currentIndex());
+    if (drAudioSourcePopup) c.audioSource = audioSourceAt(drAudioSourcePopup->currentIndex());
+    if (c.audioSource == "appcapture" && drAppPickerPopup) {
+        const int i = drAppPickerPopup->currentIndex() - 1;
+        if (i >= 0 && static_cast<std::size_t>(i) < drAppSources.size()) {
+            const sources::AudioSource& app = drAppSources[static_cast<std::size_t>(i)];
+            c.appCaptureBundleID = app.bundleIdentifier.value_or("");
+            c.appCaptureName = app.name;
+        }
+    }
+    if (drStationPathField) StationPath::save(drStationPathField->text().toStdString());
+    if (drAudioOutputPopup) {
+        const int k = drAudioOutputPopup->currentIndex();
+        if (k == 0) c.audioOutputDeviceUID.clear();
+        else if (k >= 1 && static_cast<std::size_t>(k - 1) < audioOutputDevices.size())
+            c.audioOutputDeviceUID = audioOutputDevices[static_cast<std::size_t>(k - 1)].uid;
+    }
+}
+
+}  // namespace ondaline::app

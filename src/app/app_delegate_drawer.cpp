@@ -1,0 +1,215 @@
+// The side drawer: its frame right of the console, the four requests that
+// open, close and switch it, and the slide that widens the window to show
+// it while its face fades in.
+
+#include "app/app_delegate.h"
+
+#include "engine/activity_log.h"
+#include "ui/console/console_bezel_view.h"
+#include "ui/console/drawer_bezel_view.h"
+#include "ui/console/drawer_face_view.h"
+#include "ui/console/keyable_borderless_window.h"
+
+#include <QEasingCurve>
+#include <QGraphicsOpacityEffect>
+#include <QLabel>
+#include <QParallelAnimationGroup>
+#include <QPlainTextEdit>
+#include <QPropertyAnimation>
+#include <QScrollArea>
+#include <QTimer>
+
+namespace ondaline::app {
+
+namespace {
+
+// The pages' controls draw in their dark look whatever the desktop's theme.
+QPalette darkPalette()
+{
+    QPalette palette;
+    const QColor text(255, 255, 255, 217);
+    palette.setColor(QPalette::Window, QColor(50, 50, 52));
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Base, QColor(30, 30, 32));
+    palette.setColor(QPalette::AlternateBase, QColor(42, 42, 44));
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 64));
+    palette.setColor(QPalette::Button, QColor(72, 72, 76));
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::BrightText, Qt::white);
+    palette.setColor(QPalette::Highlight, QColor(10, 132, 255));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::ToolTipBase, QColor(50, 50, 52));
+    palette.setColor(QPalette::ToolTipText, text);
+    palette.setColor(QPalette::Light, QColor(96, 96, 100));
+    palette.setColor(QPalette::Midlight, QColor(80, 80, 84));
+    palette.setColor(QPalette::Mid, QColor(58, 58, 62));
+    palette.setColor(QPalette::Dark, QColor(24, 24, 26));
+    palette.setColor(QPalette::Shadow, QColor(0, 0, 0));
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, QColor(255, 255, 255, 64));
+    return palette;
+}
+
+QEasingCurve easeInEaseOut()
+{
+    QEasingCurve curve(QEasingCurve::BezierSpline);
+    curve.addCubicBezierSegment({0.42, 0.0}, {0.58, 1.0}, {1.0, 1.0});
+    return curve;
+}
+
+}  // namespace
+
+void TestAppDelegate::buildDrawerShell()
+{
+    QWidget* content = bezelView ? bezelView->parentWidget() : nullptr;
+    if (!content) return;
+
+    drawerBezelView = new ui::DrawerBezelView(content);
+    drawerBezelView->setFrame({dashW, 0, drawerW, dashH});
+    drawerBezelView->hide();
+
+    drawerFaceView = new ui::DrawerFaceView(drawerBezelView);
+    drawerFaceView->setFrame({0, bezelPad, drawerW - bezelPad, dashH - 2 * bezelPad});
+    drawerFaceView->setPalette(darkPalette());
+    drawerFaceOpacity = new QGraphicsOpacityEffect(drawerFaceView);
+    drawerFaceOpacity->setOpacity(0.0);
+    drawerFaceView->setGraphicsEffect(drawerFaceOpacity);
+
+    drawerScrollView = new QScrollArea(drawerFaceView);
+    drawerScrollView->setGeometry(drawerFaceView->rect());
+    drawerScrollView->setFrameShape(QFrame::NoFrame);
+    drawerScrollView->setWidgetResizable(false);
+    drawerScrollView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    drawerScrollView->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    drawerScrollView->setAutoFillBackground(false);
+    drawerScrollView->viewport()->setAutoFillBackground(false);
+
+    drawerSaveDebounceTimer = new QTimer(this);
+    drawerSaveDebounceTimer->setSingleShot(true);
+    drawerSaveDebounceTimer->setTimerType(Qt::PreciseTimer);
+    drawerSaveDebounceTimer->setInterval(5000);
+    connect(drawerSaveDebounceTimer, &QTimer::timeout, this, [this] { autoSaveDrawerSettings(); });
+}
+
+void TestAppDelegate::toggleSettingsDrawer()
+{
+    if (!isDrawerOpen) {
+        activeDrawer = "settings";
+        openDrawer("settings");
+    } else if (activeDrawer == "settings") {
+        closeDrawer();
+    } else {
+        switchDrawer("settings");
+    }
+}
+
+void TestAppDelegate::openAppearanceDrawer()
+{
+    if (!isDrawerOpen) {
+        activeDrawer = "appearance";
+        openDrawer("appearance");
+    } else if (activeDrawer == "settings") {
+        switchDrawer("appearance");
+    }
+}
+
+void TestAppDelegate::backToSettingsDrawer()
+{
+    if (isDrawerOpen) switchDrawer("settings");
+}
+
+void TestAppDelegate::openActivityDrawer()
+{
+    if (!isDrawerOpen) {
+        activeDrawer = "activity";
+        openDrawer("activity");
+    } else {
+        switchDrawer("activity");
+    }
+}
+
+void TestAppDelegate::switchDrawer(const std::string& type)
+{
+    closeDrawer([this, type] {
+        activeDrawer = type;
+        openDrawer(type);
+    });
+}
+
+void TestAppDelegate::setDrawerPage(QWidget* page)
+{
+    if (!drawerScrollView) {
+        delete page;
+        return;
+    }
+    // The old page may hold the control whose signal got us here.
+    if (QWidget* old = drawerScrollView->takeWidget()) old->deleteLater();
+    drawerScrollView->setWidget(page);
+    page->setAutoFillBackground(false);  // the face shows through
+}
+
+void TestAppDelegate::openDrawer(const std::string& type)
+{
+    if (!window || !drawerBezelView) return;
+    QWidget* page = type == "appearance" ? buildAppearanceDrawerContent()
+                    : type == "activity" ? buildActivityDrawerContent()
+                                         : buildSettingsDrawerContent();
+    setDrawerPage(page);
+    bezelView->setRightCornersFlat(true);
+    drawerBezelView->show();
+    drawerFaceOpacity->setOpacity(0.0);
+    if (QWidget* content = bezelView->parentWidget())
+        content->setGeometry(0, 0, static_cast<int>(dashW + drawerW), static_cast<int>(dashH));
+    slideDrawer(dashW + drawerW, 400, 1.0, [this] { isDrawerOpen = true; });
+}
+
+void TestAppDelegate::closeDrawer(std::function<void()> completion)
+{
+    if (drawerSaveDebounceTimer) drawerSaveDebounceTimer->stop();
+    if (activeDrawer == "activity") {
+        ActivityLog::shared().setOnNewEntry({});
+        activityTextView = nullptr;
+        activityScrollIndicator = nullptr;
+        if (activityScrollIndicatorTimer) activityScrollIndicatorTimer->stop();
+        activityScrollIndicatorTimer = nullptr;
+    }
+    autoSaveDrawerSettings();
+    if (!window || !drawerBezelView) return;
+    slideDrawer(dashW, 350, 0.0, [this, completion = std::move(completion)] {
+        isDrawerOpen = false;
+        bezelView->setRightCornersFlat(false);
+        drawerBezelView->hide();
+        if (QWidget* content = bezelView->parentWidget())
+            content->setGeometry(0, 0, static_cast<int>(dashW), static_cast<int>(dashH));
+        if (completion) completion();
+    });
+}
+
+void TestAppDelegate::slideDrawer(double width, int milliseconds, double opacity, std::function<void()> finished)
+{
+    if (drawerSlide) {
+        drawerSlide->disconnect(this);  // its end is no longer ours to reach
+        drawerSlide->stop();
+    }
+    // Read now: the user may have moved the window since the last slide.
+    const QRect from = window->geometry();
+    const QRect to(from.x(), from.y(), static_cast<int>(width), from.height());
+
+    auto* group = new QParallelAnimationGroup(this);
+    auto* frame = new QPropertyAnimation(window.get(), "geometry", group);
+    frame->setStartValue(from);
+    frame->setEndValue(to);
+    auto* fade = new QPropertyAnimation(drawerFaceOpacity, "opacity", group);
+    fade->setStartValue(drawerFaceOpacity->opacity());
+    fade->setEndValue(opacity);
+    for (QPropertyAnimation* animation : {frame, fade}) {
+        animation->setDuration(milliseconds);
+        animation->setEasingCurve(easeInEaseOut());
+    }
+    connect(group, &QAbstractAnimation::finished, this, [this, finished = std::move(finished)] { finished(); });
+    drawerSlide = group;
+    group->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+}  // namespace ondaline::app
