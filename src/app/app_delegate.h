@@ -30,6 +30,7 @@ class QLabel;
 class QLineEdit;
 class QParallelAnimationGroup;
 class QPlainTextEdit;
+class QPropertyAnimation;
 class QPushButton;
 class QScrollArea;
 class QTimer;
@@ -167,7 +168,11 @@ public:
     // --- the drawer's pages ---
     QWidget* buildSettingsDrawerContent();  // app_delegate_settings_page.cpp
     QWidget* buildAppearanceDrawerContent();
-    QWidget* buildActivityDrawerContent();
+    QWidget* buildActivityDrawerContent();  // app_delegate_activity_page.cpp
+    // The activity page's Copy: the whole log to the clipboard.
+    void activityCopyLog();
+    // The badge over the log: fades in, stays 1.5 s, fades out.
+    void showActivityScrollIndicator(const QString& text);
 
     // --- the settings page's actions (app_delegate_settings_actions.cpp) ---
     void drStationNameEntered();
@@ -284,6 +289,10 @@ private:
     void switchDrawer(const std::string& type);
     void setDrawerPage(QWidget* page);
     void readOpenDrawer();       // the autosave's reading of the open page
+    // The log's notice of a new line: the view catches up with the log.
+    void activityLogDidGrow();
+    std::string activityShownText;  // what the activity view holds
+    QPointer<QPropertyAnimation> activityBadgeFade;
     void readSettingsDrawer();
     struct AppListing;           // the worker that lists applications
     std::shared_ptr<AppListing> appListing_;

@@ -161,7 +161,12 @@ void TestAppDelegate::openDrawer(const std::string& type)
     drawerFaceOpacity->setOpacity(0.0);
     if (QWidget* content = bezelView->parentWidget())
         content->setGeometry(0, 0, static_cast<int>(dashW + drawerW), static_cast<int>(dashH));
-    slideDrawer(dashW + drawerW, 400, 1.0, [this] { isDrawerOpen = true; });
+    slideDrawer(dashW + drawerW, 400, 1.0, [this] {
+        isDrawerOpen = true;
+        // Fully shown, the face needs no effect, which would also hide the
+        // effects of the views on it.
+        drawerFaceOpacity->setEnabled(false);
+    });
 }
 
 void TestAppDelegate::closeDrawer(std::function<void()> completion)
@@ -196,6 +201,7 @@ void TestAppDelegate::slideDrawer(double width, int milliseconds, double opacity
     const QRect from = window->geometry();
     const QRect to(from.x(), from.y(), static_cast<int>(width), from.height());
 
+    drawerFaceOpacity->setEnabled(true);
     auto* group = new QParallelAnimationGroup(this);
     auto* frame = new QPropertyAnimation(window.get(), "geometry", group);
     frame->setStartValue(from);

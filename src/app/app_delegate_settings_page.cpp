@@ -252,15 +252,8 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
     return page;
 }
 
-// Built with their own pages; until then the drawer shows them empty.
+// Built with its own page; until then the drawer shows it empty.
 QWidget* TestAppDelegate::buildAppearanceDrawerContent()
-{
-    auto* page = new ui::FlippedView;
-    page->resize(static_cast<int>(drawerW - bezelPad), static_cast<int>(dashH - 2 * bezelPad));
-    return page;
-}
-
-QWidget* TestAppDelegate::buildActivityDrawerContent()
 {
     auto* page = new ui::FlippedView;
     page->resize(static_cast<int>(drawerW - bezelPad), static_cast<int>(dashH - 2 * bezelPad));

@@ -5,6 +5,7 @@
 
 #include "app/source_callbacks.h"
 #include "app/status_line.h"
+#include "engine/activity_log.h"
 #include "engine/ondaline.h"
 #include "engine/print.h"
 #include "sources/tcp_audio_server.h"
@@ -16,24 +17,36 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QWindow>
 
 namespace ondaline::app {
 
 namespace {
 
 // While the activity page is open the space bar toggles its auto-scroll and
-// reaches no view. Watches the whole application, as the page's text has
-// no focus of its own; a child of the controller, so it ends with it.
+// reaches no view of the dashboard. The filter sees a press once for each
+// object it goes to (the window, then the focused widget and its parents):
+// it acts on the dashboard window's own delivery only, so spaces typed in
+// other windows pass. A child of the controller, so it ends with it.
 class ActivityKeyMonitor final : public QObject {
 public:
     explicit ActivityKeyMonitor(TestAppDelegate& controller) : QObject(&controller), controller_(controller) {}
 
-    bool eventFilter(QObject*, QEvent* event) override
+    bool eventFilter(QObject* receiver, QEvent* event) override
     {
         if (event->type() != QEvent::KeyPress) return false;
+        if (!controller_.window || receiver != controller_.window->windowHandle()) return false;
         if (!controller_.isDrawerOpen || controller_.activeDrawer != "activity") return false;
         if (static_cast<QKeyEvent*>(event)->key() != Qt::Key_Space) return false;  // modifiers do not matter
         controller_.activityAutoScroll = !controller_.activityAutoScroll;
+        controller_.showActivityScrollIndicator(controller_.activityAutoScroll ? QStringLiteral("Auto-scroll: ON")
+                                                                               : QStringLiteral("Auto-scroll: OFF"));
+        if (controller_.activityAutoScroll && controller_.activityTextView) {
+            QScrollBar* bar = controller_.activityTextView->verticalScrollBar();
+            bar->setValue(bar->maximum());
+        }
         return true;
     }
 
@@ -45,6 +58,8 @@ private:
 
 void TestAppDelegate::applicationDidFinishLaunching()
 {
+    // The activity page follows the log's new lines on the main thread.
+    ActivityLog::shared().setMainExecutor(mainExecutor_);
     print("Ondaline v1.0.80 launching");
     buildDashboard();
     engineEvents_ = makeEngineEvents(*this, mainExecutor_);
