@@ -1,5 +1,7 @@
 #include "app/app_delegate.h"
 
+#include "app/help_window.h"
+
 #include "engine/ondaline.h"
 #include "engine/ondaline_delegate.h"
 #include "models/station_path.h"
@@ -10,6 +12,7 @@
 #include "ui/console/console_paint.h"
 #include "ui/console/keyable_borderless_window.h"
 
+#include <QMenu>
 #include <QTimer>
 
 namespace ondaline::app {
@@ -21,6 +24,7 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
       tcpServer(sources::TCPAudioServer::create(mainExecutor, 9170)),
       appCaptureSpectrum(std::make_unique<sources::SpectrumAnalyzer>(40, 44100.0f)),
       scheduleConfig(ImageScheduleConfig::load()),
+      helpURL(helpPageURL()),
       mainExecutor_(std::move(mainExecutor)),
       clock_(clock ? std::move(clock) : std::make_shared<platform::SystemClock>())
 {

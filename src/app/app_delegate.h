@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
@@ -28,6 +29,7 @@ class QComboBox;
 class QGraphicsOpacityEffect;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QParallelAnimationGroup;
 class QPlainTextEdit;
 class QPropertyAnimation;
@@ -59,6 +61,8 @@ class VUMeterView;
 }  // namespace ondaline
 
 namespace ondaline::app {
+
+class OndalineHelpWindow;
 
 inline constexpr const char* kOndalineVersion = "1.1.4";
 
@@ -192,8 +196,16 @@ public:
     // whole run when the second is over.
     void autoSaveDrawerSettings();
 
-    // --- actions of later parts of the dashboard; nothing yet ---
-    void openOndalineHelp() {}
+    // --- the menu and the help window (app_delegate_menu.cpp) ---
+    // The menu's tree of actions, once: its keys work from every window the
+    // menu is attached to, and the dashboard shows it on a right click.
+    void setupMenuBar();
+    void attachMenu(QWidget& topLevel);
+    // Closes the drawer when one is open, else the dashboard window.
+    void closeWindow();
+    // Brings the help window forward, or builds one that loads the
+    // documentation page.
+    void openOndalineHelp();
 
     // State, read and written by the controller's operations (and its
     // tests). Views are owned by the window, which this object owns; they
@@ -262,6 +274,10 @@ public:
     QPointer<QTimer> activityScrollIndicatorTimer;
     // The station folder chosen by "Browse"; none when cancelled.
     std::function<std::optional<QString>(QWidget* parent, const QString& title)> pickFolder;
+    // State of the menu and the help window:
+    std::unique_ptr<QMenu> mainMenu;             // its four submenus hold the actions
+    std::unique_ptr<OndalineHelpWindow> helpWindow;  // the last one built
+    QUrl helpURL;                                // the documentation page
     // State of the autosave: the start of the last run on the controller's
     // clock, and the run that follows calls inside its second.
     std::optional<double> lastAutoSaveTime;

@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QWindow>
@@ -61,7 +62,13 @@ void TestAppDelegate::applicationDidFinishLaunching()
     // The activity page follows the log's new lines on the main thread.
     ActivityLog::shared().setMainExecutor(mainExecutor_);
     print("Ondaline v1.0.80 launching");
+    setupMenuBar();
     buildDashboard();
+    attachMenu(*window);
+    // Without a menu bar, the menu is a right click away on the console.
+    window->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(window.get(), &QWidget::customContextMenuRequested, this,
+            [this](QPoint at) { mainMenu->popup(window->mapToGlobal(at)); });
     engineEvents_ = makeEngineEvents(*this, mainExecutor_);
     streamer->setDelegate(engineEvents_);
     player->setStreamer(streamer);

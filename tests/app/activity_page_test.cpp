@@ -1,17 +1,12 @@
 // The activity page: the session log as it grows from any thread, bursts
 // beyond the log's length, Copy, the space bar's auto-scroll and its badge.
 
-#include "app/app_delegate.h"
-#include "app/qt_main_executor.h"
 #include "engine/activity_log.h"
+#include "launched_controller.h"
 #include "engine/print.h"
-#include "sources/tcp_audio_server.h"
-#include "support/private_home.h"
-#include "support/tcp_peer.h"
 #include "ui/console/keyable_borderless_window.h"
 
 #include <QClipboard>
-#include <QDir>
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
 #include <QLabel>
@@ -41,21 +36,8 @@ double badgeOpacity(const TestAppDelegate& app)
 class ActivityPageTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        test::usePrivateHome(home_.path());
-        QDir().mkpath(home_.path() + "/Station/Music");
-        QFile dot(home_.path() + "/.ondaline_station");
-        QVERIFY(dot.open(QIODevice::WriteOnly));
-        dot.write((home_.path() + "/Station").toUtf8());
-    }
-
-    void init()
-    {
-        app_ = std::make_unique<TestAppDelegate>(main_);
-        app_->tcpServer = sources::TCPAudioServer::create(main_, test::closedPort());
-        app_->applicationDidFinishLaunching();
-    }
+    void initTestCase() { QVERIFY(test::usePrivateStation(home_.path())); }
+    void init() { app_ = test::launchController(main_); }
     void cleanup() { app_.reset(); }
 
     void followsTheLogFromAnyThreadAndThroughBursts()

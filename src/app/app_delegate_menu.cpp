@@ -1,0 +1,151 @@
+// The program's menu: settings and quitting, the editing commands, closing
+// and help. The borderless dashboard has no menu bar to show it in, so its
+// keys work from every window it is attached to and the dashboard shows the
+// whole tree on a right click. The help window lives here too.
+
+#include "app/app_delegate.h"
+
+#include "app/help_window.h"
+#include "ui/console/keyable_borderless_window.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+namespace ondaline::app {
+
+namespace {
+
+enum class EditCommand { cut, copy, paste, selectAll };
+
+QWebEngineView* webViewOf(QWidget* widget)
+{
+    for (; widget; widget = widget->parentWidget())
+        if (auto* view = qobject_cast<QWebEngineView*>(widget)) return view;
+    return nullptr;
+}
+
+// What the focused widget makes of an editing command: whether it can, and
+// doing it when `perform` is set.
+bool edit(EditCommand command, bool perform)
+{
+    QWidget* focus = QApplication::focusWidget();
+    if (auto* field = qobject_cast<QLineEdit*>(focus)) {
+        const bool editable = !field->isReadOnly();
+        const bool can = command == EditCommand::cut ? editable && field->hasSelectedText()
+                         : command == EditCommand::paste ? editable
+                                                         : true;
+        if (can && perform) {
+            if (command == EditCommand::cut) field->cut();
+            if (command == EditCommand::copy) field->copy();
+            if (command == EditCommand::paste) field->paste();
+            if (command == EditCommand::selectAll) field->selectAll();
+        }
+        return can;
+    }
+    if (auto* text = qobject_cast<QPlainTextEdit*>(focus)) {
+        const bool editable = !text->isReadOnly();
+        const bool can = command == EditCommand::cut ? editable && text->textCursor().hasSelection()
+                         : command == EditCommand::paste ? editable && text->canPaste()
+                                                         : true;
+        if (can && perform) {
+            if (command == EditCommand::cut) text->cut();
+            if (command == EditCommand::copy) text->copy();
+            if (command == EditCommand::paste) text->paste();
+            if (command == EditCommand::selectAll) text->selectAll();
+        }
+        return can;
+    }
+    if (QWebEngineView* view = webViewOf(focus)) {
+        static constexpr QWebEnginePage::WebAction actions[] = {QWebEnginePage::Cut, QWebEnginePage::Copy,
+                                                                QWebEnginePage::Paste, QWebEnginePage::SelectAll};
+        const QWebEnginePage::WebAction action = actions[static_cast<int>(command)];
+        // The page reads only: copying and selecting are what it can do.
+        const bool can = command == EditCommand::copy || command == EditCommand::selectAll ||
+                         view->page()->action(action)->isEnabled();
+        if (can && perform) view->page()->triggerAction(action);
+        return can;
+    }
+    return false;
+}
+
+}  // namespace
+
+void TestAppDelegate::setupMenuBar()
+{
+    mainMenu = std::make_unique<QMenu>();
+    const auto item = [this](QMenu& menu, const QString& title, const QKeySequence& keys, auto action) {
+        QAction* a = menu.addAction(title);
+        a->setShortcut(keys);
+        a->setShortcutContext(Qt::ApplicationShortcut);
+        connect(a, &QAction::triggered, this, action);
+        return a;
+    };
+
+    QMenu& application = *mainMenu->addMenu(QStringLiteral("Ondaline"));
+    item(application, QString::fromUtf8("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), [this] { toggleSettingsDrawer(); });
+    application.addSeparator();
+    item(application, QStringLiteral("Quit Ondaline"), QKeySequence(Qt::CTRL | Qt::Key_Q), [] { QCoreApplication::quit(); });
+
+    QMenu& editing = *mainMenu->addMenu(QStringLiteral("Edit"));
+    const std::pair<const char*, QKeySequence> commands[] = {
+        {"Cut", QKeySequence(Qt::CTRL | Qt::Key_X)},
+        {"Copy", QKeySequence(Qt::CTRL | Qt::Key_C)},
+        {"Paste", QKeySequence(Qt::CTRL | Qt::Key_V)},
+        {"Select All", QKeySequence(Qt::CTRL | Qt::Key_A)},
+    };
+    for (int i = 0; i < 4; ++i) {
+        const auto command = static_cast<EditCommand>(i);
+        item(editing, QString::fromLatin1(commands[i].first), commands[i].second, [command] { edit(command, true); });
+    }
+    // Shown, an item is enabled only where the focused widget can do it;
+    // afterwards all are again, so that the keys reach whatever has the focus.
+    connect(&editing, &QMenu::aboutToShow, this, [&editing] {
+        for (int i = 0; i < 4; ++i) editing.actions().at(i)->setEnabled(edit(static_cast<EditCommand>(i), false));
+    });
+    connect(&editing, &QMenu::aboutToHide, this, [&editing] {
+        for (QAction* a : editing.actions()) a->setEnabled(true);
+    });
+
+    QMenu& windows = *mainMenu->addMenu(QStringLiteral("Window"));
+    item(windows, QStringLiteral("Close"), QKeySequence(Qt::CTRL | Qt::Key_W), [this] { closeWindow(); });
+
+    QMenu& help = *mainMenu->addMenu(QStringLiteral("Help"));
+    QAction* helpItem = item(help, QStringLiteral("Ondaline Help"), QKeySequence(Qt::CTRL | Qt::Key_Question),
+                             [this] { openOndalineHelp(); });
+    // "?" is a shifted key on most layouts.
+    helpItem->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Question), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Question)});
+}
+
+void TestAppDelegate::attachMenu(QWidget& topLevel)
+{
+    if (!mainMenu) return;
+    for (QAction* submenu : mainMenu->actions())
+        if (QMenu* menu = submenu->menu()) topLevel.addActions(menu->actions());
+}
+
+void TestAppDelegate::closeWindow()
+{
+    if (isDrawerOpen) closeDrawer();
+    else if (window) window->close();
+}
+
+void TestAppDelegate::openOndalineHelp()
+{
+    if (helpWindow && helpWindow->isOnScreen()) {
+        helpWindow->raise();
+        helpWindow->activateWindow();
+        return;
+    }
+    helpWindow = std::make_unique<OndalineHelpWindow>();
+    attachMenu(*helpWindow);
+    helpWindow->show();
+    helpWindow->raise();
+    helpWindow->activateWindow();
+    helpWindow->load(helpURL);
+}
+
+}  // namespace ondaline::app

@@ -1,0 +1,214 @@
+// The menu's keys from the dashboard and the help window, its context menu,
+// and the help window: its fallback page for failed loads, the pages it
+// shows as sent, and its zoom keys.
+
+#include "app/help_window.h"
+#include "launched_controller.h"
+#include "engine/activity_log.h"
+#include "ui/console/keyable_borderless_window.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QParallelAnimationGroup>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <QWindow>
+
+#include <unistd.h>
+
+using namespace ondaline;
+using namespace ondaline::app;
+
+namespace {
+
+// What the page's script gives, waited for.
+QVariant evaluate(QWebEngineView& view, const QString& script)
+{
+    QVariant result;
+    bool done = false;
+    view.page()->runJavaScript(script, [&](const QVariant& value) {
+        result = value;
+        done = true;
+    });
+    for (int waited = 0; !done && waited < 10000; waited += 20) QTest::qWait(20);
+    return result;
+}
+
+// Answers every request on a loopback port with a 404 page of its own.
+struct NotFoundServer : QTcpServer {
+    NotFoundServer()
+    {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                const QByteArray body = "<html><head><title>Missing</title></head><body><h1>Not here</h1></body></html>";
+                socket->write("HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: " +
+                              QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                socket->disconnectFromHost();
+            });
+        });
+    }
+};
+
+}  // namespace
+
+class MenuHelpTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(test::usePrivateStation(home_.path())); }
+    void init()
+    {
+        app_ = test::launchController(main_, [](TestAppDelegate& app) {
+            app.helpURL = QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(test::closedPort()));
+        });
+    }
+    void cleanup() { app_.reset(); }
+
+    void theMenuTreeAndItsKeys()
+    {
+        QStringList tree;
+        for (QAction* top : app_->mainMenu->actions()) {
+            tree << top->text() + ":";
+            for (QAction* item : top->menu()->actions())
+                if (!item->isSeparator()) tree << item->text() + " " + item->shortcut().toString();
+        }
+        QCOMPARE(tree.join(" | "), QString::fromUtf8("Ondaline: | Settings… Ctrl+, | Quit Ondaline Ctrl+Q | Edit: | "
+                                                      "Cut Ctrl+X | Copy Ctrl+C | Paste Ctrl+V | Select All Ctrl+A | "
+                                                      "Window: | Close Ctrl+W | Help: | Ondaline Help Ctrl+?"));
+    }
+
+    void settingsAndCloseKeys()
+    {
+        TestAppDelegate& app = *app_;
+        QWindow* dashboard = app.window->windowHandle();
+        QTest::keyClick(dashboard, Qt::Key_Comma, Qt::ControlModifier);
+        QTRY_VERIFY(app.isDrawerOpen);
+        QTest::keyClick(dashboard, Qt::Key_W, Qt::ControlModifier);  // closes the drawer, not the window
+        QTRY_VERIFY(!app.isDrawerOpen);
+        QVERIFY(app.window->isVisible());
+
+        app.openActivityDrawer();
+        QTRY_VERIFY(app.isDrawerOpen);
+        QTest::keyClick(dashboard, Qt::Key_Comma, Qt::ControlModifier);  // activity → settings after the slide
+        QTRY_VERIFY(app.isDrawerOpen && app.activeDrawer == "settings");
+        QTest::keyClick(dashboard, Qt::Key_Comma, Qt::ControlModifier);
+        QTRY_VERIFY(!app.isDrawerOpen && !app.drawerSlide);
+
+        QTest::keyClick(dashboard, Qt::Key_Comma, Qt::ControlModifier);  // still sliding open: the window goes
+        QTest::keyClick(dashboard, Qt::Key_W, Qt::ControlModifier);
+        QVERIFY(!app.window->isVisible());
+    }
+
+    void editKeysActOnTheFocusedWidget()
+    {
+        TestAppDelegate& app = *app_;
+        app.toggleSettingsDrawer();
+        QTRY_VERIFY(app.isDrawerOpen);
+        QLineEdit& key = *app.drStreamKeyField;
+        key.setFocus();
+        QTest::keyClicks(&key, "secret");
+        QWindow* dashboard = app.window->windowHandle();
+        QTest::keyClick(dashboard, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(dashboard, Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), "secret");
+        QCOMPARE(key.text(), "");
+
+        app.openActivityDrawer();
+        QTRY_VERIFY(app.isDrawerOpen && app.activityTextView);
+        app.activityTextView->setFocus();
+        QTest::keyClick(dashboard, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(dashboard, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(ActivityLog::shared().allText()));
+    }
+
+    void failedLoadsBringTheFallbackAndHttpErrorsShowAsSent()
+    {
+        TestAppDelegate& app = *app_;
+        NotFoundServer notFound;
+        const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(test::closedPort());
+        const QString missing = QStringLiteral("http://127.0.0.1:%1/docs").arg(notFound.serverPort());
+        for (const QString& address : {QStringLiteral("https://help.invalid/documentation/ondaline/"), refused, missing}) {
+            app.helpURL = QUrl(address);
+            if (app.helpWindow) app.helpWindow->close();
+            app.openOndalineHelp();
+            QWebEngineView& view = *app.helpWindow->helpWebView;
+            const QString wanted = address == missing ? "Not here" : "Help is currently unavailable";
+            QTRY_COMPARE_WITH_TIMEOUT(evaluate(view, "document.querySelector('h1') && document.querySelector('h1').textContent").toString(),
+                                      wanted, 20000);
+            if (address == missing) continue;
+            QCOMPARE(evaluate(view, "document.title").toString(), "Ondaline Help");
+            QCOMPARE(evaluate(view, "document.querySelector('code').textContent").toString(), QLatin1String(kHelpHost));
+            QVERIFY(evaluate(view, "document.querySelector('.err').textContent").toString().startsWith("net::ERR_"));
+            QCOMPARE(evaluate(view, "getComputedStyle(document.querySelector('.err')).fontSize").toString(), "16px");
+            QCOMPARE(evaluate(view, "getComputedStyle(document.querySelector('h1')).fontSize").toString(), "26px");
+            QCOMPARE(evaluate(view, "document.links.length").toInt(), 0);
+        }
+        // An error text is text, whatever it holds.
+        QVERIFY(helpFallbackPage("<strong jscontent=\"failedUrl\"></strong> & co")
+                    .contains("&lt;strong jscontent=&quot;failedUrl&quot;&gt;&lt;/strong&gt; &amp; co"));
+    }
+
+    // Last: it ends the event loop.
+    void helpKeysAndQuitWithTheDashboardClosed()
+    {
+        TestAppDelegate& app = *app_;
+        QTest::keyClick(app.window->windowHandle(), Qt::Key_Question, Qt::ControlModifier);
+        QVERIFY(app.helpWindow && app.helpWindow->isOnScreen());
+        OndalineHelpWindow* help = app.helpWindow.get();
+        QApplication::setActiveWindow(help);
+        QWindow* helpHandle = help->windowHandle();
+
+        // Zoom in plain double steps, bounded, and back to 1.
+        double expected = 1.0;
+        for (int i = 0; i < 25; ++i) {
+            QTest::keyClick(helpHandle, i % 2 ? Qt::Key_Plus : Qt::Key_Equal, Qt::ControlModifier);
+            expected = std::min(expected + 0.1, 3.0);
+            QCOMPARE(help->zoomLevel(), expected);
+        }
+        QCOMPARE(help->zoomLevel(), 3.0);
+        for (int i = 0; i < 30; ++i) QTest::keyClick(helpHandle, Qt::Key_Minus, Qt::ControlModifier);
+        QCOMPARE(help->zoomLevel(), 0.5);
+        QVERIFY(std::abs(help->helpWebView->zoomFactor() - 0.5) < 1e-6);
+        QTest::keyClick(helpHandle, Qt::Key_Equal, Qt::ControlModifier);
+        const double zoom = help->zoomLevel();
+
+        // Asked again while shown: the same window, page and zoom.
+        QTest::keyClick(helpHandle, Qt::Key_Question, Qt::ControlModifier);
+        QCOMPARE(app.helpWindow.get(), help);
+        QCOMPARE(help->zoomLevel(), zoom);
+
+        // The dashboard closes, the help stays; closing again does nothing.
+        QTest::keyClick(helpHandle, Qt::Key_W, Qt::ControlModifier);
+        QVERIFY(!app.window->isVisible() && help->isVisible());
+        QTest::keyClick(helpHandle, Qt::Key_W, Qt::ControlModifier);
+        QVERIFY(help->isVisible());
+
+        QTimer::singleShot(0, help, [helpHandle] { QTest::keyClick(helpHandle, Qt::Key_Q, Qt::ControlModifier); });
+        QCOMPARE(QApplication::exec(), 0);
+    }
+
+private:
+    QTemporaryDir home_;
+    std::shared_ptr<QtMainExecutor> main_ = std::make_shared<QtMainExecutor>();
+    std::unique_ptr<TestAppDelegate> app_;
+};
+
+int main(int argc, char** argv)
+{
+    if (geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication application(argc, argv);
+    MenuHelpTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "menu_help_test.moc"
