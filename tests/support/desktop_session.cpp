@@ -70,7 +70,29 @@ void Desktop::click(QPoint at)
     xdotool({"click", "1"});
 }
 
-QImage Desktop::shot()
+void Desktop::type(const QString& text)
+{
+    xdotool({"type", "--delay", "30", text});
+    QThread::msleep(100);
+}
+
+void Desktop::key(const QString& keys)
+{
+    xdotool(QStringList{"key", "--delay", "100"} + keys.split(' ', Qt::SkipEmptyParts));
+    QThread::msleep(100);
+}
+
+QSize Desktop::size()
+{
+    QSize size;
+    for (const QString& line : xdotool({"getwindowgeometry", "--shell", window_}).split('\n')) {
+        if (line.startsWith("WIDTH=")) size.setWidth(line.mid(6).toInt());
+        if (line.startsWith("HEIGHT=")) size.setHeight(line.mid(7).toInt());
+    }
+    return size;
+}
+
+QImage Desktop::shot(int width)
 {
     xdotool({"mousemove", "--window", window_, "4", "4"});
     QThread::msleep(200);
@@ -83,7 +105,7 @@ QImage Desktop::shot()
     import.waitForFinished(20000);
     const QImage screen(file);
     QFile::remove(file);
-    return screen.copy(origin_.x(), origin_.y(), 520, 640).convertToFormat(QImage::Format_RGB32);
+    return screen.copy(origin_.x(), origin_.y(), width, 640).convertToFormat(QImage::Format_RGB32);
 }
 
 int Desktop::quit()

@@ -8,6 +8,7 @@
 #include <QMap>
 #include <QPoint>
 #include <QProcess>
+#include <QSize>
 #include <QString>
 
 namespace ondaline::test {
@@ -26,9 +27,15 @@ public:
     bool waitForWindow();
     // A left click at a point of the window.
     void click(QPoint at);
-    // The window's 520 x 640 as it is on the screen now, with the pointer
+    // Keystrokes for `text`, to whatever has the keyboard focus.
+    void type(const QString& text);
+    // Presses keys by their X names, one after the other: "ctrl+a", "Home Return".
+    void key(const QString& keys);
+    // The window's size on the screen now.
+    QSize size();
+    // The window's `width` x 640 as it is on the screen now, with the pointer
     // moved off the buttons so that they show their resting look.
-    QImage shot();
+    QImage shot(int width = 520);
     // SIGTERM, as a service manager stops it; its exit code (-1: it crashed).
     int quit();
     // What the program printed so far.
