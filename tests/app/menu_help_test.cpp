@@ -42,14 +42,16 @@ QVariant evaluate(QWebEngineView& view, const QString& script)
     return result;
 }
 
-// Answers every request on a loopback port with a 404 page of its own.
-struct NotFoundServer : QTcpServer {
-    NotFoundServer()
+// A web server on a loopback port: "/slow" never answers, everything else
+// gets a 404 page of its own.
+struct LoopbackServer : QTcpServer {
+    LoopbackServer()
     {
         listen(QHostAddress::LocalHost);
         connect(this, &QTcpServer::newConnection, this, [this] {
             QTcpSocket* socket = nextPendingConnection();
             connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                if (socket->readAll().contains("GET /slow")) return;
                 const QByteArray body = "<html><head><title>Missing</title></head><body><h1>Not here</h1></body></html>";
                 socket->write("HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: " +
                               QByteArray::number(body.size()) + "\r\n\r\n" + body);
@@ -57,7 +59,13 @@ struct NotFoundServer : QTcpServer {
             });
         });
     }
+    QUrl url(const QString& path) const { return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(path)); }
 };
+
+QString heading(QWebEngineView& view)
+{
+    return evaluate(view, "document.querySelector('h1') ? document.querySelector('h1').textContent : ''").toString();
+}
 
 }  // namespace
 
@@ -133,18 +141,14 @@ private slots:
     void failedLoadsBringTheFallbackAndHttpErrorsShowAsSent()
     {
         TestAppDelegate& app = *app_;
-        NotFoundServer notFound;
+        LoopbackServer server;
         const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(test::closedPort());
-        const QString missing = QStringLiteral("http://127.0.0.1:%1/docs").arg(notFound.serverPort());
-        for (const QString& address : {QStringLiteral("https://help.invalid/documentation/ondaline/"), refused, missing}) {
+        for (const QString& address : {QStringLiteral("https://help.invalid/documentation/ondaline/"), refused}) {
             app.helpURL = QUrl(address);
             if (app.helpWindow) app.helpWindow->close();
             app.openOndalineHelp();
             QWebEngineView& view = *app.helpWindow->helpWebView;
-            const QString wanted = address == missing ? "Not here" : "Help is currently unavailable";
-            QTRY_COMPARE_WITH_TIMEOUT(evaluate(view, "document.querySelector('h1') && document.querySelector('h1').textContent").toString(),
-                                      wanted, 20000);
-            if (address == missing) continue;
+            QTRY_COMPARE_WITH_TIMEOUT(heading(view), "Help is currently unavailable", 20000);
             QCOMPARE(evaluate(view, "document.title").toString(), "Ondaline Help");
             QCOMPARE(evaluate(view, "document.querySelector('code').textContent").toString(), QLatin1String(kHelpHost));
             QVERIFY(evaluate(view, "document.querySelector('.err').textContent").toString().startsWith("net::ERR_"));
@@ -152,6 +156,28 @@ private slots:
             QCOMPARE(evaluate(view, "getComputedStyle(document.querySelector('h1')).fontSize").toString(), "26px");
             QCOMPARE(evaluate(view, "document.links.length").toInt(), 0);
         }
+        // Copy from the page by the menu's keys.
+        QWebEngineView& view = *app.helpWindow->helpWebView;
+        view.setFocus();
+        QTest::keyClick(app.helpWindow->windowHandle(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(app.helpWindow->windowHandle(), Qt::Key_C, Qt::ControlModifier);
+        QTRY_VERIFY(QApplication::clipboard()->text().contains("Help is currently unavailable"));
+
+        // A server's error page shows as sent; a load replaced by another is
+        // no failure; one that stalls times out.
+        OndalineHelpWindow& help = *app.helpWindow;
+        help.load(server.url("/missing"));
+        QTRY_COMPARE_WITH_TIMEOUT(heading(view), "Not here", 20000);
+        help.load(server.url("/slow"));
+        QTest::qWait(300);
+        help.load(server.url("/second"));
+        QTRY_COMPARE_WITH_TIMEOUT(evaluate(view, "location.pathname").toString(), "/second", 20000);
+        QTest::qWait(500);
+        QCOMPARE(heading(view), "Not here");
+        help.load(server.url("/slow"), 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(heading(view), "Help is currently unavailable", 20000);
+        QCOMPARE(evaluate(view, "document.querySelector('.err').textContent").toString(), "The request timed out.");
+
         // An error text is text, whatever it holds.
         QVERIFY(helpFallbackPage("<strong jscontent=\"failedUrl\"></strong> & co")
                     .contains("&lt;strong jscontent=&quot;failedUrl&quot;&gt;&lt;/strong&gt; &amp; co"));
@@ -178,6 +204,7 @@ private slots:
         for (int i = 0; i < 30; ++i) QTest::keyClick(helpHandle, Qt::Key_Minus, Qt::ControlModifier);
         QCOMPARE(help->zoomLevel(), 0.5);
         QVERIFY(std::abs(help->helpWebView->zoomFactor() - 0.5) < 1e-6);
+        QTRY_VERIFY(std::abs(evaluate(*help->helpWebView, "window.devicePixelRatio").toDouble() - 0.5) < 1e-6);
         QTest::keyClick(helpHandle, Qt::Key_Equal, Qt::ControlModifier);
         const double zoom = help->zoomLevel();
 

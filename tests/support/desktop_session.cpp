@@ -96,6 +96,11 @@ QImage Desktop::shot(int width)
 {
     xdotool({"mousemove", "--window", window_, "4", "4"});
     QThread::msleep(200);
+    return screen().copy(origin_.x(), origin_.y(), width, 640);
+}
+
+QImage Desktop::screen()
+{
     const QString file = QDir::temp().filePath("ondaline-shot-" + display_.mid(1) + ".png");
     QProcess import;
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
@@ -103,9 +108,16 @@ QImage Desktop::shot(int width)
     import.setProcessEnvironment(variables);
     import.start("import", {"-window", "root", file});
     import.waitForFinished(20000);
-    const QImage screen(file);
+    const QImage image(file);
     QFile::remove(file);
-    return screen.copy(origin_.x(), origin_.y(), width, 640).convertToFormat(QImage::Format_RGB32);
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+int Desktop::waitForExit(int milliseconds)
+{
+    if (!program_.waitForFinished(milliseconds) && program_.state() != QProcess::NotRunning) return -2;
+    output_ += QString::fromUtf8(program_.readAll());
+    return program_.exitStatus() == QProcess::NormalExit ? program_.exitCode() : -1;
 }
 
 int Desktop::quit()

@@ -36,8 +36,12 @@ public:
     // The window's `width` x 640 as it is on the screen now, with the pointer
     // moved off the buttons so that they show their resting look.
     QImage shot(int width = 520);
+    // The whole 1280 x 800 screen.
+    QImage screen();
     // SIGTERM, as a service manager stops it; its exit code (-1: it crashed).
     int quit();
+    // The exit code of a program that ends by itself (-2: still running).
+    int waitForExit(int milliseconds);
     // What the program printed so far.
     QString output();
 
