@@ -205,6 +205,8 @@ private slots:
         QCOMPARE(help->zoomLevel(), 0.5);
         QVERIFY(std::abs(help->helpWebView->zoomFactor() - 0.5) < 1e-6);
         QTRY_VERIFY(std::abs(evaluate(*help->helpWebView, "window.devicePixelRatio").toDouble() - 0.5) < 1e-6);
+        QTest::keyClick(helpHandle, Qt::Key_0, Qt::ControlModifier);
+        QCOMPARE(help->zoomLevel(), 1.0);
         QTest::keyClick(helpHandle, Qt::Key_Equal, Qt::ControlModifier);
         const double zoom = help->zoomLevel();
 
