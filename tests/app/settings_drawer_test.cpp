@@ -1,0 +1,266 @@
+// The settings page's actions and the autosave, driven through the page's
+// own controls: what reaches the settings file, byte for byte, the station
+// pointer file, the one-second throttle and the debounce of typing.
+
+#include "app/app_delegate.h"
+#include "app/qt_main_executor.h"
+#include "app/settings_choices.h"
+#include "models/settings_codec.h"
+#include "models/station_path.h"
+#include "sources/tcp_audio_server.h"
+#include "support/log_capture.h"
+#include "support/private_home.h"
+#include "support/tcp_peer.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QParallelAnimationGroup>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+
+using namespace ondaline;
+using namespace ondaline::app;
+
+namespace {
+
+QByteArray readAll(const QString& path) { QFile f(path); return f.open(QIODevice::ReadOnly) ? f.readAll() : "<missing>"; }
+QByteArray encoded(const ImageScheduleConfig& c) { return QByteArray::fromStdString(encodeSettings(c).value()); }
+void choose(QComboBox* box, int index)
+{
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+}
+// Replaces the field's text key by key, as a person would.
+void retype(QLineEdit* field, const QString& text)
+{
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_Backspace);
+    for (const QChar c : text) QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+// A dashboard whose station comes from the preferences suite (no pointer
+// file) and whose settings file holds `stored`; its autosave on a hand clock.
+struct Rig {
+    std::shared_ptr<platform::ManualClock> clock = std::make_shared<platform::ManualClock>();
+    std::shared_ptr<QtMainExecutor> main = std::make_shared<QtMainExecutor>();
+    std::unique_ptr<TestAppDelegate> app;
+    test::LogCapture log;
+
+    explicit Rig(const ImageScheduleConfig& stored)
+    {
+        QFile::remove(QString::fromStdString(StationPath::dotFile()));
+        stored.save();
+        app = std::make_unique<TestAppDelegate>(main, clock);
+        app->tcpServer = sources::TCPAudioServer::create(main, test::closedPort());
+        app->buildDashboard();
+    }
+    bool toggle(bool open)
+    {
+        app->toggleSettingsDrawer();
+        return QTest::qWaitFor([&] { return app->isDrawerOpen == open && !app->drawerSlide; }, 2000);
+    }
+    QByteArray file() const { return readAll(QString::fromStdString(ImageScheduleConfig::configFile())); }
+    long saves() const { return std::ranges::count(log.messages(), std::string("Ondaline: Settings auto-saved")); }
+};
+
+}  // namespace
+
+class SettingsDrawerTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir home_;
+    QString stationA_;
+
+private slots:
+    void initTestCase()
+    {
+        test::usePrivateHome(home_.path());
+        qputenv("PULSE_SERVER", ("unix:" + home_.path() + "/no-sound-server").toUtf8());
+        stationA_ = home_.path() + "/stationA";
+        QVERIFY(QDir().mkpath(home_.path() + "/config"));
+        QFile prefs(home_.path() + "/config/com.quillmere.shared.json");
+        QVERIFY(prefs.open(QIODevice::WriteOnly) && prefs.write("{\"StationFolderPath\": \"" + stationA_.toUtf8() + "\"}") > 0);
+    }
+
+    // Each service stores its own address and bitrate floor at once and
+    // rebuilds the page with its rows.
+    void serviceChoiceStoresAddressAndBitrate()
+    {
+        ImageScheduleConfig expected;
+        expected.serverURL = "rtmp://old.example/live";
+        expected.streamKey = "key-1";
+        Rig rig(expected);
+        TestAppDelegate& app = *rig.app;
+        QVERIFY(rig.toggle(true));
+        const std::string yt(kYouTubeIngestURL), fb(kFacebookIngestURL);
+        const auto pick = [&](int item, const std::string& url, std::int64_t bitrate) {
+            rig.clock->advance(1.0);
+            choose(app.drStreamModePopup, item);
+            expected.streamMode = streamModeAt(item);
+            expected.serverURL = url;
+            expected.audioBitrate = bitrate;
+            const bool rows = bool(app.drServerURLField) == hasServerURLField(expected.streamMode) &&
+                              bool(app.drStreamKeyField) == hasStreamKey(expected.streamMode) &&
+                              bool(app.drIcecastPortField) == (expected.streamMode == "icecast") &&
+                              (!app.drServerURLField || app.drServerURLField->text().toStdString() == url);
+            return rig.file() == encoded(expected) && rows ? QByteArray() : rig.file();
+        };
+        QCOMPARE(pick(0, yt, 128000), QByteArray());  // YouTube from 320 kbps
+        app.drBitratePopup->setCurrentIndex(4);       // 320 kbps, read by the next choice's autosave
+        QCOMPARE(pick(3, yt, 320000), QByteArray());  // RTMP (Other) brings no old address back
+        app.drBitratePopup->setCurrentIndex(0);
+        QCOMPARE(pick(4, yt, 96000), QByteArray());   // Icecast changes neither
+        QCOMPARE(pick(0, yt, 128000), QByteArray());  // YouTube from 96 kbps
+        app.drBitratePopup->setCurrentIndex(4);
+        QCOMPARE(pick(2, yt, 128000), QByteArray());  // Kick keeps the address, from 320 kbps
+        QCOMPARE(pick(1, fb, 128000), QByteArray());
+        app.drBitratePopup->setCurrentIndex(2);
+        QCOMPARE(pick(3, fb, 192000), QByteArray());
+    }
+
+    // What the autosave reads from the page: the port as typed, the station
+    // name at once on Return, the application picker's first line never, and
+    // the station folder, whose settings of another station are kept aside.
+    void autosaveReadsThePage()
+    {
+        const QString stationB = home_.path() + "/stationB", streamerB = stationB + "/Misc/System/Streamer";
+        ImageScheduleConfig other, expected;
+        other.stationName = "Other Station";
+        QFile old(streamerB + "/ondaline_schedule.json");  // another station's settings
+        QVERIFY(QDir().mkpath(streamerB) && old.open(QIODevice::WriteOnly) && old.write(encoded(other)) && old.flush());
+        expected.streamMode = "icecast";
+        expected.icecastPort = 8100;
+        expected.audioSource = "appcapture";
+        expected.appCaptureBundleID = "/usr/bin/player";
+        expected.appCaptureName = "Player";
+        Rig rig(expected);
+        TestAppDelegate& app = *rig.app;
+        const QString dotFile = QString::fromStdString(StationPath::dotFile());
+        QVERIFY(rig.toggle(true));
+        QFile::remove(QString::fromStdString(ImageScheduleConfig::configFile()));
+        // No sound server: the worker's answer replaces the picker's items.
+        QTRY_COMPARE(app.drAppPickerPopup->itemText(0), QString::fromUtf8("⚠ Screen Recording permission required"));
+        QVERIFY(app.drAppPickerPopup->count() == 1 && app.drAppSources.empty());
+        choose(app.drAppPickerPopup, 0);
+        QCOMPARE(rig.file(), QByteArray("<missing>"));
+
+        const std::pair<QString, std::int64_t> ports[] = {
+            {"8100 ", 8000}, {"", 8000}, {"0x1F", 8000}, {QString::fromUtf8("\u0668\u0660\u0660\u0661"), 8000},
+            {QString(30, '9'), 8000}, {"9223372036854775808", 8000}, {"+8200", 8200}, {"-5", -5},
+            {"9223372036854775807", INT64_MAX}};
+        for (const auto& [typed, port] : ports) {
+            rig.clock->advance(1.0);  // a whole second after the last run: runs at once
+            retype(app.drIcecastPortField, typed);
+            app.autoSaveDrawerSettings();
+            expected.icecastPort = port;
+            QCOMPARE(rig.file(), encoded(expected));
+        }
+        QCOMPARE(readAll(dotFile), stationA_.toUtf8());  // made by the first run, exactly the path
+        rig.clock->advance(0.3);
+        retype(app.drStationNameField, "Onda FM");
+        QTest::keyClick(app.drStationNameField, Qt::Key_Return);
+        expected.stationName = "Onda FM";
+        QCOMPARE(rig.file(), encoded(expected));
+
+        QString asked;
+        app.pickFolder = [&](QWidget*, const QString& title) -> std::optional<QString> { asked = title; return stationB; };
+        QTest::mouseClick(app.drStationPathField->parentWidget()->findChild<QPushButton*>(), Qt::LeftButton);
+        QVERIFY(asked == "Select Station Folder" && app.drStationPathField->text() == stationB);
+        rig.clock->advance(1.0);
+        retype(app.drIcecastPortField, "70000");
+        QVERIFY(rig.toggle(false));
+        expected.icecastPort = 70000;
+        QCOMPARE(readAll(dotFile), stationB.toUtf8());
+        QCOMPARE(readAll(streamerB + "/ondaline_schedule.json"), encoded(expected));
+        const QStringList aside = QDir(streamerB).entryList({"ondaline_schedule.json.*"}, QDir::Files);
+        const QRegularExpression stamped("^ondaline_schedule\\.json\\.replaced-\\d{8}-\\d{6}$");
+        QVERIFY2(aside.size() == 1 && stamped.match(aside[0]).hasMatch(), qPrintable(aside.join(' ')));
+        QCOMPARE(readAll(streamerB + "/" + aside[0]), encoded(other));
+    }
+
+    // Calls inside the second after a run take the page at once and are
+    // followed by one whole run when the second is over.
+    void throttleKeepsWhatCameMeanwhile()
+    {
+        ImageScheduleConfig expected;
+        Rig rig(expected);
+        TestAppDelegate& app = *rig.app;
+        QVERIFY(rig.toggle(true));
+        app.autoSaveDrawerSettings();
+        retype(app.drServerURLField, "rtmp://one.example/live");
+        rig.clock->advance(0.5);
+        QElapsedTimer waited;
+        waited.start();
+        app.autoSaveDrawerSettings();
+        QCOMPARE(rig.saves(), 1L);
+        QCOMPARE(app.scheduleConfig.serverURL, std::string("rtmp://one.example/live"));
+        QCOMPARE(rig.file(), encoded(expected));
+        rig.clock->advance(0.5);
+        QTRY_COMPARE(rig.saves(), 2L);
+        QVERIFY2(waited.elapsed() >= 400 && waited.elapsed() <= 800, QByteArray::number(waited.elapsed()));
+        expected.serverURL = "rtmp://one.example/live";
+        QCOMPARE(rig.file(), encoded(expected));
+
+        rig.clock->advance(0.3);  // a key typed and the drawer closed inside the second
+        retype(app.drStreamKeyField, "live-key");
+        QVERIFY(rig.toggle(false));
+        QCOMPARE(rig.saves(), 2L);
+        rig.clock->advance(0.7);
+        QTRY_COMPARE(rig.saves(), 3L);
+        expected.streamKey = "live-key";
+        QCOMPARE(rig.file(), encoded(expected));
+        QVERIFY(rig.toggle(true));
+        rig.clock->advance(0.2);
+        choose(app.drAudioSourcePopup, 1);  // TCP Input
+        waited.restart();
+        expected.audioSource = "tcp";
+        QCOMPARE(rig.file(), encoded(expected));
+        rig.clock->advance(0.8);
+        QTRY_COMPARE_WITH_TIMEOUT(app.activeAudioSource, std::string("tcp"), 1500);
+        QVERIFY2(waited.elapsed() <= 1100, QByteArray::number(waited.elapsed()));
+        QCOMPARE(rig.saves(), 4L);
+    }
+
+    // Real time: one autosave five seconds after the last keystroke.
+    void typingIsDebounced()
+    {
+        ImageScheduleConfig expected;
+        Rig rig(expected);
+        TestAppDelegate& app = *rig.app;
+        app.toggleSettingsDrawer();
+        QTest::keyClicks(app.drServerURLField, "x");  // during the opening slide
+        QVERIFY(!app.drawerSaveDebounceTimer->isActive());
+        QTRY_VERIFY(app.isDrawerOpen);
+        const QString url = "rtmp://a/b";
+        app.drServerURLField->selectAll();
+        QElapsedTimer sinceLast;
+        for (qsizetype i = 0; i < url.size(); ++i) {  // ten keys over about four seconds
+            if (i > 0) QTest::qWait(440);
+            QTest::keyClicks(app.drServerURLField, url.mid(i, 1));
+            sinceLast.start();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(rig.saves(), 1L, 7000);
+        QVERIFY2(std::abs(sinceLast.elapsed() - 5000) <= 300, QByteArray::number(sinceLast.elapsed()));
+        expected.serverURL = url.toStdString();
+        QCOMPARE(rig.file(), encoded(expected));
+
+        // Leaving for the appearance page stops the debounce and saves.
+        retype(app.drServerURLField, "rtmp://c/d");
+        QVERIFY(app.drawerSaveDebounceTimer->isActive());
+        rig.clock->advance(1.0);
+        app.openAppearanceDrawer();
+        expected.serverURL = "rtmp://c/d";
+        QVERIFY(!app.drawerSaveDebounceTimer->isActive() && rig.file() == encoded(expected));
+        QTRY_VERIFY(app.activeDrawer == "appearance" && app.isDrawerOpen && !app.drServerURLField);
+        QCOMPARE(rig.saves(), 2L);
+    }
+};
+
+QTEST_MAIN(SettingsDrawerTest)
+#include "settings_drawer_test.moc"
