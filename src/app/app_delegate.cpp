@@ -11,6 +11,7 @@
 #include "sources/test_player.h"
 #include "ui/console/console_paint.h"
 #include "ui/console/keyable_borderless_window.h"
+#include "ui/editor/overlay_editor_controller.h"
 
 #include <QMenu>
 #include <QTimer>

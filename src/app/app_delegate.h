@@ -58,6 +58,9 @@ class KeyableBorderlessWindow;
 class LEDIndicatorView;
 class VUMeterView;
 }  // namespace ui
+namespace editor {
+class OverlayEditorController;
+}
 }  // namespace ondaline
 
 namespace ondaline::app {
@@ -168,10 +171,17 @@ public:
     QLineEdit* makeDrawerTextField(const QString& placeholder);
     QComboBox* makeDrawerPopup(const QStringList& titles);
     QWidget* makeDrawerDivider(double width);
+    // A grey console button that runs `action`.
+    ui::ConsoleButton* makeDrawerButton(const QString& title, void (TestAppDelegate::*action)());
 
     // --- the drawer's pages ---
     QWidget* buildSettingsDrawerContent();  // app_delegate_settings_page.cpp
-    QWidget* buildAppearanceDrawerContent();
+    QWidget* buildAppearanceDrawerContent();  // app_delegate_appearance_page.cpp
+    // Both editor buttons: the one editor, started from the current record.
+    void openOverlayEditor();
+    // The editor's save: its overlay and schedule parts become the record's
+    // and reach the engine.
+    void overlayEditorDidSave(const ImageScheduleConfig& edited);
     QWidget* buildActivityDrawerContent();  // app_delegate_activity_page.cpp
     // The activity page's Copy: the whole log to the clipboard.
     void activityCopyLog();
@@ -274,6 +284,8 @@ public:
     QPointer<QTimer> activityScrollIndicatorTimer;
     // The station folder chosen by "Browse"; none when cancelled.
     std::function<std::optional<QString>(QWidget* parent, const QString& title)> pickFolder;
+    // The overlay and schedule editor, made by its first opening.
+    std::unique_ptr<editor::OverlayEditorController> overlayEditor;
     // State of the menu and the help window:
     std::unique_ptr<QMenu> mainMenu;             // its four submenus hold the actions
     std::unique_ptr<OndalineHelpWindow> helpWindow;  // the last one built

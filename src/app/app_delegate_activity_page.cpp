@@ -74,11 +74,9 @@ QWidget* TestAppDelegate::buildActivityDrawerContent()
     page->resize(static_cast<int>(pageW), static_cast<int>(pageH));
 
     const auto button = [&](const QString& title, QRectF frame, void (TestAppDelegate::*action)()) {
-        auto* b = new ui::ConsoleButton(page);
+        ui::ConsoleButton* b = makeDrawerButton(title, action);
+        b->setParent(page);
         b->setFrame(frame);
-        b->setTitle(title);
-        b->setGold(false);
-        b->setAction([this, action](ui::ConsoleButton&) { (this->*action)(); });
     };
     button(QString::fromUtf8("← Settings"), {18, 16, 90, 26}, &TestAppDelegate::backToSettingsDrawer);
     QLabel* title = makeDrawerLabel(QStringLiteral("ACTIVITY LOG"), 11, QFont::Medium, goldColor(0.7), 3);

@@ -91,10 +91,13 @@ void TestAppDelegate::readOpenDrawer()
     if (activeDrawer == "settings") {
         readSettingsDrawer();
     } else if (activeDrawer == "appearance") {
-        if (drNPFontPopup && drNPFontPopup->currentIndex() >= 0)
+        // Only what the user chose: a stored font or size that the page
+        // cannot show stays as it is.
+        const auto chosen = [](const QComboBox* popup) { return popup && popup->property("chosen").toBool(); };
+        if (chosen(drNPFontPopup) && drNPFontPopup->currentIndex() >= 0)
             scheduleConfig.nowPlaying.fontName = drNPFontPopup->currentText().toStdString();
         static constexpr double sizes[] = {16, 20, 24, 28, 32, 36};
-        if (drNPFontSizePopup) {
+        if (chosen(drNPFontSizePopup)) {
             const int i = drNPFontSizePopup->currentIndex();
             if (i >= 0 && i < static_cast<int>(std::size(sizes))) scheduleConfig.nowPlaying.fontSize = sizes[i];
         }

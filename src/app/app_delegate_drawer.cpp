@@ -6,6 +6,7 @@
 
 #include "engine/activity_log.h"
 #include "ui/console/console_bezel_view.h"
+#include "ui/console/dark_palette.h"
 #include "ui/console/drawer_bezel_view.h"
 #include "ui/console/drawer_face_view.h"
 #include "ui/console/keyable_borderless_window.h"
@@ -22,34 +23,6 @@
 namespace ondaline::app {
 
 namespace {
-
-// The pages' controls draw in their dark look whatever the desktop's theme.
-QPalette darkPalette()
-{
-    QPalette palette;
-    const QColor text(255, 255, 255, 217);
-    palette.setColor(QPalette::Window, QColor(50, 50, 52));
-    palette.setColor(QPalette::WindowText, text);
-    palette.setColor(QPalette::Base, QColor(30, 30, 32));
-    palette.setColor(QPalette::AlternateBase, QColor(42, 42, 44));
-    palette.setColor(QPalette::Text, text);
-    palette.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 64));
-    palette.setColor(QPalette::Button, QColor(72, 72, 76));
-    palette.setColor(QPalette::ButtonText, text);
-    palette.setColor(QPalette::BrightText, Qt::white);
-    palette.setColor(QPalette::Highlight, QColor(10, 132, 255));
-    palette.setColor(QPalette::HighlightedText, Qt::white);
-    palette.setColor(QPalette::ToolTipBase, QColor(50, 50, 52));
-    palette.setColor(QPalette::ToolTipText, text);
-    palette.setColor(QPalette::Light, QColor(96, 96, 100));
-    palette.setColor(QPalette::Midlight, QColor(80, 80, 84));
-    palette.setColor(QPalette::Mid, QColor(58, 58, 62));
-    palette.setColor(QPalette::Dark, QColor(24, 24, 26));
-    palette.setColor(QPalette::Shadow, QColor(0, 0, 0));
-    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        palette.setColor(QPalette::Disabled, role, QColor(255, 255, 255, 64));
-    return palette;
-}
 
 QEasingCurve easeInEaseOut()
 {
@@ -71,7 +44,7 @@ void TestAppDelegate::buildDrawerShell()
 
     drawerFaceView = new ui::DrawerFaceView(drawerBezelView);
     drawerFaceView->setFrame({0, bezelPad, drawerW - bezelPad, dashH - 2 * bezelPad});
-    drawerFaceView->setPalette(darkPalette());
+    drawerFaceView->setPalette(ui::darkControlsPalette(QColor(50, 50, 52)));
     drawerFaceOpacity = new QGraphicsOpacityEffect(drawerFaceView);
     drawerFaceOpacity->setOpacity(0.0);
     drawerFaceView->setGraphicsEffect(drawerFaceOpacity);

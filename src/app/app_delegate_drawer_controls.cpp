@@ -5,6 +5,7 @@
 #include "app/app_delegate.h"
 #include "app/status_line.h"
 
+#include "ui/console/console_button.h"
 #include "ui/console/console_paint.h"
 
 #include <QComboBox>
@@ -51,6 +52,15 @@ QComboBox* TestAppDelegate::makeDrawerPopup(const QStringList& titles)
     popup->addItems(titles);
     popup->setFont(ui::systemFont(13));
     return popup;
+}
+
+ui::ConsoleButton* TestAppDelegate::makeDrawerButton(const QString& title, void (TestAppDelegate::*action)())
+{
+    auto* button = new ui::ConsoleButton;
+    button->setTitle(title);
+    button->setGold(false);
+    button->setAction([this, action](ui::ConsoleButton&) { (this->*action)(); });
+    return button;
 }
 
 QWidget* TestAppDelegate::makeDrawerDivider(double width)

@@ -231,32 +231,17 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
     column.row(drAudioOutputPopup.data(), 26);
     column.space(14);
 
-    const auto consoleButton = [&](const QString& title, void (TestAppDelegate::*action)()) {
-        auto* button = new ui::ConsoleButton;
-        button->setTitle(title);
-        button->setGold(false);
-        button->setAction([this, action](ui::ConsoleButton&) { (this->*action)(); });
-        return button;
-    };
     if (mode != "icecast") {
         divider();
-        drAppearanceButton = consoleButton(QString::fromUtf8("Appearance…"), &TestAppDelegate::openAppearanceDrawer);
+        drAppearanceButton = makeDrawerButton(QString::fromUtf8("Appearance…"), &TestAppDelegate::openAppearanceDrawer);
         column.row(drAppearanceButton.data(), 34);
         column.space(14);
     }
     divider();
-    column.row(consoleButton(QString::fromUtf8("Activity…"), &TestAppDelegate::openActivityDrawer), 34);
+    column.row(makeDrawerButton(QString::fromUtf8("Activity…"), &TestAppDelegate::openActivityDrawer), 34);
     column.space(14);
 
     page->resize(static_cast<int>(pageW), static_cast<int>(column.y() + 20));
-    return page;
-}
-
-// Built with its own page; until then the drawer shows it empty.
-QWidget* TestAppDelegate::buildAppearanceDrawerContent()
-{
-    auto* page = new ui::FlippedView;
-    page->resize(static_cast<int>(drawerW - bezelPad), static_cast<int>(dashH - 2 * bezelPad));
     return page;
 }
 

@@ -1,0 +1,35 @@
+#include "ui/editor/double_slider.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ondaline::editor {
+
+DoubleSlider::DoubleSlider(double value, double minimum, double maximum, QWidget* parent)
+    : QSlider(Qt::Horizontal, parent), minimum_(minimum), maximum_(maximum), value_(minimum)
+{
+    QSlider::setRange(0, kSteps);
+    setTracking(true);  // every step of a drag is a change
+    setValue(value);
+    connect(this, &QAbstractSlider::valueChanged, this, [this](int step) {
+        if (settingInCode_) return;
+        value_ = minimum_ + (maximum_ - minimum_) * step / kSteps;
+        if (action) action();
+    });
+}
+
+void DoubleSlider::setValue(double value)
+{
+    value_ = std::clamp(value, minimum_, maximum_);
+    settingInCode_ = true;
+    QSlider::setValue(position(value_));
+    settingInCode_ = false;
+}
+
+int DoubleSlider::position(double value) const
+{
+    if (!(maximum_ > minimum_)) return 0;
+    return static_cast<int>(std::lround((value - minimum_) / (maximum_ - minimum_) * kSteps));
+}
+
+}  // namespace ondaline::editor

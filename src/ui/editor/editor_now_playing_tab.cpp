@@ -1,0 +1,300 @@
+// The "Now Playing" tab: the preview on top and, below it, a scrolling pane
+// with the settings of the now-playing text, the spectrum bars and the
+// crawler. Every control starts at a fixed value; loadConfigToUI() replaces
+// most of them right after the window is built.
+
+#include "ui/editor/overlay_editor_controller.h"
+
+#include "models/overlay_configs.h"
+#include "models/station_path.h"
+#include "ui/console/flipped_view.h"
+#include "ui/editor/color_well.h"
+#include "ui/editor/double_slider.h"
+#include "ui/editor/editor_window.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStringList>
+
+namespace ondaline::editor {
+
+namespace {
+
+constexpr double kTabHeight = 740;
+constexpr int kDocumentWidth = 660;
+
+QColor amber() { return QColor::fromRgbF(0.88f, 0.75f, 0.32f, 0.85f); }
+
+void setTextColor(QWidget& widget, const QColor& color)
+{
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::ButtonText, color);
+    widget.setPalette(palette);
+}
+
+}  // namespace
+
+void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
+{
+    using Action = void (OverlayEditorController::*)();
+    const Action refresh = &OverlayEditorController::refreshPreview;
+
+    // Tab view: the heading, the preview and the settings pane.
+    QLabel* previewLabel = makeLabel(QStringLiteral("Preview"), true);
+    previewLabel->setParent(&tab);
+    previewLabel->setGeometry(fromBottomLeft(16, 710, 80, 18, kTabHeight));
+
+    npPreviewImageView = new QLabel(&tab);
+    npPreviewImageView->setGeometry(fromBottomLeft(16, 346, 600, 338, kTabHeight));
+    npPreviewImageView->setAlignment(Qt::AlignCenter);
+    npPreviewImageView->setStyleSheet(
+        QStringLiteral("QLabel { background-color: black; border: 1px solid rgb(77, 77, 77); border-radius: 4px; }"));
+
+    npSettingsScrollView = new QScrollArea(&tab);
+    npSettingsScrollView->setGeometry(fromBottomLeft(0, 0, 660, 330, kTabHeight));
+    npSettingsScrollView->setFrameShape(QFrame::NoFrame);
+    npSettingsScrollView->setWidgetResizable(false);
+    npSettingsScrollView->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    npSettingsScrollView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    npSettingsScrollView->setAutoFillBackground(false);
+    npSettingsScrollView->viewport()->setAutoFillBackground(false);
+
+    auto* document = new ui::FlippedView;
+    document->resize(kDocumentWidth, 900);
+    npSettingsScrollView->setWidget(document);
+    document->setAutoFillBackground(false);  // setWidget turns it on; the pane draws no background
+
+    // Placement within the running row: y is the row's top in the document.
+    int y = 8;
+    const auto label = [&](const QString& text, int x, int width, bool bold = false) {
+        QLabel* item = makeLabel(text, bold);
+        item->setParent(document);
+        item->setGeometry(x, y, width, 18);
+        return item;
+    };
+    const auto valueLabel = [&](const QString& text, int x, int width, bool rightAligned) {
+        QLabel* item = label(text, x, width);
+        if (rightAligned) item->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        return item;
+    };
+    const auto field = [&](int x, int width, const QString& placeholder = {}) {
+        auto* item = new QLineEdit(document);
+        item->setGeometry(x, y - 2, width, 24);
+        item->setPlaceholderText(placeholder);
+        return item;
+    };
+    const auto refreshingField = [&](int x, int width, const QString& placeholder = {}) {
+        QLineEdit* item = field(x, width, placeholder);
+        connect(item, &QLineEdit::editingFinished, this, [this] { refreshPreview(); });
+        return item;
+    };
+    const auto sizeField = [&](int x, int width) {
+        QLineEdit* item = refreshingField(x, width);
+        item->setAlignment(Qt::AlignCenter);
+        return item;
+    };
+    const auto slider = [&](int x, int width, double value, double minimum, double maximum, Action action) {
+        auto* item = new DoubleSlider(value, minimum, maximum, document);
+        item->setGeometry(x, y - 2, width, 24);
+        item->action = [this, action] { (this->*action)(); };
+        return item;
+    };
+    const auto well = [&](int x, int width = 40, int height = 24) {
+        auto* item = new ColorWell(document);
+        item->setGeometry(x, y - 2, width, height);
+        item->action = [this] { refreshPreview(); };
+        return item;
+    };
+    const auto popup = [&](int x, int width, const QStringList& items, int lift = 2) {
+        auto* item = new QComboBox(document);
+        item->addItems(items);
+        item->setGeometry(x, y - lift, width, 26);
+        connect(item, &QComboBox::activated, this, [this] { refreshPreview(); });
+        return item;
+    };
+    const auto check = [&](const QString& text, int x, int width) {
+        auto* item = new QCheckBox(text, document);
+        item->setGeometry(x, y, width, 18);
+        connect(item, &QCheckBox::clicked, this, [this] { refreshPreview(); });
+        return item;
+    };
+    const auto groupCheck = [&](const QString& text, int x, int width) {
+        QCheckBox* item = check(text, x, width);
+        QFont font = item->font();
+        font.setBold(true);
+        font.setPixelSize(13);
+        item->setFont(font);
+        setTextColor(*item, amber());
+        return item;
+    };
+    const auto separator = [&] {
+        auto* line = new QWidget(document);
+        line->setGeometry(16, y, 628, 1);
+        QPalette palette = line->palette();
+        palette.setColor(QPalette::Window, QColor(255, 255, 255, 28));
+        line->setPalette(palette);
+        line->setAutoFillBackground(true);
+    };
+
+    // Source and display.
+    label(QStringLiteral("Sample Text:"), 16, 82);
+    npSampleField = refreshingField(100, 544, QStringLiteral("Sample text using your delimiter"));
+    npSampleField->setText(QStringLiteral("Artist Name\tAlbum Title\tSong Title"));
+    y += 36;
+
+    label(QStringLiteral("Source File:"), 16, 80, true);
+    npFilePathField = field(98, 466,
+        QString::fromStdString(StationPath::load()) + QStringLiteral("/Misc/System/current_song.txt"));
+    auto* browse = new QPushButton(QStringLiteral("Browse\u2026"), document);
+    browse->setAutoDefault(false);
+    browse->setGeometry(572, y - 4, 80, 28);
+    connect(browse, &QPushButton::clicked, this, [this] { browseNPFile(); });
+    y += 36;
+
+    label(QStringLiteral("Delimiter:"), 16, 70, true);
+    QStringList delimiters;
+    for (const auto& [delimiter, title] : NowPlayingConfig::delimiterOptions)
+        delimiters << QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size()));
+    npDelimiterPopup = popup(88, 100, delimiters);
+    label(QStringLiteral("Display:"), 201, 55, true);
+    npDisplayPopup = popup(258, 120, {QStringLiteral("Single Row"), QStringLiteral("Multi Row")});
+    npPrefixCheck = check(QStringLiteral("Show \"Now Playing:\" prefix"), 396, 220);
+    setTextColor(*npPrefixCheck, QColor::fromRgbF(0.75f, 0.75f, 0.75f));
+    y += 34;
+    separator();
+    y += 12;
+
+    // Text settings.
+    label(QStringLiteral("Text Settings"), 16, 120, true);
+    y += 28;
+    label(QStringLiteral("Font:"), 16, 35);
+    npFontPopup = popup(54, 180,
+        {QStringLiteral("Helvetica-Bold"), QStringLiteral("Helvetica"), QStringLiteral("Arial-BoldMT"),
+         QStringLiteral("Arial"), QStringLiteral("Georgia-Bold"), QStringLiteral("Georgia"),
+         QStringLiteral("Verdana-Bold"), QStringLiteral("Verdana"), QStringLiteral("Futura-Medium"),
+         QStringLiteral("Futura-Bold"), QStringLiteral("GillSans-Bold"), QStringLiteral("GillSans"),
+         QStringLiteral("Menlo-Bold"), QStringLiteral("Menlo-Regular")});
+    label(QStringLiteral("Size:"), 244, 32);
+    npFontSizeField = sizeField(278, 40);
+    label(QStringLiteral("Color:"), 332, 40);
+    npTextColorWell = well(374);
+    y += 34;
+    label(QStringLiteral("H:"), 16, 18);
+    npHorizSlider = slider(36, 284, 290, 0, 1280, refresh);
+    label(QStringLiteral("V:"), 340, 16);
+    npVertSlider = slider(358, 286, 38, 0, 720, refresh);
+    y += 34;
+    separator();
+    y += 12;
+
+    // Background block.
+    npBgCheck = groupCheck(QStringLiteral("Background Block"), 16, 160);
+    label(QStringLiteral("Color:"), 182, 40);
+    npBgColorWell = well(222, 36, 22);
+    label(QStringLiteral("Opacity:"), 272, 54);
+    npBgAlphaSlider = slider(328, 268, 70, 0, 100, &OverlayEditorController::bgAlphaSliderChanged);
+    npBgAlphaLabel = valueLabel(QStringLiteral("70%"), 604, 44, true);
+    y += 32;
+    label(QStringLiteral("H:"), 16, 18);
+    npBgHorizSlider = slider(36, 284, 0, 0, 1280, refresh);
+    label(QStringLiteral("V:"), 340, 16);
+    npBgVertSlider = slider(358, 286, 0, 0, 720, refresh);
+    y += 32;
+    label(QStringLiteral("W:"), 16, 22);
+    npBgWidthSlider = slider(40, 280, 1280, 10, 1280, refresh);
+    label(QStringLiteral("Ht:"), 340, 22);
+    npBgHeightSlider = slider(364, 280, 50, 10, 720, refresh);
+    y += 38;
+    separator();
+    y += 12;
+
+    // Visualization.
+    vizEnableCheck = groupCheck(QStringLiteral("Visualization"), 16, 130);
+    label(QStringLiteral("Opacity:"), 166, 54);
+    vizOpacitySlider = slider(222, 368, 80, 0, 100, &OverlayEditorController::vizOpacityChanged);
+    vizOpacityLabel = valueLabel(QStringLiteral("80%"), 604, 44, true);
+    y += 32;
+    label(QStringLiteral("Sensitivity:"), 16, 76);
+    vizSensSlider = slider(94, 496, 1.5, 0.3, 4.0, &OverlayEditorController::vizSensChanged);
+    vizSensLabel = valueLabel(QStringLiteral("1.5\u00d7"), 598, 50, true);
+    y += 32;
+    label(QStringLiteral("Bottom Color:"), 16, 90);
+    vizBottomColorWell = well(108);
+    vizBottomColorWell->setColor({0, 0.4, 1});
+    label(QStringLiteral("Top Color:"), 340, 72);
+    vizTopColorWell = well(414);
+    vizTopColorWell->setColor({1, 1, 1});
+    y += 32;
+    label(QStringLiteral("Bars:"), 16, 34);
+    vizBarCountSlider = slider(52, 232, 15, 5, 40, &OverlayEditorController::vizBarCountChanged);
+    vizBarCountLabel = valueLabel(QStringLiteral("15"), 286, 30, false);
+    label(QStringLiteral("Segments:"), 340, 66);
+    vizSegCountSlider = slider(408, 198, 12, 3, 24, &OverlayEditorController::vizSegCountChanged);
+    vizSegCountLabel = valueLabel(QStringLiteral("12"), 608, 30, false);
+    y += 32;
+    label(QStringLiteral("Seg. Gap:"), 16, 60);
+    vizSegGapSlider = slider(78, 242, 2, 0, 8, &OverlayEditorController::vizSegGapChanged);
+    vizSegGapLabel = valueLabel(QStringLiteral("2px"), 324, 40, false);
+    y += 32;
+    label(QStringLiteral("H:"), 16, 18);
+    vizHorizSlider = slider(36, 284, 40, 0, 1280, refresh);
+    label(QStringLiteral("V:"), 340, 16);
+    vizVertSlider = slider(358, 286, 100, 0, 720, refresh);
+    y += 32;
+    label(QStringLiteral("W:"), 16, 22);
+    vizWidthSlider = slider(40, 280, 400, 50, 1280, refresh);
+    label(QStringLiteral("Ht:"), 340, 22);
+    vizHeightSlider = slider(364, 280, 300, 30, 720, refresh);
+    y += 40;
+    separator();
+    y += 12;
+
+    // Crawler.
+    crawlerEnableCheck = groupCheck(QStringLiteral("Crawler"), 16, 100);
+    crawlerUppercaseCheck = check(QStringLiteral("All Uppercase"), 126, 120);
+    y += 28;
+    label(QStringLiteral("Speed:"), 16, 48);
+    crawlerSpeedSlider = slider(66, 528, 2.0, 0.5, 10, &OverlayEditorController::crawlerSpeedChanged);
+    crawlerSpeedLabel = valueLabel(QStringLiteral("2.0"), 604, 44, true);
+    y += 32;
+    label(QStringLiteral("Font:"), 16, 34);
+    crawlerFontPopup = popup(52, 268,
+        {QStringLiteral("Helvetica-Bold"), QStringLiteral("Helvetica"), QStringLiteral("Arial"),
+         QStringLiteral("Arial-BoldMT"), QStringLiteral("Georgia-Bold"), QStringLiteral("TimesNewRomanPS-BoldMT"),
+         QStringLiteral("Courier-Bold"), QStringLiteral("Menlo-Bold"), QStringLiteral("AvenirNext-Bold")},
+        3);
+    label(QStringLiteral("Size:"), 340, 34);
+    crawlerFontSizeField = sizeField(376, 50);
+    crawlerFontSizeField->setText(QStringLiteral("22"));
+    y += 32;
+    label(QStringLiteral("Text Color:"), 16, 76);
+    crawlerTextColorWell = well(94);
+    crawlerTextColorWell->setColor({1, 1, 1});
+    label(QStringLiteral("Bar Color:"), 340, 68);
+    crawlerBarColorWell = well(410);
+    crawlerBarColorWell->setColor({0, 0, 0});
+    y += 32;
+    label(QStringLiteral("Bar Opacity:"), 16, 80);
+    crawlerBarAlphaSlider = slider(98, 492, 70, 0, 100, &OverlayEditorController::crawlerBarAlphaChanged);
+    crawlerBarAlphaLabel = valueLabel(QStringLiteral("70%"), 604, 44, true);
+    y += 32;
+    label(QStringLiteral("H:"), 16, 18);
+    crawlerBarHorizSlider = slider(36, 284, 0, 0, 1280, refresh);
+    label(QStringLiteral("V:"), 340, 16);
+    crawlerBarVertSlider = slider(358, 286, 40, 0, 720, refresh);
+    y += 32;
+    label(QStringLiteral("W:"), 16, 22);
+    crawlerBarWidthSlider = slider(40, 280, 1280, 50, 1280, refresh);
+    label(QStringLiteral("Ht:"), 340, 22);
+    crawlerBarHeightSlider = slider(364, 280, 36, 16, 200, refresh);
+    y += 40;
+
+    document->resize(kDocumentWidth, y);  // 820: the document ends below the last row
+}
+
+}  // namespace ondaline::editor

@@ -1,0 +1,82 @@
+// The editor's window: its frame, its two tabs and the Close button.
+
+#include "ui/editor/editor_window.h"
+
+#include "ui/console/dark_palette.h"
+#include "ui/editor/overlay_editor_controller.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+
+namespace ondaline::editor {
+
+EditorWindow::EditorWindow()
+    : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint)
+{
+}
+
+void EditorWindow::closeEvent(QCloseEvent* event)
+{
+    if (!closingInCode && onCloseBox) onCloseBox();
+    event->accept();
+}
+
+QRect fromBottomLeft(double x, double y, double width, double height, double parentHeight)
+{
+    return QRectF(x, parentHeight - y - height, width, height).toRect();
+}
+
+void OverlayEditorController::buildWindow()
+{
+    window = std::make_unique<EditorWindow>();
+    window->setWindowTitle(QString::fromUtf8("Ondaline — Overlay & Schedule"));
+    window->setFixedSize(680, 820);
+    window->setPalette(ui::darkControlsPalette(QColor::fromRgbF(0.11f, 0.11f, 0.13f)));
+    window->setAutoFillBackground(true);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        window->move(screen->availableGeometry().center() - QPoint(340, 410));
+    window->onCloseBox = [this] { closeEditor(); };
+
+    auto* tabs = new QTabWidget(window.get());
+    tabs->setGeometry(fromBottomLeft(0, 40, 680, 780, 820));
+    const auto addTab = [&](const QString& label, void (OverlayEditorController::*build)(QWidget&)) {
+        auto* page = new QWidget;
+        page->setAutoFillBackground(true);  // the window's dark ground, not the tab frame's grey
+        auto* content = new QWidget(page);  // the tab's 660 x 740 content, at its top left
+        content->setFixedSize(660, 740);
+        tabs->addTab(page, label);
+        (this->*build)(*content);
+    };
+    addTab(QStringLiteral("Now Playing"), &OverlayEditorController::buildNowPlayingTab);
+    addTab(QStringLiteral("Images"), &OverlayEditorController::buildImagesTab);
+
+    auto* close = new QPushButton(QStringLiteral("Close"), window.get());
+    close->setAutoDefault(false);
+    close->setDefault(false);
+    close->setGeometry(fromBottomLeft(590, 8, 80, 28, 820));
+    connect(close, &QPushButton::clicked, this, [this] { closeEditor(); });
+}
+
+QLabel* OverlayEditorController::makeLabel(const QString& text, bool bold)
+{
+    auto* label = new QLabel(text);
+    label->setTextFormat(Qt::PlainText);
+    QPalette palette = label->palette();
+    if (bold) {
+        QFont font = label->font();
+        font.setBold(true);
+        font.setPixelSize(12);  // this desktop's bold face runs wider: 13 would cut "Source File:"
+        label->setFont(font);
+        palette.setColor(QPalette::WindowText, QColor::fromRgbF(0.88f, 0.75f, 0.32f, 0.85f));
+    } else {
+        palette.setColor(QPalette::WindowText, QColor::fromRgbF(0.75f, 0.75f, 0.75f));
+    }
+    label->setPalette(palette);
+    return label;
+}
+
+}  // namespace ondaline::editor

@@ -1,0 +1,159 @@
+#pragma once
+
+// The overlay and schedule editor: one window in which the now-playing
+// text, the spectrum bars and the crawler are set with a live preview. It
+// edits a copy of the settings record and gives it back in three steps: the
+// controls into the copy, the copy to the settings file, the copy to the
+// owner through onSave. A save follows 0.3 s after the last change, and
+// another on Close, on the window's close box and when the program quits.
+
+#include "models/image_schedule_config.h"
+
+#include <QObject>
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QScrollArea;
+class QTimer;
+class QWidget;
+
+namespace ondaline::editor {
+
+class ColorWell;
+class DoubleSlider;
+class EditorWindow;
+
+class OverlayEditorController : public QObject {
+    Q_OBJECT
+public:
+    // Makes no window, starts no timer and touches no file.
+    explicit OverlayEditorController(ImageScheduleConfig config);
+    ~OverlayEditorController() override;
+
+    OverlayEditorController(const OverlayEditorController&) = delete;
+    OverlayEditorController& operator=(const OverlayEditorController&) = delete;
+
+    // Builds the window the first time, loads `config` into every control
+    // and brings the window to the front.
+    void showWindow();
+    // Writes the controls back, saves, hands the copy over and closes.
+    void closeEditor();
+
+    // The control actions.
+    void refreshPreview();
+    void bgAlphaSliderChanged();
+    void vizOpacityChanged();
+    void vizSensChanged();
+    void vizBarCountChanged();
+    void vizSegCountChanged();
+    void vizSegGapChanged();
+    void crawlerSpeedChanged();
+    void crawlerBarAlphaChanged();
+    void browseNPFile();
+
+    // The controls and the copy (editor_mapping.cpp).
+    void loadConfigToUI();
+    void saveNPConfigFromUI();
+    VisualizationConfig readVizConfigFromUI() const;
+    void saveVizConfigFromUI();
+    CrawlerConfig readCrawlerConfigFromUI() const;
+    void saveCrawlerConfigFromUI();
+    void saveImagesConfigFromUI();
+
+    // Draws the preview from the controls; the renderer comes later.
+    void updatePreview() {}
+
+    ImageScheduleConfig config;
+    std::function<void(const ImageScheduleConfig&)> onSave;
+    // A file chosen in a panel titled `title` (none when cancelled).
+    std::function<std::optional<QString>(QWidget* parent, const QString& title)> pickFile;
+
+    // The window and its controls: none until the first showWindow(), then
+    // for the controller's life.
+    std::unique_ptr<EditorWindow> window;
+    QLineEdit* npFilePathField = nullptr;
+    QComboBox* npDelimiterPopup = nullptr;
+    QComboBox* npDisplayPopup = nullptr;
+    QCheckBox* npPrefixCheck = nullptr;
+    DoubleSlider* npHorizSlider = nullptr;
+    DoubleSlider* npVertSlider = nullptr;
+    QComboBox* npFontPopup = nullptr;
+    QLineEdit* npFontSizeField = nullptr;
+    ColorWell* npTextColorWell = nullptr;
+    QCheckBox* npBgCheck = nullptr;
+    DoubleSlider* npBgHorizSlider = nullptr;
+    DoubleSlider* npBgVertSlider = nullptr;
+    DoubleSlider* npBgWidthSlider = nullptr;
+    DoubleSlider* npBgHeightSlider = nullptr;
+    ColorWell* npBgColorWell = nullptr;
+    DoubleSlider* npBgAlphaSlider = nullptr;
+    QLabel* npBgAlphaLabel = nullptr;
+    QLabel* npPreviewImageView = nullptr;
+    QLineEdit* npSampleField = nullptr;
+    QCheckBox* vizEnableCheck = nullptr;
+    DoubleSlider* vizOpacitySlider = nullptr;
+    QLabel* vizOpacityLabel = nullptr;
+    DoubleSlider* vizSensSlider = nullptr;
+    QLabel* vizSensLabel = nullptr;
+    ColorWell* vizBottomColorWell = nullptr;
+    ColorWell* vizTopColorWell = nullptr;
+    DoubleSlider* vizBarCountSlider = nullptr;
+    QLabel* vizBarCountLabel = nullptr;
+    DoubleSlider* vizSegCountSlider = nullptr;
+    QLabel* vizSegCountLabel = nullptr;
+    DoubleSlider* vizSegGapSlider = nullptr;
+    QLabel* vizSegGapLabel = nullptr;
+    DoubleSlider* vizHorizSlider = nullptr;
+    DoubleSlider* vizVertSlider = nullptr;
+    DoubleSlider* vizWidthSlider = nullptr;
+    DoubleSlider* vizHeightSlider = nullptr;
+    QCheckBox* crawlerEnableCheck = nullptr;
+    DoubleSlider* crawlerBarHorizSlider = nullptr;
+    DoubleSlider* crawlerBarVertSlider = nullptr;
+    DoubleSlider* crawlerBarWidthSlider = nullptr;
+    DoubleSlider* crawlerBarHeightSlider = nullptr;
+    ColorWell* crawlerBarColorWell = nullptr;
+    DoubleSlider* crawlerBarAlphaSlider = nullptr;
+    QLabel* crawlerBarAlphaLabel = nullptr;
+    ColorWell* crawlerTextColorWell = nullptr;
+    QComboBox* crawlerFontPopup = nullptr;
+    QLineEdit* crawlerFontSizeField = nullptr;
+    DoubleSlider* crawlerSpeedSlider = nullptr;
+    QLabel* crawlerSpeedLabel = nullptr;
+    QCheckBox* crawlerUppercaseCheck = nullptr;
+    QScrollArea* npSettingsScrollView = nullptr;
+
+    // The mock spectrum's state, readable for the preview and its tests.
+    const std::vector<float>& levels() const { return mockLevels_; }
+    float phase() const { return mockPhase_; }
+    bool isAnimating() const { return mockAnimTimer_ != nullptr; }
+    bool isSavePending() const;
+
+private:
+    void buildWindow();                         // editor_window.cpp
+    void buildNowPlayingTab(QWidget& tab);      // editor_now_playing_tab.cpp
+    void buildImagesTab(QWidget& tab) { (void)tab; }
+    QLabel* makeLabel(const QString& text, bool bold = false);
+    void scheduleDebouncedSave();
+    // Close's steps without the closing: write back, save, hand over.
+    void writeBackAndHandOver();
+    void updateMockAnimation();                 // editor_value_labels.cpp
+    void tickMockAnimation();
+
+    QTimer* mockAnimTimer_ = nullptr;
+    float mockPhase_ = 0;
+    std::vector<float> mockLevels_ = std::vector<float>(32, 0.0f);
+    QTimer* saveDebounceTimer_ = nullptr;
+    bool closing_ = false;  // Close itself is closing the window
+};
+
+}  // namespace ondaline::editor
