@@ -1,5 +1,7 @@
 #include "ui/editor/double_slider.h"
 
+#include <QWheelEvent>
+
 #include <algorithm>
 #include <cmath>
 
@@ -25,6 +27,8 @@ void DoubleSlider::setValue(double value)
     QSlider::setValue(position(value_));
     settingInCode_ = false;
 }
+
+void DoubleSlider::wheelEvent(QWheelEvent* event) { event->ignore(); }
 
 int DoubleSlider::position(double value) const
 {

@@ -6,10 +6,14 @@
 #include "ui/editor/overlay_editor_controller.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTabWidget>
 
 namespace ondaline::editor {
@@ -29,6 +33,27 @@ QRect fromBottomLeft(double x, double y, double width, double height, double par
 {
     return QRectF(x, parentHeight - y - height, width, height).toRect();
 }
+
+namespace {
+
+// Over a pop-up in a scrolling pane the wheel scrolls the pane, as over the
+// sliders, instead of changing the choice under the pointer.
+class WheelScrollsPane final : public QObject {
+public:
+    WheelScrollsPane(QScrollArea& pane) : QObject(&pane), pane_(pane) {}
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != QEvent::Wheel) return false;
+        QCoreApplication::sendEvent(pane_.verticalScrollBar(), event);
+        return true;
+    }
+
+private:
+    QScrollArea& pane_;
+};
+
+}  // namespace
 
 void OverlayEditorController::buildWindow()
 {
@@ -53,6 +78,11 @@ void OverlayEditorController::buildWindow()
     };
     addTab(QStringLiteral("Now Playing"), &OverlayEditorController::buildNowPlayingTab);
     addTab(QStringLiteral("Images"), &OverlayEditorController::buildImagesTab);
+
+    for (QScrollArea* pane : window->findChildren<QScrollArea*>()) {
+        auto* filter = new WheelScrollsPane(*pane);
+        for (QComboBox* popup : pane->findChildren<QComboBox*>()) popup->installEventFilter(filter);
+    }
 
     auto* close = new QPushButton(QStringLiteral("Close"), window.get());
     close->setAutoDefault(false);
