@@ -10,6 +10,7 @@
 #include "models/station_path.h"
 #include "sources/audio_source_capture.h"
 #include "sources/test_player.h"
+#include "ui/editor/overlay_editor_controller.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -57,6 +58,9 @@ void TestAppDelegate::autoSaveDrawerSettings()
 
     readOpenDrawer();
     scheduleConfig.save();
+    // The station folder may have changed: the open editor's copy now
+    // belongs to the same settings file, and is no stranger to it.
+    if (overlayEditor) overlayEditor->config.origin = scheduleConfig.origin;
 
     streamer->setNowPlayingConfig(scheduleConfig.nowPlaying);
     streamer->setVizConfig(scheduleConfig.visualization);
