@@ -16,12 +16,28 @@ DoubleSlider::DoubleSlider(double value, double minimum, double maximum, QWidget
     connect(this, &QAbstractSlider::valueChanged, this, [this](int step) {
         if (settingInCode_) return;
         value_ = minimum_ + (maximum_ - minimum_) * step / kSteps;
+        fractionShown_.reset();
         if (action) action();
     });
 }
 
+void DoubleSlider::setFraction(double fraction, double scale)
+{
+    setValue(fraction * scale);
+    fractionShown_ = std::pair(fraction, value_);
+}
+
+double DoubleSlider::fraction(double scale) const
+{
+    // Clamped on the way in, or moved since: the slider's value is the setting.
+    if (fractionShown_ && fractionShown_->first * scale == fractionShown_->second && value_ == fractionShown_->second)
+        return fractionShown_->first;
+    return value_ / scale;
+}
+
 void DoubleSlider::setValue(double value)
 {
+    fractionShown_.reset();
     value_ = std::clamp(value, minimum_, maximum_);
     settingInCode_ = true;
     QSlider::setValue(position(value_));

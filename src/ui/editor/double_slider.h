@@ -3,6 +3,8 @@
 #include <QSlider>
 
 #include <functional>
+#include <optional>
+#include <utility>
 
 namespace ondaline::editor {
 
@@ -19,6 +21,11 @@ public:
     double maximum() const { return maximum_; }
     // Clamps and keeps the value; reports nothing.
     void setValue(double value);
+    // A stored fraction shown as `fraction` x `scale` (a percentage): until
+    // the slider moves, fraction() gives back the stored number itself, so
+    // that showing and saving again does not round it.
+    void setFraction(double fraction, double scale);
+    double fraction(double scale) const;
 
     // Runs for every value the user moves the slider to.
     std::function<void()> action;
@@ -32,6 +39,7 @@ private:
     int position(double value) const;
 
     double minimum_, maximum_, value_;
+    std::optional<std::pair<double, double>> fractionShown_;  // the stored fraction and the value it became
     bool settingInCode_ = false;
 };
 

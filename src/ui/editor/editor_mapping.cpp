@@ -129,7 +129,7 @@ void OverlayEditorController::loadConfigToUI()
     setValue(npBgWidthSlider, np.bgWidth);
     setValue(npBgHeightSlider, np.bgHeight);
     setColor(npBgColorWell, np.bgColorR, np.bgColorG, np.bgColorB);
-    setValue(npBgAlphaSlider, np.bgAlpha * 100);
+    if (npBgAlphaSlider) npBgAlphaSlider->setFraction(np.bgAlpha, 100);
     setLabel(npBgAlphaLabel, percentText(np.bgAlpha));
 
     const VisualizationConfig& viz = config.visualization;
@@ -144,7 +144,7 @@ void OverlayEditorController::loadConfigToUI()
     setValue(vizVertSlider, viz.posY);
     setValue(vizWidthSlider, viz.width);
     setValue(vizHeightSlider, viz.height);
-    setValue(vizOpacitySlider, viz.opacity * 100);
+    if (vizOpacitySlider) vizOpacitySlider->setFraction(viz.opacity, 100);
     setLabel(vizOpacityLabel, percentText(viz.opacity));
     setValue(vizSensSlider, viz.sensitivity);
     setLabel(vizSensLabel, qstring(oneDecimalText(viz.sensitivity)) + QChar(0x00D7));
@@ -159,7 +159,7 @@ void OverlayEditorController::loadConfigToUI()
     setValue(crawlerBarWidthSlider, crawler.barWidth);
     setValue(crawlerBarHeightSlider, crawler.barHeight);
     setColor(crawlerBarColorWell, crawler.barColorR, crawler.barColorG, crawler.barColorB);
-    setValue(crawlerBarAlphaSlider, crawler.barAlpha * 100);
+    if (crawlerBarAlphaSlider) crawlerBarAlphaSlider->setFraction(crawler.barAlpha, 100);
     setLabel(crawlerBarAlphaLabel, percentText(crawler.barAlpha));
     setColor(crawlerTextColorWell, crawler.textColorR, crawler.textColorG, crawler.textColorB);
     selectTitle(crawlerFontPopup, crawler.fontName);
@@ -199,7 +199,7 @@ void OverlayEditorController::saveNPConfigFromUI()
     np.bgWidth = sliderValue(npBgWidthSlider, np.bgWidth);
     np.bgHeight = sliderValue(npBgHeightSlider, np.bgHeight);
     readColor(npBgColorWell, np.bgColorR, np.bgColorG, np.bgColorB);
-    if (npBgAlphaSlider) np.bgAlpha = npBgAlphaSlider->value() / 100;
+    if (npBgAlphaSlider) np.bgAlpha = npBgAlphaSlider->fraction(100);
     config.nowPlaying = std::move(np);
 }
 
@@ -217,7 +217,7 @@ VisualizationConfig OverlayEditorController::readVizConfigFromUI() const
     viz.height = sliderValue(vizHeightSlider, 300);
     readColor(vizBottomColorWell, viz.colorBottomR, viz.colorBottomG, viz.colorBottomB);
     readColor(vizTopColorWell, viz.colorTopR, viz.colorTopG, viz.colorTopB);
-    viz.opacity = sliderValue(vizOpacitySlider, 80) / 100;
+    viz.opacity = vizOpacitySlider ? vizOpacitySlider->fraction(100) : 0.8;
     viz.sensitivity = sliderValue(vizSensSlider, 1.5);
     return viz;
 }
@@ -233,7 +233,7 @@ CrawlerConfig OverlayEditorController::readCrawlerConfigFromUI() const
     crawler.barWidth = sliderValue(crawlerBarWidthSlider, 1280);
     crawler.barHeight = sliderValue(crawlerBarHeightSlider, 36);
     readColor(crawlerBarColorWell, crawler.barColorR, crawler.barColorG, crawler.barColorB);
-    crawler.barAlpha = sliderValue(crawlerBarAlphaSlider, 70) / 100;
+    crawler.barAlpha = crawlerBarAlphaSlider ? crawlerBarAlphaSlider->fraction(100) : 0.7;
     readColor(crawlerTextColorWell, crawler.textColorR, crawler.textColorG, crawler.textColorB);
     if (!crawlerFontPopup) {
         crawler.fontName = "Helvetica-Bold";
