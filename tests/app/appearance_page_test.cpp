@@ -7,6 +7,7 @@
 #include "models/station_path.h"
 #include "models/settings_codec.h"
 #include "ui/console/console_button.h"
+#include "ui/console/keyable_borderless_window.h"
 #include "ui/editor/editor_window.h"
 #include "ui/editor/overlay_editor_controller.h"
 
@@ -146,6 +147,10 @@ private slots:
         press("Edit Schedule…");
         QVERIFY(app.overlayEditor.get() == editor && editor->config == app.scheduleConfig);
         QCOMPARE(editor->npFontSizeField->text(), "22");
+        // The menu's keys work with the editor in front: Ctrl+W closes the drawer.
+        QTest::keyClick(editor->window->windowHandle(), Qt::Key_W, Qt::ControlModifier);
+        QVERIFY(QTest::qWaitFor([&] { return !app.isDrawerOpen && !app.drawerSlide; }, 2000));
+        QVERIFY(editor->window->isVisible() && app.window->isVisible());
 
         ImageScheduleConfig expected = app.scheduleConfig;
         app.scheduleConfig.streamKey = expected.streamKey = "later-key";  // changed on the settings page meanwhile
