@@ -91,10 +91,5 @@ void OverlayEditorController::browseNPFile()
     scheduleDebouncedSave();
 }
 
-void OverlayEditorController::saveImagesConfigFromUI()
-{
-    // The schedule has no controls yet: the copy keeps its default image,
-    // hour offset and entries as they are.
-}
 
 }  // namespace ondaline::editor

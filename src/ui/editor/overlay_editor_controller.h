@@ -69,8 +69,13 @@ public:
     void saveCrawlerConfigFromUI();
     void saveImagesConfigFromUI();
 
-    // Draws the preview from the controls; the renderer comes later.
-    void updatePreview() {}
+    // --- the preview (editor_preview.cpp) ---
+    // Draws the 1280 x 720 frame from the controls into the preview.
+    void updatePreview();
+    // --- end of the preview's part ---
+
+    // --- the Images tab (editor_images_tab.cpp) ---
+    // --- end of the Images tab's part ---
 
     ImageScheduleConfig config;
     std::function<void(const ImageScheduleConfig&)> onSave;
@@ -141,7 +146,7 @@ public:
 private:
     void buildWindow();                         // editor_window.cpp
     void buildNowPlayingTab(QWidget& tab);      // editor_now_playing_tab.cpp
-    void buildImagesTab(QWidget& tab) { (void)tab; }
+    void buildImagesTab(QWidget& tab);          // editor_images_tab.cpp
     QLabel* makeLabel(const QString& text, bool bold = false);
     void scheduleDebouncedSave();
     // Close's steps without the closing: write back, save, hand over.
