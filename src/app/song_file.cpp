@@ -1,5 +1,6 @@
 #include "app/song_file.h"
 
+#include "media/overlay_drawing.h"
 #include "models/station_path.h"
 #include "platform/text.h"
 
@@ -68,22 +69,8 @@ std::optional<SongTitle> songTitleFromText(std::string_view text, const std::str
     const std::string_view trimmed = platform::trimWhitespaceAndNewlines(text);
     if (trimmed.empty()) return std::nullopt;
 
-    SongTitle title;
-    const std::string_view fieldJoiner = multiRow ? "\n" : " - ";
-    std::size_t start = 0;
-    for (bool first = true;; first = false) {
-        const std::size_t end = delimiter.empty() ? std::string_view::npos : trimmed.find(delimiter, start);
-        const std::string_view field = trimmed.substr(start, end == std::string_view::npos ? end : end - start);
-        if (!first) {
-            title.display += fieldJoiner;
-            title.icecast += " - ";
-        }
-        title.display += field;
-        title.icecast += field;
-        if (end == std::string_view::npos) break;
-        start = end + delimiter.size();
-    }
-    return title;
+    return SongTitle{media::joinSongFields(trimmed, delimiter, multiRow ? "\n" : " - "),
+                     media::joinSongFields(trimmed, delimiter, " - ")};
 }
 
 std::string replaceLineBreaks(std::string_view text, std::string_view joiner)

@@ -1,8 +1,12 @@
 #include "media/frame_renderer.h"
 
+#include "media/overlay_drawing.h"
 #include "platform/files.h"
 #include "platform/graphics/canvas.h"
 #include "platform/text.h"
+
+#include <cmath>
+#include <optional>
 
 namespace ondaline::media {
 
@@ -10,8 +14,6 @@ namespace {
 
 constexpr double crawlerPollSeconds = 10.0;
 constexpr std::size_t crawlerFileLimit = 1024 * 1024;
-
-platform::Colour colour(double r, double g, double b, double a) { return {r, g, b, a}; }
 
 }  // namespace
 
@@ -38,45 +40,25 @@ FrameRenderer::Frame FrameRenderer::render(const OverlayInputs& in)
 {
     platform::ensureGuiRuntime();
     std::lock_guard guard(lock_);
-    platform::Canvas canvas(width_, height_);
-    canvas.fill(0, 0, width_, height_, colour(0, 0, 0, 1));
-    if (background_) canvas.draw(*background_);
-
-    if (!in.songText.empty()) {
-        const NowPlayingConfig& np = in.nowPlaying;
-        if (np.showBackground) canvas.fill(np.bgX, np.bgY, np.bgWidth, np.bgHeight, colour(np.bgColorR, np.bgColorG, np.bgColorB, np.bgAlpha));
-        const platform::Font font(np.fontName, np.fontSize);
-        for (const auto& line : nowPlayingLines(in.songText, np)) {
-            canvas.text(line.text, font, colour(np.textColorR, np.textColorG, np.textColorB, 1), line.x, line.baseline);
-        }
-    }
-
-    if (in.visualization.enabled) {
-        for (const auto& segment : spectrumBarSegments(in.levels, in.visualization)) {
-            const auto& c = segment.colour;
-            canvas.fill(segment.x, segment.y, segment.width, segment.height, colour(c.r, c.g, c.b, c.a));
-        }
-    }
-
     const CrawlerConfig& cr = in.crawler;
+    std::optional<CrawlerRun> crawler;
     if (cr.enabled && !crawlerText_.empty()) {
-        canvas.fill(cr.barX, cr.barY, cr.barWidth, cr.barHeight, colour(cr.barColorR, cr.barColorG, cr.barColorB, cr.barAlpha));
         std::string text = crawlerText_ + std::string(crawlerSeparator);
         if (cr.uppercase) text = platform::toUpperUnicode(text);
-        const platform::Font font(cr.fontName, cr.fontSize);
-        if (scroll_.needsMeasuring(cr.uppercase)) scroll_.crawlerTextWidth = font.width(text);
-        const double barHeight = std::abs(cr.barHeight), barWidth = std::abs(cr.barWidth);
-        const double baseline = cr.barY + (barHeight - (font.ascent() + font.descent())) / 2 + font.descent();
-        const double x1 = cr.barX + barWidth - scroll_.crawlerScrollOffset;
-        const auto textColour = colour(cr.textColorR, cr.textColorG, cr.textColorB, 1);
-        canvas.save();
-        canvas.clip(cr.barX, cr.barY, cr.barWidth, cr.barHeight);
-        canvas.text(text, font, textColour, x1, baseline);
+        if (scroll_.needsMeasuring(cr.uppercase)) scroll_.crawlerTextWidth = platform::Font(cr.fontName, cr.fontSize).width(text);
+        const double x1 = cr.barX + std::abs(cr.barWidth) - scroll_.crawlerScrollOffset;
         // The copy before it carries the text on without a gap across the wrap.
-        canvas.text(text, font, textColour, x1 - scroll_.crawlerTextWidth, baseline);
-        canvas.restore();
-        scroll_.advance(cr.speed);
+        crawler = CrawlerRun{std::move(text), {x1, x1 - scroll_.crawlerTextWidth}};
     }
+    platform::Canvas canvas(width_, height_);
+    drawOverlays(canvas, {.picture = background_.get(),
+                          .songText = in.songText,
+                          .nowPlaying = in.nowPlaying,
+                          .visualization = in.visualization,
+                          .levels = in.levels,
+                          .crawler = cr,
+                          .crawlerRun = crawler ? &*crawler : nullptr});
+    if (crawler) scroll_.advance(cr.speed);
     return std::make_shared<const Bytes>(canvas.finish());
 }
 

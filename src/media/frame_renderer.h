@@ -1,9 +1,10 @@
 #pragma once
 
 // Composes the video picture: black, the still image stretched to the frame,
-// the now-playing block, the spectrum bars, the crawler, in that order. Renders
-// may be asked for from several threads: one lock serialises them, and each
-// finished frame is a new buffer, never drawn into again.
+// the now-playing block, the spectrum bars, the crawler, in that order (drawn
+// by drawOverlays, with the crawler's scroll kept here). Renders may be asked
+// for from several threads: one lock serialises them, and each finished frame
+// is a new buffer, never drawn into again.
 
 #include "engine/bytes.h"
 #include "media/overlay_layout.h"

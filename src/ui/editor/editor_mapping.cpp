@@ -168,10 +168,11 @@ void OverlayEditorController::loadConfigToUI()
     setLabel(crawlerSpeedLabel, qstring(oneDecimalText(crawler.speed)));
     setChecked(crawlerUppercaseCheck, crawler.uppercase);
 
+    loadImagesConfigToUI();
     updatePreview();
 }
 
-void OverlayEditorController::saveNPConfigFromUI()
+NowPlayingConfig OverlayEditorController::readNPConfigFromUI() const
 {
     // Merged into the stored record: a missing control, an unlisted choice or
     // an unreadable size keeps what is stored.
@@ -200,8 +201,10 @@ void OverlayEditorController::saveNPConfigFromUI()
     np.bgHeight = sliderValue(npBgHeightSlider, np.bgHeight);
     readColor(npBgColorWell, np.bgColorR, np.bgColorG, np.bgColorB);
     if (npBgAlphaSlider) np.bgAlpha = npBgAlphaSlider->fraction(100);
-    config.nowPlaying = std::move(np);
+    return np;
 }
+
+void OverlayEditorController::saveNPConfigFromUI() { config.nowPlaying = readNPConfigFromUI(); }
 
 VisualizationConfig OverlayEditorController::readVizConfigFromUI() const
 {

@@ -29,31 +29,19 @@ void EditorWindow::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
+WheelScrollsPane::WheelScrollsPane(QScrollArea& pane, QObject& owner) : QObject(&owner), pane_(pane) {}
+
+bool WheelScrollsPane::eventFilter(QObject*, QEvent* event)
+{
+    if (event->type() != QEvent::Wheel) return false;
+    QCoreApplication::sendEvent(pane_.verticalScrollBar(), event);
+    return true;
+}
+
 QRect fromBottomLeft(double x, double y, double width, double height, double parentHeight)
 {
     return QRectF(x, parentHeight - y - height, width, height).toRect();
 }
-
-namespace {
-
-// Over a pop-up in a scrolling pane the wheel scrolls the pane, as over the
-// sliders, instead of changing the choice under the pointer.
-class WheelScrollsPane final : public QObject {
-public:
-    WheelScrollsPane(QScrollArea& pane) : QObject(&pane), pane_(pane) {}
-
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() != QEvent::Wheel) return false;
-        QCoreApplication::sendEvent(pane_.verticalScrollBar(), event);
-        return true;
-    }
-
-private:
-    QScrollArea& pane_;
-};
-
-}  // namespace
 
 void OverlayEditorController::buildWindow()
 {
@@ -80,7 +68,7 @@ void OverlayEditorController::buildWindow()
     addTab(QStringLiteral("Images"), &OverlayEditorController::buildImagesTab);
 
     for (QScrollArea* pane : window->findChildren<QScrollArea*>()) {
-        auto* filter = new WheelScrollsPane(*pane);
+        auto* filter = new WheelScrollsPane(*pane, *pane);
         for (QComboBox* popup : pane->findChildren<QComboBox*>()) popup->installEventFilter(filter);
     }
 

@@ -8,17 +8,44 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMimeDatabase>
+#include <QPointer>
+#include <QScopeGuard>
 #include <QTimer>
 
 namespace ondaline::editor {
 
 namespace {
 
-std::optional<QString> runFileDialog(QWidget* parent, const QString& title)
+// One filter for all of `mimeTypes` at once, such as
+// "PNG image, JPEG image (*.png *.jpg *.jpeg)"; empty when none is known.
+QString nameFilter(const QStringList& mimeTypes)
 {
-    const QString file = QFileDialog::getOpenFileName(parent, title, QString(), QStringLiteral("Text (*.txt *.text);;All files (*)"));
-    if (file.isEmpty()) return std::nullopt;
-    return file;
+    const QMimeDatabase database;
+    QStringList names, patterns;
+    for (const QString& name : mimeTypes) {
+        const QMimeType type = database.mimeTypeForName(name);
+        if (!type.isValid() || type.globPatterns().isEmpty()) continue;
+        names << type.comment();
+        patterns << type.globPatterns();
+    }
+    patterns.removeDuplicates();
+    if (patterns.isEmpty()) return {};
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" (") + patterns.join(u' ') + u')';
+}
+
+std::optional<QString> runFilePanel(QWidget* parent, const QString& title, const QStringList& mimeTypes)
+{
+    // Held by a guarded pointer: the parent may take the panel with it while it runs.
+    const QPointer<QFileDialog> panel = new QFileDialog(parent, title);
+    const auto release = qScopeGuard([&panel] { delete panel.data(); });
+    panel->setAcceptMode(QFileDialog::AcceptOpen);
+    panel->setFileMode(QFileDialog::ExistingFile);
+    if (const QString filter = nameFilter(mimeTypes); !filter.isEmpty()) panel->setNameFilter(filter);
+    if (panel->exec() != QDialog::Accepted || !panel) return std::nullopt;
+    const QStringList files = panel->selectedFiles();
+    if (files.isEmpty() || files.first().isEmpty()) return std::nullopt;
+    return files.first();
 }
 
 }  // namespace
@@ -82,10 +109,19 @@ void OverlayEditorController::closeEditor()
     window->closingInCode = false;
 }
 
+std::optional<QString> OverlayEditorController::chooseFile(const QString& title, const QStringList& mimeTypes)
+{
+    return pickFile ? pickFile(window.get(), title, mimeTypes) : runFilePanel(window.get(), title, mimeTypes);
+}
+
+QStringList OverlayEditorController::imageFileTypes()
+{
+    return {QStringLiteral("image/png"), QStringLiteral("image/jpeg"), QStringLiteral("image/tiff")};
+}
+
 void OverlayEditorController::browseNPFile()
 {
-    const QString title = QStringLiteral("Select Now Playing File");
-    const auto file = pickFile ? pickFile(window.get(), title) : runFileDialog(window.get(), title);
+    const auto file = chooseFile(QStringLiteral("Select Now Playing File"), {QStringLiteral("text/plain")});
     if (!file || !npFilePathField) return;
     npFilePathField->setText(*file);
     scheduleDebouncedSave();

@@ -9,9 +9,11 @@
 
 #include "models/image_schedule_config.h"
 
+#include <QImage>
 #include <QObject>
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -22,6 +24,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QScrollArea;
 class QTimer;
 class QWidget;
@@ -72,15 +75,64 @@ public:
     // --- the preview (editor_preview.cpp) ---
     // Draws the 1280 x 720 frame from the controls into the preview.
     void updatePreview();
+    // The now-playing record as a save would make it, leaving `config` as it is.
+    NowPlayingConfig readNPConfigFromUI() const;
+    // The last frame drawn, as the stream would draw it: premultiplied
+    // ARGB, rows top first.
+    QImage previewFrame;
+    // The default image as last read, kept while its file stays the same.
+    struct PreviewPicture;
+    std::shared_ptr<const PreviewPicture> previewPicture;
     // --- end of the preview's part ---
 
     // --- the Images tab (editor_images_tab.cpp) ---
+    QLineEdit* defaultImageField = nullptr;
+    QLineEdit* hourOffsetField = nullptr;
+    QScrollArea* scheduleScrollView = nullptr;
+    QWidget* scheduleContainer = nullptr;  // the list's document, top-left origin
+
+    // One card of the schedule list. Its values live only in its controls,
+    // except a stored day that names no weekday: the day pop-up then selects
+    // nothing, and that day is written back until the user picks one.
+    struct ScheduleRow {
+        QWidget* card;
+        QLabel* thumbnail;
+        QComboBox* dayPopup;
+        QLineEdit* startHourField;
+        QLineEdit* startMinField;
+        QLineEdit* endHourField;
+        QLineEdit* endMinField;
+        QLineEdit* imageField;
+        QPushButton* browseBtn;
+        QPushButton* removeBtn;
+        std::int64_t unlistedDay;
+    };
+    std::vector<ScheduleRow> scheduleRows;  // screen order, top to bottom
+
+    // Default image, hour offset and one card per entry, from `config`.
+    void loadImagesConfigToUI();
+    // Appends a card for `entry`; neither lays out nor saves.
+    void addRowForEntry(const ImageScheduleEntry& entry);
+    void layoutScheduleRows();
+    void addScheduleRow();
+    // The row whose button `sender` is; a button of no row does nothing.
+    void removeScheduleRow(const QPushButton* sender);
+    void browseRowImage(const QPushButton* sender);
+    void browseDefaultImage();
+
+    // The MIME types the image panels offer.
+    static QStringList imageFileTypes();
+    // One existing file picked in a panel that offers `mimeTypes`: through
+    // pickFile when it is set, else the real panel.
+    std::optional<QString> chooseFile(const QString& title, const QStringList& mimeTypes);
     // --- end of the Images tab's part ---
 
     ImageScheduleConfig config;
     std::function<void(const ImageScheduleConfig&)> onSave;
-    // A file chosen in a panel titled `title` (none when cancelled).
-    std::function<std::optional<QString>(QWidget* parent, const QString& title)> pickFile;
+    // One existing file (never a folder) chosen in a modal panel titled
+    // `title` that offers the files of `mimeTypes`; none when cancelled.
+    // Unset: a QFileDialog.
+    std::function<std::optional<QString>(QWidget* parent, const QString& title, const QStringList& mimeTypes)> pickFile;
 
     // The window and its controls: none until the first showWindow(), then
     // for the controller's life.
