@@ -108,8 +108,12 @@ void Ondaline::sendVideoFrame()
     }
     const std::int64_t n = ++vtFrameCount_;
     const bool forceKeyFrame = n <= 1 || n % videoKeyframeInterval == 0;
-    // A still is converted for the encoder once, not at every tick.
-    auto result = videoEncoder_->encode(*frame, count, forceKeyFrame, frame == lastEncodedFrame_);
+    // A still is converted for the encoder once, not at every tick; a frame
+    // drawn again only where its overlays moved is converted only there.
+    const auto changedRows = renderer_.changedRows(lastEncodedFrame_, frame);
+    auto result = videoEncoder_->encode(*frame, count, forceKeyFrame, frame == lastEncodedFrame_,
+                                        changedRows ? std::optional<std::span<const platform::RowRange>>(*changedRows)
+                                                    : std::nullopt);
     lastEncodedFrame_ = frame;
     if (auto* frames = std::get_if<std::vector<platform::H264Encoder::Frame>>(&result)) {
         for (const auto& coded : *frames) handleEncodedVideoFrame(coded.data, coded.keyFrame, coded.pts);

@@ -4,14 +4,22 @@
 // the now-playing block, the spectrum bars, the crawler, in that order (drawn
 // by drawOverlays, with the crawler's scroll kept here). Renders may be asked
 // for from several threads: one lock serialises them, and each finished frame
-// is a new buffer, never drawn into again.
+// is a buffer never drawn into again.
+//
+// A frame is drawn whole only when the picture, the song block or a setting
+// changed; otherwise the rows that the moving bars and the crawler touch are
+// drawn again (every layer, clipped to them, in stacking order) and the rest
+// is taken from the last frame, which gives the same bytes as drawing it all.
+// A frame with nothing to change is the last frame itself.
 
 #include "engine/bytes.h"
 #include "media/overlay_layout.h"
 #include "models/overlay_configs.h"
+#include "platform/codec/frame_converter.h"
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,7 +48,7 @@ public:
     bool loadBackground(const std::string& path);
     void clearBackground();
 
-    // Draws a whole new frame; advances the crawler when it is drawn.
+    // The next frame (see above); advances the crawler when it is drawn.
     Frame render(const OverlayInputs& inputs);
 
     // Reads the crawler file at most every 10 s (`now` in seconds); a
@@ -50,13 +58,31 @@ public:
     std::string crawlerText() const;
     CrawlerScroll crawlerScroll() const;
 
+    // The rows in which `later` differs from `earlier`, when both came from
+    // here and `later` was drawn from `earlier` in the last few renders;
+    // nothing when that is not known (the whole frame may differ).
+    using Rows = std::vector<platform::RowRange>;
+    std::optional<Rows> changedRows(const Frame& earlier, const Frame& later) const;
+
 private:
+    // What the last frame shows, and how recent frames came from each other.
+    struct Drawn;
+    struct Step {
+        std::weak_ptr<const Bytes> frame, from;
+        std::optional<Rows> rows;  // none: drawn whole
+    };
+
+    std::optional<Rows> rowsToDraw(const Drawn& next) const;
+
     const int width_, height_;
     mutable std::mutex lock_;
     std::shared_ptr<const platform::Picture> background_;
     std::string crawlerText_;
     CrawlerScroll scroll_;
     double crawlerLastReadTime_ = -1e300;
+    std::unique_ptr<Drawn> drawn_;
+    Frame last_;
+    std::vector<Step> steps_;  // oldest first
 };
 
 }  // namespace ondaline::media

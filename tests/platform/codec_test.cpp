@@ -1,11 +1,19 @@
+#include "media/audio_packet_loop.h"
+#include "platform/audio/audio_file_reader.h"
 #include "platform/codec/aac_encoder.h"
 #include "platform/codec/resampler.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <numbers>
+#include <random>
 
 using namespace ondaline::platform;
 
@@ -43,7 +51,132 @@ std::unique_ptr<AACEncoder> encoder(int rate, int channels)
     return made ? std::move(*made) : nullptr;
 }
 
+// Encodes interleaved stereo at 44.1 kHz as an ADTS file and decodes it
+// again with the player's file reader: what a listener's player gets.
+std::vector<float> throughAAC(const std::vector<float>& interleaved, std::int64_t bitrate)
+{
+    auto created = AACEncoder::create({44100, 2, bitrate});
+    auto& encoder = std::get<std::unique_ptr<AACEncoder>>(created);
+    const auto path = std::filesystem::temp_directory_path() / ("ondaline-aac-" + std::to_string(getpid()) + ".aac");
+    {
+        std::ofstream file(path, std::ios::binary);
+        const std::size_t block = AACEncoder::framesPerPacket * 2;
+        for (std::size_t at = 0; at < interleaved.size() + 2 * block; at += block) {
+            std::vector<float> part(block);  // silence after the end flushes the look-ahead
+            for (std::size_t i = 0; i < block && at + i < interleaved.size(); ++i) part[i] = interleaved[at + i];
+            const auto packet = encoder->encode(part).packet;
+            if (packet.empty()) continue;
+            // ADTS: MPEG-4 AAC LC, 44.1 kHz (index 4), two channels, no CRC.
+            const std::size_t length = packet.size() + 7;
+            const unsigned char header[7] = {0xFF, 0xF1, 0x50, static_cast<unsigned char>(0x80 | (length >> 11)),
+                                             static_cast<unsigned char>(length >> 3),
+                                             static_cast<unsigned char>(((length & 7) << 5) | 0x1F), 0xFC};
+            file.write(reinterpret_cast<const char*>(header), 7);
+            file.write(reinterpret_cast<const char*>(packet.data()), static_cast<std::streamsize>(packet.size()));
+        }
+    }
+    std::string error;
+    auto reader = AudioFileReader::open(path.string(), error);
+    std::vector<float> decoded;
+    if (reader) {
+        std::vector<float> left(4096), right(4096);
+        while (const std::size_t n = reader->read(left.data(), right.data(), left.size())) {
+            for (std::size_t i = 0; i < n; ++i) decoded.insert(decoded.end(), {left[i], right[i]});
+        }
+    }
+    std::filesystem::remove(path);
+    return decoded;
+}
+
+struct StereoFigures {
+    double leftDB = 0, rightDB = 0, correlation = 0;
+};
+
+// RMS levels of both channels and how alike they are, the first and last
+// 0.1 s left out (the encoder's delay and the flush).
+StereoFigures stereoFigures(const std::vector<float>& interleaved)
+{
+    const std::size_t skip = 4410 * 2;
+    double ll = 0, rr = 0, lr = 0;
+    for (std::size_t i = skip; i + 1 + skip < interleaved.size(); i += 2) {
+        ll += double(interleaved[i]) * interleaved[i];
+        rr += double(interleaved[i + 1]) * interleaved[i + 1];
+        lr += double(interleaved[i]) * interleaved[i + 1];
+    }
+    const double n = double(interleaved.size() - 2 * skip) / 2;
+    return {10 * std::log10(ll / n), 10 * std::log10(rr / n), lr / std::sqrt(ll * rr)};
+}
+
 }  // namespace
+
+TEST(AACEncoder, KeepsLevelPitchAndStereoImageAtTheDefaultRate)
+{
+    const std::int64_t rate = AACEncoder::Settings{}.bitrate;
+
+    // Independent noise in each channel with most of its energy high up (the
+    // difference of white noise rises towards 22 kHz): losing bandwidth
+    // lowers its level, and intensity stereo, which sends one channel and a
+    // level for the other above some frequency, makes the channels alike.
+    std::minstd_rand random(7);
+    std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
+    std::vector<float> noise;
+    float previousLeft = 0, previousRight = 0;
+    for (int i = 0; i < 2 * 44100; ++i) {
+        const float left = uniform(random), right = uniform(random);
+        noise.insert(noise.end(), {0.15f * (left - previousLeft), 0.15f * (right - previousRight)});
+        previousLeft = left;
+        previousRight = right;
+    }
+    const auto input = stereoFigures(noise);
+    const auto decoded = throughAAC(noise, rate);
+    ASSERT_GE(decoded.size(), noise.size());
+    const auto output = stereoFigures(decoded);
+    EXPECT_NEAR(output.leftDB, input.leftDB, 0.5);
+    EXPECT_NEAR(output.rightDB, input.rightDB, 0.5);
+    EXPECT_LT(std::abs(output.correlation), 0.1);
+
+    // The harness's tone: pitch and level as the end-to-end checks read them.
+    const auto tone = sine(440, 44100, 2 * 44100, 2);  // 0.25 of full scale
+    auto decodedTone = throughAAC(tone, rate);
+    ASSERT_GE(decodedTone.size(), tone.size());
+    decodedTone.resize(tone.size());  // the flush's silence goes
+    const auto toneOut = stereoFigures(decodedTone);
+    const auto toneIn = stereoFigures(tone);
+    EXPECT_NEAR(toneOut.leftDB, toneIn.leftDB, 0.1);
+    EXPECT_NEAR(toneOut.rightDB, toneIn.rightDB, 0.1);
+    EXPECT_GT(toneOut.correlation, 0.999);
+    decodedTone.erase(decodedTone.begin(), decodedTone.begin() + 4410 * 2);
+    EXPECT_NEAR(frequencyOf(decodedTone, 2, 44100), 440.0, 0.5);
+}
+
+TEST(AACEncoder, QuietTonalAudioNeverComesOutAsShortAsSilence)
+{
+    // The packet loop takes a packet under shortPacketBytes for silence and
+    // sends the silence packet instead: a fading note must stay above it
+    // until well below anything a listener hears over the programme. (A
+    // quantiser search that spends only what the psychoacoustic threshold
+    // asks, like libavcodec's "fast", goes under it at about -45 dBFS.)
+    for (const int channels : {2, 1}) {
+        SCOPED_TRACE(channels);
+        auto created = AACEncoder::create({44100, channels, AACEncoder::Settings{}.bitrate});
+        auto& encoder = std::get<std::unique_ptr<AACEncoder>>(created);
+        std::size_t shortest = std::numeric_limits<std::size_t>::max();
+        int packets = 0;
+        for (int block = 0; block < 130; ++block) {  // 3 s, from -12 to about -50 dBFS
+            std::vector<float> samples;
+            for (int i = 0; i < AACEncoder::framesPerPacket; ++i) {
+                const double t = (block * AACEncoder::framesPerPacket + i) / 44100.0;
+                double v = 0;
+                for (int h = 1; h <= 5; ++h) v += std::sin(2 * std::numbers::pi * 220 * h * t) / h;
+                for (int c = 0; c < channels; ++c) samples.push_back(static_cast<float>(0.125 * std::exp(-1.5 * t) * v));
+            }
+            const auto packet = encoder->encode(samples).packet;
+            if (packet.empty()) continue;
+            if (++packets > 1) shortest = std::min(shortest, packet.size());  // the first is the priming packet
+        }
+        EXPECT_GE(shortest, ondaline::media::shortPacketBytes);
+    }
+}
 
 TEST(AACEncoder, RefusesWhatAACCannotCarry)
 {

@@ -4,8 +4,9 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/log.h>
 #include <libavutil/opt.h>
-#include <libswscale/swscale.h>
 }
+
+#include "platform/codec/frame_converter.h"
 
 namespace ondaline::platform {
 
@@ -13,11 +14,10 @@ struct H264Encoder::Codec {
     AVCodecContext* context = nullptr;
     AVFrame* frame = nullptr;
     AVPacket* packet = nullptr;
-    SwsContext* scaler = nullptr;
+    std::unique_ptr<FrameConverter> converter;  // BGRA into `frame`
 
     ~Codec()
     {
-        sws_freeContext(scaler);
         av_packet_free(&packet);
         av_frame_free(&frame);
         avcodec_free_context(&context);
@@ -81,8 +81,11 @@ std::variant<std::unique_ptr<H264Encoder>, H264Encoder::Failure> H264Encoder::cr
     av_opt_set(c->priv_data, "tune", "zerolatency", 0);
     av_opt_set(c->priv_data, "forced-idr", "1", 0);
     // Key frames only where the caller forces them: no scene cuts, and the
-    // encoder's own interval past ours.
-    av_opt_set(c->priv_data, "x264-params", "scenecut=0:keyint=1000:min-keyint=1000", 0);
+    // encoder's own interval past ours. One thread and one slice: a 720p frame
+    // takes a few milliseconds of the 41.7 ms period, and handing slices to
+    // threads cost more than it saved; frame threads would delay the output.
+    c->thread_count = 1;
+    av_opt_set(c->priv_data, "x264-params", "scenecut=0:keyint=1000:min-keyint=1000:threads=1:sliced-threads=0", 0);
     if (const int status = avcodec_open2(c, x264, nullptr); status < 0) return Failure{status, "cannot open libx264"};
 
     AVFrame* f = codec->frame;
@@ -90,12 +93,8 @@ std::variant<std::unique_ptr<H264Encoder>, H264Encoder::Failure> H264Encoder::cr
     f->width = settings.width;
     f->height = settings.height;
     if (const int status = av_frame_get_buffer(f, 0); status < 0) return Failure{status, "no frame buffer"};
-    codec->scaler = sws_getContext(settings.width, settings.height, AV_PIX_FMT_BGRA, settings.width, settings.height,
-                                   AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (!codec->scaler) return Failure{-1, "no BGRA to I420 converter"};
-    // BT.709 coefficients into limited range.
-    const int* coefficients = sws_getCoefficients(SWS_CS_ITU709);
-    sws_setColorspaceDetails(codec->scaler, sws_getCoefficients(SWS_CS_DEFAULT), 1, coefficients, 0, 0, 1 << 16, 1 << 16);
+    codec->converter = FrameConverter::create(settings.width, settings.height);
+    if (!codec->converter) return Failure{-1, "no BGRA to I420 converter"};
 
     auto encoder = std::unique_ptr<H264Encoder>(new H264Encoder(std::move(codec), settings));
     const AVCodecContext* opened = encoder->codec_->context;
@@ -105,6 +104,7 @@ std::variant<std::unique_ptr<H264Encoder>, H264Encoder::Failure> H264Encoder::cr
         if ((unit[0] & 0x1F) == 8) encoder->pps_.assign(unit.begin(), unit.end());
     }
     if (encoder->sps_.size() < 4 || encoder->pps_.empty()) return Failure{-1, "no parameter sets from libx264"};
+    if (settings.copyUnchanged) encoder->copyLayout_ = skipSliceLayout(encoder->sps_, encoder->pps_);
     return encoder;
 }
 
@@ -117,16 +117,25 @@ H264Encoder::~H264Encoder() = default;
 
 std::variant<std::vector<H264Encoder::Frame>, int> H264Encoder::encode(std::span<const std::uint8_t> bgra,
                                                                         std::int64_t pts, bool forceKeyFrame,
-                                                                        bool samePicture)
+                                                                        bool samePicture,
+                                                                        std::optional<std::span<const RowRange>> changedRows)
 {
     const std::size_t expected = static_cast<std::size_t>(settings_.width) * settings_.height * 4;
     if (bgra.size() != expected) return AVERROR(EINVAL);
+    if (samePicture && converted_ && !forceKeyFrame && settled_ && copiesInRow_ < copiesBetweenLooks) {
+        return copyOfLast(pts);
+    }
+    copiesInRow_ = 0;
     AVFrame* frame = codec_->frame;
     if (const int status = av_frame_make_writable(frame); status < 0) return status;
     if (!samePicture || !converted_) {  // making the frame writable keeps its content
-        const std::uint8_t* source[] = {bgra.data()};
-        const int stride[] = {settings_.width * 4};
-        sws_scale(codec_->scaler, source, stride, 0, settings_.height, frame->data, frame->linesize);
+        const FrameConverter::Planes planes{{frame->data[0], frame->data[1], frame->data[2]},
+                                            {frame->linesize[0], frame->linesize[1], frame->linesize[2]}};
+        if (converted_ && changedRows) {
+            codec_->converter->update(bgra.data(), *changedRows, planes);
+        } else {
+            codec_->converter->convert(bgra.data(), planes);
+        }
         converted_ = true;
     }
     frame->pts = pts;
@@ -141,15 +150,65 @@ std::variant<std::vector<H264Encoder::Frame>, int> H264Encoder::encode(std::span
         Frame out;
         out.keyFrame = (codec_->packet->flags & AV_PKT_FLAG_KEY) != 0;
         out.pts = codec_->packet->pts;
-        for (const auto unit : splitAnnexB({codec_->packet->data, static_cast<std::size_t>(codec_->packet->size)})) {
+        for (const auto raw : splitAnnexB({codec_->packet->data, static_cast<std::size_t>(codec_->packet->size)})) {
+            std::vector<std::uint8_t> storage;
+            const auto unit = renumbered(raw, storage);
             const auto length = static_cast<std::uint32_t>(unit.size());
             for (int shift = 24; shift >= 0; shift -= 8) out.data.push_back(static_cast<std::uint8_t>(length >> shift));
             out.data.insert(out.data.end(), unit.begin(), unit.end());
         }
         av_packet_unref(codec_->packet);
+        judgeSettled(out, samePicture && !forceKeyFrame);
         frames.push_back(std::move(out));
     }
     return frames;
+}
+
+std::vector<H264Encoder::Frame> H264Encoder::copyOfLast(std::int64_t pts)
+{
+    const auto nal = skipSlice(*copyLayout_, nextFrameNum_);
+    nextFrameNum_ = (nextFrameNum_ + 1) % copyLayout_->maxFrameNum();
+    ++copiesSinceKey_;
+    ++copiesInRow_;
+    Frame out;
+    out.pts = pts;
+    const auto length = static_cast<std::uint32_t>(nal.size());
+    for (int shift = 24; shift >= 0; shift -= 8) out.data.push_back(static_cast<std::uint8_t>(length >> shift));
+    out.data.insert(out.data.end(), nal.begin(), nal.end());
+    return {std::move(out)};
+}
+
+std::span<const std::uint8_t> H264Encoder::renumbered(std::span<const std::uint8_t> unit, std::vector<std::uint8_t>& storage)
+{
+    if (!copyLayout_ || unit.empty()) return unit;
+    const unsigned type = unit[0] & 0x1F;
+    if (type != 1 && type != 5) return unit;
+    const auto frameNum = sliceFrameNum(unit, *copyLayout_);
+    if (!frameNum) {  // unreadable: no more copies until the next key frame puts numbering back in step
+        lastWasReference_ = false;
+        return unit;
+    }
+    if (type == 5) copiesSinceKey_ = 0;
+    const unsigned maxFrameNum = copyLayout_->maxFrameNum();
+    const unsigned carried = (*frameNum + copiesSinceKey_) % maxFrameNum;
+    lastWasReference_ = (unit[0] & 0x60) != 0;
+    nextFrameNum_ = lastWasReference_ ? (carried + 1) % maxFrameNum : carried;
+    if (carried == *frameNum) return unit;
+    storage = withFrameNum(unit, *copyLayout_, carried);
+    return storage;
+}
+
+void H264Encoder::judgeSettled(const Frame& frame, bool samePicture)
+{
+    // After a key frame libx264 refines a still for a while, as its rate
+    // control finds bits to spare, sometimes after a few frames of nothing.
+    // Copies take over only after a run of its own frames that add next to
+    // nothing; every few copies it looks at the picture again, in case it
+    // now refines it.
+    if (!copyLayout_) return;
+    const bool small = frame.data.size() <= copyLayout_->macroblocks / 4;
+    smallInRow_ = samePicture && !frame.keyFrame && lastWasReference_ && small ? smallInRow_ + 1 : 0;
+    settled_ = smallInRow_ >= settlingFrames;
 }
 
 }  // namespace ondaline::platform

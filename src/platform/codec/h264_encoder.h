@@ -1,9 +1,12 @@
 #pragma once
 
 #include "platform/codec/codec_failure.h"
+#include "platform/codec/frame_converter.h"
+#include "platform/codec/h264_skip_frame.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <variant>
@@ -23,6 +26,9 @@ public:
         int frameRateDen = 1001;
         std::int64_t averageBitrate = 1200000;  // bit/s
         std::int64_t maxBitrate = 1500000;      // bit/s over one second
+        // An unchanged picture that libx264 has stopped refining goes out as
+        // a copy of the previous one, written here without encoding.
+        bool copyUnchanged = true;
     };
 
     using Failure = CodecFailure;
@@ -41,10 +47,14 @@ public:
 
     // One BGRA frame (width × height × 4 bytes, rows packed) at frame `pts`.
     // With `samePicture` the caller vouches that `bgra` is the picture of the
-    // previous call, and its conversion to I420 is used again. The frame that
-    // came out, if any, and the status (non-zero on failure).
+    // previous call, and its conversion to I420 is used again; with
+    // `changedRows`, that it differs from that picture only in those rows,
+    // and only they are converted again. The frame that came out, if any,
+    // and the status (non-zero on failure). A picture libx264 has stopped
+    // refining comes out, between key frames, as a copy of the previous one.
     std::variant<std::vector<Frame>, int> encode(std::span<const std::uint8_t> bgra, std::int64_t pts, bool forceKeyFrame,
-                                                 bool samePicture = false);
+                                                 bool samePicture = false,
+                                                 std::optional<std::span<const RowRange>> changedRows = std::nullopt);
 
     // The parameter sets (NAL header byte included).
     const std::vector<std::uint8_t>& sps() const { return sps_; }
@@ -59,6 +69,22 @@ private:
     Settings settings_;
     std::vector<std::uint8_t> sps_, pps_;
     bool converted_ = false;  // the frame holds the last picture in I420
+
+    // Copies of an unchanged picture: reference P pictures of skipped
+    // macroblocks. Each takes a frame_num, so libx264's later slices up to
+    // the next key frame carry theirs moved on by the copies sent.
+    std::vector<Frame> copyOfLast(std::int64_t pts);
+    std::span<const std::uint8_t> renumbered(std::span<const std::uint8_t> unit, std::vector<std::uint8_t>& storage);
+    void judgeSettled(const Frame& frame, bool samePicture);
+    std::optional<SkipSliceLayout> copyLayout_;
+    static constexpr unsigned copiesBetweenLooks = 8;
+    unsigned copiesSinceKey_ = 0;
+    unsigned copiesInRow_ = 0;
+    unsigned nextFrameNum_ = 0;
+    bool lastWasReference_ = false;
+    static constexpr unsigned settlingFrames = 12;
+    bool settled_ = false;     // libx264 codes the current picture as (nearly) nothing
+    unsigned smallInRow_ = 0;  // its last frames that did so
 };
 
 // Splits an Annex B byte stream at its start codes; each NAL unit without them.
