@@ -3,12 +3,16 @@
 
 #include "app/app_delegate.h"
 
+#include "app/drawer_column.h"
+#include "app/settings_choices.h"
+
 #include "engine/ondaline.h"
 #include "models/station_path.h"
 #include "ui/console/console_button.h"
 #include "ui/console/console_paint.h"
 #include "ui/console/flipped_view.h"
 #include "ui/editor/editor_window.h"
+#include "ui/editor/now_playing_fonts.h"
 #include "ui/editor/overlay_editor_controller.h"
 
 #include <QComboBox>
@@ -20,15 +24,6 @@ namespace ondaline::app {
 
 namespace {
 
-const QStringList kFonts = {
-    QStringLiteral("Helvetica-Bold"), QStringLiteral("Helvetica"),     QStringLiteral("Arial-BoldMT"),
-    QStringLiteral("Arial"),          QStringLiteral("Georgia-Bold"),  QStringLiteral("Georgia"),
-    QStringLiteral("Verdana-Bold"),   QStringLiteral("Verdana"),       QStringLiteral("Futura-Medium"),
-    QStringLiteral("Futura-Bold"),    QStringLiteral("GillSans-Bold"), QStringLiteral("GillSans"),
-    QStringLiteral("Menlo-Bold"),     QStringLiteral("Menlo-Regular"),
-};
-constexpr double kSizes[] = {16, 20, 24, 28, 32, 36};
-
 }  // namespace
 
 QWidget* TestAppDelegate::buildAppearanceDrawerContent()
@@ -36,13 +31,10 @@ QWidget* TestAppDelegate::buildAppearanceDrawerContent()
     const double pageW = drawerW - bezelPad;
     const double W = pageW - 36;
     auto* page = new ui::FlippedView;
-    double y = 20;
-    const auto row = [&](QWidget* view, double height, double spaceAfter) {
-        view->setParent(page);
-        const QRectF frame(18, y, W, height);
-        if (auto* console = qobject_cast<ui::ConsoleView*>(view)) console->setFrame(frame);
-        else view->setGeometry(frame.toRect());
-        y += height + spaceAfter;
+    DrawerColumn column(*page, W);
+    const auto row = [&](auto* view, double height, double spaceAfter) {
+        column.row(view, height);
+        column.space(spaceAfter);
     };
     const auto label = [&](const QString& text) { return makeDrawerLabel(text, 10, QFont::Medium, ui::white(1.0, 0.45), 1.5); };
     // A choice of the user's is remembered, so that only a chosen value is
@@ -54,8 +46,9 @@ QWidget* TestAppDelegate::buildAppearanceDrawerContent()
     row(makeDrawerButton(QString::fromUtf8("← Settings"), &TestAppDelegate::backToSettingsDrawer), 26, 12);
     row(makeDrawerLabel(QStringLiteral("APPEARANCE"), 11, QFont::Medium, goldColor(0.7), 3), 16, 16);
     row(label(QStringLiteral("NOW PLAYING FONT")), 14, 5);
-    QComboBox* fonts = makeDrawerPopup(kFonts);
-    if (const int i = kFonts.indexOf(QString::fromStdString(scheduleConfig.nowPlaying.fontName)); i >= 0) fonts->setCurrentIndex(i);
+    const QStringList fontNames = editor::nowPlayingFonts();
+    QComboBox* fonts = makeDrawerPopup(fontNames);
+    if (const int i = fontNames.indexOf(QString::fromStdString(scheduleConfig.nowPlaying.fontName)); i >= 0) fonts->setCurrentIndex(i);
     markChosen(fonts);
     drNPFontPopup = fonts;
     row(fonts, 26, 10);
@@ -63,8 +56,8 @@ QWidget* TestAppDelegate::buildAppearanceDrawerContent()
     QComboBox* sizes = makeDrawerPopup({QStringLiteral("16 pt"), QStringLiteral("20 pt"), QStringLiteral("24 pt"),
                                         QStringLiteral("28 pt"), QStringLiteral("32 pt"), QStringLiteral("36 pt")});
     const double stored = std::trunc(scheduleConfig.nowPlaying.fontSize);  // NaN and huge values match nothing
-    for (int i = 0; i < 6; ++i)
-        if (stored == kSizes[i]) sizes->setCurrentIndex(i);
+    for (std::size_t i = 0; i < kNowPlayingFontSizes.size(); ++i)
+        if (stored == kNowPlayingFontSizes[i]) sizes->setCurrentIndex(static_cast<int>(i));
     markChosen(sizes);
     drNPFontSizePopup = sizes;
     row(sizes, 26, 14);
@@ -78,7 +71,7 @@ QWidget* TestAppDelegate::buildAppearanceDrawerContent()
     row(makeDrawerDivider(W), 1, 14);
     row(label(QStringLiteral("IMAGE SCHEDULE")), 14, 8);
     row(makeDrawerButton(QString::fromUtf8("Edit Schedule…"), &TestAppDelegate::openOverlayEditor), 34, 20);
-    page->resize(static_cast<int>(pageW), static_cast<int>(y + 20));
+    page->resize(static_cast<int>(pageW), static_cast<int>(column.y() + 20));
     return page;
 }
 

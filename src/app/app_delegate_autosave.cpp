@@ -100,10 +100,10 @@ void TestAppDelegate::readOpenDrawer()
         const auto chosen = [](const QComboBox* popup) { return popup && popup->property("chosen").toBool(); };
         if (chosen(drNPFontPopup) && drNPFontPopup->currentIndex() >= 0)
             scheduleConfig.nowPlaying.fontName = drNPFontPopup->currentText().toStdString();
-        static constexpr double sizes[] = {16, 20, 24, 28, 32, 36};
         if (chosen(drNPFontSizePopup)) {
             const int i = drNPFontSizePopup->currentIndex();
-            if (i >= 0 && i < static_cast<int>(std::size(sizes))) scheduleConfig.nowPlaying.fontSize = sizes[i];
+            if (i >= 0 && static_cast<std::size_t>(i) < kNowPlayingFontSizes.size())
+                scheduleConfig.nowPlaying.fontSize = kNowPlayingFontSizes[static_cast<std::size_t>(i)];
         }
     }
 }

@@ -28,37 +28,32 @@ QWebEngineView* webViewOf(QWidget* widget)
     return nullptr;
 }
 
+// A text widget's answer to an editing command: cutting and pasting need an
+// editable text (and cutting a selection), copying and selecting do not.
+template <typename Text>
+bool editText(Text& text, EditCommand command, bool perform, bool hasSelection, bool canPaste)
+{
+    const bool editable = !text.isReadOnly();
+    const bool can = command == EditCommand::cut ? editable && hasSelection
+                     : command == EditCommand::paste ? editable && canPaste
+                                                     : true;
+    if (can && perform) {
+        if (command == EditCommand::cut) text.cut();
+        if (command == EditCommand::copy) text.copy();
+        if (command == EditCommand::paste) text.paste();
+        if (command == EditCommand::selectAll) text.selectAll();
+    }
+    return can;
+}
+
 // What the focused widget makes of an editing command: whether it can, and
 // doing it when `perform` is set.
 bool edit(EditCommand command, bool perform)
 {
     QWidget* focus = QApplication::focusWidget();
-    if (auto* field = qobject_cast<QLineEdit*>(focus)) {
-        const bool editable = !field->isReadOnly();
-        const bool can = command == EditCommand::cut ? editable && field->hasSelectedText()
-                         : command == EditCommand::paste ? editable
-                                                         : true;
-        if (can && perform) {
-            if (command == EditCommand::cut) field->cut();
-            if (command == EditCommand::copy) field->copy();
-            if (command == EditCommand::paste) field->paste();
-            if (command == EditCommand::selectAll) field->selectAll();
-        }
-        return can;
-    }
-    if (auto* text = qobject_cast<QPlainTextEdit*>(focus)) {
-        const bool editable = !text->isReadOnly();
-        const bool can = command == EditCommand::cut ? editable && text->textCursor().hasSelection()
-                         : command == EditCommand::paste ? editable && text->canPaste()
-                                                         : true;
-        if (can && perform) {
-            if (command == EditCommand::cut) text->cut();
-            if (command == EditCommand::copy) text->copy();
-            if (command == EditCommand::paste) text->paste();
-            if (command == EditCommand::selectAll) text->selectAll();
-        }
-        return can;
-    }
+    if (auto* field = qobject_cast<QLineEdit*>(focus)) return editText(*field, command, perform, field->hasSelectedText(), true);
+    if (auto* text = qobject_cast<QPlainTextEdit*>(focus))
+        return editText(*text, command, perform, text->textCursor().hasSelection(), text->canPaste());
     if (QWebEngineView* view = webViewOf(focus)) {
         static constexpr QWebEnginePage::WebAction actions[] = {QWebEnginePage::Cut, QWebEnginePage::Copy,
                                                                 QWebEnginePage::Paste, QWebEnginePage::SelectAll};

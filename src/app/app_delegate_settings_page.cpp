@@ -4,6 +4,7 @@
 // keeps its place even while hidden.
 
 #include "app/app_delegate.h"
+#include "app/drawer_column.h"
 #include "app/settings_choices.h"
 
 #include "models/station_path.h"
@@ -17,8 +18,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include <type_traits>
-
 namespace ondaline::app {
 
 namespace {
@@ -26,30 +25,6 @@ namespace {
 constexpr const char* kKickDashboard = "https://kick.com/dashboard/stream";
 constexpr const char* kKickServerExample = "rtmps://xxxx.global-contribute.live-video.net/app";
 constexpr const char* kIcecastHostExample = "radio.example.org";
-
-// Rows go down the page at x = 18, each as wide as the column.
-class Column {
-public:
-    Column(QWidget& page, double width) : page_(page), width_(width) {}
-
-    template <typename View>
-    View* row(View* view, double height)
-    {
-        view->setParent(&page_);
-        const QRectF frame(18, y_, width_, height);
-        if constexpr (std::is_base_of_v<ui::ConsoleView, View>) view->setFrame(frame);  // it may paint beyond it
-        else view->setGeometry(frame.toRect());
-        y_ += height;
-        return view;
-    }
-    void space(double height) { y_ += height; }
-    double y() const { return y_; }
-
-private:
-    QWidget& page_;
-    double width_;
-    double y_ = 20;
-};
 
 QString text(const std::string& value) { return QString::fromStdString(value); }
 
@@ -63,7 +38,7 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
 
     auto* page = new ui::FlippedView;
     page->resize(static_cast<int>(pageW), 1000);
-    Column column(*page, W);
+    DrawerColumn column(*page, W);
 
     const auto title = [&](const QString& s) { return makeDrawerLabel(s, 11, QFont::Medium, goldColor(0.7), 3.0); };
     const auto label = [&](const QString& s) { return makeDrawerLabel(s, 10, QFont::Medium, ui::white(1.0, 0.45), 1.5); };

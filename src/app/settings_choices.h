@@ -19,6 +19,8 @@ inline constexpr std::string_view kFacebookIngestURL = "rtmps://live-api-s.faceb
 inline constexpr std::array<std::string_view, 5> kStreamModes = {"youtube", "facebook", "kick", "rtmp", "icecast"};
 inline constexpr std::array<std::string_view, 3> kAudioSources = {"local", "tcp", "appcapture"};
 inline constexpr std::array<std::int64_t, 5> kBitrates = {96000, 128000, 192000, 256000, 320000};
+// The appearance page's now-playing sizes, in points.
+inline constexpr std::array<double, 6> kNowPlayingFontSizes = {16, 20, 24, 28, 32, 36};
 
 int streamModeIndex(std::string_view streamMode);      // unknown: "RTMP (Other)"
 std::string streamModeAt(int index);                   // no such item: "rtmp"

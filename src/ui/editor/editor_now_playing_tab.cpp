@@ -5,6 +5,8 @@
 
 #include "ui/editor/overlay_editor_controller.h"
 
+#include "ui/editor/now_playing_fonts.h"
+
 #include "models/overlay_configs.h"
 #include "models/station_path.h"
 #include "ui/console/flipped_view.h"
@@ -173,12 +175,7 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     label(QStringLiteral("Text Settings"), 16, 120, true);
     y += 28;
     label(QStringLiteral("Font:"), 16, 35);
-    npFontPopup = popup(54, 180,
-        {QStringLiteral("Helvetica-Bold"), QStringLiteral("Helvetica"), QStringLiteral("Arial-BoldMT"),
-         QStringLiteral("Arial"), QStringLiteral("Georgia-Bold"), QStringLiteral("Georgia"),
-         QStringLiteral("Verdana-Bold"), QStringLiteral("Verdana"), QStringLiteral("Futura-Medium"),
-         QStringLiteral("Futura-Bold"), QStringLiteral("GillSans-Bold"), QStringLiteral("GillSans"),
-         QStringLiteral("Menlo-Bold"), QStringLiteral("Menlo-Regular")});
+    npFontPopup = popup(54, 180, nowPlayingFonts());
     label(QStringLiteral("Size:"), 244, 32);
     npFontSizeField = sizeField(278, 40);
     label(QStringLiteral("Color:"), 332, 40);

@@ -35,55 +35,53 @@ void OverlayEditorController::refreshPreview()
 void OverlayEditorController::bgAlphaSliderChanged()
 {
     showWhole(*npBgAlphaSlider, *npBgAlphaLabel, "%");
-    updatePreview();
-    scheduleDebouncedSave();
+    valueSliderMoved();
 }
 
 void OverlayEditorController::vizOpacityChanged()
 {
     showWhole(*vizOpacitySlider, *vizOpacityLabel, "%");
-    updatePreview();
-    scheduleDebouncedSave();
+    valueSliderMoved();
 }
 
 void OverlayEditorController::vizSensChanged()
 {
     vizSensLabel->setText(QString::fromStdString(oneDecimalText(vizSensSlider->value())) + QChar(0x00D7));
-    updatePreview();
-    scheduleDebouncedSave();
+    valueSliderMoved();
 }
 
 void OverlayEditorController::vizBarCountChanged()
 {
     showWhole(*vizBarCountSlider, *vizBarCountLabel, "");
-    updatePreview();
-    scheduleDebouncedSave();
+    valueSliderMoved();
 }
 
 void OverlayEditorController::vizSegCountChanged()
 {
     showWhole(*vizSegCountSlider, *vizSegCountLabel, "");
-    updatePreview();
-    scheduleDebouncedSave();
+    valueSliderMoved();
 }
 
 void OverlayEditorController::vizSegGapChanged()
 {
     showWhole(*vizSegGapSlider, *vizSegGapLabel, "px");
-    updatePreview();
-    scheduleDebouncedSave();
+    valueSliderMoved();
 }
 
 void OverlayEditorController::crawlerSpeedChanged()
 {
     crawlerSpeedLabel->setText(QString::fromStdString(oneDecimalText(crawlerSpeedSlider->value())));
-    updatePreview();
-    scheduleDebouncedSave();
+    valueSliderMoved();
 }
 
 void OverlayEditorController::crawlerBarAlphaChanged()
 {
     showWhole(*crawlerBarAlphaSlider, *crawlerBarAlphaLabel, "%");
+    valueSliderMoved();
+}
+
+void OverlayEditorController::valueSliderMoved()
+{
     updatePreview();
     scheduleDebouncedSave();
 }

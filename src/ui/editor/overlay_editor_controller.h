@@ -203,7 +203,8 @@ private:
     void scheduleDebouncedSave();
     // Close's steps without the closing: write back, save, hand over.
     void writeBackAndHandOver();
-    void updateMockAnimation();                 // editor_value_labels.cpp
+    void valueSliderMoved();                    // editor_value_labels.cpp: a value label was set
+    void updateMockAnimation();
     void tickMockAnimation();
 
     QTimer* mockAnimTimer_ = nullptr;
