@@ -27,9 +27,9 @@ input:
               sample for sample (the MP4's delay field lines them up); low
               where the encoder substitutes noise for noise (PNS) or sends
               one channel for two (intensity stereo)
-  short       packets under 64 bytes: the engine's packet loop takes such a
-              packet for silence and sends its silence packet in its place,
-              so on audible input each one is a drop-out for the listener
+  short       packets under 64 bytes: the engine's packet loop sends its
+              silence packet in place of such a packet when the PCM it carries
+              is silent too (within -80 dBFS); on audible input they go out
   tone        on the 440 Hz tone at -12 dBFS (the harness's): pitch from the
               rising zero crossings and level from the RMS, as the end-to-end
               checks read them (tests/support/tone_analysis.cpp)
@@ -98,8 +98,8 @@ SIGNALS = {
     ),
 }
 
-# The engine's packet loop takes a packet shorter than this for silence and
-# sends its silence packet instead (media::shortPacketBytes).
+# The engine's packet loop takes a packet shorter than this for silence when
+# its PCM is silent too (media::shortPacketBytes).
 SHORT_PACKET_BYTES = 64
 
 

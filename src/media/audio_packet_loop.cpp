@@ -1,6 +1,7 @@
 #include "media/audio_packet_loop.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -16,12 +17,21 @@ bool worthLogging(std::uint64_t count)
     return count == 1;
 }
 
+bool quiet(std::span<const float> samples)
+{
+    for (const float sample : samples) {
+        if (!(std::fabs(sample) <= silencePeak)) return false;  // NaN is not silence either
+    }
+    return true;
+}
+
 }  // namespace
 
 void AudioPacketLoop::reset()
 {
     encoderSampleCount = 0;
     consecutiveSilenceFrames = 0;
+    quietBlocks = blocksAPacketReaches;
     encodeFailures = 0;
     audioPacketsSent = 0;
     framesTaken = 0;
@@ -44,13 +54,14 @@ void AudioPacketLoop::run(Bytes& pcm, std::uint32_t channels, double sampleRate,
         std::memcpy(samples.data(), pcm.data() + offset, packetBytes);
         offset += packetBytes;
         framesTaken += framesPerPacket;
-        handle(hooks.encode(samples), sampleRate, hooks);
+        quietBlocks = quiet(samples) ? std::min(quietBlocks + 1, blocksAPacketReaches) : 0;
+        handle(hooks.encode(samples), quietBlocks == blocksAPacketReaches, sampleRate, hooks);
     }
     pcm.erase(pcm.begin(), pcm.begin() + static_cast<std::ptrdiff_t>(offset));
     remainderBytes = pcm.size();
 }
 
-void AudioPacketLoop::handle(const EncodedPacket& encoded, double sampleRate, const Hooks& hooks)
+void AudioPacketLoop::handle(const EncodedPacket& encoded, bool pcmQuiet, double sampleRate, const Hooks& hooks)
 {
     if (encoded.packet.empty()) {
         if (encoded.status != 0) {
@@ -80,14 +91,14 @@ void AudioPacketLoop::handle(const EncodedPacket& encoded, double sampleRate, co
     }
 
     const Bytes* toSend = &packet;
-    if (packet.size() >= shortPacketBytes) {
+    if (packet.size() >= shortPacketBytes || !pcmQuiet) {
         if (consecutiveSilenceFrames > 0) {
             hooks.log("Ondaline: 🔊 Real audio resumed after " + std::to_string(consecutiveSilenceFrames) +
                       " silence frames at ts=" + std::to_string(ts) + "ms");
             consecutiveSilenceFrames = 0;
         }
     } else {
-        // Near-empty: the encoder heard silence. The cached packet (or, with
+        // Near-empty, and the encoder heard silence. The cached packet (or, with
         // none, the encoder's own) goes out, for as long as the silence lasts.
         const std::int64_t n = ++consecutiveSilenceFrames;
         if (cachedSilenceAAC) {

@@ -2,7 +2,8 @@
 
 // The audio packet loop's rules: cut PCM into 1024-frame packets, encode
 // each, stamp it from the count of encoded frames, drop the encoder's priming
-// packet and send the cached silence packet in place of near-empty ones.
+// packet and send the cached silence packet in place of near-empty ones
+// that carry silence.
 // Silence is programme: every chunk the encoder answers goes out, so the
 // audio track has no holes (a listener's server would drop a quiet source).
 
@@ -18,7 +19,14 @@
 namespace ondaline::media {
 
 inline constexpr std::size_t framesPerPacket = 1024;
-inline constexpr std::size_t shortPacketBytes = 64;  // below this a packet is (near) silence
+inline constexpr std::size_t shortPacketBytes = 64;  // below this a packet may be silence
+// A short packet is silence only when the PCM it can carry is: every sample
+// within -80 dBFS in the block just encoded and the two before it (the
+// transform window spans two blocks, and the encoder holds one back to look
+// ahead). An encoder that spends little on quiet, sparse audio makes short
+// packets of music too, and those must go out as they are.
+inline constexpr float silencePeak = 1e-4f;
+inline constexpr int blocksAPacketReaches = 3;
 inline constexpr std::int64_t silenceSubstitutionCap = 10;
 
 struct EncodedPacket {
@@ -36,6 +44,7 @@ struct AudioPacketLoop {
     // State of one stream, kept between runs.
     std::uint64_t encoderSampleCount = 0;
     std::int64_t consecutiveSilenceFrames = 0;
+    int quietBlocks = blocksAPacketReaches;  // in a row, up to the last one taken; the encoder starts from silence
     std::optional<Bytes> cachedSilenceAAC;
     std::uint64_t encodeFailures = 0;
     std::uint64_t framesTaken = 0;      // cut into packets since the reset, silence put in included
@@ -55,7 +64,7 @@ struct AudioPacketLoop {
     void insertSilence(Bytes& pcm, std::uint64_t frames, std::uint32_t channels) const;
 
 private:
-    void handle(const EncodedPacket& encoded, double sampleRate, const Hooks& hooks);
+    void handle(const EncodedPacket& encoded, bool pcmQuiet, double sampleRate, const Hooks& hooks);
 };
 
 }  // namespace ondaline::media

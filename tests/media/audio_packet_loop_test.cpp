@@ -104,6 +104,22 @@ TEST(AudioPacketLoop, SilenceGoesOutAsTheCachedPacketForAsLongAsItLastsWithoutHo
     bare.feed(3);
     ASSERT_EQ(bare.sent.size(), 3u);
     EXPECT_EQ(bare.sent[2], (std::pair<std::size_t, std::uint32_t>{10, 46}));
+
+    // Short packets of audible PCM are music: they go out as they came, and
+    // the substitute starts only once the last three blocks are silent.
+    ScriptedLoop quietMusic;
+    quietMusic.loop.cachedSilenceAAC = Bytes(100, 0x00);
+    quietMusic.sizes = {300, 10, 10, 10, 10, 10, 10};
+    std::vector<float> samples(4 * framesPerPacket * 2, 0.0f);
+    samples[2 * framesPerPacket * 2 + 5] = 0.001f;  // block 2 at -60 dBFS, one sample
+    Bytes pcm(reinterpret_cast<const std::uint8_t*>(samples.data()),
+              reinterpret_cast<const std::uint8_t*>(samples.data() + samples.size()));
+    quietMusic.loop.run(pcm, 2, 44100, quietMusic.hooks);
+    quietMusic.feed(3);
+    std::vector<std::size_t> sizes;
+    for (auto& [size, ts] : quietMusic.sent) sizes.push_back(size);
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{300, 100, 10, 10, 10, 100, 100}));
+    EXPECT_TRUE(quietMusic.logged("Ondaline: 🔊 Real audio resumed after 1 silence frames at ts=46ms"));
 }
 
 TEST(AudioPacketLoop, EncodeErrorsAreRateLimitedAndSilenceFillsAfterTheRemainder)

@@ -149,32 +149,55 @@ TEST(AACEncoder, KeepsLevelPitchAndStereoImageAtTheDefaultRate)
     EXPECT_NEAR(frequencyOf(decodedTone, 2, 44100), 440.0, 0.5);
 }
 
-TEST(AACEncoder, QuietTonalAudioNeverComesOutAsShortAsSilence)
+TEST(AACEncoder, AFadingNoteGoesOutAsItsOwnPacketsThroughThePacketLoopAndOnlyTheSilenceAfterIsReplaced)
 {
-    // The packet loop takes a packet under shortPacketBytes for silence and
-    // sends the silence packet instead: a fading note must stay above it
-    // until well below anything a listener hears over the programme. (A
-    // quantiser search that spends only what the psychoacoustic threshold
-    // asks, like libavcodec's "fast", goes under it at about -45 dBFS.)
+    // At the default rate the encoder spends only what masking asks for, so
+    // a note fading out comes in packets as short as silence's. The loop
+    // must still send them as they are, and the silence packet only once the
+    // PCM a packet can carry is silent.
+    namespace media = ondaline::media;
     for (const int channels : {2, 1}) {
         SCOPED_TRACE(channels);
         auto created = AACEncoder::create({44100, channels, AACEncoder::Settings{}.bitrate});
         auto& encoder = std::get<std::unique_ptr<AACEncoder>>(created);
-        std::size_t shortest = std::numeric_limits<std::size_t>::max();
-        int packets = 0;
-        for (int block = 0; block < 130; ++block) {  // 3 s, from -12 to about -50 dBFS
-            std::vector<float> samples;
+        const ondaline::Bytes silence(100, 0xEE);
+        media::AudioPacketLoop loop;
+        loop.cachedSilenceAAC = silence;
+        std::vector<ondaline::Bytes> sent;
+        const media::AudioPacketLoop::Hooks hooks{
+            .encode = [&](std::span<const float> samples) { return media::EncodedPacket{encoder->encode(samples).packet, 0}; },
+            .send = [&](const ondaline::Bytes& packet, std::uint32_t) { sent.push_back(packet); },
+            .log = [](const std::string&) {},
+        };
+        const int noteBlocks = 260;  // 6 s, from -18 to about -90 dBFS: the tail is silence by the loop's measure
+        ondaline::Bytes pcm;
+        int lastAudible = 0;
+        for (int block = 0; block < noteBlocks + 40; ++block) {
             for (int i = 0; i < AACEncoder::framesPerPacket; ++i) {
                 const double t = (block * AACEncoder::framesPerPacket + i) / 44100.0;
                 double v = 0;
                 for (int h = 1; h <= 5; ++h) v += std::sin(2 * std::numbers::pi * 220 * h * t) / h;
-                for (int c = 0; c < channels; ++c) samples.push_back(static_cast<float>(0.125 * std::exp(-1.5 * t) * v));
+                const auto sample = block < noteBlocks ? static_cast<float>(0.125 * std::exp(-1.9 * t) * v) : 0.0f;
+                if (std::fabs(sample) > media::silencePeak) lastAudible = block;
+                for (int c = 0; c < channels; ++c) {
+                    ondaline::appendBytes(pcm, ondaline::ByteView(reinterpret_cast<const std::uint8_t*>(&sample), 4));
+                }
             }
-            const auto packet = encoder->encode(samples).packet;
-            if (packet.empty()) continue;
-            if (++packets > 1) shortest = std::min(shortest, packet.size());  // the first is the priming packet
         }
-        EXPECT_GE(shortest, ondaline::media::shortPacketBytes);
+        loop.run(pcm, static_cast<std::uint32_t>(channels), 44100, hooks);
+
+        // Packet k carries blocks k - 1 and k (the first one, the priming
+        // packet, holds the note's onset and goes out); every packet up to
+        // the first past the last audible block goes out as it came.
+        ASSERT_LT(lastAudible, noteBlocks - 10);
+        ASSERT_EQ(sent.size(), static_cast<std::size_t>(noteBlocks + 40 - 1));
+        std::size_t shortOwn = 0;
+        for (int k = 0; k <= lastAudible + 1; ++k) {
+            ASSERT_NE(sent[static_cast<std::size_t>(k)], silence) << k;
+            shortOwn += sent[static_cast<std::size_t>(k)].size() < media::shortPacketBytes ? 1 : 0;
+        }
+        EXPECT_GT(shortOwn, 0u);  // the case the loop must get right did occur
+        for (std::size_t k = static_cast<std::size_t>(noteBlocks); k < sent.size(); ++k) EXPECT_EQ(sent[k], silence) << k;
     }
 }
 

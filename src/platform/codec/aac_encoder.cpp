@@ -53,6 +53,14 @@ std::variant<std::unique_ptr<AACEncoder>, AACEncoder::Failure> AACEncoder::creat
     c->profile = FF_PROFILE_AAC_LOW;
     c->time_base = AVRational{1, settings.sampleRate};
     c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;  // extradata becomes the AudioSpecificConfig
+    // From 160 kbit/s a channel the quick quantiser search keeps what the
+    // default one keeps (bandwidth, band levels, pitch) for half the CPU or
+    // less; below that the default search keeps more highs. Intensity stereo
+    // stays off: it folds wide highs into one channel.
+    if (settings.bitrate >= quickSearchBitratePerChannel * settings.channels) {
+        av_opt_set(c->priv_data, "aac_coder", "fast", 0);
+        av_opt_set_int(c->priv_data, "aac_is", 0, 0);
+    }
     if (const int status = avcodec_open2(c, aac, nullptr); status < 0) return Failure{status, describeAVError(status)};
 
     AVFrame* f = codec->frame;

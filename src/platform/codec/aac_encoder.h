@@ -20,6 +20,7 @@ namespace ondaline::platform {
 class AACEncoder {
 public:
     static constexpr int framesPerPacket = 1024;
+    static constexpr std::int64_t quickSearchBitratePerChannel = 160000;
 
     struct Settings {
         int sampleRate = 44100;
