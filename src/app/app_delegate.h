@@ -5,6 +5,7 @@
 // and the engine's reports into what the dashboard shows. Its operations
 // live in files named after their concerns (app_delegate_*.cpp).
 
+#include "app/source_callbacks.h"
 #include "engine/engine_types.h"
 #include "models/image_schedule_config.h"
 #include "platform/audio/output_devices.h"
@@ -224,6 +225,10 @@ public:
     std::shared_ptr<sources::TestPlayer> player;
     std::shared_ptr<Ondaline> streamer;
     std::shared_ptr<sources::TCPAudioServer> tcpServer;
+    // The level reports of the player and the TCP input on their way to the
+    // meter; reset when their source becomes the shown one.
+    const std::shared_ptr<MeterReportFilter> playerMeterReports = std::make_shared<MeterReportFilter>();
+    const std::shared_ptr<MeterReportFilter> tcpMeterReports = std::make_shared<MeterReportFilter>();
     std::shared_ptr<sources::AudioSourceCapture> appCapture;  // present while application capture runs
     std::unique_ptr<sources::SpectrumAnalyzer> appCaptureSpectrum;
     ui::ConsoleBezelView* bezelView = nullptr;

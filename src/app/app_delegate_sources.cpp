@@ -85,6 +85,7 @@ void showCaptureStart(TestAppDelegate& controller, const sources::AudioSourceCap
 void TestAppDelegate::activateLocalPlayerMode()
 {
     activeAudioSource = "local";
+    playerMeterReports->reset();  // its next report moves the needles, however steady
     tcpServer->stop();
     stopAppCapture();
     player->setStreamer(streamer);
@@ -97,6 +98,7 @@ void TestAppDelegate::activateLocalPlayerMode()
 void TestAppDelegate::activateTCPInputMode()
 {
     activeAudioSource = "tcp";
+    tcpMeterReports->reset();
     player->stop();
     player->setStreamer(nullptr);  // before the listener: the player's tap feeds the engine no more
     stopAppCapture();
@@ -129,7 +131,8 @@ void TestAppDelegate::activateAppCaptureMode()
 
     // On the capture queue. The engine takes each buffer at its own rate and
     // channel count before the meter and the bars see it.
-    capture->setOnAudioBuffer([gate, token, engine, spectrum, self, main](const sources::AudioSampleBuffer& buffer) {
+    capture->setOnAudioBuffer([gate, token, engine, spectrum, self, main, reports = std::make_shared<MeterReportFilter>()](
+                                  const sources::AudioSampleBuffer& buffer) {
         gate->whileCurrent(token, [&] {
             const auto pcm = sources::capturedPCM(buffer);
             const auto streamer = engine.lock();
@@ -137,9 +140,11 @@ void TestAppDelegate::activateAppCaptureMode()
             const auto* bytes = reinterpret_cast<const std::uint8_t*>(pcm->interleaved.data());
             streamer->sendRawPCMData(ByteView(bytes, pcm->interleaved.size() * sizeof(float)), pcm->sampleRate,
                                      pcm->channels);
-            main->post([self, gate, token, levels = pcm->levels] {
-                if (self && gate->isCurrent(token)) self->showSourceLevels(levels.left, levels.right);
-            });
+            if (reports->pass(pcm->levels.left, pcm->levels.right)) {
+                main->post([self, gate, token, levels = pcm->levels] {
+                    if (self && gate->isCurrent(token)) self->showSourceLevels(levels.left, levels.right);
+                });
+            }
             if (!pcm->spectrumInput.empty()) {
                 spectrum->process(pcm->spectrumInput.data(), pcm->frames);
                 streamer->setSpectrumLevels(spectrum->levels);

@@ -83,7 +83,8 @@ void TestAppDelegate::applicationDidFinishLaunching()
             if (self) self->tcpStatusDidChange(status);
         });
     });
-    tcpServer->setOnMeterUpdate([self, main](float left, float right) {
+    tcpServer->setOnMeterUpdate([self, main, reports = tcpMeterReports](float left, float right) {
+        if (!reports->pass(left, right)) return;
         main->post([self, left, right] {
             if (self) self->showSourceLevels(left, right);
         });
@@ -102,7 +103,8 @@ void TestAppDelegate::applicationDidFinishLaunching()
             if (self) self->playerTrackDidChange(fileName);
         });
     });
-    player->setOnMeterUpdate([self, main](float left, float right) {
+    player->setOnMeterUpdate([self, main, reports = playerMeterReports](float left, float right) {
+        if (!reports->pass(left, right)) return;
         main->post([self, left, right] {
             if (self) self->playerLevelsDidChange(left, right);
         });

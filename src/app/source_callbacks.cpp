@@ -12,6 +12,16 @@ float meterTarget(float level)
     return 20.0f * std::log10(std::max(level, 1.0e-10f)) + 18.0f;
 }
 
+bool MeterReportFilter::pass(float left, float right)
+{
+    // 0.1 dB is a ratio of 1.0116.
+    const auto apart = [](float a, float b) { return !(std::abs(a - b) <= 0.0116f * std::max(a, b)); };
+    if (!reset_.exchange(false) && !apart(left, left_) && !apart(right, right_)) return false;
+    left_ = left;
+    right_ = right;
+    return true;
+}
+
 std::string trackName(std::string_view fileName)
 {
     const std::size_t componentStart = fileName.rfind('/') == std::string_view::npos ? 0 : fileName.rfind('/') + 1;

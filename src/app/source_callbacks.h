@@ -4,6 +4,7 @@
 // VU meter's needle target for a level, the name shown for a track file and
 // the look of a TCP input status.
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,24 @@ namespace ondaline::app {
 // An RMS level (1.0 = full scale) on the meter's scale, in single precision:
 // 0 there is -18 dBFS, digital silence about -182.
 float meterTarget(float level);
+
+// Lets a source's level reports through to the dashboard only when they
+// would move a needle by what the eye can tell: a report within 0.1 dB of
+// the last one let through (under a pixel at the meter's steepest) is
+// dropped, so a steady tone or a silence costs the dashboard no wake-ups.
+// (A tone's level measured over the blocks as they are read jitters by
+// nearly that much.) pass() runs on the source's own thread, one report at a time;
+// after reset() (from any thread: the source became the shown one) the
+// next report passes whatever it holds.
+class MeterReportFilter {
+public:
+    bool pass(float left, float right);
+    void reset() { reset_ = true; }
+
+private:
+    std::atomic<bool> reset_{true};
+    float left_ = 0, right_ = 0;
+};
 
 // The file name without its last extension: "Song.Name.flac" is "Song.Name";
 // a name without one (or a dot file) stays whole.

@@ -84,6 +84,19 @@ private slots:
         QCOMPARE(meterTarget(1.0f), 18.0f);
         QVERIFY(std::abs(meterTarget(0.125f) + 0.0618f) < 1e-3f && std::abs(meterTarget(0) + 182) < 1e-3f);
         QCOMPARE(trackName("Song.Name.flac"), "Song.Name");
+
+        // Level reports go on only when they would move a needle: steps under
+        // 0.1 dB are dropped, but they add up against the last one let through.
+        MeterReportFilter reports;
+        QVERIFY(reports.pass(0, 0));  // the first, whatever it holds
+        QVERIFY(!reports.pass(0, 0));
+        QVERIFY(reports.pass(0.5f, 0));
+        QVERIFY(!reports.pass(0.503f, 0) && !reports.pass(0.5055f, 0));
+        QVERIFY(reports.pass(0.506f, 0));  // 0.1 dB from 0.5
+        QVERIFY(reports.pass(0.506f, 0.001f) && reports.pass(0.506f, 0));  // from and back to silence
+        QVERIFY(reports.pass(std::nanf(""), 0));
+        reports.reset();
+        QVERIFY(reports.pass(0.506f, 0));  // a source shown again moves the needles at once
     }
 
     void tcpSourceStartsOnlyTheInputAndFillsTheKey()
@@ -102,8 +115,9 @@ private slots:
         sender.startTone({.dbfs = -12});  // RMS 3 dB below the peak: 18 - 15 on the meter
         QTRY_COMPARE(rig.look(), "lit | Connected to TCP Input " + dim);
         QTRY_VERIFY(std::abs(rig.needle() - 3.0f) < 0.5f);
-        sender.stop();  // its sender gone, the input waits again and the lamp goes out
+        sender.stop();  // its sender gone, the input waits again, the lamp goes out and the needles fall
         QTRY_COMPARE(rig.look(), idle + " " + waiting);
+        QTRY_VERIFY(rig.needle() < -100);
 
         std::ofstream(ImageScheduleConfig::streamKeyFile()) << "other-key";
         QCOMPARE(Rig("tcp", "mine").app->scheduleConfig.streamKey, "mine");
@@ -124,6 +138,8 @@ private slots:
         rig.app->vuMeterView->setTargetLevelL(-40);
         QTest::qWait(300);
         QCOMPARE(rig.needle(), -40.0f);
+        rig.app->activateLocalPlayerMode();  // its steady tone shows again, though its level has not changed
+        QTRY_VERIFY(rig.needle() > -20);
     }
 
     void tcpStatusesWhileIdleAndLive()

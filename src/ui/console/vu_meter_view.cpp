@@ -31,9 +31,45 @@ VUMeterView::VUMeterView(const std::vector<std::string>& faceCandidates, QWidget
     connect(&timer_, &QTimer::timeout, this, &VUMeterView::tick);
 }
 
-void VUMeterView::startAnimating() { timer_.start(); }
+void VUMeterView::startAnimating()
+{
+    animating_ = true;
+    timer_.start();
+}
 
-void VUMeterView::stopAnimating() { timer_.stop(); }
+void VUMeterView::stopAnimating()
+{
+    animating_ = false;
+    timer_.stop();
+}
+
+void VUMeterView::setTargetLevelL(float level)
+{
+    targetLevelL_ = level;
+    wakeFor(dBToFraction(level), needleL_);
+}
+
+void VUMeterView::setTargetLevelR(float level)
+{
+    targetLevelR_ = level;
+    wakeFor(dBToFraction(level), needleR_);
+}
+
+void VUMeterView::wakeFor(double target, const VUNeedle& needle)
+{
+    if (animating_ && !timer_.isActive() && std::abs(target - needle.position) >= stillDistance()) timer_.start();
+}
+
+double VUMeterView::stillDistance() const
+{
+    // A tip that moves less than half a pixel looks the same. A steady
+    // tone's levels jitter by a few hundredths of a dB from one delivery to
+    // the next (each is measured over whatever a read brought), a fraction
+    // of a pixel at the tip.
+    const double tipTravel =
+        (vuArcEndAngle - vuArcStartAngle) * vuMeterRects(bounds().size())[0].height() * vuNeedleLength;
+    return tipTravel > 1 ? 0.5 / tipTravel : 1e-3;
+}
 
 void VUMeterView::tick()
 {
@@ -42,11 +78,15 @@ void VUMeterView::tick()
     const double right = dBToFraction(targetLevelR_);
     stepNeedle(needleL_, left);
     stepNeedle(needleR_, right);
-    // A needle that has come to rest looks the same from tick to tick: a
-    // still meter is not drawn again. A steady tone's blocks differ by a
-    // hundredth of a dB; a thousandth of the arc is a tenth of a pixel.
-    constexpr double still = 1e-3;
-    if (std::abs(needleL_.position - drawnL_) < still && std::abs(needleR_.position - drawnR_) < still) return;
+    const double still = stillDistance();
+    const auto resting = [still](const VUNeedle& needle, double target) {
+        return std::abs(needle.velocity) < still / 8 && std::abs(target - needle.position) < still / 2;
+    };
+    if (resting(needleL_, left) && resting(needleR_, right)) timer_.stop();  // a new target wakes it
+    // A meter at rest looks the same from tick to tick: it is not drawn again.
+    if (std::abs(needleL_.position - drawnL_) < still && std::abs(needleR_.position - drawnR_) < still &&
+        timer_.isActive())
+        return;
     drawnL_ = needleL_.position;
     drawnR_ = needleR_.position;
     update();

@@ -26,11 +26,13 @@ public:
 
     float targetLevelL() const { return targetLevelL_; }
     float targetLevelR() const { return targetLevelR_; }
-    // No repaint: the animation draws the next tick.
-    void setTargetLevelL(float level) { targetLevelL_ = level; }
-    void setTargetLevelR(float level) { targetLevelR_ = level; }
+    // No repaint: the animation draws the next tick. A target the needle
+    // already rests at wakes no ticks.
+    void setTargetLevelL(float level);
+    void setTargetLevelR(float level);
 
-    // Starts, or restarts, the needle ticks.
+    // Starts, or restarts, the needle ticks. While animating, the ticks pause
+    // whenever both needles rest at their targets.
     void startAnimating();
     void stopAnimating();
 
@@ -39,6 +41,8 @@ protected:
 
 private:
     void tick();
+    void wakeFor(double target, const VUNeedle& needle);
+    double stillDistance() const;  // arc fraction the needle's tip crosses in half a pixel
     const QImage& faceAt(QSize size);
 
     float targetLevelL_ = -40;
@@ -46,6 +50,7 @@ private:
     VUNeedle needleL_;
     VUNeedle needleR_;
     double drawnL_ = -1, drawnR_ = -1;  // needle positions of the last repaint asked for
+    bool animating_ = false;
     QTimer timer_{this};
     QImage face_;          // as loaded; null when none was found
     QImage scaledFace_;    // face_ at the meters' current size

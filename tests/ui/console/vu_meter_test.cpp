@@ -212,8 +212,20 @@ private slots:
         QTRY_VERIFY(darkestNear(rendered(view, 504, 160), onArc(rects[0], 1.0, 60)) < 120);
         const QImage image = rendered(view, 504, 160);
         QVERIFY(darkestNear(image, onArc(rects[1], 0.0, 60)) < 120);  // the right one still rests
+
+        // Both needles at rest, the ticks pause; a target the needle already
+        // shows wakes nothing, a new one wakes them and the needle follows.
+        QTimer* ticks = view.findChildren<QTimer*>().front();
+        QTRY_VERIFY(!ticks->isActive());
+        view.setTargetLevelL(12.5f);
+        QVERIFY(!ticks->isActive());
+        view.setTargetLevelR(0);
+        QVERIFY(ticks->isActive());
+        QTRY_VERIFY(darkestNear(rendered(view, 504, 160), onArc(rects[1], dBToFraction(0), 60)) < 120);
+        QTRY_VERIFY(!ticks->isActive());
         view.stopAnimating();
-        QVERIFY(!view.findChildren<QTimer*>().front()->isActive());
+        view.setTargetLevelL(-10);
+        QVERIFY(!view.findChildren<QTimer*>().front()->isActive());  // stopped stays stopped
     }
 };
 
