@@ -3,9 +3,11 @@
 # stime), on a virtual display:
 #   idle       the dashboard shown, nothing streaming (the needles and the
 #              schedulers still tick)
-#   tcp tone   a 440 Hz tone pushed to the TCP input and streamed over RTMP
-#              to nginx with the black picture, the VU meter moving; beside
-#              it the harness doing the same job with the same sender
+#   icecast    a 440 Hz tone pushed to the TCP input and streamed to icecast2
+#   still      the same over RTMP to nginx with a still picture
+#   overlays   the same with the spectrum bars, the crawler and the song text
+# Beside each streaming job, the harness doing the same job with the same
+# sender (bench/compare_process.sh's jobs, fed through the TCP input).
 #
 #   bench/dashboard_cpu.sh [seconds] [build dir]   (defaults: 30, build)
 set -euo pipefail
@@ -17,7 +19,6 @@ harness=$build/bin/ondaline-harness
 [[ -x $program && -x $harness ]] || { echo "build $program and $harness first" >&2; exit 1; }
 
 source bench/start_peers.sh
-source "$work/rtmp.env"
 tick=$(getconf CLK_TCK)
 
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
@@ -53,58 +54,102 @@ while n < seconds * 44100:
 PY
 }
 
-# The program with a home of its own whose station streams the TCP input.
-home=$work/home
-mkdir -p "$home/station/Misc/System/Streamer" "$home/station/Music"
-echo "$home/station" >"$home/.ondaline_station"
-printf '{"streamMode": "rtmp", "serverURL": "%s", "streamKey": "bench-dashboard", "audioSource": "tcp", "audioBitrate": 320000}' \
-  "$ONDALINE_RTMP_URL" >"$home/station/Misc/System/Streamer/ondaline_schedule.json"
-HOME=$home XDG_CONFIG_HOME=$home/.config "$program" >"$work/program.log" 2>&1 &
-pid=$!
-window=
-for _ in $(seq 200); do
-  window=$(xdotool search --onlyvisible --classname '.' 2>/dev/null | head -n1 || true)
-  [[ -n $window ]] && break
-  sleep 0.1
+still=$work/still.png
+ffmpeg -v error -f lavfi -i "testsrc2=size=1920x1080:duration=1" -frames:v 1 "$still"
+printf 'Station news\nWeather: sunny\n' >"$work/crawler.txt"
+
+# The settings of a job's station, and the harness's options for it.
+settings() {
+  local icecast="\"icecastHost\": \"127.0.0.1\", \"icecastPort\": $ONDALINE_ICECAST_PORT, \"icecastMount\": \"/dashboard.aac\", \"icecastPassword\": \"$ONDALINE_ICECAST_SOURCE_PASSWORD\""
+  local rtmp="\"serverURL\": \"$ONDALINE_RTMP_URL\", \"streamKey\": \"bench-dashboard-$1\""
+  case $1 in
+    idle | still) echo "\"streamMode\": \"rtmp\", $rtmp, \"defaultImagePath\": \"$still\"" ;;
+    icecast) echo "\"streamMode\": \"icecast\", $icecast" ;;
+    overlays) echo "\"streamMode\": \"rtmp\", $rtmp, \"defaultImagePath\": \"$still\", \"visualization\": {\"enabled\": true}, \"crawler\": {\"enabled\": true}" ;;
+  esac
+}
+harness_args() {
+  case $1 in
+    icecast) echo --mode icecast --host 127.0.0.1 --port "$ONDALINE_ICECAST_PORT" --mount /harness.aac \
+      --password "$ONDALINE_ICECAST_SOURCE_PASSWORD" ;;
+    still) echo --mode rtmp --url "$ONDALINE_RTMP_URL" --key bench-harness-still --image "$still" ;;
+    overlays) echo --mode rtmp --url "$ONDALINE_RTMP_URL" --key bench-harness-overlays --image "$still" --bars \
+      --crawler "$work/crawler.txt" ;;
+  esac
+}
+
+# The program with a home of its own whose station streams the TCP input;
+# prints its CPU seconds over the measured span (streaming, or idle).
+dashboard() {
+  local job=$1 home=$work/home-$1
+  mkdir -p "$home/station/Misc/System/Streamer" "$home/station/Music"
+  echo "$home/station" >"$home/.ondaline_station"
+  cp "$work/crawler.txt" "$home/station/Misc/System/crawler.txt"
+  printf 'Radio Ondes\tLate Night Jazz' >"$home/station/Misc/System/current_song.txt"
+  printf '{%s, "audioSource": "tcp", "audioBitrate": 320000}' "$(settings "$job")" \
+    >"$home/station/Misc/System/Streamer/ondaline_schedule.json"
+  HOME=$home XDG_CONFIG_HOME=$home/.config "$program" >"$work/program-$job.log" 2>&1 &
+  local pid=$! window=
+  for _ in $(seq 200); do
+    window=$(xdotool search --onlyvisible --pid $pid 2>/dev/null | head -n1 || true)
+    [[ -n $window ]] && break
+    sleep 0.1
+  done
+  [[ -n $window ]] || { echo "the dashboard did not show" >&2; exit 1; }
+  sleep 5
+  local sender= before
+  if [[ $job != idle ]]; then
+    # Press Start, then measure while the tone plays.
+    send_tone 9170 $((seconds + 12)) >/dev/null 2>&1 &  # a broken pipe when the input goes is expected
+    sender=$!
+    sleep 2
+    xdotool mousemove --window "$window" 178 540 click 1
+    for _ in $(seq 200); do grep -q "Publishing live\|Icecast connected" "$work/program-$job.log" && break; sleep 0.1; done
+    grep -q "Publishing live\|Icecast connected" "$work/program-$job.log" || { echo "$job: the dashboard did not go live" >&2; exit 1; }
+    sleep 3
+  fi
+  before=$(cpu $pid)
+  sleep "$seconds"
+  awk -v a="$before" -v b="$(cpu $pid)" 'BEGIN { printf "%.2f", b - a }'
+  if [[ -n $sender ]]; then
+    xdotool mousemove --window "$window" 178 540 click 1
+    wait $sender || true
+  fi
+  kill $pid; wait $pid 2>/dev/null || true
+}
+
+# The harness, the same job: its TCP input, the same sender.
+harness() {
+  local job=$1 port=$((20000 + RANDOM % 20000))
+  local song=()
+  [[ $job == overlays ]] && song=(--song 'Radio Ondes\nLate Night Jazz')
+  # shellcheck disable=SC2046
+  "$harness" $(harness_args "$job") "${song[@]}" --bitrate 320000 --source tcp --tcp-port $port \
+    --seconds $((seconds + 8)) >"$work/harness-$job.log" 2>&1 &
+  local hpid=$! sender before
+  send_tone $port $((seconds + 12)) >/dev/null 2>&1 &
+  sender=$!
+  for _ in $(seq 200); do grep -q "Publishing live\|Icecast connected" "$work/harness-$job.log" && break; sleep 0.1; done
+  sleep 3
+  before=$(cpu $hpid)
+  sleep "$seconds"
+  awk -v a="$before" -v b="$(cpu $hpid)" 'BEGIN { printf "%.2f", b - a }'
+  wait $hpid || true
+  kill $sender 2>/dev/null || true
+}
+
+idle=$(dashboard idle)
+rows=()
+for job in icecast still overlays; do
+  ours=$(dashboard $job)
+  theirs=$(harness $job)
+  rows+=("$(awk -v job="$job" -v a="$ours" -v b="$theirs" 'BEGIN { printf "| %s | %.2f | %.2f | %.2f |", job, a, b, a / b }')")
 done
-[[ -n $window ]] || { echo "the dashboard did not show" >&2; exit 1; }
-
-sleep 5
-before=$(cpu $pid)
-sleep "$seconds"
-idle=$(awk -v a="$before" -v b="$(cpu $pid)" -v s="$seconds" 'BEGIN { printf "%.2f s (%.2f %% of a core)", b - a, 100 * (b - a) / s }')
-
-# Streaming: press Start, then measure while the tone plays.
-send_tone 9170 $((seconds + 12)) &
-sender=$!
-sleep 2
-xdotool mousemove --window "$window" 178 540 click 1
-for _ in $(seq 200); do grep -q "Publishing live" "$work/program.log" && break; sleep 0.1; done
-sleep 3
-before=$(cpu $pid)
-sleep "$seconds"
-ours=$(awk -v a="$before" -v b="$(cpu $pid)" 'BEGIN { printf "%.2f", b - a }')
-xdotool mousemove --window "$window" 178 540 click 1
-wait $sender || true
-kill $pid; wait $pid 2>/dev/null || true
-
-# The harness, the same job: its TCP input, the same sender, RTMP with video.
-port=$((20000 + RANDOM % 20000))
-"$harness" --mode rtmp --url "$ONDALINE_RTMP_URL" --key bench-harness --source tcp --tcp-port $port \
-  --seconds $((seconds + 8)) >"$work/harness.log" 2>&1 &
-hpid=$!
-send_tone $port $((seconds + 12)) &
-sender=$!
-for _ in $(seq 200); do grep -q "Publishing live" "$work/harness.log" && break; sleep 0.1; done
-sleep 3
-before=$(cpu $hpid)
-sleep "$seconds"
-theirs=$(awk -v a="$before" -v b="$(cpu $hpid)" 'BEGIN { printf "%.2f", b - a }')
-wait $hpid || true
-kill $sender 2>/dev/null || true
 
 printf '\n%s, %s cores, load %s\n' "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')" "$(nproc)" \
   "$(cut -d' ' -f1-3 /proc/loadavg)"
-printf 'idle dashboard, %s s: %s\n' "$seconds" "$idle"
-printf 'tcp tone to RTMP, %s s: dashboard %s s, harness %s s, ratio %s\n' "$seconds" "$ours" "$theirs" \
-  "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.2f", a / b }')"
+awk -v c="$idle" -v s="$seconds" 'BEGIN { printf "idle dashboard: %.2f s in %s s (%.1f %% of a core)\n\n", c, s, 100 * c / s }'
+printf 'CPU seconds over %s s of streaming a tone pushed to the TCP input:\n\n' "$seconds"
+echo "| job | dashboard | harness | dashboard/harness |"
+echo "|---|---|---|---|"
+printf '%s\n' "${rows[@]}"
