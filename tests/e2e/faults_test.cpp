@@ -174,13 +174,14 @@ TEST_F(RTMPFaults, SlowPingsLeadToOneDelayedReconnect)
     EXPECT_EQ(run.output.find("Reconnecting ("), std::string::npos) << run.output;
 }
 
-// A link a third as wide as the stream: a ping waits behind the queue for
-// seconds, and that late answer forces a fresh connection.
+// A link a third as wide as the stream (noise takes the whole 320 kbit/s):
+// a ping waits behind the queue for seconds, and that late answer forces a
+// fresh connection.
 TEST_F(RTMPFaults, NarrowLinkMakesAPingLateEnoughToReconnect)
 {
-    auto harness = stream("faults-narrow");
+    auto harness = stream("faults-narrow", "--source noise");
     ASSERT_TRUE(harness->waitFor("delegate: connected"));
-    relay_->setThrottle(8000);
+    relay_->setThrottle(14000);
     EXPECT_TRUE(harness->waitFor("delegate: error Stream unhealthy — reconnecting in 5s (1/3)…", 45s));
     relay_->setThrottle(FaultRelay::unlimited);
     const Finished run = finish(*harness);
@@ -189,12 +190,13 @@ TEST_F(RTMPFaults, NarrowLinkMakesAPingLateEnoughToReconnect)
     EXPECT_EQ(occurrences(run.output, "Ondaline: ⚠ HEALTH: Executing delayed reconnect now"), 1) << run.output;
 }
 
-// The link dies without a word. At about 1.7 Mbit/s (eight channels at
+// The link dies without a word. With noise at 1.7 Mbit/s (eight channels at
 // 96 kHz) the unacknowledged bytes pass the server's window within the ack
-// time-out, so the zombie is found in half a minute rather than in minutes.
+// time-out, so the zombie is found in half a minute rather than in minutes;
+// and the queue stays under its 8 MB limit until then.
 TEST_F(RTMPFaults, DeadLinkIsFoundAndTheStreamMovesToANewConnection)
 {
-    auto harness = stream("faults-dead", "--channels 8 --rate 96000 --bitrate 4000000");
+    auto harness = stream("faults-dead", "--channels 8 --rate 96000 --bitrate 1700000 --source noise");
     ASSERT_TRUE(harness->waitFor("delegate: connected"));
     const Finished run = stallUntilARetryIsDue(*harness, *relay_);
     expectRecovered(run);

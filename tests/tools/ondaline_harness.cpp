@@ -24,6 +24,7 @@
 #include <mutex>
 #include <numbers>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -117,11 +118,13 @@ struct ToneGap {
     double startSeconds = 0, lengthSeconds = 0;
 };
 
+// With `noise`, independent white noise in each channel at that peak level
+// instead: programme that takes the whole bit rate, as music does.
 class ToneSource {
 public:
     ToneSource(std::shared_ptr<Ondaline> engine, double rate, std::uint32_t channels, double hz, double dbfs,
-               ToneGap gap)
-        : thread_([=, this, engine = std::move(engine)] { run(*engine, rate, channels, hz, dbfs, gap); })
+               ToneGap gap, bool noise)
+        : thread_([=, this, engine = std::move(engine)] { run(*engine, rate, channels, hz, dbfs, gap, noise); })
     {
     }
     ~ToneSource()
@@ -131,8 +134,10 @@ public:
     }
 
 private:
-    void run(Ondaline& engine, double rate, std::uint32_t channels, double hz, double dbfs, ToneGap gap)
+    void run(Ondaline& engine, double rate, std::uint32_t channels, double hz, double dbfs, ToneGap gap, bool noise)
     {
+        std::minstd_rand random(1);
+        std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
         constexpr std::uint32_t frames = 1024;
         const double amplitude = std::pow(10.0, dbfs / 20.0);
         std::vector<std::vector<float>> planes(channels, std::vector<float>(frames));
@@ -148,7 +153,9 @@ private:
                 const bool silent = t >= gap.startSeconds && t < gap.startSeconds + gap.lengthSeconds;
                 const auto sample =
                     silent ? 0.0f : static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * hz * position / rate));
-                for (auto& plane : planes) plane[i] = sample;
+                for (auto& plane : planes) {
+                    plane[i] = noise && !silent ? static_cast<float>(amplitude) * uniform(random) : sample;
+                }
             }
             engine.sendAudioBuffer({pointers.data(), channels, frames});
             // The bars follow the tone as a source's analyser would make them.
@@ -188,7 +195,7 @@ void startCapture(sources::AudioSourceCapture& capture, const std::shared_ptr<On
 int usage()
 {
     std::cerr << "usage: ondaline-harness --mode rtmp|youtube|facebook|kick|icecast --url URL --key KEY\n"
-                 "         [--bitrate BPS] [--rate HZ] [--channels N] [--source none|tone|tcp|playlist DIR|capture NAME]\n"
+                 "         [--bitrate BPS] [--rate HZ] [--channels N] [--source none|tone|noise|tcp|playlist DIR|capture NAME]\n"
                  "         [--tone-hz F] [--tone-dbfs L] [--tone-gap START,LEN] [--seconds N] [--connects N] [--tcp-port P]\n"
                  "         [--host H --port P --mount M --password PW] [--metadata TEXT]   (icecast)\n"
                  "         [--metadata-burst N]   (icecast: titles \"TEXT 1\" to \"TEXT N\" at once)\n"
@@ -237,7 +244,7 @@ int main(int argc, char** argv)
     }
     const auto mode = modeFromWord(options["--mode"]);
     const std::string source = options["--source"];
-    if (!mode || (source != "none" && source != "tone" && source != "tcp" && source != "playlist" &&
+    if (!mode || (source != "none" && source != "tone" && source != "noise" && source != "tcp" && source != "playlist" &&
                   source != "capture")) {
         return usage();
     }
@@ -338,7 +345,9 @@ int main(int argc, char** argv)
             capture = sources::AudioSourceCapture::create();
             startCapture(*capture, engine, sourceOperand);
         }
-        if (source == "tone" && !tone) tone.emplace(engine, rate, channels, toneHz, toneDbfs, toneGap);
+        if ((source == "tone" || source == "noise") && !tone) {
+            tone.emplace(engine, rate, channels, toneHz, toneDbfs, toneGap, source == "noise");
+        }
         if (!metadataSent) {
             if (!options["--metadata"].empty()) engine->updateIcecastMetadata(options["--metadata"]);
             for (int i = 1; i <= metadataBurst; ++i) engine->updateIcecastMetadata("TEXT " + std::to_string(i));
