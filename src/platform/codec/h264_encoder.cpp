@@ -10,6 +10,18 @@ extern "C" {
 
 namespace ondaline::platform {
 
+namespace {
+
+// A NAL unit as the stream carries it: its length in four bytes, big-endian.
+void appendLengthPrefixed(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> unit)
+{
+    const auto length = static_cast<std::uint32_t>(unit.size());
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(length >> shift));
+    out.insert(out.end(), unit.begin(), unit.end());
+}
+
+}  // namespace
+
 struct H264Encoder::Codec {
     AVCodecContext* context = nullptr;
     AVFrame* frame = nullptr;
@@ -122,7 +134,7 @@ std::variant<std::vector<H264Encoder::Frame>, int> H264Encoder::encode(std::span
 {
     const std::size_t expected = static_cast<std::size_t>(settings_.width) * settings_.height * 4;
     if (bgra.size() != expected) return AVERROR(EINVAL);
-    if (samePicture && converted_ && !forceKeyFrame && settled_ && copiesInRow_ < copiesBetweenLooks) {
+    if (samePicture && converted_ && !forceKeyFrame && smallInRow_ >= settlingFrames && copiesInRow_ < copiesBetweenLooks) {
         return copyOfLast(pts);
     }
     copiesInRow_ = 0;
@@ -152,10 +164,7 @@ std::variant<std::vector<H264Encoder::Frame>, int> H264Encoder::encode(std::span
         out.pts = codec_->packet->pts;
         for (const auto raw : splitAnnexB({codec_->packet->data, static_cast<std::size_t>(codec_->packet->size)})) {
             std::vector<std::uint8_t> storage;
-            const auto unit = renumbered(raw, storage);
-            const auto length = static_cast<std::uint32_t>(unit.size());
-            for (int shift = 24; shift >= 0; shift -= 8) out.data.push_back(static_cast<std::uint8_t>(length >> shift));
-            out.data.insert(out.data.end(), unit.begin(), unit.end());
+            appendLengthPrefixed(out.data, renumbered(raw, storage));
         }
         av_packet_unref(codec_->packet);
         judgeSettled(out, samePicture && !forceKeyFrame);
@@ -172,9 +181,7 @@ std::vector<H264Encoder::Frame> H264Encoder::copyOfLast(std::int64_t pts)
     ++copiesInRow_;
     Frame out;
     out.pts = pts;
-    const auto length = static_cast<std::uint32_t>(nal.size());
-    for (int shift = 24; shift >= 0; shift -= 8) out.data.push_back(static_cast<std::uint8_t>(length >> shift));
-    out.data.insert(out.data.end(), nal.begin(), nal.end());
+    appendLengthPrefixed(out.data, nal);
     return {std::move(out)};
 }
 
@@ -208,7 +215,6 @@ void H264Encoder::judgeSettled(const Frame& frame, bool samePicture)
     if (!copyLayout_) return;
     const bool small = frame.data.size() <= copyLayout_->macroblocks / 4;
     smallInRow_ = samePicture && !frame.keyFrame && lastWasReference_ && small ? smallInRow_ + 1 : 0;
-    settled_ = smallInRow_ >= settlingFrames;
 }
 
 }  // namespace ondaline::platform

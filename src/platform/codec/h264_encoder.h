@@ -82,9 +82,10 @@ private:
     unsigned copiesInRow_ = 0;
     unsigned nextFrameNum_ = 0;
     bool lastWasReference_ = false;
+    // libx264 has settled on the current picture once this many of its
+    // frames in a row coded it as (nearly) nothing.
     static constexpr unsigned settlingFrames = 12;
-    bool settled_ = false;     // libx264 codes the current picture as (nearly) nothing
-    unsigned smallInRow_ = 0;  // its last frames that did so
+    unsigned smallInRow_ = 0;
 };
 
 // Splits an Annex B byte stream at its start codes; each NAL unit without them.
