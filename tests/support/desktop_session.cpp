@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 
@@ -45,7 +46,11 @@ Desktop::~Desktop()
 
 bool Desktop::waitForWindow()
 {
-    for (int i = 0; i < 200; ++i) {
+    // A minute: on a loaded two-core machine the program's start, fonts and
+    // all, has taken more than twenty seconds.
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 60000) {
         // The root window has no class name; the program's windows do.
         const QString id = xdotool({"search", "--onlyvisible", "--classname", "."}).section('\n', 0, 0).trimmed();
         if (!id.isEmpty()) {
