@@ -24,11 +24,15 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
       streamer(Ondaline::create(mainExecutor)),
       tcpServer(sources::TCPAudioServer::create(mainExecutor, 9170)),
       appCaptureSpectrum(std::make_unique<sources::SpectrumAnalyzer>(40, 44100.0f)),
-      scheduleConfig(ImageScheduleConfig::load()),
       helpURL(helpPageURL()),
       mainExecutor_(std::move(mainExecutor)),
       clock_(clock ? std::move(clock) : std::make_shared<platform::SystemClock>())
 {
+    SettingsLoad loaded = ImageScheduleConfig::loadReporting();
+    scheduleConfig = std::move(loaded.config);
+    settingsLoadFile_ = std::move(loaded.file);
+    settingsLoadProblem_ = std::move(loaded.problem);
+    settingsLoadScheduleOnly_ = loaded.scheduleOnly;
 }
 
 TestAppDelegate::~TestAppDelegate()
@@ -36,7 +40,7 @@ TestAppDelegate::~TestAppDelegate()
     // An autosave still due when the program quits keeps what the page shows.
     if (pendingAutoSave && pendingAutoSave->isActive()) {
         readOpenDrawer();
-        scheduleConfig.save();
+        saveSettings();
     }
     // Quitting while live ends the stream in order rather than dropping the
     // connection; nothing is reported any more.

@@ -207,6 +207,13 @@ public:
     // whole run when the second is over.
     void autoSaveDrawerSettings();
 
+    // --- the settings file (app_delegate_settings_file.cpp) ---
+    // Saves the record; a save that was not written, or that kept an
+    // earlier file aside, is logged and shown on the status line. True when
+    // written.
+    bool saveSettings();
+    bool reportSettingsSave(const SettingsSave& save);
+
     // --- the menu and the help window (app_delegate_menu.cpp) ---
     // The menu's tree of actions, once: its keys work from every window the
     // menu is attached to, and the dashboard shows it on a right click.
@@ -316,6 +323,17 @@ public:
 
 private:
     void stopUptimeClock();
+    // A file the program could not use at start, said once after the
+    // dashboard is built.
+    void reportUnusableFilesAtLaunch();
+    // A settings notice on the status line: kept while idle as a failure is,
+    // and held for a while against the live status.
+    void showSettingsNotice(const std::string& text);
+    bool isSettingsNoticeShowing() const;
+    std::optional<double> settingsNoticeUntil_;
+    std::string settingsLoadFile_;
+    std::string settingsLoadProblem_;  // what of the settings file could not be used
+    bool settingsLoadScheduleOnly_ = false;
     // One slide of the drawer to `width`, the face fading to `opacity`; a
     // slide under way stops where it is and its end is dropped.
     void slideDrawer(double width, int milliseconds, double opacity, std::function<void()> finished);

@@ -79,8 +79,13 @@ void TestAppDelegate::openOverlayEditor()
 {
     if (!overlayEditor) {
         overlayEditor = std::make_unique<editor::OverlayEditorController>(scheduleConfig);
-        overlayEditor->onSave = [self = QPointer<TestAppDelegate>(this)](const ImageScheduleConfig& edited) {
-            if (self) self->overlayEditorDidSave(edited);
+        overlayEditor->onSave = [self = QPointer<TestAppDelegate>(this)](const ImageScheduleConfig& edited,
+                                                                          const SettingsSave& saved) {
+            if (!self) return;
+            // Its failure is said by the save that follows here; an earlier
+            // file it kept aside is said now.
+            if (!saved.keptAside.empty()) self->reportSettingsSave({.written = true, .file = saved.file, .failure = {}, .keptAside = saved.keptAside});
+            self->overlayEditorDidSave(edited);
         };
     }
     overlayEditor->config = scheduleConfig;
@@ -97,7 +102,7 @@ void TestAppDelegate::overlayEditorDidSave(const ImageScheduleConfig& edited)
     scheduleConfig.entries = edited.entries;
     scheduleConfig.visualization = edited.visualization;
     scheduleConfig.crawler = edited.crawler;
-    scheduleConfig.save();
+    saveSettings();
     streamer->setNowPlayingConfig(edited.nowPlaying);
     streamer->setVizConfig(edited.visualization);
     streamer->setCrawlerConfig(edited.crawler);

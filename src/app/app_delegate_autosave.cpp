@@ -57,7 +57,7 @@ void TestAppDelegate::autoSaveDrawerSettings()
     if (pendingAutoSave) pendingAutoSave->stop();  // this run is the one that was due
 
     readOpenDrawer();
-    scheduleConfig.save();
+    const bool saved = saveSettings();
     // The station folder may have changed: the open editor's copy now
     // belongs to the same settings file, and is no stranger to it.
     if (overlayEditor) overlayEditor->config.origin = scheduleConfig.origin;
@@ -87,7 +87,7 @@ void TestAppDelegate::autoSaveDrawerSettings()
             activateLocalPlayerMode();
         }
     }
-    print("Ondaline: Settings auto-saved");
+    if (saved) print("Ondaline: Settings auto-saved");
 }
 
 void TestAppDelegate::readOpenDrawer()

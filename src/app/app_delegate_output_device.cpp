@@ -75,7 +75,7 @@ void TestAppDelegate::applyAudioOutputDevice(const std::string& uid)
         print("Ondaline: Saved output device not found (uid=" + uid + "), using system default");
         applyDefaultDevice(output);
         scheduleConfig.audioOutputDeviceUID.clear();
-        scheduleConfig.save();
+        saveSettings();
         return;
     }
     std::string error;
@@ -133,7 +133,7 @@ void TestAppDelegate::drAudioOutputChanged()
     } else {
         return;
     }
-    scheduleConfig.save();
+    saveSettings();
     applyAudioOutputDevice(scheduleConfig.audioOutputDeviceUID);
 }
 

@@ -38,7 +38,7 @@ void TestAppDelegate::drStationNameEntered()
 {
     if (!drStationNameField) return;
     scheduleConfig.stationName = drStationNameField->text().toStdString();
-    scheduleConfig.save();
+    saveSettings();
     updateStationNameLabel();
 }
 
@@ -50,7 +50,7 @@ void TestAppDelegate::drAppPickerChanged()
     const sources::AudioSource& source = drAppSources[static_cast<std::size_t>(i)];
     scheduleConfig.appCaptureBundleID = source.bundleIdentifier.value_or("");
     scheduleConfig.appCaptureName = source.name;
-    scheduleConfig.save();
+    saveSettings();
     stopAppCapture();
     activateAppCaptureMode();
 }
@@ -65,7 +65,7 @@ void TestAppDelegate::drStreamModeChanged()
     if (mode == "facebook") scheduleConfig.serverURL = kFacebookIngestURL;
     // The video platforms refuse audio below 128 kbit/s.
     if (mode == "youtube" || mode == "facebook" || mode == "kick") scheduleConfig.audioBitrate = 128000;
-    scheduleConfig.save();
+    saveSettings();
     setDrawerPage(buildSettingsDrawerContent());
 }
 
@@ -74,7 +74,7 @@ void TestAppDelegate::drAudioSourceChanged()
     if (!drAudioSourcePopup) return;
     autoSaveDrawerSettings();
     scheduleConfig.audioSource = audioSourceAt(drAudioSourcePopup->currentIndex());
-    scheduleConfig.save();
+    saveSettings();
     setDrawerPage(buildSettingsDrawerContent());
 }
 

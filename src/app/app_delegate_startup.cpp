@@ -91,10 +91,12 @@ void TestAppDelegate::applicationDidFinishLaunching()
     });
 
     if (scheduleConfig.streamKey.empty()) {
-        std::string key = ImageScheduleConfig::readStreamKeyFile();
+        std::string unusable;
+        std::string key = ImageScheduleConfig::readStreamKeyFile(&unusable);
+        if (!unusable.empty()) print("Ondaline: ⚠ Stream key file not used — " + unusable);
         if (!key.empty()) {
             scheduleConfig.streamKey = std::move(key);
-            scheduleConfig.save();
+            saveSettings();
         }
     }
 
@@ -135,6 +137,8 @@ void TestAppDelegate::applicationDidFinishLaunching()
             config.channels = tap->channelCount;
         });
     }
+
+    reportUnusableFilesAtLaunch();
 
     if (window) {
         window->raise();

@@ -99,11 +99,16 @@ void TestAppDelegate::setConnectedUI()
     uptimeTimer = new QTimer(this);
     uptimeTimer->setInterval(1000);
     connect(uptimeTimer, &QTimer::timeout, this, [this, name, kbps] {
-        if (!connectTime || !statusLabel) return;
+        if (!connectTime || !statusLabel || isSettingsNoticeShowing()) return;
         const auto elapsed = static_cast<std::int64_t>(std::trunc(clock_->now() - *connectTime));
-        statusLabel->setText(QString::fromStdString(connectedStatusText(name, kbps, elapsed)));
+        const QString text = QString::fromStdString(connectedStatusText(name, kbps, elapsed));
+        // After a settings notice the live colour comes back with the text.
+        if (statusLabel->palette().color(QPalette::WindowText) != liveStatusColor())
+            showStatus(statusLabel, text, liveStatusColor());
+        else statusLabel->setText(text);
     });
     uptimeTimer->start();
+    if (isSettingsNoticeShowing()) return;
     showStatus(statusLabel, QString::fromStdString(connectedStatusText(name, kbps, 0)), liveStatusColor());
 }
 

@@ -2,59 +2,14 @@
 
 #include "media/overlay_drawing.h"
 #include "models/station_path.h"
+#include "platform/files.h"
 #include "platform/text.h"
-
-#include <cerrno>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace ondaline::app {
 
-namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-bool isSmallRegularFile(const struct stat& info, std::size_t limit)
-{
-    return S_ISREG(info.st_mode) && info.st_size >= 0 && static_cast<std::size_t>(info.st_size) <= limit;
-}
-
-}  // namespace
-
 std::optional<std::string> readSongFile(const std::string& path, std::size_t limit)
 {
-    // Judged by name first so that a device is not even opened, then again
-    // on the descriptor in case the name was replaced in between.
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !isSmallRegularFile(info, limit)) return std::nullopt;
-    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !isSmallRegularFile(info, limit)) return std::nullopt;
-
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0) return std::nullopt;
-        if (count == 0) return text;
-        text.append(buffer, static_cast<std::size_t>(count));
-        if (text.size() > limit) return std::nullopt;  // it grew meanwhile
-    }
+    return platform::readFile(path, limit);
 }
 
 std::string songFilePath(const NowPlayingConfig& settings)

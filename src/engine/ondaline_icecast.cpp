@@ -82,7 +82,7 @@ void Ondaline::sendIcecastSourceRequest(std::uint64_t epoch)
     const auto connection = currentIcecastConnection(epoch);
     if (!connection) return;
     const std::string request = icecast::sourceRequest(icecastConfig(), config());
-    print("Ondaline: Icecast SOURCE request:\n" + request);
+    print("Ondaline: Icecast SOURCE request:\n" + icecast::withoutCredentials(request));
     connection->send(bytesOf(request), [weakSelf = weak_from_this(), epoch](const std::optional<std::string>& error) {
         const auto self = weakSelf.lock();
         if (!self || !self->isCurrentAttempt(epoch)) return;

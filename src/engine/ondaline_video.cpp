@@ -68,7 +68,9 @@ void Ondaline::stopVideoTimer() { videoTimer_.cancel(); }
 
 bool Ondaline::loadVideoImage(const std::string& path)
 {
-    if (!renderer_.loadBackground(path)) {
+    std::string problem;
+    if (!renderer_.loadBackground(path, &problem)) {
+        if (!problem.empty()) print("Ondaline: ⚠ Image file not used — " + path + ": " + problem);
         print("Ondaline: Failed to load image: " + path);
         return false;
     }

@@ -1,5 +1,6 @@
 #include "media/frame_renderer.h"
 
+#include "engine/print.h"
 #include "media/overlay_drawing.h"
 #include "platform/files.h"
 #include "platform/graphics/canvas.h"
@@ -50,9 +51,9 @@ FrameRenderer::FrameRenderer(int width, int height) : width_(width), height_(hei
 
 FrameRenderer::~FrameRenderer() = default;
 
-bool FrameRenderer::loadBackground(const std::string& path)
+bool FrameRenderer::loadBackground(const std::string& path, std::string* problem)
 {
-    auto picture = platform::Picture::load(path, width_, height_);
+    auto picture = platform::Picture::load(path, width_, height_, problem);
     if (!picture) return false;
     std::lock_guard guard(lock_);
     background_ = std::move(picture);
@@ -207,23 +208,34 @@ std::optional<FrameRenderer::Rows> FrameRenderer::changedRows(const Frame& earli
 
 void FrameRenderer::pollCrawlerFile(const std::string& path, double now)
 {
-    std::lock_guard guard(lock_);
-    if (now - crawlerLastReadTime_ < crawlerPollSeconds) return;
-    crawlerLastReadTime_ = now;
-    std::optional<std::string> text;
-    if (!path.empty()) {
-        const auto contents = platform::readFile(path, crawlerFileLimit);
-        if (contents && platform::isValidUTF8(*contents)) text = crawlerTextFromFile(*contents);
+    {
+        std::lock_guard guard(lock_);
+        if (now - crawlerLastReadTime_ < crawlerPollSeconds) return;
+        crawlerLastReadTime_ = now;
     }
-    if (text) {
-        if (*text != crawlerText_) {
-            crawlerText_ = *text;
+    std::optional<std::string> text;
+    std::string problem;
+    if (!path.empty()) {
+        const platform::FileRead file = platform::readRegularFile(path, crawlerFileLimit);
+        if (file.contents && platform::isValidUTF8(*file.contents)) text = crawlerTextFromFile(*file.contents);
+        if (!file.contents && file.problem != platform::FileProblem::missing) problem = path + ": " + file.reason(crawlerFileLimit);
+    }
+    bool newProblem = false;
+    {
+        std::lock_guard guard(lock_);
+        if (text) {
+            if (*text != crawlerText_) {
+                crawlerText_ = *text;
+                scroll_.restart();
+            }
+        } else if (!crawlerText_.empty()) {
+            crawlerText_.clear();
             scroll_.restart();
         }
-    } else if (!crawlerText_.empty()) {
-        crawlerText_.clear();
-        scroll_.restart();
+        newProblem = problem != crawlerProblem_ && !problem.empty();
+        crawlerProblem_ = problem;
     }
+    if (newProblem) print("Ondaline: ⚠ Crawler file not used — " + problem);
 }
 
 std::string FrameRenderer::crawlerText() const

@@ -44,8 +44,9 @@ public:
     FrameRenderer(int width, int height);
     ~FrameRenderer();
 
-    // Reads a still image; false (and nothing changes) when it does not read.
-    bool loadBackground(const std::string& path);
+    // Reads a still image; false (and nothing changes) when it does not read,
+    // with why in `problem` when that is given.
+    bool loadBackground(const std::string& path, std::string* problem = nullptr);
     void clearBackground();
 
     // The next frame (see above); advances the crawler when it is drawn.
@@ -53,6 +54,8 @@ public:
 
     // Reads the crawler file at most every 10 s (`now` in seconds); a
     // changed text starts the scroll again, an unreadable file clears it.
+    // Something there that is not a regular file is logged once, until the
+    // file is usable again or its problem changes.
     void pollCrawlerFile(const std::string& path, double now);
 
     std::string crawlerText() const;
@@ -80,6 +83,7 @@ private:
     std::string crawlerText_;
     CrawlerScroll scroll_;
     double crawlerLastReadTime_ = -1e300;
+    std::string crawlerProblem_;  // the last one logged; empty while the file is usable or missing
     std::unique_ptr<Drawn> drawn_;
     Frame last_;
     std::vector<Step> steps_;  // oldest first

@@ -8,14 +8,15 @@
 #include <ctime>
 #include <filesystem>
 #include <system_error>
+#include <variant>
 
 namespace ondaline {
 
 namespace {
 
 // Moves `file` to "<file>.<label>-<local time stamp>", appending "-2",
-// "-3", ... while that name is taken. True when the file was moved.
-bool moveAsideWithStamp(const std::string& file, const char* label)
+// "-3", ... while that name is taken. The copy's path, or the error.
+std::variant<std::string, std::error_code> moveAsideWithStamp(const std::string& file, const char* label)
 {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -26,29 +27,35 @@ bool moveAsideWithStamp(const std::string& file, const char* label)
 
     std::error_code error;
     std::string aside = base;
-    for (int n = 2; std::filesystem::exists(aside, error) && n < 100; ++n) aside = base + "-" + std::to_string(n);
+    for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(aside, error)) && n < 100; ++n) {
+        aside = base + "-" + std::to_string(n);
+    }
     std::filesystem::rename(file, aside, error);
-    return !error;
+    if (error) return error;
+    return aside;
 }
 
-// Keeps a settings file that does not decode under a time-stamped name, so
-// the save that follows does not destroy what the user had. False when such
-// a file is still in the way.
-bool keepUndecodableFileAside(const std::string& file)
-{
-    const auto text = platform::readFile(file);
-    if (!text || decodeSettings(*text)) return true;
-    return moveAsideWithStamp(file, "unreadable");
-}
+// Why a settings file would give less than it holds; empty when it was read
+// and decoded in full, or when there is none.
+struct FileVerdict {
+    std::string problem;
+    bool scheduleOnly = false;
+    std::optional<ImageScheduleConfig> config;
+};
 
-// Keeps whatever file is at `file` under a time-stamped name: it belongs to
-// another station than the record being saved. False when it is still in
-// the way.
-bool keepReplacedFileAside(const std::string& file)
+FileVerdict judgeSettingsFile(const std::string& file)
 {
-    std::error_code error;
-    if (!std::filesystem::exists(file, error)) return !error;
-    return moveAsideWithStamp(file, "replaced");
+    const platform::FileRead read = platform::readRegularFile(file);
+    if (read.problem == platform::FileProblem::missing) return {};
+    auto unused = [](std::string problem) { return FileVerdict{std::move(problem), false, std::nullopt}; };
+    if (!read.contents) {
+        return unused(read.problem == platform::FileProblem::unreadable ? "cannot be read (" + read.reason() + ")"
+                                                                        : read.reason());
+    }
+    auto decoded = decodeSettingsReporting(*read.contents);
+    if (!decoded) return unused("does not decode");
+    if (decoded->scheduleDropped) return {"an image schedule entry does not decode", true, std::move(decoded->config)};
+    return {{}, false, std::move(decoded->config)};
 }
 
 // The path with symbolic links, "." and ".." resolved as far as it exists;
@@ -60,6 +67,22 @@ std::string resolvedPath(const std::string& path)
     return error ? path : resolved.string();
 }
 
+// Where a save of `file` writes: through a symbolic link to its target, so
+// the link stays a link. Absent for a link that leads nowhere.
+std::optional<std::string> saveTarget(const std::string& file)
+{
+    std::error_code error;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(file, error))) return resolvedPath(file);
+    auto target = std::filesystem::canonical(file, error);
+    if (error) return std::nullopt;
+    return target.string();
+}
+
+SettingsSave failedSave(std::string file, std::string failure)
+{
+    return {.written = false, .file = std::move(file), .failure = std::move(failure), .keptAside = {}};
+}
+
 }  // namespace
 
 std::string ImageScheduleConfig::configDir() { return StationPath::load() + "/Misc/System/Streamer"; }
@@ -68,42 +91,70 @@ std::string ImageScheduleConfig::configFile() { return configDir() + "/ondaline_
 
 std::string ImageScheduleConfig::streamKeyFile() { return configDir() + "/ondaline_key"; }
 
-void ImageScheduleConfig::ensureDirectory()
+std::error_code ImageScheduleConfig::ensureDirectory()
 {
     std::error_code error;
     const std::string dir = configDir();
     if (!std::filesystem::exists(dir, error)) std::filesystem::create_directories(dir, error);
+    return error;
 }
 
-ImageScheduleConfig ImageScheduleConfig::load()
+ImageScheduleConfig ImageScheduleConfig::load() { return loadReporting().config; }
+
+SettingsLoad ImageScheduleConfig::loadReporting()
 {
-    ensureDirectory();
+    (void)ensureDirectory();
     const std::string file = configFile();
-    const auto text = platform::readFile(file);
-    auto config = text ? decodeSettings(*text).value_or(ImageScheduleConfig{}) : ImageScheduleConfig{};
+    FileVerdict verdict = judgeSettingsFile(file);
+    SettingsLoad result{verdict.config.value_or(ImageScheduleConfig{}), file, std::move(verdict.problem), verdict.scheduleOnly};
     // Resolved now, so that a station folder reached through a link that is
     // later pointed elsewhere still counts as another file.
-    config.origin.file = resolvedPath(file);
-    return config;
+    result.config.origin.file = resolvedPath(file);
+    return result;
 }
 
-void ImageScheduleConfig::save() const
+SettingsSave ImageScheduleConfig::save() const
 {
-    ensureDirectory();
-    const auto json = encodeSettings(*this);
-    if (!json) return;
     const std::string file = configFile();
-    const std::string target = resolvedPath(file);
-    const bool replacing = !origin.file.empty() && resolvedPath(origin.file) != target;
-    if (!(replacing ? keepReplacedFileAside(file) : keepUndecodableFileAside(file))) return;
-    if (platform::writeFileAtomically(file, *json)) origin.file = target;
+    if (const auto error = ensureDirectory()) {
+        return failedSave(file, "cannot create the folder " + configDir() + " (" + error.message() + ")");
+    }
+    const auto json = encodeSettings(*this);
+    if (!json) return failedSave(file, "a setting is not a finite number");
+    const auto target = saveTarget(file);
+    if (!target) return failedSave(file, file + " is a symbolic link to a missing file");
+
+    SettingsSave result{.written = false, .file = *target, .failure = {}, .keptAside = {}};
+    const bool replacing = !origin.file.empty() && resolvedPath(origin.file) != *target;
+    std::error_code present;
+    const bool keepAside = replacing ? std::filesystem::exists(std::filesystem::symlink_status(*target, present))
+                                     : !judgeSettingsFile(*target).problem.empty();
+    if (keepAside) {
+        auto moved = moveAsideWithStamp(*target, replacing ? "replaced" : "unreadable");
+        if (const auto* error = std::get_if<std::error_code>(&moved)) {
+            return failedSave(*target, "cannot keep the earlier file aside (" + error->message() + ")");
+        }
+        result.keptAside = std::get<std::string>(moved);
+    }
+    if (const auto error = platform::writeFileAtomically(*target, *json)) {
+        result.failure = "cannot write in " + platform::folderOf(*target) + " (" + error.message() + ")";
+        return result;
+    }
+    origin.file = *target;
+    result.written = true;
+    return result;
 }
 
-std::string ImageScheduleConfig::readStreamKeyFile()
+std::string ImageScheduleConfig::readStreamKeyFile(std::string* unusable)
 {
-    const auto text = platform::readFile(streamKeyFile());
-    if (!text || !platform::isValidUTF8(*text)) return {};
-    return std::string(platform::trimWhitespaceAndNewlines(*text));
+    const std::string file = streamKeyFile();
+    const platform::FileRead read = platform::readRegularFile(file);
+    if (!read.contents) {
+        if (unusable && read.problem != platform::FileProblem::missing) *unusable = file + ": " + read.reason();
+        return {};
+    }
+    if (!platform::isValidUTF8(*read.contents)) return {};
+    return std::string(platform::trimWhitespaceAndNewlines(*read.contents));
 }
 
 std::optional<std::string> ImageScheduleConfig::currentImagePath() const

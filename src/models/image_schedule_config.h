@@ -7,9 +7,13 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace ondaline {
+
+struct SettingsLoad;
+struct SettingsSave;
 
 // The one persisted settings record: the image schedule, the overlays, the
 // streaming and Icecast settings, the audio source and the output device.
@@ -41,31 +45,39 @@ struct ImageScheduleConfig {
     static std::string configFile();
     static std::string streamKeyFile();
 
-    // Creates the settings folder when it is missing; failures are ignored.
-    static void ensureDirectory();
+    // Creates the settings folder when it is missing; the error when that
+    // fails.
+    static std::error_code ensureDirectory();
 
     // The record in the settings file, or the defaults when there is none or
     // it does not decode. Never fails.
     static ImageScheduleConfig load();
+    // The same, saying what of the file could not be used.
+    static SettingsLoad loadReporting();
 
     // Writes the whole record over the settings file, atomically, and makes
-    // that file the record's origin. An existing file is first kept aside
-    // under a time-stamped name when
+    // that file the record's origin. A settings file that is a symbolic link
+    // is written at its target, and the link stays. An existing file is
+    // first kept aside under a time-stamped name when
     //  - the settings file is no longer the record's origin (the station
     //    folder changed since the record was loaded or last saved): as
     //    "<file>.replaced-YYYYMMDD-HHMMSS", so a save never silently takes
     //    the place of another station's settings;
-    //  - otherwise, the file does not decode: as
+    //  - otherwise, the file was not read and decoded in full (it cannot be
+    //    read, is too large, is not a regular file, does not decode, or its
+    //    schedule holds an entry that does not decode): as
     //    "<file>.unreadable-YYYYMMDD-HHMMSS".
     // A name already taken gets "-2", "-3", ... appended. A record without
-    // an origin (never loaded or saved) keeps only an undecodable file aside.
-    // Failures (including a non-finite number, or a file that should be kept
-    // aside but cannot be moved) write nothing and are ignored.
-    void save() const;
+    // an origin (never loaded or saved) keeps only such an unread file aside.
+    // Nothing is written when the folder cannot be made, a number is not
+    // finite, the link leads nowhere, the file to keep aside cannot be moved,
+    // or the write fails; the result says which.
+    SettingsSave save() const;
 
-    // The stream-key file's text, trimmed; empty when it is missing or not
-    // UTF-8. The program never writes that file.
-    static std::string readStreamKeyFile();
+    // The stream-key file's text, trimmed; empty when it is missing, not a
+    // regular file or not UTF-8. The program never writes that file. When
+    // something is there that cannot be used, `unusable` gets why.
+    static std::string readStreamKeyFile(std::string* unusable = nullptr);
 
     // The image for this moment, shifted by hourOffset: the first entry of
     // the local weekday whose window is active (its path even when empty),
@@ -84,6 +96,22 @@ struct ImageScheduleConfig {
     mutable Origin origin;  // updated by save()
 
     bool operator==(const ImageScheduleConfig&) const = default;
+};
+
+// What loading found. `problem` is empty when the file was read and decoded
+// in full, or there was none.
+struct SettingsLoad {
+    ImageScheduleConfig config;
+    std::string file;
+    std::string problem;          // e.g. "not a regular file", "does not decode"
+    bool scheduleOnly = false;    // only the schedule was dropped; the rest loaded
+};
+
+struct SettingsSave {
+    bool written = false;
+    std::string file;       // the file written, or that was to be
+    std::string failure;    // why nothing was written
+    std::string keptAside;  // where an earlier file was moved before the write
 };
 
 }  // namespace ondaline

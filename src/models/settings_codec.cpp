@@ -242,13 +242,88 @@ bool encodeRecord(OrderedJson& out, const Record& record)
         fieldsOf<Record>());
 }
 
+template <typename Record>
+bool hasKey(std::string_view key)
+{
+    return std::apply([&](const auto&... fields) { return ((key == fields.key) || ...); }, fieldsOf<Record>());
+}
+
+bool isEntryKey(std::string_view key)
+{
+    for (const char* known : {"dayOfWeek", "startHour", "startMinute", "endHour", "endMinute", "imagePath"}) {
+        if (key == known) return true;
+    }
+    return false;
+}
+
+// Our records nest three levels deep; anything nested past this is not a
+// settings file, and refusing it before the document is built keeps a
+// hostile file from costing hundreds of megabytes.
+constexpr int maxNestingDepth = 64;
+
+// Walks the text without building anything and stops at the first level
+// too deep.
+class NestingCheck final : public nlohmann::json_sax<Json> {
+public:
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override { return ++depth_ <= maxNestingDepth; }
+    bool key(string_t&) override { return true; }
+    bool end_object() override { return --depth_, true; }
+    bool start_array(std::size_t) override { return ++depth_ <= maxNestingDepth; }
+    bool end_array() override { return --depth_, true; }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+    int depth_ = 0;
+};
+
+bool withinNestingLimit(std::string_view json)
+{
+    NestingCheck check;
+    return Json::sax_parse(json.begin(), json.end(), &check, nlohmann::detail::input_format_t::json, /*strict=*/true);
+}
+
 }  // namespace
+
+std::optional<DecodedSettings> decodeSettingsReporting(std::string_view json)
+{
+    if (!withinNestingLimit(json)) return std::nullopt;
+    std::string top;  // the top-level member being parsed
+    const Json parsed = Json::parse(
+        json.begin(), json.end(),
+        [&top](int depth, Json::parse_event_t event, Json& value) {
+            if (event != Json::parse_event_t::key) return true;
+            const std::string& key = value.get_ref<const std::string&>();
+            if (depth == 1) {
+                top = key;
+                return hasKey<ImageScheduleConfig>(key);
+            }
+            if (depth == 2 && top == "nowPlaying") return hasKey<NowPlayingConfig>(key);
+            if (depth == 2 && top == "visualization") return hasKey<VisualizationConfig>(key);
+            if (depth == 2 && top == "crawler") return hasKey<CrawlerConfig>(key);
+            if (depth == 3 && top == "entries") return isEntryKey(key);
+            return false;  // nothing else of ours lies there
+        },
+        /*allow_exceptions=*/false);
+    if (!parsed.is_object()) return std::nullopt;
+    DecodedSettings decoded{decodeRecord<ImageScheduleConfig>(parsed), false};
+    const auto entries = parsed.find("entries");
+    decoded.scheduleDropped = entries != parsed.end() && !entries->is_null() &&
+                              !readValue(*entries, static_cast<std::vector<ImageScheduleEntry>*>(nullptr));
+    return decoded;
+}
 
 std::optional<ImageScheduleConfig> decodeSettings(std::string_view json)
 {
-    const Json parsed = Json::parse(json.begin(), json.end(), nullptr, /*allow_exceptions=*/false);
-    if (!parsed.is_object()) return std::nullopt;
-    return decodeRecord<ImageScheduleConfig>(parsed);
+    auto decoded = decodeSettingsReporting(json);
+    if (!decoded) return std::nullopt;
+    return std::move(decoded->config);
 }
 
 std::optional<std::string> encodeSettings(const ImageScheduleConfig& config)

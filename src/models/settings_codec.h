@@ -14,8 +14,19 @@
 
 namespace ondaline {
 
-// Absent when the text is not JSON or its top level is not an object.
+// Absent when the text is not JSON (nesting deeper than 64 levels counts as
+// not JSON) or its top level is not an object. Members the record does not
+// know are skipped while parsing, not kept.
 std::optional<ImageScheduleConfig> decodeSettings(std::string_view json);
+
+// The same, telling whether a present schedule was dropped because one of
+// its elements (or the member itself) did not decode: the file then holds
+// more than the record, and must not be overwritten unseen.
+struct DecodedSettings {
+    ImageScheduleConfig config;
+    bool scheduleDropped = false;
+};
+std::optional<DecodedSettings> decodeSettingsReporting(std::string_view json);
 
 // Compact JSON with every field in declaration order; absent when a number
 // is not finite (JSON cannot hold it). Invalid UTF-8 in a text is replaced

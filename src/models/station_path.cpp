@@ -28,6 +28,16 @@ std::string StationPath::load()
     return "/Station";
 }
 
+std::vector<std::string> StationPath::unusableSources()
+{
+    std::vector<std::string> unusable;
+    for (const std::string& file : {dotFile(), platform::sharedPreferencesFile("com.quillmere.shared")}) {
+        const platform::FileRead read = platform::readRegularFile(file);
+        if (!read.contents && read.problem != platform::FileProblem::missing) unusable.push_back(file + ": " + read.reason());
+    }
+    return unusable;
+}
+
 void StationPath::save(std::string_view path) { (void)platform::writeFileAtomically(dotFile(), path); }
 
 }  // namespace ondaline

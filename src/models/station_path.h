@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ondaline {
 
@@ -24,6 +25,11 @@ public:
     // The pointer file's path, fixed at its first use for the life of the
     // process.
     static const std::string& dotFile();
+
+    // The lookup's sources that are there but could not be used (a FIFO, a
+    // file it may not read, ...), each as "<path>: <reason>"; the lookup
+    // passed over them as if they were missing.
+    static std::vector<std::string> unusableSources();
 };
 
 }  // namespace ondaline

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
@@ -26,14 +27,6 @@ bool writeAll(int fd, std::string_view contents)
     return true;
 }
 
-std::string folderOf(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 mode_t currentUmask()
 {
     const mode_t mask = ::umask(0);
@@ -41,40 +34,122 @@ mode_t currentUmask()
     return mask;
 }
 
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    void reset(int fd = -1)
+    {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
 }  // namespace
 
-std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes)
+std::string FileRead::reason(std::size_t maxBytes) const
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string contents;
+    switch (problem) {
+    case FileProblem::none: return {};
+    case FileProblem::missing: return error ? error.message() : "no such file";
+    case FileProblem::notRegularFile: return "not a regular file";
+    case FileProblem::tooLarge:
+        if (maxBytes % (1024 * 1024) == 0) return "larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MiB";
+        return "larger than " + std::to_string(maxBytes) + " bytes";
+    case FileProblem::unreadable: return error ? error.message() : "cannot be read";
+    }
+    return {};
+}
+
+namespace {
+
+FileRead failed(FileProblem problem, int error = 0)
+{
+    FileRead result;
+    result.problem = problem;
+    if (error != 0) result.error = std::error_code(error, std::generic_category());
+    return result;
+}
+
+FileRead failedWithErrno()
+{
+    const int error = errno;
+    return failed(error == ENOENT || error == ENOTDIR ? FileProblem::missing : FileProblem::unreadable, error);
+}
+
+// Judges what a name or a descriptor refers to.
+std::optional<FileProblem> problemWith(const struct stat& info, std::optional<std::size_t> maxBytes)
+{
+    if (!S_ISREG(info.st_mode)) return FileProblem::notRegularFile;
+    if (maxBytes && info.st_size > 0 && static_cast<std::uintmax_t>(info.st_size) > *maxBytes) return FileProblem::tooLarge;
+    return std::nullopt;
+}
+
+// Opens a regular file for reading without ever blocking: judged by name
+// first, so that a device or a FIFO is not even opened, then again on the
+// descriptor in case the name was replaced in between. O_NONBLOCK keeps an
+// open that races with such a swap from waiting for a writer.
+FileRead openRegularFile(const std::string& path, std::optional<std::size_t> maxBytes, FileDescriptor& file)
+{
     struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (::stat(path.c_str(), &info) != 0) return failedWithErrno();
+    if (const auto problem = problemWith(info, maxBytes)) return failed(*problem);
+    file.reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.get() < 0) return failedWithErrno();
+    if (::fstat(file.get(), &info) != 0) return failedWithErrno();
+    if (const auto problem = problemWith(info, maxBytes)) return failed(*problem);
+    return {};
+}
+
+}  // namespace
+
+FileRead readRegularFile(const std::string& path, std::size_t maxBytes)
+{
+    FileDescriptor file;
+    FileRead result = openRegularFile(path, maxBytes, file);
+    if (result.problem != FileProblem::none) return result;
+
+    std::string contents;
     char buffer[16384];
-    while (ok) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    for (;;) {
+        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            ok = false;
-        } else if (contents.size() + static_cast<std::size_t>(n) > maxBytes) {
-            ok = false;
-        } else {
-            contents.append(buffer, static_cast<std::size_t>(n));
+            return failed(FileProblem::unreadable, errno);
         }
+        if (contents.size() + static_cast<std::size_t>(n) > maxBytes) return failed(FileProblem::tooLarge);  // it grew
+        contents.append(buffer, static_cast<std::size_t>(n));
     }
-    ::close(fd);
-    if (!ok) return std::nullopt;
-    return contents;
+    result.contents = std::move(contents);
+    return result;
 }
 
-bool writeFileAtomically(const std::string& path, std::string_view contents)
+std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes)
 {
+    return readRegularFile(path, maxBytes).contents;
+}
+
+FileRead checkRegularFile(const std::string& path)
+{
+    FileDescriptor file;
+    return openRegularFile(path, std::nullopt, file);
+}
+
+std::error_code writeFileAtomically(const std::string& path, std::string_view contents)
+{
+    auto lastError = [] { return std::error_code(errno, std::generic_category()); };
     std::string tempPath = path + ".tmp-XXXXXX";
     std::vector<char> name(tempPath.begin(), tempPath.end());
     name.push_back('\0');
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return lastError();
     tempPath = name.data();
 
     // mkstemp makes the file private; keep what the old file had, or what a
@@ -82,12 +157,13 @@ bool writeFileAtomically(const std::string& path, std::string_view contents)
     struct stat old {};
     const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : (0666 & ~currentUmask());
 
-    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, contents) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(tempPath.c_str(), path.c_str()) == 0;
-    if (!ok) {
+    std::error_code error;
+    if (::fchmod(fd, mode) != 0 || !writeAll(fd, contents) || ::fsync(fd) != 0) error = lastError();
+    if (::close(fd) != 0 && !error) error = lastError();
+    if (!error && ::rename(tempPath.c_str(), path.c_str()) != 0) error = lastError();
+    if (error) {
         ::unlink(tempPath.c_str());
-        return false;
+        return error;
     }
     // Make the rename itself durable.
     const int dir = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -95,7 +171,15 @@ bool writeFileAtomically(const std::string& path, std::string_view contents)
         ::fsync(dir);
         ::close(dir);
     }
-    return true;
+    return {};
+}
+
+std::string folderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
 }
 
 std::string homeDirectory()

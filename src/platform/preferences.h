@@ -12,4 +12,7 @@ namespace ondaline::platform {
 // `key`. Read afresh on every call.
 std::optional<std::string> sharedPreferenceString(std::string_view suite, std::string_view key);
 
+// The file that holds a suite.
+std::string sharedPreferencesFile(std::string_view suite);
+
 }  // namespace ondaline::platform

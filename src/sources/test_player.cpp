@@ -176,6 +176,7 @@ void TestPlayer::playCurrentTrack()
         std::string error;
         auto reader = platform::AudioFileReader::open(path, error);
         if (!reader) {
+            print("TestPlayer: " + fileName + ": " + error);
             print("TestPlayer: Cannot read " + fileName + " — skipping");
             failed.insert(path);
             if (failed.size() >= playlist_.size()) return giveUp();

@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QParallelAnimationGroup>
 #include <QPushButton>
@@ -182,6 +183,39 @@ private slots:
         const QRegularExpression stamped("^ondaline_schedule\\.json\\.replaced-\\d{8}-\\d{6}$");
         QVERIFY2(aside.size() == 1 && stamped.match(aside[0]).hasMatch(), qPrintable(aside.join(' ')));
         QCOMPARE(readAll(streamerB + "/" + aside[0]), encoded(other));
+    }
+
+    // A save that cannot be written says so, on the status line and in the
+    // log, and is never logged as saved; the live status waits for it.
+    void failedSaveIsSaidAndNeverLoggedAsSaved()
+    {
+        Rig rig(ImageScheduleConfig{});
+        TestAppDelegate& app = *rig.app;
+        QFile blocker(home_.path() + "/blocker");  // a station folder below a file cannot be made
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        const std::string station = (home_.path() + "/blocker/station").toStdString();
+        StationPath::save(station);
+        QVERIFY(rig.toggle(true));
+
+        rig.clock->advance(1.0);
+        retype(app.drStationNameField, "Onda FM");
+        app.autoSaveDrawerSettings();
+        const QString why = "cannot create the folder " + QString::fromStdString(station) +
+                            "/Misc/System/Streamer (Not a directory)";
+        QCOMPARE(app.statusLabel->text(), "Settings not saved: " + why);
+        QCOMPARE(rig.saves(), 0);
+        const std::string line = "Ondaline: ⚠ Settings not saved to " + station +
+                                 "/Misc/System/Streamer/ondaline_schedule.json: " + why.toStdString();
+        QVERIFY(std::ranges::count(rig.log.messages(), line) == 1);
+
+        // While live the notice holds the line for ten seconds.
+        app.setConnectedUI();
+        QVERIFY(app.statusLabel->text().startsWith("Settings not saved: "));
+        rig.clock->advance(10.5);
+        app.setConnectedUI();
+        QVERIFY(!app.statusLabel->text().startsWith("Settings not saved: "));
+        app.setDisconnectedUI();
+        QFile::remove(QString::fromStdString(StationPath::dotFile()));
     }
 
     // Calls inside the second after a run take the page at once and are

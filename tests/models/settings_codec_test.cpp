@@ -259,3 +259,36 @@ TEST(OverlayRecords, DelimiterOptionsAndDayNames)
     EXPECT_EQ(ImageScheduleEntry(7, 0, 0, 0, 0, "").dayName(), "Saturday");
     EXPECT_EQ(ImageScheduleEntry(INT64_MIN, 0, 0, 0, 0, "").dayName(), "?");
 }
+
+TEST(SettingsCodecTest, NestingPastSixtyFourLevelsIsNotJSON)
+{
+    auto nested = [](int arrays) {
+        return "{\"stationName\":\"Deep\",\"fromElsewhere\":" + std::string(arrays, '[') + std::string(arrays, ']') + "}";
+    };
+    // The top-level object is the first level.
+    ASSERT_TRUE(decodeSettings(nested(63)));
+    EXPECT_EQ(decodeSettings(nested(63))->stationName, "Deep");
+    EXPECT_FALSE(decodeSettings(nested(64)));
+    // A hostile file: millions of levels are refused without being built.
+    EXPECT_FALSE(decodeSettings(nested(3'000'000)));
+    EXPECT_FALSE(decodeSettings("{\"nowPlaying\":" + std::string(100, '{') + "}"));
+}
+
+TEST(SettingsCodecTest, ReportsASchedulePresentButDropped)
+{
+    const std::string good = R"({"dayOfWeek":2,"startHour":6,"startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/a.png"})";
+    for (const std::string& entries : std::vector<std::string>{"[" + good + R"(,{"dayOfWeek":2,"startHour":"6","startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/b.png"}])",
+                                      "[" + good + R"(,{"dayOfWeek":2,"startHour":6.5,"startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/b.png"}])",
+                                      std::string("\"not a list\"")}) {
+        const auto decoded = decodeSettingsReporting(R"({"stationName":"Kept","entries":)" + entries + "}");
+        ASSERT_TRUE(decoded) << entries;
+        EXPECT_TRUE(decoded->scheduleDropped) << entries;
+        EXPECT_TRUE(decoded->config.entries.empty());
+        EXPECT_EQ(decoded->config.stationName, "Kept");
+    }
+    for (const std::string& whole : std::vector<std::string>{"{}", R"({"entries":null})", R"({"entries":[]})", "{\"entries\":[" + good + "]}"}) {
+        const auto decoded = decodeSettingsReporting(whole);
+        ASSERT_TRUE(decoded) << whole;
+        EXPECT_FALSE(decoded->scheduleDropped) << whole;
+    }
+}

@@ -6,10 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 
 using namespace ondaline;
@@ -201,4 +205,181 @@ TEST_F(SettingsFileTest, StreamKeyFileIsReadTrimmed)
     EXPECT_EQ(ImageScheduleConfig::readStreamKeyFile(), "live_1234-abcd");
     write(ImageScheduleConfig::streamKeyFile(), "\xff\xfe");
     EXPECT_EQ(ImageScheduleConfig::readStreamKeyFile(), "");
+}
+
+namespace {
+
+// Runs `work` in a child process as the unprivileged user "nobody", as a
+// station's operator runs the program; its result, or -1 when it crashed.
+int asNobody(const std::function<bool()>& work)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        _exit(work() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST_F(SettingsFileTest, ScheduleWithABadEntryIsKeptAsideBeforeTheFirstSave)
+{
+    const std::string good = R"({"dayOfWeek":2,"startHour":6,"startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/a.png"})";
+    for (const std::string& bad : {std::string("\"6\""), std::string("6.5")}) {
+        fs::remove_all(settingsDir());
+        fs::create_directories(settingsDir());
+        const std::string stored = R"({"stationName":"Kept","entries":[)" + good +
+                                   R"(,{"dayOfWeek":3,"startHour":)" + bad +
+                                   R"(,"startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/b.png"}]})";
+        write(settingsFile(), stored);
+
+        const SettingsLoad loaded = ImageScheduleConfig::loadReporting();
+        EXPECT_EQ(loaded.problem, "an image schedule entry does not decode");
+        EXPECT_TRUE(loaded.scheduleOnly);
+        EXPECT_TRUE(loaded.config.entries.empty());
+        EXPECT_EQ(loaded.config.stationName, "Kept");
+
+        const SettingsSave saved = loaded.config.save();
+        EXPECT_TRUE(saved.written);
+        EXPECT_TRUE(saved.keptAside.starts_with(settingsFile() + ".unreadable-")) << saved.keptAside;
+        EXPECT_EQ(read(saved.keptAside), stored);  // every valid entry is still there
+        // Written in full, the new file is overwritten without a copy.
+        EXPECT_TRUE(loaded.config.save().keptAside.empty());
+        EXPECT_EQ(filesInSettingsDir().size(), 2u);
+    }
+}
+
+TEST_F(SettingsFileTest, FileThatCannotBeReadIsKeptAsideNotOverwritten)
+{
+    const std::string big = "{\"stationName\":\"Big\"}" + std::string(17 * 1024 * 1024, ' ');
+    const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+        {"larger than 16 MiB", [&] { write(settingsFile(), big); }},
+        {"not a regular file", [&] { ASSERT_EQ(::mkfifo(settingsFile().c_str(), 0644), 0); }},
+        {"not a regular file", [&] { fs::create_directory(settingsFile()); }},
+    };
+    for (const auto& [problem, make] : cases) {
+        fs::remove_all(settingsDir());
+        fs::create_directories(settingsDir());
+        make();
+        const auto type = fs::symlink_status(settingsFile()).type();
+
+        const SettingsLoad loaded = ImageScheduleConfig::loadReporting();  // returns: a FIFO is not opened
+        EXPECT_EQ(loaded.problem, problem);
+        EXPECT_FALSE(loaded.scheduleOnly);
+        EXPECT_EQ(loaded.config, ImageScheduleConfig{});
+
+        const SettingsSave saved = loaded.config.save();
+        EXPECT_TRUE(saved.written) << saved.failure;
+        ASSERT_TRUE(saved.keptAside.starts_with(settingsFile() + ".unreadable-")) << saved.keptAside;
+        EXPECT_EQ(fs::symlink_status(saved.keptAside).type(), type);
+        if (type == fs::file_type::regular) {
+            EXPECT_EQ(fs::file_size(saved.keptAside), big.size());
+        }
+        EXPECT_EQ(ImageScheduleConfig::loadReporting().problem, "");
+    }
+}
+
+TEST_F(SettingsFileTest, FileTheUserMayNotReadIsKeptAside)
+{
+    fs::permissions(test::tempRoot(), fs::perms::owner_all | fs::perms::others_exec);
+    fs::create_directories(settingsDir());
+    for (std::string folder = settingsDir(); folder.size() > test::tempRoot().size(); folder = fs::path(folder).parent_path())
+        fs::permissions(folder, fs::perms::all);
+    write(settingsFile(), "{\"stationName\":\"Mine\"}");
+    fs::permissions(settingsFile(), fs::perms::none);
+    const std::string dotFile = StationPath::dotFile();
+    fs::permissions(fs::path(dotFile).parent_path(), fs::perms::owner_all | fs::perms::others_exec);
+    fs::permissions(dotFile, fs::perms::owner_all | fs::perms::others_read);
+
+    EXPECT_EQ(asNobody([] {
+                  const SettingsLoad loaded = ImageScheduleConfig::loadReporting();
+                  if (loaded.problem != "cannot be read (Permission denied)") return false;
+                  ImageScheduleConfig config = loaded.config;
+                  config.stationName = "New";
+                  const SettingsSave saved = config.save();
+                  return saved.written && saved.keptAside.find(".unreadable-") != std::string::npos &&
+                         ImageScheduleConfig::loadReporting().problem.empty();
+              }),
+              0);
+    const auto names = filesInSettingsDir();
+    ASSERT_EQ(names.size(), 2u);
+    fs::permissions(settingsDir() + "/" + names[1], fs::perms::owner_read);
+    EXPECT_EQ(read(settingsDir() + "/" + names[1]), "{\"stationName\":\"Mine\"}");
+    // The new file has the ordinary mode, not the old file's 000.
+    EXPECT_NE(fs::status(settingsFile()).permissions() & fs::perms::owner_read, fs::perms::none);
+}
+
+TEST_F(SettingsFileTest, SaveThroughASymbolicLinkWritesItsTarget)
+{
+    const std::string elsewhere = test::makeTempFolder("elsewhere");
+    const std::string target = elsewhere + "/settings.json";
+    fs::create_directories(settingsDir());
+    write(target, "{\"stationName\":\"Old\"}");
+    fs::create_symlink(target, settingsFile());
+
+    auto config = ImageScheduleConfig::load();
+    EXPECT_EQ(config.stationName, "Old");
+    config.stationName = "New";
+    EXPECT_TRUE(config.save().written);
+    EXPECT_TRUE(fs::is_symlink(settingsFile()));
+    EXPECT_EQ(ImageScheduleConfig::load().stationName, "New");
+    EXPECT_NE(read(target).find("New"), std::string::npos);
+
+    // What is kept aside is the target, in its own folder; the link stays.
+    write(target, "not json");
+    const SettingsSave saved = config.save();
+    EXPECT_TRUE(saved.written);
+    EXPECT_EQ(fs::path(saved.keptAside).parent_path(), elsewhere);
+    EXPECT_EQ(read(saved.keptAside), "not json");
+    EXPECT_TRUE(fs::is_symlink(settingsFile()));
+    EXPECT_EQ(filesInSettingsDir(), std::vector<std::string>{"ondaline_schedule.json"});
+
+    // A link that leads nowhere is a failed save, and nothing is made.
+    fs::remove(settingsFile());
+    fs::create_symlink(elsewhere + "/gone/settings.json", settingsFile());
+    const SettingsSave dangling = config.save();
+    EXPECT_FALSE(dangling.written);
+    EXPECT_EQ(dangling.failure, settingsFile() + " is a symbolic link to a missing file");
+    EXPECT_FALSE(fs::exists(elsewhere + "/gone"));
+}
+
+TEST_F(SettingsFileTest, FailedSaveSaysWhy)
+{
+    ImageScheduleConfig config;
+    const SettingsSave written = config.save();
+    EXPECT_TRUE(written.written);
+    EXPECT_EQ(written.failure, "");
+
+    config.nowPlaying.textX = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(config.save().failure, "a setting is not a finite number");
+
+    // A station folder that cannot be made (here: below a file).
+    const std::string file = test::makeTempFolder("blocked") + "/file";
+    write(file, "");
+    StationPath::save(file + "/station");
+    const SettingsSave blocked = ImageScheduleConfig{}.save();
+    EXPECT_FALSE(blocked.written);
+    EXPECT_EQ(blocked.failure, "cannot create the folder " + file + "/station/Misc/System/Streamer (Not a directory)");
+}
+
+TEST_F(SettingsFileTest, FilesNamedByTheStationThatAreNotRegularAreNotOpened)
+{
+    // The stream-key file.
+    fs::create_directories(settingsDir());
+    ASSERT_EQ(::mkfifo(ImageScheduleConfig::streamKeyFile().c_str(), 0644), 0);
+    std::string unusable;
+    EXPECT_EQ(ImageScheduleConfig::readStreamKeyFile(&unusable), "");
+    EXPECT_EQ(unusable, ImageScheduleConfig::streamKeyFile() + ": not a regular file");
+
+    // The pointer file: the lookup passes over it to the default.
+    const std::string dotFile = StationPath::dotFile();
+    fs::remove(dotFile);
+    ASSERT_EQ(::mkfifo(dotFile.c_str(), 0644), 0);
+    EXPECT_EQ(StationPath::load(), "/Station");
+    EXPECT_EQ(StationPath::unusableSources(), std::vector<std::string>{dotFile + ": not a regular file"});
+    fs::remove(dotFile);
+    EXPECT_TRUE(StationPath::unusableSources().empty());
 }

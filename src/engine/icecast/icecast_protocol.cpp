@@ -53,6 +53,21 @@ std::string basicCredentials(std::string_view user, std::string_view password)
     return base64(std::string(user) + ":" + std::string(password));
 }
 
+std::string withoutCredentials(std::string_view request)
+{
+    constexpr std::string_view field = "Authorization: Basic ";
+    std::string masked;
+    masked.reserve(request.size());
+    for (std::size_t at = 0;;) {
+        const std::size_t found = request.find(field, at);
+        if (found == std::string_view::npos) return masked.append(request.substr(at));
+        masked.append(request.substr(at, found + field.size() - at)).append("***");
+        const std::size_t lineEnd = request.find("\r\n", found);
+        if (lineEnd == std::string_view::npos) return masked;
+        at = lineEnd;
+    }
+}
+
 std::string sourceRequest(const IcecastConfig& icecast, const Configuration& audio)
 {
     // A rate outside what an integer can hold is written as 0 rather than

@@ -25,6 +25,10 @@ std::string base64(std::string_view bytes);
 
 std::string sourceRequest(const IcecastConfig& icecast, const Configuration& audio);
 
+// A request as it may be logged: each "Authorization: Basic" value (the
+// source password, in base64) becomes "***"; the rest stays as sent.
+std::string withoutCredentials(std::string_view request);
+
 // Percent-encoding of a song title for the query: letters, digits and the
 // marks - . _ ~ ! $ ' ( ) * , ; : / ? @ stay; everything else, "&", "+", "="
 // and every non-ASCII byte included, becomes %XX.

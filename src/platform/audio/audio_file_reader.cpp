@@ -1,5 +1,7 @@
 #include "platform/audio/audio_file_reader.h"
 
+#include "platform/files.h"
+
 #include "platform/codec/codec_failure.h"
 
 extern "C" {
@@ -146,6 +148,11 @@ struct AudioFileReader::Decoder {
 
 std::unique_ptr<AudioFileReader> AudioFileReader::open(const std::string& path, std::string& error)
 {
+    // The demuxer would wait for ever on a FIFO named like a song.
+    if (const FileRead check = checkRegularFile(path); check.problem != FileProblem::none) {
+        error = check.reason();
+        return nullptr;
+    }
     auto decoder = std::make_unique<Decoder>();
     AVFormatContext* format = nullptr;
     if (const int status = avformat_open_input(&format, path.c_str(), nullptr, nullptr); status < 0) {

@@ -1,5 +1,7 @@
 #include "platform/graphics/canvas.h"
 
+#include "platform/files.h"
+
 #include <fontconfig/fontconfig.h>
 
 #include <QFontMetricsF>
@@ -18,6 +20,9 @@ namespace ondaline::platform {
 namespace {
 
 constexpr int dotsPerMeterAt72DPI = 2835;  // so a point is a pixel
+
+// A still image is a photo or a poster, not a film.
+constexpr std::size_t imageFileLimit = 64 * 1024 * 1024;
 
 QColor toQColor(const Colour& c)
 {
@@ -149,10 +154,18 @@ struct Picture::Private {
 Picture::Picture(std::unique_ptr<Private> p) : private_(std::move(p)) {}
 Picture::~Picture() = default;
 
-std::shared_ptr<const Picture> Picture::load(const std::string& path, int width, int height)
+std::shared_ptr<const Picture> Picture::load(const std::string& path, int width, int height, std::string* problem)
 {
-    QImage image(QString::fromStdString(path));
-    if (image.isNull()) return nullptr;
+    const FileRead file = readRegularFile(path, imageFileLimit);
+    if (!file.contents) {
+        if (problem && file.problem != FileProblem::missing) *problem = file.reason(imageFileLimit);
+        return nullptr;
+    }
+    QImage image;
+    if (!image.loadFromData(reinterpret_cast<const uchar*>(file.contents->data()), static_cast<int>(file.contents->size()))) {
+        if (problem) *problem = "not an image that can be read";
+        return nullptr;
+    }
     auto p = std::make_unique<Private>();
     p->image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied)
                    .scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

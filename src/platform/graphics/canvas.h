@@ -43,7 +43,12 @@ private:
 // A still image read from a file, kept already scaled to the frame.
 class Picture {
 public:
-    static std::shared_ptr<const Picture> load(const std::string& path, int width, int height);
+    // The image file at `path` stretched to width × height. Read through the
+    // guarded reader, so a FIFO or a device named as the image is refused
+    // instead of stalling; none when it cannot be read or does not decode,
+    // with why in `problem` (when given) unless there is no such file.
+    static std::shared_ptr<const Picture> load(const std::string& path, int width, int height,
+                                               std::string* problem = nullptr);
     ~Picture();
     struct Private;
     const Private& impl() const { return *private_; }

@@ -84,8 +84,10 @@ QImage loadVUFace(const std::vector<std::string>& candidates)
         const bool exists = std::filesystem::exists(path, error);
         print("VUMeter: Checking " + path + " — exists: " + (exists ? "true" : "false"));
         if (!exists) continue;
+        const auto bytes = platform::readFile(path);  // never a FIFO or a device
         QImage image;
-        if (!image.load(QFile::decodeName(path.c_str()))) continue;
+        if (!bytes || !image.loadFromData(reinterpret_cast<const uchar*>(bytes->data()), static_cast<int>(bytes->size())))
+            continue;
         print("VUMeter: ✅ Loaded meter face from " + path + " (" + std::to_string(image.width()) + "×" +
               std::to_string(image.height()) + ")");
         return image;

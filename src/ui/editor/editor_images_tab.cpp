@@ -7,7 +7,10 @@
 #include "ui/editor/editor_window.h"
 #include "ui/editor/number_text.h"
 
+#include "platform/files.h"
+
 #include <QComboBox>
+#include <QFile>
 #include <QCoreApplication>
 #include <QImage>
 #include <QLabel>
@@ -25,6 +28,9 @@
 namespace ondaline::editor {
 
 namespace {
+
+constexpr std::size_t kImageFileLimit = 64 * 1024 * 1024;  // as the stream reads its pictures
+
 
 constexpr double kTabHeight = 740;
 constexpr double kCardHeight = 90;
@@ -110,8 +116,13 @@ void discard(QWidget& card)
 std::optional<QPixmap> thumbnailOf(const QString& path)
 {
     if (path.isEmpty()) return std::nullopt;
+    // Read through the guarded reader: a FIFO picked as an image must not
+    // freeze the editor.
+    const auto bytes = platform::readFile(QFile::encodeName(path).toStdString(), kImageFileLimit);
     QImage image;
-    if (!image.load(path) || image.isNull()) return std::nullopt;
+    if (!bytes || !image.loadFromData(reinterpret_cast<const uchar*>(bytes->data()), static_cast<int>(bytes->size())) ||
+        image.isNull())
+        return std::nullopt;
     return QPixmap::fromImage(image.scaled(kThumbnailSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 

@@ -90,8 +90,8 @@ void OverlayEditorController::writeBackAndHandOver()
     saveVizConfigFromUI();
     saveCrawlerConfigFromUI();
     saveImagesConfigFromUI();
-    config.save();
-    if (onSave) onSave(config);
+    const SettingsSave saved = config.save();
+    if (onSave) onSave(config, saved);
 }
 
 void OverlayEditorController::closeEditor()

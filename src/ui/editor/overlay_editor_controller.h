@@ -128,7 +128,8 @@ public:
     // --- end of the Images tab's part ---
 
     ImageScheduleConfig config;
-    std::function<void(const ImageScheduleConfig&)> onSave;
+    // The copy after each save, with what the save of the file came to.
+    std::function<void(const ImageScheduleConfig&, const SettingsSave&)> onSave;
     // One existing file (never a folder) chosen in a modal panel titled
     // `title` that offers the files of `mimeTypes`; none when cancelled.
     // Unset: a QFileDialog.

@@ -119,7 +119,7 @@ private slots:
         original.stationName = "Radio Test", original.icecastPort = 8443, original.crawler.enabled = true;
         OverlayEditorController ctl(original);
         std::optional<ImageScheduleConfig> handed;
-        ctl.onSave = [&](const ImageScheduleConfig& c) { handed = c; };
+        ctl.onSave = [&](const ImageScheduleConfig& c, const SettingsSave&) { handed = c; };
         ctl.showWindow();
         const auto& rows = ctl.scheduleRows;
         QVERIFY(rows[0].dayPopup->currentIndex() == -1 && rows[1].dayPopup->currentIndex() == -1);

@@ -103,7 +103,7 @@ private slots:
         clock.start();
         std::vector<qint64> saves;
         ImageScheduleConfig handed;
-        ctl.onSave = [&](const ImageScheduleConfig& c) { saves.push_back(clock.elapsed()), handed = c; };
+        ctl.onSave = [&](const ImageScheduleConfig& c, const SettingsSave&) { saves.push_back(clock.elapsed()), handed = c; };
         ctl.showWindow();
         EditorWindow* const window = ctl.window.get();
         QVERIFY(window->isVisible());
@@ -144,7 +144,7 @@ private slots:
         const ImageScheduleConfig original = offGrid();
         OverlayEditorController ctl(original);
         std::optional<ImageScheduleConfig> handed;
-        ctl.onSave = [&](const ImageScheduleConfig& c) { handed = c; };
+        ctl.onSave = [&](const ImageScheduleConfig& c, const SettingsSave&) { handed = c; };
         ctl.showWindow();
         QVERIFY(ctl.npDelimiterPopup->currentIndex() == -1 && ctl.npFontPopup->currentIndex() == -1);
         QCOMPARE(ctl.crawlerFontPopup->currentIndex(), -1);
@@ -174,7 +174,7 @@ private slots:
         base.nowPlaying.fontSize = 30, base.crawler.fontSize = 30;
         OverlayEditorController ctl(base);
         std::optional<ImageScheduleConfig> handed;
-        ctl.onSave = [&](const ImageScheduleConfig& c) { handed = c; };
+        ctl.onSave = [&](const ImageScheduleConfig& c, const SettingsSave&) { handed = c; };
         const auto typeAndClose = [&](const QString& text) {
             ctl.config = base;
             ctl.showWindow();
@@ -209,7 +209,7 @@ private slots:
     {
         OverlayEditorController ctl{ImageScheduleConfig{}};
         int saves = 0;
-        ctl.onSave = [&](const ImageScheduleConfig&) { ++saves; };
+        ctl.onSave = [&](const ImageScheduleConfig&, const SettingsSave&) { ++saves; };
         ctl.showWindow();
         for (const auto& [slider, value, label, text] :
              {std::tuple{ctl.npBgAlphaSlider, 37.9, ctl.npBgAlphaLabel, "37%"}, {ctl.vizBarCountSlider, 24.99, ctl.vizBarCountLabel, "24"},
@@ -256,8 +256,8 @@ private slots:
     {
         OverlayEditorController ctl{ImageScheduleConfig{}}, other{ImageScheduleConfig{}};
         int saves = 0, otherSaves = 0;
-        ctl.onSave = [&](const ImageScheduleConfig&) { ++saves; };
-        other.onSave = [&](const ImageScheduleConfig&) { ++otherSaves; };
+        ctl.onSave = [&](const ImageScheduleConfig&, const SettingsSave&) { ++saves; };
+        other.onSave = [&](const ImageScheduleConfig&, const SettingsSave&) { ++otherSaves; };
         ctl.showWindow();
         QTest::keyClicks(ctl.npFilePathField, "/tmp/song.txt");
         ctl.window->close();

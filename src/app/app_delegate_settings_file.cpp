@@ -1,0 +1,72 @@
+// The settings file as the user sees it: a save that was not written, an
+// earlier file kept aside, or a file that could not be used at start, each
+// said once in the log and on the status line.
+
+#include "app/app_delegate.h"
+
+#include "app/status_line.h"
+#include "engine/print.h"
+#include "models/station_path.h"
+
+#include <QLabel>
+
+namespace ondaline::app {
+
+namespace {
+
+// How long a settings notice holds the status line while live.
+constexpr double kSettingsNoticeSeconds = 10.0;
+
+std::string fileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+}  // namespace
+
+bool TestAppDelegate::saveSettings() { return reportSettingsSave(scheduleConfig.save()); }
+
+bool TestAppDelegate::reportSettingsSave(const SettingsSave& save)
+{
+    if (!save.keptAside.empty()) {
+        print("Ondaline: Settings file " + save.file + " kept aside as " + save.keptAside);
+        showSettingsNotice("Earlier settings kept as " + fileName(save.keptAside));
+    }
+    if (save.written) return true;
+    print("Ondaline: ⚠ Settings not saved to " + save.file + ": " + save.failure);
+    showSettingsNotice("Settings not saved: " + save.failure);
+    return false;
+}
+
+void TestAppDelegate::reportUnusableFilesAtLaunch()
+{
+    for (const std::string& source : StationPath::unusableSources())
+        print("Ondaline: ⚠ Station folder setting not used — " + source);
+    if (!settingsLoadProblem_.empty()) {
+        const std::string& problem = settingsLoadProblem_;
+        if (settingsLoadScheduleOnly_) {
+            print("Ondaline: ⚠ Settings file " + settingsLoadFile_ + ": " + problem +
+                  " — the image schedule is empty; the file is kept aside at the next save");
+            showSettingsNotice("Image schedule not loaded: " + problem);
+        } else {
+            print("Ondaline: ⚠ Settings file " + settingsLoadFile_ + " " + problem +
+                  " — settings reset to defaults; the file is kept aside at the next save");
+            showSettingsNotice("Settings reset to defaults: " + problem);
+        }
+        settingsLoadProblem_.clear();  // said once
+    }
+}
+
+void TestAppDelegate::showSettingsNotice(const std::string& text)
+{
+    const QString shown = QString::fromStdString(text);
+    // Kept as a failure is kept while idle; while live, the uptime clock
+    // leaves it in place for a while before the live status comes back.
+    lastErrorText = shown;
+    settingsNoticeUntil_ = clock_->now() + kSettingsNoticeSeconds;
+    showStatus(statusLabel, shown, ordinaryStatusColor());
+}
+
+bool TestAppDelegate::isSettingsNoticeShowing() const
+{
+    return settingsNoticeUntil_ && clock_->now() < *settingsNoticeUntil_;
+}
+
+}  // namespace ondaline::app
