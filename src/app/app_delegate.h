@@ -213,6 +213,9 @@ public:
     // written.
     bool saveSettings();
     bool reportSettingsSave(const SettingsSave& save);
+    // A settings notice holds the status line for ten seconds: the source's
+    // and the live status wait for it.
+    bool isSettingsNoticeShowing() const;
 
     // --- the menu and the help window (app_delegate_menu.cpp) ---
     // The menu's tree of actions, once: its keys work from every window the
@@ -329,7 +332,6 @@ private:
     // A settings notice on the status line: kept while idle as a failure is,
     // and held for a while against the live status.
     void showSettingsNotice(const std::string& text);
-    bool isSettingsNoticeShowing() const;
     std::optional<double> settingsNoticeUntil_;
     std::string settingsLoadFile_;
     std::string settingsLoadProblem_;  // what of the settings file could not be used

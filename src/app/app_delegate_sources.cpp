@@ -42,8 +42,9 @@ const QString waitingText = QString::fromUtf8("Connecting to source…");
 
 void showSourceLook(TestAppDelegate& controller, bool lampLit, const QString& text, double alpha)
 {
-    controller.lastErrorText.reset();  // the source's newer word replaces a failure shown
     if (controller.ledView) controller.ledView->setLit(lampLit);
+    if (controller.isSettingsNoticeShowing()) return;
+    controller.lastErrorText.reset();  // the source's newer word replaces a failure shown
     showStatus(controller.statusLabel, text, ui::white(1.0, alpha));
 }
 

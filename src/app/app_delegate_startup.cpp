@@ -154,9 +154,10 @@ void TestAppDelegate::tcpStatusDidChange(const std::string& status)
     if (scheduleConfig.audioSource != "tcp") return;
     if (streamer->state() == StreamState::publishing) return;
 
-    lastErrorText.reset();  // a newer word of the source replaces a failure shown
     const TCPStatusLook look = tcpStatusLook(status);
     if (look.lampLit && ledView) ledView->setLit(*look.lampLit);
+    if (isSettingsNoticeShowing()) return;
+    lastErrorText.reset();  // a newer word of the source replaces a failure shown
     const QString text = QString::fromStdString(look.statusText);
     if (look.statusAlpha) showStatus(statusLabel, text, ui::white(1.0, *look.statusAlpha));
     else if (statusLabel) statusLabel->setText(text);

@@ -117,7 +117,7 @@ SettingsSave ImageScheduleConfig::save() const
 {
     const std::string file = configFile();
     if (const auto error = ensureDirectory()) {
-        return failedSave(file, "cannot create the folder " + configDir() + " (" + error.message() + ")");
+        return failedSave(file, "cannot create " + configDir() + " (" + error.message() + ")");
     }
     const auto json = encodeSettings(*this);
     if (!json) return failedSave(file, "a setting is not a finite number");

@@ -261,56 +261,105 @@ bool isEntryKey(std::string_view key)
 // hostile file from costing hundreds of megabytes.
 constexpr int maxNestingDepth = 64;
 
-// Walks the text without building anything and stops at the first level
-// too deep.
-class NestingCheck final : public nlohmann::json_sax<Json> {
+// Builds the document from the parser's events, keeping only the members
+// the settings record knows (the rest, however large, is walked and
+// dropped), and stops at the first level nested too deep.
+class SettingsDocument final : public nlohmann::json_sax<Json> {
 public:
-    bool null() override { return true; }
-    bool boolean(bool) override { return true; }
-    bool number_integer(number_integer_t) override { return true; }
-    bool number_unsigned(number_unsigned_t) override { return true; }
-    bool number_float(number_float_t, const string_t&) override { return true; }
-    bool string(string_t&) override { return true; }
-    bool binary(binary_t&) override { return true; }
-    bool start_object(std::size_t) override { return ++depth_ <= maxNestingDepth; }
-    bool key(string_t&) override { return true; }
-    bool end_object() override { return --depth_, true; }
-    bool start_array(std::size_t) override { return ++depth_ <= maxNestingDepth; }
-    bool end_array() override { return --depth_, true; }
+    Json& root() { return root_; }
+
+    bool null() override { return add(Json(nullptr)); }
+    bool boolean(bool value) override { return add(Json(value)); }
+    bool number_integer(number_integer_t value) override { return add(Json(value)); }
+    bool number_unsigned(number_unsigned_t value) override { return add(Json(value)); }
+    bool number_float(number_float_t value, const string_t&) override { return add(Json(value)); }
+    bool string(string_t& value) override { return add(Json(std::move(value))); }
+    bool binary(binary_t&) override { return add(Json()); }
+    bool start_object(std::size_t) override { return open(Json::object()); }
+    bool start_array(std::size_t) override { return open(Json::array()); }
+    bool end_object() override { return close(); }
+    bool end_array() override { return close(); }
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
 
+    bool key(string_t& name) override
+    {
+        if (skipping_ > 0) return true;
+        const std::size_t level = open_.size();  // 1: the top-level object
+        if (level == 1) top_ = name;
+        bool known = false;
+        if (level == 1) known = hasKey<ImageScheduleConfig>(name);
+        else if (level == 2 && top_ == "nowPlaying") known = hasKey<NowPlayingConfig>(name);
+        else if (level == 2 && top_ == "visualization") known = hasKey<VisualizationConfig>(name);
+        else if (level == 2 && top_ == "crawler") known = hasKey<CrawlerConfig>(name);
+        else if (level == 3 && top_ == "entries") known = isEntryKey(name);
+        if (known) key_ = std::move(name);
+        else dropNext_ = true;
+        return true;
+    }
+
 private:
+    // Places a value where the parser is: the document itself, the next
+    // element of an array, or the member just named.
+    Json* place(Json value)
+    {
+        if (open_.empty()) {
+            root_ = std::move(value);
+            return &root_;
+        }
+        Json& parent = *open_.back();
+        if (parent.is_array()) {
+            parent.push_back(std::move(value));
+            return &parent.back();
+        }
+        Json& member = parent[key_];
+        member = std::move(value);
+        return &member;
+    }
+
+    bool add(Json value)
+    {
+        if (skipping_ > 0) return true;
+        if (std::exchange(dropNext_, false)) return true;
+        place(std::move(value));
+        return true;
+    }
+
+    bool open(Json container)
+    {
+        if (++depth_ > maxNestingDepth) return false;
+        if (skipping_ > 0 || std::exchange(dropNext_, false)) {
+            ++skipping_;
+            return true;
+        }
+        open_.push_back(place(std::move(container)));
+        return true;
+    }
+
+    bool close()
+    {
+        --depth_;
+        if (skipping_ > 0) --skipping_;
+        else open_.pop_back();
+        return true;
+    }
+
+    Json root_;
+    std::vector<Json*> open_;  // the containers being filled, outermost first
+    std::string top_, key_;
+    bool dropNext_ = false;  // the value after an unknown member's name
+    int skipping_ = 0;       // levels inside a dropped value
     int depth_ = 0;
 };
-
-bool withinNestingLimit(std::string_view json)
-{
-    NestingCheck check;
-    return Json::sax_parse(json.begin(), json.end(), &check, nlohmann::detail::input_format_t::json, /*strict=*/true);
-}
 
 }  // namespace
 
 std::optional<DecodedSettings> decodeSettingsReporting(std::string_view json)
 {
-    if (!withinNestingLimit(json)) return std::nullopt;
-    std::string top;  // the top-level member being parsed
-    const Json parsed = Json::parse(
-        json.begin(), json.end(),
-        [&top](int depth, Json::parse_event_t event, Json& value) {
-            if (event != Json::parse_event_t::key) return true;
-            const std::string& key = value.get_ref<const std::string&>();
-            if (depth == 1) {
-                top = key;
-                return hasKey<ImageScheduleConfig>(key);
-            }
-            if (depth == 2 && top == "nowPlaying") return hasKey<NowPlayingConfig>(key);
-            if (depth == 2 && top == "visualization") return hasKey<VisualizationConfig>(key);
-            if (depth == 2 && top == "crawler") return hasKey<CrawlerConfig>(key);
-            if (depth == 3 && top == "entries") return isEntryKey(key);
-            return false;  // nothing else of ours lies there
-        },
-        /*allow_exceptions=*/false);
+    SettingsDocument document;
+    if (!Json::sax_parse(json.begin(), json.end(), &document, nlohmann::detail::input_format_t::json, /*strict=*/true)) {
+        return std::nullopt;
+    }
+    const Json& parsed = document.root();
     if (!parsed.is_object()) return std::nullopt;
     DecodedSettings decoded{decodeRecord<ImageScheduleConfig>(parsed), false};
     const auto entries = parsed.find("entries");

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -95,7 +96,8 @@ std::optional<FileProblem> problemWith(const struct stat& info, std::optional<st
 // first, so that a device or a FIFO is not even opened, then again on the
 // descriptor in case the name was replaced in between. O_NONBLOCK keeps an
 // open that races with such a swap from waiting for a writer.
-FileRead openRegularFile(const std::string& path, std::optional<std::size_t> maxBytes, FileDescriptor& file)
+FileRead openRegularFile(const std::string& path, std::optional<std::size_t> maxBytes, FileDescriptor& file,
+                         std::size_t* size = nullptr)
 {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return failedWithErrno();
@@ -104,6 +106,7 @@ FileRead openRegularFile(const std::string& path, std::optional<std::size_t> max
     if (file.get() < 0) return failedWithErrno();
     if (::fstat(file.get(), &info) != 0) return failedWithErrno();
     if (const auto problem = problemWith(info, maxBytes)) return failed(*problem);
+    if (size) *size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
     return {};
 }
 
@@ -112,10 +115,12 @@ FileRead openRegularFile(const std::string& path, std::optional<std::size_t> max
 FileRead readRegularFile(const std::string& path, std::size_t maxBytes)
 {
     FileDescriptor file;
-    FileRead result = openRegularFile(path, maxBytes, file);
+    std::size_t size = 0;
+    FileRead result = openRegularFile(path, maxBytes, file, &size);
     if (result.problem != FileProblem::none) return result;
 
     std::string contents;
+    contents.reserve(size + 1);  // one read past the end sees it
     char buffer[16384];
     for (;;) {
         const ssize_t n = ::read(file.get(), buffer, sizeof buffer);

@@ -200,7 +200,7 @@ private slots:
         rig.clock->advance(1.0);
         retype(app.drStationNameField, "Onda FM");
         app.autoSaveDrawerSettings();
-        const QString why = "cannot create the folder " + QString::fromStdString(station) +
+        const QString why = "cannot create " + QString::fromStdString(station) +
                             "/Misc/System/Streamer (Not a directory)";
         QCOMPARE(app.statusLabel->text(), "Settings not saved: " + why);
         QCOMPARE(rig.saves(), 0);

@@ -124,6 +124,33 @@ private slots:
         QCOMPARE(ImageScheduleConfig::load().streamKey, "live-key");  // not written again
     }
 
+    // A settings file that could not be used in full is said once at start,
+    // and again when the first save keeps it aside; the source's first
+    // status does not write over it.
+    void settingsFileNotUsedInFullIsSaid()
+    {
+        useStation(home_.path() + "/unread");
+        std::ofstream(ImageScheduleConfig::configFile())
+            << R"({"stationName":"Kept","entries":[{"dayOfWeek":2,"startHour":"6","startMinute":0,"endHour":9,)"
+               R"("endMinute":0,"imagePath":"/a.png"}]})";
+        test::LogCapture log;
+        Rig rig("tcp");
+        const std::string file = ImageScheduleConfig::configFile();
+        QCOMPARE(std::ranges::count(log.messages(), "Ondaline: ⚠ Settings file " + file +
+                                                        ": an image schedule entry does not decode — the image schedule "
+                                                        "is empty; the file is kept aside at the next save"),
+                 1);
+        QTest::qWait(300);  // the TCP input's first status arrives
+        QCOMPARE(rig.app->statusLabel->text(), "Image schedule not loaded: an image schedule entry does not decode");
+        QCOMPARE(rig.app->scheduleConfig.stationName, "Kept");
+
+        QVERIFY(rig.app->saveSettings());
+        QVERIFY(std::ranges::any_of(log.messages(), [&](const std::string& line) {
+            return line.starts_with("Ondaline: Settings file " + file + " kept aside as " + file + ".unreadable-");
+        }));
+        QVERIFY(rig.app->statusLabel->text().startsWith("Earlier settings kept as ondaline_schedule.json.unreadable-"));
+    }
+
     void localSourcePlaysAndSetsTheEngineFormat()
     {
         useStation(home_.path() + "/local");

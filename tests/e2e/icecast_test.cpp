@@ -5,6 +5,8 @@
 #include "support/process.h"
 #include "support/tone_analysis.h"
 
+#include "engine/icecast/icecast_protocol.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -113,6 +115,12 @@ TEST_F(Icecast, ListenerHearsTheToneAndSeesTheTitle)
 
         EXPECT_NE(run.output.find("Ondaline: Icecast metadata updated — " + title), std::string::npos) << run.output;
         EXPECT_EQ(shownTitle(stats, mount), title) << stats;
+
+        // The log an operator pastes into a support request holds no password.
+        const std::string password = env_["ONDALINE_ICECAST_SOURCE_PASSWORD"];
+        EXPECT_NE(run.output.find("\nAuthorization: Basic ***\r\n"), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find(password), std::string::npos);
+        EXPECT_EQ(run.output.find(ondaline::icecast::basicCredentials("source", password)), std::string::npos);
     }
 }
 

@@ -17,6 +17,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace ondaline::test;
 namespace fs = std::filesystem;
 
@@ -240,4 +243,35 @@ TEST(RTMPVideo, StalledLinkKeepsOnlyTheKeyFrameSlots)
         EXPECT_NE(drops[i].find("KB > 512KB, " + std::to_string(i * 10 + 1) + " total dropped)"), std::string::npos)
             << drops[i];
     }
+}
+
+// A FIFO named as the picture and as the crawler file (a hung network share
+// in the field) is never opened: the image counts as missing and both
+// tracks go on.
+TEST(RTMPVideo, FIFOAsPictureOrCrawlerFileDoesNotStallTheStream)
+{
+    const auto env = loadPeerEnv("rtmp");
+    ASSERT_FALSE(env.empty()) << "the rtmp peer is not running";
+    const fs::path folder = fs::temp_directory_path() / ("ondaline-fifo-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    const std::string image = folder / "show.png", crawler = folder / "crawler.txt";
+    ASSERT_EQ(::mkfifo(image.c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo(crawler.c_str(), 0644), 0);
+    const auto run = runCommand("timeout 60 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url " +
+                                env.at("ONDALINE_RTMP_URL") + " --key fifo --seconds 5 --source tone --image " +
+                                shellQuote(image) + " --crawler " + shellQuote(crawler));
+    fs::remove_all(folder);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("Ondaline: ⚠ Image file not used — " + image + ": not a regular file"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("Ondaline: Failed to load image: " + image), std::string::npos);
+    EXPECT_NE(run.output.find("Ondaline: ⚠ Crawler file not used — " + crawler + ": not a regular file"), std::string::npos);
+
+    const std::string file = recordingOf(env.at("ONDALINE_RTMP_RECORD_DIR"), "fifo");
+    ASSERT_FALSE(file.empty());
+    EXPECT_GT(audioSpan(file), 4.0);
+    const std::string videoPackets =
+        runCommand("ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 " +
+                   shellQuote(file)).output;
+    EXPECT_GE(std::stoi(videoPackets), 100) << videoPackets;  // about 24 a second
 }

@@ -45,6 +45,22 @@ TEST(IcecastRequest, SourceRequestWithDefaultsHasSixLinesAndTheBlankOne)
     EXPECT_NE(sourceRequest(icecast, audio).find("ice-samplerate=0\r\n"), std::string::npos);
 }
 
+TEST(IcecastRequest, LoggedWithoutCredentials)
+{
+    IcecastConfig icecast;
+    icecast.password = "hackme";
+    EXPECT_EQ(withoutCredentials(sourceRequest(icecast, Configuration{})),
+              "SOURCE /stream ICE/1.0\r\n"
+              "Content-Type: audio/aac\r\n"
+              "Authorization: Basic ***\r\n"
+              "User-Agent: Ondaline/1.0.26\r\n"
+              "Ice-Audio-Info: ice-bitrate=320;ice-channels=2;ice-samplerate=44100\r\n"
+              "Ice-Public: 0\r\n"
+              "\r\n");
+    EXPECT_EQ(withoutCredentials("GET / HTTP/1.0\r\nAuthorization: Basic abc"), "GET / HTTP/1.0\r\nAuthorization: Basic ***");
+    EXPECT_EQ(withoutCredentials("no credentials"), "no credentials");
+}
+
 TEST(IcecastRequest, MountPathsAndBase64)
 {
     EXPECT_EQ(mountPath("live"), "/live");

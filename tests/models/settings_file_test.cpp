@@ -362,7 +362,7 @@ TEST_F(SettingsFileTest, FailedSaveSaysWhy)
     StationPath::save(file + "/station");
     const SettingsSave blocked = ImageScheduleConfig{}.save();
     EXPECT_FALSE(blocked.written);
-    EXPECT_EQ(blocked.failure, "cannot create the folder " + file + "/station/Misc/System/Streamer (Not a directory)");
+    EXPECT_EQ(blocked.failure, "cannot create " + file + "/station/Misc/System/Streamer (Not a directory)");
 }
 
 TEST_F(SettingsFileTest, FilesNamedByTheStationThatAreNotRegularAreNotOpened)

@@ -1,0 +1,94 @@
+// What loading a settings file costs in memory: a normal file, a hostile
+// one nested millions of levels deep, and the largest file the reader takes
+// holding one long schedule. Each load runs in a child process of its own,
+// which reports how far its peak resident size rose above where it started.
+
+#include "models/image_schedule_config.h"
+#include "models/station_path.h"
+
+#include <benchmark/benchmark.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace ondaline;
+
+long peakKiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
+    }
+    return 0;
+}
+
+// A station folder of the benchmark's own, found through HOME's pointer file.
+const std::string& station()
+{
+    static const std::string folder = [] {
+        const std::string root = fs::temp_directory_path() / ("ondaline-bench-settings-" + std::to_string(::getpid()));
+        fs::create_directories(root + "/station/Misc/System/Streamer");
+        setenv("HOME", root.c_str(), 1);
+        StationPath::save(root + "/station");
+        return root + "/station";
+    }();
+    return folder;
+}
+
+std::string settingsText(int kind)
+{
+    switch (kind) {
+    case 0: return R"({"stationName":"Radio Ondes","entries":[{"dayOfWeek":2,"startHour":6,"startMinute":0,)"
+                   R"("endHour":9,"endMinute":0,"imagePath":"/images/morning.png"}]})";
+    case 1: return "{\"x\":" + std::string(7'000'000, '[') + std::string(7'000'000, ']') + "}";
+    default: {
+        const std::string entry = R"({"dayOfWeek":2,"startHour":6,"startMinute":0,"endHour":9,"endMinute":0,)"
+                                  R"("imagePath":"/images/morning.png"},)";
+        std::string text = "{\"entries\":[";
+        while (text.size() + entry.size() < 16 * 1024 * 1024 - 64) text += entry;
+        text.back() = ']';
+        return text + "}";
+    }
+    }
+}
+
+void BM_SettingsLoadPeak(benchmark::State& state)
+{
+    const std::string text = settingsText(static_cast<int>(state.range(0)));
+    {
+        station();
+        std::ofstream(ImageScheduleConfig::configFile(), std::ios::binary) << text;
+    }
+    long risenKiB = 0;
+    for (auto _ : state) {
+        int channel[2];
+        if (pipe(channel) != 0) return state.SkipWithError("pipe");
+        const pid_t child = fork();
+        if (child == 0) {
+            const long before = peakKiB();
+            const auto config = ImageScheduleConfig::load();
+            benchmark::DoNotOptimize(config);
+            const long risen = peakKiB() - before;
+            (void)!write(channel[1], &risen, sizeof risen);
+            _exit(0);
+        }
+        close(channel[1]);
+        (void)!read(channel[0], &risenKiB, sizeof risenKiB);
+        close(channel[0]);
+        waitpid(child, nullptr, 0);
+    }
+    state.counters["file_MiB"] = static_cast<double>(text.size()) / (1024.0 * 1024.0);
+    state.counters["peak_rise_MiB"] = static_cast<double>(risenKiB) / 1024.0;
+    state.counters["rise_per_file_byte"] = static_cast<double>(risenKiB) * 1024.0 / static_cast<double>(text.size());
+}
+BENCHMARK(BM_SettingsLoadPeak)->ArgName("normal|nested|long_schedule")->DenseRange(0, 2)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,101 @@
+// The real program and the files a station names: a FIFO where a settings,
+// pointer or key file should be never stalls the start or the quit, and a
+// user who cannot write the station folder is told that nothing was saved.
+
+#include "support/desktop_session.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <sys/stat.h>
+
+using namespace ondaline::test;
+
+namespace {
+
+const QPoint settingsButton(14 + 89 + 164 + 75, 14 + 508 + 18);
+QPoint onPage(int x, int y) { return {538 + x, 14 + y}; }
+
+void makeFIFO(const QString& path)
+{
+    QFile::remove(path);
+    QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0644) == 0);
+}
+
+}  // namespace
+
+class StoredFilesEndToEnd : public QObject {
+    Q_OBJECT
+private slots:
+    void fifoInPlaceOfAStoredFileIsPassedOver()
+    {
+        const QStringList names = {"settings", "pointer", "key"};
+        for (const QString& name : names) {
+            QTemporaryDir home;
+            const QString station = writeStation(home.path(), "{\"stationName\": \"Radio Test\", \"audioSource\": \"tcp\"}");
+            // Where the pointer file is a FIFO, the shared preferences name the station.
+            QDir().mkpath(home.path() + "/.config");
+            QFile prefs(home.path() + "/.config/com.quillmere.shared.json");
+            QVERIFY(prefs.open(QIODevice::WriteOnly) &&
+                    prefs.write("{\"StationFolderPath\": \"" + station.toUtf8() + "\"}") > 0);
+            prefs.close();
+            const QString fifo = name == "settings" ? station + "/Misc/System/Streamer/ondaline_schedule.json"
+                                 : name == "pointer" ? home.path() + "/.ondaline_station"
+                                                     : station + "/Misc/System/Streamer/ondaline_key";
+            makeFIFO(fifo);
+
+            Desktop desktop(ONDALINE_PROGRAM, home.path(), {{"QTWEBENGINE_DISABLE_SANDBOX", "1"}});
+            QVERIFY(desktop.started());
+            QVERIFY2(desktop.waitForWindow(), qPrintable(name + ": " + desktop.output()));
+            QElapsedTimer quitting;
+            quitting.start();
+            QCOMPARE(desktop.quit(), 0);
+            QVERIFY2(quitting.elapsed() < 5000, qPrintable(QString::number(quitting.elapsed())));
+            const QString output = desktop.output();
+            const QString said = name == "settings" ? "Ondaline: ⚠ Settings file " + fifo + " not a regular file"
+                                 : name == "pointer" ? "Ondaline: ⚠ Station folder setting not used — " + fifo + ": not a regular file"
+                                                     : "Ondaline: ⚠ Stream key file not used — " + fifo + ": not a regular file";
+            QVERIFY2(output.contains(said), qPrintable(name + ": " + output));
+        }
+    }
+
+    // As a person's own account with no station folder chosen: the default
+    // "/Station" is not theirs to write.
+    void userWhoCannotWriteTheStationFolderIsTold()
+    {
+        QTemporaryDir home;
+        QVERIFY(QFile::setPermissions(home.path(), QFileDevice::Permissions(0x7777)));
+        QFile wrapper(home.path() + "/as-nobody");
+        QVERIFY(wrapper.open(QIODevice::WriteOnly));
+        wrapper.write("#!/bin/sh\nexec setpriv --reuid=nobody --regid=nogroup --clear-groups " ONDALINE_PROGRAM "\n");
+        wrapper.close();
+        QVERIFY(wrapper.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        if (QFileInfo("/Station").isWritable() && QFileInfo("/Station").ownerId() == 65534)
+            QSKIP("/Station belongs to nobody on this machine");
+
+        Desktop desktop(home.path() + "/as-nobody", home.path());
+        QVERIFY(desktop.started());
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+        desktop.click(settingsButton);
+        QThread::msleep(700);
+        desktop.click(onPage(150, 85));  // STATION NAME
+        desktop.key("ctrl+a");
+        desktop.type("Onda FM");
+        desktop.key("Return");
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: ⚠ Settings not saved to /Station/"), 10000);
+        desktop.click(settingsButton);  // closing autosaves once more
+        QThread::msleep(1500);
+        QCOMPARE(desktop.quit(), 0);
+        const QString output = desktop.output();
+        QVERIFY2(!output.contains("Settings auto-saved"), qPrintable(output));
+        QVERIFY2(output.count("Ondaline: ⚠ Settings not saved to /Station/Misc/System/Streamer/ondaline_schedule.json: ") >= 2,
+                 qPrintable(output));
+    }
+};
+
+QTEST_GUILESS_MAIN(StoredFilesEndToEnd)
+#include "stored_files_e2e_test.moc"
