@@ -187,6 +187,8 @@ void TestAppDelegate::playerTrackDidChange(const std::string& fileName)
     streamer->setNowPlayingConfig(scheduleConfig.nowPlaying);
     streamer->renderVideoOverlay();
     print("Ondaline: Now Playing updated (local player) — " + name);
+    // Listeners of an Icecast stream see each song, not only the first.
+    if (streamer->streamMode() == StreamMode::icecast) streamer->updateIcecastMetadata(name);
 }
 
 }  // namespace ondaline::app

@@ -48,6 +48,13 @@ void Ondaline::handleOnStatus(const std::vector<AMF0Value>& values)
     const auto code = rtmp::statusCode(values);
     if (!code) return;
     print("Ondaline: onStatus code=" + *code);
+    // A server that refuses says so with level "error" (nginx answers a key
+    // already publishing with BadName): the user hears it now, not as a
+    // negotiation time-out 15 s later.
+    if (const auto refusal = rtmp::statusErrorMessage(values)) {
+        reportError(*refusal);
+        return;
+    }
     switch (rtmp::classifyStatus(*code)) {
     case rtmp::StatusMeaning::publishStart:
         startPublishing();

@@ -6,6 +6,7 @@
 #include "support/peer_env.h"
 #include "support/process.h"
 #include "support/recording.h"
+#include "support/tone_analysis.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -129,6 +130,34 @@ private slots:
         writeText(songFile, "Next Up\n");
         QTRY_VERIFY_WITH_TIMEOUT(QString::fromStdString(runCommand(stats).output).contains("<title>Next Up</title>"),
                                  15000);
+        QCOMPARE(desktop.quit(), 0);
+    }
+
+    // With the playlist as the source, each track's name reaches the
+    // server, not only the one playing at Start.
+    void playlistTitlesReachIcecastTrackByTrack()
+    {
+        const auto icecast = loadPeerEnv("icecast");
+        QVERIFY2(!icecast.empty(), "the icecast peer is not running");
+        QTemporaryDir home;
+        const QString mount = QString("/app-playlist-%1.aac").arg(QCoreApplication::applicationPid());
+        const QString station = writeStation(
+            home.path(), "{\"streamMode\": \"icecast\", \"audioSource\": \"local\", \"icecastHost\": \"127.0.0.1\", "
+                         "\"icecastPort\": " + QString::fromStdString(icecast.at("ONDALINE_ICECAST_PORT")) +
+                             ", \"icecastMount\": \"" + mount + "\", \"icecastPassword\": " +
+                             quoted(icecast.at("ONDALINE_ICECAST_SOURCE_PASSWORD")) + "}");
+        for (const char* name : {"First Song", "Second Song"})
+            writeToneFLAC((station + "/Music/" + name + ".flac").toStdString(), 44100, 2, 440, 4);
+        Desktop desktop(ONDALINE_PROGRAM, home.path());
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+        desktop.click(startButton);
+        const std::string stats = "curl -s -u admin:" + shellQuote(icecast.at("ONDALINE_ICECAST_ADMIN_PASSWORD")) +
+                                  " http://127.0.0.1:" + icecast.at("ONDALINE_ICECAST_PORT") + "/admin/stats";
+        // The shuffled list plays each song within two tracks.
+        QTRY_VERIFY_WITH_TIMEOUT(QString::fromStdString(runCommand(stats).output).contains("<title>First Song</title>"),
+                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(QString::fromStdString(runCommand(stats).output).contains("<title>Second Song</title>"),
+                                 20000);
         QCOMPARE(desktop.quit(), 0);
     }
 };

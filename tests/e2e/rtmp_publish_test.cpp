@@ -115,3 +115,20 @@ TEST_F(RTMPPublish, TLSToThePlainPortTimesOutOnceWithoutARetry)
     EXPECT_EQ(output.find("Reconnecting"), std::string::npos) << output;
     EXPECT_FALSE(recorded("tls-to-plain"));
 }
+
+// A stream key already publishing is refused by nginx with BadName: the
+// user hears why at once, not a negotiation time-out 15 s later.
+TEST_F(RTMPPublish, KeyAlreadyInUseIsReportedAtOnce)
+{
+    const std::string arguments = "--mode rtmp --url " + env_["ONDALINE_RTMP_URL"] + " --key taken --source tone --seconds ";
+    BackgroundHarness first("taken-first", shellQuote(ONDALINE_HARNESS) + " " + arguments + "12");
+    ASSERT_TRUE(first.waitFor("Ondaline: ✓ Publishing live!", 20s)) << first.output();
+    BackgroundHarness second("taken-second", shellQuote(ONDALINE_HARNESS) + " " + arguments + "4");
+    EXPECT_TRUE(second.waitFor("delegate: error Publish failed: NetStream.Publish.BadName — Already publishing "
+                               "(the stream key is rejected or already in use)",
+                               3s))
+        << second.output();
+    second.finish();
+    EXPECT_EQ(occurrences(second.output(), "RTMP negotiation timed out"), 0) << second.output();
+    EXPECT_EQ(first.finish(), 0) << first.output();
+}

@@ -62,6 +62,28 @@ std::optional<std::string> statusCode(const std::vector<AMF0Value>& values)
     return std::nullopt;
 }
 
+std::optional<std::string> statusErrorMessage(const std::vector<AMF0Value>& values)
+{
+    for (const auto& value : values) {
+        const auto* object = value.objectValue();
+        if (!object) continue;
+        const auto text = [object](const char* key) -> std::optional<std::string> {
+            const auto found = object->find(key);
+            return found == object->end() ? std::nullopt : found->second.stringValue();
+        };
+        const auto code = text("code");
+        if (!code) continue;
+        if (text("level") != "error") return std::nullopt;
+        std::string message = "Publish failed: " + *code;
+        if (const auto description = text("description"); description && !description->empty()) {
+            message += " — " + *description;
+        }
+        if (*code == "NetStream.Publish.BadName") message += " (the stream key is rejected or already in use)";
+        return message;
+    }
+    return std::nullopt;
+}
+
 StatusMeaning classifyStatus(const std::string& code)
 {
     if (code == "NetStream.Publish.Start") return StatusMeaning::publishStart;

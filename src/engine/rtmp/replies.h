@@ -39,4 +39,9 @@ std::optional<std::string> statusCode(const std::vector<AMF0Value>& values);
 enum class StatusMeaning { publishStart, failure, informational };
 StatusMeaning classifyStatus(const std::string& code);
 
+// When the "onStatus" information object that holds the code says level
+// "error": what to report, "Publish failed: <code> — <description>", with
+// the likely cause of a rejected stream name. None for any other level.
+std::optional<std::string> statusErrorMessage(const std::vector<AMF0Value>& values);
+
 }  // namespace ondaline::rtmp

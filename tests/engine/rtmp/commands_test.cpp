@@ -99,4 +99,21 @@ TEST(Replies, ErrorDescriptionAndStatusCodes)
     EXPECT_EQ(classifyStatus("NetConnection.Connect.Rejected"), StatusMeaning::informational);
     EXPECT_EQ(classifyStatus("NetStream.Publish.BadName"), StatusMeaning::informational);
     EXPECT_EQ(classifyStatus("netstream.publish.failed"), StatusMeaning::informational);
+
+    // A refusal at level "error" is reported with the server's description.
+    auto statusOf = [](std::map<std::string, AMF0Value> info) {
+        return std::vector<AMF0Value>{AMF0Value::string("onStatus"), AMF0Value::number(0), AMF0Value::null(),
+                                      AMF0Value::object(std::move(info))};
+    };
+    EXPECT_EQ(statusErrorMessage(statusOf({{"level", AMF0Value::string("error")},
+                                           {"code", AMF0Value::string("NetStream.Publish.BadName")},
+                                           {"description", AMF0Value::string("Already publishing")}})),
+              "Publish failed: NetStream.Publish.BadName — Already publishing (the stream key is rejected or already in use)");
+    EXPECT_EQ(statusErrorMessage(statusOf({{"level", AMF0Value::string("error")},
+                                           {"code", AMF0Value::string("NetStream.Publish.Denied")}})),
+              "Publish failed: NetStream.Publish.Denied");
+    EXPECT_EQ(statusErrorMessage(statusOf({{"level", AMF0Value::string("status")},
+                                           {"code", AMF0Value::string("NetStream.Publish.Start")}})),
+              std::nullopt);
+    EXPECT_EQ(statusErrorMessage(status), std::nullopt);  // no level
 }
