@@ -142,6 +142,9 @@ public:
     // block's own rate and channel count, which are converted.
     void sendRawPCMData(ByteView data);
     void sendRawPCMData(ByteView data, double sampleRate, std::uint32_t channels);
+    // Drops the PCM delivered and not yet encoded: a sender that was
+    // replaced must not play on after its successor's first blocks.
+    void discardPendingAudio();
 
     // --- statistics and what the dashboard and tests may look at ---
 
@@ -296,6 +299,10 @@ private:
     bool setupEncoder();
     void destroyEncoder();
     void drainEncoder();
+    void dropAudioAheadOfTheClock(Bytes& pcm, std::uint32_t channels, double sampleRate);
+    // The frame slot the stream clock has reached since the first frame;
+    // none before it.
+    std::optional<std::int64_t> videoClockSlot() const;
     void sendMetaData();
     void sendAACSequenceHeader();
     void startCarrierWatchdog();
@@ -395,6 +402,10 @@ private:
     std::atomic<bool> aacSequenceHeaderSent_{false};
     media::AudioPacketLoop audioLoop_;
     media::AudioTimeline audioTimeline_;  // encoder queue; runs from the carrier's start
+    // Encoder queue: the clock time of the last drain that found the audio
+    // too far ahead; an episode of dropping is logged once, and ends after
+    // 10 s within the limit.
+    std::optional<double> aheadEpisodeLastTime_;
     std::mutex resamplerLock_;  // one conversion at a time, whichever producer calls
     std::unique_ptr<platform::Resampler> resampler_;
     std::atomic<double> lastPCMReceivedTime_{0};
@@ -416,6 +427,7 @@ private:
     Bytes vtSPS_, vtPPS_;
     bool vtSequenceHeaderSent_ = false;
     std::atomic<std::int64_t> vtFrameCount_{0};
+    std::optional<double> videoClockStart_;  // encoder queue: when the frame of slot 0 went out
     platform::Timer videoTimer_;
     platform::Timer carrierTimer_;
     std::optional<media::CarrierGenerator> carrier_;

@@ -106,6 +106,7 @@ void Ondaline::resetAudioState()
         media_.lastVideoTimestamp = 0;
         carrierActive_ = false;
         audioTimeline_.stop();
+        aheadEpisodeLastTime_.reset();
         pcmRing_.clear();
         destroyEncoder();
     });
@@ -117,11 +118,12 @@ void Ondaline::drainEncoder()
     const bool rtmpMode = isRTMPMode();
     if (rtmpMode && !aacSequenceHeaderSent_) return;  // the PCM waits for the sequence header
     ++diagDrainCalls_;
-    Bytes pcm = pcmRing_.takeAll();
+    Bytes pcm = pcmRing_.takeAll(&audioLoop_.remainderBytes);
     if (pcm.empty()) return;
 
     const auto& settings = encoder_->settings();
     const auto channels = static_cast<std::uint32_t>(settings.channels);
+    dropAudioAheadOfTheClock(pcm, channels, settings.sampleRate);
     // Audio that went missing (a late first delivery, a source that paused or
     // was replaced) becomes silence in its place, so the timestamps, which
     // count frames, keep level with the time since the stream began.
@@ -150,6 +152,32 @@ void Ondaline::drainEncoder()
     };
     audioLoop_.run(pcm, channels, settings.sampleRate, hooks);
     pcmRing_.putBack(std::move(pcm));
+}
+
+// Audio handed to the packet loop may run at most half a second ahead of the
+// stream clock. Past that (a sender delivering a stall's worth at once, or
+// one whose clock runs fast) the oldest waiting PCM goes, so what follows
+// plays at its time instead of seconds late for the rest of the session.
+void Ondaline::dropAudioAheadOfTheClock(Bytes& pcm, std::uint32_t channels, double sampleRate)
+{
+    constexpr double episodeEndSeconds = 10.0;
+    const std::size_t frameBytes = sizeof(float) * channels;
+    const std::uint64_t waiting = pcm.size() / frameBytes;
+    const double now = clock_->now();
+    const std::uint64_t excess = std::min(audioTimeline_.excess(now, sampleRate, audioLoop_.framesTaken + waiting), waiting);
+    if (excess == 0) {
+        if (aheadEpisodeLastTime_ && now - *aheadEpisodeLastTime_ >= episodeEndSeconds) aheadEpisodeLastTime_.reset();
+        return;
+    }
+    const std::size_t droppedBytes = static_cast<std::size_t>(excess) * frameBytes;
+    pcm.erase(pcm.begin(), pcm.begin() + static_cast<std::ptrdiff_t>(droppedBytes));
+    audioLoop_.remainderBytes -= std::min(audioLoop_.remainderBytes, droppedBytes);
+    if (!aheadEpisodeLastTime_) {
+        print("Ondaline: ⚠ Audio ran ahead of the stream clock — dropped the oldest " +
+              std::to_string(excess * 1000 / static_cast<std::uint64_t>(sampleRate)) + "ms to stay within " +
+              std::to_string(static_cast<int>(media::AudioTimeline::maxLeadSeconds * 1000)) + "ms");
+    }
+    aheadEpisodeLastTime_ = now;
 }
 
 void Ondaline::sendMetaData()

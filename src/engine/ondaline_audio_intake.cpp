@@ -117,6 +117,8 @@ void Ondaline::appendPCM(std::vector<float> interleaved, double sampleRate)
     if (appended) scheduleDrain();
 }
 
+void Ondaline::discardPendingAudio() { pcmRing_.clear(); }
+
 void Ondaline::scheduleDrain()
 {
     encoderQueue_.async([weakSelf = weak_from_this()] {

@@ -27,6 +27,7 @@ bool Ondaline::setupVideoEncoder()
         }
         videoEncoder_ = std::move(std::get<std::unique_ptr<platform::H264Encoder>>(created));
         vtFrameCount_ = 0;
+        videoClockStart_.reset();
         vtSequenceHeaderSent_ = false;
         createBlackPixelBuffer();
         char fps[16];
@@ -54,6 +55,7 @@ void Ondaline::destroyVideoEncoder()
         lastEncodedFrame_.reset();
         vtSequenceHeaderSent_ = false;
         vtFrameCount_ = 0;
+        videoClockStart_.reset();
     });
 }
 
@@ -94,10 +96,19 @@ void Ondaline::sendVideoFrame()
     const VideoFrame frame = videoPixelBuffer_.get();
     if (state() != StreamState::publishing || !videoEncoder_ || !frame) return;
 
+    // The frame takes the slot the clock says, as audio is held to the
+    // clock: ticks missed under load are skipped, not shifted, so the
+    // picture never falls behind the sound. A key-frame slot skipped over
+    // passes its key frame on to this one.
+    bool passedKeyFrameSlot = false;
+    if (const auto slot = videoClockSlot(); slot && *slot > vtFrameCount_) {
+        passedKeyFrameSlot = *slot / videoKeyframeInterval > vtFrameCount_ / videoKeyframeInterval;
+        vtFrameCount_ = *slot;
+    }
     const std::int64_t count = vtFrameCount_;
     const std::int64_t queued = sendQueue_.sendQueueBytes();
     if (queued > maxSendQueueBytes) {
-        const bool keyFrameSlot = count <= 0 || (count + 1) % videoKeyframeInterval == 0;
+        const bool keyFrameSlot = count <= 0 || (count + 1) % videoKeyframeInterval == 0 || passedKeyFrameSlot;
         if (!keyFrameSlot) {
             const std::uint64_t dropped = ++droppedVideoFrames_;
             ++vtFrameCount_;  // presentation times keep pace with the ticks
@@ -109,7 +120,8 @@ void Ondaline::sendVideoFrame()
         }
     }
     const std::int64_t n = ++vtFrameCount_;
-    const bool forceKeyFrame = n <= 1 || n % videoKeyframeInterval == 0;
+    if (n == 1) videoClockStart_ = clock_->now();
+    const bool forceKeyFrame = n <= 1 || n % videoKeyframeInterval == 0 || passedKeyFrameSlot;
     // A still is converted for the encoder once, not at every tick; a frame
     // drawn again only where its overlays moved is converted only there.
     const auto changedRows = renderer_.changedRows(lastEncodedFrame_, frame);
@@ -120,6 +132,14 @@ void Ondaline::sendVideoFrame()
     if (auto* frames = std::get_if<std::vector<platform::H264Encoder::Frame>>(&result)) {
         for (const auto& coded : *frames) handleEncodedVideoFrame(coded.data, coded.keyFrame, coded.pts);
     }
+}
+
+std::optional<std::int64_t> Ondaline::videoClockSlot() const
+{
+    if (!videoClockStart_) return std::nullopt;
+    const double elapsed = clock_->now() - *videoClockStart_;
+    if (!(elapsed > 0)) return std::nullopt;
+    return static_cast<std::int64_t>(elapsed * videoFPSNum / videoFPSDen);
 }
 
 void Ondaline::handleEncodedVideoFrame(const Bytes& data, bool keyFrame, std::int64_t pts)

@@ -73,8 +73,18 @@ void AudioPacketLoop::handle(const EncodedPacket& encoded, bool pcmQuiet, double
                 hooks.log("Ondaline: AAC encode error: " + std::to_string(encoded.status) + " (" +
                           std::to_string(encodeFailures) + " so far)");
             }
+            // The failed block keeps its slot on the timeline: the cached
+            // silence goes out in its place, or, with none yet, the next
+            // packet carries the time it would have had. Audio time never
+            // falls behind the video's.
+            const auto ts = static_cast<std::uint32_t>(encoderSampleCount * 1000 / static_cast<std::uint64_t>(sampleRate));
+            encoderSampleCount += framesPerPacket;
+            if (cachedSilenceAAC && audioPacketsSent > 0) {
+                hooks.send(*cachedSilenceAAC, ts);
+                ++audioPacketsSent;
+            }
         }
-        return;  // held back or lost: the timeline does not move
+        return;  // held back: the packet comes with a later block
     }
 
     const auto rate = static_cast<std::uint64_t>(sampleRate);

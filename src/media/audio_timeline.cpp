@@ -16,4 +16,14 @@ std::uint64_t AudioTimeline::shortfall(double now, double sampleRate, std::uint6
     return static_cast<std::uint64_t>(std::min(missing, cap));
 }
 
+std::uint64_t AudioTimeline::excess(double now, double sampleRate, std::uint64_t framesSoFar) const
+{
+    if (!startTime_ || !(sampleRate > 0)) return 0;
+    const double due = std::max(0.0, now - *startTime_) * sampleRate;
+    const double lead = static_cast<double>(framesSoFar) - due;
+    const double allowed = maxLeadSeconds * sampleRate;
+    if (!(lead > allowed)) return 0;
+    return static_cast<std::uint64_t>(lead - allowed);
+}
+
 }  // namespace ondaline::media

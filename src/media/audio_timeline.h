@@ -16,6 +16,10 @@ public:
     // A longer shortfall (the machine asleep, a stalled queue) is made up to
     // this much at a time; the rest is forgiven rather than sent in a flood.
     static constexpr double maxFillSeconds = 5.0;
+    // Audio never runs further ahead of the clock than this: a burst (a
+    // sender catching up after a stall) or a sender whose clock runs fast
+    // would otherwise delay everything after it for good.
+    static constexpr double maxLeadSeconds = 0.5;
 
     void start(double now) { startTime_ = now; }
     void stop() { startTime_.reset(); }
@@ -23,6 +27,10 @@ public:
     // Frames of silence due before the PCM now waiting, given the frames
     // already taken and waiting together; 0 within the tolerance.
     std::uint64_t shortfall(double now, double sampleRate, std::uint64_t framesSoFar);
+
+    // Frames beyond the allowed lead, given the frames taken and waiting
+    // together; 0 within it or before the start.
+    std::uint64_t excess(double now, double sampleRate, std::uint64_t framesSoFar) const;
 
 private:
     std::optional<double> startTime_;

@@ -1,5 +1,7 @@
 #include "media/pcm_ring.h"
 
+#include <algorithm>
+
 namespace ondaline::media {
 
 void PCMRing::setCapacity(std::size_t bytesPerFrame, std::size_t frames)
@@ -19,12 +21,15 @@ std::size_t PCMRing::append(ByteView bytes)
     const std::size_t frames = (excess + bytesPerFrame_ - 1) / bytesPerFrame_;
     const std::size_t dropped = std::min(frames * bytesPerFrame_, pcmRingBuffer_.size());
     pcmRingBuffer_.erase(pcmRingBuffer_.begin(), pcmRingBuffer_.begin() + static_cast<std::ptrdiff_t>(dropped));
+    remainderBytes_ -= std::min(remainderBytes_, dropped);
     return dropped / bytesPerFrame_;
 }
 
-Bytes PCMRing::takeAll()
+Bytes PCMRing::takeAll(std::size_t* remainderBytes)
 {
     std::lock_guard lock(pcmLock_);
+    if (remainderBytes) *remainderBytes = remainderBytes_;
+    remainderBytes_ = 0;
     return std::exchange(pcmRingBuffer_, Bytes());
 }
 
@@ -32,6 +37,7 @@ void PCMRing::putBack(Bytes remainder)
 {
     if (remainder.empty()) return;
     std::lock_guard lock(pcmLock_);
+    remainderBytes_ = remainder.size();
     remainder.insert(remainder.end(), pcmRingBuffer_.begin(), pcmRingBuffer_.end());
     pcmRingBuffer_ = std::move(remainder);
 }
@@ -40,6 +46,7 @@ void PCMRing::clear()
 {
     std::lock_guard lock(pcmLock_);
     pcmRingBuffer_ = Bytes();
+    remainderBytes_ = 0;
 }
 
 std::size_t PCMRing::size() const

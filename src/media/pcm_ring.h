@@ -20,7 +20,10 @@ public:
     // Returns how many frames the append pushed out.
     std::size_t append(ByteView bytes);
 
-    Bytes takeAll();
+    // Everything waiting; `remainderBytes` (when given) gets how much of its
+    // front is the remainder last put back: less, or none, when the ring
+    // was full or cleared meanwhile.
+    Bytes takeAll(std::size_t* remainderBytes = nullptr);
     void putBack(Bytes remainder);  // goes in front of what was appended meanwhile
     void clear();
     std::size_t size() const;
@@ -28,6 +31,7 @@ public:
 private:
     mutable std::mutex pcmLock_;
     Bytes pcmRingBuffer_;
+    std::size_t remainderBytes_ = 0;  // the front of the buffer that was put back
     std::size_t bytesPerFrame_ = 8;
     std::size_t capacityBytes_ = 8 * 44100 * 5;
 };

@@ -7,15 +7,19 @@
 #include "sources/pcm_frame_assembler.h"
 #include "sources/pcm_levels.h"
 
+#include <algorithm>
+
 namespace ondaline::sources {
 
 // One sender's connection and what was learnt from it. The server holds the
-// current one; handlers hold it weakly, so a replaced sender's connection
-// winds down on its own and only logs its end.
+// current one and those awaiting their handshake; handlers hold it weakly,
+// so a replaced or refused connection winds down on its own and only logs
+// its end.
 struct TCPAudioServer::Client {
     std::shared_ptr<platform::Connection> connection;
     std::optional<PCMFrameAssembler> frames;  // once the handshake is accepted
     PCMHandshake format;                      // the accepted one
+    std::optional<platform::Timer> handshakeDeadline;
 };
 
 std::shared_ptr<TCPAudioServer> TCPAudioServer::create(std::shared_ptr<platform::MainExecutor> mainExecutor,
@@ -84,6 +88,8 @@ void TCPAudioServer::stopOnQueue()
     stopSilenceTimer();
     if (client_) client_->connection->cancel();
     client_.reset();
+    for (const auto& waiting : pending_) waiting->connection->cancel();
+    pending_.clear();
     if (listener_) listener_->cancel();
     listener_.reset();
     receiving_ = false;
@@ -109,38 +115,48 @@ void TCPAudioServer::handleNewConnection(std::shared_ptr<platform::Connection> c
 {
     // Accepted just before stop() closed the listener: turned away.
     if (!listener_) return connection->cancel();
-    if (client_) {
-        log("Dropping existing client for new connection");
-        client_->connection->cancel();
+    if (pending_.size() >= maxPendingConnections) {
+        log("Too many connections without a handshake — closing the oldest");
+        pending_.front()->connection->cancel();
+        pending_.erase(pending_.begin());
     }
-    client_ = std::make_shared<Client>();
-    client_->connection = std::move(connection);
-    receiving_ = false;
+    auto client = std::make_shared<Client>();
+    client->connection = std::move(connection);
+    pending_.push_back(client);
     log("New client connected");
-    updateStatus("Client connected, reading handshake…");
+    // While a sender plays, a newcomer changes nothing until its handshake
+    // is accepted.
+    if (!client_) updateStatus("Client connected, reading handshake…");
 
     const std::weak_ptr<TCPAudioServer> weakSelf = weak_from_this();
-    const std::weak_ptr<Client> weakClient = client_;
-    client_->connection->setStateHandler([weakSelf, weakClient](const platform::ConnectionState& state) {
+    const std::weak_ptr<Client> weakClient = client;
+    client->handshakeDeadline.emplace(queue_.makeTimer());
+    client->handshakeDeadline->scheduleAfter(handshakeTimeout, [weakSelf, weakClient] {
+        const auto self = weakSelf.lock();
+        const auto client = weakClient.lock();
+        if (!self || !client || client->frames) return;
+        self->log("No handshake within " + std::to_string(handshakeTimeout.count()) + " s — closing the connection");
+        client->connection->cancel();
+    });
+    client->connection->setStateHandler([weakSelf, weakClient](const platform::ConnectionState& state) {
         if (const auto self = weakSelf.lock()) self->handleClientState(weakClient.lock(), state);
     });
-    client_->connection->start(queue_);
+    client->connection->start(queue_);
 }
 
-// `client` is null once the server has let go of it (replaced or stopped):
-// such a connection only logs its end.
+// `client` is null once the server has let go of it (replaced, closed or
+// stopped): such a connection only logs its end.
 void TCPAudioServer::handleClientState(const std::shared_ptr<Client>& client, const platform::ConnectionState& state)
 {
     using Kind = platform::ConnectionState::Kind;
     const bool isCurrent = client && client == client_;
+    const bool isPending = client && std::find(pending_.begin(), pending_.end(), client) != pending_.end();
     if (state.kind == Kind::ready) {
-        if (isCurrent) readHandshake(client);
-    } else if (state.kind == Kind::failed) {
-        log("Client connection failed: " + state.error);
+        if (isPending) readHandshake(client);
+    } else if (state.kind == Kind::failed || state.kind == Kind::cancelled) {
+        log(state.kind == Kind::failed ? "Client connection failed: " + state.error : "Client disconnected");
         if (isCurrent) clientDisconnected();
-    } else if (state.kind == Kind::cancelled) {
-        log("Client disconnected");
-        if (isCurrent) clientDisconnected();
+        else if (isPending) pendingClientEnded(client);
     }
 }
 
@@ -152,6 +168,13 @@ void TCPAudioServer::clientDisconnected()
     if (const auto handler = onMeterUpdate_.get()) handler(0, 0);
     updateStatus(waitingText());
     startSilenceTimer();
+}
+
+void TCPAudioServer::pendingClientEnded(const std::shared_ptr<Client>& client)
+{
+    std::erase(pending_, client);
+    // With no sender playing, the input says it waits again, as it did.
+    if (!client_) updateStatus(waitingText());
 }
 
 void TCPAudioServer::readHandshake(const std::shared_ptr<Client>& client)
@@ -171,22 +194,43 @@ void TCPAudioServer::readHandshake(const std::shared_ptr<Client>& client)
             self->log("Invalid handshake (expected 12 bytes, got " + std::to_string(result.bytes.size()) + ")");
             return client->connection->cancel();
         }
-        self->acceptHandshake(*client, result.bytes);
-        if (client->frames) self->readAudioData(client);
+        if (std::find(self->pending_.begin(), self->pending_.end(), client) == self->pending_.end()) return;
+        if (!self->acceptHandshake(*client, result.bytes)) return client->connection->cancel();
+        self->takeOver(client);
+        self->readAudioData(client);
     });
 }
 
-void TCPAudioServer::acceptHandshake(Client& client, ByteView bytes)
+// Checks the handshake and keeps its format with the connection; the
+// connection plays only once takeOver() makes it the sender.
+bool TCPAudioServer::acceptHandshake(Client& client, ByteView bytes)
 {
     const PCMHandshake handshake = PCMHandshake::read(bytes);
     lastHandshake_.set(handshake);  // readable even when refused
     if (!handshake.isAcceptable()) {
         log("Invalid handshake values: sr=" + std::to_string(handshake.sampleRate) +
             " ch=" + std::to_string(handshake.channels) + " fmt=" + std::to_string(handshake.format));
-        return client.connection->cancel();
+        return false;
     }
     client.format = handshake;
     client.frames.emplace(handshake.channels);
+    client.handshakeDeadline.reset();
+    return true;
+}
+
+void TCPAudioServer::takeOver(const std::shared_ptr<Client>& client)
+{
+    std::erase(pending_, client);
+    const auto engine = streamer_.get().lock();
+    if (client_) {
+        log("Dropping existing client for new connection");
+        client_->connection->cancel();
+        // What the old sender delivered and the encoder has not taken yet
+        // would play after the newcomer's first blocks: it goes.
+        if (engine) engine->discardPendingAudio();
+    }
+    client_ = client;
+    const PCMHandshake& handshake = client->format;
     acceptedFormat_.set(handshake);
     receiving_ = true;
     const std::string rate = std::to_string(handshake.sampleRate), channels = std::to_string(handshake.channels);
@@ -195,7 +239,7 @@ void TCPAudioServer::acceptHandshake(Client& client, ByteView bytes)
 
     // A stream that is already live keeps the encoder it was set up with;
     // the engine converts this sender's blocks to it.
-    if (const auto engine = streamer_.get().lock()) {
+    if (engine) {
         engine->updateConfig([&](Configuration& config) {
             config.sampleRate = handshake.sampleRate;
             config.channels = handshake.channels;

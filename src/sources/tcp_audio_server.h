@@ -2,9 +2,13 @@
 
 // The station's network audio input: a TCP server (port 9170 by default)
 // through which the automation feeds the programme as raw PCM. One sender at
-// a time, the newest winning; each announces its format in a 12-byte
-// handshake and then streams interleaved float32 frames, which go to the
-// engine with that format, to the meters and to the spectrum bars. While no
+// a time, the newest with a valid handshake winning; each announces its
+// format in a 12-byte handshake and then streams interleaved float32 frames,
+// which go to the engine with that format, to the meters and to the spectrum
+// bars. A new connection waits beside the current sender until its handshake
+// is accepted, so a connection that says nothing, or nonsense, never
+// interrupts the programme: it is closed after 5 s, and at most 8 wait at
+// once. While no
 // sender streams, a silence keep-alive feeds the engine so that a live stream
 // keeps its audio. Status texts go to the main thread, log lines to the
 // activity log, prefixed "TCPAudioServer: ".
@@ -32,6 +36,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ondaline {
 class Ondaline;
@@ -54,6 +59,8 @@ public:
     static constexpr std::size_t maxReceiveBytes = 16384;
     static constexpr std::size_t spectrumMinFrames = 1024;
     static constexpr std::chrono::milliseconds silenceInterval{23};
+    static constexpr std::chrono::seconds handshakeTimeout{5};
+    static constexpr std::size_t maxPendingConnections = 8;
 
     using StatusHandler = std::function<void(const std::string& status)>;
     using MeterHandler = std::function<void(float left, float right)>;
@@ -101,8 +108,10 @@ private:
     void handleNewConnection(std::shared_ptr<platform::Connection> connection);
     void handleClientState(const std::shared_ptr<Client>& client, const platform::ConnectionState& state);
     void clientDisconnected();
+    void pendingClientEnded(const std::shared_ptr<Client>& client);
+    void takeOver(const std::shared_ptr<Client>& client);
     void readHandshake(const std::shared_ptr<Client>& client);
-    void acceptHandshake(Client& client, ByteView bytes);
+    bool acceptHandshake(Client& client, ByteView bytes);
     void readAudioData(const std::shared_ptr<Client>& client);
     void handleAudioBlock(Client& client, ByteView bytes);
     void measure(std::span<const float> frames, std::uint32_t channels, const std::shared_ptr<Ondaline>& engine);
@@ -126,7 +135,8 @@ private:
     // --- the queue's own; declared before what its handlers touch ---
     platform::SerialQueue queue_{"com.quillmere.tcpserver"};
     std::unique_ptr<platform::Listener> listener_;
-    std::shared_ptr<Client> client_;
+    std::shared_ptr<Client> client_;                 // the sender playing, handshake accepted
+    std::vector<std::shared_ptr<Client>> pending_;   // connections awaiting their handshake, oldest first
     platform::Timer silenceTimer_;
     std::optional<SilencePacer> silencePacer_;
     PCMHandshake silenceFormat_;

@@ -5,6 +5,7 @@
 #include "support/peer_env.h"
 #include "support/process.h"
 #include "support/recording.h"
+#include "support/tone_analysis.h"
 
 #include "media/frame_renderer.h"
 
@@ -274,4 +275,34 @@ TEST(RTMPVideo, FIFOAsPictureOrCrawlerFileDoesNotStallTheStream)
         runCommand("ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 " +
                    shellQuote(file)).output;
     EXPECT_GE(std::stoi(videoPackets), 100) << videoPackets;  // about 24 a second
+}
+
+// A machine too busy to run the encoder queue on time (held up 150 ms each
+// second) loses video ticks; the frames that do go out take the clock's
+// slots, so the picture stays with the sound for the whole minute. The
+// playlist player feeds it with its real output, and none of its audio is
+// dropped as running ahead.
+TEST(RTMPVideo, PictureStaysWithTheSoundWhenTicksComeLate)
+{
+    const auto env = loadPeerEnv("rtmp");
+    ASSERT_FALSE(env.empty()) << "the rtmp peer is not running";
+    const fs::path music = fs::temp_directory_path() / ("ondaline-late-ticks-" + std::to_string(::getpid()));
+    fs::create_directories(music);
+    for (const char* name : {"one.flac", "two.flac"}) writeToneFLAC(music / name, 44100, 2, 440, 25);
+    const auto run = runCommand("timeout 180 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url " +
+                                env.at("ONDALINE_RTMP_URL") + " --key late-ticks --seconds 62 --stall-encoder 150 " +
+                                "--source playlist " + shellQuote(music));
+    fs::remove_all(music);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(run.output.find("ran ahead of the stream clock"), std::string::npos) << run.output;
+
+    const std::string file = recordingOf(env.at("ONDALINE_RTMP_RECORD_DIR"), "late-ticks");
+    ASSERT_FALSE(file.empty());
+    std::vector<double> seconds;
+    for (int s = 5; s <= 60; s += 5) seconds.push_back(s);
+    const auto offsets = avOffsetsAt(file, seconds);
+    ASSERT_EQ(offsets.size(), seconds.size());
+    for (std::size_t i = 0; i < offsets.size(); ++i) {
+        EXPECT_LT(std::abs(offsets[i]), 100.0) << "at " << seconds[i] << " s";
+    }
 }

@@ -228,3 +228,113 @@ TEST_F(TCPInput, HostileSendersLeaveTheStreamRunning)
     EXPECT_NEAR(last.hz, 660.0, 1.0);
     EXPECT_NEAR(last.peakDBFS, -12.0, 0.5);
 }
+
+namespace {
+
+// The longest run of near silence in `samples` between `from` and `to`
+// seconds, in milliseconds.
+double longestSilenceMs(const std::vector<float>& samples, double from, double to, double rate = 44100)
+{
+    std::size_t longest = 0, run = 0;
+    const auto end = std::min(samples.size(), static_cast<std::size_t>(to * rate));
+    for (auto i = static_cast<std::size_t>(from * rate); i < end; ++i) {
+        run = std::abs(samples[i]) < 0.01f ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return 1000.0 * double(longest) / rate;
+}
+
+}  // namespace
+
+// Eight seconds of random bytes after a valid handshake: read as floats they
+// hold huge values, which the encoder would refuse. Each block is cleaned
+// and kept on the timeline, so the sound stays level with the picture.
+TEST_F(TCPInput, WildSamplesKeepTheSoundLevelWithThePicture)
+{
+    auto harness = stream("tcp-wild", 14);
+    ASSERT_TRUE(harness->waitFor("delegate: connected"));
+    {
+        PCMSender wild;
+        ASSERT_TRUE(wild.connect(port_));
+        wild.startTone({.sampleRate = 44100, .channels = 2, .seconds = 8, .randomBytes = true});
+        std::this_thread::sleep_for(8500ms);
+    }
+    PCMSender good;
+    ASSERT_TRUE(good.connect(port_));
+    good.startTone({.sampleRate = 44100, .channels = 2, .hz = 440, .dbfs = -12});
+    const int exitCode = harness->finish();
+    good.stop();
+    const std::string output = harness->output();
+    EXPECT_EQ(exitCode, 0) << output;
+    EXPECT_EQ(output.find("AAC encode error"), std::string::npos) << output;
+
+    const std::string file = recording("tcp-wild");
+    ASSERT_FALSE(file.empty());
+    for (const double offset : avOffsetsAt(file, {2, 5, 8, 10.5, 12.5})) EXPECT_LT(std::abs(offset), 150);
+}
+
+// A sender that stalls and then delivers the three seconds it held back at
+// once, and later a flood replaced by a good sender: the audio never runs
+// more than half a second ahead of the clock, so what follows plays near
+// its time instead of seconds late for the rest of the session.
+TEST_F(TCPInput, BurstsAndAReplacedFloodLeaveTheToneNearItsTime)
+{
+    auto harness = stream("tcp-burst", 16);
+    ASSERT_TRUE(harness->waitFor("delegate: connected"));
+    {
+        PCMSender stalling;
+        ASSERT_TRUE(stalling.connect(port_));
+        stalling.startTone({.sampleRate = 44100, .channels = 2, .hz = 440, .dbfs = -12, .seconds = 7.5,
+                            .pauseAt = 2, .pauseSeconds = 3, .catchUp = true});
+        std::this_thread::sleep_for(7500ms);
+        PCMSender flood;
+        ASSERT_TRUE(flood.connect(port_));
+        flood.startTone({.sampleRate = 44100, .channels = 2, .hz = 440, .dbfs = -12, .speed = 20});
+        std::this_thread::sleep_for(1500ms);
+        PCMSender good;
+        ASSERT_TRUE(good.connect(port_));
+        good.startTone({.sampleRate = 44100, .channels = 2, .hz = 440, .dbfs = -12});
+        std::this_thread::sleep_for(6s);
+    }
+    const int exitCode = harness->finish();
+    const std::string output = harness->output();
+    EXPECT_EQ(exitCode, 0) << output;
+    EXPECT_NE(output.find("Ondaline: ⚠ Audio ran ahead of the stream clock — dropped the oldest "), std::string::npos)
+        << output;
+
+    const std::string file = recording("tcp-burst");
+    ASSERT_FALSE(file.empty());
+    const std::vector<double> after = {6.5, 7.5, 11.5, 13, 14.5};
+    const auto offsets = avOffsetsAt(file, after);
+    for (std::size_t i = 0; i < offsets.size(); ++i) EXPECT_LT(std::abs(offsets[i]), 600) << "at " << after[i] << " s";
+}
+
+// Connections that say nothing, or nonsense, while a sender plays: the
+// sender goes on without a gap.
+TEST_F(TCPInput, ConnectionsWithoutAHandshakeDoNotInterruptTheSender)
+{
+    auto harness = stream("tcp-pending", 10);
+    PCMSender good;
+    ASSERT_TRUE(good.connect(port_));
+    good.startTone({.sampleRate = 44100, .channels = 2, .hz = 440, .dbfs = -12});
+    ASSERT_TRUE(harness->waitFor("delegate: connected"));
+    std::this_thread::sleep_for(2s);
+    PCMSender idle, garbage, cut;
+    ASSERT_TRUE(idle.connect(port_));
+    ASSERT_TRUE(garbage.connect(port_));
+    EXPECT_TRUE(garbage.sendAndClose(std::vector<std::uint8_t>(4096, 0xA5)));
+    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(cut.connect(port_));
+    EXPECT_TRUE(cut.sendAndClose({0x44, 0xAC, 0x00}));
+    const int exitCode = harness->finish();
+    good.stop();
+    const std::string output = harness->output();
+    EXPECT_EQ(exitCode, 0) << output;
+    EXPECT_NE(output.find("TCPAudioServer: No handshake within 5 s — closing the connection"), std::string::npos) << output;
+    EXPECT_EQ(output.find("Dropping existing client for new connection"), std::string::npos) << output;
+
+    const std::string file = recording("tcp-pending");
+    ASSERT_FALSE(file.empty());
+    const auto samples = fromOnset(decodeFirstChannel(file));
+    EXPECT_LT(longestSilenceMs(samples, 0.5, 7.5), 50.0);
+}

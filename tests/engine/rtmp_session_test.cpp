@@ -487,3 +487,47 @@ TEST_F(RTMPSession, ServerThatStopsAcknowledgingIsAZombie)
     ASSERT_TRUE(zombie);
     EXPECT_TRUE(log.contains("Ondaline: Health monitor forcing reconnect — Server ack timeout (30s)"));
 }
+
+// Ticks missed under load are skipped, not shifted: a tick after a stall
+// stamps its frame at the slot the stream clock has reached (here a clock
+// moved on by hand), and a key-frame slot jumped over makes it a key frame.
+TEST_F(RTMPSession, LateVideoTicksTakeTheClocksSlot)
+{
+    const auto clock = std::make_shared<platform::ManualClock>();
+    engine_ = Ondaline::create(main_, clock);
+    engine_->setDelegate(delegate_);
+    std::promise<std::vector<rtmp::Message>> received;
+    serve([&](ScriptedRTMPServer& server) {
+        if (!server.acceptPublish()) return;
+        std::vector<rtmp::Message> video;
+        while (video.size() < 12) {
+            auto message = server.nextMessage();
+            if (!message) break;
+            if (message->typeID == rtmp::videoType && message->data.size() > 1 && message->data[1] == 1) {
+                video.push_back(std::move(*message));
+            }
+        }
+        received.set_value(std::move(video));
+        holdUntilClientCloses(server);
+    });
+    ASSERT_TRUE(delegate_->waitFor("connect"));
+    std::this_thread::sleep_for(150ms);  // a few ticks on time (the clock stands still)
+    clock->advance(3.0);                // then three seconds pass in one tick
+    auto future = received.get_future();
+    ASSERT_EQ(future.wait_for(20s), std::future_status::ready);
+    const auto video = future.get();
+    ASSERT_EQ(video.size(), 12u);
+    std::size_t jump = 0;
+    for (std::size_t i = 1; i < video.size(); ++i) {
+        ASSERT_GT(video[i].timestamp, video[i - 1].timestamp);
+        if (video[i].timestamp - video[i - 1].timestamp > 1000) {
+            jump = i;
+            break;
+        }
+    }
+    std::string seen;
+    for (const auto& message : video) seen += std::to_string(message.timestamp) + "/" + std::to_string(message.data[0]) + " ";
+    ASSERT_NE(jump, 0u) << "no frame at the clock's slot: " << seen;
+    EXPECT_NEAR(video[jump].timestamp, 3000, 200) << seen;  // three seconds after the first frames
+    EXPECT_EQ(video[jump].data[0], 0x17) << seen;  // slot 47 was passed: a key frame
+}

@@ -131,8 +131,21 @@ TEST(AudioPacketLoop, EncodeErrorsAreRateLimitedAndSilenceFillsAfterTheRemainder
     int errorLines = 0;
     for (const auto& line : failing.lines) errorLines += line.starts_with("Ondaline: AAC encode error: -22") ? 1 : 0;
     EXPECT_EQ(errorLines, 3);  // the 1st, 10th and 100th
-    EXPECT_EQ(failing.loop.encoderSampleCount, 0u);
+    EXPECT_EQ(failing.loop.encoderSampleCount, 250u * 1024);  // each failed block keeps its slot
     EXPECT_EQ(failing.loop.framesTaken, 250u * 1024);  // PCM consumed all the same
+
+    // A block the encoder refuses mid-stream: the cached silence takes its
+    // slot, or with none the next packet carries its own time, so the audio
+    // never falls behind the clock.
+    for (const bool cached : {true, false}) {
+        ScriptedLoop refused;
+        if (cached) refused.loop.cachedSilenceAAC = Bytes(100, 0x11);
+        refused.sizes = {300, 300, -22, 300};
+        refused.feed(4);
+        std::vector<std::pair<std::size_t, std::uint32_t>> expected{{300, 0}, {300, 23}, {300, 69}};
+        if (cached) expected.insert(expected.begin() + 2, {100, 46});
+        EXPECT_EQ(refused.sent, expected) << cached;
+    }
 
     // A run leaves half a packet; the next delivery comes after a gap. The
     // silence goes between the old half packet and the new audio.

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -199,6 +200,36 @@ TEST(AACEncoder, AFadingNoteGoesOutAsItsOwnPacketsThroughThePacketLoopAndOnlyThe
         EXPECT_GT(shortOwn, 0u);  // the case the loop must get right did occur
         for (std::size_t k = static_cast<std::size_t>(noteBlocks); k < sent.size(); ++k) EXPECT_EQ(sent[k], silence) << k;
     }
+}
+
+// Random bytes read as floats hold huge finite values, which the library
+// refuses as it refuses infinities: each block is cleaned so none is lost.
+TEST(AACEncoder, WildSamplesAreCleanedNotRefused)
+{
+    auto created = AACEncoder::create({44100, 2, 128000});
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<AACEncoder>>(created));
+    auto& encoder = *std::get<std::unique_ptr<AACEncoder>>(created);
+    std::mt19937 random(7);
+    std::vector<float> block(AACEncoder::framesPerPacket * 2);
+    int failures = 0, packets = 0;
+    for (int i = 0; i < 20; ++i) {
+        for (auto& sample : block) {
+            const std::uint32_t bits = random();
+            std::memcpy(&sample, &bits, sizeof sample);
+        }
+        block[0] = std::numeric_limits<float>::infinity();
+        block[1] = 1e20f;
+        const auto encoded = encoder.encode(block);
+        failures += encoded.status != 0;
+        packets += !encoded.packet.empty();
+    }
+    EXPECT_EQ(failures, 0);
+    EXPECT_GE(packets, 19);
+
+    EXPECT_EQ(AACEncoder::cleanSample(std::nanf("")), 0.0f);
+    EXPECT_EQ(AACEncoder::cleanSample(-std::numeric_limits<float>::infinity()), -16.0f);
+    EXPECT_EQ(AACEncoder::cleanSample(1e20f), 16.0f);
+    EXPECT_EQ(AACEncoder::cleanSample(-0.75f), -0.75f);  // real audio passes unchanged
 }
 
 TEST(AACEncoder, RefusesWhatAACCannotCarry)

@@ -392,13 +392,56 @@ TEST_F(TCPAudioServerTest, NewSenderReplacesTheCurrentOne)
     ASSERT_TRUE(second.send(pcm(std::vector<float>(256, 0.25f))));
     ASSERT_TRUE(waitForMeters());
     main->drain();
+    // While a sender plays, a newcomer changes the status only once its
+    // handshake is accepted.
     EXPECT_EQ(statuses.values(), (std::vector<std::string>{waiting(), connectedText, "Receiving audio: 44100Hz, 2ch",
-                                                           connectedText, "Receiving audio: 48000Hz, 1ch"}));
+                                                           "Receiving audio: 48000Hz, 1ch"}));
     EXPECT_TRUE(server->isReceiving());
     EXPECT_FLOAT_EQ(meters.values().front().first, 0.25f);
 
     second.close();
     ASSERT_TRUE(waitForStatus(waiting(), 2));
+}
+
+// Connections that never send a valid handshake (nonsense, a cut-off
+// header, silence) wait beside the sender and never take the input: the
+// nonsense is closed at once, the silent one after five seconds, and past
+// eight waiting the oldest goes.
+TEST_F(TCPAudioServerTest, ConnectionsWithoutAValidHandshakeNeverInterruptTheSender)
+{
+    listen();
+    Sender playing(port);
+    ASSERT_TRUE(playing.send(handshake(44100, 2) + stereo(256, 0.5f, -0.25f)));
+    ASSERT_TRUE(waitForMeters());
+    main->drain();
+    const auto before = statuses.values();
+
+    Sender garbage(port), cut(port), idle(port);
+    ASSERT_TRUE(garbage.send(words({0xdeadbeef, 0x12345678, 0x0badf00d})));
+    ASSERT_TRUE(cut.send(Bytes{0x44, 0xac}));
+    cut.close();
+    EXPECT_TRUE(garbage.end().has_value());
+    ASSERT_TRUE(logged("Invalid handshake values: sr=3735928559 ch=305419896 fmt=195948557"));
+    ASSERT_TRUE(logged("Invalid handshake (expected 12 bytes, got 2)"));
+    EXPECT_TRUE(idle.end().has_value()) << "a silent connection is closed";
+    EXPECT_TRUE(logged("No handshake within 5 s — closing the connection"));
+
+    meters.clear();
+    ASSERT_TRUE(playing.send(stereo(256, 0.25f, 0.25f)));
+    ASSERT_TRUE(waitForMeters());
+    main->drain();
+    EXPECT_TRUE(server->isReceiving());
+    EXPECT_EQ(logCount("Dropping existing client for new connection"), 0u);
+    EXPECT_EQ(statuses.values(), before);
+
+    std::vector<std::unique_ptr<Sender>> waitingOnes;
+    for (std::size_t i = 0; i <= TCPAudioServer::maxPendingConnections; ++i) {
+        waitingOnes.push_back(std::make_unique<Sender>(port));
+        ASSERT_TRUE(logged("New client connected", 4 + i + 1));
+    }
+    EXPECT_TRUE(waitingOnes.front()->end().has_value());
+    EXPECT_EQ(logCount("Too many connections without a handshake — closing the oldest"), 1u);
+    EXPECT_TRUE(server->isReceiving());
 }
 
 TEST_F(TCPAudioServerTest, StopClosesTheSenderAndStartListensAgain)

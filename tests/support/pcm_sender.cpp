@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <numbers>
+#include <random>
 
 namespace ondaline::test {
 
@@ -87,6 +88,7 @@ void PCMSender::streamTone(Tone tone)
     const auto start = Clock::now();
     const auto total = static_cast<std::uint64_t>(tone.seconds * tone.sampleRate);
     std::uint64_t frame = 0, sample = 0;
+    std::mt19937 random(1234);
     auto stalled = Clock::duration::zero();
     while (!stop_ && frame < total) {
         if (tone.pauseAt >= 0 && stalled == Clock::duration::zero() && double(frame) / tone.sampleRate >= tone.pauseAt) {
@@ -100,13 +102,18 @@ void PCMSender::streamTone(Tone tone)
                 amplitude * std::sin(2 * std::numbers::pi * tone.hz * double(frame) / tone.sampleRate));
             for (std::uint32_t c = 0; c < tone.channels; ++c, ++sample) {
                 const bool spoil = tone.badEvery > 0 && sample % tone.badEvery == 0;
-                block[std::size_t{i} * tone.channels + c] = spoil ? bad[(sample / tone.badEvery) % 3] : value;
+                float& out = block[std::size_t{i} * tone.channels + c];
+                out = spoil ? bad[(sample / tone.badEvery) % 3] : value;
+                if (tone.randomBytes) {
+                    const std::uint32_t bits = random();
+                    std::memcpy(&out, &bits, sizeof out);
+                }
             }
         }
         if (!writeAll(socket_, reinterpret_cast<const std::uint8_t*>(block.data()), block.size() * sizeof(float))) {
             return;  // the server closed the connection
         }
-        const auto due = start + stalled + std::chrono::duration_cast<Clock::duration>(
+        const auto due = start + (tone.catchUp ? Clock::duration::zero() : stalled) + std::chrono::duration_cast<Clock::duration>(
                                      std::chrono::duration<double>(double(frame) / tone.sampleRate / tone.speed));
         std::this_thread::sleep_until(due);
     }

@@ -24,6 +24,8 @@ public:
         std::uint32_t badEvery = 0;  // every n-th sample NaN or ±infinity; 0: none
         double pauseAt = -1;         // seconds of tone after which the sender stalls, still connected
         double pauseSeconds = 0;     // for this long, then goes on where it stopped
+        bool catchUp = false;        // after the pause, what it held back goes at once, as TCP delivers after a stall
+        bool randomBytes = false;    // random 32-bit patterns in place of the tone (huge values, NaNs, infinities)
     };
 
     // Connects; false when nothing accepted within 10 s.

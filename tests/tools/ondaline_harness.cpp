@@ -199,7 +199,8 @@ int usage()
                  "         [--tone-hz F] [--tone-dbfs L] [--tone-gap START,LEN] [--seconds N] [--connects N] [--tcp-port P]\n"
                  "         [--host H --port P --mount M --password PW] [--metadata TEXT]   (icecast)\n"
                  "         [--metadata-burst N]   (icecast: titles \"TEXT 1\" to \"TEXT N\" at once)\n"
-                 "         [--image PATH] [--song TEXT] [--bars] [--crawler FILE]              (video)\n";
+                 "         [--image PATH] [--song TEXT] [--bars] [--crawler FILE]              (video)\n"
+                 "         [--stall-encoder MS]   (the encoder queue held up MS each second, as under load)\n";
     return 2;
 }
 
@@ -226,7 +227,7 @@ int main(int argc, char** argv)
                                                {"--port", "8000"},   {"--mount", "/stream"},  {"--password", ""},
                                                {"--metadata", ""},   {"--metadata-burst", "0"}, {"--tone-gap", "0,0"},
                                                {"--image", ""},      {"--song", ""},          {"--crawler", ""},
-                                               {"--tcp-port", "9170"}};
+                                               {"--tcp-port", "9170"},   {"--stall-encoder", "0"}};
     bool bars = false;
     std::string sourceOperand;  // the folder of a playlist, the name of a captured application
     for (int i = 1; i < argc; i += 2) {
@@ -253,7 +254,7 @@ int main(int argc, char** argv)
     std::int64_t bitrate;
     std::uint32_t channels;
     unsigned long port, tcpPort;
-    int connects, metadataBurst;
+    int connects, metadataBurst, stallMs;
     ToneGap toneGap;
     try {
         port = std::stoul(options["--port"]);
@@ -264,6 +265,7 @@ int main(int argc, char** argv)
         seconds = std::stod(options["--seconds"]);
         connects = std::stoi(options["--connects"]);
         metadataBurst = std::stoi(options["--metadata-burst"]);
+        stallMs = std::stoi(options["--stall-encoder"]);
         toneHz = std::stod(options["--tone-hz"]);
         toneDbfs = std::stod(options["--tone-dbfs"]);
         const std::string gap = options["--tone-gap"];
@@ -334,6 +336,7 @@ int main(int argc, char** argv)
     const auto giveUpAt = Clock::now() + std::chrono::seconds(60);
     std::optional<ToneSource> tone;
     bool metadataSent = false;
+    auto nextStall = Clock::now();
     while (!outcome->finalError) {
         loop->runUntil(Clock::now() + std::chrono::milliseconds(50));
         if (!outcome->liveSince) {
@@ -347,6 +350,12 @@ int main(int argc, char** argv)
         }
         if ((source == "tone" || source == "noise") && !tone) {
             tone.emplace(engine, rate, channels, toneHz, toneDbfs, toneGap, source == "noise");
+        }
+        // A machine too busy to run the encoder queue on time: its video
+        // ticks come late, and some not at all.
+        if (stallMs > 0 && Clock::now() >= nextStall) {
+            nextStall += std::chrono::seconds(1);
+            engine->encoderQueue().async([stallMs] { std::this_thread::sleep_for(std::chrono::milliseconds(stallMs)); });
         }
         if (!metadataSent) {
             if (!options["--metadata"].empty()) engine->updateIcecastMetadata(options["--metadata"]);

@@ -102,7 +102,7 @@ std::optional<std::string> ChunkReader::process(const Receiver& receive)
         consumed += b + m + e + payload;
 
         if (context.remainingBytes == 0 && !context.accumulatedData.empty()) {
-            Message message{typeID, streamID, std::move(context.accumulatedData)};
+            Message message{typeID, streamID, std::move(context.accumulatedData), timestamp};
             context.accumulatedData = Bytes();
             const bool goOn = receive(std::move(message));
             if (resets_ != resetsAtStart) return std::nullopt;  // the receiver started a new connection

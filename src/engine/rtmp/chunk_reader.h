@@ -23,6 +23,7 @@ struct Message {
     std::uint8_t typeID;
     std::uint32_t streamID;
     Bytes data;
+    std::uint32_t timestamp = 0;  // as its last header carried it
 };
 
 class ChunkReader {

@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <algorithm>
 #include <cmath>
 
 namespace ondaline::platform {
@@ -81,6 +82,12 @@ AACEncoder::AACEncoder(Settings settings, std::unique_ptr<Codec> codec, std::vec
 
 AACEncoder::~AACEncoder() = default;
 
+float AACEncoder::cleanSample(float sample)
+{
+    if (std::isnan(sample)) return 0.0f;
+    return std::clamp(sample, -maxSampleMagnitude, maxSampleMagnitude);
+}
+
 AACEncoder::Encoded AACEncoder::encode(std::span<const float> interleaved)
 {
     const int channels = settings_.channels;
@@ -91,8 +98,7 @@ AACEncoder::Encoded AACEncoder::encode(std::span<const float> interleaved)
     for (int ch = 0; ch < channels; ++ch) {
         auto* plane = reinterpret_cast<float*>(frame->extended_data[ch]);
         for (int i = 0; i < framesPerPacket; ++i) {
-            const float sample = interleaved[static_cast<std::size_t>(i * channels + ch)];
-            plane[i] = std::isfinite(sample) ? sample : 0.0f;
+            plane[i] = cleanSample(interleaved[static_cast<std::size_t>(i * channels + ch)]);
         }
     }
     frame->pts = codec_->pts;

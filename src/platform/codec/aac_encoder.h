@@ -42,8 +42,16 @@ public:
     };
 
     // One packet's worth of interleaved frames (framesPerPacket × channels
-    // samples). Samples that are not finite are encoded as silence.
+    // samples), each cleaned first (cleanSample).
     Encoded encode(std::span<const float> interleaved);
+
+    // Far above full scale, so real audio passes unchanged; the library
+    // refuses a block holding a huge finite value (1e20, as random bytes
+    // read as floats give) as it refuses infinities, and a refused block
+    // would be a hole in the stream.
+    static constexpr float maxSampleMagnitude = 16.0f;
+    // NaN becomes silence; anything else is held within ±maxSampleMagnitude.
+    static float cleanSample(float sample);
 
     const std::vector<std::uint8_t>& audioSpecificConfig() const { return asc_; }
     const Settings& settings() const { return settings_; }
