@@ -4,6 +4,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <netdb.h>
@@ -35,13 +36,17 @@ bool connects(int family, const sockaddr* address, socklen_t length)
     return ok;
 }
 
-bool unixSocketAnswers(const std::string& path)
+bool unixSocketAnswers(const std::string& path, bool abstract = false)
 {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof(address.sun_path)) return false;
-    std::memcpy(address.sun_path, path.data(), path.size());
-    return connects(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    // An abstract name starts with a zero byte and is as long as it is.
+    const std::size_t offset = abstract ? 1 : 0;
+    if (offset + path.size() >= sizeof(address.sun_path)) return false;
+    std::memcpy(address.sun_path + offset, path.data(), path.size());
+    const auto length = abstract ? static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size())
+                                 : static_cast<socklen_t>(sizeof(address));
+    return connects(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), length);
 }
 
 // An X display "[host]:number[.screen]": its local socket, or TCP port
@@ -52,7 +57,13 @@ bool xServerAnswers(const std::string& display)
     if (colon == std::string::npos) return false;
     const std::string host = display.substr(0, colon);
     const int number = std::atoi(display.c_str() + colon + 1);
-    if (host.empty() || host == "unix") return unixSocketAnswers("/tmp/.X11-unix/X" + std::to_string(number));
+    if (host.empty() || host == "unix") {
+        // As libxcb connects: the abstract socket first, then the file,
+        // which may be gone (another /tmp, or removed by another server's
+        // exit) while the server still answers.
+        const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
+        return unixSocketAnswers(path, /*abstract=*/true) || unixSocketAnswers(path);
+    }
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;

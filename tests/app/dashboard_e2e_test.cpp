@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -18,6 +19,8 @@
 #include <QThread>
 
 #include <chrono>
+
+#include <unistd.h>
 #include <filesystem>
 
 using namespace ondaline::test;
@@ -69,7 +72,7 @@ private slots:
                                       .arg(key));
         Desktop desktop(ONDALINE_PROGRAM, home.path());
         QVERIFY(desktop.started());
-        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
 
         // Idle, no sender on the TCP input: gold button, lamp off.
         QImage window = desktop.shot();
@@ -138,7 +141,7 @@ private slots:
                                       .arg(QString::fromStdString(icecast.at("ONDALINE_ICECAST_PORT")), mount,
                                            QString::fromStdString(icecast.at("ONDALINE_ICECAST_SOURCE_PASSWORD"))));
         Desktop desktop(ONDALINE_PROGRAM, home.path());
-        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
         desktop.click(startButton);
         const QString stats = QString("curl -s -u admin:%1 http://127.0.0.1:%2/admin/stats")
                                   .arg(QString::fromStdString(icecast.at("ONDALINE_ICECAST_ADMIN_PASSWORD")),
@@ -161,6 +164,27 @@ private slots:
         QCOMPARE(program.exitCode(), 1);
         const QString output = QString::fromUtf8(program.readAll()).trimmed();
         QVERIFY2(output.contains("needs a display") && !output.contains('\n'), qPrintable(output));
+    }
+
+    // The X server answers on its abstract socket though its socket file is
+    // gone (a container with a /tmp of its own): the program connects as
+    // X clients do. Only the program's own mount namespace loses the file.
+    void displayWithoutItsSocketFileStillOpens()
+    {
+        if (geteuid() != 0) QSKIP("a private mount namespace needs root");
+        QTemporaryDir home;
+        writeStation(home.path(), "{\"audioSource\": \"tcp\"}");
+        QFile wrapper(home.path() + "/without-socket-file");
+        QVERIFY(wrapper.open(QIODevice::WriteOnly));
+        wrapper.write("#!/bin/sh\nexec unshare --mount --propagation private sh -c "
+                      "'mount -t tmpfs none /tmp/.X11-unix && exec \"$0\"' " ONDALINE_PROGRAM "\n");
+        wrapper.close();
+        QVERIFY(wrapper.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        Desktop desktop(home.path() + "/without-socket-file", home.path());
+        QVERIFY(desktop.started());
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
+        QVERIFY(QFileInfo::exists("/tmp/.X11-unix/X" + desktop.display().mid(1)));  // ours is untouched
+        QCOMPARE(desktop.quit(), 0);
     }
 };
 

@@ -85,7 +85,7 @@ private slots:
                                                           "\"streamKey\": \"stale\", \"audioBitrate\": 128000}");
         writeToneFLAC((station + "/Music/a.flac").toStdString(), 44100, 2, 440, 30);
         Desktop desktop(ONDALINE_PROGRAM, home.path());
-        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
 
         const QString url = QString::fromStdString(rtmp.at("ONDALINE_RTMP_URL"));
         const QString key = QString("drawer-%1").arg(QCoreApplication::applicationPid());
@@ -125,7 +125,7 @@ private slots:
                                                           "\"icecastHost\": \"127.0.0.1\", \"icecastPort\": 8000, "
                                                           "\"icecastMount\": \"/drawer.aac\"}");
         Desktop desktop(ONDALINE_PROGRAM, home.path());
-        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
         toggleDrawer(desktop);
         desktop.click(onPage(274, 297 + 14));  // the port, right of the host
         desktop.key("ctrl+a");
@@ -154,7 +154,7 @@ private slots:
             writeStation(home.path(), "{\"streamMode\": \"" + mode.key() + "\", \"audioSource\": \"local\", "
                                       "\"stationName\": \"Drawer Radio\", \"streamKey\": \"k\"}");
             Desktop desktop(ONDALINE_PROGRAM, home.path());
-            QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+            QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
             QCOMPARE(desktop.size(), QSize(520, 640));
             const QImage closed = desktop.shot();
             toggleDrawer(desktop);

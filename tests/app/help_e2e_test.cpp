@@ -19,7 +19,7 @@ private slots:
         writeStation(home.path(), "{}");
         Desktop desktop(ONDALINE_PROGRAM, home.path());
         QVERIFY(desktop.started());
-        QVERIFY(desktop.waitForWindow());
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
         desktop.click({14 + 462 + 11, 14 + 4 + 11});  // the "?" button
 
         // The window is centred on the 1280 x 800 screen at 820 x 640.

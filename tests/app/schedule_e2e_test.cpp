@@ -73,7 +73,7 @@ private slots:
         writeText(songFile, "First Title\n");
 
         Desktop desktop(ONDALINE_PROGRAM, home.path());
-        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
         desktop.click(startButton);
         QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: ✓ Publishing live!"), 20000);
         const QDateTime live = QDateTime::currentDateTime();
@@ -120,7 +120,7 @@ private slots:
         const QString songFile = station + "/Misc/System/current_song.txt";
         writeText(songFile, "On Air Now\n");
         Desktop desktop(ONDALINE_PROGRAM, home.path());
-        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
         QThread::msleep(3000);  // the title is read while idle
         desktop.click(startButton);
         const std::string stats = "curl -s -u admin:" + shellQuote(icecast.at("ONDALINE_ICECAST_ADMIN_PASSWORD")) +
@@ -149,7 +149,7 @@ private slots:
         for (const char* name : {"First Song", "Second Song"})
             writeToneFLAC((station + "/Music/" + name + ".flac").toStdString(), 44100, 2, 440, 4);
         Desktop desktop(ONDALINE_PROGRAM, home.path());
-        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
         desktop.click(startButton);
         const std::string stats = "curl -s -u admin:" + shellQuote(icecast.at("ONDALINE_ICECAST_ADMIN_PASSWORD")) +
                                   " http://127.0.0.1:" + icecast.at("ONDALINE_ICECAST_PORT") + "/admin/stats";

@@ -101,29 +101,6 @@ private slots:
         QVERIFY(QDir().mkpath(QString::fromStdString(dir_ + "/station/Misc/System")));
     }
 
-    void fileTextBecomesTheTitle()
-    {
-        using T = std::optional<SongTitle>;
-        auto same = [](const T& a, const T& b) {
-            return a.has_value() == b.has_value() && (!a || (a->display == b->display && a->icecast == b->icecast));
-        };
-        QVERIFY(same(songTitleFromText("A\tB\n", "\t", false), SongTitle{"A - B", "A - B"}));
-        QVERIFY(same(songTitleFromText("A\tB\n", "\t", true), SongTitle{"A\nB", "A - B"}));
-        QVERIFY(same(songTitleFromText("A, B", ",", false), SongTitle{"A -  B", "A -  B"}));  // fields keep spaces
-        QVERIFY(same(songTitleFromText("A,B,", ",", false), SongTitle{"A - B - ", "A - B - "}));
-        QVERIFY(same(songTitleFromText("A\tB\t", "\t", false), SongTitle{"A - B", "A - B"}));  // trimmed first
-        QVERIFY(same(songTitleFromText(" \n\t", "\t", false), T{}));
-        QVERIFY(same(songTitleFromText("A\xff", "\t", false), T{}));
-
-        // Only a small regular file is read; a FIFO returns at once.
-        const std::string fifo = dir_ + "/fifo", big = dir_ + "/big.txt", limit = dir_ + "/limit.txt";
-        QCOMPARE(mkfifo(fifo.c_str(), 0600), 0);
-        writeFile(big, std::string(2 * maxSongFileBytes, 'x'));
-        writeFile(limit, std::string(maxSongFileBytes, 'x'));
-        QVERIFY(!readSongFile(fifo) && !readSongFile(big) && !readSongFile(dir_));
-        QCOMPARE(readSongFile(limit)->size(), maxSongFileBytes);
-    }
-
     void pollShowsEachChangeOnce()
     {
         Rig rig;

@@ -120,7 +120,7 @@ private slots:
         const QString key = QString("app-tcp-%1").arg(QCoreApplication::applicationPid());
         Session session(rtmpSettings(rtmp_, key, "\"audioSource\": \"tcp\""));
         Desktop& desktop = session.start();
-        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
         const QImage quiet = desktop.shot().copy(meters);
 
         PCMSender sender;
@@ -156,7 +156,7 @@ private slots:
         writeToneFLAC((session.station() + "/Music/a.flac").toStdString(), 44100, 2, 440, 2.5);
         writeToneFLAC((session.station() + "/Music/b.flac").toStdString(), 48000, 1, 660, 2.5);
         Desktop& desktop = session.start();
-        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
         QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: Audio output → "), 10000);
         QVERIFY2(!desktop.output().contains("Ondaline: Audio output → System Default"), qPrintable(desktop.output()));
         // The player's stream plays on the saved sink.
@@ -193,7 +193,7 @@ private slots:
     {
         Session session("{\"audioSource\": \"local\", \"audioOutputDeviceUID\": \"no_such_sink\"}");
         Desktop& desktop = session.start();
-        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
         QTRY_VERIFY_WITH_TIMEOUT(
             desktop.output().contains("Ondaline: Saved output device not found (uid=no_such_sink), using system default"),
             10000);
@@ -230,7 +230,7 @@ private slots:
             settings.replace("\"streamMode\": \"rtmp\"", QString("\"streamMode\": \"%1\"").arg(mode));
             Session session(settings);
             Desktop& desktop = session.start();
-            QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+            QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
             QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Connected to E2E Tone") ||
                                          desktop.output().contains("AudioSourceCapture: Setting up capture"),
                                      10000);

@@ -79,26 +79,6 @@ private slots:
         test::usePrivateHome(home_.path());
     }
 
-    void rules()
-    {
-        QCOMPARE(meterTarget(1.0f), 18.0f);
-        QVERIFY(std::abs(meterTarget(0.125f) + 0.0618f) < 1e-3f && std::abs(meterTarget(0) + 182) < 1e-3f);
-        QCOMPARE(trackName("Song.Name.flac"), "Song.Name");
-
-        // Level reports go on only when they would move a needle: steps under
-        // 0.1 dB are dropped, but they add up against the last one let through.
-        MeterReportFilter reports;
-        QVERIFY(reports.pass(0, 0));  // the first, whatever it holds
-        QVERIFY(!reports.pass(0, 0));
-        QVERIFY(reports.pass(0.5f, 0));
-        QVERIFY(!reports.pass(0.503f, 0) && !reports.pass(0.5055f, 0));
-        QVERIFY(reports.pass(0.506f, 0));  // 0.1 dB from 0.5
-        QVERIFY(reports.pass(0.506f, 0.001f) && reports.pass(0.506f, 0));  // from and back to silence
-        QVERIFY(reports.pass(std::nanf(""), 0));
-        reports.reset();
-        QVERIFY(reports.pass(0.506f, 0));  // a source shown again moves the needles at once
-    }
-
     void tcpSourceStartsOnlyTheInputAndFillsTheKey()
     {
         useStation(home_.path() + "/tcp");

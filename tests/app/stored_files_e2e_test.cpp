@@ -50,7 +50,7 @@ private slots:
 
             Desktop desktop(ONDALINE_PROGRAM, home.path(), {{"QTWEBENGINE_DISABLE_SANDBOX", "1"}});
             QVERIFY(desktop.started());
-            QVERIFY2(desktop.waitForWindow(), qPrintable(name + ": " + desktop.output()));
+            QVERIFY2(desktop.waitForWindow(), qPrintable(name + ": " + desktop.describe()));
             QElapsedTimer quitting;
             quitting.start();
             QCOMPARE(desktop.quit(), 0);
@@ -79,7 +79,7 @@ private slots:
 
         Desktop desktop(home.path() + "/as-nobody", home.path());
         QVERIFY(desktop.started());
-        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.output()));
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
         desktop.click(settingsButton);
         QThread::msleep(700);
         desktop.click(onPage(150, 85));  // STATION NAME

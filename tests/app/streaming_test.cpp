@@ -84,17 +84,6 @@ private slots:
         StationPath::save((home_.path() + "/station").toStdString());
     }
 
-    void tableEdges()
-    {
-        QCOMPARE(engineBitrate(streamingService("kick"), 96000), 128000);
-        QCOMPARE(engineBitrate(streamingService("rtmp"), 96000), 96000);  // plain RTMP passes it
-        QVERIFY(streamingService("YouTube").engineMode == StreamMode::rtmp);  // matched exactly
-        QCOMPARE(streamingService("YouTube").statusName, "RTMP");
-        QVERIFY((sourceFormat("local", {PCMFormat{48000, 1}, {}}) == PCMFormat{48000, 1}));
-        QVERIFY((sourceFormat("local", {}) == PCMFormat{44100, 2}));  // the player not set up
-        QVERIFY(!icecastPort(-1) && !icecastPort(65536) && icecastPort(65535) == 65535);
-    }
-
     void startHandsTheStoredSettingsOver()
     {
         Rig rig;

@@ -63,7 +63,8 @@ bool Desktop::waitForWindow()
             QThread::msleep(500);  // the first paint
             return true;
         }
-        QThread::msleep(100);
+        // Also reads the program's end, which no event loop reports here.
+        if (program_.state() == QProcess::NotRunning || program_.waitForFinished(100)) return false;
     }
     return false;
 }
@@ -136,8 +137,22 @@ int Desktop::quit()
 
 QString Desktop::output()
 {
+    // Without an event loop the pipe is read only when asked to.
+    if (program_.state() != QProcess::NotRunning) program_.waitForReadyRead(0);
     output_ += QString::fromUtf8(program_.readAll());
     return output_;
+}
+
+QString Desktop::describe()
+{
+    program_.waitForFinished(0);  // learns of an end no event loop reported
+    QString state;
+    if (program_.state() != QProcess::NotRunning) state = "still running";
+    else if (program_.exitStatus() == QProcess::CrashExit) state = "crashed";
+    else if (program_.error() == QProcess::FailedToStart) state = "failed to start: " + program_.errorString();
+    else state = "exited with status " + QString::number(program_.exitCode());
+    const QString display = display_.isEmpty() ? QString("no display (Xvfb did not start)") : "display " + display_;
+    return program_.program() + " on " + display + ", " + state + "; its output:\n" + output();
 }
 
 QString Desktop::xdotool(const QStringList& arguments)

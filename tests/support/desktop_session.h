@@ -23,7 +23,8 @@ public:
     bool started() const { return !display_.isEmpty(); }
     const QString& display() const { return display_; }
 
-    // Waits (at most 20 s) for the program's window and notes its place.
+    // Waits (at most a minute) for the program's window and notes its place;
+    // false at once when the program has ended.
     bool waitForWindow();
     // A left click at a point of the window.
     void click(QPoint at);
@@ -44,6 +45,9 @@ public:
     int waitForExit(int milliseconds);
     // What the program printed so far.
     QString output();
+    // For a failure message: the program, the display it was given, whether
+    // it still runs (or how it ended) and what it printed so far.
+    QString describe();
 
 private:
     QString xdotool(const QStringList& arguments);

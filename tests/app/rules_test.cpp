@@ -1,0 +1,78 @@
+// The program's rules that need no widget: the meter's scale and its report
+// filter, track names, the service table and the song file's text. Built
+// without Qt, so the sanitizer builds run them too.
+
+#include "app/song_file.h"
+#include "app/source_callbacks.h"
+#include "app/streaming_service.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+using namespace ondaline;
+using namespace ondaline::app;
+
+TEST(SourceRules, MeterScaleTrackNamesAndTheReportFilter)
+{
+    EXPECT_EQ(meterTarget(1.0f), 18.0f);
+    EXPECT_NEAR(meterTarget(0.125f), -0.0618f, 1e-3f);
+    EXPECT_NEAR(meterTarget(0), -182.0f, 1e-3f);
+    EXPECT_EQ(trackName("Song.Name.flac"), "Song.Name");
+
+    // Level reports go on only when they would move a needle: steps under
+    // 0.1 dB are dropped, but they add up against the last one let through.
+    MeterReportFilter reports;
+    EXPECT_TRUE(reports.pass(0, 0));  // the first, whatever it holds
+    EXPECT_FALSE(reports.pass(0, 0));
+    EXPECT_TRUE(reports.pass(0.5f, 0));
+    EXPECT_FALSE(reports.pass(0.503f, 0));
+    EXPECT_FALSE(reports.pass(0.5055f, 0));
+    EXPECT_TRUE(reports.pass(0.506f, 0));  // 0.1 dB from 0.5
+    EXPECT_TRUE(reports.pass(0.506f, 0.001f) && reports.pass(0.506f, 0));  // from and back to silence
+    EXPECT_TRUE(reports.pass(std::nanf(""), 0));
+    reports.reset();
+    EXPECT_TRUE(reports.pass(0.506f, 0));  // a source shown again moves the needles at once
+}
+
+TEST(StreamingRules, TableEdges)
+{
+    EXPECT_EQ(engineBitrate(streamingService("kick"), 96000), 128000);
+    EXPECT_EQ(engineBitrate(streamingService("rtmp"), 96000), 96000);  // plain RTMP passes it
+    EXPECT_EQ(streamingService("YouTube").engineMode, StreamMode::rtmp);  // matched exactly
+    EXPECT_EQ(streamingService("YouTube").statusName, "RTMP");
+    EXPECT_TRUE((sourceFormat("local", {PCMFormat{48000, 1}, {}}) == PCMFormat{48000, 1}));
+    EXPECT_TRUE((sourceFormat("local", {}) == PCMFormat{44100, 2}));  // the player not set up
+    EXPECT_TRUE(!icecastPort(-1) && !icecastPort(65536) && icecastPort(65535) == 65535);
+}
+
+TEST(SongFileRules, FileTextBecomesTheTitle)
+{
+    using T = std::optional<SongTitle>;
+    auto same = [](const T& a, const T& b) {
+        return a.has_value() == b.has_value() && (!a || (a->display == b->display && a->icecast == b->icecast));
+    };
+    EXPECT_TRUE(same(songTitleFromText("A\tB\n", "\t", false), SongTitle{"A - B", "A - B"}));
+    EXPECT_TRUE(same(songTitleFromText("A\tB\n", "\t", true), SongTitle{"A\nB", "A - B"}));
+    EXPECT_TRUE(same(songTitleFromText("A, B", ",", false), SongTitle{"A -  B", "A -  B"}));  // fields keep spaces
+    EXPECT_TRUE(same(songTitleFromText("A,B,", ",", false), SongTitle{"A - B - ", "A - B - "}));
+    EXPECT_TRUE(same(songTitleFromText("A\tB\t", "\t", false), SongTitle{"A - B", "A - B"}));  // trimmed first
+    EXPECT_TRUE(same(songTitleFromText(" \n\t", "\t", false), T{}));
+    EXPECT_TRUE(same(songTitleFromText("A\xff", "\t", false), T{}));
+
+    // Only a small regular file is read; a FIFO returns at once.
+    char pattern[] = "/tmp/ondaline-song-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern, fifo = dir + "/fifo", big = dir + "/big.txt", limit = dir + "/limit.txt";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(big) << std::string(2 * maxSongFileBytes, 'x');
+    std::ofstream(limit) << std::string(maxSongFileBytes, 'x');
+    EXPECT_TRUE(!readSongFile(fifo) && !readSongFile(big) && !readSongFile(dir));
+    EXPECT_EQ(readSongFile(limit)->size(), maxSongFileBytes);
+    std::filesystem::remove_all(dir);
+}
