@@ -27,11 +27,13 @@ void Reconnector::attemptReconnect()
     print("Ondaline: Reconnecting in " + std::to_string(delay.count()) + "s (attempt " + std::to_string(attempt) +
           "/" + limit + ")…");
     hooks_.setState(StreamState::idle);
-    hooks_.notifyError([this, limit] { return "Reconnecting (" + std::to_string(attempts()) + "/" + limit + ")…"; });
+    // Armed before the notice goes out: whoever hears "Reconnecting" finds
+    // the retry pending (the dashboard's Stop asks for it).
     hooks_.schedule(delay, [this] {
         print("Ondaline: Attempting reconnect #" + std::to_string(attempts()));
         hooks_.connect();
     });
+    hooks_.notifyError([this, limit] { return "Reconnecting (" + std::to_string(attempts()) + "/" + limit + ")…"; });
 }
 
 void Reconnector::cancelReconnect()
