@@ -213,6 +213,8 @@ public:
     // written.
     bool saveSettings();
     bool reportSettingsSave(const SettingsSave& save);
+    // An earlier file the save kept aside, logged and shown once.
+    void reportKeptAside(const SettingsSave& save);
     // A settings notice holds the status line for ten seconds: the source's
     // and the live status wait for it.
     bool isSettingsNoticeShowing() const;

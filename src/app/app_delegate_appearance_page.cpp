@@ -84,7 +84,7 @@ void TestAppDelegate::openOverlayEditor()
             if (!self) return;
             // Its failure is said by the save that follows here; an earlier
             // file it kept aside is said now.
-            if (!saved.keptAside.empty()) self->reportSettingsSave({.written = true, .file = saved.file, .failure = {}, .keptAside = saved.keptAside});
+            self->reportKeptAside(saved);
             self->overlayEditorDidSave(edited);
         };
     }

@@ -25,14 +25,18 @@ bool TestAppDelegate::saveSettings() { return reportSettingsSave(scheduleConfig.
 
 bool TestAppDelegate::reportSettingsSave(const SettingsSave& save)
 {
-    if (!save.keptAside.empty()) {
-        print("Ondaline: Settings file " + save.file + " kept aside as " + save.keptAside);
-        showSettingsNotice("Earlier settings kept as " + fileName(save.keptAside));
-    }
+    reportKeptAside(save);
     if (save.written) return true;
     print("Ondaline: ⚠ Settings not saved to " + save.file + ": " + save.failure);
     showSettingsNotice("Settings not saved: " + save.failure);
     return false;
+}
+
+void TestAppDelegate::reportKeptAside(const SettingsSave& save)
+{
+    if (save.keptAside.empty()) return;
+    print("Ondaline: Settings file " + save.file + " kept aside as " + save.keptAside);
+    showSettingsNotice("Earlier settings kept as " + fileName(save.keptAside));
 }
 
 void TestAppDelegate::reportUnusableFilesAtLaunch()

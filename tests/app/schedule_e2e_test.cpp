@@ -40,6 +40,19 @@ QImage frameAt(const std::string& file, double seconds, const QString& out)
 
 QString quoted(const std::string& text) { return "\"" + QString::fromStdString(text) + "\""; }
 
+// A station streaming to the icecast peer from `source`, on a mount of
+// this test run's own.
+QString writeIcecastStation(const QString& home, const std::map<std::string, std::string>& icecast,
+                            const QString& source, const QString& mountName)
+{
+    const QString mount = QString("/%1-%2.aac").arg(mountName).arg(QCoreApplication::applicationPid());
+    return writeStation(home, "{\"streamMode\": \"icecast\", \"audioSource\": \"" + source +
+                                  "\", \"icecastHost\": \"127.0.0.1\", \"icecastPort\": " +
+                                  QString::fromStdString(icecast.at("ONDALINE_ICECAST_PORT")) + ", \"icecastMount\": \"" +
+                                  mount + "\", \"icecastPassword\": " +
+                                  quoted(icecast.at("ONDALINE_ICECAST_SOURCE_PASSWORD")) + "}");
+}
+
 }  // namespace
 
 class SchedulesEndToEnd : public QObject {
@@ -111,12 +124,7 @@ private slots:
         const auto icecast = loadPeerEnv("icecast");
         QVERIFY2(!icecast.empty(), "the icecast peer is not running");
         QTemporaryDir home;
-        const QString mount = QString("/app-title-%1.aac").arg(QCoreApplication::applicationPid());
-        const QString station = writeStation(
-            home.path(), "{\"streamMode\": \"icecast\", \"audioSource\": \"appcapture\", \"icecastHost\": \"127.0.0.1\", "
-                         "\"icecastPort\": " + QString::fromStdString(icecast.at("ONDALINE_ICECAST_PORT")) +
-                             ", \"icecastMount\": \"" + mount + "\", \"icecastPassword\": " +
-                             quoted(icecast.at("ONDALINE_ICECAST_SOURCE_PASSWORD")) + "}");
+        const QString station = writeIcecastStation(home.path(), icecast, "appcapture", "app-title");
         const QString songFile = station + "/Misc/System/current_song.txt";
         writeText(songFile, "On Air Now\n");
         Desktop desktop(ONDALINE_PROGRAM, home.path());
@@ -140,12 +148,7 @@ private slots:
         const auto icecast = loadPeerEnv("icecast");
         QVERIFY2(!icecast.empty(), "the icecast peer is not running");
         QTemporaryDir home;
-        const QString mount = QString("/app-playlist-%1.aac").arg(QCoreApplication::applicationPid());
-        const QString station = writeStation(
-            home.path(), "{\"streamMode\": \"icecast\", \"audioSource\": \"local\", \"icecastHost\": \"127.0.0.1\", "
-                         "\"icecastPort\": " + QString::fromStdString(icecast.at("ONDALINE_ICECAST_PORT")) +
-                             ", \"icecastMount\": \"" + mount + "\", \"icecastPassword\": " +
-                             quoted(icecast.at("ONDALINE_ICECAST_SOURCE_PASSWORD")) + "}");
+        const QString station = writeIcecastStation(home.path(), icecast, "local", "app-playlist");
         for (const char* name : {"First Song", "Second Song"})
             writeToneFLAC((station + "/Music/" + name + ".flac").toStdString(), 44100, 2, 440, 4);
         Desktop desktop(ONDALINE_PROGRAM, home.path());
