@@ -35,6 +35,17 @@ if(_san_list)
   endif()
 endif()
 
+# A build made for one run of the tests compiles in about half the time:
+# line tables are enough for a sanitizer's stacks, and an instrumented build
+# at -O1 runs as fast as the tests need.
+# (Directory options, so that the tests' own may come after them.)
+if(ONDALINE_QUICK_BUILD)
+  add_compile_options(-g1)
+  if(_san_list)
+    add_compile_options(-O1)
+  endif()
+endif()
+
 if(_san_fuzzer)
   add_library(ondaline_fuzz_options INTERFACE)
   target_compile_options(ondaline_fuzz_options INTERFACE -fsanitize=fuzzer)

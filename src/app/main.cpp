@@ -11,6 +11,10 @@
 
 #include <unistd.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 int main(int argc, char** argv)
 {
     using namespace ondaline::app;
@@ -35,5 +39,12 @@ int main(int argc, char** argv)
         result = QApplication::exec();
         mainExecutor->close();
     }
+#if defined(__SANITIZE_ADDRESS__)
+    // Built with the leak checker: everything of ours is gone by now, and
+    // the libraries Qt loaded are still mapped. At exit the GL driver has
+    // been unloaded with the display, and the tables it keeps for the
+    // process would show up as leaks that no report can name.
+    __lsan_do_leak_check();
+#endif
     return result;
 }

@@ -27,7 +27,12 @@ using namespace ondaline::app;
 
 namespace {
 
-using Request = void (TestAppDelegate::*)();
+// The drawer requests the console's buttons make.
+using Request = void (*)(TestAppDelegate&);
+void toggleSettings(TestAppDelegate& app) { app.toggleSettingsDrawer(); }
+void openAppearance(TestAppDelegate& app) { app.openAppearanceDrawer(); }
+void backToSettings(TestAppDelegate& app) { app.backToSettingsDrawer(); }
+void openActivity(TestAppDelegate& app) { app.openActivityDrawer(); }
 
 // A launched controller on the test's clock, its source the TCP input on a port nobody sends to.
 struct Rig {
@@ -44,7 +49,7 @@ struct Rig {
     // Makes the request, if any, and runs its slides to their ends; then 2 s pass: the next autosave runs whole.
     void settle(Request request = nullptr)
     {
-        if (request) (app.get()->*request)();
+        if (request) request(*app);
         while (app->drawerSlide && app->drawerSlide->state() == QAbstractAnimation::Running)
             app->drawerSlide->setCurrentTime(app->drawerSlide->duration());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -104,8 +109,7 @@ private slots:
     {
         Rig rig;
         TestAppDelegate& app = *rig.app;
-        const Request requests[] = {&TestAppDelegate::toggleSettingsDrawer, &TestAppDelegate::openAppearanceDrawer,
-                                    &TestAppDelegate::backToSettingsDrawer, &TestAppDelegate::openActivityDrawer};
+        const Request requests[] = {toggleSettings, openAppearance, backToSettings, openActivity};
         // The state before, the request that leads there, the state after each request.
         const struct { QString from; Request open; QStringList after; } table[] = {
             {"closed", nullptr, {"settings", "appearance", "closed", "activity"}},
@@ -115,10 +119,10 @@ private slots:
         };
         for (const auto& row : table) {
             for (int r = 0; r < 4; ++r) {
-                while (app.isDrawerOpen) rig.settle(&TestAppDelegate::toggleSettingsDrawer);
+                while (app.isDrawerOpen) rig.settle(toggleSettings);
                 rig.settle(row.open);
                 app.drawerSaveDebounceTimer->start();
-                (app.*requests[r])();
+                requests[r](app);
                 const bool closing = app.isDrawerOpen && app.drawerSlide;  // a close stops the debounce
                 const QString from = row.from + " +" + QString::number(r) + ": ";
                 const QString seen = from + (closing && app.drawerSaveDebounceTimer->isActive() ? "debouncing " : "");
@@ -164,14 +168,14 @@ private slots:
         QCOMPARE(std::count(lines.begin(), lines.end(), "Ondaline: Settings auto-saved"), 2);
 
         int notices = 0;  // only closing the activity page lets the log's listener go
-        for (const Request open : {&TestAppDelegate::openActivityDrawer, &TestAppDelegate::openAppearanceDrawer}) {
+        for (const Request open : {openActivity, openAppearance}) {
             rig.settle(open);
             ActivityLog::shared().setOnNewEntry([&notices] { ++notices; });
-            rig.settle(&TestAppDelegate::toggleSettingsDrawer);  // to the settings page
-            rig.settle(&TestAppDelegate::toggleSettingsDrawer);
+            rig.settle(toggleSettings);  // to the settings page
+            rig.settle(toggleSettings);
             ActivityLog::shared().append("a line for the activity page");
             QCoreApplication::processEvents();
-            QCOMPARE(std::exchange(notices, 0) > 0, open != &TestAppDelegate::openActivityDrawer);
+            QCOMPARE(std::exchange(notices, 0) > 0, open != openActivity);
         }
         ActivityLog::shared().setOnNewEntry({});
     }
