@@ -123,7 +123,10 @@ std::optional<QPixmap> thumbnailOf(const QString& path)
     if (!bytes || !image.loadFromData(reinterpret_cast<const uchar*>(bytes->data()), static_cast<int>(bytes->size())) ||
         image.isNull())
         return std::nullopt;
-    return QPixmap::fromImage(image.scaled(kThumbnailSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    // Scaled in full colour, as the stream's renderer scales: a palette
+    // image scaled in its own format would be dithered to black and white.
+    return QPixmap::fromImage(image.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                                  .scaled(kThumbnailSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 }  // namespace

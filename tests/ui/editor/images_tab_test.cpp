@@ -110,6 +110,28 @@ private slots:
         QCOMPARE(savedBytes(), encoded(base));
     }
 
+    void aPaletteImagesThumbnailKeepsItsColours()
+    {
+        // A 1-bit PNG: red on the left, blue on the right.
+        QImage image(200, 100, QImage::Format_Mono);
+        image.setColorTable({qRgb(255, 0, 0), qRgb(0, 0, 255)});
+        for (int y = 0; y < 100; ++y)
+            for (int x = 0; x < 200; ++x) image.setPixel(x, y, x < 100 ? 0 : 1);
+        const QString path = home.filePath("two-colours.png");
+        QVERIFY(image.save(path));
+        QCOMPARE(QImage(path).depth(), 1);
+
+        ImageScheduleConfig base;
+        base.entries = {ImageScheduleEntry(1, 6, 0, 7, 0, path.toStdString())};
+        OverlayEditorController ctl(base);
+        ctl.showWindow();
+        const QImage thumbnail = ctl.scheduleRows.at(0).thumbnail->pixmap().toImage();
+        QCOMPARE(thumbnail.size(), QSize(72, 36));
+        QCOMPARE(thumbnail.pixelColor(10, 18), QColor(Qt::red));
+        QCOMPARE(thumbnail.pixelColor(60, 18), QColor(Qt::blue));
+        ctl.closeEditor();
+    }
+
     void typedValuesAndUnlistedDays()
     {
         ImageScheduleConfig original;
