@@ -128,9 +128,11 @@ public:
     // Two main-thread timers: the image schedule after 5 s, then every 30 s;
     // the now-playing file after 2 s, then every 3 s.
     void startScheduler();
-    // Shows a changed title of the now-playing file (unless the local player
-    // is the source); while live, also on the picture and to Icecast.
-    void pollSongFile();
+    // Shows and logs a changed title of the now-playing file (unless the
+    // local player is the source); while live, also on the picture and to
+    // Icecast. `resend` sends an unchanged title again, without logging it:
+    // the settings or the stream are new. Says whether the file has a title.
+    bool pollSongFile(bool resend = false);
     // While live, puts the schedule's image of this moment, or black, behind
     // the overlays.
     void applyScheduledImage();

@@ -108,8 +108,7 @@ void TestAppDelegate::overlayEditorDidSave(const ImageScheduleConfig& edited)
     streamer->setCrawlerConfig(edited.crawler);
     streamer->setCrawlerFilePath(StationPath::load() + "/Misc/System/crawler.txt");
     applyScheduledImage();
-    lastSongText.clear();
-    pollSongFile();
+    pollSongFile(true);
 }
 
 }  // namespace ondaline::app

@@ -68,8 +68,7 @@ void TestAppDelegate::autoSaveDrawerSettings()
     streamer->setCrawlerFilePath(StationPath::load() + "/Misc/System/crawler.txt");
     updateStationNameLabel();
     applyScheduledImage();
-    lastSongText.clear();
-    pollSongFile();
+    pollSongFile(true);
 
     const std::string source = scheduleConfig.audioSource;
     if (source != activeAudioSource) {

@@ -49,16 +49,16 @@ void TestAppDelegate::startScheduler()
     songPollTimer = startMainTimer(this, milliseconds(2000), milliseconds(3000), [this] { pollSongFile(); });
 }
 
-void TestAppDelegate::pollSongFile()
+bool TestAppDelegate::pollSongFile(bool resend)
 {
-    if (activeAudioSource == "local") return;  // the player reports its own titles
+    if (activeAudioSource == "local") return false;  // the player reports its own titles
     const NowPlayingConfig settings = scheduleConfig.nowPlaying;
     const auto text = readSongFile(songFilePath(settings));
     const auto title = text ? songTitleFromText(*text, settings.delimiter, settings.multiRow) : std::nullopt;
 
     if (!title) {
         // Unusable or empty: the title goes, once; nothing is logged or sent.
-        if (lastSongText.empty()) return;
+        if (lastSongText.empty()) return false;
         lastSongText.clear();
         showNowPlaying(nowPlayingLabel, "");
         if (streamer->state() == StreamState::publishing) {
@@ -66,18 +66,21 @@ void TestAppDelegate::pollSongFile()
             streamer->setNowPlayingConfig(settings);
             streamer->renderVideoOverlay();
         }
-        return;
+        return false;
     }
 
-    if (title->display == lastSongText) return;
-    lastSongText = title->display;
-    showNowPlaying(nowPlayingLabel, replaceLineBreaks(title->display, " - "));
-    print("Ondaline: Now Playing updated — " + replaceLineBreaks(title->display, " / "));
-    if (streamer->state() != StreamState::publishing) return;
+    if (title->display == lastSongText && !resend) return true;
+    if (title->display != lastSongText) {
+        lastSongText = title->display;
+        showNowPlaying(nowPlayingLabel, replaceLineBreaks(title->display, " - "));
+        print("Ondaline: Now Playing updated — " + replaceLineBreaks(title->display, " / "));
+    }
+    if (streamer->state() != StreamState::publishing) return true;
     streamer->setCurrentSongText(title->display);
     streamer->setNowPlayingConfig(settings);
     streamer->renderVideoOverlay();
     if (streamer->streamMode() == StreamMode::icecast) streamer->updateIcecastMetadata(title->icecast);
+    return true;
 }
 
 void TestAppDelegate::applyScheduledImage()
@@ -104,9 +107,7 @@ void TestAppDelegate::sendNowPlayingOnAir()
 {
     if (streamer->state() != StreamState::publishing) return;
     if (activeAudioSource != "local") {
-        lastSongText.clear();  // the file's text counts as new
-        pollSongFile();
-        if (!lastSongText.empty()) return;
+        if (pollSongFile(true)) return;
     } else if (player->isPlaying() && player->currentIndex() >= 0 &&
                player->currentIndex() < player->trackCount()) {
         const std::string name =

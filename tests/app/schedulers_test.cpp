@@ -181,7 +181,13 @@ private slots:
             rig.app->streamer->setCurrentSongText("Old");
             QVERIFY(rig.goLive());
             QCOMPARE(rig.app->streamer->currentSongText(), "A - B");
-            QCOMPARE(count(log, "Ondaline: Now Playing updated — A - B"), 2);
+            QCOMPARE(count(log, "Ondaline: Now Playing updated — A - B"), 1);  // sent, not changed
+
+            // New settings send it again too, still without a line.
+            rig.app->streamer->setCurrentSongText("Old");
+            rig.app->overlayEditorDidSave(rig.app->scheduleConfig);
+            QCOMPARE(rig.app->streamer->currentSongText(), "A - B");
+            QCOMPARE(count(log, "Ondaline: Now Playing updated — A - B"), 1);
         }
         {
             Rig rig(true);  // no title file: the last stream's title goes
