@@ -31,6 +31,13 @@ QEasingCurve easeInEaseOut()
     return curve;
 }
 
+// The face's fade is on only while the face is see-through. At full opacity
+// Qt's effect paints the face's views with a painter of its own on the
+// window, and a view there with an effect of its own (the activity page's
+// badge) then cannot begin its painter on the same window; a fully opaque
+// effect shows nothing that the face alone would not.
+void fadeOnlyWhileSeeThrough(QGraphicsOpacityEffect& fade) { fade.setEnabled(!qFuzzyIsNull(fade.opacity() - 1)); }
+
 }  // namespace
 
 void TestAppDelegate::buildDrawerShell()
@@ -48,6 +55,8 @@ void TestAppDelegate::buildDrawerShell()
     drawerFaceOpacity = new QGraphicsOpacityEffect(drawerFaceView);
     drawerFaceOpacity->setOpacity(0.0);
     drawerFaceView->setGraphicsEffect(drawerFaceOpacity);
+    connect(drawerFaceOpacity, &QGraphicsOpacityEffect::opacityChanged, this,
+            [this] { fadeOnlyWhileSeeThrough(*drawerFaceOpacity); });
 
     drawerScrollView = new QScrollArea(drawerFaceView);
     drawerScrollView->setGeometry(drawerFaceView->rect());
@@ -174,7 +183,7 @@ void TestAppDelegate::slideDrawer(double width, int milliseconds, double opacity
     const QRect from = window->geometry();
     const QRect to(from.x(), from.y(), static_cast<int>(width), from.height());
 
-    drawerFaceOpacity->setEnabled(true);
+    fadeOnlyWhileSeeThrough(*drawerFaceOpacity);  // a close starts fully opaque
     auto* group = new QParallelAnimationGroup(this);
     auto* frame = new QPropertyAnimation(window.get(), "geometry", group);
     frame->setStartValue(from);

@@ -14,9 +14,11 @@
 #include "ui/console/keyable_borderless_window.h"
 
 #include <QComboBox>
+#include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QLineEdit>
 #include <QParallelAnimationGroup>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTest>
@@ -178,6 +180,23 @@ private slots:
             QCOMPARE(std::exchange(notices, 0) > 0, open != openActivity);
         }
         ActivityLog::shared().setOnNewEntry({});
+    }
+
+    // The activity page's badge has a fade of its own inside the face's: the
+    // slide that closes the page paints without a fault, and the face fades.
+    void closingTheActivityPagePaintsCleanly()
+    {
+        Rig rig;
+        TestAppDelegate& app = *rig.app;
+        QTest::failOnWarning(QRegularExpression("^QPainter::"));
+        QVERIFY(QTest::qWaitForWindowExposed(app.window.get()));
+        rig.settle(openActivity);
+        app.closeWindow();  // Ctrl+W, from the dashboard or the help window
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            app.drawerSlide->setCurrentTime(app.drawerSlide->duration() * quarter / 4);
+            app.window->repaint();
+            if (quarter > 0) QVERIFY(app.drawerFaceOpacity->isEnabled());  // the face still fades
+        }
     }
 
     void settingsPageRows()
