@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# What the README tells a newcomer to do works on this machine.
+#
+#   readme_test.sh packages <program>   every command the README gives, and
+#       every library the program loads, comes from scripts/install-deps's
+#       packages (or what they depend on, or the shell itself);
+#   readme_test.sh commands             the README's commands run: the
+#       dashboard on a virtual display through the run script, fed by the
+#       TCP one-liner, and stopped with SIGTERM.
+set -euo pipefail
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+readme=$source_dir/README.md
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# The lines of the README's shell examples, comments dropped.
+example_lines() { awk '/^```sh$/ {on = 1; next} /^```/ {on = 0} on' "$readme" | sed 's/[[:space:]]#.*$//'; }
+
+check_packages() {
+  local program=$1
+  mapfile -t listed < <("$source_dir/scripts/install-deps" --list)
+  # The listed packages and everything they depend on, as installed.
+  declare -A closure=()
+  local queue=("${listed[@]}") package dependency
+  while [[ ${#queue[@]} -gt 0 ]]; do
+    package=${queue[-1]}
+    unset 'queue[-1]'
+    [[ -n ${closure[$package]:-} ]] && continue
+    closure[$package]=1
+    while read -r dependency; do
+      [[ -n $dependency && -z ${closure[$dependency]:-} ]] && queue+=("$dependency")
+    done < <(dpkg-query -W -f='${Depends}, ${Pre-Depends}\n' "$package" 2>/dev/null |
+      tr ',|' '\n\n' | sed -E 's/\(.*\)//; s/:any//; s/[[:space:]]//g' | sort -u)
+  done
+  owner() {  # the package that installed a file, following links
+    local found
+    found=$(dpkg -S "$1" 2>/dev/null || dpkg -S "$(readlink -f "$1")" 2>/dev/null) || return 1
+    echo "${found%%:*}"
+  }
+  essential() { [[ $(dpkg-query -W -f='${Essential}' "$1" 2>/dev/null) == yes ]]; }
+
+  # Each command of the examples: the first word of each part of a line.
+  # sudo is what a newcomer brings to become root; our scripts are here.
+  local commands=() word path package
+  mapfile -t commands < <(example_lines | tr '|;{}&' '\n\n\n\n\n' | awk 'NF && $1 !~ /^[<>]/ {print $1}' | sort -u)
+  [[ ${#commands[@]} -ge 4 ]] || fail "the README has no shell examples"
+  for word in "${commands[@]}"; do
+    case $word in
+      sudo) continue ;;
+      scripts/*) [[ -x $source_dir/$word ]] || fail "the README names $word, which is not in the repository"; continue ;;
+    esac
+    [[ $(type -t "$word") == builtin || $(type -t "$word") == keyword ]] && continue
+    path=$(command -v "$word") || fail "the README's command $word is not installed"
+    package=$(owner "$path") || fail "no package installed $path"
+    [[ " ${listed[*]} " == *" $package "* ]] || essential "$package" ||
+      fail "the README's command $word comes from $package, which scripts/install-deps does not list"
+  done
+  # Each library the program loads.
+  local library
+  while read -r library; do
+    package=$(owner "$library") || fail "no package installed $library"
+    [[ -n ${closure[$package]:-} ]] || essential "$package" ||
+      fail "the program loads $library from $package, which nothing scripts/install-deps lists brings"
+  done < <(ldd "$program" | awk '$3 ~ /^\// {print $3}')
+  # What it reads at run time besides: the certificates RTMPS servers are
+  # checked against, and the font with the log's emoji.
+  local file
+  for file in /usr/share/ca-certificates/mozilla "$(fc-match -f '%{file}' emoji)"; do
+    package=$(owner "$file") || fail "no package installed $file"
+    [[ " ${listed[*]} " == *" $package "* ]] || fail "$file comes from $package, which scripts/install-deps does not list"
+  done
+  echo "ok: ${#commands[@]} commands, $(ldd "$program" | grep -c '=> /') libraries, 2 data files"
+}
+
+run_commands() {
+  work=$(mktemp -d)  # global: the exit trap removes it
+  trap 'kill -TERM $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+  mkdir -p "$work/home" "$work/station/Misc/System/Streamer"
+  echo "$work/station" >"$work/home/.ondaline_station"
+  echo '{"audioSource":"tcp"}' >"$work/station/Misc/System/Streamer/ondaline_schedule.json"
+
+  # The virtual display and the run script, as the README gives them.
+  local run
+  run=$(example_lines | grep -m1 '^xvfb-run ') || fail "the README gives no xvfb-run line"
+  (cd "$source_dir" && HOME=$work/home XDG_CONFIG_HOME=$work/home/.config exec $run) >"$work/log" 2>&1 &
+  local session=$!
+  wait_for() {
+    local i
+    for ((i = 0; i < 600; ++i)); do
+      grep -qF "$1" "$work/log" && return 0
+      kill -0 "$session" 2>/dev/null || break
+      sleep 0.5
+    done
+    cat "$work/log" >&2
+    fail "no \"$1\" in the program's output"
+  }
+  wait_for "TCPAudioServer: Listening on port 9170"
+
+  # The TCP one-liner, with a file of ours for song.flac.
+  ffmpeg -v error -f lavfi -i "sine=frequency=440:duration=2" -ar 44100 -ac 2 "$work/song.flac"
+  local feed
+  feed=$(example_lines | grep -m1 '/dev/tcp/') || fail "the README gives no TCP line"
+  (cd "$work" && bash -c "$feed") || fail "the TCP line failed: $feed"
+  wait_for "TCPAudioServer: Handshake OK — 44100Hz, 2ch, Float32"
+  wait_for "TCPAudioServer: Client stream ended (EOF)"
+
+  # Stopped as the README says: SIGTERM to the program.
+  local program
+  program=$(pgrep -x ondaline | while read -r pid; do
+    grep -qzx "HOME=$work/home" "/proc/$pid/environ" 2>/dev/null && echo "$pid"
+  done | head -1)
+  [[ -n $program ]] || fail "the program is not running"
+  kill -TERM "$program"
+  local status=0
+  wait "$session" || status=$?
+  [[ $status -eq 0 ]] || { cat "$work/log" >&2; fail "the program ended with $status after SIGTERM"; }
+  echo "ok: started through the run script on a virtual display, fed over TCP, stopped"
+}
+
+case ${1:-} in
+  packages) check_packages "${2:?the program}" ;;
+  commands) run_commands ;;
+  *) echo "usage: $0 packages <program> | commands" >&2; exit 2 ;;
+esac
