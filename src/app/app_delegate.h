@@ -147,6 +147,9 @@ public:
 
     // --- streaming control and status (app_delegate_streaming.cpp) ---
     void toggleConnect();
+    // The overlays of `settings` (now-playing text, bars, crawler and its
+    // file) to the engine, which draws them from the next frame on.
+    void sendOverlaysToEngine(const ImageScheduleConfig& settings);
     void setConnectedUI();
     void setDisconnectedUI();
 

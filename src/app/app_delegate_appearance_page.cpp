@@ -103,10 +103,7 @@ void TestAppDelegate::overlayEditorDidSave(const ImageScheduleConfig& edited)
     scheduleConfig.visualization = edited.visualization;
     scheduleConfig.crawler = edited.crawler;
     saveSettings();
-    streamer->setNowPlayingConfig(edited.nowPlaying);
-    streamer->setVizConfig(edited.visualization);
-    streamer->setCrawlerConfig(edited.crawler);
-    streamer->setCrawlerFilePath(StationPath::load() + "/Misc/System/crawler.txt");
+    sendOverlaysToEngine(scheduleConfig);
     applyScheduledImage();
     pollSongFile(true);
 }

@@ -62,10 +62,7 @@ void TestAppDelegate::autoSaveDrawerSettings()
     // belongs to the same settings file, and is no stranger to it.
     if (overlayEditor) overlayEditor->config.origin = scheduleConfig.origin;
 
-    streamer->setNowPlayingConfig(scheduleConfig.nowPlaying);
-    streamer->setVizConfig(scheduleConfig.visualization);
-    streamer->setCrawlerConfig(scheduleConfig.crawler);
-    streamer->setCrawlerFilePath(StationPath::load() + "/Misc/System/crawler.txt");
+    sendOverlaysToEngine(scheduleConfig);
     updateStationNameLabel();
     applyScheduledImage();
     pollSongFile(true);

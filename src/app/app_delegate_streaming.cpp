@@ -74,15 +74,20 @@ void TestAppDelegate::toggleConnect()
         streamer->configure(settings.serverURL, settings.streamKey, engineBitrate(service, settings.audioBitrate),
                             engineSampleRate(service, source.sampleRate), source.channels);
         streamer->setVideoImagePath(settings.currentImagePath());
-        streamer->setNowPlayingConfig(settings.nowPlaying);
-        streamer->setVizConfig(settings.visualization);
-        streamer->setCrawlerConfig(settings.crawler);
-        streamer->setCrawlerFilePath(StationPath::load() + "/Misc/System/crawler.txt");
+        sendOverlaysToEngine(settings);
     }
     streamer->connect();
 
     showConnectButton(connectButton, "Stop Streaming", false, false);
     showStatus(statusLabel, QString::fromUtf8("Connecting to stream…"), ordinaryStatusColor());
+}
+
+void TestAppDelegate::sendOverlaysToEngine(const ImageScheduleConfig& settings)
+{
+    streamer->setNowPlayingConfig(settings.nowPlaying);
+    streamer->setVizConfig(settings.visualization);
+    streamer->setCrawlerConfig(settings.crawler);
+    streamer->setCrawlerFilePath(StationPath::crawlerFile());
 }
 
 void TestAppDelegate::setConnectedUI()

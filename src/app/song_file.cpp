@@ -15,7 +15,7 @@ std::optional<std::string> readSongFile(const std::string& path, std::size_t lim
 std::string songFilePath(const NowPlayingConfig& settings)
 {
     if (!settings.filePath.empty()) return settings.filePath;
-    return StationPath::load() + "/Misc/System/current_song.txt";
+    return StationPath::songFile();
 }
 
 std::optional<SongTitle> songTitleFromText(std::string_view text, const std::string& delimiter, bool multiRow)

@@ -85,7 +85,7 @@ SettingsSave failedSave(std::string file, std::string failure)
 
 }  // namespace
 
-std::string ImageScheduleConfig::configDir() { return StationPath::load() + "/Misc/System/Streamer"; }
+std::string ImageScheduleConfig::configDir() { return StationPath::streamerFolder(); }
 
 std::string ImageScheduleConfig::configFile() { return configDir() + "/ondaline_schedule.json"; }
 

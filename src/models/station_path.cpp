@@ -38,6 +38,12 @@ std::vector<std::string> StationPath::unusableSources()
     return unusable;
 }
 
+std::string StationPath::songFile(const std::string& station) { return station + "/Misc/System/current_song.txt"; }
+
+std::string StationPath::crawlerFile(const std::string& station) { return station + "/Misc/System/crawler.txt"; }
+
+std::string StationPath::streamerFolder(const std::string& station) { return station + "/Misc/System/Streamer"; }
+
 void StationPath::save(std::string_view path) { (void)platform::writeFileAtomically(dotFile(), path); }
 
 }  // namespace ondaline

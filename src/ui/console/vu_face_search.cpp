@@ -67,7 +67,7 @@ std::vector<std::string> vuFaceCandidates(const VUFacePlaces& places)
     folders.push_back(executableFolder);
     folders.push_back(above);
     if (places.argv0LinkTarget) folders.push_back(withoutLastComponent(*places.argv0LinkTarget));
-    folders.push_back(places.stationFolder + "/Misc/System/Streamer");
+    folders.push_back(StationPath::streamerFolder(places.stationFolder));
     folders.push_back(places.home);
     folders.push_back(joined(places.home, "Desktop"));
 

@@ -113,7 +113,7 @@ void OverlayEditorController::loadConfigToUI()
     setText(npFilePathField, np.filePath);
     if (npFilePathField) {
         // The station folder may have moved since the last opening.
-        npFilePathField->setPlaceholderText(qstring(StationPath::load() + "/Misc/System/current_song.txt"));
+        npFilePathField->setPlaceholderText(qstring(StationPath::songFile()));
     }
     if (npDelimiterPopup) npDelimiterPopup->setCurrentIndex(delimiterIndex(np.delimiter));
     if (npDisplayPopup) npDisplayPopup->setCurrentIndex(np.multiRow ? 1 : 0);

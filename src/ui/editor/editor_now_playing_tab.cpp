@@ -150,8 +150,7 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     y += 36;
 
     label(QStringLiteral("Source File:"), 16, 80, true);
-    npFilePathField = field(98, 466,
-        QString::fromStdString(StationPath::load()) + QStringLiteral("/Misc/System/current_song.txt"));
+    npFilePathField = field(98, 466, QString::fromStdString(StationPath::songFile()));
     auto* browse = new QPushButton(QStringLiteral("Browse\u2026"), document);
     browse->setAutoDefault(false);
     browse->setGeometry(572, y - 4, 80, 28);
