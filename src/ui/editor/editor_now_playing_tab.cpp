@@ -22,6 +22,9 @@
 #include <QScrollArea>
 #include <QStringList>
 
+#include <tuple>
+#include <utility>
+
 namespace ondaline::editor {
 
 namespace {
@@ -134,6 +137,20 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
         setTextColor(*item, amber());
         return item;
     };
+    // A box's place on the frame: H and V on one row; W and Ht, when it has
+    // a size, on the next.
+    const auto positionRow = [&](double h, double v) {
+        label(QStringLiteral("H:"), 16, 18);
+        DoubleSlider* horizontal = slider(36, 284, h, 0, 1280, refresh);
+        label(QStringLiteral("V:"), 340, 16);
+        return std::pair{horizontal, slider(358, 286, v, 0, 720, refresh)};
+    };
+    const auto sizeRow = [&](double w, double minW, double ht, double minHt, double maxHt) {
+        label(QStringLiteral("W:"), 16, 22);
+        DoubleSlider* width = slider(40, 280, w, minW, 1280, refresh);
+        label(QStringLiteral("Ht:"), 340, 22);
+        return std::pair{width, slider(364, 280, ht, minHt, maxHt, refresh)};
+    };
     const auto separator = [&] {
         auto* line = new QWidget(document);
         line->setGeometry(16, y, 628, 1);
@@ -180,10 +197,7 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     label(QStringLiteral("Color:"), 332, 40);
     npTextColorWell = well(374);
     y += 34;
-    label(QStringLiteral("H:"), 16, 18);
-    npHorizSlider = slider(36, 284, 290, 0, 1280, refresh);
-    label(QStringLiteral("V:"), 340, 16);
-    npVertSlider = slider(358, 286, 38, 0, 720, refresh);
+    std::tie(npHorizSlider, npVertSlider) = positionRow(290, 38);
     y += 34;
     separator();
     y += 12;
@@ -196,15 +210,9 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     npBgAlphaSlider = slider(328, 268, 70, 0, 100, &OverlayEditorController::bgAlphaSliderChanged);
     npBgAlphaLabel = valueLabel(QStringLiteral("70%"), 604, 44, true);
     y += 32;
-    label(QStringLiteral("H:"), 16, 18);
-    npBgHorizSlider = slider(36, 284, 0, 0, 1280, refresh);
-    label(QStringLiteral("V:"), 340, 16);
-    npBgVertSlider = slider(358, 286, 0, 0, 720, refresh);
+    std::tie(npBgHorizSlider, npBgVertSlider) = positionRow(0, 0);
     y += 32;
-    label(QStringLiteral("W:"), 16, 22);
-    npBgWidthSlider = slider(40, 280, 1280, 10, 1280, refresh);
-    label(QStringLiteral("Ht:"), 340, 22);
-    npBgHeightSlider = slider(364, 280, 50, 10, 720, refresh);
+    std::tie(npBgWidthSlider, npBgHeightSlider) = sizeRow(1280, 10, 50, 10, 720);
     y += 38;
     separator();
     y += 12;
@@ -237,15 +245,9 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     vizSegGapSlider = slider(78, 242, 2, 0, 8, &OverlayEditorController::vizSegGapChanged);
     vizSegGapLabel = valueLabel(QStringLiteral("2px"), 324, 40, false);
     y += 32;
-    label(QStringLiteral("H:"), 16, 18);
-    vizHorizSlider = slider(36, 284, 40, 0, 1280, refresh);
-    label(QStringLiteral("V:"), 340, 16);
-    vizVertSlider = slider(358, 286, 100, 0, 720, refresh);
+    std::tie(vizHorizSlider, vizVertSlider) = positionRow(40, 100);
     y += 32;
-    label(QStringLiteral("W:"), 16, 22);
-    vizWidthSlider = slider(40, 280, 400, 50, 1280, refresh);
-    label(QStringLiteral("Ht:"), 340, 22);
-    vizHeightSlider = slider(364, 280, 300, 30, 720, refresh);
+    std::tie(vizWidthSlider, vizHeightSlider) = sizeRow(400, 50, 300, 30, 720);
     y += 40;
     separator();
     y += 12;
@@ -279,15 +281,9 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     crawlerBarAlphaSlider = slider(98, 492, 70, 0, 100, &OverlayEditorController::crawlerBarAlphaChanged);
     crawlerBarAlphaLabel = valueLabel(QStringLiteral("70%"), 604, 44, true);
     y += 32;
-    label(QStringLiteral("H:"), 16, 18);
-    crawlerBarHorizSlider = slider(36, 284, 0, 0, 1280, refresh);
-    label(QStringLiteral("V:"), 340, 16);
-    crawlerBarVertSlider = slider(358, 286, 40, 0, 720, refresh);
+    std::tie(crawlerBarHorizSlider, crawlerBarVertSlider) = positionRow(0, 40);
     y += 32;
-    label(QStringLiteral("W:"), 16, 22);
-    crawlerBarWidthSlider = slider(40, 280, 1280, 50, 1280, refresh);
-    label(QStringLiteral("Ht:"), 340, 22);
-    crawlerBarHeightSlider = slider(364, 280, 36, 16, 200, refresh);
+    std::tie(crawlerBarWidthSlider, crawlerBarHeightSlider) = sizeRow(1280, 50, 36, 16, 200);
     y += 40;
 
     document->resize(kDocumentWidth, y);  // 820: the document ends below the last row
