@@ -210,18 +210,18 @@ VisualizationConfig OverlayEditorController::readVizConfigFromUI() const
 {
     // Rebuilt from the controls alone; a missing control gives the default.
     VisualizationConfig viz;
-    viz.enabled = isChecked(vizEnableCheck, false);
-    viz.barCount = countValue(vizBarCountSlider, 15);
-    viz.segmentCount = countValue(vizSegCountSlider, 12);
-    viz.segmentGap = sliderValue(vizSegGapSlider, 2);
-    viz.posX = sliderValue(vizHorizSlider, 40);
-    viz.posY = sliderValue(vizVertSlider, 100);
-    viz.width = sliderValue(vizWidthSlider, 400);
-    viz.height = sliderValue(vizHeightSlider, 300);
+    viz.enabled = isChecked(vizEnableCheck, viz.enabled);
+    viz.barCount = countValue(vizBarCountSlider, viz.barCount);
+    viz.segmentCount = countValue(vizSegCountSlider, viz.segmentCount);
+    viz.segmentGap = sliderValue(vizSegGapSlider, viz.segmentGap);
+    viz.posX = sliderValue(vizHorizSlider, viz.posX);
+    viz.posY = sliderValue(vizVertSlider, viz.posY);
+    viz.width = sliderValue(vizWidthSlider, viz.width);
+    viz.height = sliderValue(vizHeightSlider, viz.height);
     readColor(vizBottomColorWell, viz.colorBottomR, viz.colorBottomG, viz.colorBottomB);
     readColor(vizTopColorWell, viz.colorTopR, viz.colorTopG, viz.colorTopB);
-    viz.opacity = vizOpacitySlider ? vizOpacitySlider->fraction(100) : 0.8;
-    viz.sensitivity = sliderValue(vizSensSlider, 1.5);
+    if (vizOpacitySlider) viz.opacity = vizOpacitySlider->fraction(100);
+    viz.sensitivity = sliderValue(vizSensSlider, viz.sensitivity);
     return viz;
 }
 
@@ -229,25 +229,24 @@ void OverlayEditorController::saveVizConfigFromUI() { config.visualization = rea
 
 CrawlerConfig OverlayEditorController::readCrawlerConfigFromUI() const
 {
+    // Rebuilt from the controls alone; a missing control gives the default.
     CrawlerConfig crawler;
-    crawler.enabled = isChecked(crawlerEnableCheck, false);
-    crawler.barX = sliderValue(crawlerBarHorizSlider, 0);
-    crawler.barY = sliderValue(crawlerBarVertSlider, 40);
-    crawler.barWidth = sliderValue(crawlerBarWidthSlider, 1280);
-    crawler.barHeight = sliderValue(crawlerBarHeightSlider, 36);
+    crawler.enabled = isChecked(crawlerEnableCheck, crawler.enabled);
+    crawler.barX = sliderValue(crawlerBarHorizSlider, crawler.barX);
+    crawler.barY = sliderValue(crawlerBarVertSlider, crawler.barY);
+    crawler.barWidth = sliderValue(crawlerBarWidthSlider, crawler.barWidth);
+    crawler.barHeight = sliderValue(crawlerBarHeightSlider, crawler.barHeight);
     readColor(crawlerBarColorWell, crawler.barColorR, crawler.barColorG, crawler.barColorB);
-    crawler.barAlpha = crawlerBarAlphaSlider ? crawlerBarAlphaSlider->fraction(100) : 0.7;
+    if (crawlerBarAlphaSlider) crawler.barAlpha = crawlerBarAlphaSlider->fraction(100);
     readColor(crawlerTextColorWell, crawler.textColorR, crawler.textColorG, crawler.textColorB);
-    if (!crawlerFontPopup) {
-        crawler.fontName = "Helvetica-Bold";
-    } else if (crawlerFontPopup->currentIndex() < 0) {
-        crawler.fontName = config.crawler.fontName;  // a stored name the pop-up does not list
-    } else {
-        crawler.fontName = crawlerFontPopup->currentText().toStdString();
+    if (crawlerFontPopup) {
+        crawler.fontName = crawlerFontPopup->currentIndex() < 0
+                               ? config.crawler.fontName  // a stored name the pop-up does not list
+                               : crawlerFontPopup->currentText().toStdString();
     }
-    crawler.fontSize = fontSizeIn(crawlerFontSizeField).value_or(22);
-    crawler.speed = sliderValue(crawlerSpeedSlider, 2);
-    crawler.uppercase = isChecked(crawlerUppercaseCheck, false);
+    crawler.fontSize = fontSizeIn(crawlerFontSizeField).value_or(crawler.fontSize);
+    crawler.speed = sliderValue(crawlerSpeedSlider, crawler.speed);
+    crawler.uppercase = isChecked(crawlerUppercaseCheck, crawler.uppercase);
     return crawler;
 }
 

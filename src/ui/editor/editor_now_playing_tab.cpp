@@ -22,6 +22,7 @@
 #include <QScrollArea>
 #include <QStringList>
 
+#include <cmath>
 #include <tuple>
 #include <utility>
 
@@ -160,6 +161,12 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
         line->setAutoFillBackground(true);
     };
 
+    // Every control starts at the records' defaults.
+    const NowPlayingConfig np;
+    const VisualizationConfig viz;
+    const CrawlerConfig crawler;
+    const auto percent = [](double fraction) { return QString::number(std::lround(fraction * 100)) + '%'; };
+
     // Source and display.
     label(QStringLiteral("Sample Text:"), 16, 82);
     npSampleField = refreshingField(100, 544, QStringLiteral("Sample text using your delimiter"));
@@ -197,7 +204,7 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     label(QStringLiteral("Color:"), 332, 40);
     npTextColorWell = well(374);
     y += 34;
-    std::tie(npHorizSlider, npVertSlider) = positionRow(290, 38);
+    std::tie(npHorizSlider, npVertSlider) = positionRow(np.textX, np.textY);
     y += 34;
     separator();
     y += 12;
@@ -207,12 +214,12 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     label(QStringLiteral("Color:"), 182, 40);
     npBgColorWell = well(222, 36, 22);
     label(QStringLiteral("Opacity:"), 272, 54);
-    npBgAlphaSlider = slider(328, 268, 70, 0, 100, &OverlayEditorController::bgAlphaSliderChanged);
-    npBgAlphaLabel = valueLabel(QStringLiteral("70%"), 604, 44, true);
+    npBgAlphaSlider = slider(328, 268, np.bgAlpha * 100, 0, 100, &OverlayEditorController::bgAlphaSliderChanged);
+    npBgAlphaLabel = valueLabel(percent(np.bgAlpha), 604, 44, true);
     y += 32;
-    std::tie(npBgHorizSlider, npBgVertSlider) = positionRow(0, 0);
+    std::tie(npBgHorizSlider, npBgVertSlider) = positionRow(np.bgX, np.bgY);
     y += 32;
-    std::tie(npBgWidthSlider, npBgHeightSlider) = sizeRow(1280, 10, 50, 10, 720);
+    std::tie(npBgWidthSlider, npBgHeightSlider) = sizeRow(np.bgWidth, 10, np.bgHeight, 10, 720);
     y += 38;
     separator();
     y += 12;
@@ -220,34 +227,34 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     // Visualization.
     vizEnableCheck = groupCheck(QStringLiteral("Visualization"), 16, 130);
     label(QStringLiteral("Opacity:"), 166, 54);
-    vizOpacitySlider = slider(222, 368, 80, 0, 100, &OverlayEditorController::vizOpacityChanged);
-    vizOpacityLabel = valueLabel(QStringLiteral("80%"), 604, 44, true);
+    vizOpacitySlider = slider(222, 368, viz.opacity * 100, 0, 100, &OverlayEditorController::vizOpacityChanged);
+    vizOpacityLabel = valueLabel(percent(viz.opacity), 604, 44, true);
     y += 32;
     label(QStringLiteral("Sensitivity:"), 16, 76);
-    vizSensSlider = slider(94, 496, 1.5, 0.3, 4.0, &OverlayEditorController::vizSensChanged);
-    vizSensLabel = valueLabel(QStringLiteral("1.5\u00d7"), 598, 50, true);
+    vizSensSlider = slider(94, 496, viz.sensitivity, 0.3, 4.0, &OverlayEditorController::vizSensChanged);
+    vizSensLabel = valueLabel(QString::number(viz.sensitivity, 'f', 1) + QStringLiteral("\u00d7"), 598, 50, true);
     y += 32;
     label(QStringLiteral("Bottom Color:"), 16, 90);
     vizBottomColorWell = well(108);
-    vizBottomColorWell->setColor({0, 0.4, 1});
+    vizBottomColorWell->setColor({viz.colorBottomR, viz.colorBottomG, viz.colorBottomB});
     label(QStringLiteral("Top Color:"), 340, 72);
     vizTopColorWell = well(414);
-    vizTopColorWell->setColor({1, 1, 1});
+    vizTopColorWell->setColor({viz.colorTopR, viz.colorTopG, viz.colorTopB});
     y += 32;
     label(QStringLiteral("Bars:"), 16, 34);
-    vizBarCountSlider = slider(52, 232, 15, 5, 40, &OverlayEditorController::vizBarCountChanged);
-    vizBarCountLabel = valueLabel(QStringLiteral("15"), 286, 30, false);
+    vizBarCountSlider = slider(52, 232, double(viz.barCount), 5, 40, &OverlayEditorController::vizBarCountChanged);
+    vizBarCountLabel = valueLabel(QString::number(viz.barCount), 286, 30, false);
     label(QStringLiteral("Segments:"), 340, 66);
-    vizSegCountSlider = slider(408, 198, 12, 3, 24, &OverlayEditorController::vizSegCountChanged);
-    vizSegCountLabel = valueLabel(QStringLiteral("12"), 608, 30, false);
+    vizSegCountSlider = slider(408, 198, double(viz.segmentCount), 3, 24, &OverlayEditorController::vizSegCountChanged);
+    vizSegCountLabel = valueLabel(QString::number(viz.segmentCount), 608, 30, false);
     y += 32;
     label(QStringLiteral("Seg. Gap:"), 16, 60);
-    vizSegGapSlider = slider(78, 242, 2, 0, 8, &OverlayEditorController::vizSegGapChanged);
-    vizSegGapLabel = valueLabel(QStringLiteral("2px"), 324, 40, false);
+    vizSegGapSlider = slider(78, 242, viz.segmentGap, 0, 8, &OverlayEditorController::vizSegGapChanged);
+    vizSegGapLabel = valueLabel(QString::number(viz.segmentGap) + QStringLiteral("px"), 324, 40, false);
     y += 32;
-    std::tie(vizHorizSlider, vizVertSlider) = positionRow(40, 100);
+    std::tie(vizHorizSlider, vizVertSlider) = positionRow(viz.posX, viz.posY);
     y += 32;
-    std::tie(vizWidthSlider, vizHeightSlider) = sizeRow(400, 50, 300, 30, 720);
+    std::tie(vizWidthSlider, vizHeightSlider) = sizeRow(viz.width, 50, viz.height, 30, 720);
     y += 40;
     separator();
     y += 12;
@@ -257,8 +264,8 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     crawlerUppercaseCheck = check(QStringLiteral("All Uppercase"), 126, 120);
     y += 28;
     label(QStringLiteral("Speed:"), 16, 48);
-    crawlerSpeedSlider = slider(66, 528, 2.0, 0.5, 10, &OverlayEditorController::crawlerSpeedChanged);
-    crawlerSpeedLabel = valueLabel(QStringLiteral("2.0"), 604, 44, true);
+    crawlerSpeedSlider = slider(66, 528, crawler.speed, 0.5, 10, &OverlayEditorController::crawlerSpeedChanged);
+    crawlerSpeedLabel = valueLabel(QString::number(crawler.speed, 'f', 1), 604, 44, true);
     y += 32;
     label(QStringLiteral("Font:"), 16, 34);
     crawlerFontPopup = popup(52, 268,
@@ -268,22 +275,23 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
         3);
     label(QStringLiteral("Size:"), 340, 34);
     crawlerFontSizeField = sizeField(376, 50);
-    crawlerFontSizeField->setText(QStringLiteral("22"));
+    crawlerFontSizeField->setText(QString::number(crawler.fontSize));
     y += 32;
     label(QStringLiteral("Text Color:"), 16, 76);
     crawlerTextColorWell = well(94);
-    crawlerTextColorWell->setColor({1, 1, 1});
+    crawlerTextColorWell->setColor({crawler.textColorR, crawler.textColorG, crawler.textColorB});
     label(QStringLiteral("Bar Color:"), 340, 68);
     crawlerBarColorWell = well(410);
-    crawlerBarColorWell->setColor({0, 0, 0});
+    crawlerBarColorWell->setColor({crawler.barColorR, crawler.barColorG, crawler.barColorB});
     y += 32;
     label(QStringLiteral("Bar Opacity:"), 16, 80);
-    crawlerBarAlphaSlider = slider(98, 492, 70, 0, 100, &OverlayEditorController::crawlerBarAlphaChanged);
-    crawlerBarAlphaLabel = valueLabel(QStringLiteral("70%"), 604, 44, true);
+    crawlerBarAlphaSlider =
+        slider(98, 492, crawler.barAlpha * 100, 0, 100, &OverlayEditorController::crawlerBarAlphaChanged);
+    crawlerBarAlphaLabel = valueLabel(percent(crawler.barAlpha), 604, 44, true);
     y += 32;
-    std::tie(crawlerBarHorizSlider, crawlerBarVertSlider) = positionRow(0, 40);
+    std::tie(crawlerBarHorizSlider, crawlerBarVertSlider) = positionRow(crawler.barX, crawler.barY);
     y += 32;
-    std::tie(crawlerBarWidthSlider, crawlerBarHeightSlider) = sizeRow(1280, 50, 36, 16, 200);
+    std::tie(crawlerBarWidthSlider, crawlerBarHeightSlider) = sizeRow(crawler.barWidth, 50, crawler.barHeight, 16, 200);
     y += 40;
 
     document->resize(kDocumentWidth, y);  // 820: the document ends below the last row
