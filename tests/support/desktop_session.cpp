@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QThread>
 
 namespace ondaline::test {
@@ -13,16 +14,31 @@ Desktop::Desktop(const QString& program, const QString& home, const QMap<QString
                                              .arg(QCoreApplication::applicationPid())
                                              .arg(reinterpret_cast<quintptr>(this))))
 {
-    QFile::remove(displayFile_);
+    // A display number drawn at random, not the lowest free one: tests run
+    // side by side, and a server that is shutting down gives its number up
+    // before it removes its socket file, which would then take the socket of
+    // a newcomer on the same number with it.
     xvfb_.setStandardOutputFile(QProcess::nullDevice());
     xvfb_.setStandardErrorFile(QProcess::nullDevice());
-    // Xvfb writes the display it took to the file once it listens.
-    xvfb_.start("sh", {"-c", "exec Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>" + displayFile_});
-    for (int i = 0; i < 100 && display_.isEmpty(); ++i) {
-        QThread::msleep(100);
-        QFile file(displayFile_);
-        if (file.open(QIODevice::ReadOnly)) display_ = ":" + QString(file.readAll()).trimmed();
-        if (display_ == ":") display_.clear();
+    for (int attempt = 0; attempt < 20 && display_.isEmpty(); ++attempt) {
+        const int number = 100 + static_cast<int>(QRandomGenerator::global()->bounded(800));
+        if (QFile::exists(QString("/tmp/.X%1-lock").arg(number))) continue;
+        QFile::remove(displayFile_);
+        // Xvfb writes the display to the file once it listens, and ends at
+        // once if the number is taken.
+        xvfb_.start("sh", {"-c", QString("exec Xvfb :%1 -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>%2")
+                                     .arg(number)
+                                     .arg(displayFile_)});
+        for (int i = 0; i < 100 && display_.isEmpty(); ++i) {
+            if (xvfb_.state() == QProcess::NotRunning || xvfb_.waitForFinished(100)) break;  // taken after all
+            QFile file(displayFile_);
+            if (file.open(QIODevice::ReadOnly)) display_ = ":" + QString(file.readAll()).trimmed();
+            if (display_ == ":") display_.clear();
+        }
+        if (display_.isEmpty()) {
+            xvfb_.kill();
+            xvfb_.waitForFinished(5000);
+        }
     }
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
     variables.remove("QT_QPA_PLATFORM");
