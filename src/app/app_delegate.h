@@ -70,6 +70,9 @@ class OndalineHelpWindow;
 
 inline constexpr const char* kOndalineVersion = "1.1.4";
 
+// The pages the side drawer shows.
+enum class DrawerPage { settings, appearance, activity };
+
 class TestAppDelegate : public QObject {
     Q_OBJECT
 public:
@@ -169,7 +172,7 @@ public:
     void backToSettingsDrawer();
     void openActivityDrawer();
     // Builds the page for `type` and slides the drawer out (0.4 s).
-    void openDrawer(const std::string& type);
+    void openDrawer(DrawerPage page);
     // Autosaves, slides the drawer in (0.35 s), then runs `completion`.
     void closeDrawer(std::function<void()> completion = {});
     // The pages' controls (app_delegate_drawer_controls.cpp).
@@ -259,7 +262,7 @@ public:
     ui::ConsoleButton* settingsButton = nullptr;
     QPushButton* helpButton = nullptr;
     bool isDrawerOpen = false;             // changes only when a slide ends
-    std::string activeDrawer = "settings";  // the page last asked for
+    DrawerPage activeDrawer = DrawerPage::settings;  // the page last asked for
     static constexpr double dashW = 520;
     static constexpr double dashH = 640;
     static constexpr double drawerW = 360;
@@ -346,7 +349,7 @@ private:
     // One slide of the drawer to `width`, the face fading to `opacity`; a
     // slide under way stops where it is and its end is dropped.
     void slideDrawer(double width, int milliseconds, double opacity, std::function<void()> finished);
-    void switchDrawer(const std::string& type);
+    void switchDrawer(DrawerPage page);
     void setDrawerPage(QWidget* page);
     void readOpenDrawer();       // the autosave's reading of the open page
     // The log's notice of a new line: the view catches up with the log.

@@ -77,45 +77,45 @@ void TestAppDelegate::buildDrawerShell()
 void TestAppDelegate::toggleSettingsDrawer()
 {
     if (!isDrawerOpen) {
-        activeDrawer = "settings";
-        openDrawer("settings");
-    } else if (activeDrawer == "settings") {
+        activeDrawer = DrawerPage::settings;
+        openDrawer(DrawerPage::settings);
+    } else if (activeDrawer == DrawerPage::settings) {
         closeDrawer();
     } else {
-        switchDrawer("settings");
+        switchDrawer(DrawerPage::settings);
     }
 }
 
 void TestAppDelegate::openAppearanceDrawer()
 {
     if (!isDrawerOpen) {
-        activeDrawer = "appearance";
-        openDrawer("appearance");
-    } else if (activeDrawer == "settings") {
-        switchDrawer("appearance");
+        activeDrawer = DrawerPage::appearance;
+        openDrawer(DrawerPage::appearance);
+    } else if (activeDrawer == DrawerPage::settings) {
+        switchDrawer(DrawerPage::appearance);
     }
 }
 
 void TestAppDelegate::backToSettingsDrawer()
 {
-    if (isDrawerOpen) switchDrawer("settings");
+    if (isDrawerOpen) switchDrawer(DrawerPage::settings);
 }
 
 void TestAppDelegate::openActivityDrawer()
 {
     if (!isDrawerOpen) {
-        activeDrawer = "activity";
-        openDrawer("activity");
+        activeDrawer = DrawerPage::activity;
+        openDrawer(DrawerPage::activity);
     } else {
-        switchDrawer("activity");
+        switchDrawer(DrawerPage::activity);
     }
 }
 
-void TestAppDelegate::switchDrawer(const std::string& type)
+void TestAppDelegate::switchDrawer(DrawerPage page)
 {
-    closeDrawer([this, type] {
-        activeDrawer = type;
-        openDrawer(type);
+    closeDrawer([this, page] {
+        activeDrawer = page;
+        openDrawer(page);
     });
 }
 
@@ -131,13 +131,14 @@ void TestAppDelegate::setDrawerPage(QWidget* page)
     page->setAutoFillBackground(false);  // the face shows through
 }
 
-void TestAppDelegate::openDrawer(const std::string& type)
+void TestAppDelegate::openDrawer(DrawerPage page)
 {
     if (!window || !drawerBezelView) return;
-    QWidget* page = type == "appearance" ? buildAppearanceDrawerContent()
-                    : type == "activity" ? buildActivityDrawerContent()
-                                         : buildSettingsDrawerContent();
-    setDrawerPage(page);
+    switch (page) {
+    case DrawerPage::settings: setDrawerPage(buildSettingsDrawerContent()); break;
+    case DrawerPage::appearance: setDrawerPage(buildAppearanceDrawerContent()); break;
+    case DrawerPage::activity: setDrawerPage(buildActivityDrawerContent()); break;
+    }
     bezelView->setRightCornersFlat(true);
     drawerBezelView->show();
     drawerFaceOpacity->setOpacity(0.0);
@@ -154,7 +155,7 @@ void TestAppDelegate::openDrawer(const std::string& type)
 void TestAppDelegate::closeDrawer(std::function<void()> completion)
 {
     if (drawerSaveDebounceTimer) drawerSaveDebounceTimer->stop();
-    if (activeDrawer == "activity") {
+    if (activeDrawer == DrawerPage::activity) {
         ActivityLog::shared().setOnNewEntry({});
         activityTextView = nullptr;
         activityScrollIndicator = nullptr;

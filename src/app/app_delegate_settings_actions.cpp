@@ -122,7 +122,7 @@ void TestAppDelegate::drBrowseStationPath()
 
 void TestAppDelegate::drawerTextFieldDidChange(QObject* field)
 {
-    if (!isDrawerOpen || activeDrawer != "settings") return;
+    if (!isDrawerOpen || activeDrawer != DrawerPage::settings) return;
     if (!field) return;
     const QObject* watched[] = {drStationNameField, drServerURLField, drStreamKeyField, drIcecastHostField,
                                 drIcecastPortField, drIcecastMountField, drIcecastPasswordField};

@@ -107,7 +107,7 @@ private slots:
         app.openActivityDrawer();
         QTRY_VERIFY(app.isDrawerOpen);
         const QPointer<QPlainTextEdit> view = app.activityTextView;
-        app.activeDrawer = "settings";  // another page shows, the page's callback stays
+        app.activeDrawer = DrawerPage::settings;  // another page shows, the page's callback stays
         const QString before = view->toPlainText();
         print("not for the old view");
         QTest::qWait(100);

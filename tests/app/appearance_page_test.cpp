@@ -167,7 +167,7 @@ private slots:
         const QString other = home_.path() + "/Other";
         press("Edit Overlay Layout…");
         StationPath::save(other.toStdString());
-        app.activeDrawer = "activity";  // an autosave that reads no page
+        app.activeDrawer = DrawerPage::activity;  // an autosave that reads no page
         QTest::qWait(1100);
         app.autoSaveDrawerSettings();
         editor->crawlerEnableCheck->click();

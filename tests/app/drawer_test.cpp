@@ -60,7 +60,8 @@ struct Rig {
     // "<open page or closed> <window width, unless sliding> <bezel's right corners>"
     QString state(bool settled = true) const
     {
-        return (app->isDrawerOpen ? QString::fromStdString(app->activeDrawer) : "closed") +
+        const QString pages[] = {"settings", "appearance", "activity"};
+        return (app->isDrawerOpen ? pages[static_cast<int>(app->activeDrawer)] : "closed") +
                (settled ? " " + QString::number(app->window->width()) : "") +
                (app->bezelView->rightCornersFlat() ? " square" : " round");
     }

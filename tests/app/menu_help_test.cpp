@@ -107,7 +107,7 @@ private slots:
         app.openActivityDrawer();
         QTRY_VERIFY(app.isDrawerOpen);
         QTest::keyClick(dashboard, Qt::Key_Comma, Qt::ControlModifier);  // activity → settings after the slide
-        QTRY_VERIFY(app.isDrawerOpen && app.activeDrawer == "settings");
+        QTRY_VERIFY(app.isDrawerOpen && app.activeDrawer == DrawerPage::settings);
         QTest::keyClick(dashboard, Qt::Key_Comma, Qt::ControlModifier);
         QTRY_VERIFY(!app.isDrawerOpen && !app.drawerSlide);
 

@@ -291,7 +291,7 @@ private slots:
         app.openAppearanceDrawer();
         expected.serverURL = "rtmp://c/d";
         QVERIFY(!app.drawerSaveDebounceTimer->isActive() && rig.file() == encoded(expected));
-        QTRY_VERIFY(app.activeDrawer == "appearance" && app.isDrawerOpen && !app.drServerURLField);
+        QTRY_VERIFY(app.activeDrawer == DrawerPage::appearance && app.isDrawerOpen && !app.drServerURLField);
         QCOMPARE(rig.saves(), 2L);
     }
 };

@@ -198,7 +198,7 @@ private slots:
         rig.app->isDrawerOpen = true;
         QTest::keyClick(dashboard, Qt::Key_Space);  // the settings page
         QVERIFY(rig.app->activityAutoScroll);
-        rig.app->activeDrawer = "activity";
+        rig.app->activeDrawer = DrawerPage::activity;
         QTest::keyClick(dashboard, Qt::Key_Space);
         QVERIFY(!rig.app->activityAutoScroll);
         QTest::keyClick(dashboard, Qt::Key_Space, Qt::ShiftModifier);
