@@ -35,7 +35,7 @@ public:
     {
         later([state](TestAppDelegate& controller) { controller.engineDidChangeState(state); });
     }
-    void ondalineDidEncounterError(Ondaline&, const std::string& message) override
+    void ondalineDidEncounterError(Ondaline&, const std::string& message, NoticeKind) override
     {
         later([message](TestAppDelegate& controller) { controller.engineDidEncounterError(message); });
     }

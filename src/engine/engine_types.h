@@ -32,6 +32,15 @@ enum class StreamState { idle, connecting, handshaking, negotiating, publishing,
 std::string_view rawValue(StreamState state);
 std::optional<StreamState> streamStateFromRawValue(std::string_view text);
 
+// What a notice to the delegate means for the stream; its text is for the
+// user only.
+enum class NoticeKind {
+    retrying,   // the stream was lost; a back-off reconnect is pending
+    unhealthy,  // still live, but too slow: a reconnect follows shortly
+    unstable,   // still live, and the latency reconnects are used up
+    failure,    // the stream is over, or never started
+};
+
 // RTMP and audio settings.
 struct Configuration {
     std::string serverURL;

@@ -96,7 +96,7 @@ void Ondaline::reportError(const std::string& message)
     if (streamMode() == StreamMode::icecast) cleanupIcecastConnection();
     else cleanupConnection();
     notifyDelegate([message](OndalineDelegate& delegate, Ondaline& self) {
-        delegate.ondalineDidEncounterError(self, message);
+        delegate.ondalineDidEncounterError(self, message, NoticeKind::failure);
     });
 }
 

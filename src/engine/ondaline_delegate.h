@@ -22,8 +22,9 @@ public:
     // The state changed. `state` is the state when the call runs, which after
     // two quick changes may already be the later one for both calls.
     virtual void ondalineDidChangeState(Ondaline&, StreamState /*state*/) {}
-    // An error, or a notice that the engine is retrying ("Reconnecting …").
-    virtual void ondalineDidEncounterError(Ondaline&, const std::string& /*message*/) {}
+    // An error, or a notice that the engine is retrying ("Reconnecting …"):
+    // `kind` tells which, `message` is worded for the user.
+    virtual void ondalineDidEncounterError(Ondaline&, const std::string& /*message*/, NoticeKind /*kind*/) {}
     // Once a second while streaming.
     virtual void ondalineDidUpdateStats(Ondaline&, std::uint64_t /*bytesSent*/, std::uint64_t /*packetsSent*/) {}
 };

@@ -109,7 +109,8 @@ void Ondaline::triggerLatencyReconnect(const std::string& reason)
         stopHealthMonitor();
         notifyDelegate([limit](OndalineDelegate& delegate, Ondaline& self) {
             delegate.ondalineDidEncounterError(
-                self, "Stream unstable — " + limit + " reconnect attempts failed. Server may be overloaded.");
+                self, "Stream unstable — " + limit + " reconnect attempts failed. Server may be overloaded.",
+                NoticeKind::unstable);
         });
         return;
     }
@@ -121,7 +122,8 @@ void Ondaline::triggerLatencyReconnect(const std::string& reason)
     reconnector_.setWasPublishing(true);
     notifyDelegate([delay, limit, count = *attempt](OndalineDelegate& delegate, Ondaline& self) {
         delegate.ondalineDidEncounterError(
-            self, "Stream unhealthy — reconnecting in " + delay + "s (" + std::to_string(count) + "/" + limit + ")…");
+            self, "Stream unhealthy — reconnecting in " + delay + "s (" + std::to_string(count) + "/" + limit + ")…",
+            NoticeKind::unhealthy);
     });
     // The same slot as the back-off: one pending reconnect at a time.
     const auto pause = std::chrono::duration_cast<platform::Timer::Clock::duration>(

@@ -9,9 +9,9 @@ Reconnector::Hooks Ondaline::reconnectorHooks()
     return Reconnector::Hooks{
         .setState = [this](StreamState state) { setState(state); },
         .notifyError =
-            [this](std::function<std::string()> message) {
-                notifyDelegate([message = std::move(message)](OndalineDelegate& delegate, Ondaline& self) {
-                    delegate.ondalineDidEncounterError(self, message());
+            [this](NoticeKind kind, std::function<std::string()> message) {
+                notifyDelegate([kind, message = std::move(message)](OndalineDelegate& delegate, Ondaline& self) {
+                    delegate.ondalineDidEncounterError(self, message(), kind);
                 });
             },
         .schedule =

@@ -18,7 +18,8 @@ void Reconnector::attemptReconnect()
         print("Ondaline: Max reconnect attempts (" + limit + ") reached, giving up");
         hooks_.setState(StreamState::error);
         wasPublishing_ = false;
-        hooks_.notifyError([limit] { return "Disconnected after " + limit + " reconnect attempts"; });
+        hooks_.notifyError(NoticeKind::failure,
+                           [limit] { return "Disconnected after " + limit + " reconnect attempts"; });
         return;
     }
 
@@ -33,7 +34,8 @@ void Reconnector::attemptReconnect()
         print("Ondaline: Attempting reconnect #" + std::to_string(attempts()));
         hooks_.connect();
     });
-    hooks_.notifyError([this, limit] { return "Reconnecting (" + std::to_string(attempts()) + "/" + limit + ")…"; });
+    hooks_.notifyError(NoticeKind::retrying,
+                       [this, limit] { return "Reconnecting (" + std::to_string(attempts()) + "/" + limit + ")…"; });
 }
 
 void Reconnector::cancelReconnect()

@@ -22,7 +22,7 @@ public:
     struct Hooks {
         std::function<void(StreamState)> setState;
         // Posts a notice to the delegate; the text is composed when it is delivered.
-        std::function<void(std::function<std::string()> message)> notifyError;
+        std::function<void(NoticeKind kind, std::function<std::string()> message)> notifyError;
         // Runs `fire` after `delay`, replacing whatever was scheduled.
         std::function<void(std::chrono::seconds delay, std::function<void()> fire)> schedule;
         std::function<void()> cancelScheduled;

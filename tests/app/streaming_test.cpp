@@ -213,18 +213,20 @@ private slots:
         QTRY_VERIFY(rig.app->statusLabel->text().endsWith("| 100:00:00"));
         test::LogCapture log;
         rig.events().ondalineDidUpdateStats(engine, 1000, 10);
-        rig.events().ondalineDidEncounterError(engine, "Stream unstable — 3 reconnect attempts failed.");
+        rig.events().ondalineDidEncounterError(engine, "Stream unstable — 3 reconnect attempts failed.",
+                                               NoticeKind::unstable);
         QCoreApplication::processEvents();
         QCOMPARE(rig.look(), "Stop Streaming green lit | Connected to stream | YouTube 96k | 100:00:00 " + green);
         QVERIFY(log.contains("Ondaline: Stream unstable — 3 reconnect attempts failed."));
 
-        rig.events().ondalineDidEncounterError(engine, "Stream unhealthy — reconnecting in 5s (1/3)…");
+        rig.events().ondalineDidEncounterError(engine, "Stream unhealthy — reconnecting in 5s (1/3)…",
+                                               NoticeKind::unhealthy);
         QCoreApplication::processEvents();
         QCOMPARE(rig.look(), "Stop Streaming lit | Stream unhealthy — reconnecting in 5s (1/3)… " + dim);
         QVERIFY(!rig.app->uptimeTimer && !rig.app->connectTime);  // nothing writes over the notice
 
         rig.events().ondalineDidChangeState(engine, StreamState::idle);
-        rig.events().ondalineDidEncounterError(engine, "Reconnecting (3/10)…");
+        rig.events().ondalineDidEncounterError(engine, "Reconnecting (3/10)…", NoticeKind::retrying);
         QCoreApplication::processEvents();
         QCOMPARE(rig.look(), "Stop Streaming lit | Reconnecting (3/10)… " + dim);
         rig.events().ondalineDidChangeState(engine, StreamState::disconnecting);
@@ -233,7 +235,7 @@ private slots:
 
         // A failure stays through the idle looks that follow, until a press
         // or the live look.
-        rig.events().ondalineDidEncounterError(engine, "Disconnected after 10 reconnect attempts");
+        rig.events().ondalineDidEncounterError(engine, "Disconnected after 10 reconnect attempts", NoticeKind::failure);
         rig.events().ondalineDidChangeState(engine, StreamState::error);
         rig.events().ondalineDidDisconnect(engine);
         QCoreApplication::processEvents();
@@ -252,7 +254,7 @@ private slots:
         const auto streamer = rig.app->streamer;
         rig.app.reset();
         events->ondalineDidChangeState(*streamer, StreamState::publishing);
-        events->ondalineDidEncounterError(*streamer, "Connection failed: refused");
+        events->ondalineDidEncounterError(*streamer, "Connection failed: refused", NoticeKind::failure);
         QCoreApplication::processEvents();
     }
 };

@@ -133,7 +133,7 @@ TEST_F(IcecastSession, LostStreamIsLoggedAndRetried)
         say(s, "  server says hello \r\n");
         std::this_thread::sleep_for(200ms);
     });
-    ASSERT_TRUE(delegate_->waitFor("error:Reconnecting (1/10)…"));
+    ASSERT_TRUE(delegate_->waitFor("retrying:Reconnecting (1/10)…"));
     EXPECT_TRUE(log.contains("Ondaline: Icecast server message: server says hello"));
     EXPECT_TRUE(log.contains("Ondaline: Icecast connection lost"));
 }

@@ -16,14 +16,21 @@ namespace {
 // scheduled retry when the test says so. No real time passes.
 struct FakeEngine {
     std::vector<StreamState> states;
-    std::vector<std::function<std::string()>> notices;
+    struct Notice {
+        NoticeKind kind;
+        std::function<std::string()> text;
+    };
+    std::vector<Notice> notices;
     std::vector<long> delays;
     std::function<void()> pending;
     int connects = 0;
 
     Reconnector reconnector{Reconnector::Hooks{
         .setState = [this](StreamState s) { states.push_back(s); },
-        .notifyError = [this](std::function<std::string()> m) { notices.push_back(std::move(m)); },
+        .notifyError =
+            [this](NoticeKind kind, std::function<std::string()> text) {
+                notices.push_back({kind, std::move(text)});
+            },
         .schedule =
             [this](std::chrono::seconds delay, std::function<void()> fire) {
                 delays.push_back(static_cast<long>(delay.count()));
@@ -40,7 +47,7 @@ struct FakeEngine {
         ASSERT_TRUE(retry);
         retry();
     }
-    std::string notice(std::size_t i) const { return notices.at(i)(); }
+    std::string notice(std::size_t i) const { return notices.at(i).text(); }
 };
 
 }  // namespace
@@ -54,6 +61,7 @@ TEST(Reconnector, DelaysGrowBy5sUpTo30sThenItGivesUpAfterTenRetries)
     for (int i = 0; i < 10; ++i) {
         engine.reconnector.attemptReconnect();
         EXPECT_EQ(engine.notice(engine.notices.size() - 1), "Reconnecting (" + std::to_string(i + 1) + "/10)…");
+        EXPECT_EQ(engine.notices.back().kind, NoticeKind::retrying);
         engine.fire();  // the retry fails again, as a server that stays down makes it
     }
     EXPECT_EQ(engine.delays, (std::vector<long>{10, 15, 20, 25, 30, 30, 30, 30, 30, 30}));
@@ -63,6 +71,7 @@ TEST(Reconnector, DelaysGrowBy5sUpTo30sThenItGivesUpAfterTenRetries)
     engine.reconnector.attemptReconnect();  // the eleventh call
     EXPECT_EQ(engine.states.back(), StreamState::error);
     EXPECT_EQ(engine.notice(engine.notices.size() - 1), "Disconnected after 10 reconnect attempts");
+    EXPECT_EQ(engine.notices.back().kind, NoticeKind::failure);
     EXPECT_FALSE(engine.reconnector.wasPublishing());
     EXPECT_FALSE(engine.pending);
     EXPECT_EQ(engine.reconnector.attempts(), 10);

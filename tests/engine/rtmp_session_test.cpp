@@ -303,7 +303,7 @@ TEST_F(RTMPSession, ServerClosingALiveStreamBringsARetryThatDisconnectCancels)
 {
     LogCapture log;
     serve([](ScriptedRTMPServer& server) { server.acceptPublish(); });  // then hangs up
-    ASSERT_TRUE(delegate_->waitFor("error:Reconnecting (1/10)…"));
+    ASSERT_TRUE(delegate_->waitFor("retrying:Reconnecting (1/10)…"));
     EXPECT_TRUE(log.contains("Ondaline ERROR: Connection closed by server"));
     EXPECT_TRUE(log.contains("Ondaline: Reconnecting in 10s (attempt 1/10)…"));
     EXPECT_EQ(engine_->state(), StreamState::idle);
@@ -337,7 +337,7 @@ TEST_F(RTMPSession, StreamEOFReconnectsPlainRTMPButNotTheServices)
     peer_->join();
 
     serve(sendEOF, StreamMode::rtmp);
-    ASSERT_TRUE(delegate_->waitFor("error:Reconnecting (1/10)…"));
+    ASSERT_TRUE(delegate_->waitFor("retrying:Reconnecting (1/10)…"));
 }
 
 TEST_F(RTMPSession, AnnouncesTheAudioThenSendsAACAtRealTimeStamps)
@@ -421,7 +421,7 @@ TEST_F(RTMPSession, EncoderThatCannotStartIsReportedWithoutGoingLive)
     ASSERT_TRUE(delegate_->waitFor("error:Failed to create AAC encoder (status -1): 7 channels cannot be carried in AAC"));
     settle();
     EXPECT_EQ(delegate_->count("connect"), 0);
-    EXPECT_EQ(delegate_->count("error:Reconnecting (1/10)…"), 0);
+    EXPECT_EQ(delegate_->count("retrying:Reconnecting (1/10)…"), 0);
     EXPECT_EQ(engine_->reconnectAttempts(), 0);
 }
 
@@ -481,7 +481,7 @@ TEST_F(RTMPSession, ServerThatStopsAcknowledgingIsAZombie)
             std::this_thread::sleep_for(23ms);
         }
     });
-    const bool zombie = delegate_->waitFor("error:Reconnecting (1/10)…", 60s);
+    const bool zombie = delegate_->waitFor("retrying:Reconnecting (1/10)…", 60s);
     stop = true;
     feeder.join();
     ASSERT_TRUE(zombie);

@@ -8,19 +8,24 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ondaline::test {
 
 // An engine delegate that writes down what it hears, in order:
-// "connect", "disconnect", "state:<text>", "error:<message>". Statistics
-// ticks are only counted.
+// "connect", "disconnect", "state:<text>", "error:<message>" for a failure
+// and "retrying:", "unhealthy:" or "unstable:<message>" for the other
+// notices. Statistics ticks are only counted.
 class RecordingDelegate : public OndalineDelegate {
 public:
     void ondalineDidConnect(Ondaline&) override { add("connect"); }
     void ondalineDidDisconnect(Ondaline&) override { add("disconnect"); }
     void ondalineDidChangeState(Ondaline&, StreamState state) override { add("state:" + std::string(rawValue(state))); }
-    void ondalineDidEncounterError(Ondaline&, const std::string& message) override { add("error:" + message); }
+    void ondalineDidEncounterError(Ondaline&, const std::string& message, NoticeKind kind) override
+    {
+        add(std::string(kindName(kind)) + ":" + message);
+    }
     void ondalineDidUpdateStats(Ondaline&, std::uint64_t, std::uint64_t) override
     {
         std::lock_guard lock(mutex_);
@@ -65,6 +70,17 @@ public:
     }
 
 private:
+    static std::string_view kindName(NoticeKind kind)
+    {
+        switch (kind) {
+        case NoticeKind::retrying: return "retrying";
+        case NoticeKind::unhealthy: return "unhealthy";
+        case NoticeKind::unstable: return "unstable";
+        case NoticeKind::failure: break;
+        }
+        return "error";
+    }
+
     void add(std::string event)
     {
         std::lock_guard lock(mutex_);

@@ -91,14 +91,11 @@ struct Outcome : OndalineDelegate {
     {
         line("delegate: state " + std::string(rawValue(state)));
     }
-    void ondalineDidEncounterError(Ondaline&, const std::string& message) override
+    void ondalineDidEncounterError(Ondaline&, const std::string& message, NoticeKind kind) override
     {
         line("delegate: error " + message);
-        // A notice of a retry on its way ("Reconnecting (n/10)…", "… reconnecting
-        // in 5s (n/3)…") is not the end of the stream.
-        const bool retrying = message.find("Reconnecting") != std::string::npos ||
-                              message.find("reconnecting in") != std::string::npos;
-        if (!retrying) finalError = true;
+        // A notice of a retry on its way is not the end of the stream.
+        if (kind != NoticeKind::retrying && kind != NoticeKind::unhealthy) finalError = true;
     }
     void ondalineDidUpdateStats(Ondaline&, std::uint64_t bytes, std::uint64_t packets) override
     {
