@@ -160,7 +160,7 @@ public:
     void engineDidConnect();
     void engineDidDisconnect();
     void engineDidChangeState(StreamState state);
-    void engineDidEncounterError(const std::string& message);
+    void engineDidEncounterError(const std::string& message, NoticeKind kind);
 
     // --- the side drawer (app_delegate_drawer.cpp) ---
     // Built once with the dashboard; hidden beyond the closed window's edge.

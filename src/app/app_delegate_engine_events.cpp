@@ -3,7 +3,6 @@
 #include "app/app_delegate.h"
 
 #include "app/status_line.h"
-#include "app/streaming_service.h"
 #include "engine/ondaline_delegate.h"
 #include "engine/print.h"
 
@@ -35,9 +34,9 @@ public:
     {
         later([state](TestAppDelegate& controller) { controller.engineDidChangeState(state); });
     }
-    void ondalineDidEncounterError(Ondaline&, const std::string& message, NoticeKind) override
+    void ondalineDidEncounterError(Ondaline&, const std::string& message, NoticeKind kind) override
     {
-        later([message](TestAppDelegate& controller) { controller.engineDidEncounterError(message); });
+        later([message, kind](TestAppDelegate& controller) { controller.engineDidEncounterError(message, kind); });
     }
     // Statistics show nowhere.
 
@@ -88,20 +87,21 @@ void TestAppDelegate::engineDidChangeState(StreamState state)
     }
 }
 
-void TestAppDelegate::engineDidEncounterError(const std::string& message)
+void TestAppDelegate::engineDidEncounterError(const std::string& message, NoticeKind kind)
 {
-    switch (classifyNotice(message)) {
-    case EngineNotice::retrying:
-        // The message stays on the line while the engine retries; a ticking
-        // uptime clock would write over it.
+    switch (kind) {
+    case NoticeKind::retrying:
+    case NoticeKind::unhealthy:  // still live, but the reconnect follows all the same
+        // The message stays on the line with a Stop button while the engine
+        // retries; a ticking uptime clock would write over it.
         stopUptimeClock();
         showStatus(statusLabel, QString::fromStdString(message), ordinaryStatusColor());
         showConnectButton(connectButton, "Stop Streaming", false, false);
         break;
-    case EngineNotice::unstable:
+    case NoticeKind::unstable:
         print("Ondaline: " + message);  // still live: the look stays
         break;
-    case EngineNotice::failure:
+    case NoticeKind::failure:
         lastErrorText = QString::fromStdString(message);
         setDisconnectedUI();
         break;

@@ -82,15 +82,4 @@ IdleLook idleLook(std::string_view audioSource, const SourceReadiness& readiness
     return {true, "Connected to Local Player", 0.4};
 }
 
-EngineNotice classifyNotice(std::string_view message)
-{
-    // A latency reconnect's notice arrives while still live, but a reconnect
-    // follows it just the same.
-    if (message.find("Reconnecting") != std::string_view::npos || message.starts_with("Stream unhealthy — ")) {
-        return EngineNotice::retrying;
-    }
-    if (message.starts_with("Stream unstable — ")) return EngineNotice::unstable;
-    return EngineNotice::failure;
-}
-
 }  // namespace ondaline::app

@@ -2,8 +2,8 @@
 
 // The rules behind the Start button and the status line, free of widgets:
 // what each streaming service hands the engine, the PCM format each audio
-// source delivers, the live status text with its uptime, the idle look of
-// each source and how the engine's notices are read.
+// source delivers, the live status text with its uptime and the idle look
+// of each source.
 
 #include "engine/engine_types.h"
 
@@ -68,14 +68,5 @@ struct SourceReadiness {
 };
 
 IdleLook idleLook(std::string_view audioSource, const SourceReadiness& readiness);
-
-// How an engine error message is shown.
-enum class EngineNotice {
-    retrying,  // a reconnect follows: the message stays with a Stop button
-    unstable,  // still live, latency retries used up: only logged
-    failure,   // the stream is over: the idle look shows the message
-};
-
-EngineNotice classifyNotice(std::string_view message);
 
 }  // namespace ondaline::app
