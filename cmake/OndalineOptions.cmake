@@ -1,7 +1,7 @@
 # Compiler settings every Ondaline target shares, through the interface
 # target ondaline_options.
 add_library(ondaline_options INTERFACE)
-target_compile_options(ondaline_options INTERFACE -Wall -Wextra)
+target_compile_options(ondaline_options INTERFACE -Wall -Wextra -Wshadow)
 
 # ONDALINE_SANITIZE is a -fsanitize list. Its "fuzzer" instruments the
 # libraries for libFuzzer without linking its runtime (which brings a main);

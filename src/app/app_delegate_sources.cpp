@@ -136,11 +136,11 @@ void TestAppDelegate::activateAppCaptureMode()
                                   const sources::AudioSampleBuffer& buffer) {
         gate->whileCurrent(token, [&] {
             const auto pcm = sources::capturedPCM(buffer);
-            const auto streamer = engine.lock();
-            if (!pcm || !streamer) return;
+            const auto target = engine.lock();
+            if (!pcm || !target) return;
             const auto* bytes = reinterpret_cast<const std::uint8_t*>(pcm->interleaved.data());
-            streamer->sendRawPCMData(ByteView(bytes, pcm->interleaved.size() * sizeof(float)), pcm->sampleRate,
-                                     pcm->channels);
+            target->sendRawPCMData(ByteView(bytes, pcm->interleaved.size() * sizeof(float)), pcm->sampleRate,
+                                   pcm->channels);
             if (reports->pass(pcm->levels.left, pcm->levels.right)) {
                 main->post([self, gate, token, levels = pcm->levels] {
                     if (self && gate->isCurrent(token)) self->showSourceLevels(levels.left, levels.right);
@@ -148,7 +148,7 @@ void TestAppDelegate::activateAppCaptureMode()
             }
             if (!pcm->spectrumInput.empty()) {
                 spectrum->process(pcm->spectrumInput.data(), pcm->frames);
-                streamer->setSpectrumLevels(spectrum->levels);
+                target->setSpectrumLevels(spectrum->levels);
             }
         });
     });

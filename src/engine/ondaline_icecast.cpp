@@ -271,20 +271,20 @@ void Ondaline::startTitleUpdate(icecast::TitleUpdates::Update update)
     auto end = [weakSelf = weak_from_this(), weakConnection, progress](std::optional<std::string> failure) {
         if (std::exchange(progress->ended, true)) return;
         if (failure) print("Ondaline: Icecast metadata update failed: " + *failure);
-        if (const auto connection = weakConnection.lock()) connection->cancel();
+        if (const auto open = weakConnection.lock()) open->cancel();
         if (const auto self = weakSelf.lock()) self->titleUpdateEnded(progress->id);
     };
 
     connection->setStateHandler([weakConnection, request, progress, end](const platform::ConnectionState& notice) {
         if (notice.kind == platform::ConnectionState::Kind::failed) return end(notice.error);
         if (notice.kind != platform::ConnectionState::Kind::ready) return;
-        const auto connection = weakConnection.lock();
-        if (!connection) return;
-        connection->send(*request, [weakConnection, progress, end](const std::optional<std::string>& error) {
+        const auto ready = weakConnection.lock();
+        if (!ready) return;
+        ready->send(*request, [weakConnection, progress, end](const std::optional<std::string>& error) {
             if (error) return end(*error);
-            const auto connection = weakConnection.lock();
-            if (!connection) return;
-            connection->receive(1, 1024, [progress, end](platform::ReceiveResult result) {
+            const auto sent = weakConnection.lock();
+            if (!sent) return;
+            sent->receive(1, 1024, [progress, end](platform::ReceiveResult result) {
                 if (result.error) return end(*result.error);
                 if (result.bytes.empty()) return end("closed without a reply");
                 const std::string_view received(reinterpret_cast<const char*>(result.bytes.data()), result.bytes.size());

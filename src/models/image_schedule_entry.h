@@ -10,10 +10,10 @@ namespace ondaline {
 // One row of the weekly image schedule. Nothing is range-checked: values
 // outside a clock's and a week's ranges simply never match.
 struct ImageScheduleEntry {
-    ImageScheduleEntry(std::int64_t dayOfWeek, std::int64_t startHour, std::int64_t startMinute,
-                       std::int64_t endHour, std::int64_t endMinute, std::string imagePath)
-        : dayOfWeek(dayOfWeek), startHour(startHour), startMinute(startMinute), endHour(endHour),
-          endMinute(endMinute), imagePath(std::move(imagePath))
+    ImageScheduleEntry(std::int64_t day, std::int64_t fromHour, std::int64_t fromMinute, std::int64_t untilHour,
+                       std::int64_t untilMinute, std::string image)
+        : dayOfWeek(day), startHour(fromHour), startMinute(fromMinute), endHour(untilHour), endMinute(untilMinute),
+          imagePath(std::move(image))
     {
     }
 

@@ -133,10 +133,10 @@ void TCPAudioServer::handleNewConnection(std::shared_ptr<platform::Connection> c
     client->handshakeDeadline.emplace(queue_.makeTimer());
     client->handshakeDeadline->scheduleAfter(handshakeTimeout, [weakSelf, weakClient] {
         const auto self = weakSelf.lock();
-        const auto client = weakClient.lock();
-        if (!self || !client || client->frames) return;
+        const auto peer = weakClient.lock();
+        if (!self || !peer || peer->frames) return;
         self->log("No handshake within " + std::to_string(handshakeTimeout.count()) + " s — closing the connection");
-        client->connection->cancel();
+        peer->connection->cancel();
     });
     client->connection->setStateHandler([weakSelf, weakClient](const platform::ConnectionState& state) {
         if (const auto self = weakSelf.lock()) self->handleClientState(weakClient.lock(), state);
@@ -184,20 +184,20 @@ void TCPAudioServer::readHandshake(const std::shared_ptr<Client>& client)
     client->connection->receive(PCMHandshake::size, PCMHandshake::size,
                                 [weakSelf, weakClient](platform::ReceiveResult result) {
         const auto self = weakSelf.lock();
-        const auto client = weakClient.lock();
-        if (!self || !client) return;
+        const auto peer = weakClient.lock();
+        if (!self || !peer) return;
         if (result.error) {
             self->log("Handshake read error: " + *result.error);
-            return client->connection->cancel();
+            return peer->connection->cancel();
         }
         if (result.bytes.size() != PCMHandshake::size) {
             self->log("Invalid handshake (expected 12 bytes, got " + std::to_string(result.bytes.size()) + ")");
-            return client->connection->cancel();
+            return peer->connection->cancel();
         }
-        if (std::find(self->pending_.begin(), self->pending_.end(), client) == self->pending_.end()) return;
-        if (!self->acceptHandshake(*client, result.bytes)) return client->connection->cancel();
-        self->takeOver(client);
-        self->readAudioData(client);
+        if (std::find(self->pending_.begin(), self->pending_.end(), peer) == self->pending_.end()) return;
+        if (!self->acceptHandshake(*peer, result.bytes)) return peer->connection->cancel();
+        self->takeOver(peer);
+        self->readAudioData(peer);
     });
 }
 
@@ -254,18 +254,18 @@ void TCPAudioServer::readAudioData(const std::shared_ptr<Client>& client)
     const std::weak_ptr<Client> weakClient = client;
     client->connection->receive(1, maxReceiveBytes, [weakSelf, weakClient](platform::ReceiveResult result) {
         const auto self = weakSelf.lock();
-        const auto client = weakClient.lock();
-        if (!self || !client) return;
-        if (!result.bytes.empty()) self->handleAudioBlock(*client, result.bytes);
+        const auto peer = weakClient.lock();
+        if (!self || !peer) return;
+        if (!result.bytes.empty()) self->handleAudioBlock(*peer, result.bytes);
         if (result.isComplete) {
             self->log("Client stream ended (EOF)");
-            return client->connection->cancel();
+            return peer->connection->cancel();
         }
         if (result.error) {
             self->log("Read error: " + *result.error);
-            return client->connection->cancel();
+            return peer->connection->cancel();
         }
-        self->readAudioData(client);
+        self->readAudioData(peer);
     });
 }
 

@@ -67,7 +67,7 @@ private:
 };
 
 struct Outcome : OndalineDelegate {
-    explicit Outcome(int connectsWanted) : connectsWanted(connectsWanted) {}
+    explicit Outcome(int wanted) : connectsWanted(wanted) {}
 
     const int connectsWanted;
     int connects = 0;
@@ -173,11 +173,11 @@ void startCapture(sources::AudioSourceCapture& capture, const std::shared_ptr<On
                   const std::string& name)
 {
     capture.setOnAudioBuffer([weakEngine = std::weak_ptr(engine)](const sources::AudioSampleBuffer& buffer) {
-        const auto engine = weakEngine.lock();
+        const auto target = weakEngine.lock();
         const auto pcm = sources::AudioBufferConverter::extractPCMFloat32(buffer);
-        if (!engine || !pcm || pcm->second.isNonInterleaved()) return;
+        if (!target || !pcm || pcm->second.isNonInterleaved()) return;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(pcm->first.data());
-        engine->sendRawPCMData(ByteView(bytes, pcm->first.size() * sizeof(float)), pcm->second.sampleRate,
+        target->sendRawPCMData(ByteView(bytes, pcm->first.size() * sizeof(float)), pcm->second.sampleRate,
                                pcm->second.channelsPerFrame);
     });
     capture.setOnError([](const std::string& error) { Outcome::line("harness: capture error " + error); });

@@ -197,8 +197,8 @@ struct Connection::Private : std::enable_shared_from_this<Connection::Private> {
                                           index](const asio::error_code& ec) mutable {
             if (self->phase != Phase::connecting) return;
             if (ec) {
-                asio::error_code ignored;
-                self->socket().close(ignored);
+                asio::error_code closeError;
+                self->socket().close(closeError);
                 return self->connectTo(std::move(endpoints), index + 1, ec);
             }
             self->connected();

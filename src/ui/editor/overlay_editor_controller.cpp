@@ -50,7 +50,7 @@ std::optional<QString> runFilePanel(QWidget* parent, const QString& title, const
 
 }  // namespace
 
-OverlayEditorController::OverlayEditorController(ImageScheduleConfig config) : config(std::move(config))
+OverlayEditorController::OverlayEditorController(ImageScheduleConfig initialConfig) : config(std::move(initialConfig))
 {
     // Quitting with the editor open, or a change not yet saved, saves first.
     if (QCoreApplication* application = QCoreApplication::instance()) {

@@ -39,7 +39,7 @@ class OverlayEditorController : public QObject {
     Q_OBJECT
 public:
     // Makes no window, starts no timer and touches no file.
-    explicit OverlayEditorController(ImageScheduleConfig config);
+    explicit OverlayEditorController(ImageScheduleConfig initialConfig);
     ~OverlayEditorController() override;
 
     OverlayEditorController(const OverlayEditorController&) = delete;
