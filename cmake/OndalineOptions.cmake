@@ -2,6 +2,12 @@
 # target ondaline_options.
 add_library(ondaline_options INTERFACE)
 target_compile_options(ondaline_options INTERFACE -Wall -Wextra -Wshadow)
+# CI builds with ONDALINE_WERROR, so that a warning stops the run instead of
+# scrolling by. Third-party headers come in as system headers and stay out
+# of it.
+if(ONDALINE_WERROR)
+  target_compile_options(ondaline_options INTERFACE -Werror)
+endif()
 
 # ONDALINE_SANITIZE is a -fsanitize list. Its "fuzzer" instruments the
 # libraries for libFuzzer without linking its runtime (which brings a main);
