@@ -71,9 +71,17 @@ check_packages() {
   echo "ok: ${#commands[@]} commands, $(ldd "$program" | grep -c '=> /') libraries, 2 data files"
 }
 
+# The program started with this test's home, among any others running.
+our_program() {
+  pgrep -x ondaline | while read -r pid; do
+    if grep -qzx "HOME=$work/home" "/proc/$pid/environ" 2>/dev/null; then echo "$pid"; fi
+  done | head -1
+}
+
 run_commands() {
   work=$(mktemp -d)  # global: the exit trap removes it
-  trap 'kill -TERM $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+  # Whatever happens, the program goes: it holds the TCP input's port.
+  trap 'kill -TERM $(our_program) $(jobs -p) 2>/dev/null || true; sleep 1; rm -rf "$work"' EXIT
   mkdir -p "$work/home" "$work/station/Misc/System/Streamer"
   echo "$work/station" >"$work/home/.ondaline_station"
   echo '{"audioSource":"tcp"}' >"$work/station/Misc/System/Streamer/ondaline_schedule.json"
@@ -105,9 +113,7 @@ run_commands() {
 
   # Stopped as the README says: SIGTERM to the program.
   local program
-  program=$(pgrep -x ondaline | while read -r pid; do
-    grep -qzx "HOME=$work/home" "/proc/$pid/environ" 2>/dev/null && echo "$pid"
-  done | head -1)
+  program=$(our_program)
   [[ -n $program ]] || fail "the program is not running"
   kill -TERM "$program"
   local status=0
