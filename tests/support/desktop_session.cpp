@@ -14,12 +14,10 @@ Desktop::Desktop(const QString& program, const QString& home, const QMap<QString
                                              .arg(QCoreApplication::applicationPid())
                                              .arg(reinterpret_cast<quintptr>(this))))
 {
-    // A display number drawn at random, not the lowest free one: tests run
-    // side by side, and a server that is shutting down gives its number up
-    // before it removes its socket file, which would then take the socket of
-    // a newcomer on the same number with it.
+    // A display number drawn at random, not the lowest free one, as tests
+    // run side by side; Xvfb's messages are kept for describe().
     xvfb_.setStandardOutputFile(QProcess::nullDevice());
-    xvfb_.setStandardErrorFile(QProcess::nullDevice());
+    xvfb_.setStandardErrorFile(displayFile_ + ".xvfb.log");
     for (int attempt = 0; attempt < 20 && display_.isEmpty(); ++attempt) {
         const int number = 100 + static_cast<int>(QRandomGenerator::global()->bounded(800));
         if (QFile::exists(QString("/tmp/.X%1-lock").arg(number))) continue;
@@ -34,6 +32,10 @@ Desktop::Desktop(const QString& program, const QString& home, const QMap<QString
             QFile file(displayFile_);
             if (file.open(QIODevice::ReadOnly)) display_ = ":" + QString(file.readAll()).trimmed();
             if (display_ == ":") display_.clear();
+        }
+        // The program starts only on a display that answers.
+        for (int i = 0; i < 50 && !display_.isEmpty() && !xdotool({"getdisplaygeometry"}).startsWith("1280 800"); ++i) {
+            if (xvfb_.state() == QProcess::NotRunning || xvfb_.waitForFinished(100)) display_.clear();
         }
         if (display_.isEmpty()) {
             xvfb_.kill();
@@ -58,6 +60,7 @@ Desktop::~Desktop()
     xvfb_.terminate();
     xvfb_.waitForFinished(5000);
     QFile::remove(displayFile_);
+    QFile::remove(displayFile_ + ".xvfb.log");
 }
 
 bool Desktop::waitForWindow()
@@ -168,7 +171,11 @@ QString Desktop::describe()
     else if (program_.error() == QProcess::FailedToStart) state = "failed to start: " + program_.errorString();
     else state = "exited with status " + QString::number(program_.exitCode());
     const QString display = display_.isEmpty() ? QString("no display (Xvfb did not start)") : "display " + display_;
-    return program_.program() + " on " + display + ", " + state + "; its output:\n" + output();
+    QFile xvfbLog(displayFile_ + ".xvfb.log");
+    const QString xvfb = xvfbLog.open(QIODevice::ReadOnly) ? QString::fromUtf8(xvfbLog.readAll()) : QString();
+    xvfb_.waitForFinished(0);
+    return program_.program() + " on " + display + ", " + state + "; its output:\n" + output() + "\nXvfb (" +
+           (xvfb_.state() == QProcess::NotRunning ? "ended" : "running") + "):\n" + xvfb;
 }
 
 QString Desktop::xdotool(const QStringList& arguments)
