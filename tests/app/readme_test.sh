@@ -80,8 +80,9 @@ our_program() {
 
 run_commands() {
   work=$(mktemp -d)  # global: the exit trap removes it
-  # Whatever happens, the program goes: it holds the TCP input's port.
-  trap 'kill -TERM $(our_program) $(jobs -p) 2>/dev/null || true; sleep 1; rm -rf "$work"' EXIT
+  # Whatever happens, the program goes (it holds the TCP input's port), and
+  # xvfb-run with it, if it has not ended.
+  trap 'status=$?; kill -TERM $(our_program) $(jobs -p) 2>/dev/null || true; rm -rf "$work"; exit $status' EXIT
   mkdir -p "$work/home" "$work/station/Misc/System/Streamer"
   echo "$work/station" >"$work/home/.ondaline_station"
   echo '{"audioSource":"tcp"}' >"$work/station/Misc/System/Streamer/ondaline_schedule.json"
