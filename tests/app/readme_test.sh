@@ -90,7 +90,10 @@ run_commands() {
   # The virtual display and the run script, as the README gives them.
   local run
   run=$(example_lines | grep -m1 '^xvfb-run ') || fail "the README gives no xvfb-run line"
-  (cd "$source_dir" && HOME=$work/home XDG_CONFIG_HOME=$work/home/.config exec $run) >"$work/log" 2>&1 &
+  # Started in turn with the other tests' virtual displays (see the tests'
+  # desktop helper), until the program has come up.
+  if exec 9>>/tmp/ondaline-desktop-start.lock; then flock 9; fi 2>/dev/null
+  (cd "$source_dir" && HOME=$work/home XDG_CONFIG_HOME=$work/home/.config exec $run 9>&-) >"$work/log" 2>&1 &
   local session=$!
   wait_for() {
     local i
@@ -103,6 +106,7 @@ run_commands() {
     fail "no \"$1\" in the program's output"
   }
   wait_for "TCPAudioServer: Listening on port 9170"
+  exec 9>&-
 
   # The TCP one-liner, with a file of ours for song.flac.
   ffmpeg -v error -f lavfi -i "sine=frequency=440:duration=2" -ar 44100 -ac 2 "$work/song.flac"

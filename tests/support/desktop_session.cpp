@@ -5,15 +5,30 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QThread>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace ondaline::test {
+
+namespace {
+// Shared with the README's test, which starts xvfb-run under the same lock.
+constexpr char startLockFile[] = "/tmp/ondaline-desktop-start.lock";
+}  // namespace
 
 Desktop::Desktop(const QString& program, const QString& home, const QMap<QString, QString>& environment)
     : displayFile_(QDir::temp().filePath(QString("ondaline-display-%1-%2")
                                              .arg(QCoreApplication::applicationPid())
                                              .arg(reinterpret_cast<quintptr>(this))))
 {
+    // Sessions start one at a time, across test processes: on loaded runs a
+    // program started while other X servers came up now and then could not
+    // connect to its own. Only the start is taken in turn.
+    startLock_ = ::open(startLockFile, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (startLock_ >= 0) ::flock(startLock_, LOCK_EX);
     // A display number drawn at random, not the lowest free one, as tests
     // run side by side; Xvfb's messages are kept for describe().
     xvfb_.setStandardOutputFile(QProcess::nullDevice());
@@ -56,6 +71,7 @@ Desktop::Desktop(const QString& program, const QString& home, const QMap<QString
 
 Desktop::~Desktop()
 {
+    endStart();
     quit();
     xvfb_.terminate();
     xvfb_.waitForFinished(5000);
@@ -63,8 +79,15 @@ Desktop::~Desktop()
     QFile::remove(displayFile_ + ".xvfb.log");
 }
 
+void Desktop::endStart()
+{
+    if (startLock_ >= 0) ::close(startLock_);
+    startLock_ = -1;
+}
+
 bool Desktop::waitForWindow()
 {
+    const auto started = qScopeGuard([this] { endStart(); });
     // A minute: on a loaded two-core machine the program's start, fonts and
     // all, has taken more than twenty seconds.
     QElapsedTimer waited;

@@ -52,7 +52,10 @@ public:
 private:
     QString xdotool(const QStringList& arguments);
 
+    void endStart();  // lets the next session start
+
     QString displayFile_;
+    int startLock_ = -1;  // held from Xvfb's start until the window shows
     QProcess xvfb_, program_;
     QString display_, window_, output_;
     QPoint origin_;
