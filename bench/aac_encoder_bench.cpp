@@ -75,10 +75,11 @@ void BM_AudioPacketLoopPerPacket(benchmark::State& state)
     auto& encoder = std::get<std::unique_ptr<platform::AACEncoder>>(created);
     media::AudioPacketLoop loop;
     const media::AudioPacketLoop::Hooks hooks{
-        .encode = [&](std::span<const float> s) {
-            auto e = encoder->encode(s);
-            return media::EncodedPacket{std::move(e.packet), e.status};
-        },
+        .encode =
+            [&](std::span<const float> s) {
+                auto e = encoder->encode(s);
+                return media::EncodedPacket{std::move(e.packet), e.status};
+            },
         .send = [](const Bytes& packet, std::uint32_t) { benchmark::DoNotOptimize(packet.data()); },
         .log = [](const std::string&) {},
     };

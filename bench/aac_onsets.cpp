@@ -57,14 +57,16 @@ std::vector<Onset> findOnsets(const std::vector<Bytes>& packets, const Bytes& as
         decoder.context->extradata_size = static_cast<int>(asc.size());
     }
     if (avcodec_open2(decoder.context, aac, nullptr) < 0) throw std::runtime_error("cannot open the AAC decoder");
-    if (decoder.context->sample_fmt != AV_SAMPLE_FMT_FLTP) throw std::runtime_error("AAC decoder gives no planar float");
+    if (decoder.context->sample_fmt != AV_SAMPLE_FMT_FLTP)
+        throw std::runtime_error("AAC decoder gives no planar float");
 
     std::vector<Onset> onsets;
     bool quietBefore = true;
     std::size_t decoded = 0;
     for (std::size_t index = 0; index < packets.size(); ++index) {
         const Bytes& bytes = packets[index];
-        if (av_new_packet(decoder.packet, static_cast<int>(bytes.size())) < 0) throw std::runtime_error("out of memory");
+        if (av_new_packet(decoder.packet, static_cast<int>(bytes.size())) < 0)
+            throw std::runtime_error("out of memory");
         std::memcpy(decoder.packet->data, bytes.data(), bytes.size());
         const int sent = avcodec_send_packet(decoder.context, decoder.packet);
         av_packet_unref(decoder.packet);

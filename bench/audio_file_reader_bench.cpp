@@ -15,7 +15,8 @@ void BM_DecodeFlacTrack(benchmark::State& state)
 {
     const auto file = (std::filesystem::temp_directory_path() / "ondaline-bench-track.flac").string();
     const std::string make = "ffmpeg -v error -y -f lavfi -i 'sine=frequency=440:sample_rate=48000:duration=30' "
-                             "-ac 2 -c:a flac " + file;
+                             "-ac 2 -c:a flac " +
+                             file;
     if (std::system(make.c_str()) != 0) {
         state.SkipWithError("ffmpeg could not make the track");
         return;

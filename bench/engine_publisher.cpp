@@ -38,7 +38,8 @@ public:
 
     void send(const float* interleaved, std::size_t frames) override
     {
-        engine_->sendRawPCMData(ByteView(reinterpret_cast<const std::uint8_t*>(interleaved), frames * 2 * sizeof(float)),
+        engine_->sendRawPCMData(ByteView(reinterpret_cast<const std::uint8_t*>(interleaved),
+                                         frames * 2 * sizeof(float)),
                                 44100, 2);
     }
 

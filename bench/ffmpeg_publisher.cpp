@@ -25,9 +25,10 @@ public:
     {
         const std::string port = std::to_string(target.port);
         const std::string output = target.rtmp ? "rtmp://127.0.0.1:" + port + "/live/" + target.name
-                                                : "icecast://source:" + target.password + "@127.0.0.1:" + port + "/" + target.name;
-        std::vector<std::string> words{"bash", ONDALINE_BENCH_DIR "/ffmpeg_mirror.sh", "stdin", target.rtmp && target.video ? "black" : "none",
-                                       output};
+                                               : "icecast://source:" + target.password + "@127.0.0.1:" + port + "/" +
+                                                     target.name;
+        std::vector<std::string> words{"bash", ONDALINE_BENCH_DIR "/ffmpeg_mirror.sh", "stdin",
+                                       target.rtmp && target.video ? "black" : "none", output};
         int pcm[2];
         if (::pipe(pcm) != 0) throw std::runtime_error("no pipe for ffmpeg");
         pid_ = ::fork();

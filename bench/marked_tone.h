@@ -16,8 +16,8 @@ public:
     static constexpr int channels = 2;
     static constexpr double sampleRate = 44100;
     static constexpr float quietPeak = 0.0316f;  // -30 dBFS
-    static constexpr float markerPeak = 0.5f;     // -6 dBFS
-    static constexpr float threshold = 0.25f;     // a decoded sample past this belongs to a marker
+    static constexpr float markerPeak = 0.5f;    // -6 dBFS
+    static constexpr float threshold = 0.25f;    // a decoded sample past this belongs to a marker
 
     // The next block, interleaved.
     const std::vector<float>& next(bool marker);

@@ -98,7 +98,7 @@ int usage()
 
 int main(int argc, char** argv)
 {
-    std::map<std::string, std::string> options{{"--publisher", "ours"}, {"--mode", "rtmp"}, {"--server-port", ""},
+    std::map<std::string, std::string> options{{"--publisher", "ours"}, {"--mode", "rtmp"},  {"--server-port", ""},
                                                {"--password", ""},      {"--seconds", "60"}, {"--spacing", "10"},
                                                {"--video", "black"}};
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -121,7 +121,8 @@ int main(int argc, char** argv)
     const std::string label = publisherName + " " + mode + (withVideo ? "+video" : "");
     PublishTap tap(mode == "rtmp" ? PublishTap::Protocol::rtmp : PublishTap::Protocol::icecast, serverPort);
     const PublishTarget target{mode == "rtmp", tap.port(), options["--password"],
-                               "latency-" + publisherName + (mode == "rtmp" ? "" : ".aac"), options["--video"] == "black"};
+                               "latency-" + publisherName + (mode == "rtmp" ? "" : ".aac"),
+                               options["--video"] == "black"};
     auto publisher = publisherName == "ours" ? startEnginePublisher(target) : startFFmpegPublisher(target);
     const auto giveUp = Clock::now() + std::chrono::seconds(30);
     while (!publisher->live() && Clock::now() < giveUp) std::this_thread::sleep_for(std::chrono::milliseconds(10));

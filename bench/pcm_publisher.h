@@ -24,11 +24,11 @@ public:
 };
 
 struct PublishTarget {
-    bool rtmp = true;         // else Icecast
-    std::uint16_t port = 0;   // where the tap listens, in front of the server
-    std::string password;     // Icecast's source password
-    std::string name;         // stream key or mount name
-    bool video = true;        // ffmpeg over RTMP: with the engine's black video track
+    bool rtmp = true;        // else Icecast
+    std::uint16_t port = 0;  // where the tap listens, in front of the server
+    std::string password;    // Icecast's source password
+    std::string name;        // stream key or mount name
+    bool video = true;       // ffmpeg over RTMP: with the engine's black video track
 };
 
 std::unique_ptr<PCMPublisher> startEnginePublisher(const PublishTarget& target);

@@ -43,7 +43,7 @@ bool writeAll(int socket, const std::uint8_t* data, std::size_t size)
 struct PublishTap::Parser {
     std::size_t skipped = 0;  // RTMP: handshake bytes passed over
     rtmp::ChunkReader chunks;
-    std::string header;       // Icecast: the request up to its blank line
+    std::string header;  // Icecast: the request up to its blank line
     bool headerDone = false;
     Bytes adts;
 };
@@ -102,7 +102,8 @@ void PublishTap::run(std::uint16_t upstreamPort)
     const int client = ::accept(listener_, nullptr, nullptr);
     const int server = ::socket(AF_INET, SOCK_STREAM, 0);
     const auto address = loopback(upstreamPort);
-    if (client >= 0 && server >= 0 && ::connect(server, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    if (client >= 0 && server >= 0 &&
+        ::connect(server, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
         const int on = 1;  // the relay adds no delay of its own towards the server
         ::setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

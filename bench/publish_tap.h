@@ -40,7 +40,7 @@ public:
     std::uint16_t port() const { return port_; }
     std::size_t packetCount() const;
     std::vector<Packet> packets() const;
-    Bytes audioSpecificConfig() const;  // from the RTMP sequence header; empty over Icecast
+    Bytes audioSpecificConfig() const;                     // from the RTMP sequence header; empty over Icecast
     std::vector<Clock::time_point> videoArrivals() const;  // RTMP: when each video message arrived
 
 private:

@@ -46,9 +46,11 @@ const std::string& station()
 std::string settingsText(int kind)
 {
     switch (kind) {
-    case 0: return R"({"stationName":"Radio Ondes","entries":[{"dayOfWeek":2,"startHour":6,"startMinute":0,)"
-                   R"("endHour":9,"endMinute":0,"imagePath":"/images/morning.png"}]})";
-    case 1: return "{\"x\":" + std::string(7'000'000, '[') + std::string(7'000'000, ']') + "}";
+    case 0:
+        return R"({"stationName":"Radio Ondes","entries":[{"dayOfWeek":2,"startHour":6,"startMinute":0,)"
+               R"("endHour":9,"endMinute":0,"imagePath":"/images/morning.png"}]})";
+    case 1:
+        return "{\"x\":" + std::string(7'000'000, '[') + std::string(7'000'000, ']') + "}";
     default: {
         const std::string entry = R"({"dayOfWeek":2,"startHour":6,"startMinute":0,"endHour":9,"endMinute":0,)"
                                   R"("imagePath":"/images/morning.png"},)";
@@ -89,6 +91,10 @@ void BM_SettingsLoadPeak(benchmark::State& state)
     state.counters["peak_rise_MiB"] = static_cast<double>(risenKiB) / 1024.0;
     state.counters["rise_per_file_byte"] = static_cast<double>(risenKiB) * 1024.0 / static_cast<double>(text.size());
 }
-BENCHMARK(BM_SettingsLoadPeak)->ArgName("normal|nested|long_schedule")->DenseRange(0, 2)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SettingsLoadPeak)
+    ->ArgName("normal|nested|long_schedule")
+    ->DenseRange(0, 2)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -14,7 +14,8 @@ namespace {
 void BM_StillTick(benchmark::State& state, bool reuseConversion)
 {
     std::vector<std::uint8_t> picture(std::size_t(1280) * 720 * 4);
-    for (std::size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<std::uint8_t>((i / 4) % 1280 / 5 + i % 4 * 40);
+    for (std::size_t i = 0; i < picture.size(); ++i)
+        picture[i] = static_cast<std::uint8_t>((i / 4) % 1280 / 5 + i % 4 * 40);
     auto created = ondaline::platform::H264Encoder::create({});
     auto& encoder = std::get<std::unique_ptr<ondaline::platform::H264Encoder>>(created);
     std::int64_t n = 0;
@@ -23,7 +24,13 @@ void BM_StillTick(benchmark::State& state, bool reuseConversion)
         ++n;
     }
 }
-BENCHMARK_CAPTURE(BM_StillTick, convert_every_tick, false)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_StillTick, convert_once, true)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_StillTick, convert_every_tick, false)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_StillTick, convert_once, true)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -11,10 +11,7 @@
 
 namespace ondaline::fuzz {
 
-inline std::string_view asText(ByteView bytes)
-{
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
+inline std::string_view asText(ByteView bytes) { return {reinterpret_cast<const char*>(bytes.data()), bytes.size()}; }
 
 // The input cut at its 0xFF bytes (a byte UTF-8 never has, so text parts
 // stay free to hold anything else) into at most `count` parts, the last

@@ -21,9 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ByteView stream = ByteView(data, size).subspan(1);
 
     rtmp::ChunkReader reader;
-    std::size_t fed = 0;             // of `stream`
-    std::size_t fedSinceReset = 0;   // what the current connection has read
-    std::size_t received = 0;        // payload bytes it has handed out
+    std::size_t fed = 0;            // of `stream`
+    std::size_t fedSinceReset = 0;  // what the current connection has read
+    std::size_t received = 0;       // payload bytes it has handed out
     bool resetByReceiver = false;
     const rtmp::ChunkReader::Receiver receive = [&](rtmp::Message&& message) {
         FUZZ_CHECK(!message.data.empty());

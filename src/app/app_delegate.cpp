@@ -20,11 +20,9 @@ namespace ondaline::app {
 
 TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExecutor,
                                  std::shared_ptr<const platform::Clock> clock)
-    : player(sources::TestPlayer::create(mainExecutor)),
-      streamer(Ondaline::create(mainExecutor)),
+    : player(sources::TestPlayer::create(mainExecutor)), streamer(Ondaline::create(mainExecutor)),
       tcpServer(sources::TCPAudioServer::create(mainExecutor, 9170)),
-      appCaptureSpectrum(std::make_unique<sources::SpectrumAnalyzer>(40, 44100.0f)),
-      helpURL(helpPageURL()),
+      appCaptureSpectrum(std::make_unique<sources::SpectrumAnalyzer>(40, 44100.0f)), helpURL(helpPageURL()),
       mainExecutor_(std::move(mainExecutor)),
       clock_(clock ? std::move(clock) : std::make_shared<platform::SystemClock>())
 {
@@ -51,9 +49,6 @@ TestAppDelegate::~TestAppDelegate()
 
 std::string TestAppDelegate::musicPath() { return StationPath::load() + "/Music"; }
 
-QColor TestAppDelegate::goldColor(double alpha)
-{
-    return ui::rgba(0.78, 0.59, 0.18, alpha);
-}
+QColor TestAppDelegate::goldColor(double alpha) { return ui::rgba(0.78, 0.59, 0.18, alpha); }
 
 }  // namespace ondaline::app

@@ -184,7 +184,7 @@ public:
     ui::ConsoleButton* makeDrawerButton(const QString& title, void (TestAppDelegate::*action)());
 
     // --- the drawer's pages ---
-    QWidget* buildSettingsDrawerContent();  // app_delegate_settings_page.cpp
+    QWidget* buildSettingsDrawerContent();    // app_delegate_settings_page.cpp
     QWidget* buildAppearanceDrawerContent();  // app_delegate_appearance_page.cpp
     // Both editor buttons: the one editor, started from the current record.
     void openOverlayEditor();
@@ -261,7 +261,7 @@ public:
     ui::ConsoleButton* connectButton = nullptr;
     ui::ConsoleButton* settingsButton = nullptr;
     QPushButton* helpButton = nullptr;
-    bool isDrawerOpen = false;             // changes only when a slide ends
+    bool isDrawerOpen = false;                       // changes only when a slide ends
     DrawerPage activeDrawer = DrawerPage::settings;  // the page last asked for
     static constexpr double dashW = 520;
     static constexpr double dashH = 640;
@@ -312,9 +312,9 @@ public:
     // The overlay and schedule editor, made by its first opening.
     std::unique_ptr<editor::OverlayEditorController> overlayEditor;
     // State of the menu and the help window:
-    std::unique_ptr<QMenu> mainMenu;             // its four submenus hold the actions
+    std::unique_ptr<QMenu> mainMenu;                 // its four submenus hold the actions
     std::unique_ptr<OndalineHelpWindow> helpWindow;  // the last one built
-    QUrl helpURL;                                // the documentation page
+    QUrl helpURL;                                    // the documentation page
     // State of the autosave: the start of the last run on the controller's
     // clock, and the run that follows calls inside its second.
     std::optional<double> lastAutoSaveTime;
@@ -325,8 +325,8 @@ public:
     struct SourceSwitching;
     std::shared_ptr<SourceSwitching> sourceSwitching;
     // State of the output device choice:
-    QPointer<QComboBox> drAudioOutputPopup;  // the settings page's, while it lives
-    std::vector<platform::OutputDevice> audioOutputDevices;  // item i + 1 of the popup
+    QPointer<QComboBox> drAudioOutputPopup;                       // the settings page's, while it lives
+    std::vector<platform::OutputDevice> audioOutputDevices;       // item i + 1 of the popup
     std::unique_ptr<platform::OutputDevices> audioDeviceWatcher;  // the change listener's connection
     // State of the schedulers:
     QTimer* schedulerTimer = nullptr;  // children of this object once started
@@ -351,13 +351,13 @@ private:
     void slideDrawer(double width, int milliseconds, double opacity, std::function<void()> finished);
     void switchDrawer(DrawerPage page);
     void setDrawerPage(QWidget* page);
-    void readOpenDrawer();       // the autosave's reading of the open page
+    void readOpenDrawer();  // the autosave's reading of the open page
     // The log's notice of a new line: the view catches up with the log.
     void activityLogDidGrow();
     std::string activityShownText;  // what the activity view holds
     QPointer<QPropertyAnimation> activityBadgeFade;
     void readSettingsDrawer();
-    struct AppListing;           // the worker that lists applications
+    struct AppListing;  // the worker that lists applications
     std::shared_ptr<AppListing> appListing_;
 
     // The engine's delegate: each report becomes one main-thread item that

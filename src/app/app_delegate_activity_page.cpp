@@ -26,8 +26,9 @@ namespace {
 
 QFont logFont()
 {
-    QFont font = QFontDatabase::families().contains(QStringLiteral("Menlo")) ? QFont(QStringLiteral("Menlo"))
-                                                                              : QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont font = QFontDatabase::families().contains(QStringLiteral("Menlo"))
+                     ? QFont(QStringLiteral("Menlo"))
+                     : QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPixelSize(11);
     font.setWeight(QFont::Normal);
     return font;
@@ -137,7 +138,8 @@ void TestAppDelegate::activityLogDidGrow()
     // Only what changed is touched: the head lines the log let go and the
     // lines it added. Anything else is shown afresh.
     if (const auto at = overlap(activityShownText, now)) {
-        const auto dropped = std::count(activityShownText.begin(), activityShownText.begin() + static_cast<std::ptrdiff_t>(*at), '\n');
+        const auto dropped = std::count(activityShownText.begin(),
+                                        activityShownText.begin() + static_cast<std::ptrdiff_t>(*at), '\n');
         if (dropped > 0) {
             QTextCursor cursor(view.document());
             cursor.movePosition(QTextCursor::Start);

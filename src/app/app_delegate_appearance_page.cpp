@@ -36,7 +36,9 @@ QWidget* TestAppDelegate::buildAppearanceDrawerContent()
         column.row(view, height);
         column.space(spaceAfter);
     };
-    const auto label = [&](const QString& text) { return makeDrawerLabel(text, 10, QFont::Medium, ui::white(1.0, 0.45), 1.5); };
+    const auto label = [&](const QString& text) {
+        return makeDrawerLabel(text, 10, QFont::Medium, ui::white(1.0, 0.45), 1.5);
+    };
     // A choice of the user's is remembered, so that only a chosen value is
     // written back: merely opening the page changes nothing stored.
     const auto markChosen = [](QComboBox* popup) {
@@ -48,7 +50,8 @@ QWidget* TestAppDelegate::buildAppearanceDrawerContent()
     row(label(QStringLiteral("NOW PLAYING FONT")), 14, 5);
     const QStringList fontNames = editor::nowPlayingFonts();
     QComboBox* fonts = makeDrawerPopup(fontNames);
-    if (const int i = fontNames.indexOf(QString::fromStdString(scheduleConfig.nowPlaying.fontName)); i >= 0) fonts->setCurrentIndex(i);
+    if (const int i = fontNames.indexOf(QString::fromStdString(scheduleConfig.nowPlaying.fontName)); i >= 0)
+        fonts->setCurrentIndex(i);
     markChosen(fonts);
     drNPFontPopup = fonts;
     row(fonts, 26, 10);
@@ -63,8 +66,9 @@ QWidget* TestAppDelegate::buildAppearanceDrawerContent()
     row(sizes, 26, 14);
     row(makeDrawerDivider(W), 1, 14);
     row(makeDrawerButton(QString::fromUtf8("Edit Overlay Layout…"), &TestAppDelegate::openOverlayEditor), 34, 8);
-    QLabel* hint = makeDrawerLabel(QStringLiteral("Opens the full overlay editor with live preview and position controls."), 10,
-                                   QFont::Normal, ui::white(1.0, 0.25), 0);
+    QLabel* hint =
+        makeDrawerLabel(QStringLiteral("Opens the full overlay editor with live preview and position controls."), 10,
+                        QFont::Normal, ui::white(1.0, 0.25), 0);
     hint->setWordWrap(true);
     hint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     row(hint, 28, 14);
@@ -80,7 +84,7 @@ void TestAppDelegate::openOverlayEditor()
     if (!overlayEditor) {
         overlayEditor = std::make_unique<editor::OverlayEditorController>(scheduleConfig);
         overlayEditor->onSave = [self = QPointer<TestAppDelegate>(this)](const ImageScheduleConfig& edited,
-                                                                          const SettingsSave& saved) {
+                                                                         const SettingsSave& saved) {
             if (!self) return;
             // Its failure is said by the save that follows here; an earlier
             // file it kept aside is said now.

@@ -135,9 +135,15 @@ void TestAppDelegate::openDrawer(DrawerPage page)
 {
     if (!window || !drawerBezelView) return;
     switch (page) {
-    case DrawerPage::settings: setDrawerPage(buildSettingsDrawerContent()); break;
-    case DrawerPage::appearance: setDrawerPage(buildAppearanceDrawerContent()); break;
-    case DrawerPage::activity: setDrawerPage(buildActivityDrawerContent()); break;
+    case DrawerPage::settings:
+        setDrawerPage(buildSettingsDrawerContent());
+        break;
+    case DrawerPage::appearance:
+        setDrawerPage(buildAppearanceDrawerContent());
+        break;
+    case DrawerPage::activity:
+        setDrawerPage(buildActivityDrawerContent());
+        break;
     }
     bezelView->setRightCornersFlat(true);
     drawerBezelView->show();

@@ -54,8 +54,8 @@ private:
 
 }  // namespace
 
-std::shared_ptr<OndalineDelegate> TestAppDelegate::makeEngineEvents(TestAppDelegate& controller,
-                                                                    std::shared_ptr<platform::MainExecutor> mainExecutor)
+std::shared_ptr<OndalineDelegate> TestAppDelegate::makeEngineEvents(
+    TestAppDelegate& controller, std::shared_ptr<platform::MainExecutor> mainExecutor)
 {
     return std::make_shared<EngineEvents>(controller, std::move(mainExecutor));
 }

@@ -34,7 +34,7 @@ template <typename Text>
 bool editText(Text& text, EditCommand command, bool perform, bool hasSelection, bool canPaste)
 {
     const bool editable = !text.isReadOnly();
-    const bool can = command == EditCommand::cut ? editable && hasSelection
+    const bool can = command == EditCommand::cut     ? editable && hasSelection
                      : command == EditCommand::paste ? editable && canPaste
                                                      : true;
     if (can && perform) {
@@ -51,7 +51,8 @@ bool editText(Text& text, EditCommand command, bool perform, bool hasSelection, 
 bool edit(EditCommand command, bool perform)
 {
     QWidget* focus = QApplication::focusWidget();
-    if (auto* field = qobject_cast<QLineEdit*>(focus)) return editText(*field, command, perform, field->hasSelectedText(), true);
+    if (auto* field = qobject_cast<QLineEdit*>(focus))
+        return editText(*field, command, perform, field->hasSelectedText(), true);
     if (auto* text = qobject_cast<QPlainTextEdit*>(focus))
         return editText(*text, command, perform, text->textCursor().hasSelection(), text->canPaste());
     if (QWebEngineView* view = webViewOf(focus)) {
@@ -81,9 +82,11 @@ void TestAppDelegate::setupMenuBar()
     };
 
     QMenu& application = *mainMenu->addMenu(QStringLiteral("Ondaline"));
-    item(application, QString::fromUtf8("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), [this] { toggleSettingsDrawer(); });
+    item(application, QString::fromUtf8("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma),
+         [this] { toggleSettingsDrawer(); });
     application.addSeparator();
-    item(application, QStringLiteral("Quit Ondaline"), QKeySequence(Qt::CTRL | Qt::Key_Q), [] { QCoreApplication::quit(); });
+    item(application, QStringLiteral("Quit Ondaline"), QKeySequence(Qt::CTRL | Qt::Key_Q),
+         [] { QCoreApplication::quit(); });
 
     QMenu& editing = *mainMenu->addMenu(QStringLiteral("Edit"));
     const std::pair<const char*, QKeySequence> commands[] = {
@@ -112,7 +115,8 @@ void TestAppDelegate::setupMenuBar()
     QAction* helpItem = item(help, QStringLiteral("Ondaline Help"), QKeySequence(Qt::CTRL | Qt::Key_Question),
                              [this] { openOndalineHelp(); });
     // "?" is a shifted key on most layouts.
-    helpItem->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Question), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Question)});
+    helpItem->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Question),
+                            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Question)});
 }
 
 void TestAppDelegate::attachMenu(QWidget& topLevel)

@@ -35,17 +35,16 @@ std::optional<std::vector<OutputDevice>> listDevices()
 
 const OutputDevice* findDevice(const std::vector<OutputDevice>& devices, const std::string& uid)
 {
-    const auto found = std::find_if(devices.begin(), devices.end(), [&](const OutputDevice& d) { return d.uid == uid; });
+    const auto found = std::find_if(devices.begin(), devices.end(),
+                                    [&](const OutputDevice& d) { return d.uid == uid; });
     return found == devices.end() ? nullptr : &*found;
 }
 
 void applyDefaultDevice(AudioOutput& output)
 {
     std::string error;
-    if (output.moveToDevice("", error))
-        print("Ondaline: Audio output → System Default");
-    else
-        print("Ondaline: Failed to set default output device (status " + error + ")");
+    if (output.moveToDevice("", error)) print("Ondaline: Audio output → System Default");
+    else print("Ondaline: Failed to set default output device (status " + error + ")");
 }
 
 }  // namespace
@@ -79,10 +78,8 @@ void TestAppDelegate::applyAudioOutputDevice(const std::string& uid)
         return;
     }
     std::string error;
-    if (output.moveToDevice(device->uid, error))
-        print("Ondaline: Audio output → " + device->name);
-    else
-        print("Ondaline: Failed to set output device '" + device->name + "' (status " + error + ")");
+    if (output.moveToDevice(device->uid, error)) print("Ondaline: Audio output → " + device->name);
+    else print("Ondaline: Failed to set output device '" + device->name + "' (status " + error + ")");
 }
 
 void TestAppDelegate::installAudioDeviceChangeListener()
@@ -92,12 +89,11 @@ void TestAppDelegate::installAudioDeviceChangeListener()
     if (audioDeviceWatcher) {
         // Called on the sound server's thread, where a listing comes back
         // empty: the refresh runs on the main thread.
-        audioDeviceWatcher->setChangeListener(
-            [self = QPointer<TestAppDelegate>(this), main = mainExecutor_] {
-                main->post([self] {
-                    if (self) self->refreshAudioOutputPopup();
-                });
+        audioDeviceWatcher->setChangeListener([self = QPointer<TestAppDelegate>(this), main = mainExecutor_] {
+            main->post([self] {
+                if (self) self->refreshAudioOutputPopup();
             });
+        });
     }
     // Said either way: a registration that fails is not reported.
     print("Ondaline: Audio device change listener installed");

@@ -108,8 +108,7 @@ void TestAppDelegate::sendNowPlayingOnAir()
     if (streamer->state() != StreamState::publishing) return;
     if (activeAudioSource != "local") {
         if (pollSongFile(true)) return;
-    } else if (player->isPlaying() && player->currentIndex() >= 0 &&
-               player->currentIndex() < player->trackCount()) {
+    } else if (player->isPlaying() && player->currentIndex() >= 0 && player->currentIndex() < player->trackCount()) {
         const std::string name =
             trackName(lastPathComponent(player->playlist()[static_cast<std::size_t>(player->currentIndex())]));
         streamer->setCurrentSongText(name);

@@ -115,7 +115,8 @@ void TestAppDelegate::refreshDrawerAppList()
 void TestAppDelegate::drBrowseStationPath()
 {
     const QString title = QStringLiteral("Select Station Folder");
-    const std::optional<QString> folder = pickFolder ? pickFolder(window.get(), title) : runFolderDialog(window.get(), title);
+    const std::optional<QString> folder = pickFolder ? pickFolder(window.get(), title)
+                                                     : runFolderDialog(window.get(), title);
     // The dialog let timers run: the page may be another one by now.
     if (folder && drStationPathField) drStationPathField->setText(*folder);
 }
@@ -124,7 +125,7 @@ void TestAppDelegate::drawerTextFieldDidChange(QObject* field)
 {
     if (!isDrawerOpen || activeDrawer != DrawerPage::settings) return;
     if (!field) return;
-    const QObject* watched[] = {drStationNameField, drServerURLField, drStreamKeyField, drIcecastHostField,
+    const QObject* watched[] = {drStationNameField, drServerURLField,    drStreamKeyField,      drIcecastHostField,
                                 drIcecastPortField, drIcecastMountField, drIcecastPasswordField};
     if (std::find(std::begin(watched), std::end(watched), field) == std::end(watched)) return;
     if (drawerSaveDebounceTimer) drawerSaveDebounceTimer->start();  // restarts a running one

@@ -41,7 +41,9 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
     DrawerColumn column(*page, W);
 
     const auto title = [&](const QString& s) { return makeDrawerLabel(s, 11, QFont::Medium, goldColor(0.7), 3.0); };
-    const auto label = [&](const QString& s) { return makeDrawerLabel(s, 10, QFont::Medium, ui::white(1.0, 0.45), 1.5); };
+    const auto label = [&](const QString& s) {
+        return makeDrawerLabel(s, 10, QFont::Medium, ui::white(1.0, 0.45), 1.5);
+    };
     const auto hint = [&](const QString& s) { return makeDrawerLabel(s, 10, QFont::Normal, ui::white(1.0, 0.3), 0); };
     const auto labelled = [&](const QString& s) {
         column.row(label(s), 14);
@@ -88,7 +90,8 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
     column.space(14);
 
     labelled(QStringLiteral("AUDIO SOURCE"));
-    drAudioSourcePopup = popup({QStringLiteral("Local Player"), QStringLiteral("TCP Input (Tessaly)"), QStringLiteral("App Capture")},
+    drAudioSourcePopup = popup({QStringLiteral("Local Player"), QStringLiteral("TCP Input (Tessaly)"),
+                                QStringLiteral("App Capture")},
                                audioSourceIndex(stored.audioSource), &TestAppDelegate::drAudioSourceChanged);
     column.row(drAudioSourcePopup.data(), 26);
     column.space(6);
@@ -126,7 +129,9 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
         column.space(10);
     };
     if (mode == "youtube") {
-        column.row(hint(QStringLiteral("Server: ") + QString::fromLatin1(kYouTubeIngestURL.data(), kYouTubeIngestURL.size())), 14);
+        column.row(hint(QStringLiteral("Server: ") +
+                        QString::fromLatin1(kYouTubeIngestURL.data(), kYouTubeIngestURL.size())),
+                   14);
         column.space(8);
         keyRows(QStringLiteral("Paste your YouTube stream key"));
     } else if (mode == "facebook") {
@@ -134,7 +139,8 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
         column.space(8);
         keyRows(QStringLiteral("Paste your Facebook stream key"));
     } else if (mode == "kick") {
-        QLabel* kickHint = hint(QStringLiteral("Get your Server URL and Stream Key from ") + QLatin1String(kKickDashboard));
+        QLabel* kickHint = hint(QStringLiteral("Get your Server URL and Stream Key from ") +
+                                QLatin1String(kKickDashboard));
         kickHint->setWordWrap(true);
         kickHint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         column.row(kickHint, 28);
@@ -200,7 +206,8 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
     for (std::size_t i = 0; i < audioOutputDevices.size(); ++i) {
         outputs << text(audioOutputDevices[i].name);
         const std::string& uid = stored.audioOutputDeviceUID;
-        if (selectedOutput == 0 && !uid.empty() && audioOutputDevices[i].uid == uid) selectedOutput = static_cast<int>(i) + 1;
+        if (selectedOutput == 0 && !uid.empty() && audioOutputDevices[i].uid == uid)
+            selectedOutput = static_cast<int>(i) + 1;
     }
     drAudioOutputPopup = popup(outputs, selectedOutput, &TestAppDelegate::drAudioOutputChanged);
     column.row(drAudioOutputPopup.data(), 26);

@@ -60,8 +60,9 @@ CaptureStart startCapture(sources::AudioSourceCapture& capture, const std::strin
     // An empty list has been logged by the capture itself.
     const auto playing = capture.availableSources();
     if (playing.empty()) return {CaptureStart::Outcome::nothingPlaying, {}};
-    const auto found = std::find_if(playing.begin(), playing.end(),
-                                    [&](const sources::AudioSource& source) { return source.bundleIdentifier == bundleID; });
+    const auto found = std::find_if(playing.begin(), playing.end(), [&](const sources::AudioSource& source) {
+        return source.bundleIdentifier == bundleID;
+    });
     if (found == playing.end()) return {CaptureStart::Outcome::notRunning, {}};
     if (auto error = capture.startCapture(*found)) return {CaptureStart::Outcome::failed, std::move(*error)};
     return {CaptureStart::Outcome::started, {}};
@@ -132,8 +133,9 @@ void TestAppDelegate::activateAppCaptureMode()
 
     // On the capture queue. The engine takes each buffer at its own rate and
     // channel count before the meter and the bars see it.
-    capture->setOnAudioBuffer([gate, token, engine, spectrum, self, main, reports = std::make_shared<MeterReportFilter>()](
-                                  const sources::AudioSampleBuffer& buffer) {
+    capture->setOnAudioBuffer([gate, token, engine, spectrum, self, main,
+                               reports =
+                                   std::make_shared<MeterReportFilter>()](const sources::AudioSampleBuffer& buffer) {
         gate->whileCurrent(token, [&] {
             const auto pcm = sources::capturedPCM(buffer);
             const auto target = engine.lock();

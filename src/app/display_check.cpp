@@ -16,9 +16,8 @@ namespace ondaline::app {
 
 namespace {
 
-const char* const needDisplay =
-    "Ondaline needs a display and none could be opened: run it in a graphical session, "
-    "or on a virtual one with xvfb-run";
+const char* const needDisplay = "Ondaline needs a display and none could be opened: run it in a graphical session, "
+                                "or on a virtual one with xvfb-run";
 
 std::optional<std::string> variable(const char* name)
 {

@@ -34,7 +34,10 @@ QString textSizeScript()
 
 }  // namespace
 
-QUrl helpPageURL() { return QUrl(QStringLiteral("https://") + QLatin1String(kHelpHost) + QStringLiteral("/documentation/ondaline/")); }
+QUrl helpPageURL()
+{
+    return QUrl(QStringLiteral("https://") + QLatin1String(kHelpHost) + QStringLiteral("/documentation/ondaline/"));
+}
 
 QString helpFallbackPage(const QString& error)
 {

@@ -42,7 +42,10 @@ std::string audioSourceAt(int index)
 
 int bitrateIndex(std::int64_t bitrate) { return indexOf(kBitrates, bitrate, 4); }
 
-std::int64_t bitrateAt(int index) { return inRange(kBitrates, index) ? kBitrates[static_cast<std::size_t>(index)] : 320000; }
+std::int64_t bitrateAt(int index)
+{
+    return inRange(kBitrates, index) ? kBitrates[static_cast<std::size_t>(index)] : 320000;
+}
 
 std::int64_t icecastPortFromText(std::string_view text)
 {

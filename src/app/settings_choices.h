@@ -22,12 +22,12 @@ inline constexpr std::array<std::int64_t, 5> kBitrates = {96000, 128000, 192000,
 // The appearance page's now-playing sizes, in points.
 inline constexpr std::array<double, 6> kNowPlayingFontSizes = {16, 20, 24, 28, 32, 36};
 
-int streamModeIndex(std::string_view streamMode);      // unknown: "RTMP (Other)"
-std::string streamModeAt(int index);                   // no such item: "rtmp"
-int audioSourceIndex(std::string_view audioSource);    // unknown: "Local Player"
-std::string audioSourceAt(int index);                  // no such item: "local"
-int bitrateIndex(std::int64_t bitrate);                // unknown: "320 kbps"
-std::int64_t bitrateAt(int index);                     // no such item: 320000
+int streamModeIndex(std::string_view streamMode);    // unknown: "RTMP (Other)"
+std::string streamModeAt(int index);                 // no such item: "rtmp"
+int audioSourceIndex(std::string_view audioSource);  // unknown: "Local Player"
+std::string audioSourceAt(int index);                // no such item: "local"
+int bitrateIndex(std::int64_t bitrate);              // unknown: "320 kbps"
+std::int64_t bitrateAt(int index);                   // no such item: 320000
 
 // The whole text must be an optional sign and ASCII digits that fit 64 bits;
 // anything else, empty included, is the default port 8000. No range check.

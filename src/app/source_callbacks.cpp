@@ -7,10 +7,7 @@
 
 namespace ondaline::app {
 
-float meterTarget(float level)
-{
-    return 20.0f * std::log10(std::max(level, 1.0e-10f)) + 18.0f;
-}
+float meterTarget(float level) { return 20.0f * std::log10(std::max(level, 1.0e-10f)) + 18.0f; }
 
 bool MeterReportFilter::pass(float left, float right)
 {

@@ -39,7 +39,7 @@ std::string trackName(std::string_view fileName);
 
 // How a TCP input status shows while no stream runs.
 struct TCPStatusLook {
-    std::optional<bool> lampLit;        // none: the lamp stays as it is
+    std::optional<bool> lampLit;  // none: the lamp stays as it is
     std::string statusText;
     std::optional<double> statusAlpha;  // of white; none: the colour stays
 };

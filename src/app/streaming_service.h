@@ -19,8 +19,8 @@ namespace ondaline::app {
 struct StreamingService {
     StreamMode engineMode = StreamMode::rtmp;
     std::string_view statusName = "RTMP";   // as the live status line names it
-    std::int64_t minimumBitrate = 0;         // bit/s the platform needs at least
-    std::optional<double> fixedSampleRate;   // Hz, whatever the source delivers
+    std::int64_t minimumBitrate = 0;        // bit/s the platform needs at least
+    std::optional<double> fixedSampleRate;  // Hz, whatever the source delivers
 };
 
 const StreamingService& streamingService(std::string_view streamMode);

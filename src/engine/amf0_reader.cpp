@@ -17,7 +17,9 @@ AMF0Read readObject(ByteView in, std::size_t offset, int depth)
 {
     AMF0Value::Object properties;
     std::size_t cursor = 1;
-    auto partial = [&] { return AMF0Read{AMF0Value::object(std::move(properties)), static_cast<std::int64_t>(cursor)}; };
+    auto partial = [&] {
+        return AMF0Read{AMF0Value::object(std::move(properties)), static_cast<std::int64_t>(cursor)};
+    };
 
     for (;;) {
         const auto keyLength = readUInt16BE(in, offset + cursor);

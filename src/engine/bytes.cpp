@@ -10,10 +10,7 @@ namespace {
 
 // True when `width` bytes starting at `at` lie inside `in`, without
 // overflowing on a huge offset.
-bool fits(ByteView in, std::size_t at, std::size_t width)
-{
-    return at <= in.size() && in.size() - at >= width;
-}
+bool fits(ByteView in, std::size_t at, std::size_t width) { return at <= in.size() && in.size() - at >= width; }
 
 std::uint64_t readBigEndian(ByteView in, std::size_t at, std::size_t width)
 {

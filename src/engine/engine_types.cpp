@@ -23,7 +23,10 @@ std::optional<Enum> fromText(const std::array<std::string_view, N>& texts, std::
 
 std::string_view rawValue(StreamMode mode) { return modeTexts.at(static_cast<std::size_t>(mode)); }
 
-std::optional<StreamMode> streamModeFromRawValue(std::string_view text) { return fromText<StreamMode>(modeTexts, text); }
+std::optional<StreamMode> streamModeFromRawValue(std::string_view text)
+{
+    return fromText<StreamMode>(modeTexts, text);
+}
 
 std::string_view rawValue(StreamState state) { return stateTexts.at(static_cast<std::size_t>(state)); }
 

@@ -73,7 +73,7 @@ struct ChunkStreamContext {
     std::int64_t lastMessageLength = 0;
     std::uint8_t lastMessageTypeID = 0;
     std::uint32_t lastMessageStreamID = 0;
-    Bytes accumulatedData;        // payload gathered so far of the message being reassembled
+    Bytes accumulatedData;            // payload gathered so far of the message being reassembled
     std::int64_t remainingBytes = 0;  // payload bytes still missing for that message
 
     bool operator==(const ChunkStreamContext&) const = default;

@@ -20,12 +20,11 @@ std::shared_ptr<Ondaline> Ondaline::create(std::shared_ptr<platform::MainExecuto
 
 Ondaline::Ondaline(Passkey, std::shared_ptr<platform::MainExecutor> mainExecutor,
                    std::shared_ptr<const platform::Clock> clock)
-    : mainExecutor_(std::move(mainExecutor)), clock_(std::move(clock)),
-      state_([this] { announceStateChange(); }), reconnectTimer_(networkQueue_.makeTimer()),
-      reconnector_(reconnectorHooks()), statsTimer_(networkQueue_.makeTimer()),
-      negotiationTimer_(networkQueue_.makeTimer()), healthTimer_(networkQueue_.makeTimer()),
-      videoTimer_(encoderQueue_.makeTimer()), carrierTimer_(encoderQueue_.makeTimer()),
-      icecastReplyTimer_(networkQueue_.makeTimer())
+    : mainExecutor_(std::move(mainExecutor)), clock_(std::move(clock)), state_([this] { announceStateChange(); }),
+      reconnectTimer_(networkQueue_.makeTimer()), reconnector_(reconnectorHooks()),
+      statsTimer_(networkQueue_.makeTimer()), negotiationTimer_(networkQueue_.makeTimer()),
+      healthTimer_(networkQueue_.makeTimer()), videoTimer_(encoderQueue_.makeTimer()),
+      carrierTimer_(encoderQueue_.makeTimer()), icecastReplyTimer_(networkQueue_.makeTimer())
 {
 }
 

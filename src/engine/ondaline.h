@@ -409,7 +409,7 @@ private:
     std::mutex resamplerLock_;  // one conversion at a time, whichever producer calls
     std::unique_ptr<platform::Resampler> resampler_;
     std::atomic<double> lastPCMReceivedTime_{0};
-    double lastDropLogTime_ = -1e9;  // under resamplerLock_
+    double lastDropLogTime_ = -1e9;           // under resamplerLock_
     double lastResampleErrorLogTime_ = -1e9;  // under resamplerLock_
     std::atomic<std::uint64_t> diagTapDeliveries_{0};
     std::atomic<std::uint64_t> diagPCMBytesReceived_{0};

@@ -70,7 +70,8 @@ bool Ondaline::setupEncoder()
                   " bytes ✓");
         }
         audioLoop_.encoderSampleCount = 0;
-        pcmRing_.setCapacity(sizeof(float) * format.channels, static_cast<std::size_t>(format.sampleRate * ringSeconds));
+        pcmRing_.setCapacity(sizeof(float) * format.channels,
+                             static_cast<std::size_t>(format.sampleRate * ringSeconds));
         created = true;
     });
     if (!created) reportError(failure);
@@ -164,7 +165,8 @@ void Ondaline::dropAudioAheadOfTheClock(Bytes& pcm, std::uint32_t channels, doub
     const std::size_t frameBytes = sizeof(float) * channels;
     const std::uint64_t waiting = pcm.size() / frameBytes;
     const double now = clock_->now();
-    const std::uint64_t excess = std::min(audioTimeline_.excess(now, sampleRate, audioLoop_.framesTaken + waiting), waiting);
+    const std::uint64_t excess = std::min(audioTimeline_.excess(now, sampleRate, audioLoop_.framesTaken + waiting),
+                                          waiting);
     if (excess == 0) {
         if (aheadEpisodeLastTime_ && now - *aheadEpisodeLastTime_ >= episodeEndSeconds) aheadEpisodeLastTime_.reset();
         return;
@@ -202,7 +204,8 @@ void Ondaline::sendAACSequenceHeader()
         print("Ondaline: Using handcrafted ASC (no magic cookie)");
     }
     print("Ondaline: AAC sequence header ASC: " + hexBytes(asc));
-    sendMessage(rtmp::audioType, rtmp_.publishStreamID.load(), rtmp::audioChunkStream, media::aacSequenceHeaderBody(asc));
+    sendMessage(rtmp::audioType, rtmp_.publishStreamID.load(), rtmp::audioChunkStream,
+                media::aacSequenceHeaderBody(asc));
     flushSendQueue();
     aacSequenceHeaderSent_ = true;
     print("Ondaline: Sent AAC sequence header (" + std::to_string(asc.size()) + " bytes)");

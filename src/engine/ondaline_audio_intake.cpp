@@ -96,7 +96,8 @@ void Ondaline::appendPCM(std::vector<float> interleaved, double sampleRate)
                 if (clock_->now() - lastResampleErrorLogTime_ >= repeatLogInterval) {
                     lastResampleErrorLogTime_ = clock_->now();
                     const std::string reason = converted.error->empty() ? "unknown" : *converted.error;
-                    lines.push_back((facebook ? "Ondaline: ⚠ Facebook resample error: " : "Ondaline: ⚠ Resampler error: ") +
+                    lines.push_back((facebook ? "Ondaline: ⚠ Facebook resample error: "
+                                              : "Ondaline: ⚠ Resampler error: ") +
                                     reason);
                 }
                 return false;  // dropped, as at the wrong rate it would play at the wrong pitch

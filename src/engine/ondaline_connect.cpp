@@ -84,8 +84,8 @@ void Ondaline::connectRTMP()
     options.connectTimeout = connectTimeout + std::chrono::seconds(2);
     auto connection = std::make_shared<platform::Connection>(server.serverHost, server.serverPort, options);
 
-    const std::uint64_t epoch =
-        beginAttempt(&Ondaline::connection_, std::move(connection), &Ondaline::handleConnectionState);
+    const std::uint64_t epoch = beginAttempt(&Ondaline::connection_, std::move(connection),
+                                             &Ondaline::handleConnectionState);
 
     networkQueue_.asyncAfter(connectTimeout, [weakSelf = weak_from_this(), epoch, server] {
         const auto self = weakSelf.lock();

@@ -28,7 +28,8 @@ void Ondaline::handleConnectionState(const platform::ConnectionState& notice, st
         beginHandshake();
         break;
     case Kind::cancelled: {
-        const bool reconnect = reconnector_.wasPublishing() && state() != StreamState::disconnecting && !reconnectPending();
+        const bool reconnect = reconnector_.wasPublishing() && state() != StreamState::disconnecting &&
+                               !reconnectPending();
         if (state() != StreamState::idle) setState(StreamState::idle);
         if (reconnect) attemptReconnect();
         break;

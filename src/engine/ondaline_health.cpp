@@ -108,9 +108,10 @@ void Ondaline::triggerLatencyReconnect(const std::string& reason)
         print("Ondaline: ⚠ HEALTH: Max latency reconnects (" + limit + ") reached — alerting user");
         stopHealthMonitor();
         notifyDelegate([limit](OndalineDelegate& delegate, Ondaline& self) {
-            delegate.ondalineDidEncounterError(
-                self, "Stream unstable — " + limit + " reconnect attempts failed. Server may be overloaded.",
-                NoticeKind::unstable);
+            delegate.ondalineDidEncounterError(self,
+                                               "Stream unstable — " + limit +
+                                                   " reconnect attempts failed. Server may be overloaded.",
+                                               NoticeKind::unstable);
         });
         return;
     }
@@ -121,9 +122,10 @@ void Ondaline::triggerLatencyReconnect(const std::string& reason)
     stopCarrierWatchdog();
     reconnector_.setWasPublishing(true);
     notifyDelegate([delay, limit, count = *attempt](OndalineDelegate& delegate, Ondaline& self) {
-        delegate.ondalineDidEncounterError(
-            self, "Stream unhealthy — reconnecting in " + delay + "s (" + std::to_string(count) + "/" + limit + ")…",
-            NoticeKind::unhealthy);
+        delegate.ondalineDidEncounterError(self,
+                                           "Stream unhealthy — reconnecting in " + delay + "s (" +
+                                               std::to_string(count) + "/" + limit + ")…",
+                                           NoticeKind::unhealthy);
     });
     // The same slot as the back-off: one pending reconnect at a time.
     const auto pause = std::chrono::duration_cast<platform::Timer::Clock::duration>(

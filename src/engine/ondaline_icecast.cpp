@@ -134,7 +134,8 @@ void Ondaline::judgeIcecastResponse(std::uint64_t epoch, bool)
         return;
     }
     const auto end = icecast::headerEnd(reply).value_or(reply.size());
-    print("Ondaline: Icecast server response: " + std::string(platform::trimWhitespaceAndNewlines(reply.substr(0, end))));
+    print("Ondaline: Icecast server response: " +
+          std::string(platform::trimWhitespaceAndNewlines(reply.substr(0, end))));
     const auto verdict = icecast::judgeReply(reply);
     if (verdict.verdict != icecast::Reply::Verdict::accepted) {
         reportError(verdict.message);
@@ -224,16 +225,16 @@ void Ondaline::sendIcecastAudio(const Bytes& aacFrame, double sampleRate, std::u
     if (!frame) return;  // longer than ADTS can describe; no encoder setting makes one
     const std::size_t size = frame->size();
     backlog->handed(size, clock_->now());
-    connection->send(std::move(*frame), [weakSelf = weak_from_this(), epoch, backlog,
-                                         size](const std::optional<std::string>& error) {
-        const auto self = weakSelf.lock();
-        if (!self) return;
-        backlog->finished(size, !error, self->clock_->now());
-        // A connection closed on purpose drops what it still held; no news.
-        if (!error || !self->currentIcecastConnection(epoch)) return;
-        print("Ondaline: Icecast send error: " + *error);
-        self->icecastConnected_ = false;
-    });
+    connection->send(std::move(*frame),
+                     [weakSelf = weak_from_this(), epoch, backlog, size](const std::optional<std::string>& error) {
+                         const auto self = weakSelf.lock();
+                         if (!self) return;
+                         backlog->finished(size, !error, self->clock_->now());
+                         // A connection closed on purpose drops what it still held; no news.
+                         if (!error || !self->currentIcecastConnection(epoch)) return;
+                         print("Ondaline: Icecast send error: " + *error);
+                         self->icecastConnected_ = false;
+                     });
     totalBytesSent_ += size;
 }
 
@@ -287,7 +288,8 @@ void Ondaline::startTitleUpdate(icecast::TitleUpdates::Update update)
             sent->receive(1, 1024, [progress, end](platform::ReceiveResult result) {
                 if (result.error) return end(*result.error);
                 if (result.bytes.empty()) return end("closed without a reply");
-                const std::string_view received(reinterpret_cast<const char*>(result.bytes.data()), result.bytes.size());
+                const std::string_view received(reinterpret_cast<const char*>(result.bytes.data()),
+                                                result.bytes.size());
                 if (const auto reply = icecast::judgeMetadataReply(received)) {
                     if (reply->updated) print("Ondaline: Icecast metadata updated — " + progress->song);
                     else print("Ondaline: Icecast metadata update response: " + reply->excerpt);

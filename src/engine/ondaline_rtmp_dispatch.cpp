@@ -7,7 +7,6 @@
 #include "engine/print.h"
 #include "engine/rtmp/commands.h"
 
-
 namespace ondaline {
 
 // Returns false when the message ends this connection (a protocol error).
@@ -51,7 +50,8 @@ bool Ondaline::handleMessage(std::uint8_t typeID, std::uint32_t, const Bytes& da
         handleAMF0Command(data);
         return true;
     default:
-        print("Ondaline: Unhandled msg type=0x" + hexBytes(ByteView(&typeID, 1)) + " len=" + std::to_string(data.size()));
+        print("Ondaline: Unhandled msg type=0x" + hexBytes(ByteView(&typeID, 1)) +
+              " len=" + std::to_string(data.size()));
         return true;
     }
 }
@@ -69,7 +69,9 @@ void Ondaline::handleUserControl(const Bytes& data)
         if (state() != StreamState::publishing) break;
         const StreamMode mode = streamMode();
         if (mode == StreamMode::youtube || mode == StreamMode::facebook || mode == StreamMode::kick) {
-            const char* service = mode == StreamMode::youtube ? "YouTube" : mode == StreamMode::kick ? "Kick" : "Facebook";
+            const char* service = mode == StreamMode::youtube ? "YouTube"
+                                  : mode == StreamMode::kick  ? "Kick"
+                                                              : "Facebook";
             print(std::string("Ondaline: ℹ ") + service +
                   " Stream EOF ignored — server sends this while stream is in standby, not a true disconnect");
         } else {

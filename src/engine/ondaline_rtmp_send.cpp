@@ -42,7 +42,8 @@ void Ondaline::sendCommand(std::optional<Bytes> payload, std::uint8_t csID, std:
 
 void Ondaline::sendSetChunkSize(std::int64_t size)
 {
-    sendMessage(rtmp::setChunkSizeType, 0, rtmp::controlChunkStream, rtmp::uint32Payload(static_cast<std::uint32_t>(size)));
+    sendMessage(rtmp::setChunkSizeType, 0, rtmp::controlChunkStream,
+                rtmp::uint32Payload(static_cast<std::uint32_t>(size)));
     flushSendQueue();
     print("Ondaline: Set outgoing chunk size: " + std::to_string(rtmp_.outChunkSize.load()) + " → " +
           std::to_string(size));

@@ -92,8 +92,9 @@ void Ondaline::startReading()
 
 void Ondaline::processReadBuffer()
 {
-    const auto error = chunkReader_.process(
-        [this](rtmp::Message&& message) { return handleMessage(message.typeID, message.streamID, message.data); });
+    const auto error = chunkReader_.process([this](rtmp::Message&& message) {
+        return handleMessage(message.typeID, message.streamID, message.data);
+    });
     if (error) reportError("RTMP protocol error: " + *error);
 }
 

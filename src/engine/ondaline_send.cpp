@@ -15,8 +15,7 @@ constexpr double slowSendSeconds = 5.0;
 
 bool sendErrorsMatter(StreamState state)
 {
-    return state == StreamState::handshaking || state == StreamState::negotiating ||
-           state == StreamState::publishing;
+    return state == StreamState::handshaking || state == StreamState::negotiating || state == StreamState::publishing;
 }
 
 }  // namespace
@@ -102,19 +101,21 @@ void Ondaline::receive(std::size_t minimum, std::size_t maximum, std::function<v
 {
     const auto [connection, epoch] = currentAttempt();
     if (!connection) return;
-    connection->receive(minimum, maximum, [weakSelf = weak_from_this(), epoch = epoch,
-                                           handler = std::move(handler)](platform::ReceiveResult result) {
-        const auto self = weakSelf.lock();
-        if (!self || !self->isOpenAttempt(epoch)) return;  // bytes of a replaced or failed connection
-        if (result.error) {
-            print("Ondaline: Receive error: " + *result.error);
-            handler(std::nullopt);
-        } else if (result.bytes.empty()) {
-            handler(std::nullopt);  // the peer closed its side
-        } else {
-            handler(std::move(result.bytes));
-        }
-    });
+    connection->receive(minimum, maximum,
+                        [weakSelf = weak_from_this(), epoch = epoch,
+                         handler = std::move(handler)](platform::ReceiveResult result) {
+                            const auto self = weakSelf.lock();
+                            if (!self || !self->isOpenAttempt(epoch))
+                                return;  // bytes of a replaced or failed connection
+                            if (result.error) {
+                                print("Ondaline: Receive error: " + *result.error);
+                                handler(std::nullopt);
+                            } else if (result.bytes.empty()) {
+                                handler(std::nullopt);  // the peer closed its side
+                            } else {
+                                handler(std::move(result.bytes));
+                            }
+                        });
 }
 
 }  // namespace ondaline

@@ -61,9 +61,12 @@ void Ondaline::destroyVideoEncoder()
 
 void Ondaline::startVideoTimer()
 {
-    videoTimer_.scheduleRepeating(platform::Timer::Clock::now() + framePeriod, framePeriod, [weakSelf = weak_from_this()] {
-        if (const auto self = weakSelf.lock(); self && self->state() == StreamState::publishing) self->sendVideoFrame();
-    });
+    videoTimer_.scheduleRepeating(platform::Timer::Clock::now() + framePeriod, framePeriod,
+                                  [weakSelf = weak_from_this()] {
+                                      if (const auto self = weakSelf.lock();
+                                          self && self->state() == StreamState::publishing)
+                                          self->sendVideoFrame();
+                                  });
 }
 
 void Ondaline::stopVideoTimer() { videoTimer_.cancel(); }
@@ -77,13 +80,15 @@ bool Ondaline::loadVideoImage(const std::string& path)
         return false;
     }
     renderVideoOverlay();
-    print("Ondaline: Loaded video image — " + path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1));
+    print("Ondaline: Loaded video image — " +
+          path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1));
     return true;
 }
 
 void Ondaline::renderVideoOverlay()
 {
-    const media::OverlayInputs inputs{currentSongText(), nowPlayingConfig(), vizConfig(), crawlerConfig(), spectrumLevels()};
+    const media::OverlayInputs inputs{currentSongText(), nowPlayingConfig(), vizConfig(), crawlerConfig(),
+                                      spectrumLevels()};
     videoPixelBuffer_.set(renderer_.render(inputs));
 }
 
@@ -167,7 +172,8 @@ void Ondaline::extractAndSendVTSequenceHeader()
     vtPPS_ = videoEncoder_->pps();
     const auto record = media::avcDecoderConfigurationRecord(vtSPS_, vtPPS_);
     if (!record) return;
-    sendMessage(rtmp::videoType, rtmp_.publishStreamID.load(), rtmp::videoChunkStream, media::videoTagBody(true, 0, *record));
+    sendMessage(rtmp::videoType, rtmp_.publishStreamID.load(), rtmp::videoChunkStream,
+                media::videoTagBody(true, 0, *record));
     flushSendQueue();
     vtSequenceHeaderSent_ = true;
     print("Ondaline: Sent VT H.264 sequence header — SPS " + std::to_string(vtSPS_.size()) + "B, PPS " +

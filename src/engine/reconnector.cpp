@@ -25,8 +25,8 @@ void Reconnector::attemptReconnect()
 
     const std::int64_t attempt = attempts_.fetch_add(1) + 1;
     const auto delay = delayFor(attempt);
-    print("Ondaline: Reconnecting in " + std::to_string(delay.count()) + "s (attempt " + std::to_string(attempt) +
-          "/" + limit + ")…");
+    print("Ondaline: Reconnecting in " + std::to_string(delay.count()) + "s (attempt " + std::to_string(attempt) + "/" +
+          limit + ")…");
     hooks_.setState(StreamState::idle);
     // Armed before the notice goes out: whoever hears "Reconnecting" finds
     // the retry pending (the dashboard's Stop asks for it).

@@ -77,7 +77,8 @@ void AudioPacketLoop::handle(const EncodedPacket& encoded, bool pcmQuiet, double
             // silence goes out in its place, or, with none yet, the next
             // packet carries the time it would have had. Audio time never
             // falls behind the video's.
-            const auto ts = static_cast<std::uint32_t>(encoderSampleCount * 1000 / static_cast<std::uint64_t>(sampleRate));
+            const auto ts = static_cast<std::uint32_t>(encoderSampleCount * 1000 /
+                                                       static_cast<std::uint64_t>(sampleRate));
             encoderSampleCount += framesPerPacket;
             if (cachedSilenceAAC && audioPacketsSent > 0) {
                 hooks.send(*cachedSilenceAAC, ts);

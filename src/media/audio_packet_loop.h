@@ -30,8 +30,8 @@ inline constexpr int blocksAPacketReaches = 3;
 inline constexpr std::int64_t silenceSubstitutionCap = 10;
 
 struct EncodedPacket {
-    Bytes packet;     // empty: nothing came out (held back by the encoder, or failed)
-    int status = 0;   // non-zero: the encoder failed
+    Bytes packet;    // empty: nothing came out (held back by the encoder, or failed)
+    int status = 0;  // non-zero: the encoder failed
 };
 
 struct AudioPacketLoop {
@@ -47,8 +47,8 @@ struct AudioPacketLoop {
     int quietBlocks = blocksAPacketReaches;  // in a row, up to the last one taken; the encoder starts from silence
     std::optional<Bytes> cachedSilenceAAC;
     std::uint64_t encodeFailures = 0;
-    std::uint64_t framesTaken = 0;      // cut into packets since the reset, silence put in included
-    std::size_t remainderBytes = 0;     // what the last run left at the front of the ring
+    std::uint64_t framesTaken = 0;   // cut into packets since the reset, silence put in included
+    std::size_t remainderBytes = 0;  // what the last run left at the front of the ring
     std::atomic<std::uint64_t> audioPacketsSent{0};
     std::atomic<std::uint64_t> diagAACFramesProduced{0};
 

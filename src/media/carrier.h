@@ -19,9 +19,9 @@ public:
     void restart();
 
 private:
-    std::vector<float> left_;     // one sample per frame of the block
-    std::size_t position_ = 0;    // next frame of the block
-    double owedFrames_ = 0;       // fraction of a frame carried to the next call
+    std::vector<float> left_;   // one sample per frame of the block
+    std::size_t position_ = 0;  // next frame of the block
+    double owedFrames_ = 0;     // fraction of a frame carried to the next call
 };
 
 }  // namespace ondaline::media

@@ -75,7 +75,8 @@ FrameRenderer::Frame FrameRenderer::render(const OverlayInputs& in)
     if (cr.enabled && !crawlerText_.empty()) {
         std::string text = crawlerText_ + std::string(crawlerSeparator);
         if (cr.uppercase) text = platform::toUpperUnicode(text);
-        if (scroll_.needsMeasuring(cr.uppercase)) scroll_.crawlerTextWidth = platform::Font(cr.fontName, cr.fontSize).width(text);
+        if (scroll_.needsMeasuring(cr.uppercase))
+            scroll_.crawlerTextWidth = platform::Font(cr.fontName, cr.fontSize).width(text);
         const double x1 = cr.barX + std::abs(cr.barWidth) - scroll_.crawlerScrollOffset;
         // The copy before it carries the text on without a gap across the wrap.
         next->crawlerRun = CrawlerRun{std::move(text), {x1, x1 - scroll_.crawlerTextWidth}};
@@ -111,7 +112,8 @@ FrameRenderer::Frame FrameRenderer::render(const OverlayInputs& in)
         const std::size_t rowBytes = static_cast<std::size_t>(width_) * 4;
         int from = 0;
         auto keep = [&](int end) {
-            if (end > from) std::memcpy(pixels.data() + from * rowBytes, last_->data() + from * rowBytes, (end - from) * rowBytes);
+            if (end > from)
+                std::memcpy(pixels.data() + from * rowBytes, last_->data() + from * rowBytes, (end - from) * rowBytes);
         };
         for (const auto& r : *rows) {
             keep(r.first);
@@ -154,7 +156,9 @@ std::optional<FrameRenderer::Rows> FrameRenderer::rowsToDraw(const Drawn& next) 
         // The segments lit in one frame and not in the other.
         std::map<std::pair<double, double>, const FilledRect*> before;
         for (const auto& s : was.bars) before.emplace(std::pair{s.x, s.y}, &s);
-        auto addSegment = [&](const FilledRect& s) { add(std::min(s.y, s.y + s.height), std::max(s.y, s.y + s.height)); };
+        auto addSegment = [&](const FilledRect& s) {
+            add(std::min(s.y, s.y + s.height), std::max(s.y, s.y + s.height));
+        };
         for (const auto& s : next.bars) {
             const auto found = before.find({s.x, s.y});
             if (found != before.end() && *found->second == s) {
@@ -218,7 +222,8 @@ void FrameRenderer::pollCrawlerFile(const std::string& path, double now)
     if (!path.empty()) {
         const platform::FileRead file = platform::readRegularFile(path, crawlerFileLimit);
         if (file.contents && platform::isValidUTF8(*file.contents)) text = crawlerTextFromFile(*file.contents);
-        if (!file.contents && file.problem != platform::FileProblem::missing) problem = path + ": " + file.reason(crawlerFileLimit);
+        if (!file.contents && file.problem != platform::FileProblem::missing)
+            problem = path + ": " + file.reason(crawlerFileLimit);
     }
     bool newProblem = false;
     {

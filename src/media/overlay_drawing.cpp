@@ -33,7 +33,9 @@ void drawOverlays(platform::Canvas& canvas, const OverlayScene& scene)
 
     if (!scene.songText.empty()) {
         const NowPlayingConfig& np = scene.nowPlaying;
-        if (np.showBackground) canvas.fill(np.bgX, np.bgY, np.bgWidth, np.bgHeight, colour(np.bgColorR, np.bgColorG, np.bgColorB, np.bgAlpha));
+        if (np.showBackground)
+            canvas.fill(np.bgX, np.bgY, np.bgWidth, np.bgHeight,
+                        colour(np.bgColorR, np.bgColorG, np.bgColorB, np.bgAlpha));
         const platform::Font font(np.fontName, np.fontSize);
         for (const auto& line : nowPlayingLines(scene.songText, np)) {
             canvas.text(line.text, font, colour(np.textColorR, np.textColorG, np.textColorB, 1), line.x, line.baseline);
@@ -49,7 +51,8 @@ void drawOverlays(platform::Canvas& canvas, const OverlayScene& scene)
 
     if (scene.crawlerRun) {
         const CrawlerConfig& cr = scene.crawler;
-        canvas.fill(cr.barX, cr.barY, cr.barWidth, cr.barHeight, colour(cr.barColorR, cr.barColorG, cr.barColorB, cr.barAlpha));
+        canvas.fill(cr.barX, cr.barY, cr.barWidth, cr.barHeight,
+                    colour(cr.barColorR, cr.barColorG, cr.barColorB, cr.barAlpha));
         const platform::Font font(cr.fontName, cr.fontSize);
         // The font's ascent-plus-descent box centred in the bar.
         const double barHeight = std::abs(cr.barHeight);
@@ -57,7 +60,8 @@ void drawOverlays(platform::Canvas& canvas, const OverlayScene& scene)
         const auto textColour = colour(cr.textColorR, cr.textColorG, cr.textColorB, 1);
         canvas.save();
         canvas.clip(cr.barX, cr.barY, cr.barWidth, cr.barHeight);
-        for (const double x : scene.crawlerRun->starts) canvas.text(scene.crawlerRun->text, font, textColour, x, baseline);
+        for (const double x : scene.crawlerRun->starts)
+            canvas.text(scene.crawlerRun->text, font, textColour, x, baseline);
         canvas.restore();
     }
 }

@@ -35,10 +35,10 @@ struct OverlayScene {
     const platform::Picture* picture = nullptr;  // none: the black shows
     std::string_view songText;                   // empty: neither text nor block
     const NowPlayingConfig& nowPlaying;
-    const VisualizationConfig& visualization;    // bars only when enabled
+    const VisualizationConfig& visualization;  // bars only when enabled
     std::span<const float> levels;
     const CrawlerConfig& crawler;
-    const CrawlerRun* crawlerRun = nullptr;      // none: no crawler bar either
+    const CrawlerRun* crawlerRun = nullptr;  // none: no crawler bar either
 };
 
 // Draws the whole scene over whatever the canvas holds.

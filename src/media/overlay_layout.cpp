@@ -19,7 +19,10 @@ std::pair<char32_t, std::size_t> codePointAt(std::string_view text, std::size_t 
     return {c, length};
 }
 
-bool isLineBreak(char32_t c) { return c == '\n' || c == '\r' || c == 0x0B || c == 0x0C || c == 0x85 || c == 0x2028 || c == 0x2029; }
+bool isLineBreak(char32_t c)
+{
+    return c == '\n' || c == '\r' || c == 0x0B || c == 0x0C || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
 
 bool isSpace(char32_t c)
 {
@@ -67,7 +70,8 @@ std::vector<FilledRect> spectrumBarSegments(std::span<const float> levels, const
     const std::int64_t m = std::min<std::int64_t>(config.segmentCount, maxSpectrumSegments);
     if (n <= 0 || m <= 0) return segments;
     const double barWidth = (config.width - static_cast<double>(n - 1) * 2.0) / static_cast<double>(n);
-    const double segmentHeight = (config.height - static_cast<double>(m - 1) * config.segmentGap) / static_cast<double>(m);
+    const double segmentHeight = (config.height - static_cast<double>(m - 1) * config.segmentGap) /
+                                 static_cast<double>(m);
     if (!(barWidth > 0) || !(segmentHeight > 0)) return segments;
     const auto sensitivity = static_cast<float>(config.sensitivity);
     for (std::int64_t i = 0; i < n; ++i) {
@@ -76,7 +80,9 @@ std::vector<FilledRect> spectrumBarSegments(std::span<const float> levels, const
         const double x = config.posX + static_cast<double>(i) * (barWidth + 2.0);
         for (std::int64_t j = 0; j < lit; ++j) {
             const double t = static_cast<double>(j) / static_cast<double>(std::max<std::int64_t>(m - 1, 1));
-            segments.push_back({x, config.posY + static_cast<double>(j) * (segmentHeight + config.segmentGap), barWidth,
+            segments.push_back({x,
+                                config.posY + static_cast<double>(j) * (segmentHeight + config.segmentGap),
+                                barWidth,
                                 segmentHeight,
                                 {config.colorBottomR + t * (config.colorTopR - config.colorBottomR),
                                  config.colorBottomG + t * (config.colorTopG - config.colorBottomG),

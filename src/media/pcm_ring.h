@@ -3,8 +3,8 @@
 #include "engine/bytes.h"
 
 #include <cstddef>
-#include <utility>
 #include <mutex>
+#include <utility>
 
 namespace ondaline::media {
 

@@ -106,7 +106,8 @@ SettingsLoad ImageScheduleConfig::loadReporting()
     (void)ensureDirectory();
     const std::string file = configFile();
     FileVerdict verdict = judgeSettingsFile(file);
-    SettingsLoad result{verdict.config.value_or(ImageScheduleConfig{}), file, std::move(verdict.problem), verdict.scheduleOnly};
+    SettingsLoad result{verdict.config.value_or(ImageScheduleConfig{}), file, std::move(verdict.problem),
+                        verdict.scheduleOnly};
     // Resolved now, so that a station folder reached through a link that is
     // later pointed elsewhere still counts as another file.
     result.config.origin.file = resolvedPath(file);

@@ -20,8 +20,8 @@ struct SettingsSave;
 // Stored whole as "ondaline_schedule.json" in the station folder's
 // "/Misc/System/Streamer". No value is validated.
 struct ImageScheduleConfig {
-    std::string defaultImagePath;  // empty: no default image
-    std::int64_t hourOffset = 0;   // whole hours added to the local time for the schedule
+    std::string defaultImagePath;             // empty: no default image
+    std::int64_t hourOffset = 0;              // whole hours added to the local time for the schedule
     std::vector<ImageScheduleEntry> entries;  // first match wins
     NowPlayingConfig nowPlaying;
     VisualizationConfig visualization;
@@ -103,8 +103,8 @@ struct ImageScheduleConfig {
 struct SettingsLoad {
     ImageScheduleConfig config;
     std::string file;
-    std::string problem;          // e.g. "not a regular file", "does not decode"
-    bool scheduleOnly = false;    // only the schedule was dropped; the rest loaded
+    std::string problem;        // e.g. "not a regular file", "does not decode"
+    bool scheduleOnly = false;  // only the schedule was dropped; the rest loaded
 };
 
 struct SettingsSave {

@@ -32,57 +32,60 @@ template <>
 constexpr auto fieldsOf<NowPlayingConfig>()
 {
     using R = NowPlayingConfig;
-    return std::make_tuple(
-        field("filePath", &R::filePath), field("delimiter", &R::delimiter), field("multiRow", &R::multiRow),
-        field("showPrefix", &R::showPrefix), field("textX", &R::textX), field("textY", &R::textY),
-        field("fontName", &R::fontName), field("fontSize", &R::fontSize), field("textColorR", &R::textColorR),
-        field("textColorG", &R::textColorG), field("textColorB", &R::textColorB),
-        field("showBackground", &R::showBackground), field("bgX", &R::bgX), field("bgY", &R::bgY),
-        field("bgWidth", &R::bgWidth), field("bgHeight", &R::bgHeight), field("bgColorR", &R::bgColorR),
-        field("bgColorG", &R::bgColorG), field("bgColorB", &R::bgColorB), field("bgAlpha", &R::bgAlpha));
+    return std::make_tuple(field("filePath", &R::filePath), field("delimiter", &R::delimiter),
+                           field("multiRow", &R::multiRow), field("showPrefix", &R::showPrefix),
+                           field("textX", &R::textX), field("textY", &R::textY), field("fontName", &R::fontName),
+                           field("fontSize", &R::fontSize), field("textColorR", &R::textColorR),
+                           field("textColorG", &R::textColorG), field("textColorB", &R::textColorB),
+                           field("showBackground", &R::showBackground), field("bgX", &R::bgX), field("bgY", &R::bgY),
+                           field("bgWidth", &R::bgWidth), field("bgHeight", &R::bgHeight),
+                           field("bgColorR", &R::bgColorR), field("bgColorG", &R::bgColorG),
+                           field("bgColorB", &R::bgColorB), field("bgAlpha", &R::bgAlpha));
 }
 
 template <>
 constexpr auto fieldsOf<VisualizationConfig>()
 {
     using R = VisualizationConfig;
-    return std::make_tuple(
-        field("enabled", &R::enabled), field("barCount", &R::barCount), field("segmentCount", &R::segmentCount),
-        field("segmentGap", &R::segmentGap), field("posX", &R::posX), field("posY", &R::posY),
-        field("width", &R::width), field("height", &R::height), field("colorBottomR", &R::colorBottomR),
-        field("colorBottomG", &R::colorBottomG), field("colorBottomB", &R::colorBottomB),
-        field("colorTopR", &R::colorTopR), field("colorTopG", &R::colorTopG), field("colorTopB", &R::colorTopB),
-        field("opacity", &R::opacity), field("sensitivity", &R::sensitivity));
+    return std::make_tuple(field("enabled", &R::enabled), field("barCount", &R::barCount),
+                           field("segmentCount", &R::segmentCount), field("segmentGap", &R::segmentGap),
+                           field("posX", &R::posX), field("posY", &R::posY), field("width", &R::width),
+                           field("height", &R::height), field("colorBottomR", &R::colorBottomR),
+                           field("colorBottomG", &R::colorBottomG), field("colorBottomB", &R::colorBottomB),
+                           field("colorTopR", &R::colorTopR), field("colorTopG", &R::colorTopG),
+                           field("colorTopB", &R::colorTopB), field("opacity", &R::opacity),
+                           field("sensitivity", &R::sensitivity));
 }
 
 template <>
 constexpr auto fieldsOf<CrawlerConfig>()
 {
     using R = CrawlerConfig;
-    return std::make_tuple(
-        field("enabled", &R::enabled), field("barX", &R::barX), field("barY", &R::barY),
-        field("barWidth", &R::barWidth), field("barHeight", &R::barHeight), field("barColorR", &R::barColorR),
-        field("barColorG", &R::barColorG), field("barColorB", &R::barColorB), field("barAlpha", &R::barAlpha),
-        field("textColorR", &R::textColorR), field("textColorG", &R::textColorG),
-        field("textColorB", &R::textColorB), field("fontName", &R::fontName), field("fontSize", &R::fontSize),
-        field("speed", &R::speed), field("uppercase", &R::uppercase));
+    return std::make_tuple(field("enabled", &R::enabled), field("barX", &R::barX), field("barY", &R::barY),
+                           field("barWidth", &R::barWidth), field("barHeight", &R::barHeight),
+                           field("barColorR", &R::barColorR), field("barColorG", &R::barColorG),
+                           field("barColorB", &R::barColorB), field("barAlpha", &R::barAlpha),
+                           field("textColorR", &R::textColorR), field("textColorG", &R::textColorG),
+                           field("textColorB", &R::textColorB), field("fontName", &R::fontName),
+                           field("fontSize", &R::fontSize), field("speed", &R::speed),
+                           field("uppercase", &R::uppercase));
 }
 
 template <>
 constexpr auto fieldsOf<ImageScheduleConfig>()
 {
     using R = ImageScheduleConfig;
-    return std::make_tuple(
-        field("defaultImagePath", &R::defaultImagePath), field("hourOffset", &R::hourOffset),
-        field("entries", &R::entries), field("nowPlaying", &R::nowPlaying),
-        field("visualization", &R::visualization), field("crawler", &R::crawler),
-        field("stationName", &R::stationName), field("serverURL", &R::serverURL),
-        field("streamKey", &R::streamKey), field("streamMode", &R::streamMode),
-        field("icecastHost", &R::icecastHost), field("icecastPort", &R::icecastPort),
-        field("icecastMount", &R::icecastMount), field("icecastPassword", &R::icecastPassword),
-        field("audioBitrate", &R::audioBitrate), field("audioSource", &R::audioSource),
-        field("appCaptureBundleID", &R::appCaptureBundleID), field("appCaptureName", &R::appCaptureName),
-        field("audioOutputDeviceUID", &R::audioOutputDeviceUID));
+    return std::make_tuple(field("defaultImagePath", &R::defaultImagePath), field("hourOffset", &R::hourOffset),
+                           field("entries", &R::entries), field("nowPlaying", &R::nowPlaying),
+                           field("visualization", &R::visualization), field("crawler", &R::crawler),
+                           field("stationName", &R::stationName), field("serverURL", &R::serverURL),
+                           field("streamKey", &R::streamKey), field("streamMode", &R::streamMode),
+                           field("icecastHost", &R::icecastHost), field("icecastPort", &R::icecastPort),
+                           field("icecastMount", &R::icecastMount), field("icecastPassword", &R::icecastPassword),
+                           field("audioBitrate", &R::audioBitrate), field("audioSource", &R::audioSource),
+                           field("appCaptureBundleID", &R::appCaptureBundleID),
+                           field("appCaptureName", &R::appCaptureName),
+                           field("audioOutputDeviceUID", &R::audioOutputDeviceUID));
 }
 
 // --- decoding: each reader answers absent for a value of another type ---
@@ -132,8 +135,8 @@ template <typename Record>
 Record decodeRecord(const Json& object);
 
 template <typename T>
-concept OverlayRecord =
-    std::is_same_v<T, NowPlayingConfig> || std::is_same_v<T, VisualizationConfig> || std::is_same_v<T, CrawlerConfig>;
+concept OverlayRecord = std::is_same_v<T, NowPlayingConfig> || std::is_same_v<T, VisualizationConfig> ||
+    std::is_same_v<T, CrawlerConfig>;
 
 // An overlay record that is not an object takes its defaults.
 template <OverlayRecord Record>
@@ -356,7 +359,8 @@ private:
 std::optional<DecodedSettings> decodeSettingsReporting(std::string_view json)
 {
     SettingsDocument document;
-    if (!Json::sax_parse(json.begin(), json.end(), &document, nlohmann::detail::input_format_t::json, /*strict=*/true)) {
+    if (!Json::sax_parse(json.begin(), json.end(), &document, nlohmann::detail::input_format_t::json,
+                         /*strict=*/true)) {
         return std::nullopt;
     }
     const Json& parsed = document.root();

@@ -33,7 +33,8 @@ std::vector<std::string> StationPath::unusableSources()
     std::vector<std::string> unusable;
     for (const std::string& file : {dotFile(), platform::sharedPreferencesFile("com.quillmere.shared")}) {
         const platform::FileRead read = platform::readRegularFile(file);
-        if (!read.contents && read.problem != platform::FileProblem::missing) unusable.push_back(file + ": " + read.reason());
+        if (!read.contents && read.problem != platform::FileProblem::missing)
+            unusable.push_back(file + ": " + read.reason());
     }
     return unusable;
 }

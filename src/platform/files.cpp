@@ -57,13 +57,17 @@ private:
 std::string FileRead::reason(std::size_t maxBytes) const
 {
     switch (problem) {
-    case FileProblem::none: return {};
-    case FileProblem::missing: return error ? error.message() : "no such file";
-    case FileProblem::notRegularFile: return "not a regular file";
+    case FileProblem::none:
+        return {};
+    case FileProblem::missing:
+        return error ? error.message() : "no such file";
+    case FileProblem::notRegularFile:
+        return "not a regular file";
     case FileProblem::tooLarge:
         if (maxBytes % (1024 * 1024) == 0) return "larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MiB";
         return "larger than " + std::to_string(maxBytes) + " bytes";
-    case FileProblem::unreadable: return error ? error.message() : "cannot be read";
+    case FileProblem::unreadable:
+        return error ? error.message() : "cannot be read";
     }
     return {};
 }
@@ -88,7 +92,8 @@ FileRead failedWithErrno()
 std::optional<FileProblem> problemWith(const struct stat& info, std::optional<std::size_t> maxBytes)
 {
     if (!S_ISREG(info.st_mode)) return FileProblem::notRegularFile;
-    if (maxBytes && info.st_size > 0 && static_cast<std::uintmax_t>(info.st_size) > *maxBytes) return FileProblem::tooLarge;
+    if (maxBytes && info.st_size > 0 && static_cast<std::uintmax_t>(info.st_size) > *maxBytes)
+        return FileProblem::tooLarge;
     return std::nullopt;
 }
 
@@ -191,7 +196,7 @@ std::string homeDirectory()
 {
     if (const char* home = std::getenv("HOME"); home && *home) return home;
     std::vector<char> buffer(16384);
-    passwd entry {};
+    passwd entry{};
     passwd* found = nullptr;
     if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir) {
         return found->pw_dir;

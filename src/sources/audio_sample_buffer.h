@@ -35,9 +35,9 @@ struct AudioSampleBuffer {
 
     Type type = Type::audio;
     bool isValid = true;
-    std::uint32_t numSamples = 0;                   // frames
-    std::optional<AudioStreamDescription> format;   // none: no format description
-    std::optional<Bytes> data;                      // none: no data block
+    std::uint32_t numSamples = 0;                  // frames
+    std::optional<AudioStreamDescription> format;  // none: no format description
+    std::optional<Bytes> data;                     // none: no data block
 };
 
 struct AudioBufferConverter {

@@ -84,8 +84,9 @@ std::vector<AudioSource> AudioSourceCapture::availableSources(std::string& error
         sources.push_back({application.pid, application.name,
                            application.binary.empty() ? std::nullopt : std::optional(application.binary), application});
     }
-    std::stable_sort(sources.begin(), sources.end(),
-                     [](const AudioSource& a, const AudioSource& b) { return platform::asciiLowercase(a.name) < platform::asciiLowercase(b.name); });
+    std::stable_sort(sources.begin(), sources.end(), [](const AudioSource& a, const AudioSource& b) {
+        return platform::asciiLowercase(a.name) < platform::asciiLowercase(b.name);
+    });
     return sources;
 }
 

@@ -181,24 +181,24 @@ void TCPAudioServer::readHandshake(const std::shared_ptr<Client>& client)
 {
     const std::weak_ptr<TCPAudioServer> weakSelf = weak_from_this();
     const std::weak_ptr<Client> weakClient = client;
-    client->connection->receive(PCMHandshake::size, PCMHandshake::size,
-                                [weakSelf, weakClient](platform::ReceiveResult result) {
-        const auto self = weakSelf.lock();
-        const auto peer = weakClient.lock();
-        if (!self || !peer) return;
-        if (result.error) {
-            self->log("Handshake read error: " + *result.error);
-            return peer->connection->cancel();
-        }
-        if (result.bytes.size() != PCMHandshake::size) {
-            self->log("Invalid handshake (expected 12 bytes, got " + std::to_string(result.bytes.size()) + ")");
-            return peer->connection->cancel();
-        }
-        if (std::find(self->pending_.begin(), self->pending_.end(), peer) == self->pending_.end()) return;
-        if (!self->acceptHandshake(*peer, result.bytes)) return peer->connection->cancel();
-        self->takeOver(peer);
-        self->readAudioData(peer);
-    });
+    client->connection->receive(
+        PCMHandshake::size, PCMHandshake::size, [weakSelf, weakClient](platform::ReceiveResult result) {
+            const auto self = weakSelf.lock();
+            const auto peer = weakClient.lock();
+            if (!self || !peer) return;
+            if (result.error) {
+                self->log("Handshake read error: " + *result.error);
+                return peer->connection->cancel();
+            }
+            if (result.bytes.size() != PCMHandshake::size) {
+                self->log("Invalid handshake (expected 12 bytes, got " + std::to_string(result.bytes.size()) + ")");
+                return peer->connection->cancel();
+            }
+            if (std::find(self->pending_.begin(), self->pending_.end(), peer) == self->pending_.end()) return;
+            if (!self->acceptHandshake(*peer, result.bytes)) return peer->connection->cancel();
+            self->takeOver(peer);
+            self->readAudioData(peer);
+        });
 }
 
 // Checks the handshake and keeps its format with the connection; the

@@ -135,8 +135,8 @@ private:
     // --- the queue's own; declared before what its handlers touch ---
     platform::SerialQueue queue_{"com.quillmere.tcpserver"};
     std::unique_ptr<platform::Listener> listener_;
-    std::shared_ptr<Client> client_;                 // the sender playing, handshake accepted
-    std::vector<std::shared_ptr<Client>> pending_;   // connections awaiting their handshake, oldest first
+    std::shared_ptr<Client> client_;                // the sender playing, handshake accepted
+    std::vector<std::shared_ptr<Client>> pending_;  // connections awaiting their handshake, oldest first
     platform::Timer silenceTimer_;
     std::optional<SilencePacer> silencePacer_;
     PCMHandshake silenceFormat_;

@@ -38,9 +38,10 @@ std::shared_ptr<TestPlayer> TestPlayer::create(std::shared_ptr<platform::MainExe
 TestPlayer::TestPlayer(Passkey, std::shared_ptr<platform::MainExecutor> mainExecutor,
                        platform::AudioOutput::Options output)
     : mainExecutor_(std::move(mainExecutor)),
-      engine_(std::make_unique<platform::AudioOutput>(
-          [this](float* left, float* right, std::size_t frames) { render(left, right, frames); },
-          [this](const platform::AudioBlock& block) { tap(block); }, std::move(output)))
+      engine_(std::make_unique<platform::AudioOutput>([this](float* left, float* right,
+                                                             std::size_t frames) { render(left, right, frames); },
+                                                      [this](const platform::AudioBlock& block) { tap(block); },
+                                                      std::move(output)))
 {
 }
 
@@ -184,8 +185,8 @@ void TestPlayer::playCurrentTrack()
             continue;
         }
 
-        print("TestPlayer: Playing [" + std::to_string(currentIndex_ + 1) + "/" + std::to_string(trackCount()) +
-              "] " + fileName);
+        print("TestPlayer: Playing [" + std::to_string(currentIndex_ + 1) + "/" + std::to_string(trackCount()) + "] " +
+              fileName);
         mainExecutor_->post([weakSelf = weak_from_this(), fileName] {
             const auto self = weakSelf.lock();
             if (!self) return;

@@ -2,8 +2,8 @@
 // beyond the log's length, Copy, the space bar's auto-scroll and its badge.
 
 #include "engine/activity_log.h"
-#include "launched_controller.h"
 #include "engine/print.h"
+#include "launched_controller.h"
 #include "ui/console/keyable_borderless_window.h"
 
 #include <QClipboard>

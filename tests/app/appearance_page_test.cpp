@@ -4,8 +4,8 @@
 
 #include "engine/ondaline.h"
 #include "launched_controller.h"
-#include "models/station_path.h"
 #include "models/settings_codec.h"
+#include "models/station_path.h"
 #include "ui/console/console_button.h"
 #include "ui/console/keyable_borderless_window.h"
 #include "ui/editor/editor_window.h"
@@ -13,11 +13,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QParallelAnimationGroup>
 #include <QScrollArea>
-#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -90,7 +90,10 @@ private slots:
             const QRectF f = button ? button->frame() : QRectF(row->geometry());
             const auto* label = qobject_cast<QLabel*>(row);
             const auto* popup = qobject_cast<QComboBox*>(row);
-            const QString text = label ? label->text().section(' ', 0, 1) : popup ? popup->itemText(0) : button ? button->title() : "-";
+            const QString text = label    ? label->text().section(' ', 0, 1)
+                                 : popup  ? popup->itemText(0)
+                                 : button ? button->title()
+                                          : "-";
             placed << QString("%1 %2,%3 %4x%5").arg(text).arg(f.x()).arg(f.y()).arg(f.width()).arg(f.height());
         }
         QCOMPARE(placed, QString::fromUtf8("← Settings 18,20 310x26|APPEARANCE 18,58 310x16|NOW PLAYING 18,90 310x14|"
@@ -157,7 +160,8 @@ private slots:
         editor->crawlerEnableCheck->click();
         expected.crawler.enabled = !expected.crawler.enabled;
         editor->closeEditor();
-        QVERIFY(app.streamer->crawlerConfig() == expected.crawler && app.streamer->vizConfig() == expected.visualization &&
+        QVERIFY(app.streamer->crawlerConfig() == expected.crawler &&
+                app.streamer->vizConfig() == expected.visualization &&
                 app.streamer->nowPlayingConfig() == expected.nowPlaying);
         QCOMPARE(settingsFile(), encoded(expected));
 

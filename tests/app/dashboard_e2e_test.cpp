@@ -20,8 +20,8 @@
 
 #include <chrono>
 
-#include <unistd.h>
 #include <filesystem>
+#include <unistd.h>
 
 using namespace ondaline::test;
 using namespace std::chrono_literals;
@@ -100,14 +100,16 @@ private slots:
         QCOMPARE(std::filesystem::file_size(file), size);
         QCOMPARE(QString::fromStdString(probeAudio(file, "stream=codec_name")), QString("codec_name=aac\n"));
         QVERIFY(QString::fromStdString(runCommand("ffprobe -v error -select_streams v:0 -show_entries "
-                                                  "stream=codec_name -of default=noprint_wrappers=1 " + file)
+                                                  "stream=codec_name -of default=noprint_wrappers=1 " +
+                                                  file)
                                            .output)
                     .contains("codec_name=h264"));
 
         // Start again, then the server goes away: the retry notice on the
         // grey button's look.
         desktop.click(startButton);
-        QVERIFY(relay.waitUntil([&](const FaultRelay::Counters& c) { return c.accepted >= 2 && c.toServer > 100000; }, 30s));
+        QVERIFY(relay.waitUntil([&](const FaultRelay::Counters& c) { return c.accepted >= 2 && c.toServer > 100000; },
+                                30s));
         relay.refuse(true);
         relay.cut();
         QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: Reconnecting in "), 20000);
@@ -146,9 +148,9 @@ private slots:
         const QString stats = QString("curl -s -u admin:%1 http://127.0.0.1:%2/admin/stats")
                                   .arg(QString::fromStdString(icecast.at("ONDALINE_ICECAST_ADMIN_PASSWORD")),
                                        QString::fromStdString(icecast.at("ONDALINE_ICECAST_PORT")));
-        QTRY_VERIFY_WITH_TIMEOUT(QString::fromStdString(runCommand(stats.toStdString()).output)
-                                     .contains("<source mount=\"" + mount + "\">"),
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QString::fromStdString(runCommand(stats.toStdString()).output).contains("<source mount=\"" + mount + "\">"),
+            20000);
         QCOMPARE(desktop.quit(), 0);
     }
 

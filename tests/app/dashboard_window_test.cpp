@@ -4,13 +4,13 @@
 
 #include "app/app_delegate.h"
 #include "app/qt_main_executor.h"
+#include "support/private_home.h"
 #include "ui/console/console_bezel_view.h"
 #include "ui/console/console_button.h"
 #include "ui/console/console_face_view.h"
 #include "ui/console/keyable_borderless_window.h"
 #include "ui/console/led_indicator_view.h"
 #include "ui/console/vu_meter_view.h"
-#include "support/private_home.h"
 
 #include <QFontMetricsF>
 #include <QLabel>
@@ -110,8 +110,9 @@ private slots:
         QCOMPARE(rule->palette().color(QPalette::Window), TestAppDelegate::goldColor(0.15));
 
         // Everything named above is on the face itself.
-        for (QWidget* view : std::initializer_list<QWidget*>{c.vuMeterView, c.ledView, c.stationNameLabel, c.nowPlayingLabel,
-                                                             c.connectButton, c.settingsButton, c.statusLabel, c.helpButton}) {
+        for (QWidget* view :
+             std::initializer_list<QWidget*>{c.vuMeterView, c.ledView, c.stationNameLabel, c.nowPlayingLabel,
+                                             c.connectButton, c.settingsButton, c.statusLabel, c.helpButton}) {
             QCOMPARE(view->parentWidget(), &face);
         }
     }
@@ -171,7 +172,8 @@ private slots:
         const int oneLine = lowestInkedRow(label);
         QVERIFY(oneLine >= 0 && oneLine < lineHeight);
 
-        label.setText("The Long Winding Orchestra — A Very Long Song Title That Goes On And On Well Past Two Lines Of This Label");
+        label.setText("The Long Winding Orchestra — A Very Long Song Title That Goes On And On Well Past Two Lines Of "
+                      "This Label");
         const int cut = lowestInkedRow(label);
         QCOMPARE(label.geometry(), QRect(28, 388, 436, 48));
         QVERIFY2(cut > lineHeight, "wraps onto a second line");

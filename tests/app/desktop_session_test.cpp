@@ -25,7 +25,8 @@ private slots:
         QVERIFY(desktop.started());
         QVERIFY(!desktop.waitForWindow());
         const QString described = desktop.describe();
-        QVERIFY2(described.startsWith(script.fileName() + " on display " + desktop.display() + ", exited with status 3"),
+        QVERIFY2(described.startsWith(script.fileName() + " on display " + desktop.display() +
+                                      ", exited with status 3"),
                  qPrintable(described));
         QVERIFY2(described.contains("no window today") && described.contains("DISPLAY=" + desktop.display()),
                  qPrintable(described));

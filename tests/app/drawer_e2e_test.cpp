@@ -55,7 +55,8 @@ bool dividerAt(const QImage& window, int y)
         const QPoint at = onPage(k, y);
         const int line = brightness(window.pixel(at)), above = brightness(window.pixel(at.x(), at.y() - 3)),
                   below = brightness(window.pixel(at.x(), at.y() + 3));
-        lighter += std::abs(above - below) < 10 && line - std::max(above, below) > 15 && line - std::max(above, below) < 75;
+        lighter += std::abs(above - below) < 10 && line - std::max(above, below) > 15 &&
+                   line - std::max(above, below) < 75;
     }
     return lighter >= 10;  // of 13
 }
@@ -63,8 +64,9 @@ bool dividerAt(const QImage& window, int y)
 // The audio track's average bit rate in bit/s.
 double audioBitRate(const std::string& file)
 {
-    const std::string sizes =
-        runCommand("ffprobe -v error -select_streams a:0 -show_entries packet=size -of csv=p=0 " + shellQuote(file)).output;
+    const std::string sizes = runCommand("ffprobe -v error -select_streams a:0 -show_entries packet=size -of csv=p=0 " +
+                                         shellQuote(file))
+                                  .output;
     double bytes = 0;
     for (const QString& line : QString::fromStdString(sizes).split('\n', Qt::SkipEmptyParts)) bytes += line.toDouble();
     return bytes * 8 / audioSpan(file);
@@ -98,8 +100,8 @@ private slots:
         desktop.type(key);
         desktop.click(onPage(150, 426 + 13));  // BITRATE: its list opens
         QThread::msleep(300);
-        desktop.key("Home Return");            // "96 kbps", the first item
-        toggleDrawer(desktop);                 // closing saves
+        desktop.key("Home Return");  // "96 kbps", the first item
+        toggleDrawer(desktop);       // closing saves
         QTRY_VERIFY_WITH_TIMEOUT(storedSettings(station)["audioBitrate"].toInteger() == 96000, 5000);
         const QJsonObject stored = storedSettings(station);
         QCOMPARE(stored["serverURL"].toString(), url);
@@ -151,8 +153,9 @@ private slots:
         const QString shots = qEnvironmentVariable("ONDALINE_DRAWER_SHOTS");  // to look at, when set
         for (auto mode = dividers.begin(); mode != dividers.end(); ++mode) {
             QTemporaryDir home;
-            writeStation(home.path(), "{\"streamMode\": \"" + mode.key() + "\", \"audioSource\": \"local\", "
-                                      "\"stationName\": \"Drawer Radio\", \"streamKey\": \"k\"}");
+            writeStation(home.path(), "{\"streamMode\": \"" + mode.key() +
+                                          "\", \"audioSource\": \"local\", "
+                                          "\"stationName\": \"Drawer Radio\", \"streamKey\": \"k\"}");
             Desktop desktop(ONDALINE_PROGRAM, home.path());
             QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
             QCOMPARE(desktop.size(), QSize(520, 640));
@@ -170,7 +173,8 @@ private slots:
             QVERIFY2(brightness(squareCorner) > 90 && std::abs(qRed(squareCorner) - qBlue(squareCorner)) < 20,
                      qPrintable(QString::number(squareCorner, 16)));
             for (const int y : everyDivider) {
-                QVERIFY2(dividerAt(open, y) == mode.value().contains(y), qPrintable(mode.key() + " " + QString::number(y)));
+                QVERIFY2(dividerAt(open, y) == mode.value().contains(y),
+                         qPrintable(mode.key() + " " + QString::number(y)));
             }
         }
     }

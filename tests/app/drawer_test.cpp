@@ -87,12 +87,26 @@ QList<int> rowTops(const TestAppDelegate& app)
     std::sort(dividers.begin(), dividers.end());
     const auto at = [&](const char* title) { return titled.value(QString::fromUtf8(title), -1); };
     const auto top = [](const QWidget* row) { return row ? row->geometry().y() : -1; };
-    return {at("SETTINGS"), at("STATION NAME"), top(app.drStationNameField), at("AUDIO SOURCE"),
-            top(app.drAudioSourcePopup), top(app.drAppPickerContainer), dividers.value(0, -1), at("STREAM USING"),
-            top(app.drStreamModePopup), streamTop, dividers.value(1, -1), at("BITRATE"), top(app.drBitratePopup),
-            at("STATION PATH"), top(app.drStationPathField->parentWidget()), at("AUDIO OUTPUT"),
-            top(app.drAudioOutputPopup), app.drAppearanceButton ? int(app.drAppearanceButton->frame().y()) : -1,
-            at("Activity…"), page->height()};
+    return {at("SETTINGS"),
+            at("STATION NAME"),
+            top(app.drStationNameField),
+            at("AUDIO SOURCE"),
+            top(app.drAudioSourcePopup),
+            top(app.drAppPickerContainer),
+            dividers.value(0, -1),
+            at("STREAM USING"),
+            top(app.drStreamModePopup),
+            streamTop,
+            dividers.value(1, -1),
+            at("BITRATE"),
+            top(app.drBitratePopup),
+            at("STATION PATH"),
+            top(app.drStationPathField->parentWidget()),
+            at("AUDIO OUTPUT"),
+            top(app.drAudioOutputPopup),
+            app.drAppearanceButton ? int(app.drAppearanceButton->frame().y()) : -1,
+            at("Activity…"),
+            page->height()};
 }
 
 }  // namespace
@@ -114,7 +128,11 @@ private slots:
         TestAppDelegate& app = *rig.app;
         const Request requests[] = {toggleSettings, openAppearance, backToSettings, openActivity};
         // The state before, the request that leads there, the state after each request.
-        const struct { QString from; Request open; QStringList after; } table[] = {
+        const struct {
+            QString from;
+            Request open;
+            QStringList after;
+        } table[] = {
             {"closed", nullptr, {"settings", "appearance", "closed", "activity"}},
             {"settings", requests[0], {"closed", "appearance", "settings", "activity"}},
             {"appearance", requests[1], {"settings", "appearance", "settings", "activity"}},
@@ -212,7 +230,12 @@ private slots:
         // The stored service and bitrate; the source's item, service, bitrate, and the server URL, stream key
         // and Icecast host, port, mount and password fields shown ("-": none, checked before the page replaced
         // is gone); the rows from the divider above "BITRATE" on.
-        const struct { const char* mode; std::int64_t bitrate; QString shown; QList<int> tail; } cases[] = {
+        const struct {
+            const char* mode;
+            std::int64_t bitrate;
+            QString shown;
+            QList<int> tail;
+        } cases[] = {
             {"rtmp", 96000, "1|RTMP (Other)|96 kbps|rtmp://in.example/a|key|-|-|-|-", rtmp},
             {"youtube", 128000, "1|YouTube Live|128 kbps|-|key|-|-|-|-", video},
             {"icecast", 256000, "1|Icecast|256 kbps|-|-||8000|/stream|", icecast},
@@ -225,8 +248,8 @@ private slots:
             rig.settle();
             ImageScheduleConfig& stored = app.scheduleConfig;
             const char* source = c.mode == std::string("twitch") ? "elsewhere" : "tcp";
-            std::tie(stored.streamMode, stored.audioBitrate, stored.serverURL, stored.streamKey, stored.audioSource) =
-                std::tuple(c.mode, c.bitrate, "rtmp://in.example/a", "key", source);
+            std::tie(stored.streamMode, stored.audioBitrate, stored.serverURL, stored.streamKey,
+                     stored.audioSource) = std::tuple(c.mode, c.bitrate, "rtmp://in.example/a", "key", source);
             rig.pressSettings();
             QStringList shown = {QString::number(app.drAudioSourcePopup->currentIndex()),
                                  app.drStreamModePopup->currentText(), app.drBitratePopup->currentText()};

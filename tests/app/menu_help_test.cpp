@@ -3,16 +3,16 @@
 // shows as sent, and its zoom keys.
 
 #include "app/help_window.h"
-#include "launched_controller.h"
 #include "engine/activity_log.h"
+#include "launched_controller.h"
 #include "ui/console/keyable_borderless_window.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QParallelAnimationGroup>
+#include <QPlainTextEdit>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -52,14 +52,19 @@ struct LoopbackServer : QTcpServer {
             QTcpSocket* socket = nextPendingConnection();
             connect(socket, &QTcpSocket::readyRead, socket, [socket] {
                 if (socket->readAll().contains("GET /slow")) return;
-                const QByteArray body = "<html><head><title>Missing</title></head><body><h1>Not here</h1></body></html>";
-                socket->write("HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: " +
-                              QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                const QByteArray body =
+                    "<html><head><title>Missing</title></head><body><h1>Not here</h1></body></html>";
+                socket->write(
+                    "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: " +
+                    QByteArray::number(body.size()) + "\r\n\r\n" + body);
                 socket->disconnectFromHost();
             });
         });
     }
-    QUrl url(const QString& path) const { return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(path)); }
+    QUrl url(const QString& path) const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(path));
+    }
 };
 
 QString heading(QWebEngineView& view)
@@ -90,8 +95,8 @@ private slots:
                 if (!item->isSeparator()) tree << item->text() + " " + item->shortcut().toString();
         }
         QCOMPARE(tree.join(" | "), QString::fromUtf8("Ondaline: | Settings… Ctrl+, | Quit Ondaline Ctrl+Q | Edit: | "
-                                                      "Cut Ctrl+X | Copy Ctrl+C | Paste Ctrl+V | Select All Ctrl+A | "
-                                                      "Window: | Close Ctrl+W | Help: | Ondaline Help Ctrl+?"));
+                                                     "Cut Ctrl+X | Copy Ctrl+C | Paste Ctrl+V | Select All Ctrl+A | "
+                                                     "Window: | Close Ctrl+W | Help: | Ondaline Help Ctrl+?"));
     }
 
     void settingsAndCloseKeys()

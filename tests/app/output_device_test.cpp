@@ -8,8 +8,8 @@
 #include "sources/test_player.h"
 #include "support/log_capture.h"
 #include "support/peer_env.h"
-#include "support/process.h"
 #include "support/private_home.h"
+#include "support/process.h"
 
 #include <QComboBox>
 #include <QTemporaryDir>
@@ -94,7 +94,8 @@ private slots:
         app_->applyAudioOutputDevice(gone);
         const auto lines = log.messages();
         const auto notFound = std::find(lines.begin(), lines.end(),
-                                        "Ondaline: Saved output device not found (uid=" + gone + "), using system default");
+                                        "Ondaline: Saved output device not found (uid=" + gone +
+                                            "), using system default");
         QVERIFY(notFound != lines.end() && notFound + 1 != lines.end());
         QCOMPARE(notFound[1], std::string("Ondaline: Audio output → System Default"));
         QCOMPARE(saved(), std::string());
@@ -146,7 +147,8 @@ private slots:
         qputenv("PULSE_SERVER", QByteArray::fromStdString(server_));
         app_->applyAudioOutputDevice("ondaline_elsewhere");
         const auto lines = log.messages();
-        QCOMPARE(std::count(lines.begin(), lines.end(), "Ondaline: Cannot access output audio unit"), std::ptrdiff_t(2));
+        QCOMPARE(std::count(lines.begin(), lines.end(), "Ondaline: Cannot access output audio unit"),
+                 std::ptrdiff_t(2));
         QCOMPARE(saved(), std::string("ondaline_elsewhere"));
     }
 };

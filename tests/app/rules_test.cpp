@@ -33,7 +33,7 @@ TEST(SourceRules, MeterScaleTrackNamesAndTheReportFilter)
     EXPECT_TRUE(reports.pass(0.5f, 0));
     EXPECT_FALSE(reports.pass(0.503f, 0));
     EXPECT_FALSE(reports.pass(0.5055f, 0));
-    EXPECT_TRUE(reports.pass(0.506f, 0));  // 0.1 dB from 0.5
+    EXPECT_TRUE(reports.pass(0.506f, 0));                                  // 0.1 dB from 0.5
     EXPECT_TRUE(reports.pass(0.506f, 0.001f) && reports.pass(0.506f, 0));  // from and back to silence
     EXPECT_TRUE(reports.pass(std::nanf(""), 0));
     reports.reset();
@@ -43,7 +43,7 @@ TEST(SourceRules, MeterScaleTrackNamesAndTheReportFilter)
 TEST(StreamingRules, TableEdges)
 {
     EXPECT_EQ(engineBitrate(streamingService("kick"), 96000), 128000);
-    EXPECT_EQ(engineBitrate(streamingService("rtmp"), 96000), 96000);  // plain RTMP passes it
+    EXPECT_EQ(engineBitrate(streamingService("rtmp"), 96000), 96000);     // plain RTMP passes it
     EXPECT_EQ(streamingService("YouTube").engineMode, StreamMode::rtmp);  // matched exactly
     EXPECT_EQ(streamingService("YouTube").statusName, "RTMP");
     EXPECT_TRUE((sourceFormat("local", {PCMFormat{48000, 1}, {}}) == PCMFormat{48000, 1}));

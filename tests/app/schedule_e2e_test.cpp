@@ -33,8 +33,8 @@ void writeText(const QString& path, const QString& text)
 // A frame of the recording `seconds` into it.
 QImage frameAt(const std::string& file, double seconds, const QString& out)
 {
-    runCommand("ffmpeg -v error -y -ss " + std::to_string(seconds) + " -i " + shellQuote(file) +
-               " -frames:v 1 " + shellQuote(out.toStdString()));
+    runCommand("ffmpeg -v error -y -ss " + std::to_string(seconds) + " -i " + shellQuote(file) + " -frames:v 1 " +
+               shellQuote(out.toStdString()));
     return QImage(out).convertToFormat(QImage::Format_RGB32);
 }
 
@@ -48,8 +48,8 @@ QString writeIcecastStation(const QString& home, const std::map<std::string, std
     const QString mount = QString("/%1-%2.aac").arg(mountName).arg(QCoreApplication::applicationPid());
     return writeStation(home, "{\"streamMode\": \"icecast\", \"audioSource\": \"" + source +
                                   "\", \"icecastHost\": \"127.0.0.1\", \"icecastPort\": " +
-                                  QString::fromStdString(icecast.at("ONDALINE_ICECAST_PORT")) + ", \"icecastMount\": \"" +
-                                  mount + "\", \"icecastPassword\": " +
+                                  QString::fromStdString(icecast.at("ONDALINE_ICECAST_PORT")) +
+                                  ", \"icecastMount\": \"" + mount + "\", \"icecastPassword\": " +
                                   quoted(icecast.at("ONDALINE_ICECAST_SOURCE_PASSWORD")) + "}");
 }
 
@@ -75,11 +75,11 @@ private slots:
         const int dayOfWeek = begins.date().dayOfWeek() % 7 + 1;  // 1 = Sunday
         const QString key = QString("app-schedule-%1").arg(QCoreApplication::applicationPid());
         const QString settings =
-            "{\"streamMode\": \"rtmp\", \"serverURL\": " + quoted(rtmp.at("ONDALINE_RTMP_URL")) + ", \"streamKey\": \"" +
-            key + "\", \"audioSource\": \"appcapture\", \"defaultImagePath\": \"" + home.filePath("blue.png") +
-            "\", \"entries\": [{\"dayOfWeek\": " + QString::number(dayOfWeek) + ", \"startHour\": " +
-            QString::number(at.hour()) + ", \"startMinute\": " + QString::number(at.minute()) + ", \"endHour\": " +
-            QString::number(ends.hour()) + ", \"endMinute\": " + QString::number(ends.minute()) +
+            "{\"streamMode\": \"rtmp\", \"serverURL\": " + quoted(rtmp.at("ONDALINE_RTMP_URL")) +
+            ", \"streamKey\": \"" + key + "\", \"audioSource\": \"appcapture\", \"defaultImagePath\": \"" +
+            home.filePath("blue.png") + "\", \"entries\": [{\"dayOfWeek\": " + QString::number(dayOfWeek) +
+            ", \"startHour\": " + QString::number(at.hour()) + ", \"startMinute\": " + QString::number(at.minute()) +
+            ", \"endHour\": " + QString::number(ends.hour()) + ", \"endMinute\": " + QString::number(ends.minute()) +
             ", \"imagePath\": \"" + home.filePath("red.png") + "\"}]}";
         const QString station = writeStation(home.path(), settings);
         const QString songFile = station + "/Misc/System/current_song.txt";
@@ -96,7 +96,8 @@ private slots:
         // The image timer ticks every 30 s: 35 s past the entry's start.
         const qint64 wait = QDateTime::currentDateTime().msecsTo(QDateTime(begins.date(), at)) + 35000;
         QTest::qWait(static_cast<int>(std::max<qint64>(wait, 0)));
-        QVERIFY2(desktop.output().contains("Ondaline: Scheduler switching image to: red.png"), qPrintable(desktop.output()));
+        QVERIFY2(desktop.output().contains("Ondaline: Scheduler switching image to: red.png"),
+                 qPrintable(desktop.output()));
         desktop.click(startButton);
         QThread::msleep(500);
         QCOMPARE(desktop.quit(), 0);
@@ -114,7 +115,8 @@ private slots:
         // The song text is part of the picture: the two titles differ in it.
         int changed = 0;
         for (int y = 0; y < 720; y += 2) {
-            for (int x = 0; x < 1280; x += 2) changed += std::abs(qGreen(first.pixel(x, y)) - qGreen(second.pixel(x, y))) > 60;
+            for (int x = 0; x < 1280; x += 2)
+                changed += std::abs(qGreen(first.pixel(x, y)) - qGreen(second.pixel(x, y))) > 60;
         }
         QVERIFY2(changed > 50, qPrintable(QString::number(changed)));
     }
@@ -159,8 +161,8 @@ private slots:
         // The shuffled list plays each song within two tracks.
         QTRY_VERIFY_WITH_TIMEOUT(QString::fromStdString(runCommand(stats).output).contains("<title>First Song</title>"),
                                  20000);
-        QTRY_VERIFY_WITH_TIMEOUT(QString::fromStdString(runCommand(stats).output).contains("<title>Second Song</title>"),
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QString::fromStdString(runCommand(stats).output).contains("<title>Second Song</title>"), 20000);
         QCOMPARE(desktop.quit(), 0);
     }
 };

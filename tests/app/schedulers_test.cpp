@@ -9,10 +9,10 @@
 #include "models/station_path.h"
 #include "sources/test_player.h"
 #include "support/log_capture.h"
+#include "support/private_home.h"
 #include "support/scripted_rtmp_server.h"
 #include "support/tcp_peer.h"
 #include "support/tone_analysis.h"
-#include "support/private_home.h"
 
 #include <QDir>
 #include <QImage>

@@ -31,7 +31,11 @@ using namespace ondaline::app;
 
 namespace {
 
-QByteArray readAll(const QString& path) { QFile f(path); return f.open(QIODevice::ReadOnly) ? f.readAll() : "<missing>"; }
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : "<missing>";
+}
 QByteArray encoded(const ImageScheduleConfig& c) { return QByteArray::fromStdString(encodeSettings(c).value()); }
 void choose(QComboBox* box, int index)
 {
@@ -86,7 +90,8 @@ private slots:
         stationA_ = home_.path() + "/stationA";
         QVERIFY(QDir().mkpath(home_.path() + "/config"));
         QFile prefs(home_.path() + "/config/com.quillmere.shared.json");
-        QVERIFY(prefs.open(QIODevice::WriteOnly) && prefs.write("{\"StationFolderPath\": \"" + stationA_.toUtf8() + "\"}") > 0);
+        QVERIFY(prefs.open(QIODevice::WriteOnly) &&
+                prefs.write("{\"StationFolderPath\": \"" + stationA_.toUtf8() + "\"}") > 0);
     }
 
     // Each service stores its own address and bitrate floor at once and
@@ -151,10 +156,15 @@ private slots:
         choose(app.drAppPickerPopup, 0);
         QCOMPARE(rig.file(), QByteArray("<missing>"));
 
-        const std::pair<QString, std::int64_t> ports[] = {
-            {"8100 ", 8000}, {"", 8000}, {"0x1F", 8000}, {QString::fromUtf8("\u0668\u0660\u0660\u0661"), 8000},
-            {QString(30, '9'), 8000}, {"9223372036854775808", 8000}, {"+8200", 8200}, {"-5", -5},
-            {"9223372036854775807", INT64_MAX}};
+        const std::pair<QString, std::int64_t> ports[] = {{"8100 ", 8000},
+                                                          {"", 8000},
+                                                          {"0x1F", 8000},
+                                                          {QString::fromUtf8("\u0668\u0660\u0660\u0661"), 8000},
+                                                          {QString(30, '9'), 8000},
+                                                          {"9223372036854775808", 8000},
+                                                          {"+8200", 8200},
+                                                          {"-5", -5},
+                                                          {"9223372036854775807", INT64_MAX}};
         for (const auto& [typed, port] : ports) {
             rig.clock->advance(1.0);  // a whole second after the last run: runs at once
             retype(app.drIcecastPortField, typed);
@@ -170,7 +180,10 @@ private slots:
         QCOMPARE(rig.file(), encoded(expected));
 
         QString asked;
-        app.pickFolder = [&](QWidget*, const QString& title) -> std::optional<QString> { asked = title; return stationB; };
+        app.pickFolder = [&](QWidget*, const QString& title) -> std::optional<QString> {
+            asked = title;
+            return stationB;
+        };
         QTest::mouseClick(app.drStationPathField->parentWidget()->findChild<QPushButton*>(), Qt::LeftButton);
         QVERIFY(asked == "Select Station Folder" && app.drStationPathField->text() == stationB);
         rig.clock->advance(1.0);

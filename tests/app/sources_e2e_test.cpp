@@ -35,8 +35,8 @@ QString quoted(const std::string& text) { return "\"" + QString::fromStdString(t
 // Settings for a stream to the nginx peer under `key`, with `extra` fields.
 QString rtmpSettings(const std::map<std::string, std::string>& rtmp, const QString& key, const QString& extra)
 {
-    return "{\"streamMode\": \"rtmp\", \"serverURL\": " + quoted(rtmp.at("ONDALINE_RTMP_URL")) +
-           ", \"streamKey\": \"" + key + "\", \"audioBitrate\": 128000, " + extra + "}";
+    return "{\"streamMode\": \"rtmp\", \"serverURL\": " + quoted(rtmp.at("ONDALINE_RTMP_URL")) + ", \"streamKey\": \"" +
+           key + "\", \"audioBitrate\": 128000, " + extra + "}";
 }
 
 // The pitch of the recorded audio between `from` and `to` seconds after the
@@ -75,7 +75,8 @@ int differingPixels(const QImage& a, const QImage& b)
     for (int y = 0; y < a.height(); ++y) {
         for (int x = 0; x < a.width(); ++x) {
             const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            if (std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q)) > 60) ++count;
+            if (std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q)) > 60)
+                ++count;
         }
     }
     return count;
@@ -140,7 +141,8 @@ private slots:
 
         QVERIFY2(differingPixels(quiet, loud) > 150, "the needles did not move with the tone");
         QVERIFY2(differingPixels(quiet, quietAgain) < 40,
-                 qPrintable(QString("the needles did not fall back with the silence: %1").arg(differingPixels(quiet, quietAgain))));
+                 qPrintable(QString("the needles did not fall back with the silence: %1")
+                                .arg(differingPixels(quiet, quietAgain))));
         const std::string file = recordingOf(rtmp_.at("ONDALINE_RTMP_RECORD_DIR"), key.toStdString());
         QVERIFY(!file.empty());
         const double pitch = recordedPitch(file, 0.5, 3.5);
@@ -152,7 +154,8 @@ private slots:
         const QString sinkName = QString("ondaline_e2e_out_%1").arg(QCoreApplication::applicationPid());
         NullSink sink(sinkName.toStdString());
         const QString key = QString("app-playlist-%1").arg(QCoreApplication::applicationPid());
-        Session session(rtmpSettings(rtmp_, key, "\"audioSource\": \"local\", \"audioOutputDeviceUID\": \"" + sinkName + "\""));
+        Session session(rtmpSettings(rtmp_, key,
+                                     "\"audioSource\": \"local\", \"audioOutputDeviceUID\": \"" + sinkName + "\""));
         writeToneFLAC((session.station() + "/Music/a.flac").toStdString(), 44100, 2, 440, 2.5);
         writeToneFLAC((session.station() + "/Music/b.flac").toStdString(), 48000, 1, 660, 2.5);
         Desktop& desktop = session.start();
@@ -195,7 +198,8 @@ private slots:
         Desktop& desktop = session.start();
         QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
         QTRY_VERIFY_WITH_TIMEOUT(
-            desktop.output().contains("Ondaline: Saved output device not found (uid=no_such_sink), using system default"),
+            desktop.output().contains(
+                "Ondaline: Saved output device not found (uid=no_such_sink), using system default"),
             10000);
         QVERIFY(desktop.output().contains("Ondaline: Audio output → System Default"));
         QCOMPARE(desktop.quit(), 0);
@@ -225,8 +229,10 @@ private slots:
         QVERIFY(tone.waitForStarted());
         for (const char* mode : {"rtmp", "facebook"}) {
             const QString key = QString("app-capture-%1-%2").arg(mode).arg(QCoreApplication::applicationPid());
-            QString settings = rtmpSettings(rtmp_, key, "\"audioSource\": \"appcapture\", \"appCaptureName\": \"E2E Tone\", "
-                                                        "\"appCaptureBundleID\": \"" + program + "\"");
+            QString settings = rtmpSettings(rtmp_, key,
+                                            "\"audioSource\": \"appcapture\", \"appCaptureName\": \"E2E Tone\", "
+                                            "\"appCaptureBundleID\": \"" +
+                                                program + "\"");
             settings.replace("\"streamMode\": \"rtmp\"", QString("\"streamMode\": \"%1\"").arg(mode));
             Session session(settings);
             Desktop& desktop = session.start();
@@ -248,7 +254,8 @@ private slots:
             // The median of short stretches: a capture that glitches under
             // load spoils a stretch, not the pitch.
             std::vector<double> stretches;
-            for (double from = 0.5; from + 0.4 <= 3.5; from += 0.2) stretches.push_back(recordedPitch(file, from, from + 0.4, rate));
+            for (double from = 0.5; from + 0.4 <= 3.5; from += 0.2)
+                stretches.push_back(recordedPitch(file, from, from + 0.4, rate));
             std::nth_element(stretches.begin(), stretches.begin() + long(stretches.size() / 2), stretches.end());
             const double pitch = stretches[stretches.size() / 2];
             QVERIFY2(std::abs(pitch - 550) < 1.5, qPrintable(QString("%1: %2 Hz\n").arg(mode).arg(pitch) + output));

@@ -10,12 +10,12 @@
 #include "sources/test_player.h"
 #include "support/log_capture.h"
 #include "support/peer_env.h"
+#include "support/private_home.h"
 #include "support/process.h"
 #include "support/tcp_peer.h"
 #include "ui/console/console_paint.h"
 #include "ui/console/led_indicator_view.h"
 #include "ui/console/vu_meter_view.h"
-#include "support/private_home.h"
 
 #include <QFile>
 #include <QFileInfo>

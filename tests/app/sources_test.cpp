@@ -11,12 +11,12 @@
 #include "sources/tcp_audio_server.h"
 #include "sources/test_player.h"
 #include "support/log_capture.h"
+#include "support/private_home.h"
 #include "support/scripted_rtmp_server.h"
 #include "support/tcp_peer.h"
 #include "ui/console/console_paint.h"
 #include "ui/console/led_indicator_view.h"
 #include "ui/console/vu_meter_view.h"
-#include "support/private_home.h"
 
 #include <QLabel>
 #include <QTemporaryDir>
@@ -179,4 +179,3 @@ private slots:
 
 QTEST_MAIN(SourcesTest)
 #include "sources_test.moc"
-

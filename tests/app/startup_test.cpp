@@ -10,6 +10,7 @@
 #include "sources/test_player.h"
 #include "support/log_capture.h"
 #include "support/pcm_sender.h"
+#include "support/private_home.h"
 #include "support/scripted_rtmp_server.h"
 #include "support/tcp_peer.h"
 #include "support/tone_analysis.h"
@@ -17,7 +18,6 @@
 #include "ui/console/keyable_borderless_window.h"
 #include "ui/console/led_indicator_view.h"
 #include "ui/console/vu_meter_view.h"
-#include "support/private_home.h"
 
 #include <QDir>
 #include <QLabel>
@@ -74,10 +74,7 @@ class StartupTest : public QObject {
     QTemporaryDir home_;
 
 private slots:
-    void initTestCase()
-    {
-        test::usePrivateHome(home_.path());
-    }
+    void initTestCase() { test::usePrivateHome(home_.path()); }
 
     void tcpSourceStartsOnlyTheInputAndFillsTheKey()
     {
@@ -116,9 +113,10 @@ private slots:
         test::LogCapture log;
         Rig rig("tcp");
         const std::string file = ImageScheduleConfig::configFile();
-        QCOMPARE(std::ranges::count(log.messages(), "Ondaline: ⚠ Settings file " + file +
-                                                        ": an image schedule entry does not decode — the image schedule "
-                                                        "is empty; the file is kept aside at the next save"),
+        QCOMPARE(std::ranges::count(log.messages(),
+                                    "Ondaline: ⚠ Settings file " + file +
+                                        ": an image schedule entry does not decode — the image schedule "
+                                        "is empty; the file is kept aside at the next save"),
                  1);
         QTest::qWait(300);  // the TCP input's first status arrives
         QCOMPARE(rig.app->statusLabel->text(), "Image schedule not loaded: an image schedule entry does not decode");

@@ -36,14 +36,15 @@ private slots:
         const QStringList names = {"settings", "pointer", "key"};
         for (const QString& name : names) {
             QTemporaryDir home;
-            const QString station = writeStation(home.path(), "{\"stationName\": \"Radio Test\", \"audioSource\": \"tcp\"}");
+            const QString station = writeStation(home.path(),
+                                                 "{\"stationName\": \"Radio Test\", \"audioSource\": \"tcp\"}");
             // Where the pointer file is a FIFO, the shared preferences name the station.
             QDir().mkpath(home.path() + "/.config");
             QFile prefs(home.path() + "/.config/com.quillmere.shared.json");
             QVERIFY(prefs.open(QIODevice::WriteOnly) &&
                     prefs.write("{\"StationFolderPath\": \"" + station.toUtf8() + "\"}") > 0);
             prefs.close();
-            const QString fifo = name == "settings" ? station + "/Misc/System/Streamer/ondaline_schedule.json"
+            const QString fifo = name == "settings"  ? station + "/Misc/System/Streamer/ondaline_schedule.json"
                                  : name == "pointer" ? home.path() + "/.ondaline_station"
                                                      : station + "/Misc/System/Streamer/ondaline_key";
             makeFIFO(fifo);
@@ -57,8 +58,9 @@ private slots:
             QVERIFY2(quitting.elapsed() < 5000, qPrintable(QString::number(quitting.elapsed())));
             const QString output = desktop.output();
             const QString said = name == "settings" ? "Ondaline: ⚠ Settings file " + fifo + " not a regular file"
-                                 : name == "pointer" ? "Ondaline: ⚠ Station folder setting not used — " + fifo + ": not a regular file"
-                                                     : "Ondaline: ⚠ Stream key file not used — " + fifo + ": not a regular file";
+                                 : name == "pointer"
+                                     ? "Ondaline: ⚠ Station folder setting not used — " + fifo + ": not a regular file"
+                                     : "Ondaline: ⚠ Stream key file not used — " + fifo + ": not a regular file";
             QVERIFY2(output.contains(said), qPrintable(name + ": " + output));
         }
     }
@@ -92,7 +94,8 @@ private slots:
         QCOMPARE(desktop.quit(), 0);
         const QString output = desktop.output();
         QVERIFY2(!output.contains("Settings auto-saved"), qPrintable(output));
-        QVERIFY2(output.count("Ondaline: ⚠ Settings not saved to /Station/Misc/System/Streamer/ondaline_schedule.json: ") >= 2,
+        QVERIFY2(output.count(
+                     "Ondaline: ⚠ Settings not saved to /Station/Misc/System/Streamer/ondaline_schedule.json: ") >= 2,
                  qPrintable(output));
     }
 };

@@ -25,8 +25,8 @@ constexpr long peakRSSLimitKB = 300 * 1024;
 // Every run streams until it has been live twice (before the fault and
 // after the recovery), then one second more. A run that never comes back
 // gives up by itself 90 s after going live, well within the time-out.
-const std::string harnessCommand =
-    "timeout 130 " + shellQuote(ONDALINE_HARNESS) + " --source tone --connects 2 --seconds 1";
+const std::string harnessCommand = "timeout 130 " + shellQuote(ONDALINE_HARNESS) +
+                                   " --source tone --connects 2 --seconds 1";
 
 struct Finished {
     int exitCode;
@@ -104,9 +104,9 @@ protected:
     {
         key_ = key;
         recordedBefore_ = recordings();
-        return std::make_unique<BackgroundHarness>(
-            key, harnessCommand + " --mode rtmp --url rtmp://127.0.0.1:" + std::to_string(relay_->port()) +
-                     "/live --key " + key + " " + extra);
+        return std::make_unique<BackgroundHarness>(key, harnessCommand + " --mode rtmp --url rtmp://127.0.0.1:" +
+                                                            std::to_string(relay_->port()) + "/live --key " + key +
+                                                            " " + extra);
     }
 
     // Back live, and nginx recorded the stream again.
@@ -116,10 +116,7 @@ protected:
         EXPECT_EQ(recordings() - recordedBefore_, 2);
     }
 
-    int recordings() const
-    {
-        return static_cast<int>(recordingsOf(env_.at("ONDALINE_RTMP_RECORD_DIR"), key_).size());
-    }
+    int recordings() const { return static_cast<int>(recordingsOf(env_.at("ONDALINE_RTMP_RECORD_DIR"), key_).size()); }
 
     std::map<std::string, std::string> env_;
     std::optional<FaultRelay> relay_;
@@ -138,10 +135,11 @@ protected:
 
     std::unique_ptr<BackgroundHarness> stream(const std::string& mount)
     {
-        return std::make_unique<BackgroundHarness>(
-            mount.substr(1), harnessCommand + " --mode icecast --host 127.0.0.1 --port " +
-                                 std::to_string(relay_->port()) + " --mount " + mount + " --password " +
-                                 shellQuote(env_.at("ONDALINE_ICECAST_SOURCE_PASSWORD")));
+        return std::make_unique<BackgroundHarness>(mount.substr(1),
+                                                   harnessCommand + " --mode icecast --host 127.0.0.1 --port " +
+                                                       std::to_string(relay_->port()) + " --mount " + mount +
+                                                       " --password " +
+                                                       shellQuote(env_.at("ONDALINE_ICECAST_SOURCE_PASSWORD")));
     }
 
     // Back live: icecast took the source again.

@@ -62,7 +62,8 @@ std::string unescapeXML(const std::string& text)
         else if (entity == "quot") out += '"';
         else if (entity == "apos") out += '\'';
         else if (entity.starts_with("#")) {
-            const unsigned long code = entity[1] == 'x' ? std::stoul(entity.substr(2), nullptr, 16) : std::stoul(entity.substr(1));
+            const unsigned long code = entity[1] == 'x' ? std::stoul(entity.substr(2), nullptr, 16)
+                                                        : std::stoul(entity.substr(1));
             if (code < 0x80) out += char(code);
             else if (code < 0x800) out += {char(0xC0 | (code >> 6)), char(0x80 | (code & 0x3F))};
             else out += {char(0xE0 | (code >> 12)), char(0x80 | ((code >> 6) & 0x3F)), char(0x80 | (code & 0x3F))};
@@ -98,16 +99,20 @@ TEST_F(Icecast, ListenerHearsTheToneAndSeesTheTitle)
         });
         std::this_thread::sleep_for(1500ms);  // the source is up
         const std::string heard = fs::temp_directory_path() / ("ondaline-listener-" + std::to_string(rate) + ".aac");
-        const auto listener = runCommand("timeout 30 ffmpeg -nostdin -v error -y -i http://127.0.0.1:" +
-                                         env_["ONDALINE_ICECAST_PORT"] + mount + " -t 3 -c copy -f adts " + shellQuote(heard));
+        const auto listener =
+            runCommand("timeout 30 ffmpeg -nostdin -v error -y -i http://127.0.0.1:" + env_["ONDALINE_ICECAST_PORT"] +
+                       mount + " -t 3 -c copy -f adts " + shellQuote(heard));
         const std::string stats = adminStats();
         const auto run = source.get();
         ASSERT_EQ(run.exitCode, 0) << run.output;
         ASSERT_EQ(listener.exitCode, 0) << listener.output;
 
-        EXPECT_EQ(runCommand("ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate,channels "
-                             "-of default=noprint_wrappers=1 " + shellQuote(heard)).output,
-                  "codec_name=aac\nsample_rate=" + std::to_string(rate) + "\nchannels=" + std::to_string(channels) + "\n");
+        EXPECT_EQ(
+            runCommand("ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate,channels "
+                       "-of default=noprint_wrappers=1 " +
+                       shellQuote(heard))
+                .output,
+            "codec_name=aac\nsample_rate=" + std::to_string(rate) + "\nchannels=" + std::to_string(channels) + "\n");
         const Tone tone = analyseTone(decodeFirstChannel(heard), rate);
         EXPECT_NEAR(tone.hz, 440.0, 1.0);
         EXPECT_NEAR(tone.peakDBFS, -12.0, 0.5);
@@ -130,9 +135,8 @@ TEST_F(Icecast, ListenerHearsTheToneAndSeesTheTitle)
 TEST_F(Icecast, BurstOfTitlesEndsOnTheLastAndARefusedTitleIsReported)
 {
     ASSERT_FALSE(env_.empty()) << "the icecast peer is not running";
-    auto burst = std::async(std::launch::async, [&] {
-        return harness(env_, "/burst.aac", "--source tone --metadata-burst 50", 8);
-    });
+    auto burst = std::async(std::launch::async,
+                            [&] { return harness(env_, "/burst.aac", "--source tone --metadata-burst 50", 8); });
     auto oversized = std::async(std::launch::async, [&] {
         return harness(env_, "/oversized.aac", "--source tone --metadata " + std::string(10240, 'x'), 5);
     });

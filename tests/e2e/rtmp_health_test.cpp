@@ -21,7 +21,8 @@ namespace {
 CommandResult harness(const std::map<std::string, std::string>& env, const std::string& key, int seconds)
 {
     return runCommand("timeout 400 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url " +
-                      env.at("ONDALINE_RTMP_URL") + " --key " + key + " --source tone --seconds " + std::to_string(seconds));
+                      env.at("ONDALINE_RTMP_URL") + " --key " + key + " --source tone --seconds " +
+                      std::to_string(seconds));
 }
 
 int recordings(const std::map<std::string, std::string>& env, const std::string& key)

@@ -31,10 +31,7 @@ protected:
 
     std::string trustTestCA() { return "SSL_CERT_FILE=" + shellQuote(env_["ONDALINE_TEST_CA"]); }
 
-    bool recorded(const std::string& key)
-    {
-        return !recordingOf(env_["ONDALINE_RTMP_RECORD_DIR"], key).empty();
-    }
+    bool recorded(const std::string& key) { return !recordingOf(env_["ONDALINE_RTMP_RECORD_DIR"], key).empty(); }
 
     // How often nginx logged the client deleting its stream.
     int deletedStreams()
@@ -120,7 +117,8 @@ TEST_F(RTMPPublish, TLSToThePlainPortTimesOutOnceWithoutARetry)
 // user hears why at once, not a negotiation time-out 15 s later.
 TEST_F(RTMPPublish, KeyAlreadyInUseIsReportedAtOnce)
 {
-    const std::string arguments = "--mode rtmp --url " + env_["ONDALINE_RTMP_URL"] + " --key taken --source tone --seconds ";
+    const std::string arguments = "--mode rtmp --url " + env_["ONDALINE_RTMP_URL"] +
+                                  " --key taken --source tone --seconds ";
     BackgroundHarness first("taken-first", shellQuote(ONDALINE_HARNESS) + " " + arguments + "12");
     ASSERT_TRUE(first.waitFor("Ondaline: ✓ Publishing live!", 20s)) << first.output();
     BackgroundHarness second("taken-second", shellQuote(ONDALINE_HARNESS) + " " + arguments + "4");

@@ -12,9 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -34,18 +34,22 @@ TEST(RTMPVideo, RecordingCarriesH264MainWithKeyFramesAtTheirSlots)
     const std::string file = recordingOf(env.at("ONDALINE_RTMP_RECORD_DIR"), "video");
     ASSERT_FALSE(file.empty());
 
-    EXPECT_EQ(runCommand("ffprobe -v error -select_streams v:0 -show_entries "
-                         "stream=codec_name,profile,width,height,r_frame_rate,has_b_frames -of default=noprint_wrappers=1 " +
-                         shellQuote(file)).output,
-              "codec_name=h264\nprofile=Main\nwidth=1280\nheight=720\nhas_b_frames=0\nr_frame_rate=24000/1001\n");
+    EXPECT_EQ(
+        runCommand("ffprobe -v error -select_streams v:0 -show_entries "
+                   "stream=codec_name,profile,width,height,r_frame_rate,has_b_frames -of default=noprint_wrappers=1 " +
+                   shellQuote(file))
+            .output,
+        "codec_name=h264\nprofile=Main\nwidth=1280\nheight=720\nhas_b_frames=0\nr_frame_rate=24000/1001\n");
     EXPECT_EQ(runCommand("ffprobe -v error -select_streams a:0 -show_entries stream=codec_name -of csv=p=0 " +
-                         shellQuote(file)).output,
+                         shellQuote(file))
+                  .output,
               "aac\n");
     EXPECT_EQ(decodeErrors(file), "");
 
     // Key packets: the first at once, then counter values 48, 96: packets 47, 95.
-    std::istringstream packets(runCommand("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 " +
-                                          shellQuote(file)).output);
+    std::istringstream packets(
+        runCommand("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 " + shellQuote(file))
+            .output);
     std::vector<int> keys;
     int index = 0;
     for (std::string line; std::getline(packets, line); ++index) {
@@ -165,8 +169,10 @@ TEST(RTMPVideo, PictureArrivesAsTheRendererDrawsIt)
     // Without bars or crawler the picture is the same every tick: once the
     // second key frame has settled, each frame is a bare "nothing moved" of
     // a few hundred bytes at most, most of them copies of the previous one.
-    std::istringstream packets(runCommand("ffprobe -v error -select_streams v:0 -show_entries packet=size,flags -of csv=p=0 " +
-                                          shellQuote(file)).output);
+    std::istringstream packets(
+        runCommand("ffprobe -v error -select_streams v:0 -show_entries packet=size,flags -of csv=p=0 " +
+                   shellQuote(file))
+            .output);
     std::vector<int> settled;
     int keyFrames = 0, sinceKey = 0;
     for (std::string line; std::getline(packets, line); ++sinceKey) {
@@ -198,11 +204,12 @@ TEST(RTMPVideo, PictureArrivesAsTheRendererDrawsIt)
         ++nextFrameNum;
     }
     const std::string complaints = (fs::temp_directory_path() / "ondaline-decode-errors.txt").string();
-    FILE* pipe = popen(("ffmpeg -v error -xerror -err_detect explode -i " + shellQuote(file) +
-                        " -map 0:v -fps_mode passthrough -vf scale=in_color_matrix=bt709:in_range=tv,format=rgb24 -f rawvideo - 2>" +
-                        shellQuote(complaints))
-                           .c_str(),
-                       "r");
+    FILE* pipe = popen(
+        ("ffmpeg -v error -xerror -err_detect explode -i " + shellQuote(file) +
+         " -map 0:v -fps_mode passthrough -vf scale=in_color_matrix=bt709:in_range=tv,format=rgb24 -f rawvideo - 2>" +
+         shellQuote(complaints))
+            .c_str(),
+        "r");
     ASSERT_NE(pipe, nullptr);
     std::vector<std::uint8_t> rgb(1280 * 720 * 3);
     std::size_t frames = 0;
@@ -231,9 +238,9 @@ TEST(RTMPVideo, StalledLinkKeepsOnlyTheKeyFrameSlots)
     // Enough for the handshake, the publish and the first key frame.
     ondaline::test::FaultRelay relay(static_cast<std::uint16_t>(std::stoi(env.at("ONDALINE_RTMP_PORT"))));
     relay.stallAfter(200000);
-    const auto run = runCommand("timeout 120 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url rtmp://127.0.0.1:" +
-                                std::to_string(relay.port()) + "/live --key slow --seconds 14 --source tone --image " +
-                                shellQuote(image));
+    const auto run = runCommand("timeout 120 " + shellQuote(ONDALINE_HARNESS) +
+                                " --mode rtmp --url rtmp://127.0.0.1:" + std::to_string(relay.port()) +
+                                "/live --key slow --seconds 14 --source tone --image " + shellQuote(image));
     fs::remove(image);
     std::istringstream lines(run.output);
     std::vector<std::string> drops;
@@ -268,14 +275,17 @@ TEST(RTMPVideo, FIFOAsPictureOrCrawlerFileDoesNotStallTheStream)
     EXPECT_NE(run.output.find("Ondaline: ⚠ Image file not used — " + image + ": not a regular file"), std::string::npos)
         << run.output;
     EXPECT_NE(run.output.find("Ondaline: Failed to load image: " + image), std::string::npos);
-    EXPECT_NE(run.output.find("Ondaline: ⚠ Crawler file not used — " + crawler + ": not a regular file"), std::string::npos);
+    EXPECT_NE(run.output.find("Ondaline: ⚠ Crawler file not used — " + crawler + ": not a regular file"),
+              std::string::npos);
 
     const std::string file = recordingOf(env.at("ONDALINE_RTMP_RECORD_DIR"), "fifo");
     ASSERT_FALSE(file.empty());
     EXPECT_GT(audioSpan(file), 4.0);
     const std::string videoPackets =
-        runCommand("ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 " +
-                   shellQuote(file)).output;
+        runCommand(
+            "ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 " +
+            shellQuote(file))
+            .output;
     EXPECT_GE(std::stoi(videoPackets), 100) << videoPackets;  // about 24 a second
 }
 

@@ -37,8 +37,8 @@ protected:
     {
         return std::make_unique<BackgroundHarness>(
             "silence" + mount.substr(1), "timeout 120 " + shellQuote(ONDALINE_HARNESS) +
-                                             " --mode icecast --host 127.0.0.1 --port " + icecast_["ONDALINE_ICECAST_PORT"] +
-                                             " --mount " + mount + " --password " +
+                                             " --mode icecast --host 127.0.0.1 --port " +
+                                             icecast_["ONDALINE_ICECAST_PORT"] + " --mount " + mount + " --password " +
                                              shellQuote(icecast_["ONDALINE_ICECAST_SOURCE_PASSWORD"]) + " --seconds " +
                                              std::to_string(seconds) + " --source tone " + extra);
     }
@@ -48,8 +48,8 @@ protected:
     std::thread listen(const std::string& mount, const std::string& file)
     {
         return std::thread([this, mount, file] {
-            runCommand("timeout 60 curl -s -o " + shellQuote(file) + " http://127.0.0.1:" +
-                       icecast_["ONDALINE_ICECAST_PORT"] + mount);
+            runCommand("timeout 60 curl -s -o " + shellQuote(file) +
+                       " http://127.0.0.1:" + icecast_["ONDALINE_ICECAST_PORT"] + mount);
         });
     }
 

@@ -32,10 +32,10 @@ protected:
     // The harness streaming with the TCP input.
     std::unique_ptr<BackgroundHarness> stream(const std::string& key, int seconds)
     {
-        return std::make_unique<BackgroundHarness>(
-            key, "timeout 120 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url " +
-                              env_["ONDALINE_RTMP_URL"] + " --key " + key + " --seconds " + std::to_string(seconds) +
-                              " --source tcp --tcp-port " + std::to_string(port_));
+        return std::make_unique<BackgroundHarness>(key, "timeout 120 " + shellQuote(ONDALINE_HARNESS) +
+                                                            " --mode rtmp --url " + env_["ONDALINE_RTMP_URL"] +
+                                                            " --key " + key + " --seconds " + std::to_string(seconds) +
+                                                            " --source tcp --tcp-port " + std::to_string(port_));
     }
 
     std::string recording(const std::string& key)
@@ -75,7 +75,8 @@ TEST_F(TCPInput, ToneFromASenderArrivesWithItsPitchLevelAndTiming)
 
     const std::string file = recording("tcp-tone");
     ASSERT_FALSE(file.empty());
-    EXPECT_EQ(probeAudio(file, "stream=codec_name,sample_rate,channels"), "codec_name=aac\nsample_rate=44100\nchannels=2\n");
+    EXPECT_EQ(probeAudio(file, "stream=codec_name,sample_rate,channels"),
+              "codec_name=aac\nsample_rate=44100\nchannels=2\n");
     EXPECT_EQ(decodeErrors(file), "");
     EXPECT_NEAR(audioSpan(file), seconds, seconds * 0.02);
     const Tone tone = analyseTone(decodeFirstChannel(file), 44100);
@@ -101,9 +102,9 @@ TEST_F(TCPInput, ANewerSenderInAnotherFormatReplacesTheFirstAtItsOwnPitch)
     second.stop();
     const std::string output = harness->output();
     EXPECT_EQ(exitCode, 0) << output;
-    for (const char* line : {"TCPAudioServer: Dropping existing client for new connection",
-                             "TCPAudioServer: Handshake OK — 48000Hz, 1ch, Float32",
-                             "Ondaline: ✅ Resampler ready — 48000Hz → 44100Hz"}) {
+    for (const char* line :
+         {"TCPAudioServer: Dropping existing client for new connection",
+          "TCPAudioServer: Handshake OK — 48000Hz, 1ch, Float32", "Ondaline: ✅ Resampler ready — 48000Hz → 44100Hz"}) {
         EXPECT_NE(output.find(line), std::string::npos) << line << "\n" << output;
     }
 
@@ -173,8 +174,8 @@ TEST_F(TCPInput, HostileSendersLeaveTheStreamRunning)
         EXPECT_TRUE(sender.sendAndClose(bytes));
         std::this_thread::sleep_for(100ms);
     };
-    sendRaw({0x44, 0xAC, 0x00, 0x00, 0x02});                                                  // 5 bytes
-    sendRaw({0x00, 0x00, 0xAC, 0x44, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x20});     // big-endian
+    sendRaw({0x44, 0xAC, 0x00, 0x00, 0x02});                                            // 5 bytes
+    sendRaw({0x00, 0x00, 0xAC, 0x44, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x20});  // big-endian
     sendRaw(PCMSender::handshake(44100, 2, 16));
     sendRaw(PCMSender::handshake(44100, 0));
     sendRaw(PCMSender::handshake(44100, 9));
@@ -284,8 +285,14 @@ TEST_F(TCPInput, BurstsAndAReplacedFloodLeaveTheToneNearItsTime)
     {
         PCMSender stalling;
         ASSERT_TRUE(stalling.connect(port_));
-        stalling.startTone({.sampleRate = 44100, .channels = 2, .hz = 440, .dbfs = -12, .seconds = 7.5,
-                            .pauseAt = 2, .pauseSeconds = 3, .catchUp = true});
+        stalling.startTone({.sampleRate = 44100,
+                            .channels = 2,
+                            .hz = 440,
+                            .dbfs = -12,
+                            .seconds = 7.5,
+                            .pauseAt = 2,
+                            .pauseSeconds = 3,
+                            .catchUp = true});
         std::this_thread::sleep_for(7500ms);
         PCMSender flood;
         ASSERT_TRUE(flood.connect(port_));
@@ -330,7 +337,8 @@ TEST_F(TCPInput, ConnectionsWithoutAHandshakeDoNotInterruptTheSender)
     good.stop();
     const std::string output = harness->output();
     EXPECT_EQ(exitCode, 0) << output;
-    EXPECT_NE(output.find("TCPAudioServer: No handshake within 5 s — closing the connection"), std::string::npos) << output;
+    EXPECT_NE(output.find("TCPAudioServer: No handshake within 5 s — closing the connection"), std::string::npos)
+        << output;
     EXPECT_EQ(output.find("Dropping existing client for new connection"), std::string::npos) << output;
 
     const std::string file = recording("tcp-pending");

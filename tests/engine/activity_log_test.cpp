@@ -56,10 +56,9 @@ TEST_F(ActivityLogTest, StampsEachLineWithTheTimeToTheMillisecond)
     auto log = std::make_shared<ActivityLog>(fixedTime);
     log->append("Ondaline: State → Live");
     log->append("two\nlines stay one entry");
-    EXPECT_EQ(log->allText(),
-              "═══ Ondaline Session Log — 2026-12-07 14:03:27 UTC ═══\n"
-              "[14:03:27.081] Ondaline: State → Live\n"
-              "[14:03:27.081] two\nlines stay one entry");
+    EXPECT_EQ(log->allText(), "═══ Ondaline Session Log — 2026-12-07 14:03:27 UTC ═══\n"
+                              "[14:03:27.081] Ondaline: State → Live\n"
+                              "[14:03:27.081] two\nlines stay one entry");
     EXPECT_EQ(ondaline::formatLogTime(system_clock::time_point(5ms)), "00:00:00.005");
     EXPECT_EQ(ondaline::formatLogTime(system_clock::time_point(-1ms)), "23:59:59.999");
 }

@@ -62,9 +62,9 @@ TEST(AMF0Reader, RoundTripsEveryWrittenKind)
     EXPECT_EQ(values[2], AMF0Value::boolean(true));
     EXPECT_EQ(values[3].kind(), AMF0Value::Kind::null);
     ASSERT_NE(values[4].objectValue(), nullptr);
-    EXPECT_EQ(*values[4].objectValue(), (AMF0Value::Object{{"n", AMF0Value::number(3)},
-                                                           {"s", AMF0Value::string("x")},
-                                                           {"b", AMF0Value::boolean(false)}}));
+    EXPECT_EQ(*values[4].objectValue(),
+              (AMF0Value::Object{
+                  {"n", AMF0Value::number(3)}, {"s", AMF0Value::string("x")}, {"b", AMF0Value::boolean(false)}}));
 }
 
 TEST(AMF0Reader, AccessorsAnswerOnlyForTheirOwnKind)
@@ -149,8 +149,7 @@ TEST(AMF0Reader, UndecodedMarkersAreUnknownAndConsumeOneByte)
     // next byte, here the next key.
     const Bytes nested{0x03, 0x00, 0x01, 'u', 0x06, 0x00, 0x01, 'n', 0x05, 0x00, 0x00, 0x09};
     const auto read = mustRead(nested);
-    EXPECT_EQ(*read.value.objectValue(),
-              (AMF0Value::Object{{"u", AMF0Value::unknown()}, {"n", AMF0Value::null()}}));
+    EXPECT_EQ(*read.value.objectValue(), (AMF0Value::Object{{"u", AMF0Value::unknown()}, {"n", AMF0Value::null()}}));
     EXPECT_EQ(read.consumed, 12);
 }
 

@@ -39,10 +39,10 @@ TEST(AMF0Writer, WritesAnObjectAsKeyValuePairsWithoutKeyMarkers)
     EXPECT_TRUE(appendAMF0Property(out, "audio", true));
     EXPECT_TRUE(appendAMF0Property(out, "fps", 24.0));
     appendAMF0ObjectEnd(out);
-    const Bytes expected{0x03,                                                    // object
-                         0x00, 0x03, 'a', 'p', 'p', 0x02, 0x00, 0x04, 'l', 'i', 'v', 'e',  // app: "live"
-                         0x00, 0x05, 'a', 'u', 'd', 'i', 'o', 0x01, 0x01,          // audio: true
-                         0x00, 0x03, 'f', 'p', 's', 0x00, 0x40, 0x38, 0, 0, 0, 0, 0, 0,  // fps: 24.0
+    const Bytes expected{0x03,                                                                    // object
+                         0x00, 0x03, 'a', 'p', 'p', 0x02, 0x00, 0x04, 'l',  'i', 'v', 'e',        // app: "live"
+                         0x00, 0x05, 'a', 'u', 'd', 'i',  'o',  0x01, 0x01,                       // audio: true
+                         0x00, 0x03, 'f', 'p', 's', 0x00, 0x40, 0x38, 0,    0,   0,   0,   0, 0,  // fps: 24.0
                          0x00, 0x00, 0x09};
     EXPECT_EQ(out, expected);
 }

@@ -22,7 +22,7 @@ TEST(IcecastBacklog, StalledOnlyWhenNothingIsWrittenForTenSecondsWhileAudioWaits
     backlog.handed(600, 1110);
     backlog.finished(600, true, 1110.5);  // an older frame finally went out
     EXPECT_FALSE(backlog.stall(1115));
-    backlog.finished(600, false, 1116);  // dropped, not written: no progress
+    backlog.finished(600, false, 1116);              // dropped, not written: no progress
     EXPECT_EQ(backlog.stall(1120.5), std::nullopt);  // and nothing waits any more
 }
 

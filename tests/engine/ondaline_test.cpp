@@ -149,17 +149,17 @@ TEST_F(OndalineTest, ReadyConnectionStartsTheHandshakeAndDisconnectEndsIdle)
     EXPECT_EQ(engine_->state(), StreamState::idle);  // on return
     ASSERT_EQ(peerSawEnd.get_future().wait_for(10s), std::future_status::ready);
     settle();
-    EXPECT_EQ(stateLines(log), (std::vector<std::string>{
-                                   "Ondaline: State → Connecting…",
-                                   "Ondaline: Connecting to 127.0.0.1:" + std::to_string(peer.port()) +
-                                       " app=live tls=false",
-                                   "Ondaline: TCP connected — starting RTMP handshake",
-                                   "Ondaline: State → RTMP Handshake…",
-                                   "Ondaline: Cannot connect — state is RTMP Handshake…",
-                                   "Ondaline: State → Disconnecting…",
-                                   "Ondaline: Disconnecting…",
-                                   "Ondaline: State → Idle",
-                               }));
+    EXPECT_EQ(stateLines(log),
+              (std::vector<std::string>{
+                  "Ondaline: State → Connecting…",
+                  "Ondaline: Connecting to 127.0.0.1:" + std::to_string(peer.port()) + " app=live tls=false",
+                  "Ondaline: TCP connected — starting RTMP handshake",
+                  "Ondaline: State → RTMP Handshake…",
+                  "Ondaline: Cannot connect — state is RTMP Handshake…",
+                  "Ondaline: State → Disconnecting…",
+                  "Ondaline: Disconnecting…",
+                  "Ondaline: State → Idle",
+              }));
     // The delegate hears the state changes before the disconnect.
     const auto events = delegate_->events();
     ASSERT_FALSE(events.empty());
@@ -244,7 +244,8 @@ TEST_F(OndalineTest, AConnectionResetAtOnceIsReportedOnce)
     constexpr int attempts = 20;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         engine_->connect();
-        ASSERT_TRUE(relay.waitUntil([&](const auto& counters) { return counters.refused == std::uint64_t(attempt); }, 10s));
+        ASSERT_TRUE(relay.waitUntil([&](const auto& counters) { return counters.refused == std::uint64_t(attempt); },
+                                    10s));
         for (const auto giveUp = std::chrono::steady_clock::now() + 10s;
              engine_->state() != StreamState::idle && std::chrono::steady_clock::now() < giveUp;) {
             std::this_thread::sleep_for(1ms);

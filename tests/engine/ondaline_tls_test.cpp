@@ -48,7 +48,8 @@ TEST_F(OndalineTLS, TrustedServerReachesTheHandshake)
     // A state report carries the state when it is delivered, so on a quick
     // link the handshake's may already read Live: the log has every step.
     ASSERT_TRUE(delegate_->waitFor("state:Live"));
-    EXPECT_TRUE(log.contains("Ondaline: Connecting to localhost:" + env_["ONDALINE_RTMPS_PORT"] + " app=live tls=true"));
+    EXPECT_TRUE(log.contains("Ondaline: Connecting to localhost:" + env_["ONDALINE_RTMPS_PORT"] +
+                             " app=live tls=true"));
     EXPECT_TRUE(log.contains("Ondaline: Handshake complete"));
     EXPECT_EQ(delegate_->count("state:Error"), 0);
 }

@@ -87,8 +87,8 @@ TEST_F(RTMPSession, PublishesThroughTheCommandSequenceAndClosesIt)
         if (!server.handshake()) return;
         auto connect = server.waitForCommand("connect");
         const auto& object = *(*connect)[2].objectValue();
-        commands.push_back("connect " + std::to_string(int(*(*connect)[1].numberValue())) + " app=" +
-                           *object.at("app").stringValue() + " tcUrl=" + *object.at("tcUrl").stringValue());
+        commands.push_back("connect " + std::to_string(int(*(*connect)[1].numberValue())) +
+                           " app=" + *object.at("app").stringValue() + " tcUrl=" + *object.at("tcUrl").stringValue());
         server.sendResult(1);
         for (const char* name : {"releaseStream", "FCPublish", "createStream"}) {
             auto values = server.waitForCommand(name);
@@ -111,15 +111,17 @@ TEST_F(RTMPSession, PublishesThroughTheCommandSequenceAndClosesIt)
 
     auto commands = seen.get_future();
     ASSERT_EQ(commands.wait_for(20s), std::future_status::ready);
-    EXPECT_EQ(commands.get(), (std::vector<std::string>{
-                                  "connect 1 app=live tcUrl=rtmp://127.0.0.1:" + std::to_string(peer_->port()) + "/live",
-                                  "releaseStream 2", "FCPublish 3", "createStream 4", "publish secret-key live",
-                                  "FCUnpublish 5", "deleteStream 6", "closed"}));
-    for (const char* line : {"Ondaline: Handshake complete", "Ondaline: Set outgoing chunk size: 128 → 4096",
-                             "Ondaline: Received command: _result",
-                             "Ondaline: connect accepted — sending releaseStream/FCPublish/createStream",
-                             "Ondaline: Got stream ID = 1 — publishing", "Ondaline: onStatus code=NetStream.Publish.Start",
-                             "Ondaline: ✓ Publishing live!", "Ondaline: State → Live"}) {
+    EXPECT_EQ(commands.get(),
+              (std::vector<std::string>{"connect 1 app=live tcUrl=rtmp://127.0.0.1:" + std::to_string(peer_->port()) +
+                                            "/live",
+                                        "releaseStream 2", "FCPublish 3", "createStream 4", "publish secret-key live",
+                                        "FCUnpublish 5", "deleteStream 6", "closed"}));
+    for (const char* line :
+         {"Ondaline: Handshake complete", "Ondaline: Set outgoing chunk size: 128 → 4096",
+          "Ondaline: Received command: _result",
+          "Ondaline: connect accepted — sending releaseStream/FCPublish/createStream",
+          "Ondaline: Got stream ID = 1 — publishing", "Ondaline: onStatus code=NetStream.Publish.Start",
+          "Ondaline: ✓ Publishing live!", "Ondaline: State → Live"}) {
         EXPECT_TRUE(log.contains(line)) << line;
     }
     settle();
@@ -266,16 +268,24 @@ TEST_F(RTMPSession, WhatAServerMayNotSendEndsTheConnection)
     };
     const std::vector<Case> cases{
         {"message over 1 MiB",
-         [](ScriptedRTMPServer& s) { s.sendRaw(Bytes{0x03, 0, 0, 0, 0x7F, 0xFF, 0xFF, 0x14, 0, 0, 0, 0}); },
+         [](ScriptedRTMPServer& s) {
+             s.sendRaw(Bytes{0x03, 0, 0, 0, 0x7F, 0xFF, 0xFF, 0x14, 0, 0, 0, 0});
+         },
          "error:RTMP protocol error: message of 8388607 bytes is over the 1048576-byte limit"},
-        {"chunk size 0", [](ScriptedRTMPServer& s) { s.send({rtmp::setChunkSizeType, 0, 2, 0}, rtmp::uint32Payload(0x80000000)); },
+        {"chunk size 0",
+         [](ScriptedRTMPServer& s) {
+             s.send({rtmp::setChunkSizeType, 0, 2, 0}, rtmp::uint32Payload(0x80000000));
+         },
          "error:RTMP protocol error: server set chunk size 0"},
         {"chunk stream id beyond 65535",
-         [](ScriptedRTMPServer& s) { s.sendRaw(Bytes{0x01, 0xFF, 0xFF, 0, 0, 0, 0, 0, 1, 0x14, 0, 0, 0, 0, 0}); },
+         [](ScriptedRTMPServer& s) {
+             s.sendRaw(Bytes{0x01, 0xFF, 0xFF, 0, 0, 0, 0, 0, 1, 0x14, 0, 0, 0, 0, 0});
+         },
          "error:RTMP protocol error: chunk stream id 65599 is out of range"},
         {"too many chunk streams",
          [](ScriptedRTMPServer& s) {
-             for (int id = 10; id < 50; ++id) s.send({rtmp::dataAMF0Type, 0, static_cast<std::uint8_t>(id), 0}, Bytes{5});
+             for (int id = 10; id < 50; ++id)
+                 s.send({rtmp::dataAMF0Type, 0, static_cast<std::uint8_t>(id), 0}, Bytes{5});
          },
          "error:RTMP protocol error: more than 32 chunk streams"},
         {"stream id out of range",
@@ -418,7 +428,8 @@ TEST_F(RTMPSession, EncoderThatCannotStartIsReportedWithoutGoingLive)
     // Seven channels: what AAC cannot signal.
     engine_->configure("rtmp://127.0.0.1:" + std::to_string(peer_->port()) + "/live", "key", 320000, 44100, 7);
     engine_->connect();
-    ASSERT_TRUE(delegate_->waitFor("error:Failed to create AAC encoder (status -1): 7 channels cannot be carried in AAC"));
+    ASSERT_TRUE(
+        delegate_->waitFor("error:Failed to create AAC encoder (status -1): 7 channels cannot be carried in AAC"));
     settle();
     EXPECT_EQ(delegate_->count("connect"), 0);
     EXPECT_EQ(delegate_->count("retrying:Reconnecting (1/10)…"), 0);
@@ -439,10 +450,13 @@ TEST_F(RTMPSession, DelayedPongsAreMeasuredAndSpeedUpThePings)
         }
     });
     ASSERT_TRUE(delegate_->waitFor("connect"));
-    for (int i = 0; i < 100 && !log.contains("Ondaline: Sent Ping Request (seq=1)"); ++i) std::this_thread::sleep_for(100ms);
+    for (int i = 0; i < 100 && !log.contains("Ondaline: Sent Ping Request (seq=1)"); ++i)
+        std::this_thread::sleep_for(100ms);
     for (int i = 0; i < 30; ++i) {
         const auto lines = log.messages();
-        if (std::any_of(lines.begin(), lines.end(), [](const std::string& l) { return l.find("switching to fast") != std::string::npos; })) break;
+        if (std::any_of(lines.begin(), lines.end(),
+                        [](const std::string& l) { return l.find("switching to fast") != std::string::npos; }))
+            break;
         std::this_thread::sleep_for(100ms);
     }
     const auto lines = log.messages();
@@ -512,7 +526,7 @@ TEST_F(RTMPSession, LateVideoTicksTakeTheClocksSlot)
     });
     ASSERT_TRUE(delegate_->waitFor("connect"));
     std::this_thread::sleep_for(150ms);  // a few ticks on time (the clock stands still)
-    clock->advance(3.0);                // then three seconds pass in one tick
+    clock->advance(3.0);                 // then three seconds pass in one tick
     auto future = received.get_future();
     ASSERT_EQ(future.wait_for(20s), std::future_status::ready);
     const auto video = future.get();
@@ -526,8 +540,9 @@ TEST_F(RTMPSession, LateVideoTicksTakeTheClocksSlot)
         }
     }
     std::string seen;
-    for (const auto& message : video) seen += std::to_string(message.timestamp) + "/" + std::to_string(message.data[0]) + " ";
+    for (const auto& message : video)
+        seen += std::to_string(message.timestamp) + "/" + std::to_string(message.data[0]) + " ";
     ASSERT_NE(jump, 0u) << "no frame at the clock's slot: " << seen;
     EXPECT_NEAR(video[jump].timestamp, 3000, 200) << seen;  // three seconds after the first frames
-    EXPECT_EQ(video[jump].data[0], 0x17) << seen;  // slot 47 was passed: a key frame
+    EXPECT_EQ(video[jump].data[0], 0x17) << seen;           // slot 47 was passed: a key frame
 }

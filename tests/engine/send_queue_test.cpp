@@ -42,9 +42,14 @@ TEST(SendQueue, PastTheStallLimitItSaysSoOnceThenRefusesUntilReset)
     int stalls = 0, refusals = 0;
     for (int i = 0; i < 12; ++i) {
         switch (queue.append(chunk)) {
-        case SendQueue::Append::nowStalled: ++stalls; break;
-        case SendQueue::Append::refused: ++refusals; break;
-        case SendQueue::Append::queued: break;
+        case SendQueue::Append::nowStalled:
+            ++stalls;
+            break;
+        case SendQueue::Append::refused:
+            ++refusals;
+            break;
+        case SendQueue::Append::queued:
+            break;
         }
     }
     EXPECT_EQ(stalls, 1);

@@ -89,8 +89,8 @@ TEST(AudioPacketLoop, SilenceGoesOutAsTheCachedPacketForAsLongAsItLastsWithoutHo
     }
     EXPECT_EQ(s.loop.audioPacketsSent, 42u);
     for (int n : {1, 2, 3, 10}) {
-        EXPECT_TRUE(s.logged("Ondaline: 🔇 Substituted silence frame #" + std::to_string(n) + " (10B → 100B) at ts=" +
-                             std::to_string(n * 1024 * 1000 / 44100) + "ms"))
+        EXPECT_TRUE(s.logged("Ondaline: 🔇 Substituted silence frame #" + std::to_string(n) +
+                             " (10B → 100B) at ts=" + std::to_string(n * 1024 * 1000 / 44100) + "ms"))
             << n;
     }
     EXPECT_FALSE(s.logged("Ondaline: 🔇 Substituted silence frame #4 (10B → 100B) at ts=92ms"));
@@ -130,9 +130,9 @@ TEST(AudioPacketLoop, EncodeErrorsAreRateLimitedAndSilenceFillsAfterTheRemainder
     EXPECT_TRUE(failing.logged("Ondaline: WARNING — AAC encoder returned nil for first frame"));
     int errorLines = 0;
     for (const auto& line : failing.lines) errorLines += line.starts_with("Ondaline: AAC encode error: -22") ? 1 : 0;
-    EXPECT_EQ(errorLines, 3);  // the 1st, 10th and 100th
+    EXPECT_EQ(errorLines, 3);                                 // the 1st, 10th and 100th
     EXPECT_EQ(failing.loop.encoderSampleCount, 250u * 1024);  // each failed block keeps its slot
-    EXPECT_EQ(failing.loop.framesTaken, 250u * 1024);  // PCM consumed all the same
+    EXPECT_EQ(failing.loop.framesTaken, 250u * 1024);         // PCM consumed all the same
 
     // A block the encoder refuses mid-stream: the cached silence takes its
     // slot, or with none the next packet carries its own time, so the audio
@@ -208,7 +208,7 @@ TEST(Carrier, DeliversTheFramesDueInTheStreamsFormatFromTheRepeatedBlock)
     EXPECT_EQ(frames[0], 0.0f);
     EXPECT_EQ(frames[2 * 1013], 1013.0f);
     frames = carrier.framesFor(0.023, 44100, 2);
-    EXPECT_EQ(frames[0], 1014.0f);  // continues where it stopped
+    EXPECT_EQ(frames[0], 1014.0f);    // continues where it stopped
     EXPECT_EQ(frames[2 * 10], 0.0f);  // and wraps at the block's edge
 
     CarrierGenerator mono(block);

@@ -25,9 +25,10 @@ TEST(AudioSpecificConfig, BuiltFromRateAndChannels)
 TEST(AudioSpecificConfig, DescriptorWalkerFindsTheDecoderInfoAndNeverOverreads)
 {
     // ES descriptor (id, flags) > decoder config (13 bytes) > decoder-specific info.
-    const Bytes cookie{0x03, 0x19, 0x00, 0x01, 0x00,                                           // ES_Descriptor
-                       0x04, 0x11, 0x40, 0x15, 0x00, 0x18, 0x00, 0x00, 0x04, 0xE2, 0x00, 0x00, 0x04, 0xE2, 0x00,  // DecoderConfig
-                       0x05, 0x02, 0x12, 0x10,                                                  // DecoderSpecificInfo
+    const Bytes cookie{0x03, 0x19, 0x00, 0x01, 0x00,  // ES_Descriptor
+                       0x04, 0x11, 0x40, 0x15, 0x00, 0x18, 0x00, 0x00,
+                       0x04, 0xE2, 0x00, 0x00, 0x04, 0xE2, 0x00,  // DecoderConfig
+                       0x05, 0x02, 0x12, 0x10,                    // DecoderSpecificInfo
                        0x06, 0x01, 0x02};
     EXPECT_EQ(extractASCFromMagicCookie(cookie), (Bytes{0x12, 0x10}));
     for (std::size_t cut = 0; cut < 24; ++cut) {

@@ -27,7 +27,8 @@ Pixel at(const FrameRenderer::Frame& frame, int x, int y)
 
 std::string writePPM(int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b)
 {
-    const std::string path = (fs::temp_directory_path() / ("ondaline-background-" + std::to_string(width) + ".ppm")).string();
+    const std::string path =
+        (fs::temp_directory_path() / ("ondaline-background-" + std::to_string(width) + ".ppm")).string();
     std::ofstream out(path, std::ios::binary);
     out << "P6\n" << width << " " << height << "\n255\n";
     for (int i = 0; i < width * height; ++i) out.put(char(r)).put(char(g)).put(char(b));
@@ -77,8 +78,8 @@ TEST(FrameRenderer, TextBlockSitsOnItsBaselineOverItsBackground)
 
     in.songText = "MMMMMMMM";
     const auto frame = renderer.render(in);
-    EXPECT_EQ(at(frame, 10, 10).r, 255);   // the block, bottom left
-    EXPECT_EQ(at(frame, 10, 60).r, 0);     // above the block's 50 pixels
+    EXPECT_EQ(at(frame, 10, 10).r, 255);  // the block, bottom left
+    EXPECT_EQ(at(frame, 10, 60).r, 0);    // above the block's 50 pixels
     // White glyphs between the baseline (38) and the cap height, right of textX.
     int white = 0;
     for (int x = 290; x < 500; ++x) {

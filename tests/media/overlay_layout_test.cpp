@@ -43,9 +43,9 @@ TEST(SpectrumBars, DefaultGeometry)
     const auto& last = segments.back();
     EXPECT_NEAR(last.x + last.width, 440.0, 1e-9);
     EXPECT_NEAR(last.y + last.height, 400.0, 1e-9);
-    EXPECT_EQ(segments[0].colour, (RGBA{0, 0.4, 1, 0.8}));    // bottom colour
-    EXPECT_EQ(segments[11].colour, (RGBA{1, 1, 1, 0.8}));     // top colour
-    EXPECT_NEAR(segments[1].colour.r, 1.0 / 11, 1e-12);       // a fraction j/11 of the way
+    EXPECT_EQ(segments[0].colour, (RGBA{0, 0.4, 1, 0.8}));  // bottom colour
+    EXPECT_EQ(segments[11].colour, (RGBA{1, 1, 1, 0.8}));   // top colour
+    EXPECT_NEAR(segments[1].colour.r, 1.0 / 11, 1e-12);     // a fraction j/11 of the way
 }
 
 TEST(SpectrumBars, LitSegmentsRoundHalvesUp)

@@ -30,7 +30,10 @@ struct I420 {
     std::vector<std::uint8_t> y = std::vector<std::uint8_t>(std::size_t(lumaStride) * H),
                               u = std::vector<std::uint8_t>(std::size_t(chromaStride) * H / 2),
                               v = std::vector<std::uint8_t>(std::size_t(chromaStride) * H / 2);
-    FrameConverter::Planes planes() { return {{y.data(), u.data(), v.data()}, {lumaStride, chromaStride, chromaStride}}; }
+    FrameConverter::Planes planes()
+    {
+        return {{y.data(), u.data(), v.data()}, {lumaStride, chromaStride, chromaStride}};
+    }
     // The picture's bytes, the padding left out.
     bool samePicture(const I420& o) const
     {
@@ -134,8 +137,11 @@ TEST(PartialRedraw, EveryTickMatchesTheWholeFrameDrawnAndConverted)
         if (rows) {
             ++(rows->empty() ? unchanged : partial);
             for (int row = 0; row < H; ++row) {
-                if (std::ranges::any_of(*rows, [row](const RowRange& r) { return row >= r.first && row < r.end; })) continue;
-                ASSERT_EQ(std::memcmp(frame->data() + std::size_t(row) * W * 4, previous->data() + std::size_t(row) * W * 4, W * 4), 0)
+                if (std::ranges::any_of(*rows, [row](const RowRange& r) { return row >= r.first && row < r.end; }))
+                    continue;
+                ASSERT_EQ(std::memcmp(frame->data() + std::size_t(row) * W * 4,
+                                      previous->data() + std::size_t(row) * W * 4, W * 4),
+                          0)
                     << "tick " << tick << ": row " << row << " changed outside the rows given";
             }
             converter->update(frame->data(), *rows, updated.planes());
@@ -165,9 +171,9 @@ TEST(PartialRedraw, ConverterUpdatesEqualWholeConversionsOfNoise)
     I420 updated, whole;
     converter->convert(picture.data(), updated.planes());
     const std::vector<std::vector<RowRange>> changes = {
-        {{301, 302}},          {{0, 1}},     {{719, 720}},          {{100, 163}, {170, 171}},
-        {{37, 38}, {38, 45}},  {{0, 64}},    {{656, 720}},          {{200, 201}, {261, 262}, {500, 577}},
-        {{3, 700}},            {{640, 641}}, {{57, 58}, {121, 122}}};
+        {{301, 302}},         {{0, 1}},     {{719, 720}},          {{100, 163}, {170, 171}},
+        {{37, 38}, {38, 45}}, {{0, 64}},    {{656, 720}},          {{200, 201}, {261, 262}, {500, 577}},
+        {{3, 700}},           {{640, 641}}, {{57, 58}, {121, 122}}};
     for (std::size_t n = 0; n < 200; ++n) {
         std::vector<RowRange> rows = n < changes.size() ? changes[n] : std::vector<RowRange>{};
         if (rows.empty()) {
@@ -177,7 +183,8 @@ TEST(PartialRedraw, ConverterUpdatesEqualWholeConversionsOfNoise)
             }
         }
         for (const auto& r : rows) {
-            for (std::size_t i = std::size_t(r.first) * W * 4; i < std::size_t(r.end) * W * 4; ++i) picture[i] = static_cast<std::uint8_t>(random());
+            for (std::size_t i = std::size_t(r.first) * W * 4; i < std::size_t(r.end) * W * 4; ++i)
+                picture[i] = static_cast<std::uint8_t>(random());
         }
         converter->update(picture.data(), rows, updated.planes());
         converter->convert(picture.data(), whole.planes());

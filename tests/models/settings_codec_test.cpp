@@ -115,8 +115,7 @@ TEST(SettingsCodec, EachFieldFallsBackAloneOnAMissingNullOrWrongValue)
     EXPECT_FALSE(decode(R"({"nowPlaying": {"multiRow": 1}})").nowPlaying.multiRow);
     EXPECT_EQ(decode(R"({"nowPlaying": {"delimiter": null}})").nowPlaying.delimiter, "\t");
     EXPECT_EQ(decode(R"({"nowPlaying": {"fontName": ""}})").nowPlaying.fontName, "");
-    EXPECT_EQ(decode(R"({"crawler": {"speed": "fast", "fontSize": 30}})").crawler,
-              ([] {
+    EXPECT_EQ(decode(R"({"crawler": {"speed": "fast", "fontSize": 30}})").crawler, ([] {
                   CrawlerConfig c;
                   c.fontSize = 30;
                   return c;
@@ -162,7 +161,8 @@ TEST(SettingsCodec, OverlayThatIsNotAnObjectTakesItsDefaults)
 
 TEST(SettingsCodec, ScheduleIsAllOrNothing)
 {
-    const std::string good = R"({"dayOfWeek":1,"startHour":6,"startMinute":0,"endHour":7,"endMinute":0,"imagePath":"/a"})";
+    const std::string good =
+        R"({"dayOfWeek":1,"startHour":6,"startMinute":0,"endHour":7,"endMinute":0,"imagePath":"/a"})";
     EXPECT_EQ(decode(R"({"entries": [)" + good + "," + good + "]}").entries.size(), 2u);
     EXPECT_EQ(decode(R"({"entries": [7.0]})").entries.size(), 0u);
 
@@ -189,11 +189,11 @@ TEST(SettingsCodec, WritesEveryKeyInFieldOrderAsIntegersAndNeverNull)
     const auto json = Json::parse(*text);
     std::vector<std::string> keys;
     for (const auto& [key, value] : json.items()) keys.push_back(key);
-    EXPECT_EQ(keys, (std::vector<std::string>{"defaultImagePath", "hourOffset", "entries", "nowPlaying",
-                                              "visualization", "crawler", "stationName", "serverURL", "streamKey",
-                                              "streamMode", "icecastHost", "icecastPort", "icecastMount",
-                                              "icecastPassword", "audioBitrate", "audioSource", "appCaptureBundleID",
-                                              "appCaptureName", "audioOutputDeviceUID"}));
+    EXPECT_EQ(keys,
+              (std::vector<std::string>{"defaultImagePath", "hourOffset", "entries", "nowPlaying", "visualization",
+                                        "crawler", "stationName", "serverURL", "streamKey", "streamMode", "icecastHost",
+                                        "icecastPort", "icecastMount", "icecastPassword", "audioBitrate", "audioSource",
+                                        "appCaptureBundleID", "appCaptureName", "audioOutputDeviceUID"}));
     EXPECT_EQ(json["nowPlaying"].size(), 20u);
     EXPECT_EQ(json["visualization"].size(), 16u);
     EXPECT_EQ(json["crawler"].size(), 16u);
@@ -225,7 +225,8 @@ TEST(SettingsCodec, RoundTripsEveryFieldIncludingOddValues)
 
 TEST(SettingsCodec, NonFiniteNumbersMakeTheWholeRecordUnwritable)
 {
-    for (double bad : {std::nan(""), std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
+    for (double bad :
+         {std::nan(""), std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
         ImageScheduleConfig config;
         config.crawler.speed = bad;
         EXPECT_FALSE(encodeSettings(config).has_value());
@@ -263,7 +264,8 @@ TEST(OverlayRecords, DelimiterOptionsAndDayNames)
 TEST(SettingsCodecTest, NestingPastSixtyFourLevelsIsNotJSON)
 {
     auto nested = [](int arrays) {
-        return "{\"stationName\":\"Deep\",\"fromElsewhere\":" + std::string(arrays, '[') + std::string(arrays, ']') + "}";
+        return "{\"stationName\":\"Deep\",\"fromElsewhere\":" + std::string(arrays, '[') + std::string(arrays, ']') +
+               "}";
     };
     // The top-level object is the first level.
     ASSERT_TRUE(decodeSettings(nested(63)));
@@ -276,17 +278,22 @@ TEST(SettingsCodecTest, NestingPastSixtyFourLevelsIsNotJSON)
 
 TEST(SettingsCodecTest, ReportsASchedulePresentButDropped)
 {
-    const std::string good = R"({"dayOfWeek":2,"startHour":6,"startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/a.png"})";
-    for (const std::string& entries : std::vector<std::string>{"[" + good + R"(,{"dayOfWeek":2,"startHour":"6","startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/b.png"}])",
-                                      "[" + good + R"(,{"dayOfWeek":2,"startHour":6.5,"startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/b.png"}])",
-                                      std::string("\"not a list\"")}) {
+    const std::string good =
+        R"({"dayOfWeek":2,"startHour":6,"startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/a.png"})";
+    for (const std::string& entries : std::vector<std::string>{
+             "[" + good +
+                 R"(,{"dayOfWeek":2,"startHour":"6","startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/b.png"}])",
+             "[" + good +
+                 R"(,{"dayOfWeek":2,"startHour":6.5,"startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/b.png"}])",
+             std::string("\"not a list\"")}) {
         const auto decoded = decodeSettingsReporting(R"({"stationName":"Kept","entries":)" + entries + "}");
         ASSERT_TRUE(decoded) << entries;
         EXPECT_TRUE(decoded->scheduleDropped) << entries;
         EXPECT_TRUE(decoded->config.entries.empty());
         EXPECT_EQ(decoded->config.stationName, "Kept");
     }
-    for (const std::string& whole : std::vector<std::string>{"{}", R"({"entries":null})", R"({"entries":[]})", "{\"entries\":[" + good + "]}"}) {
+    for (const std::string& whole :
+         std::vector<std::string>{"{}", R"({"entries":null})", R"({"entries":[]})", "{\"entries\":[" + good + "]}"}) {
         const auto decoded = decodeSettingsReporting(whole);
         ASSERT_TRUE(decoded) << whole;
         EXPECT_FALSE(decoded->scheduleDropped) << whole;

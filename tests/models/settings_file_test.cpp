@@ -227,13 +227,13 @@ int asNobody(const std::function<bool()>& work)
 
 TEST_F(SettingsFileTest, ScheduleWithABadEntryIsKeptAsideBeforeTheFirstSave)
 {
-    const std::string good = R"({"dayOfWeek":2,"startHour":6,"startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/a.png"})";
+    const std::string good =
+        R"({"dayOfWeek":2,"startHour":6,"startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/a.png"})";
     for (const std::string& bad : {std::string("\"6\""), std::string("6.5")}) {
         fs::remove_all(settingsDir());
         fs::create_directories(settingsDir());
-        const std::string stored = R"({"stationName":"Kept","entries":[)" + good +
-                                   R"(,{"dayOfWeek":3,"startHour":)" + bad +
-                                   R"(,"startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/b.png"}]})";
+        const std::string stored = R"({"stationName":"Kept","entries":[)" + good + R"(,{"dayOfWeek":3,"startHour":)" +
+                                   bad + R"(,"startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/b.png"}]})";
         write(settingsFile(), stored);
 
         const SettingsLoad loaded = ImageScheduleConfig::loadReporting();
@@ -286,7 +286,8 @@ TEST_F(SettingsFileTest, FileTheUserMayNotReadIsKeptAside)
 {
     fs::permissions(test::tempRoot(), fs::perms::owner_all | fs::perms::others_exec);
     fs::create_directories(settingsDir());
-    for (std::string folder = settingsDir(); folder.size() > test::tempRoot().size(); folder = fs::path(folder).parent_path())
+    for (std::string folder = settingsDir(); folder.size() > test::tempRoot().size();
+         folder = fs::path(folder).parent_path())
         fs::permissions(folder, fs::perms::all);
     write(settingsFile(), "{\"stationName\":\"Mine\"}");
     fs::permissions(settingsFile(), fs::perms::none);

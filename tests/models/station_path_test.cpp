@@ -57,8 +57,8 @@ TEST_F(StationPathTest, BlankPointerFileFallsToTheSuiteValueUntrimmed)
 TEST_F(StationPathTest, DefaultsWhenNeitherSourceGivesAPath)
 {
     EXPECT_EQ(StationPath::load(), "/Station");
-    for (const char* suite : {R"({"StationFolderPath": ""})", R"({"StationFolderPath": 42})", R"(["/srv"])",
-                              "not json", R"({"Other": "/srv"})"}) {
+    for (const char* suite : {R"({"StationFolderPath": ""})", R"({"StationFolderPath": 42})", R"(["/srv"])", "not json",
+                              R"({"Other": "/srv"})"}) {
         write(suiteFile(), suite);
         EXPECT_EQ(StationPath::load(), "/Station") << suite;
     }

@@ -96,8 +96,8 @@ TEST(Peers, rtmpOverTLSVerifiesAgainstTheTestCA)
     for (const std::string name : {"localhost", "127.0.0.1"}) {
         const auto verify = runCommand("timeout 20 openssl s_client -connect 127.0.0.1:" + port +
                                        " -servername localhost -verify_return_error -verify_hostname localhost "
-                                       "-CAfile " + ca + (name == "127.0.0.1" ? " -verify_ip 127.0.0.1" : "") +
-                                       " </dev/null");
+                                       "-CAfile " +
+                                       ca + (name == "127.0.0.1" ? " -verify_ip 127.0.0.1" : "") + " </dev/null");
         EXPECT_EQ(verify.exitCode, 0) << verify.output;
         EXPECT_NE(verify.output.find("Verify return code: 0 (ok)"), std::string::npos) << verify.output;
     }

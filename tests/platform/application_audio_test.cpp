@@ -130,7 +130,8 @@ TEST_F(ApplicationAudioPulse, ListsApplicationsByProcessWithTheirStreams)
     const auto applications = platform::listPlayingApplications(error);
     const auto position = [&](const std::string& name) {
         return std::find_if(applications.begin(), applications.end(),
-                            [&](const PlayingApplication& a) { return a.name == name; }) - applications.begin();
+                            [&](const PlayingApplication& a) { return a.name == name; }) -
+               applications.begin();
     };
     EXPECT_LT(position("ToneMaker"), position("Ondaline two streams")) << "the server's order";
 }

@@ -35,7 +35,8 @@ double frequencyOf(const std::vector<float>& interleaved, int channels, double r
 {
     int crossings = 0;
     std::size_t first = 0, last = 0;
-    for (std::size_t i = static_cast<std::size_t>(channels); i < interleaved.size(); i += static_cast<std::size_t>(channels)) {
+    for (std::size_t i = static_cast<std::size_t>(channels); i < interleaved.size();
+         i += static_cast<std::size_t>(channels)) {
         if (interleaved[i - static_cast<std::size_t>(channels)] < 0 && interleaved[i] >= 0) {
             if (crossings == 0) first = i;
             last = i;
@@ -69,9 +70,13 @@ std::vector<float> throughAAC(const std::vector<float>& interleaved, std::int64_
             if (packet.empty()) continue;
             // ADTS: MPEG-4 AAC LC, 44.1 kHz (index 4), two channels, no CRC.
             const std::size_t length = packet.size() + 7;
-            const unsigned char header[7] = {0xFF, 0xF1, 0x50, static_cast<unsigned char>(0x80 | (length >> 11)),
+            const unsigned char header[7] = {0xFF,
+                                             0xF1,
+                                             0x50,
+                                             static_cast<unsigned char>(0x80 | (length >> 11)),
                                              static_cast<unsigned char>(length >> 3),
-                                             static_cast<unsigned char>(((length & 7) << 5) | 0x1F), 0xFC};
+                                             static_cast<unsigned char>(((length & 7) << 5) | 0x1F),
+                                             0xFC};
             file.write(reinterpret_cast<const char*>(header), 7);
             file.write(reinterpret_cast<const char*>(packet.data()), static_cast<std::streamsize>(packet.size()));
         }
@@ -166,7 +171,10 @@ TEST(AACEncoder, AFadingNoteGoesOutAsItsOwnPacketsThroughThePacketLoopAndOnlyThe
         loop.cachedSilenceAAC = silence;
         std::vector<ondaline::Bytes> sent;
         const media::AudioPacketLoop::Hooks hooks{
-            .encode = [&](std::span<const float> samples) { return media::EncodedPacket{encoder->encode(samples).packet, 0}; },
+            .encode =
+                [&](std::span<const float> samples) {
+                    return media::EncodedPacket{encoder->encode(samples).packet, 0};
+                },
             .send = [&](const ondaline::Bytes& packet, std::uint32_t) { sent.push_back(packet); },
             .log = [](const std::string&) {},
         };
@@ -198,7 +206,8 @@ TEST(AACEncoder, AFadingNoteGoesOutAsItsOwnPacketsThroughThePacketLoopAndOnlyThe
             shortOwn += sent[static_cast<std::size_t>(k)].size() < media::shortPacketBytes ? 1 : 0;
         }
         EXPECT_GT(shortOwn, 0u);  // the case the loop must get right did occur
-        for (std::size_t k = static_cast<std::size_t>(noteBlocks); k < sent.size(); ++k) EXPECT_EQ(sent[k], silence) << k;
+        for (std::size_t k = static_cast<std::size_t>(noteBlocks); k < sent.size(); ++k)
+            EXPECT_EQ(sent[k], silence) << k;
     }
 }
 

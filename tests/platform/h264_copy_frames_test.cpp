@@ -65,7 +65,8 @@ Decoded decodeAll(const Bytes& sps, const Bytes& pps, const std::vector<Bytes>& 
         while (avcodec_receive_frame(c, frame) == 0) {
             if (frame->decode_error_flags) out.error = "decode error flags";
             Bytes plane(std::size_t(width) * height);
-            for (int y = 0; y < height; ++y) std::copy_n(frame->data[0] + y * frame->linesize[0], width, &plane[y * width]);
+            for (int y = 0; y < height; ++y)
+                std::copy_n(frame->data[0] + y * frame->linesize[0], width, &plane[y * width]);
             out.luma.push_back(std::move(plane));
         }
     };
@@ -137,41 +138,41 @@ TEST(H264CopyFrames, StillDecodesStrictlyNumberedAndAsSharpAsLibx264Alone)
     // A picture libx264 settles on, and noise it keeps refining in bursts
     // between frames of nothing.
     for (const bool noisy : {false, true}) {
-    SCOPED_TRACE(noisy ? "noise" : "gradients");
-    const Stream plain = encodeStill(false, noisy), copied = encodeStill(true, noisy);
-    const auto layout = skipSliceLayout(copied.sps, copied.pps);
-    ASSERT_TRUE(layout);
-    const Decoded fromPlain = decodeAll(plain.sps, plain.pps, plain.frames);
-    const Decoded fromCopied = decodeAll(copied.sps, copied.pps, copied.frames);
-    ASSERT_EQ(fromCopied.error, "");
-    ASSERT_EQ(fromCopied.luma.size(), copied.frames.size());
-    ASSERT_EQ(fromPlain.luma.size(), plain.frames.size());
+        SCOPED_TRACE(noisy ? "noise" : "gradients");
+        const Stream plain = encodeStill(false, noisy), copied = encodeStill(true, noisy);
+        const auto layout = skipSliceLayout(copied.sps, copied.pps);
+        ASSERT_TRUE(layout);
+        const Decoded fromPlain = decodeAll(plain.sps, plain.pps, plain.frames);
+        const Decoded fromCopied = decodeAll(copied.sps, copied.pps, copied.frames);
+        ASSERT_EQ(fromCopied.error, "");
+        ASSERT_EQ(fromCopied.luma.size(), copied.frames.size());
+        ASSERT_EQ(fromPlain.luma.size(), plain.frames.size());
 
-    const Bytes pictures[2] = {picture(0, noisy), picture(1, noisy)};
-    unsigned expectedFrameNum = 0, copies = 0;
-    for (std::size_t n = 0; n < copied.frames.size(); ++n) {
-        const Bytes& data = copied.frames[n];
-        std::span<const std::uint8_t> nal(data);  // the picture's first slice
-        while (nal.size() > 5 && (nal[4] & 0x1F) != 1 && (nal[4] & 0x1F) != 5) {
-            nal = nal.subspan(4 + ((std::size_t(nal[0]) << 24) | (nal[1] << 16) | (nal[2] << 8) | nal[3]));
+        const Bytes pictures[2] = {picture(0, noisy), picture(1, noisy)};
+        unsigned expectedFrameNum = 0, copies = 0;
+        for (std::size_t n = 0; n < copied.frames.size(); ++n) {
+            const Bytes& data = copied.frames[n];
+            std::span<const std::uint8_t> nal(data);  // the picture's first slice
+            while (nal.size() > 5 && (nal[4] & 0x1F) != 1 && (nal[4] & 0x1F) != 5) {
+                nal = nal.subspan(4 + ((std::size_t(nal[0]) << 24) | (nal[1] << 16) | (nal[2] << 8) | nal[3]));
+            }
+            nal = nal.subspan(4, ((std::size_t(nal[0]) << 24) | (nal[1] << 16) | (nal[2] << 8) | nal[3]));
+            const bool key = (nal[0] & 0x1F) == 5;
+            EXPECT_EQ(key, n == 0 || (n + 1) % 48 == 0) << n;
+            if (key) expectedFrameNum = 0;
+            EXPECT_NE(nal[0] & 0x60, 0) << "every picture a reference, frame " << n;
+            EXPECT_EQ(sliceFrameNum(nal, *layout), expectedFrameNum % layout->maxFrameNum()) << n;
+            ++expectedFrameNum;
+            const bool copy = Bytes(nal.begin(), nal.end()) == skipSlice(*layout, *sliceFrameNum(nal, *layout));
+            if (copy) {
+                ++copies;
+                EXPECT_EQ(fromCopied.luma[n], fromCopied.luma[n - 1]) << n;
+            }
+            const double ours = psnr(fromCopied.luma[n], pictures[copied.pictureOf[n]]);
+            const double alone = psnr(fromPlain.luma[n], pictures[plain.pictureOf[n]]);
+            EXPECT_GE(ours, alone - 0.5) << n;
         }
-        nal = nal.subspan(4, ((std::size_t(nal[0]) << 24) | (nal[1] << 16) | (nal[2] << 8) | nal[3]));
-        const bool key = (nal[0] & 0x1F) == 5;
-        EXPECT_EQ(key, n == 0 || (n + 1) % 48 == 0) << n;
-        if (key) expectedFrameNum = 0;
-        EXPECT_NE(nal[0] & 0x60, 0) << "every picture a reference, frame " << n;
-        EXPECT_EQ(sliceFrameNum(nal, *layout), expectedFrameNum % layout->maxFrameNum()) << n;
-        ++expectedFrameNum;
-        const bool copy = Bytes(nal.begin(), nal.end()) == skipSlice(*layout, *sliceFrameNum(nal, *layout));
-        if (copy) {
-            ++copies;
-            EXPECT_EQ(fromCopied.luma[n], fromCopied.luma[n - 1]) << n;
-        }
-        const double ours = psnr(fromCopied.luma[n], pictures[copied.pictureOf[n]]);
-        const double alone = psnr(fromPlain.luma[n], pictures[plain.pictureOf[n]]);
-        EXPECT_GE(ours, alone - 0.5) << n;
-    }
-    // Noise is never still long enough for copies; the gradients are.
-    EXPECT_EQ(copies != 0, !noisy);
+        // Noise is never still long enough for copies; the gradients are.
+        EXPECT_EQ(copies != 0, !noisy);
     }
 }

@@ -19,7 +19,8 @@ TEST(AnnexB, SplitsAtThreeAndFourByteStartCodes)
 TEST(H264Encoder, MainProfileFramesComeOutAtOnceAndKeyOnlyWhenForced)
 {
     auto created = H264Encoder::create({});
-    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<H264Encoder>>(created)) << std::get<H264Encoder::Failure>(created).reason;
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<H264Encoder>>(created))
+        << std::get<H264Encoder::Failure>(created).reason;
     auto& encoder = std::get<std::unique_ptr<H264Encoder>>(created);
     ASSERT_GE(encoder->sps().size(), 4u);
     EXPECT_EQ(encoder->sps()[0] & 0x1F, 7);
@@ -29,7 +30,8 @@ TEST(H264Encoder, MainProfileFramesComeOutAtOnceAndKeyOnlyWhenForced)
 
     Bytes frame(1280 * 720 * 4, 0);
     for (std::int64_t n = 0; n < 60; ++n) {
-        for (std::size_t i = 0; i < frame.size(); i += 4) frame[i + 1] = static_cast<std::uint8_t>(n * 4);  // green ramp
+        for (std::size_t i = 0; i < frame.size(); i += 4)
+            frame[i + 1] = static_cast<std::uint8_t>(n * 4);  // green ramp
         const bool force = n == 0 || (n + 1) % 48 == 0;
         auto result = encoder->encode(frame, n, force);
         ASSERT_TRUE(std::holds_alternative<std::vector<H264Encoder::Frame>>(result));

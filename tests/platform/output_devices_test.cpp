@@ -2,8 +2,8 @@
 
 #include "platform/audio/output_devices.h"
 
-#include "support/pulse_peer.h"
 #include "support/process.h"
+#include "support/pulse_peer.h"
 
 #include <algorithm>
 #include <atomic>
@@ -39,8 +39,8 @@ protected:
 TEST_F(OutputDevicesPulse, ListsTheNullSinkAsTheDefault)
 {
     const auto devices = devices_->list();
-    const auto sink =
-        std::find_if(devices.begin(), devices.end(), [&](const OutputDevice& d) { return d.uid == defaultSink_; });
+    const auto sink = std::find_if(devices.begin(), devices.end(),
+                                   [&](const OutputDevice& d) { return d.uid == defaultSink_; });
     ASSERT_NE(sink, devices.end());
     EXPECT_EQ(sink->name, "Ondaline_Null");
     EXPECT_EQ(devices_->defaultDeviceUID(), defaultSink_);

@@ -26,10 +26,8 @@ protected:
     void TearDown() override
     {
         EXPECT_LT(Clock::now() - started_, std::chrono::seconds(3));
-        if (saved_)
-            setenv("PULSE_SERVER", saved_->c_str(), 1);
-        else
-            unsetenv("PULSE_SERVER");
+        if (saved_) setenv("PULSE_SERVER", saved_->c_str(), 1);
+        else unsetenv("PULSE_SERVER");
     }
 
     std::optional<std::string> saved_;

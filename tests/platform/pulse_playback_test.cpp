@@ -86,9 +86,9 @@ TEST_F(PulsePlaybackTest, VolumeReachesTheStream)
     EXPECT_TRUE(test::eventually([&] { return sinkInputOf(appName).find("front-left: 0 /") != std::string::npos; }))
         << sinkInputOf(appName);
     playback_->setVolume(1);
-    EXPECT_TRUE(
-        test::eventually([&] { return sinkInputOf(appName).find("front-left: 65536 / 100%") != std::string::npos; }))
-        << sinkInputOf(appName);
+    EXPECT_TRUE(test::eventually([&] {
+        return sinkInputOf(appName).find("front-left: 65536 / 100%") != std::string::npos;
+    })) << sinkInputOf(appName);
 }
 
 TEST_F(PulsePlaybackTest, InterruptReleasesAWaitingWrite)

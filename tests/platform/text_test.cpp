@@ -32,8 +32,8 @@ TEST(UTF8, RejectsMalformedSequences)
     EXPECT_FALSE(valid({0xED, 0xA0, 0x80}));        // surrogate
     EXPECT_FALSE(valid({0xF4, 0x90, 0x80, 0x80}));  // above U+10FFFF
     EXPECT_FALSE(valid({0xF5, 0x80, 0x80, 0x80}));
-    EXPECT_FALSE(valid({0xE2, 0x80}));              // cut short
-    EXPECT_FALSE(valid({0xC3, 0x41}));              // bad continuation
+    EXPECT_FALSE(valid({0xE2, 0x80}));  // cut short
+    EXPECT_FALSE(valid({0xC3, 0x41}));  // bad continuation
     const std::vector<std::uint8_t> bad{0xFF}, good{'h', 'i'};
     EXPECT_FALSE(decodeUTF8(bad).has_value());
     EXPECT_EQ(decodeUTF8(good), "hi");

@@ -164,6 +164,7 @@ TEST(Soak, TenMinutesOfStreamingStayFlatAndRecoverEveryRestart)
 
     std::ofstream report(fs::temp_directory_path() / "ondaline-soak-samples.csv");
     report << "minute,rss_kb,descriptors,threads\n";
-    for (const auto& s : samples) report << s.minute << "," << s.rssKB << "," << s.descriptors << "," << s.threads << "\n";
+    for (const auto& s : samples)
+        report << s.minute << "," << s.rssKB << "," << s.descriptors << "," << s.threads << "\n";
     fs::remove_all(work);
 }

@@ -15,7 +15,7 @@ using namespace ondaline::sources;
 namespace {
 
 AudioSampleBuffer buffer(std::uint32_t frames, std::uint32_t flags = AudioStreamDescription::flagIsFloat |
-                                                                      AudioStreamDescription::flagIsPacked)
+                                                                     AudioStreamDescription::flagIsPacked)
 {
     AudioSampleBuffer b;
     b.numSamples = frames;

@@ -54,7 +54,8 @@ struct Received {
             if (!pcm) return;
             std::lock_guard lock(mutex);
             format = pcm->second;
-            for (std::size_t i = 0; i < pcm->first.size(); i += pcm->second.channelsPerFrame) left.push_back(pcm->first[i]);
+            for (std::size_t i = 0; i < pcm->first.size(); i += pcm->second.channelsPerFrame)
+                left.push_back(pcm->first[i]);
         };
     }
 };
@@ -95,10 +96,12 @@ TEST_F(Capture, CapturesTheProgramAndStopsDelivering)
     EXPECT_TRUE(log.contains("AudioSourceCapture: Stream config — audio: true, 48000Hz, 2ch"));
     EXPECT_EQ(capture->startCapture(*source), std::nullopt);  // already capturing: nothing changes
 
-    ASSERT_TRUE(test::eventually([&] {
-        std::lock_guard lock(received.mutex);
-        return received.left.size() >= 48000 * 2;
-    }, 10s));
+    ASSERT_TRUE(test::eventually(
+        [&] {
+            std::lock_guard lock(received.mutex);
+            return received.left.size() >= 48000 * 2;
+        },
+        10s));
     capture->stopCapture();
     const int atStop = received.buffers;
     std::this_thread::sleep_for(300ms);

@@ -52,7 +52,7 @@ TEST(CapturedPCM, OnlyBuffersOf1024FramesFeedTheBars)
     EXPECT_TRUE(capturedPCM(captured({samples.begin(), samples.end() - 2}, 2))->spectrumInput.empty());
     const auto interleaved = capturedPCM(captured(samples, 2));
     ASSERT_EQ(interleaved->spectrumInput.size(), 1024u);
-    EXPECT_EQ(interleaved->spectrumInput[1023], 2046.0f);  // channel 0
+    EXPECT_EQ(interleaved->spectrumInput[1023], 2046.0f);                              // channel 0
     EXPECT_EQ(capturedPCM(captured(samples, 2, true))->spectrumInput[1023], 1023.0f);  // the first plane
 }
 

@@ -79,18 +79,25 @@ TEST(SourceStarter, OnlyACurrentStartIsShownAndStaleOnesAreUndone)
     SourceStarter starter(main);
     const auto gate = starter.gate();
 
-    starter.start<int>(gate->take(), [] { return 7; }, shown.undo(), shown.finish());
+    starter.start<int>(
+        gate->take(), [] { return 7; }, shown.undo(), shown.finish());
     while (shown.finished == 0) main->drain();
-    starter.start<int>(gate->take(), [&] {
-        entered.set_value();
-        release.get_future().wait();
-        return 1;
-    }, during.undo(), during.finish());
+    starter.start<int>(
+        gate->take(),
+        [&] {
+            entered.set_value();
+            release.get_future().wait();
+            return 1;
+        },
+        during.undo(), during.finish());
     entered.get_future().wait();
-    starter.start<int>(gate->take(), [&] {
-        beforeRan = true;
-        return 2;
-    }, before.undo(), before.finish());
+    starter.start<int>(
+        gate->take(),
+        [&] {
+            beforeRan = true;
+            return 2;
+        },
+        before.undo(), before.finish());
     gate->take();
     release.set_value();
 
@@ -98,11 +105,15 @@ TEST(SourceStarter, OnlyACurrentStartIsShownAndStaleOnesAreUndone)
     // outcome is queued there.
     main->post([free = mainFree.get_future().share()] { free.wait(); });
     const auto token = gate->take();
-    starter.start<int>(token, [] { return 3; }, late.undo(), late.finish());
-    starter.start<int>(token, [&] {
-        queued.set_value();
-        return 4;
-    }, [](int&) {}, [](int&) {});
+    starter.start<int>(
+        token, [] { return 3; }, late.undo(), late.finish());
+    starter.start<int>(
+        token,
+        [&] {
+            queued.set_value();
+            return 4;
+        },
+        [](int&) {}, [](int&) {});
     queued.get_future().wait();
     gate->take();
     mainFree.set_value();
@@ -126,11 +137,14 @@ TEST(SourceStarter, GoingAwayUndoesTheStartUnderWay)
     Outcome outcome{main};
     std::promise<void> entered, release;
     auto starter = std::make_unique<SourceStarter>(main);
-    starter->start<int>(starter->gate()->take(), [&] {
-        entered.set_value();
-        release.get_future().wait();
-        return 5;
-    }, outcome.undo(), outcome.finish());
+    starter->start<int>(
+        starter->gate()->take(),
+        [&] {
+            entered.set_value();
+            release.get_future().wait();
+            return 5;
+        },
+        outcome.undo(), outcome.finish());
     entered.get_future().wait();
     std::thread releaser([&] {
         std::this_thread::sleep_for(50ms);

@@ -19,7 +19,8 @@ constexpr double twoPi = 2 * std::numbers::pi;
 std::vector<float> sine(double hz, double amplitude, std::size_t count, double rate = 44100, std::size_t start = 0)
 {
     std::vector<float> samples(count);
-    for (std::size_t n = 0; n < count; ++n) samples[n] = float(amplitude * std::sin(twoPi * hz * double(start + n) / rate));
+    for (std::size_t n = 0; n < count; ++n)
+        samples[n] = float(amplitude * std::sin(twoPi * hz * double(start + n) / rate));
     return samples;
 }
 
@@ -27,7 +28,8 @@ std::vector<float> sine(double hz, double amplitude, std::size_t count, double r
 std::complex<double> dft(const std::vector<float>& x, std::size_t k)
 {
     std::complex<double> sum;
-    for (std::size_t n = 0; n < x.size(); ++n) sum += double(x[n]) * std::polar(1.0, -twoPi * double(k * n) / double(x.size()));
+    for (std::size_t n = 0; n < x.size(); ++n)
+        sum += double(x[n]) * std::polar(1.0, -twoPi * double(k * n) / double(x.size()));
     return sum;
 }
 

@@ -179,9 +179,15 @@ protected:
     {
         return statuses.waitFor([&](const auto& all) { return count(all, text) >= times; });
     }
-    bool waitForMeters() { return meters.waitFor([](const auto& all) { return !all.empty(); }); }
+    bool waitForMeters()
+    {
+        return meters.waitFor([](const auto& all) { return !all.empty(); });
+    }
 
-    std::size_t logCount(const std::string& line) const { return count(activity.messages(), "TCPAudioServer: " + line); }
+    std::size_t logCount(const std::string& line) const
+    {
+        return count(activity.messages(), "TCPAudioServer: " + line);
+    }
     bool logged(const std::string& line, std::size_t times = 1) const
     {
         for (const auto deadline = std::chrono::steady_clock::now() + patience; logCount(line) < times;) {
@@ -229,8 +235,8 @@ TEST_F(TCPAudioServerTest, AcceptsHandshakesWithinLimitsAndConfiguresTheEngine)
     EXPECT_TRUE(logged("Handshake OK — 44100Hz, 2ch, Float32"));
     EXPECT_TRUE(logged("Client stream ended (EOF)"));
     EXPECT_TRUE(logged("Client disconnected"));
-    EXPECT_EQ(statuses.values(), (std::vector<std::string>{waiting(), connectedText, "Receiving audio: 44100Hz, 2ch",
-                                                           waiting()}));
+    EXPECT_EQ(statuses.values(),
+              (std::vector<std::string>{waiting(), connectedText, "Receiving audio: 44100Hz, 2ch", waiting()}));
 
     const auto engine = Ondaline::create(main);
     server->setStreamer(engine);
@@ -349,7 +355,8 @@ TEST_F(TCPAudioServerTest, MetersFollowWholeFramesHoweverTheStreamIsCut)
     server->setStreamer(engine);
     {
         std::vector<float> tone(44100);  // 1 kHz
-        for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = float(0.5 * std::sin(std::numbers::pi * double(i) / 22.05));
+        for (std::size_t i = 0; i < tone.size(); ++i)
+            tone[i] = float(0.5 * std::sin(std::numbers::pi * double(i) / 22.05));
         Sender sender(port);
         ASSERT_TRUE(sender.send(handshake(44100, 1) + pcm(tone)));
         const auto lit = [&] {

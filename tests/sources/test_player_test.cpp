@@ -26,8 +26,9 @@ namespace {
 
 class MusicFolder {
 public:
-    MusicFolder() : path_(fs::temp_directory_path() / ("ondaline-music-" + std::to_string(::getpid()) + "-" +
-                                                       std::to_string(counter_++)))
+    MusicFolder()
+        : path_(fs::temp_directory_path() /
+                ("ondaline-music-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++)))
     {
         fs::create_directories(path_);
     }
@@ -43,8 +44,9 @@ public:
     // A FLAC file with its header and not one frame of audio.
     void empty(const std::string& name) const
     {
-        test::runCommand("ffmpeg -v error -y -f lavfi -i sine=sample_rate=44100:duration=1 -frames:a 0 -c:a flac -f flac " +
-                         test::shellQuote((path_ / name).string()));
+        test::runCommand(
+            "ffmpeg -v error -y -f lavfi -i sine=sample_rate=44100:duration=1 -frames:a 0 -c:a flac -f flac " +
+            test::shellQuote((path_ / name).string()));
     }
     void junk(const std::string& name) const { std::ofstream(path_ / name) << "not audio at all, just words"; }
     void folder(const std::string& name) const { fs::create_directories(path_ / name); }

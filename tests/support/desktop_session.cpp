@@ -170,7 +170,8 @@ int Desktop::waitForExit(int milliseconds)
 
 int Desktop::quit()
 {
-    if (program_.state() == QProcess::NotRunning) return program_.exitStatus() == QProcess::NormalExit ? program_.exitCode() : -1;
+    if (program_.state() == QProcess::NotRunning)
+        return program_.exitStatus() == QProcess::NormalExit ? program_.exitCode() : -1;
     program_.terminate();
     if (!program_.waitForFinished(20000)) program_.kill();
     output_ += QString::fromUtf8(program_.readAll());

@@ -23,7 +23,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int clientWindow = 4096;            // the kernel doubles it
+constexpr int clientWindow = 4096;  // the kernel doubles it
 constexpr int internetSegment = 1400;
 constexpr std::size_t relayBuffer = 1 << 20;  // read ahead per direction while nothing throttles
 constexpr auto idleWait = std::chrono::milliseconds(100);
@@ -95,7 +95,8 @@ public:
     {
         if (!limited()) return std::numeric_limits<std::size_t>::max();
         const double burst = std::max(static_cast<double>(rate_) / 10, static_cast<double>(internetSegment));
-        tokens_ = std::min(burst, tokens_ + std::chrono::duration<double>(now - last_).count() * static_cast<double>(rate_));
+        tokens_ = std::min(burst,
+                           tokens_ + std::chrono::duration<double>(now - last_).count() * static_cast<double>(rate_));
         last_ = now;
         return static_cast<std::size_t>(tokens_);
     }
@@ -247,7 +248,8 @@ void FaultRelay::run(std::uint16_t upstreamPort)
     };
 
     // Reads what `from` has, up to `limit`; false when the connection broke.
-    const auto readInto = [&](Direction& direction, std::size_t limit, std::chrono::milliseconds delay, bool fromClient) {
+    const auto readInto = [&](Direction& direction, std::size_t limit, std::chrono::milliseconds delay,
+                              bool fromClient) {
         if (fromClient) {
             std::lock_guard lock(mutex_);
             limit = static_cast<std::size_t>(std::min<std::uint64_t>(limit, settings_.passBudget));
@@ -264,13 +266,15 @@ void FaultRelay::run(std::uint16_t upstreamPort)
         std::size_t skip = 0;
         if (fromClient) {
             std::lock_guard lock(mutex_);
-            if (settings_.passBudget != unlimited) settings_.passBudget -= std::min<std::uint64_t>(settings_.passBudget, received);
+            if (settings_.passBudget != unlimited)
+                settings_.passBudget -= std::min<std::uint64_t>(settings_.passBudget, received);
             skip = static_cast<std::size_t>(std::min<std::uint64_t>(settings_.dropBudget, received));
             settings_.dropBudget -= skip;
             counters_.dropped += skip;
         }
         if (skip < received) {
-            direction.pending.push_back({now + delay, std::vector<char>(buffer.begin() + long(skip), buffer.begin() + n)});
+            direction.pending.push_back({now + delay,
+                                         std::vector<char>(buffer.begin() + long(skip), buffer.begin() + n)});
             direction.pendingBytes += received - skip;
         }
         return true;
@@ -352,13 +356,17 @@ void FaultRelay::run(std::uint16_t upstreamPort)
         const std::size_t upLimit = bucket.readAhead();
         for (auto& pair : pairs) {
             const bool readClient = pair.up.reading() && pair.up.pendingBytes < upLimit && settings.passBudget > 0;
-            const bool readServer = pair.down.reading() && pair.down.pendingBytes < relayBuffer && settings.passBudget > 0;
-            fds.push_back({pair.up.from, static_cast<short>((readClient ? POLLIN : 0) | (pair.down.blocked ? POLLOUT : 0)), 0});
-            fds.push_back({pair.up.to, static_cast<short>((readServer ? POLLIN : 0) | (pair.up.blocked ? POLLOUT : 0)), 0});
+            const bool readServer = pair.down.reading() && pair.down.pendingBytes < relayBuffer &&
+                                    settings.passBudget > 0;
+            fds.push_back({pair.up.from,
+                           static_cast<short>((readClient ? POLLIN : 0) | (pair.down.blocked ? POLLOUT : 0)), 0});
+            fds.push_back({pair.up.to, static_cast<short>((readServer ? POLLIN : 0) | (pair.up.blocked ? POLLOUT : 0)),
+                           0});
             nextDue(pair.up);
             nextDue(pair.down);
         }
-        if (poll(fds.data(), fds.size(), static_cast<int>(std::max<long>(wait.count(), 0))) < 0 && errno != EINTR) break;
+        if (poll(fds.data(), fds.size(), static_cast<int>(std::max<long>(wait.count(), 0))) < 0 && errno != EINTR)
+            break;
 
         if (fds[0].revents & POLLIN) {
             std::uint64_t ignored;

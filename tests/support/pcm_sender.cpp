@@ -91,15 +91,16 @@ void PCMSender::streamTone(Tone tone)
     std::mt19937 random(1234);
     auto stalled = Clock::duration::zero();
     while (!stop_ && frame < total) {
-        if (tone.pauseAt >= 0 && stalled == Clock::duration::zero() && double(frame) / tone.sampleRate >= tone.pauseAt) {
+        if (tone.pauseAt >= 0 && stalled == Clock::duration::zero() &&
+            double(frame) / tone.sampleRate >= tone.pauseAt) {
             stalled = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(tone.pauseSeconds));
             for (const auto until = Clock::now() + stalled; !stop_ && Clock::now() < until;) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
         }
         for (std::uint32_t i = 0; i < blockFrames; ++i, ++frame) {
-            const auto value = static_cast<float>(
-                amplitude * std::sin(2 * std::numbers::pi * tone.hz * double(frame) / tone.sampleRate));
+            const auto value = static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * tone.hz * double(frame) /
+                                                                       tone.sampleRate));
             for (std::uint32_t c = 0; c < tone.channels; ++c, ++sample) {
                 const bool spoil = tone.badEvery > 0 && sample % tone.badEvery == 0;
                 float& out = block[std::size_t{i} * tone.channels + c];
@@ -113,8 +114,9 @@ void PCMSender::streamTone(Tone tone)
         if (!writeAll(socket_, reinterpret_cast<const std::uint8_t*>(block.data()), block.size() * sizeof(float))) {
             return;  // the server closed the connection
         }
-        const auto due = start + (tone.catchUp ? Clock::duration::zero() : stalled) + std::chrono::duration_cast<Clock::duration>(
-                                     std::chrono::duration<double>(double(frame) / tone.sampleRate / tone.speed));
+        const auto due = start + (tone.catchUp ? Clock::duration::zero() : stalled) +
+                         std::chrono::duration_cast<Clock::duration>(
+                             std::chrono::duration<double>(double(frame) / tone.sampleRate / tone.speed));
         std::this_thread::sleep_until(due);
     }
 }

@@ -34,8 +34,7 @@ protected:
 };
 
 // Polls `condition` until it holds or `timeout` passes.
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds timeout = std::chrono::seconds(5));
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 // A null sink for the life of the object.
 class NullSink {

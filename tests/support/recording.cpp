@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 
 namespace ondaline::test {
@@ -37,7 +37,9 @@ std::string probeAudio(const std::string& file, const std::string& entries)
 double audioSpan(const std::string& file)
 {
     std::istringstream packets(runCommand("ffprobe -v error -select_streams a:0 -show_entries "
-                                          "packet=pts_time,duration_time -of csv=p=0 " + shellQuote(file)).output);
+                                          "packet=pts_time,duration_time -of csv=p=0 " +
+                                          shellQuote(file))
+                                   .output);
     double first = -1, end = 0;
     for (std::string line; std::getline(packets, line);) {
         double pts = 0, length = 0;
@@ -57,8 +59,8 @@ struct Packet {
 
 std::vector<Packet> packetsInFileOrder(const std::string& file)
 {
-    std::istringstream lines(runCommand("ffprobe -v error -show_entries packet=codec_type,pts -of csv=p=0 " +
-                                        shellQuote(file)).output);
+    std::istringstream lines(
+        runCommand("ffprobe -v error -show_entries packet=codec_type,pts -of csv=p=0 " + shellQuote(file)).output);
     std::vector<Packet> packets;
     for (std::string line; std::getline(lines, line);) {
         char type[16] = {};

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/ondaline_delegate.h"
 #include "engine/engine_types.h"
+#include "engine/ondaline_delegate.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -73,10 +73,14 @@ private:
     static std::string_view kindName(NoticeKind kind)
     {
         switch (kind) {
-        case NoticeKind::retrying: return "retrying";
-        case NoticeKind::unhealthy: return "unhealthy";
-        case NoticeKind::unstable: return "unstable";
-        case NoticeKind::failure: break;
+        case NoticeKind::retrying:
+            return "retrying";
+        case NoticeKind::unhealthy:
+            return "unhealthy";
+        case NoticeKind::unstable:
+            return "unstable";
+        case NoticeKind::failure:
+            break;
         }
         return "error";
     }

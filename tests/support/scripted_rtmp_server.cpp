@@ -15,10 +15,18 @@ namespace {
 void appendValue(Bytes& out, const AMF0Value& value)
 {
     switch (value.kind()) {
-    case AMF0Value::Kind::number: appendAMF0Number(out, *value.numberValue()); break;
-    case AMF0Value::Kind::string: appendAMF0String(out, *value.stringValue()); break;
-    case AMF0Value::Kind::boolean: appendAMF0Boolean(out, value == AMF0Value::boolean(true)); break;
-    case AMF0Value::Kind::null: appendAMF0Null(out); break;
+    case AMF0Value::Kind::number:
+        appendAMF0Number(out, *value.numberValue());
+        break;
+    case AMF0Value::Kind::string:
+        appendAMF0String(out, *value.stringValue());
+        break;
+    case AMF0Value::Kind::boolean:
+        appendAMF0Boolean(out, value == AMF0Value::boolean(true));
+        break;
+    case AMF0Value::Kind::null:
+        appendAMF0Null(out);
+        break;
     case AMF0Value::Kind::object:
         appendAMF0ObjectStart(out);
         for (const auto& [key, inner] : *value.objectValue()) {
@@ -28,7 +36,9 @@ void appendValue(Bytes& out, const AMF0Value& value)
         }
         appendAMF0ObjectEnd(out);
         break;
-    case AMF0Value::Kind::unknown: appendUInt8(out, 0x06); break;
+    case AMF0Value::Kind::unknown:
+        appendUInt8(out, 0x06);
+        break;
     }
 }
 
@@ -115,7 +125,8 @@ void ScriptedRTMPServer::sendResult(double transactionID, const AMF0Value& third
 
 void ScriptedRTMPServer::sendError(double transactionID, std::optional<std::string> description)
 {
-    AMF0Value::Object info{{"level", AMF0Value::string("error")}, {"code", AMF0Value::string("NetConnection.Call.Failed")}};
+    AMF0Value::Object info{{"level", AMF0Value::string("error")},
+                           {"code", AMF0Value::string("NetConnection.Call.Failed")}};
     if (description) info.insert_or_assign("description", AMF0Value::string(*description));
     send({rtmp::commandAMF0Type, 0, 3, 0}, amf0Payload({AMF0Value::string("_error"), AMF0Value::number(transactionID),
                                                         AMF0Value::null(), AMF0Value::object(info)}));

@@ -22,9 +22,9 @@ std::vector<float> decodeFirstChannel(const std::string& file)
 
 void writeToneFLAC(const std::string& file, int sampleRate, int channels, double hz, double seconds)
 {
-    runCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=" + std::to_string(hz) + ":sample_rate=" +
-               std::to_string(sampleRate) + ":duration=" + std::to_string(seconds) + " -ac " + std::to_string(channels) +
-               " -c:a flac -f flac " + shellQuote(file));
+    runCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=" + std::to_string(hz) +
+               ":sample_rate=" + std::to_string(sampleRate) + ":duration=" + std::to_string(seconds) + " -ac " +
+               std::to_string(channels) + " -c:a flac -f flac " + shellQuote(file));
 }
 
 std::vector<float> fromOnset(const std::vector<float>& samples, float threshold)

@@ -148,8 +148,9 @@ private:
             for (std::uint32_t i = 0; i < frames; ++i, ++position) {
                 const double t = static_cast<double>(position) / rate;
                 const bool silent = t >= gap.startSeconds && t < gap.startSeconds + gap.lengthSeconds;
-                const auto sample =
-                    silent ? 0.0f : static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * hz * position / rate));
+                const auto sample = silent ? 0.0f
+                                           : static_cast<float>(amplitude *
+                                                                std::sin(2 * std::numbers::pi * hz * position / rate));
                 for (auto& plane : planes) {
                     plane[i] = noise && !silent ? static_cast<float>(amplitude) * uniform(random) : sample;
                 }
@@ -191,13 +192,15 @@ void startCapture(sources::AudioSourceCapture& capture, const std::shared_ptr<On
 
 int usage()
 {
-    std::cerr << "usage: ondaline-harness --mode rtmp|youtube|facebook|kick|icecast --url URL --key KEY\n"
-                 "         [--bitrate BPS] [--rate HZ] [--channels N] [--source none|tone|noise|tcp|playlist DIR|capture NAME]\n"
-                 "         [--tone-hz F] [--tone-dbfs L] [--tone-gap START,LEN] [--seconds N] [--connects N] [--tcp-port P]\n"
-                 "         [--host H --port P --mount M --password PW] [--metadata TEXT]   (icecast)\n"
-                 "         [--metadata-burst N]   (icecast: titles \"TEXT 1\" to \"TEXT N\" at once)\n"
-                 "         [--image PATH] [--song TEXT] [--bars] [--crawler FILE]              (video)\n"
-                 "         [--stall-encoder MS]   (the encoder queue held up MS each second, as under load)\n";
+    std::cerr
+        << "usage: ondaline-harness --mode rtmp|youtube|facebook|kick|icecast --url URL --key KEY\n"
+           "         [--bitrate BPS] [--rate HZ] [--channels N] [--source none|tone|noise|tcp|playlist DIR|capture "
+           "NAME]\n"
+           "         [--tone-hz F] [--tone-dbfs L] [--tone-gap START,LEN] [--seconds N] [--connects N] [--tcp-port P]\n"
+           "         [--host H --port P --mount M --password PW] [--metadata TEXT]   (icecast)\n"
+           "         [--metadata-burst N]   (icecast: titles \"TEXT 1\" to \"TEXT N\" at once)\n"
+           "         [--image PATH] [--song TEXT] [--bars] [--crawler FILE]              (video)\n"
+           "         [--stall-encoder MS]   (the encoder queue held up MS each second, as under load)\n";
     return 2;
 }
 
@@ -217,14 +220,13 @@ std::optional<StreamMode> modeFromWord(const std::string& word)
 
 int main(int argc, char** argv)
 {
-    std::map<std::string, std::string> options{{"--mode", "rtmp"},   {"--bitrate", "320000"}, {"--rate", "44100"},
-                                               {"--channels", "2"},  {"--source", "none"},    {"--tone-hz", "440"},
-                                               {"--tone-dbfs", "-12"}, {"--seconds", "5"},    {"--connects", "1"},
-                                               {"--url", ""},        {"--key", ""},           {"--host", ""},
-                                               {"--port", "8000"},   {"--mount", "/stream"},  {"--password", ""},
-                                               {"--metadata", ""},   {"--metadata-burst", "0"}, {"--tone-gap", "0,0"},
-                                               {"--image", ""},      {"--song", ""},          {"--crawler", ""},
-                                               {"--tcp-port", "9170"},   {"--stall-encoder", "0"}};
+    std::map<std::string, std::string> options{
+        {"--mode", "rtmp"},        {"--bitrate", "320000"}, {"--rate", "44100"},     {"--channels", "2"},
+        {"--source", "none"},      {"--tone-hz", "440"},    {"--tone-dbfs", "-12"},  {"--seconds", "5"},
+        {"--connects", "1"},       {"--url", ""},           {"--key", ""},           {"--host", ""},
+        {"--port", "8000"},        {"--mount", "/stream"},  {"--password", ""},      {"--metadata", ""},
+        {"--metadata-burst", "0"}, {"--tone-gap", "0,0"},   {"--image", ""},         {"--song", ""},
+        {"--crawler", ""},         {"--tcp-port", "9170"},  {"--stall-encoder", "0"}};
     bool bars = false;
     std::string sourceOperand;  // the folder of a playlist, the name of a captured application
     for (int i = 1; i < argc; i += 2) {
@@ -235,15 +237,16 @@ int main(int argc, char** argv)
         }
         if (i + 1 >= argc || !options.contains(argv[i])) return usage();
         options[argv[i]] = argv[i + 1];
-        if (std::string(argv[i]) == "--source" && (options["--source"] == "playlist" || options["--source"] == "capture")) {
+        if (std::string(argv[i]) == "--source" &&
+            (options["--source"] == "playlist" || options["--source"] == "capture")) {
             if (i + 2 >= argc) return usage();
             sourceOperand = argv[++i + 1];
         }
     }
     const auto mode = modeFromWord(options["--mode"]);
     const std::string source = options["--source"];
-    if (!mode || (source != "none" && source != "tone" && source != "noise" && source != "tcp" && source != "playlist" &&
-                  source != "capture")) {
+    if (!mode || (source != "none" && source != "tone" && source != "noise" && source != "tcp" &&
+                  source != "playlist" && source != "capture")) {
         return usage();
     }
 
@@ -352,7 +355,9 @@ int main(int argc, char** argv)
         // ticks come late, and some not at all.
         if (stallMs > 0 && Clock::now() >= nextStall) {
             nextStall += std::chrono::seconds(1);
-            engine->encoderQueue().async([stallMs] { std::this_thread::sleep_for(std::chrono::milliseconds(stallMs)); });
+            engine->encoderQueue().async([stallMs] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(stallMs));
+            });
         }
         if (!metadataSent) {
             if (!options["--metadata"].empty()) engine->updateIcecastMetadata(options["--metadata"]);

@@ -54,14 +54,14 @@ TickDecision HealthMonitor::tick(double now, const StreamFigures& figures, const
         const auto kbps = static_cast<std::int64_t>(delta * 8 / (sinceReport * 1000));
         const auto uptime = static_cast<std::int64_t>(now - streamStartTime);
         log("Ondaline: 📊 THROUGHPUT [" + std::to_string(uptime / 60) + "m" + std::to_string(uptime % 60) + "s] — " +
-            std::to_string(kbps) + "kbps avg, " + oneDecimal(static_cast<double>(total) / 1e6) +
-            "MB total, audioTs=" + std::to_string(figures.lastAudioTimestamp) +
-            "ms videoTs=" + std::to_string(figures.lastVideoTimestamp) + "ms vtFrames=" + std::to_string(figures.vtFrameCount));
-        const std::string lastTap =
-            figures.diagLastTapTime > 0 ? oneDecimal(now - figures.diagLastTapTime) + "s ago" : "never";
-        log("Ondaline: 🔍 AUDIO PIPE — tapDeliveries=" + std::to_string(figures.diagTapDeliveries) +
-            " pcmBytes=" + std::to_string(figures.diagPCMBytesReceived) + " drainCalls=" +
-            std::to_string(figures.diagDrainCalls) + " aacFrames=" + std::to_string(figures.diagAACFramesProduced) +
+            std::to_string(kbps) + "kbps avg, " + oneDecimal(static_cast<double>(total) / 1e6) + "MB total, audioTs=" +
+            std::to_string(figures.lastAudioTimestamp) + "ms videoTs=" + std::to_string(figures.lastVideoTimestamp) +
+            "ms vtFrames=" + std::to_string(figures.vtFrameCount));
+        const std::string lastTap = figures.diagLastTapTime > 0 ? oneDecimal(now - figures.diagLastTapTime) + "s ago"
+                                                                : "never";
+        log("Ondaline: 🔍 AUDIO PIPE — tapDeliveries=" + std::to_string(figures.diagTapDeliveries) + " pcmBytes=" +
+            std::to_string(figures.diagPCMBytesReceived) + " drainCalls=" + std::to_string(figures.diagDrainCalls) +
+            " aacFrames=" + std::to_string(figures.diagAACFramesProduced) +
             " ringBuf=" + std::to_string(figures.ringBufferBytes) + "B lastTap=" + lastTap);
         lastThroughputLogTime = now;
         lastThroughputLogBytes = total;
@@ -108,7 +108,8 @@ void HealthMonitor::serverAcknowledged(double now, std::uint32_t bytes, std::uin
     bytesSentAtLastAckCheck = totalBytesSent;
 }
 
-LatencyVerdict LatencyEvaluator::evaluate(std::int64_t latencyMs, double now, double& healthPingInterval, const Log& log)
+LatencyVerdict LatencyEvaluator::evaluate(std::int64_t latencyMs, double now, double& healthPingInterval,
+                                          const Log& log)
 {
     const std::string spike = std::to_string(latencySpikeTriggerMs);
     if (latencyMs >= latencySpikeTriggerMs) {
@@ -124,11 +125,12 @@ LatencyVerdict LatencyEvaluator::evaluate(std::int64_t latencyMs, double now, do
         }
     } else if (healthPingInterval != healthPingFastInterval) {
         healthPingInterval = healthPingFastInterval;
-        log("Ondaline: ⚠ HEALTH: Elevated latency (" + std::to_string(latencyMs) + "ms) — switching to fast ping rate (" +
-            whole(healthPingFastInterval) + "s)");
+        log("Ondaline: ⚠ HEALTH: Elevated latency (" + std::to_string(latencyMs) +
+            "ms) — switching to fast ping rate (" + whole(healthPingFastInterval) + "s)");
     }
     if (latencyMs >= latencyElevatedMs) recentPingLatencies.emplace_back(now, latencyMs);
-    std::erase_if(recentPingLatencies, [&](const auto& sample) { return !(now - sample.first < latencyTrendWindowSec); });
+    std::erase_if(recentPingLatencies,
+                  [&](const auto& sample) { return !(now - sample.first < latencyTrendWindowSec); });
     if (static_cast<std::int64_t>(recentPingLatencies.size()) < latencyTrendCount) return {};
 
     std::string list;

@@ -52,8 +52,8 @@ struct StreamFigures {
 
 struct TickDecision {
     bool proactiveReconnect = false;
-    std::optional<std::uint32_t> ping;          // send this ping now
-    std::optional<std::string> zombieReason;    // force a health reconnect
+    std::optional<std::uint32_t> ping;        // send this ping now
+    std::optional<std::string> zombieReason;  // force a health reconnect
 };
 
 // The health check's marks for one live stream.

@@ -79,7 +79,8 @@ std::string sourceRequest(const IcecastConfig& icecast, const Configuration& aud
     request += "Authorization: Basic " + basicCredentials(icecast.username, icecast.password) + "\r\n";
     request += "User-Agent: " + std::string(userAgent) + "\r\n";
     request += "Ice-Audio-Info: ice-bitrate=" + std::to_string(audio.audioBitrate / 1000) +
-               ";ice-channels=" + std::to_string(audio.channels) + ";ice-samplerate=" + std::to_string(wholeRate) + "\r\n";
+               ";ice-channels=" + std::to_string(audio.channels) + ";ice-samplerate=" + std::to_string(wholeRate) +
+               "\r\n";
     if (!icecast.streamName.empty()) request += "Ice-Name: " + icecast.streamName + "\r\n";
     if (!icecast.streamDescription.empty()) request += "Ice-Description: " + icecast.streamDescription + "\r\n";
     if (!icecast.streamGenre.empty()) request += "Ice-Genre: " + icecast.streamGenre + "\r\n";
@@ -109,11 +110,11 @@ std::string encodeQueryValue(std::string_view text)
 std::string metadataRequest(const IcecastConfig& icecast, std::string_view song)
 {
     // Icecast takes the title of an AAC stream as Latin-1 unless told the charset.
-    return "GET /admin/metadata?mount=" + mountPath(icecast.mountPoint) + "&mode=updinfo&song=" +
-           encodeQueryValue(song) + "&charset=UTF-8 HTTP/1.1\r\n" + "Host: " + icecast.host + ":" +
-           std::to_string(icecast.port) + "\r\n" +
-           "Authorization: Basic " + basicCredentials(icecast.username, icecast.password) + "\r\n" +
-           "User-Agent: " + std::string(userAgent) + "\r\n" + "Connection: close\r\n\r\n";
+    return "GET /admin/metadata?mount=" + mountPath(icecast.mountPoint) +
+           "&mode=updinfo&song=" + encodeQueryValue(song) + "&charset=UTF-8 HTTP/1.1\r\n" + "Host: " + icecast.host +
+           ":" + std::to_string(icecast.port) + "\r\n" + "Authorization: Basic " +
+           basicCredentials(icecast.username, icecast.password) + "\r\n" + "User-Agent: " + std::string(userAgent) +
+           "\r\n" + "Connection: close\r\n\r\n";
 }
 
 std::optional<std::size_t> headerEnd(std::string_view received)
@@ -136,9 +137,12 @@ Reply judgeReply(std::string_view received)
         }
     }
     switch (code) {
-    case 200: return {Reply::Verdict::accepted, {}};
-    case 401: return {Reply::Verdict::authentication, "Icecast: Authentication failed — check password"};
-    case 403: return {Reply::Verdict::mount, "Icecast: Mount point in use or forbidden"};
+    case 200:
+        return {Reply::Verdict::accepted, {}};
+    case 401:
+        return {Reply::Verdict::authentication, "Icecast: Authentication failed — check password"};
+    case 403:
+        return {Reply::Verdict::mount, "Icecast: Mount point in use or forbidden"};
     default:
         return {Reply::Verdict::rejected,
                 "Icecast: Server rejected connection — " + std::string(firstCharacters(received, 100))};

@@ -22,7 +22,8 @@ std::optional<std::string> ChunkReader::process(const Receiver& receive)
     const std::uint64_t resetsAtStart = resets_;
     std::size_t consumed = 0;  // whole chunks parsed; dropped from the buffer at the end
     auto finish = [&](std::optional<std::string> error) {
-        if (resets_ == resetsAtStart) readBuffer_.erase(readBuffer_.begin(), readBuffer_.begin() + static_cast<std::ptrdiff_t>(consumed));
+        if (resets_ == resetsAtStart)
+            readBuffer_.erase(readBuffer_.begin(), readBuffer_.begin() + static_cast<std::ptrdiff_t>(consumed));
         return error;
     };
 

@@ -41,13 +41,14 @@ std::optional<Bytes> serializeMessage(const MessageHeader& header, ByteView payl
 std::string describeMessage(std::int64_t index, const MessageHeader& header, ByteView payload, std::int64_t chunkSize)
 {
     const auto length = static_cast<std::int64_t>(payload.size());
-    const std::int64_t chunks = std::max<std::int64_t>(1, (length + chunkSize - 1) / std::max<std::int64_t>(chunkSize, 1));
+    const std::int64_t chunks = std::max<std::int64_t>(1,
+                                                       (length + chunkSize - 1) / std::max<std::int64_t>(chunkSize, 1));
     char type[8];
     std::snprintf(type, sizeof type, "%02x", header.typeID);
     return "Ondaline: MSG[" + std::to_string(index) + "] type=0x" + type + " cs=" + std::to_string(header.csID) +
            " sid=" + std::to_string(header.streamID) + " len=" + std::to_string(length) +
-           " ts=" + std::to_string(header.timestamp) + " chunks=" + std::to_string(chunks) + " first16=[" + hexBytes(payload, 16) +
-           "]";
+           " ts=" + std::to_string(header.timestamp) + " chunks=" + std::to_string(chunks) + " first16=[" +
+           hexBytes(payload, 16) + "]";
 }
 
 }  // namespace ondaline::rtmp

@@ -90,10 +90,8 @@ std::vector<PlayingApplication> listPlayingApplications(std::string& error)
     for (auto& stream : streams) {
         auto known = std::find_if(applications.begin(), applications.end(),
                                   [&](const PlayingApplication& a) { return sameApplication(a, stream); });
-        if (known == applications.end())
-            applications.push_back(std::move(stream));
-        else
-            known->streams.push_back(stream.streams.front());
+        if (known == applications.end()) applications.push_back(std::move(stream));
+        else known->streams.push_back(stream.streams.front());
     }
     return applications;
 }
@@ -206,7 +204,7 @@ std::unique_ptr<ApplicationAudioCapture> ApplicationAudioCapture::start(const Pl
                                                                         EndHandler onEnd, std::string& error)
 {
     const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(std::max(format.sampleRate, 0)),
-                              static_cast<std::uint8_t>(std::clamp(format.channels, 0, 255))};
+                                      static_cast<std::uint8_t>(std::clamp(format.channels, 0, 255))};
     if (format.sampleRate <= 0 || format.channels <= 0 || format.channels > static_cast<int>(PA_CHANNELS_MAX) ||
         !pa_sample_spec_valid(&sampleFormat)) {
         error = "the sound server cannot record " + std::to_string(format.sampleRate) + " Hz with " +

@@ -41,8 +41,7 @@ public:
     // Starts recording the application's playback streams (mixed when it
     // has several). Null, with `error` set, when it cannot start.
     static std::unique_ptr<ApplicationAudioCapture> start(const PlayingApplication& application, Format format,
-                                                          DataHandler onData, EndHandler onEnd,
-                                                          std::string& error);
+                                                          DataHandler onData, EndHandler onEnd, std::string& error);
     // Stops; once it returns no handler is called any more.
     ~ApplicationAudioCapture();
 

@@ -11,9 +11,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr auto blockDuration =
-    std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(AudioOutput::blockFrames) /
-                                                                              AudioOutput::sampleRate));
+constexpr auto blockDuration = std::chrono::duration_cast<Clock::duration>(
+    std::chrono::duration<double>(double(AudioOutput::blockFrames) / AudioOutput::sampleRate));
 // A null output that fell this far behind (a stopped process, a busy
 // machine) starts its deadlines afresh instead of racing to catch up.
 constexpr auto nullMaxLateness = std::chrono::milliseconds(500);

@@ -42,8 +42,8 @@ void CaptureMixer::close(std::size_t input)
 
 std::size_t CaptureMixer::openInputs() const
 {
-    return static_cast<std::size_t>(
-        std::count_if(inputs_.begin(), inputs_.end(), [](const Input& i) { return i.open; }));
+    return static_cast<std::size_t>(std::count_if(inputs_.begin(), inputs_.end(),
+                                                  [](const Input& i) { return i.open; }));
 }
 
 }  // namespace ondaline::platform

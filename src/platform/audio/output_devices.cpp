@@ -58,8 +58,9 @@ std::vector<OutputDevice> OutputDevices::list()
         connection.context(),
         [](pa_context*, const pa_sink_info* info, int eol, void* out) {
             if (eol != 0 || !info) return;
-            static_cast<std::vector<OutputDevice>*>(out)->push_back(
-                {info->name, info->description ? info->description : info->name, info->index});
+            static_cast<std::vector<OutputDevice>*>(out)->push_back({info->name,
+                                                                     info->description ? info->description : info->name,
+                                                                     info->index});
         },
         &devices));
     return answered ? devices : std::vector<OutputDevice>();

@@ -87,8 +87,7 @@ PulseConnection::~PulseConnection()
 
 void PulseConnection::signal() const { pa_threaded_mainloop_signal(mainloop(), 0); }
 
-bool PulseConnection::wait(const std::function<bool()>& done,
-                           std::optional<std::chrono::milliseconds> timeout) const
+bool PulseConnection::wait(const std::function<bool()>& done, std::optional<std::chrono::milliseconds> timeout) const
 {
     if (done()) return true;
     // The mainloop's thread would wait for itself.

@@ -58,7 +58,8 @@ pulse::Stream startStream(const PulseConnection& connection, const char* device)
     attr.fragsize = static_cast<std::uint32_t>(-1);
     // A refused stream fails at once (a device that is not there): no waiting
     // out the time-out for it.
-    const bool settled = pa_stream_connect_playback(s, device, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) == 0 &&
+    const bool settled = pa_stream_connect_playback(s, device, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) ==
+                             0 &&
                          connection.wait(
                              [s] {
                                  const pa_stream_state_t state = pa_stream_get_state(s);
@@ -110,8 +111,7 @@ bool PulsePlayback::write(const float* interleaved, std::size_t frames)
                 return room != static_cast<std::size_t>(-1) && room >= frameBytes;
             },
             std::nullopt);
-        if (p.interrupted || !p.streamGood() || room == static_cast<std::size_t>(-1) || room < frameBytes)
-            return false;
+        if (p.interrupted || !p.streamGood() || room == static_cast<std::size_t>(-1) || room < frameBytes) return false;
         const std::size_t chunk = std::min(left, room - room % frameBytes);
         if (pa_stream_write(s, bytes, chunk, nullptr, 0, PA_SEEK_RELATIVE) < 0) return false;
         bytes += chunk;

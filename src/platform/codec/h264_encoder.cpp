@@ -42,7 +42,8 @@ std::vector<std::span<const std::uint8_t>> splitAnnexB(std::span<const std::uint
     std::size_t i = 0, start = std::string::npos;
     auto startCodeAt = [&](std::size_t at) -> std::size_t {  // length of the start code at `at`, or 0
         if (at + 3 <= stream.size() && stream[at] == 0 && stream[at + 1] == 0 && stream[at + 2] == 1) return 3;
-        if (at + 4 <= stream.size() && stream[at] == 0 && stream[at + 1] == 0 && stream[at + 2] == 0 && stream[at + 3] == 1) {
+        if (at + 4 <= stream.size() && stream[at] == 0 && stream[at + 1] == 0 && stream[at + 2] == 0 &&
+            stream[at + 3] == 1) {
             return 4;
         }
         return 0;
@@ -127,14 +128,14 @@ H264Encoder::H264Encoder(std::unique_ptr<Codec> codec, Settings settings)
 
 H264Encoder::~H264Encoder() = default;
 
-std::variant<std::vector<H264Encoder::Frame>, int> H264Encoder::encode(std::span<const std::uint8_t> bgra,
-                                                                        std::int64_t pts, bool forceKeyFrame,
-                                                                        bool samePicture,
-                                                                        std::optional<std::span<const RowRange>> changedRows)
+std::variant<std::vector<H264Encoder::Frame>, int> H264Encoder::encode(
+    std::span<const std::uint8_t> bgra, std::int64_t pts, bool forceKeyFrame, bool samePicture,
+    std::optional<std::span<const RowRange>> changedRows)
 {
     const std::size_t expected = static_cast<std::size_t>(settings_.width) * settings_.height * 4;
     if (bgra.size() != expected) return AVERROR(EINVAL);
-    if (samePicture && converted_ && !forceKeyFrame && smallInRow_ >= settlingFrames && copiesInRow_ < copiesBetweenLooks) {
+    if (samePicture && converted_ && !forceKeyFrame && smallInRow_ >= settlingFrames &&
+        copiesInRow_ < copiesBetweenLooks) {
         return copyOfLast(pts);
     }
     copiesInRow_ = 0;
@@ -185,7 +186,8 @@ std::vector<H264Encoder::Frame> H264Encoder::copyOfLast(std::int64_t pts)
     return {std::move(out)};
 }
 
-std::span<const std::uint8_t> H264Encoder::renumbered(std::span<const std::uint8_t> unit, std::vector<std::uint8_t>& storage)
+std::span<const std::uint8_t> H264Encoder::renumbered(std::span<const std::uint8_t> unit,
+                                                      std::vector<std::uint8_t>& storage)
 {
     if (!copyLayout_ || unit.empty()) return unit;
     const unsigned type = unit[0] & 0x1F;

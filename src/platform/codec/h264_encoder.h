@@ -42,7 +42,7 @@ public:
     struct Frame {
         std::vector<std::uint8_t> data;  // NAL units, each behind a 4-byte big-endian length
         bool keyFrame = false;
-        std::int64_t pts = 0;            // in frame periods
+        std::int64_t pts = 0;  // in frame periods
     };
 
     // One BGRA frame (width × height × 4 bytes, rows packed) at frame `pts`.
@@ -52,8 +52,8 @@ public:
     // and only they are converted again. The frame that came out, if any,
     // and the status (non-zero on failure). A picture libx264 has stopped
     // refining comes out, between key frames, as a copy of the previous one.
-    std::variant<std::vector<Frame>, int> encode(std::span<const std::uint8_t> bgra, std::int64_t pts, bool forceKeyFrame,
-                                                 bool samePicture = false,
+    std::variant<std::vector<Frame>, int> encode(std::span<const std::uint8_t> bgra, std::int64_t pts,
+                                                 bool forceKeyFrame, bool samePicture = false,
                                                  std::optional<std::span<const RowRange>> changedRows = std::nullopt);
 
     // The parameter sets (NAL header byte included).

@@ -242,7 +242,7 @@ std::optional<SkipSliceLayout> skipSliceLayout(std::span<const std::uint8_t> sps
     constexpr std::array chromaProfiles{100u, 110u, 122u, 244u, 44u, 83u, 86u, 118u, 128u, 138u, 139u, 134u, 135u};
     if (std::find(chromaProfiles.begin(), chromaProfiles.end(), profile) != chromaProfiles.end()) {
         if (s.ue() != 1) return std::nullopt;  // 4:2:0 only
-        s.ue();                                 // bit depths
+        s.ue();                                // bit depths
         s.ue();
         s.bits(1);
         if (s.bits(1)) return std::nullopt;  // scaling matrices
@@ -260,8 +260,8 @@ std::optional<SkipSliceLayout> skipSliceLayout(std::span<const std::uint8_t> sps
     BitReader p(ppsBits);
     layout.ppsId = p.ue();
     if (p.ue() != spsId) return std::nullopt;
-    if (!p.bits(1)) return std::nullopt;  // CABAC
-    p.bits(1);                            // bottom field order present: no fields here
+    if (!p.bits(1)) return std::nullopt;   // CABAC
+    p.bits(1);                             // bottom field order present: no fields here
     if (p.ue() != 0) return std::nullopt;  // slice groups
     layout.overrideRefCount = p.ue() != 0;
     p.ue();
@@ -271,7 +271,7 @@ std::optional<SkipSliceLayout> skipSliceLayout(std::span<const std::uint8_t> sps
     p.se();  // pic_init_qs
     p.se();  // chroma_qp_index_offset
     layout.deblockingControl = p.bits(1) != 0;
-    p.bits(1);                            // constrained intra prediction
+    p.bits(1);                           // constrained intra prediction
     if (p.bits(1)) return std::nullopt;  // redundant pictures
     if (p.failed() || layout.sliceQP < 0 || layout.sliceQP > 51) return std::nullopt;
     return layout;
@@ -298,9 +298,9 @@ std::vector<std::uint8_t> skipSlice(const SkipSliceLayout& layout, unsigned fram
         out.bit(0);  // default luma and chroma weights: a plain copy
         out.bit(0);
     }
-    out.bit(0);  // sliding-window reference marking
-    out.ue(0);   // cabac_init_idc
-    out.se(0);   // slice QP as the PPS's
+    out.bit(0);                               // sliding-window reference marking
+    out.ue(0);                                // cabac_init_idc
+    out.se(0);                                // slice QP as the PPS's
     if (layout.deblockingControl) out.ue(1);  // nothing to filter in a copy
     while (!out.aligned()) out.bit(1);
 
@@ -327,7 +327,8 @@ std::optional<unsigned> sliceFrameNum(std::span<const std::uint8_t> nal, const S
     return frameNum;
 }
 
-std::vector<std::uint8_t> withFrameNum(std::span<const std::uint8_t> nal, const SkipSliceLayout& layout, unsigned frameNum)
+std::vector<std::uint8_t> withFrameNum(std::span<const std::uint8_t> nal, const SkipSliceLayout& layout,
+                                       unsigned frameNum)
 {
     auto rbsp = unescape(nal);
     BitReader reader(rbsp);

@@ -36,6 +36,7 @@ std::optional<unsigned> sliceFrameNum(std::span<const std::uint8_t> nal, const S
 
 // The slice with its frame_num replaced; the field has a fixed width, so only
 // the emulation prevention bytes around it can move.
-std::vector<std::uint8_t> withFrameNum(std::span<const std::uint8_t> nal, const SkipSliceLayout& layout, unsigned frameNum);
+std::vector<std::uint8_t> withFrameNum(std::span<const std::uint8_t> nal, const SkipSliceLayout& layout,
+                                       unsigned frameNum);
 
 }  // namespace ondaline::platform

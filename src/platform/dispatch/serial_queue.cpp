@@ -39,8 +39,7 @@ void runQueue(const std::shared_ptr<QueueCore>& core)
 
 }  // namespace
 
-SerialQueue::SerialQueue(std::string label)
-    : core_(std::make_shared<QueueCore>(std::move(label)))
+SerialQueue::SerialQueue(std::string label) : core_(std::make_shared<QueueCore>(std::move(label)))
 {
     thread_ = std::thread([core = core_] { runQueue(core); });
 }
@@ -69,10 +68,7 @@ void SerialQueue::async(Task task)
     asio::post(core_->io, std::move(task));
 }
 
-void SerialQueue::asyncAfter(Clock::duration delay, Task task)
-{
-    asyncAt(Clock::now() + delay, std::move(task));
-}
+void SerialQueue::asyncAfter(Clock::duration delay, Task task) { asyncAt(Clock::now() + delay, std::move(task)); }
 
 void SerialQueue::asyncAt(Clock::time_point deadline, Task task)
 {

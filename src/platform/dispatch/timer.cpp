@@ -94,8 +94,8 @@ void bumpGeneration(Timer::State& state)
     }
 }
 
-void schedule(std::shared_ptr<Timer::State> state, Timer::Clock::time_point deadline,
-              Timer::Clock::duration interval, Timer::Handler handler)
+void schedule(std::shared_ptr<Timer::State> state, Timer::Clock::time_point deadline, Timer::Clock::duration interval,
+              Timer::Handler handler)
 {
     bumpGeneration(*state);
     const std::uint64_t generation = state->generation.load(std::memory_order_acquire);

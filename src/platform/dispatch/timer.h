@@ -33,7 +33,10 @@ public:
     Timer& operator=(const Timer&) = delete;
 
     void scheduleOnce(Clock::time_point deadline, Handler handler);
-    void scheduleAfter(Clock::duration delay, Handler handler) { scheduleOnce(Clock::now() + delay, std::move(handler)); }
+    void scheduleAfter(Clock::duration delay, Handler handler)
+    {
+        scheduleOnce(Clock::now() + delay, std::move(handler));
+    }
 
     // Fires first at `firstDeadline`, then every `interval` on the grid of
     // absolute deadlines that starts there, so lateness never accumulates.

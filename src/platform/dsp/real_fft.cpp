@@ -60,7 +60,8 @@ struct RealFFT::Plan {
 
 RealFFT::RealFFT(std::size_t size) : size_(size)
 {
-    if (size < 2 || (size & (size - 1)) != 0) throw std::invalid_argument("FFT size must be a power of two of at least 2");
+    if (size < 2 || (size & (size - 1)) != 0)
+        throw std::invalid_argument("FFT size must be a power of two of at least 2");
     plan_ = std::make_unique<Plan>(size);
     if (!plan_->plan) throw std::bad_alloc();
 }
@@ -69,7 +70,8 @@ RealFFT::~RealFFT() = default;
 
 void RealFFT::squaredMagnitudes(std::span<const float> samples, std::span<float> out)
 {
-    if (samples.size() != size_ || out.size() != size_ / 2) throw std::invalid_argument("FFT buffer sizes do not match");
+    if (samples.size() != size_ || out.size() != size_ / 2)
+        throw std::invalid_argument("FFT buffer sizes do not match");
     std::copy(samples.begin(), samples.end(), plan_->input);
     fftwf_execute(plan_->plan);
     const fftwf_complex* bins = plan_->output;

@@ -85,7 +85,8 @@ std::pair<QString, QString> resolve(std::string_view postScriptName)
     static std::map<std::string, std::pair<QString, QString>, std::less<>> known;
     std::lock_guard guard(lock);
     auto found = known.find(postScriptName);
-    if (found == known.end()) found = known.emplace(std::string(postScriptName), lookUp(std::string(postScriptName))).first;
+    if (found == known.end())
+        found = known.emplace(std::string(postScriptName), lookUp(std::string(postScriptName))).first;
     return found->second;
 }
 
@@ -162,7 +163,8 @@ std::shared_ptr<const Picture> Picture::load(const std::string& path, int width,
         return nullptr;
     }
     QImage image;
-    if (!image.loadFromData(reinterpret_cast<const uchar*>(file.contents->data()), static_cast<int>(file.contents->size()))) {
+    if (!image.loadFromData(reinterpret_cast<const uchar*>(file.contents->data()),
+                            static_cast<int>(file.contents->size()))) {
         if (problem) *problem = "not an image that can be read";
         return nullptr;
     }
@@ -227,7 +229,8 @@ std::vector<std::uint8_t> Canvas::finish()
     const QImage& image = private_->image;
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width_) * height_ * 4);
     for (int row = 0; row < height_; ++row) {
-        std::copy_n(image.constScanLine(row), width_ * 4, pixels.begin() + static_cast<std::ptrdiff_t>(row) * width_ * 4);
+        std::copy_n(image.constScanLine(row), width_ * 4,
+                    pixels.begin() + static_cast<std::ptrdiff_t>(row) * width_ * 4);
     }
     return pixels;
 }

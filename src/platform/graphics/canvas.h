@@ -69,7 +69,7 @@ public:
     int height() const { return height_; }
 
     void fill(double x, double y, double w, double h, const Colour& colour);  // blended by alpha
-    void draw(const Picture& picture);                                          // the whole frame
+    void draw(const Picture& picture);                                        // the whole frame
     void text(std::string_view utf8, const Font& font, const Colour& colour, double x, double baseline);
     void clip(double x, double y, double w, double h);
     void save();

@@ -284,7 +284,8 @@ struct Connection::Private : std::enable_shared_from_this<Connection::Private> {
 
     void pumpWrites()
     {
-        if (phase == Phase::failed || phase == Phase::closed) return failSends(phase == Phase::failed ? failure : "cancelled");
+        if (phase == Phase::failed || phase == Phase::closed)
+            return failSends(phase == Phase::failed ? failure : "cancelled");
         if ((phase != Phase::ready && phase != Phase::closing) || writing) return;
         {
             std::lock_guard lock(sendMutex);

@@ -52,7 +52,7 @@ struct AcceptedSocket {
 // once the peer has closed (end of stream).
 struct ReceiveResult {
     std::vector<std::uint8_t> bytes;
-    bool isComplete = false;    // the peer will send nothing more
+    bool isComplete = false;  // the peer will send nothing more
     std::optional<std::string> error;
 };
 

@@ -142,7 +142,9 @@ void ConsoleButton::draw(QPainter& painter)
                  {1, rgba(0.13 + o, 0.53 + o, 0.13 + o)}};
     } else if (isGold_) {
         // Shading moves red and green only.
-        stops = {{0, rgba(0.88 + o, 0.72 + o, 0.25)}, {0.5, rgba(0.78 + o, 0.59 + o, 0.19)}, {1, rgba(0.66 + o, 0.47 + o, 0.13)}};
+        stops = {{0, rgba(0.88 + o, 0.72 + o, 0.25)},
+                 {0.5, rgba(0.78 + o, 0.59 + o, 0.19)},
+                 {1, rgba(0.66 + o, 0.47 + o, 0.13)}};
     } else {
         stops = {{0, white(0.23 + o)}, {0.5, white(0.18 + o)}, {1, white(0.15 + o)}};
     }

@@ -23,7 +23,8 @@ void blurAlpha(QImage& image, double sigma)
     const int radius = static_cast<int>(std::ceil(sigma * 3));
     std::vector<double> kernel(static_cast<std::size_t>(2 * radius + 1));
     double sum = 0;
-    for (int i = -radius; i <= radius; ++i) sum += kernel[std::size_t(i + radius)] = std::exp(-(i * i) / (2 * sigma * sigma));
+    for (int i = -radius; i <= radius; ++i)
+        sum += kernel[std::size_t(i + radius)] = std::exp(-(i * i) / (2 * sigma * sigma));
     for (auto& k : kernel) k /= sum;
 
     const int w = image.width(), h = image.height();
@@ -58,7 +59,10 @@ void blurAlpha(QImage& image, double sigma)
 
 }  // namespace
 
-QColor white(double level, double alpha) { return QColor(component(level), component(level), component(level), component(alpha)); }
+QColor white(double level, double alpha)
+{
+    return QColor(component(level), component(level), component(level), component(alpha));
+}
 
 QColor rgba(double red, double green, double blue, double alpha)
 {
@@ -74,7 +78,8 @@ QFont systemFont(double pixelSize, QFont::Weight weight)
     return font;
 }
 
-void fillWithAngledGradient(QPainter& painter, const QPainterPath& shape, const QGradientStops& stops, double angleDegrees)
+void fillWithAngledGradient(QPainter& painter, const QPainterPath& shape, const QGradientStops& stops,
+                            double angleDegrees)
 {
     const QRectF box = shape.boundingRect();
     const double theta = angleDegrees * std::numbers::pi / 180.0;

@@ -8,9 +8,8 @@ namespace ondaline::ui {
 
 QGradientStops bezelGradientStops()
 {
-    return {{0.00, white(0.36)},  {0.04, white(0.30)}, {0.10, white(0.24)},
-            {0.22, white(0.18)},  {0.45, white(0.14)}, {0.55, white(0.135)},
-            {0.75, white(0.16)},  {0.90, white(0.22)}, {1.00, white(0.30)}};
+    return {{0.00, white(0.36)},  {0.04, white(0.30)}, {0.10, white(0.24)}, {0.22, white(0.18)}, {0.45, white(0.14)},
+            {0.55, white(0.135)}, {0.75, white(0.16)}, {0.90, white(0.22)}, {1.00, white(0.30)}};
 }
 
 QGradientStops faceGradientStops()

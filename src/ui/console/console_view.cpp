@@ -7,8 +7,7 @@
 
 namespace ondaline::ui {
 
-ConsoleView::ConsoleView(QWidget* parent, QMarginsF paintMargin)
-    : QWidget(parent), margin_(paintMargin)
+ConsoleView::ConsoleView(QWidget* parent, QMarginsF paintMargin) : QWidget(parent), margin_(paintMargin)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAutoFillBackground(false);

@@ -68,7 +68,8 @@ void LEDIndicatorView::draw(QPainter& painter)
                   {0.7, rgba(0.13, 0.67, 0.13)},
                   {1, rgba(0.07, 0.53, 0.07)}});
     } else {
-        fillLens(painter, c, r, {{0, rgba(0.15, 0.28, 0.15)}, {0.5, rgba(0.10, 0.20, 0.10)}, {1, rgba(0.06, 0.14, 0.06)}});
+        fillLens(painter, c, r,
+                 {{0, rgba(0.15, 0.28, 0.15)}, {0.5, rgba(0.10, 0.20, 0.10)}, {1, rgba(0.06, 0.14, 0.06)}});
     }
 
     painter.setBrush(white(1.0, isLit_ ? 0.35 : 0.12));

@@ -18,8 +18,8 @@ void fillUnextendedLinearGradient(QPainter& painter, const QPainterPath& shape, 
     // The band between the lines through both ends, across the gradient,
     // reaching past the shape on either side.
     const QRectF box = shape.boundingRect();
-    const double reach = std::hypot(box.width(), box.height()) + std::hypot(box.center().x() - start.x(),
-                                                                            box.center().y() - start.y());
+    const double reach = std::hypot(box.width(), box.height()) +
+                         std::hypot(box.center().x() - start.x(), box.center().y() - start.y());
     const QPointF across = QPointF(-along.y(), along.x()) * (reach / length);
     QPainterPath band;
     band.addPolygon(QPolygonF({start + across, end + across, end - across, start - across}));

@@ -59,8 +59,7 @@ std::vector<std::string> vuFaceCandidates(const VUFacePlaces& places)
     std::string executableFolder = withoutLastComponent(places.argv0);
     if (executableFolder.empty() || executableFolder == ".") executableFolder = places.workingDirectory;
     // Three levels up, lexically, so a relative executable folder works too.
-    const std::string above =
-        (std::filesystem::path(executableFolder) / "../../..").lexically_normal().string();
+    const std::string above = (std::filesystem::path(executableFolder) / "../../..").lexically_normal().string();
 
     std::vector<std::string> folders{places.workingDirectory};
     if (places.sourceDir) folders.push_back(*places.sourceDir);
@@ -86,7 +85,8 @@ QImage loadVUFace(const std::vector<std::string>& candidates)
         if (!exists) continue;
         const auto bytes = platform::readFile(path);  // never a FIFO or a device
         QImage image;
-        if (!bytes || !image.loadFromData(reinterpret_cast<const uchar*>(bytes->data()), static_cast<int>(bytes->size())))
+        if (!bytes ||
+            !image.loadFromData(reinterpret_cast<const uchar*>(bytes->data()), static_cast<int>(bytes->size())))
             continue;
         print("VUMeter: ✅ Loaded meter face from " + path + " (" + std::to_string(image.width()) + "×" +
               std::to_string(image.height()) + ")");

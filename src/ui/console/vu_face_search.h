@@ -16,8 +16,8 @@ inline constexpr const char* vuFaceFileName = "Ondaline_Just_VU.png";
 // currentFacePlaces().
 struct VUFacePlaces {
     std::string workingDirectory;
-    std::optional<std::string> sourceDir;      // $SOURCE_DIR, when set
-    std::string argv0;                         // the first command-line argument
+    std::optional<std::string> sourceDir;        // $SOURCE_DIR, when set
+    std::string argv0;                           // the first command-line argument
     std::optional<std::string> argv0LinkTarget;  // as stored in the link, when argv0 is one
     std::string stationFolder;
     std::string home;

@@ -66,8 +66,8 @@ double VUMeterView::stillDistance() const
     // tone's levels jitter by a few hundredths of a dB from one delivery to
     // the next (each is measured over whatever a read brought), a fraction
     // of a pixel at the tip.
-    const double tipTravel =
-        (vuArcEndAngle - vuArcStartAngle) * vuMeterRects(bounds().size())[0].height() * vuNeedleLength;
+    const double tipTravel = (vuArcEndAngle - vuArcStartAngle) * vuMeterRects(bounds().size())[0].height() *
+                             vuNeedleLength;
     return tipTravel > 1 ? 0.5 / tipTravel : 1e-3;
 }
 

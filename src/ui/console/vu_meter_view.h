@@ -52,8 +52,8 @@ private:
     double drawnL_ = -1, drawnR_ = -1;  // needle positions of the last repaint asked for
     bool animating_ = false;
     QTimer timer_{this};
-    QImage face_;          // as loaded; null when none was found
-    QImage scaledFace_;    // face_ at the meters' current size
+    QImage face_;        // as loaded; null when none was found
+    QImage scaledFace_;  // face_ at the meters' current size
 };
 
 // The two meter rectangles of a W × H view: 1.82 : 1, 8 apart and from the

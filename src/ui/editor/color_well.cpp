@@ -7,7 +7,10 @@ namespace ondaline::editor {
 
 namespace {
 
-QColor toQColor(ColorWell::RGB c) { return QColor::fromRgbF(static_cast<float>(c.red), static_cast<float>(c.green), static_cast<float>(c.blue)); }
+QColor toQColor(ColorWell::RGB c)
+{
+    return QColor::fromRgbF(static_cast<float>(c.red), static_cast<float>(c.green), static_cast<float>(c.blue));
+}
 
 void runColorDialog(ColorWell& well)
 {

@@ -10,8 +10,8 @@
 #include "platform/files.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QCoreApplication>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,7 +30,6 @@ namespace ondaline::editor {
 namespace {
 
 constexpr std::size_t kImageFileLimit = 64 * 1024 * 1024;  // as the stream reads its pictures
-
 
 constexpr double kTabHeight = 740;
 constexpr double kCardHeight = 90;

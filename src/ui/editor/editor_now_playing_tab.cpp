@@ -269,10 +269,11 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     y += 32;
     label(QStringLiteral("Font:"), 16, 34);
     crawlerFontPopup = popup(52, 268,
-        {QStringLiteral("Helvetica-Bold"), QStringLiteral("Helvetica"), QStringLiteral("Arial"),
-         QStringLiteral("Arial-BoldMT"), QStringLiteral("Georgia-Bold"), QStringLiteral("TimesNewRomanPS-BoldMT"),
-         QStringLiteral("Courier-Bold"), QStringLiteral("Menlo-Bold"), QStringLiteral("AvenirNext-Bold")},
-        3);
+                             {QStringLiteral("Helvetica-Bold"), QStringLiteral("Helvetica"), QStringLiteral("Arial"),
+                              QStringLiteral("Arial-BoldMT"), QStringLiteral("Georgia-Bold"),
+                              QStringLiteral("TimesNewRomanPS-BoldMT"), QStringLiteral("Courier-Bold"),
+                              QStringLiteral("Menlo-Bold"), QStringLiteral("AvenirNext-Bold")},
+                             3);
     label(QStringLiteral("Size:"), 340, 34);
     crawlerFontSizeField = sizeField(376, 50);
     crawlerFontSizeField->setText(QString::number(crawler.fontSize));
@@ -285,8 +286,8 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     crawlerBarColorWell->setColor({crawler.barColorR, crawler.barColorG, crawler.barColorB});
     y += 32;
     label(QStringLiteral("Bar Opacity:"), 16, 80);
-    crawlerBarAlphaSlider =
-        slider(98, 492, crawler.barAlpha * 100, 0, 100, &OverlayEditorController::crawlerBarAlphaChanged);
+    crawlerBarAlphaSlider = slider(98, 492, crawler.barAlpha * 100, 0, 100,
+                                   &OverlayEditorController::crawlerBarAlphaChanged);
     crawlerBarAlphaLabel = valueLabel(percent(crawler.barAlpha), 604, 44, true);
     y += 32;
     std::tie(crawlerBarHorizSlider, crawlerBarVertSlider) = positionRow(crawler.barX, crawler.barY);

@@ -52,8 +52,8 @@ void OverlayEditorController::updatePreview()
         const qint64 size = file.size();
         if (!previewPicture || previewPicture->path != imagePath || previewPicture->modified != modified ||
             previewPicture->size != size) {
-            previewPicture = std::make_shared<const PreviewPicture>(
-                PreviewPicture{imagePath, modified, size, platform::Picture::load(imagePath, kFrameWidth, kFrameHeight)});
+            previewPicture = std::make_shared<const PreviewPicture>(PreviewPicture{
+                imagePath, modified, size, platform::Picture::load(imagePath, kFrameWidth, kFrameHeight)});
         }
         picture = previewPicture->picture;
     }
@@ -64,11 +64,13 @@ void OverlayEditorController::updatePreview()
         nowPlaying.fontSize = parseFontSize(npFontSizeField->text().toStdString()).value_or(kUnreadableFontSize);
     }
     const std::string sample = npSampleField ? npSampleField->text().toStdString() : std::string();
-    const std::string songText = media::joinSongFields(sample, nowPlaying.delimiter, nowPlaying.multiRow ? "\n" : " - ");
+    const std::string songText = media::joinSongFields(sample, nowPlaying.delimiter,
+                                                       nowPlaying.multiRow ? "\n" : " - ");
 
     const VisualizationConfig visualization = readVizConfigFromUI();
     std::vector<float> levels = mockLevels_;
-    const auto bars = static_cast<std::size_t>(std::clamp<std::int64_t>(visualization.barCount, 0, media::maxSpectrumBars));
+    const auto bars = static_cast<std::size_t>(std::clamp<std::int64_t>(visualization.barCount, 0,
+                                                                        media::maxSpectrumBars));
     if (levels.size() < bars) levels.resize(bars, kMissingLevel);
 
     const CrawlerConfig crawler = readCrawlerConfigFromUI();
@@ -88,12 +90,13 @@ void OverlayEditorController::updatePreview()
                                  .crawler = crawler,
                                  .crawlerRun = crawlerRun ? &*crawlerRun : nullptr});
     std::vector<std::uint8_t> pixels = canvas.finish();
-    previewFrame = QImage(pixels.data(), kFrameWidth, kFrameHeight, kFrameWidth * 4, QImage::Format_ARGB32_Premultiplied).copy();
+    previewFrame =
+        QImage(pixels.data(), kFrameWidth, kFrameHeight, kFrameWidth * 4, QImage::Format_ARGB32_Premultiplied).copy();
 
     // Shown whole inside the view's border, its aspect kept.
     const QSize room = npPreviewImageView->contentsRect().size();
-    npPreviewImageView->setPixmap(
-        QPixmap::fromImage(previewFrame.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    npPreviewImageView->setPixmap(QPixmap::fromImage(previewFrame.scaled(room, Qt::KeepAspectRatio,
+                                                                         Qt::SmoothTransformation)));
 }
 
 }  // namespace ondaline::editor

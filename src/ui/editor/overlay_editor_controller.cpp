@@ -127,5 +127,4 @@ void OverlayEditorController::browseNPFile()
     scheduleDebouncedSave();
 }
 
-
 }  // namespace ondaline::editor

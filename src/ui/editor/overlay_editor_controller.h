@@ -197,14 +197,14 @@ public:
     bool isSavePending() const;
 
 private:
-    void buildWindow();                         // editor_window.cpp
-    void buildNowPlayingTab(QWidget& tab);      // editor_now_playing_tab.cpp
-    void buildImagesTab(QWidget& tab);          // editor_images_tab.cpp
+    void buildWindow();                     // editor_window.cpp
+    void buildNowPlayingTab(QWidget& tab);  // editor_now_playing_tab.cpp
+    void buildImagesTab(QWidget& tab);      // editor_images_tab.cpp
     QLabel* makeLabel(const QString& text, bool bold = false);
     void scheduleDebouncedSave();
     // Close's steps without the closing: write back, save, hand over.
     void writeBackAndHandOver();
-    void valueSliderMoved();                    // editor_value_labels.cpp: a value label was set
+    void valueSliderMoved();  // editor_value_labels.cpp: a value label was set
     void updateMockAnimation();
     void tickMockAnimation();
 

@@ -27,7 +27,6 @@ struct Reader {
     }
 };
 
-
 }  // namespace
 
 TEST(ChunkReader, BasicHeadersOfOneTwoAndThreeBytes)
@@ -67,10 +66,8 @@ TEST(ChunkReader, Type1And2HeadersReuseWhatTheStreamKnows)
     Reader r;
     // Type 0 (length 2, type 8, stream 1), then type 1 (new length 1, type 9),
     // type 2 (timestamp delta only: same length and type) and type 3.
-    EXPECT_FALSE(r.feed(Bytes{0x04, 0, 0, 10, 0, 0, 2, 0x08, 1, 0, 0, 0, 0xA1, 0xA2,
-                              0x44, 0, 0, 5, 0, 0, 1, 0x09, 0xB1,
-                              0x84, 0, 0, 5, 0xB2,
-                              0xC4, 0xB3}));
+    EXPECT_FALSE(r.feed(Bytes{0x04, 0, 0, 10, 0, 0, 2,    0x08, 1,    0, 0, 0, 0xA1, 0xA2, 0x44,
+                              0,    0, 5, 0,  0, 1, 0x09, 0xB1, 0x84, 0, 0, 5, 0xB2, 0xC4, 0xB3}));
     ASSERT_EQ(r.messages.size(), 4u);
     EXPECT_EQ(r.messages[0].data, (Bytes{0xA1, 0xA2}));
     EXPECT_EQ(r.messages[1].typeID, 9);
@@ -83,7 +80,7 @@ TEST(ChunkReader, Type1HeaderDropsAnUnfinishedMessage)
 {
     Reader r;
     r.reader.setInChunkSize(2);
-    EXPECT_FALSE(r.feed(Bytes{0x04, 0, 0, 0, 0, 0, 4, 0x08, 1, 0, 0, 0, 0xAA, 0xAA,  // half of 4 bytes
+    EXPECT_FALSE(r.feed(Bytes{0x04, 0, 0, 0, 0, 0, 4, 0x08, 1,   0, 0, 0, 0xAA, 0xAA,  // half of 4 bytes
                               0x44, 0, 0, 0, 0, 0, 1, 0x08, 0xBB}));
     ASSERT_EQ(r.messages.size(), 1u);
     EXPECT_EQ(r.messages[0].data, Bytes{0xBB});
@@ -124,7 +121,7 @@ TEST(ChunkReader, EmptyMessagesAndUnknownStreamsDeliverNothing)
 {
     Reader r;
     EXPECT_FALSE(r.feed(Bytes{0x03, 0, 0, 0, 0, 0, 0, 0x14, 0, 0, 0, 0,  // length 0
-                              0xC9, 0x89, 0, 0, 0}));                   // type 3 and 2 on new streams
+                              0xC9, 0x89, 0, 0, 0}));                    // type 3 and 2 on new streams
     EXPECT_TRUE(r.messages.empty());
     EXPECT_EQ(r.reader.bufferedBytes(), 0u);
 }
@@ -163,7 +160,8 @@ TEST(ChunkReader, BoundsOnWhatAServerMaySend)
 
 TEST(ChunkReader, ReceiverMayStopOrResetTheReader)
 {
-    const Bytes two = concat({*serializeMessage({20, 0, 3, 0}, Bytes{1}, 128), *serializeMessage({20, 0, 3, 0}, Bytes{2}, 128)});
+    const Bytes two = concat({*serializeMessage({20, 0, 3, 0}, Bytes{1}, 128),
+                              *serializeMessage({20, 0, 3, 0}, Bytes{2}, 128)});
     ChunkReader reader;
     reader.append(two);
     int delivered = 0;

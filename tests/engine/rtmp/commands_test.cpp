@@ -22,8 +22,13 @@ TEST(Commands, ConnectCarriesTheFourPropertiesInOrder)
 {
     const auto payload = connectCommand(1, "live", "rtmp://h/live");
     ASSERT_TRUE(payload);
-    const Bytes start = concat({{0x02, 0x00, 0x07}, text("connect"), {0x00, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0},
-                                {0x03, 0x00, 0x03}, text("app"), {0x02, 0x00, 0x04}, text("live")});
+    const Bytes start = concat({{0x02, 0x00, 0x07},
+                                text("connect"),
+                                {0x00, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0},
+                                {0x03, 0x00, 0x03},
+                                text("app"),
+                                {0x02, 0x00, 0x04},
+                                text("live")});
     ASSERT_GE(payload->size(), start.size());
     EXPECT_TRUE(std::equal(start.begin(), start.end(), payload->begin()));
     EXPECT_EQ(Bytes(payload->end() - 3, payload->end()), (Bytes{0x00, 0x00, 0x09}));
@@ -39,11 +44,15 @@ TEST(Commands, ConnectCarriesTheFourPropertiesInOrder)
 
 TEST(Commands, PublishDeleteStreamAndControlPayloads)
 {
-    EXPECT_EQ(*publishCommand("K"), concat({{0x02, 0x00, 0x07}, text("publish"), {0x00, 0, 0, 0, 0, 0, 0, 0, 0},
-                                            {0x05, 0x02, 0x00, 0x01}, text("K"), {0x02, 0x00, 0x04}, text("live")}));
+    EXPECT_EQ(*publishCommand("K"), concat({{0x02, 0x00, 0x07},
+                                            text("publish"),
+                                            {0x00, 0, 0, 0, 0, 0, 0, 0, 0},
+                                            {0x05, 0x02, 0x00, 0x01},
+                                            text("K"),
+                                            {0x02, 0x00, 0x04},
+                                            text("live")}));
     const Bytes deleteStream = deleteStreamCommand(6, 1);
-    EXPECT_EQ(Bytes(deleteStream.end() - 10, deleteStream.end()),
-              (Bytes{0x05, 0x00, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(Bytes(deleteStream.end() - 10, deleteStream.end()), (Bytes{0x05, 0x00, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(decodeCommand(*streamKeyCommand("FCPublish", 3, "key"))[3].stringValue(), "key");
     EXPECT_EQ(decodeCommand(createStreamCommand(4)).size(), 3u);
     EXPECT_EQ(pingResponsePayload(0x12345678), (Bytes{0x00, 0x07, 0x12, 0x34, 0x56, 0x78}));
@@ -108,7 +117,8 @@ TEST(Replies, ErrorDescriptionAndStatusCodes)
     EXPECT_EQ(statusErrorMessage(statusOf({{"level", AMF0Value::string("error")},
                                            {"code", AMF0Value::string("NetStream.Publish.BadName")},
                                            {"description", AMF0Value::string("Already publishing")}})),
-              "Publish failed: NetStream.Publish.BadName — Already publishing (the stream key is rejected or already in use)");
+              "Publish failed: NetStream.Publish.BadName — Already publishing (the stream key is rejected or already "
+              "in use)");
     EXPECT_EQ(statusErrorMessage(statusOf({{"level", AMF0Value::string("error")},
                                            {"code", AMF0Value::string("NetStream.Publish.Denied")}})),
               "Publish failed: NetStream.Publish.Denied");

@@ -22,7 +22,7 @@ using namespace ondaline::ui;
 namespace {
 
 using Stops = std::vector<std::pair<double, double>>;  // location, component
-const Stops bezelWhite = {{0.00, 0.36}, {0.04, 0.30}, {0.10, 0.24}, {0.22, 0.18}, {0.45, 0.14},
+const Stops bezelWhite = {{0.00, 0.36},  {0.04, 0.30}, {0.10, 0.24}, {0.22, 0.18}, {0.45, 0.14},
                           {0.55, 0.135}, {0.75, 0.16}, {0.90, 0.22}, {1.00, 0.30}};
 const Stops faceBlue = {{0.00, 0.157}, {0.25, 0.135}, {0.60, 0.122}, {1.00, 0.116}};
 
@@ -109,7 +109,7 @@ private slots:
         const QImage flat = grab(bezel, {0, 0, 300, 200});
         QCOMPARE(qAlpha(rounded.pixel(299, 0)) + qAlpha(rounded.pixel(299, 199)), 0);
         QCOMPARE(qAlpha(flat.pixel(299, 0)) + qAlpha(flat.pixel(299, 199)), 2 * 255);
-        QCOMPARE(qAlpha(flat.pixel(0, 0)) + qAlpha(flat.pixel(0, 199)), 0);  // the left keeps its corners
+        QCOMPARE(qAlpha(flat.pixel(0, 0)) + qAlpha(flat.pixel(0, 199)), 0);     // the left keeps its corners
         QVERIFY(qRed(flat.pixel(288, 11)) + 5 < qRed(rounded.pixel(288, 11)));  // so does the groove
         QCOMPARE(flat.pixel(20, 100), rounded.pixel(20, 100));
 
@@ -131,12 +131,14 @@ private slots:
         for (const QImage& image : {face, drawerFace}) {  // location 0 on the bottom edge
             EXPECT_LEVEL(qBlue(image.pixel(180, 20)), at(faceBlue, 1 - 20.5 / 100));
             EXPECT_LEVEL(qBlue(image.pixel(180, 80)), at(faceBlue, 1 - 80.5 / 100));
-            EXPECT_LEVEL(qRed(image.pixel(180, 80)), at({{0, 0.133}, {0.25, 0.112}, {0.6, 0.102}, {1, 0.098}}, 1 - 80.5 / 100));
+            EXPECT_LEVEL(qRed(image.pixel(180, 80)),
+                         at({{0, 0.133}, {0.25, 0.112}, {0.6, 0.102}, {1, 0.098}}, 1 - 80.5 / 100));
         }
         // The gloss runs from the top-left corner towards (0.45·W, 0.55·H),
         // and leaves nothing outside the rounded face.
         const double base = at(faceBlue, 1 - 20.5 / 100), along = 20.5 * (90 + 55) / (90.0 * 90 + 55.0 * 55);
-        EXPECT_LEVEL(qBlue(face.pixel(20, 20)), lightened(base, at({{0, 0.18}, {0.3, 0.1}, {0.7, 0.03}, {1, 0}}, along) / 255));
+        EXPECT_LEVEL(qBlue(face.pixel(20, 20)),
+                     lightened(base, at({{0, 0.18}, {0.3, 0.1}, {0.7, 0.03}, {1, 0}}, along) / 255));
         EXPECT_LEVEL(qBlue(drawerFace.pixel(20, 20)), base);
         QCOMPARE(qAlpha(face.pixel(0, 0)), 0);
     }
@@ -160,8 +162,10 @@ private slots:
     void pressesOnFramesGoOnAndPagesKeepThem()
     {
         PressCatcher parent;
-        const std::pair<QWidget*, int> views[] = {{new ConsoleBezelView(&parent), 1}, {new ConsoleFaceView(&parent), 1},
-                                                  {new DrawerBezelView(&parent), 1}, {new DrawerFaceView(&parent), 0},
+        const std::pair<QWidget*, int> views[] = {{new ConsoleBezelView(&parent), 1},
+                                                  {new ConsoleFaceView(&parent), 1},
+                                                  {new DrawerBezelView(&parent), 1},
+                                                  {new DrawerFaceView(&parent), 0},
                                                   {new FlippedView(&parent), 0}};
         for (const auto& [view, passes] : views) {
             view->setGeometry(0, 0, 80, 100);

@@ -20,7 +20,11 @@ Run runButtonWindow(const QStringList& actions, const QString& pngPath)
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     QStringList arguments = actions;
-    arguments << pngPath << "--" << ONDALINE_KIT_RENDER << "button" << "150x36" << "--window" << "--gold" << "--title"
+    arguments << pngPath << "--" << ONDALINE_KIT_RENDER << "button"
+              << "150x36"
+              << "--window"
+              << "--gold"
+              << "--title"
               << "Start";
     process.start(QStringLiteral(ONDALINE_SOURCE_DIR "/scripts/screenshot"), arguments);
     process.waitForFinished(60000);

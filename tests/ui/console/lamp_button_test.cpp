@@ -49,7 +49,8 @@ double expectedGlow(double px, double py)
     double sum = 0;
     for (double y = 2 + step / 2; y < 18; y += step) {
         for (double x = 2 + step / 2; x < 18; x += step) {
-            if (std::hypot(x - 10, y - 10) <= 8) sum += std::exp(-(std::pow(px - x, 2) + std::pow(py - y, 2)) / (2 * sigma * sigma));
+            if (std::hypot(x - 10, y - 10) <= 8)
+                sum += std::exp(-(std::pow(px - x, 2) + std::pow(py - y, 2)) / (2 * sigma * sigma));
         }
     }
     return 0.5 * sum * step * step / (2 * M_PI * sigma * sigma);
@@ -120,7 +121,8 @@ private slots:
         lamp.setFrame({120, 40, 30, 20});
         lamp.setLit(true);
         const Picture wide(parent, lamp);
-        QVERIFY(near(wide.at(4, 10), {0.27, 0.87, 0.27, 1}, 0.01) && near(wide.at(25, 10), {0.27, 0.87, 0.27, 1}, 0.01));
+        QVERIFY(near(wide.at(4, 10), {0.27, 0.87, 0.27, 1}, 0.01) &&
+                near(wide.at(25, 10), {0.27, 0.87, 0.27, 1}, 0.01));
         QCOMPARE(wide.at(4, 10).a, 1.0);
     }
 
@@ -152,7 +154,8 @@ private slots:
                 const auto shift = [&](Rgba c) { return Rgba{c.r + o, c.g + o, goldOnly ? c.b : c.b + o, 1}; };
                 const Picture picture(window, button);
                 // −90° in y-down coordinates: location 0 on the bottom edge.
-                return near(picture.at(75, 34), shift(style.bottom), 0.016) && near(picture.at(75, 1), shift(style.top), 0.016);
+                return near(picture.at(75, 34), shift(style.bottom), 0.016) &&
+                       near(picture.at(75, 1), shift(style.top), 0.016);
             };
             QVERIFY(check(0));
             hover(button, true);
@@ -178,7 +181,8 @@ private slots:
             bool gold, green;
             double level;
         };
-        for (const Case c : {Case{false, false, 0.7}, Case{true, false, 0.1}, Case{false, true, 1}, Case{true, true, 1}}) {
+        for (const Case c :
+             {Case{false, false, 0.7}, Case{true, false, 0.1}, Case{false, true, 1}, Case{true, true, 1}}) {
             button.setGold(c.gold);
             button.setGreen(c.green);
             const Picture picture(parent, button);

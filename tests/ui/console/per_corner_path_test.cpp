@@ -71,8 +71,14 @@ private slots:
     void squareCornersCarryZeroLengthSegments()
     {
         const auto path = makePerCornerPath({10, 20, 100, 50}, 0, 0, 0, 0);
-        QVERIFY(same(elements(path), {{Move, 10, 20},  {Line, 110, 20}, {Line, 110, 20}, {Line, 110, 70},
-                                      {Line, 110, 70}, {Line, 10, 70},  {Line, 10, 70},  {Line, 10, 20},
+        QVERIFY(same(elements(path), {{Move, 10, 20},
+                                      {Line, 110, 20},
+                                      {Line, 110, 20},
+                                      {Line, 110, 70},
+                                      {Line, 110, 70},
+                                      {Line, 10, 70},
+                                      {Line, 10, 70},
+                                      {Line, 10, 20},
                                       {Line, 10, 20}}));  // back at the start: closed
     }
 
@@ -81,9 +87,12 @@ private slots:
         // Square left side, rounded right: the drawer's outline.
         const auto path = makePerCornerPath({0, 0, 100, 60}, 0, 22, 22, 0);
         const auto e = elements(path);
-        QVERIFY(same({e.begin(), e.begin() + 6},
-                     {{Move, 0, 0}, {Line, 78, 0}, {Curve, 78 + 22 * k, 0}, {Data, 100, 22 - 22 * k}, {Data, 100, 22},
-                      {Line, 100, 38}}));
+        QVERIFY(same({e.begin(), e.begin() + 6}, {{Move, 0, 0},
+                                                  {Line, 78, 0},
+                                                  {Curve, 78 + 22 * k, 0},
+                                                  {Data, 100, 22 - 22 * k},
+                                                  {Data, 100, 22},
+                                                  {Line, 100, 38}}));
         QCOMPARE(e[6].type, Curve);
         QCOMPARE(QPointF(e[8].x, e[8].y), QPointF(78, 60));
         QCOMPARE(QPointF(e[9].x, e[9].y), QPointF(0, 60));    // bottom edge
@@ -140,10 +149,10 @@ private slots:
         const QImage image = window.grab().toImage().convertToFormat(QImage::Format_ARGB32);
         QCOMPARE(image.pixel(70, 30), qRgb(255, 0, 0));  // the shape on top
         const auto shade = [&](int x, int y) { return qRed(image.pixel(x, y)); };
-        QVERIFY(shade(70, 15) < 60);                     // shadow 10 up, dark
-        QVERIFY(shade(70, 44) > 200);                    // and not down
+        QVERIFY(shade(70, 15) < 60);                            // shadow 10 up, dark
+        QVERIFY(shade(70, 44) > 200);                           // and not down
         QVERIFY(std::abs(shade(56, 15) - shade(83, 15)) <= 2);  // centred under the shape
-        const int edge = shade(70, 10);                  // the blurred edge: about half
+        const int edge = shade(70, 10);                         // the blurred edge: about half
         QVERIFY2(edge > 90 && edge < 165, std::to_string(edge).c_str());
     }
 };

@@ -54,7 +54,8 @@ int darkestNear(const QImage& image, QPointF p)
 {
     int darkest = 255;
     for (int dy = -1; dy <= 1; ++dy)
-        for (int dx = -1; dx <= 1; ++dx) darkest = std::min(darkest, qRed(image.pixel(int(p.x()) + dx, int(p.y()) + dy)));
+        for (int dx = -1; dx <= 1; ++dx)
+            darkest = std::min(darkest, qRed(image.pixel(int(p.x()) + dx, int(p.y()) + dy)));
     return darkest;
 }
 
@@ -62,7 +63,8 @@ int darkestNear(const QImage& image, QPointF p)
 QPointF onArc(const QRectF& rect, double frac, double radius)
 {
     const double a = vuNeedleAngle(frac);
-    return {rect.x() + rect.width() * 0.5 + std::sin(a) * radius, rect.y() + rect.height() * 0.87 - std::cos(a) * radius};
+    return {rect.x() + rect.width() * 0.5 + std::sin(a) * radius,
+            rect.y() + rect.height() * 0.87 - std::cos(a) * radius};
 }
 
 bool near(QRgb pixel, int r, int g, int b, int tolerance = 2)
@@ -78,11 +80,15 @@ class VUMeter : public QObject {
 private slots:
     void levelsReadOnTheScale()
     {
-        const std::vector<std::pair<float, double>> worked{
-            {-40, 0},     {-10, 0},    {-7.5f, 0.09}, {-5, 0.18},   {-3, 0.28}, {0, 0.44},  {1, 0.48},
-            {3, 0.52 + 0.16 / 3}, {6, 0.74}, {8.5f, 0.90}, {10, 1}, {12, 1}, {-182, 0},
-            {std::numeric_limits<float>::quiet_NaN(), 0}};
-        for (const auto& [db, frac] : worked) QVERIFY2(std::fabs(dBToFraction(db) - frac) < 1e-6, qPrintable(QString::number(db)));
+        const std::vector<std::pair<float, double>> worked{{-40, 0},      {-10, 0},
+                                                           {-7.5f, 0.09}, {-5, 0.18},
+                                                           {-3, 0.28},    {0, 0.44},
+                                                           {1, 0.48},     {3, 0.52 + 0.16 / 3},
+                                                           {6, 0.74},     {8.5f, 0.90},
+                                                           {10, 1},       {12, 1},
+                                                           {-182, 0},     {std::numeric_limits<float>::quiet_NaN(), 0}};
+        for (const auto& [db, frac] : worked)
+            QVERIFY2(std::fabs(dBToFraction(db) - frac) < 1e-6, qPrintable(QString::number(db)));
     }
 
     void springSwingsAndStopsAtThePins()
@@ -104,9 +110,9 @@ private slots:
     void candidatesInSearchOrder()
     {
         VUFacePlaces places{"/srv/a/b/c", std::nullopt, "./ondaline", std::nullopt, "/Station", "/home/u"};
-        const std::vector<std::string> fromDot{"/srv/a/b/c" + face, "/srv/a/b/c" + face, "/srv" + face,
-                                               "/Station/Misc/System/Streamer" + face, "/home/u" + face,
-                                               "/home/u/Desktop" + face};
+        const std::vector<std::string> fromDot{"/srv/a/b/c" + face, "/srv/a/b/c" + face,
+                                               "/srv" + face,       "/Station/Misc/System/Streamer" + face,
+                                               "/home/u" + face,    "/home/u/Desktop" + face};
         QVERIFY(vuFaceCandidates(places) == fromDot);
         places.argv0 = "ondaline";  // no folder at all: the working directory too
         QVERIFY(vuFaceCandidates(places) == fromDot);
@@ -129,9 +135,10 @@ private slots:
 
         auto first = logSize();
         QCOMPARE(loadVUFace({path(empty), path(good), path(garbage)}).size(), QSize(728, 400));
-        QVERIFY(logLines(first) == (std::vector<std::string>{"VUMeter: Checking " + path(empty) + " — exists: false",
-                                                               "VUMeter: Checking " + path(good) + " — exists: true",
-                                                               "VUMeter: ✅ Loaded meter face from " + path(good) + " (728×400)"}));
+        QVERIFY(logLines(first) ==
+                (std::vector<std::string>{"VUMeter: Checking " + path(empty) + " — exists: false",
+                                          "VUMeter: Checking " + path(good) + " — exists: true",
+                                          "VUMeter: ✅ Loaded meter face from " + path(good) + " (728×400)"}));
         first = logSize();
         QVERIFY(!loadVUFace({path(garbage), path(good)}).isNull());
         QVERIFY(logLines(first).at(0) == "VUMeter: Checking " + path(garbage) + " — exists: true");
@@ -164,10 +171,10 @@ private slots:
         VUMeterView view({a.filePath(vuFaceFileName).toStdString(), b.filePath(vuFaceFileName).toStdString()});
         QCOMPARE(logLines(first).back(), std::string("VUMeter: ❌ Meter face image not found!"));
         const QImage image = rendered(view, 504, 160);
-        QVERIFY(near(image.pixel(3, 80), 18, 18, 18));       // background, white 0.07
-        QVERIFY(near(image.pixel(10, 80), 64, 64, 64));      // rim, white 0.25
-        QVERIFY(near(image.pixel(258, 80), 64, 64, 64));     // the right meter's rim
-        QVERIFY(near(image.pixel(40, 40), 235, 230, 214));   // cream (0.92, 0.90, 0.84)
+        QVERIFY(near(image.pixel(3, 80), 18, 18, 18));      // background, white 0.07
+        QVERIFY(near(image.pixel(10, 80), 64, 64, 64));     // rim, white 0.25
+        QVERIFY(near(image.pixel(258, 80), 64, 64, 64));    // the right meter's rim
+        QVERIFY(near(image.pixel(40, 40), 235, 230, 214));  // cream (0.92, 0.90, 0.84)
         QVERIFY(near(image.pixel(onArc(rects[0], 0.9, 0.54 * 131.87).toPoint()), 235, 230, 214));  // no scale
     }
 
@@ -193,7 +200,7 @@ private slots:
         for (double r : {30.0, 50.0, 75.0}) {
             QVERIFY(darkestNear(middle, onArc(rect, 0.5, r)) < 120);  // straight up
             QVERIFY(darkestNear(middle, onArc(rect, 0.0, r)) > 200);
-            QVERIFY(darkestNear(left, onArc(rect, 0.0, r)) < 120);    // −45°
+            QVERIFY(darkestNear(left, onArc(rect, 0.0, r)) < 120);  // −45°
             QVERIFY(darkestNear(left, onArc(rect, 0.5, r)) > 200);
         }
         QCOMPARE(needleAt(1.05), needleAt(1.0));  // past the pins, the needle rests at the ends

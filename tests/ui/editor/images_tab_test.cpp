@@ -34,7 +34,10 @@ QByteArray savedBytes()
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QByteArray encoded(const ImageScheduleConfig& config) { return QByteArray::fromStdString(encodeSettings(config).value()); }
+QByteArray encoded(const ImageScheduleConfig& config)
+{
+    return QByteArray::fromStdString(encodeSettings(config).value());
+}
 
 QPushButton* buttonTitled(QWidget* window, const QString& title)
 {
@@ -137,7 +140,8 @@ private slots:
         ImageScheduleConfig original;
         original.defaultImagePath = "/images/" + std::string(300, 'd') + "/default.png", original.hourOffset = -1;
         original.entries = {ImageScheduleEntry(9, 7, 5, 24, 0, "/images/" + std::string(300, 'x') + "/end.png"),
-                            ImageScheduleEntry(0, -1, 123, 99, 75, ""), ImageScheduleEntry(7, 0, 0, 0, 0, red.toStdString())};
+                            ImageScheduleEntry(0, -1, 123, 99, 75, ""),
+                            ImageScheduleEntry(7, 0, 0, 0, 0, red.toStdString())};
         original.stationName = "Radio Test", original.icecastPort = 8443, original.crawler.enabled = true;
         OverlayEditorController ctl(original);
         std::optional<ImageScheduleConfig> handed;
@@ -153,7 +157,8 @@ private slots:
         QCOMPARE(savedBytes(), encoded(original));
 
         ctl.showWindow();
-        for (auto [typed, value] : {std::pair{"07", 7}, {"+2", 2}, {"-3", -3}, {"25", 25}, {" 7", 0}, {"7a", 0}, {"1.5", 0}, {"", 0}}) {
+        for (auto [typed, value] :
+             {std::pair{"07", 7}, {"+2", 2}, {"-3", -3}, {"25", 25}, {" 7", 0}, {"7a", 0}, {"1.5", 0}, {"", 0}}) {
             for (QLineEdit* field : {ctl.hourOffsetField, rows[1].startHourField, rows[1].endMinField}) {
                 field->clear();
                 QTest::keyClicks(field, typed);
@@ -203,7 +208,8 @@ private slots:
         answer = blue;
         row.browseBtn->click();
         const qint64 thumbnail = row.thumbnail->pixmap().cacheKey();
-        QVERIFY(row.imageField->text() == blue && row.thumbnail->pixmap().size() == QSize(20, 40) && ctl.isSavePending());
+        QVERIFY(row.imageField->text() == blue && row.thumbnail->pixmap().size() == QSize(20, 40) &&
+                ctl.isSavePending());
         QTRY_VERIFY(!ctl.isSavePending());
         answer = garbage;
         row.browseBtn->click();
@@ -242,7 +248,8 @@ private slots:
         answerPanel.start();
         ctl.scheduleRows[1].browseBtn->click();
         QVERIFY2(title.startsWith("Select Show Image ") && title.contains("*.png") && title.contains("*.jpg") &&
-                     title.contains("*.tif") && !title.contains('|'), qPrintable(title));
+                     title.contains("*.tif") && !title.contains('|'),
+                 qPrintable(title));
         QVERIFY(ctl.scheduleRows[1].imageField->text() == blue && !ctl.scheduleRows[1].thumbnail->pixmap().isNull());
         ctl.closeEditor();
     }

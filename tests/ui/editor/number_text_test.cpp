@@ -28,7 +28,8 @@ private slots:
         QCOMPARE(parseFontSize("-3.5"), -3.5);
         QCOMPARE(parseFontSize("2.4e1"), 24.0);
         QCOMPARE(parseFontSize("0"), 0.0);
-        for (const char* bad : {" 24", "24 ", "abc", "", "nan", "inf", "0x18", "1e999", "+-1", "24,5", "1e", ".", "2.4e1x"})
+        for (const char* bad :
+             {" 24", "24 ", "abc", "", "nan", "inf", "0x18", "1e999", "+-1", "24,5", "1e", ".", "2.4e1x"})
             QVERIFY2(!parseFontSize(bad), bad);
 
         QCOMPARE(parseInteger("-1"), -1);

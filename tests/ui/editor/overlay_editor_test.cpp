@@ -67,8 +67,9 @@ ImageScheduleConfig offGrid()
     c.streamMode = "kick", c.icecastHost = "ice.invalid", c.icecastPort = 8443, c.icecastMount = "/m";
     c.icecastPassword = "pw", c.audioBitrate = 96000, c.audioSource = "tcp", c.appCaptureBundleID = "org.app";
     c.appCaptureName = "App", c.audioOutputDeviceUID = "sink-2";
-    c.nowPlaying = {"/music/now.txt", ":", true, true, 290.5, 38.25, "Comic Neue", 24.7, 0.123456789, 0.2, 0.3,
-                    true, 10.1, 5.5, 1000.3, 49.9, 0.45, 0.55, 0.65, 0.29};
+    c.nowPlaying = {
+        "/music/now.txt", ":",  true, true, 290.5, 38.25, "Comic Neue", 24.7, 0.123456789, 0.2, 0.3, true, 10.1, 5.5,
+        1000.3,           49.9, 0.45, 0.55, 0.65,  0.29};
     c.visualization = {true, 33, 7, 3.3, 41.5, 99.25, 401.7, 299.9, 0.11, 0.42, 0.93, 0.97, 0.88, 0.79, 0.83, 2.25};
     c.crawler = {true, 10.5, 40.25, 1000.3, 36.6, 0.05, 0.06, 0.07, 0.71, 0.9, 0.8, 0.7, "Papyrus", 22.5, 3.7, true};
     return c;
@@ -103,7 +104,9 @@ private slots:
         clock.start();
         std::vector<qint64> saves;
         ImageScheduleConfig handed;
-        ctl.onSave = [&](const ImageScheduleConfig& c, const SettingsSave&) { saves.push_back(clock.elapsed()), handed = c; };
+        ctl.onSave = [&](const ImageScheduleConfig& c, const SettingsSave&) {
+            saves.push_back(clock.elapsed()), handed = c;
+        };
         ctl.showWindow();
         EditorWindow* const window = ctl.window.get();
         QVERIFY(window->isVisible());
@@ -120,7 +123,8 @@ private slots:
         }
         const qint64 lastChange = clock.elapsed();
         QTRY_COMPARE(saves.size(), std::size_t{1});
-        QVERIFY2(saves[0] - lastChange >= 270 && saves[0] - lastChange < 700, QByteArray::number(saves[0] - lastChange));
+        QVERIFY2(saves[0] - lastChange >= 270 && saves[0] - lastChange < 700,
+                 QByteArray::number(saves[0] - lastChange));
         QVERIFY(handed.nowPlaying.textX == 384 && handed.nowPlaying.fontSize == 31 && savedFile() == handed);
 
         drag(ctl.npHorizSlider, 4000);
@@ -158,7 +162,8 @@ private slots:
         outside.nowPlaying.textX = 5000, outside.crawler.speed = 0.1, outside.visualization.barCount = 100;
         ctl.config = outside;
         openAndClose(ctl);
-        QVERIFY(handed->nowPlaying.textX == 1280 && handed->crawler.speed == 0.5 && handed->visualization.barCount == 40);
+        QVERIFY(handed->nowPlaying.textX == 1280 && handed->crawler.speed == 0.5 &&
+                handed->visualization.barCount == 40);
 
         // The opacities are shown in percent; a stored fraction must not pick up a rounding error on the way.
         ImageScheduleConfig fine = original;
@@ -189,7 +194,8 @@ private slots:
             ctl.closeEditor();
             QVERIFY(handed && savedFile() == handed);
         };
-        for (const auto& [text, size] : {std::pair{"24.5", 24.5}, {"+24", 24.0}, {"2.4e1", 24.0}, {"0", 0.0}, {"-5", -5.0}}) {
+        for (const auto& [text, size] :
+             {std::pair{"24.5", 24.5}, {"+24", 24.0}, {"2.4e1", 24.0}, {"0", 0.0}, {"-5", -5.0}}) {
             typeAndClose(text);
             QVERIFY2(handed->nowPlaying.fontSize == size && handed->crawler.fontSize == size, text);
         }
@@ -212,8 +218,10 @@ private slots:
         ctl.onSave = [&](const ImageScheduleConfig&, const SettingsSave&) { ++saves; };
         ctl.showWindow();
         for (const auto& [slider, value, label, text] :
-             {std::tuple{ctl.npBgAlphaSlider, 37.9, ctl.npBgAlphaLabel, "37%"}, {ctl.vizBarCountSlider, 24.99, ctl.vizBarCountLabel, "24"},
-              {ctl.vizSensSlider, 1.5, ctl.vizSensLabel, "1.5\u00d7"}, {ctl.crawlerSpeedSlider, 2.0, ctl.crawlerSpeedLabel, "2.0"}}) {
+             {std::tuple{ctl.npBgAlphaSlider, 37.9, ctl.npBgAlphaLabel, "37%"},
+              {ctl.vizBarCountSlider, 24.99, ctl.vizBarCountLabel, "24"},
+              {ctl.vizSensSlider, 1.5, ctl.vizSensLabel, "1.5\u00d7"},
+              {ctl.crawlerSpeedSlider, 2.0, ctl.crawlerSpeedLabel, "2.0"}}) {
             setByUser(slider, value);
             QCOMPARE(label->text(), QString::fromUtf8(text));
         }
@@ -222,8 +230,8 @@ private slots:
         ctl.vizEnableCheck->click();
         QVERIFY(ctl.isAnimating());
         QTRY_COMPARE(ctl.phase(), 0.18f);  // at most one tick falls in each poll
-        const float expected[] = {0.3118f, 0.6638f, 0.7005f, 0.5455f, 0.4321f, 0.3589f, 0.1535f, 0, 0, 0,
-                                  0.3028f, 0.5902f, 0.6118f, 0.5451f, 0.5353f};
+        const float expected[] = {0.3118f, 0.6638f, 0.7005f, 0.5455f, 0.4321f, 0.3589f, 0.1535f, 0,
+                                  0,       0,       0.3028f, 0.5902f, 0.6118f, 0.5451f, 0.5353f};
         QCOMPARE(ctl.levels().size(), std::size(expected));
         for (std::size_t i = 0; i < std::size(expected); ++i)
             QVERIFY2(std::abs(ctl.levels()[i] - expected[i]) < 0.00005f, QByteArray::number(ctl.levels()[i]));
@@ -231,7 +239,8 @@ private slots:
         ctl.config.visualization.enabled = true;
         for (int i = 0; i < 3; ++i) ctl.showWindow();
         const auto timers = ctl.findChildren<QTimer*>();
-        const auto ticking = std::count_if(timers.begin(), timers.end(), [](QTimer* t) { return t->isActive() && t->interval() == 83; });
+        const auto ticking = std::count_if(timers.begin(), timers.end(),
+                                           [](QTimer* t) { return t->isActive() && t->interval() == 83; });
         QVERIFY(ctl.isAnimating() && ticking == 1);
 
         ctl.vizEnableCheck->click();

@@ -38,7 +38,8 @@ int differences(const QImage& a, const QImage& b, const std::vector<QRect>& outs
     int count = 0;
     for (int y = 0; y < H; ++y) {
         for (int x = 0; x < W; ++x) {
-            const bool skipped = std::any_of(outside.begin(), outside.end(), [&](const QRect& r) { return r.contains(x, y); });
+            const bool skipped = std::any_of(outside.begin(), outside.end(),
+                                             [&](const QRect& r) { return r.contains(x, y); });
             if (!skipped && a.pixel(x, H - 1 - y) != b.pixel(x, H - 1 - y)) ++count;
         }
     }
@@ -58,7 +59,8 @@ void typeSample(OverlayEditorController& ctl, const QString& text)
 
 // What the stream draws from the record a save of the controls gives.
 QImage streamFrame(OverlayEditorController& ctl, const std::string& image, const std::string& songText,
-                   const std::vector<float>& levels, std::optional<double> fontSize = {}, const std::string& crawlerFile = {})
+                   const std::vector<float>& levels, std::optional<double> fontSize = {},
+                   const std::string& crawlerFile = {})
 {
     ctl.saveNPConfigFromUI(), ctl.saveVizConfigFromUI(), ctl.saveCrawlerConfigFromUI();
     FrameRenderer renderer(W, H);
@@ -122,31 +124,38 @@ private slots:
         ImageScheduleConfig& c = ctl.config;
         c.defaultImagePath = tallImage.toStdString();
         c.nowPlaying.delimiter = "|", c.nowPlaying.showBackground = true, c.nowPlaying.bgX = 20, c.nowPlaying.bgY = 10;
-        c.nowPlaying.bgWidth = 700.5, c.nowPlaying.bgHeight = 140, c.nowPlaying.bgColorR = 0.8, c.nowPlaying.bgAlpha = 0.55;
+        c.nowPlaying.bgWidth = 700.5, c.nowPlaying.bgHeight = 140, c.nowPlaying.bgColorR = 0.8,
+        c.nowPlaying.bgAlpha = 0.55;
         c.nowPlaying.fontSize = 30, c.nowPlaying.textColorG = 0.4, c.nowPlaying.textX = 44.5, c.nowPlaying.textY = 30.7;
         c.visualization.enabled = true, c.visualization.barCount = 9, c.visualization.segmentGap = 5;
         c.visualization.colorBottomR = 0.9, c.visualization.colorTopG = 0.1, c.visualization.posX = 600.3;
         ctl.showWindow();
         QTRY_COMPARE(ctl.levels().size(), std::size_t{9});
         typeSample(ctl, "Artist|Title|");
-        QCOMPARE(differences(ctl.previewFrame, streamFrame(ctl, c.defaultImagePath, "Artist - Title - ", ctl.levels())), 0);
+        QCOMPARE(differences(ctl.previewFrame, streamFrame(ctl, c.defaultImagePath, "Artist - Title - ", ctl.levels())),
+                 0);
         QVERIFY(at(ctl.previewFrame, 1279, 719) != at(ctl.previewFrame, 0, 719));  // stretched over the frame
 
         // Multi row with the prefix; an unlisted delimiter and font name are drawn as stored.
         c.nowPlaying.delimiter = "::", c.nowPlaying.multiRow = true, c.nowPlaying.showPrefix = true;
         c.nowPlaying.fontName = "DejaVuSerif-Bold";
         c.visualization.barCount = 33, c.visualization.segmentCount = 7, c.visualization.segmentGap = 0;
-        c.visualization.posX = 40, c.visualization.width = 900, c.visualization.opacity = 0.6, c.visualization.sensitivity = 3.5;
+        c.visualization.posX = 40, c.visualization.width = 900, c.visualization.opacity = 0.6,
+        c.visualization.sensitivity = 3.5;
         ctl.loadConfigToUI();
         QVERIFY(ctl.npDelimiterPopup->currentIndex() < 0 && ctl.npFontPopup->currentIndex() < 0);
         QTRY_COMPARE(ctl.levels().size(), std::size_t{33});
         typeSample(ctl, "One::Two| x::Three");
-        QCOMPARE(differences(ctl.previewFrame, streamFrame(ctl, tallImage.toStdString(), "One\nTwo| x\nThree", ctl.levels())), 0);
+        QCOMPARE(differences(ctl.previewFrame,
+                             streamFrame(ctl, tallImage.toStdString(), "One\nTwo| x\nThree", ctl.levels())),
+                 0);
 
         // A size that does not read draws at 24, while the saved size stays.
         ctl.npFontSizeField->setText("3O");
         emit ctl.npFontSizeField->editingFinished();
-        QCOMPARE(differences(ctl.previewFrame, streamFrame(ctl, c.defaultImagePath, "One\nTwo| x\nThree", ctl.levels(), 24)), 0);
+        QCOMPARE(differences(ctl.previewFrame,
+                             streamFrame(ctl, c.defaultImagePath, "One\nTwo| x\nThree", ctl.levels(), 24)),
+                 0);
         QCOMPARE(c.nowPlaying.fontSize, 30.0);
 
         // More bars than levels: the missing ones stand at 0.3, the rest is the stream's.
@@ -176,7 +185,8 @@ private slots:
         const QImage preview = ctl.previewFrame;
         // The stream draws its own text ahead of a copy of it; that copy ends left of the bar.
         const std::string crawlerFile = home.path().toStdString() + "/crawler.txt";
-        std::ofstream(crawlerFile) << "THIS IS SAMPLE CRAWLER TEXT \u25C6 EDIT CRAWLER.TXT TO CHANGE \u25C6 LINES SEPARATED BY DIAMONDS\n";
+        std::ofstream(crawlerFile)
+            << "THIS IS SAMPLE CRAWLER TEXT \u25C6 EDIT CRAWLER.TXT TO CHANGE \u25C6 LINES SEPARATED BY DIAMONDS\n";
         QCOMPARE(differences(preview, streamFrame(ctl, "", "", {}, {}, crawlerFile)), 0);
 
         auto greenIn = [&](int x0, int x1, int y0, int y1) {
@@ -224,7 +234,9 @@ private slots:
         QTRY_COMPARE(ctl.levels().size(), std::size_t{5});
         // Raised to 15: bars 5 to 14 have no level yet and stand at 0.3.
         setByUser(ctl.vizBarCountSlider, 15);
-        auto lit = [&](double x, double y) { return qGreen(at(ctl.previewFrame, static_cast<int>(x), static_cast<int>(y))); };
+        auto lit = [&](double x, double y) {
+            return qGreen(at(ctl.previewFrame, static_cast<int>(x), static_cast<int>(y)));
+        };
         const double segment = 278.0 / 12;
         auto segmentMiddle = [&](int s) { return 100 + s * (segment + 2) + segment / 2; };
         for (int i = 5; i < 15; ++i) {
@@ -256,7 +268,8 @@ private slots:
         }
         // Shown whole in the view, its aspect kept.
         const QPixmap shown = ctl.npPreviewImageView->pixmap();
-        QVERIFY(shown.width() <= 600 && shown.height() <= 338 && std::abs(shown.width() * 720 - shown.height() * 1280) < 1280);
+        QVERIFY(shown.width() <= 600 && shown.height() <= 338 &&
+                std::abs(shown.width() * 720 - shown.height() * 1280) < 1280);
         ctl.closeEditor();
     }
 };

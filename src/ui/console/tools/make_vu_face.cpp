@@ -23,7 +23,7 @@ using namespace ondaline::ui;
 
 constexpr int width = 728;  // 1.82 : 1
 constexpr int height = 400;
-const QPointF pivot(width * vuPivotFracX, height * vuPivotFracY);
+const QPointF pivot(width* vuPivotFracX, height* vuPivotFracY);
 constexpr double arcRadius = 0.55 * height;
 constexpr double majorReach = 0.60 * height;
 constexpr double minorReach = 0.565 * height;  // short of the majors' band
