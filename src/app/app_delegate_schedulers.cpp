@@ -69,8 +69,9 @@ bool TestAppDelegate::pollSongFile(bool resend)
         return false;
     }
 
-    if (title->display == lastSongText && !resend) return true;
-    if (title->display != lastSongText) {
+    const bool changed = title->display != lastSongText;
+    if (!changed && !resend) return true;
+    if (changed) {
         lastSongText = title->display;
         showNowPlaying(nowPlayingLabel, replaceLineBreaks(title->display, " - "));
         print("Ondaline: Now Playing updated — " + replaceLineBreaks(title->display, " / "));

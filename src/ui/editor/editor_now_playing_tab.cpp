@@ -13,6 +13,7 @@
 #include "ui/editor/color_well.h"
 #include "ui/editor/double_slider.h"
 #include "ui/editor/editor_window.h"
+#include "ui/editor/number_text.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,7 +23,6 @@
 #include <QScrollArea>
 #include <QStringList>
 
-#include <cmath>
 #include <tuple>
 #include <utility>
 
@@ -165,7 +165,11 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     const NowPlayingConfig np;
     const VisualizationConfig viz;
     const CrawlerConfig crawler;
-    const auto percent = [](double fraction) { return QString::number(std::lround(fraction * 100)) + '%'; };
+    // Their values beside them, written as the sliders write them when moved.
+    const auto whole = [](double value, const char* suffix) {
+        return QString::fromStdString(wholeNumberText(value) + suffix);
+    };
+    const auto oneDecimal = [](double value) { return QString::fromStdString(oneDecimalText(value)); };
 
     // Source and display.
     label(QStringLiteral("Sample Text:"), 16, 82);
@@ -215,7 +219,7 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     npBgColorWell = well(222, 36, 22);
     label(QStringLiteral("Opacity:"), 272, 54);
     npBgAlphaSlider = slider(328, 268, np.bgAlpha * 100, 0, 100, &OverlayEditorController::bgAlphaSliderChanged);
-    npBgAlphaLabel = valueLabel(percent(np.bgAlpha), 604, 44, true);
+    npBgAlphaLabel = valueLabel(whole(np.bgAlpha * 100, "%"), 604, 44, true);
     y += 32;
     std::tie(npBgHorizSlider, npBgVertSlider) = positionRow(np.bgX, np.bgY);
     y += 32;
@@ -228,11 +232,11 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     vizEnableCheck = groupCheck(QStringLiteral("Visualization"), 16, 130);
     label(QStringLiteral("Opacity:"), 166, 54);
     vizOpacitySlider = slider(222, 368, viz.opacity * 100, 0, 100, &OverlayEditorController::vizOpacityChanged);
-    vizOpacityLabel = valueLabel(percent(viz.opacity), 604, 44, true);
+    vizOpacityLabel = valueLabel(whole(viz.opacity * 100, "%"), 604, 44, true);
     y += 32;
     label(QStringLiteral("Sensitivity:"), 16, 76);
     vizSensSlider = slider(94, 496, viz.sensitivity, 0.3, 4.0, &OverlayEditorController::vizSensChanged);
-    vizSensLabel = valueLabel(QString::number(viz.sensitivity, 'f', 1) + QStringLiteral("\u00d7"), 598, 50, true);
+    vizSensLabel = valueLabel(oneDecimal(viz.sensitivity) + QChar(0x00D7), 598, 50, true);
     y += 32;
     label(QStringLiteral("Bottom Color:"), 16, 90);
     vizBottomColorWell = well(108);
@@ -243,14 +247,14 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     y += 32;
     label(QStringLiteral("Bars:"), 16, 34);
     vizBarCountSlider = slider(52, 232, double(viz.barCount), 5, 40, &OverlayEditorController::vizBarCountChanged);
-    vizBarCountLabel = valueLabel(QString::number(viz.barCount), 286, 30, false);
+    vizBarCountLabel = valueLabel(whole(double(viz.barCount), ""), 286, 30, false);
     label(QStringLiteral("Segments:"), 340, 66);
     vizSegCountSlider = slider(408, 198, double(viz.segmentCount), 3, 24, &OverlayEditorController::vizSegCountChanged);
-    vizSegCountLabel = valueLabel(QString::number(viz.segmentCount), 608, 30, false);
+    vizSegCountLabel = valueLabel(whole(double(viz.segmentCount), ""), 608, 30, false);
     y += 32;
     label(QStringLiteral("Seg. Gap:"), 16, 60);
     vizSegGapSlider = slider(78, 242, viz.segmentGap, 0, 8, &OverlayEditorController::vizSegGapChanged);
-    vizSegGapLabel = valueLabel(QString::number(viz.segmentGap) + QStringLiteral("px"), 324, 40, false);
+    vizSegGapLabel = valueLabel(whole(viz.segmentGap, "px"), 324, 40, false);
     y += 32;
     std::tie(vizHorizSlider, vizVertSlider) = positionRow(viz.posX, viz.posY);
     y += 32;
@@ -265,7 +269,7 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     y += 28;
     label(QStringLiteral("Speed:"), 16, 48);
     crawlerSpeedSlider = slider(66, 528, crawler.speed, 0.5, 10, &OverlayEditorController::crawlerSpeedChanged);
-    crawlerSpeedLabel = valueLabel(QString::number(crawler.speed, 'f', 1), 604, 44, true);
+    crawlerSpeedLabel = valueLabel(oneDecimal(crawler.speed), 604, 44, true);
     y += 32;
     label(QStringLiteral("Font:"), 16, 34);
     crawlerFontPopup = popup(52, 268,
@@ -288,7 +292,7 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     label(QStringLiteral("Bar Opacity:"), 16, 80);
     crawlerBarAlphaSlider = slider(98, 492, crawler.barAlpha * 100, 0, 100,
                                    &OverlayEditorController::crawlerBarAlphaChanged);
-    crawlerBarAlphaLabel = valueLabel(percent(crawler.barAlpha), 604, 44, true);
+    crawlerBarAlphaLabel = valueLabel(whole(crawler.barAlpha * 100, "%"), 604, 44, true);
     y += 32;
     std::tie(crawlerBarHorizSlider, crawlerBarVertSlider) = positionRow(crawler.barX, crawler.barY);
     y += 32;
