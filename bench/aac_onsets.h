@@ -5,7 +5,7 @@
 // of its samples (any channel) goes past the threshold while nothing in the
 // packet before did.
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 
 #include <cstddef>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "engine/activity_log.h"
+#include "base/activity_log.h"
 
 #include <benchmark/benchmark.h>
 

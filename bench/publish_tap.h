@@ -7,7 +7,7 @@
 // the raw AAC of the audio messages (and when each video message came); over
 // Icecast it keeps each ADTS frame.
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 
 #include <atomic>
 #include <chrono>

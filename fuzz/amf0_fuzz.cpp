@@ -2,8 +2,8 @@
 // input ends or a value does not decode. What decodes is written back with
 // the writer and must read back to the same bytes.
 
-#include "engine/amf0_reader.h"
-#include "engine/amf0_writer.h"
+#include "base/amf0_reader.h"
+#include "base/amf0_writer.h"
 #include "fuzz_check.h"
 
 #include <cstdint>

@@ -2,7 +2,7 @@
 
 // Views and cuts of the raw fuzz input.
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -4,7 +4,7 @@
 // "onStatus" code classified. Every interpretation also runs whatever the
 // name, since a server may send any of them at any time.
 
-#include "engine/amf0_reader.h"
+#include "base/amf0_reader.h"
 #include "engine/rtmp/replies.h"
 #include "fuzz_check.h"
 #include "platform/text.h"

@@ -4,7 +4,7 @@
 // at first use and removed at exit, with HOME and XDG_CONFIG_HOME pointing
 // into it so the program's own path lookups land there.
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 
 #include <string>
 

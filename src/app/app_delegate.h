@@ -6,7 +6,7 @@
 // live in files named after their concerns (app_delegate_*.cpp).
 
 #include "app/source_callbacks.h"
-#include "engine/engine_types.h"
+#include "base/engine_types.h"
 #include "models/image_schedule_config.h"
 #include "platform/audio/output_devices.h"
 #include "platform/clock.h"

@@ -4,7 +4,7 @@
 
 #include "app/app_delegate.h"
 
-#include "engine/activity_log.h"
+#include "base/activity_log.h"
 #include "ui/console/console_button.h"
 #include "ui/console/console_paint.h"
 #include "ui/console/flipped_view.h"

@@ -5,8 +5,8 @@
 #include "app/app_delegate.h"
 #include "app/settings_choices.h"
 
+#include "base/print.h"
 #include "engine/ondaline.h"
-#include "engine/print.h"
 #include "models/station_path.h"
 #include "sources/audio_source_capture.h"
 #include "sources/test_player.h"

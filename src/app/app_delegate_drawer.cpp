@@ -4,7 +4,7 @@
 
 #include "app/app_delegate.h"
 
-#include "engine/activity_log.h"
+#include "base/activity_log.h"
 #include "ui/console/console_bezel_view.h"
 #include "ui/console/dark_palette.h"
 #include "ui/console/drawer_bezel_view.h"

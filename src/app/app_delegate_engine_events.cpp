@@ -3,8 +3,8 @@
 #include "app/app_delegate.h"
 
 #include "app/status_line.h"
+#include "base/print.h"
 #include "engine/ondaline_delegate.h"
-#include "engine/print.h"
 
 #include <functional>
 

@@ -4,7 +4,7 @@
 
 #include "app/app_delegate.h"
 
-#include "engine/print.h"
+#include "base/print.h"
 #include "platform/audio/audio_output.h"
 #include "sources/test_player.h"
 

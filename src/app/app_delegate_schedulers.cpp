@@ -5,8 +5,8 @@
 
 #include "app/song_file.h"
 #include "app/source_callbacks.h"
+#include "base/print.h"
 #include "engine/ondaline.h"
-#include "engine/print.h"
 #include "sources/test_player.h"
 
 #include <QLabel>

@@ -5,7 +5,7 @@
 #include "app/app_delegate.h"
 
 #include "app/status_line.h"
-#include "engine/print.h"
+#include "base/print.h"
 #include "models/station_path.h"
 
 #include <QLabel>

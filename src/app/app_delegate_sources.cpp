@@ -6,8 +6,8 @@
 #include "app/app_delegate.h"
 
 #include "app/status_line.h"
+#include "base/print.h"
 #include "engine/ondaline.h"
-#include "engine/print.h"
 #include "sources/audio_source_capture.h"
 #include "sources/captured_pcm.h"
 #include "sources/source_token.h"

@@ -5,9 +5,9 @@
 
 #include "app/source_callbacks.h"
 #include "app/status_line.h"
-#include "engine/activity_log.h"
+#include "base/activity_log.h"
+#include "base/print.h"
 #include "engine/ondaline.h"
-#include "engine/print.h"
 #include "sources/tcp_audio_server.h"
 #include "sources/test_player.h"
 #include "ui/console/keyable_borderless_window.h"

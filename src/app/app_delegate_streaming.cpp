@@ -5,8 +5,8 @@
 
 #include "app/status_line.h"
 #include "app/streaming_service.h"
+#include "base/print.h"
 #include "engine/ondaline.h"
-#include "engine/print.h"
 #include "models/station_path.h"
 #include "sources/audio_source_capture.h"
 #include "sources/tcp_audio_server.h"

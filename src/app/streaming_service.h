@@ -5,7 +5,7 @@
 // source delivers, the live status text with its uptime and the idle look
 // of each source.
 
-#include "engine/engine_types.h"
+#include "base/engine_types.h"
 
 #include <cstdint>
 #include <optional>

@@ -14,16 +14,16 @@
 // queue. The main thread may wait on the network queue, the network queue on
 // the encoder queue, never the other way round.
 
-#include "engine/amf0_value.h"
-#include "engine/bytes.h"
-#include "engine/engine_types.h"
+#include "base/amf0_value.h"
+#include "base/bytes.h"
+#include "base/engine_types.h"
+#include "base/stream_state_holder.h"
 #include "engine/health/health_rules.h"
 #include "engine/icecast/icecast_title_updates.h"
 #include "engine/ondaline_delegate.h"
 #include "engine/reconnector.h"
 #include "engine/rtmp/chunk_reader.h"
 #include "engine/send_queue.h"
-#include "engine/stream_state_holder.h"
 #include "media/audio_packet_loop.h"
 #include "media/audio_timeline.h"
 #include "media/carrier.h"

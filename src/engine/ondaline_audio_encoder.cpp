@@ -3,7 +3,7 @@
 
 #include "engine/ondaline.h"
 
-#include "engine/print.h"
+#include "base/print.h"
 #include "engine/rtmp/commands.h"
 #include "media/audio_specific_config.h"
 #include "media/flv_audio.h"

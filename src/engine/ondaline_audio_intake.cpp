@@ -4,7 +4,7 @@
 
 #include "engine/ondaline.h"
 
-#include "engine/print.h"
+#include "base/print.h"
 #include "platform/codec/resampler.h"
 
 #include <cmath>

@@ -2,8 +2,8 @@
 
 #include "engine/ondaline.h"
 
-#include "engine/amf0_writer.h"
-#include "engine/print.h"
+#include "base/amf0_writer.h"
+#include "base/print.h"
 #include "engine/server_url.h"
 #include "platform/net/connection.h"
 

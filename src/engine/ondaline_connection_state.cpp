@@ -3,7 +3,7 @@
 
 #include "engine/ondaline.h"
 
-#include "engine/print.h"
+#include "base/print.h"
 #include "platform/net/connection.h"
 
 namespace ondaline {

@@ -3,9 +3,9 @@
 
 #include "engine/ondaline.h"
 
+#include "base/print.h"
 #include "engine/icecast/icecast_backlog.h"
 #include "engine/icecast/icecast_protocol.h"
-#include "engine/print.h"
 #include "platform/net/connection.h"
 #include "platform/text.h"
 

@@ -3,7 +3,7 @@
 
 #include "engine/ondaline.h"
 
-#include "engine/print.h"
+#include "base/print.h"
 #include "engine/rtmp/commands.h"
 #include "media/flv_video.h"
 #include "platform/codec/h264_encoder.h"

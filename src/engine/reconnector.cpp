@@ -1,6 +1,6 @@
 #include "engine/reconnector.h"
 
-#include "engine/print.h"
+#include "base/print.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/engine_types.h"
+#include "base/engine_types.h"
 
 #include <atomic>
 #include <chrono>

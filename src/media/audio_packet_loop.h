@@ -7,7 +7,7 @@
 // Silence is programme: every chunk the encoder answers goes out, so the
 // audio track has no holes (a listener's server would drop a quiet source).
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 
 #include <atomic>
 #include <cstdint>

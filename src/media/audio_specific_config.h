@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 
 #include <cstdint>
 #include <optional>

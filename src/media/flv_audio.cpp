@@ -1,6 +1,6 @@
 #include "media/flv_audio.h"
 
-#include "engine/amf0_writer.h"
+#include "base/amf0_writer.h"
 
 namespace ondaline::media {
 

@@ -2,7 +2,7 @@
 
 // The FLV audio tags and the onMetaData message of an RTMP stream.
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 
 #include <cstdint>
 

@@ -3,7 +3,7 @@
 // The FLV video tags of an RTMP stream: the AVC sequence header and coded
 // frames.
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 
 #include <optional>
 

@@ -1,6 +1,6 @@
 #include "media/frame_renderer.h"
 
-#include "engine/print.h"
+#include "base/print.h"
 #include "media/overlay_drawing.h"
 #include "platform/files.h"
 #include "platform/graphics/canvas.h"

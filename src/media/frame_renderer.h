@@ -12,7 +12,7 @@
 // is taken from the last frame, which gives the same bytes as drawing it all.
 // A frame with nothing to change is the last frame itself.
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 #include "media/overlay_layout.h"
 #include "models/overlay_configs.h"
 #include "platform/codec/frame_converter.h"

@@ -4,7 +4,7 @@
 // they are laid out, and how many frames they hold. The converter turns one
 // into 32-bit float samples.
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "sources/audio_source_capture.h"
 
-#include "engine/print.h"
+#include "base/print.h"
 #include "platform/text.h"
 
 #include <algorithm>

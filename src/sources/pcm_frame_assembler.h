@@ -6,7 +6,7 @@
 // wrong channel. Samples that are not finite become silence: a NaN would
 // otherwise spread through the resampler's filter and into the encoder.
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 
 #include <cstddef>
 #include <cstdint>

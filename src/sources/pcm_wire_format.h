@@ -4,7 +4,7 @@
 // little-endian unsigned 32-bit values (sample rate in Hz, channel count,
 // bits per float sample), then interleaved little-endian float32 frames.
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 
 #include <cstddef>
 #include <cstdint>

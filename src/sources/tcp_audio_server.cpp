@@ -1,7 +1,7 @@
 #include "sources/tcp_audio_server.h"
 
+#include "base/print.h"
 #include "engine/ondaline.h"
-#include "engine/print.h"
 #include "platform/net/connection.h"
 #include "platform/net/listener.h"
 #include "sources/pcm_frame_assembler.h"

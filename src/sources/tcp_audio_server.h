@@ -21,7 +21,7 @@
 // executor, in reporting order. Handlers hold the server weakly: destroying
 // it stops its sockets and timer and nothing of it runs afterwards.
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 #include "platform/dispatch/main_executor.h"
 #include "platform/dispatch/serial_queue.h"
 #include "platform/dispatch/timer.h"

@@ -1,7 +1,7 @@
 #include "sources/test_player.h"
 
+#include "base/print.h"
 #include "engine/ondaline.h"
-#include "engine/print.h"
 #include "platform/audio/audio_file_reader.h"
 #include "platform/text.h"
 

@@ -1,8 +1,8 @@
 // The activity page: the session log as it grows from any thread, bursts
 // beyond the log's length, Copy, the space bar's auto-scroll and its badge.
 
-#include "engine/activity_log.h"
-#include "engine/print.h"
+#include "base/activity_log.h"
+#include "base/print.h"
 #include "launched_controller.h"
 #include "ui/console/keyable_borderless_window.h"
 

@@ -3,7 +3,7 @@
 
 #include "app/app_delegate.h"
 #include "app/qt_main_executor.h"
-#include "engine/activity_log.h"
+#include "base/activity_log.h"
 #include "models/station_path.h"
 #include "sources/tcp_audio_server.h"
 #include "support/log_capture.h"

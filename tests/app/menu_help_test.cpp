@@ -3,7 +3,7 @@
 // shows as sent, and its zoom keys.
 
 #include "app/help_window.h"
-#include "engine/activity_log.h"
+#include "base/activity_log.h"
 #include "launched_controller.h"
 #include "ui/console/keyable_borderless_window.h"
 

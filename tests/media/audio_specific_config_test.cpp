@@ -1,7 +1,7 @@
 #include "media/audio_specific_config.h"
 #include "media/flv_audio.h"
 
-#include "engine/amf0_reader.h"
+#include "base/amf0_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "support/log_capture.h"
 
-#include "engine/activity_log.h"
+#include "base/activity_log.h"
 
 #include <algorithm>
 

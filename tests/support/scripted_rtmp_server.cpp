@@ -1,6 +1,6 @@
 #include "support/scripted_rtmp_server.h"
 
-#include "engine/amf0_writer.h"
+#include "base/amf0_writer.h"
 #include "engine/rtmp/commands.h"
 #include "engine/rtmp/replies.h"
 #include "support/tcp_peer.h"

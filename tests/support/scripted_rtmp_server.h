@@ -5,8 +5,8 @@
 // with blocking reads; parses what the client sends with the engine's own
 // chunk reader (itself tested against byte vectors).
 
-#include "engine/amf0_value.h"
-#include "engine/bytes.h"
+#include "base/amf0_value.h"
+#include "base/bytes.h"
 #include "engine/rtmp/chunk_reader.h"
 #include "engine/rtmp/chunk_writer.h"
 

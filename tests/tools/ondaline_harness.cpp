@@ -5,8 +5,8 @@
 // exits 0 when the stream went live so often and ended with the orderly
 // disconnect, 1 otherwise.
 
+#include "base/print.h"
 #include "engine/ondaline.h"
-#include "engine/print.h"
 #include "platform/graphics/canvas.h"
 #include "sources/audio_source_capture.h"
 #include "sources/spectrum_analyzer.h"

@@ -4,8 +4,8 @@
 // request, the admin metadata request, the status of the replies to both and
 // the ADTS header. No socket, queue or clock in here.
 
-#include "engine/bytes.h"
-#include "engine/engine_types.h"
+#include "base/bytes.h"
+#include "base/engine_types.h"
 
 #include <cstdint>
 #include <optional>

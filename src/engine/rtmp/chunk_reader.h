@@ -9,8 +9,8 @@
 // maxMessageBytes, more than maxChunkStreams chunk streams, or a chunk stream
 // id beyond 65535 is a protocol error.
 
-#include "engine/bytes.h"
-#include "engine/engine_types.h"
+#include "base/bytes.h"
+#include "base/engine_types.h"
 
 #include <cstdint>
 #include <functional>

@@ -5,7 +5,7 @@
 // when the timestamp is 0xFFFFFF or more. No state per chunk stream, so
 // messages may be written from any thread in any order.
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "engine/rtmp/commands.h"
 
-#include "engine/amf0_writer.h"
+#include "base/amf0_writer.h"
 
 namespace ondaline::rtmp {
 

@@ -4,7 +4,7 @@
 // protocol control messages. Chunk streams, type ids and stream ids are the
 // caller's (see the table in the engine's command senders).
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 
 #include <cstdint>
 #include <optional>

@@ -2,7 +2,7 @@
 
 // The RTMP simple handshake as bytes: C0+C1 out, S0+S1+S2 in, C2 out.
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 
 #include <cstdint>
 #include <span>

@@ -1,6 +1,6 @@
 #include "engine/rtmp/replies.h"
 
-#include "engine/amf0_reader.h"
+#include "base/amf0_reader.h"
 
 #include <cmath>
 

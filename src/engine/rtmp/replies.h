@@ -3,8 +3,8 @@
 // Reading the server's AMF0 command messages: the values of a command, and
 // what a "_result", "_error" or "onStatus" asks of the publisher.
 
-#include "engine/amf0_value.h"
-#include "engine/bytes.h"
+#include "base/amf0_value.h"
+#include "base/bytes.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "ui/console/vu_face_search.h"
 
-#include "engine/print.h"
+#include "base/print.h"
 
 #include "models/station_path.h"
 #include "platform/files.h"

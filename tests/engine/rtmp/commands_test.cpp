@@ -1,7 +1,7 @@
 #include "engine/rtmp/commands.h"
 #include "engine/rtmp/replies.h"
 
-#include "engine/amf0_writer.h"
+#include "base/amf0_writer.h"
 
 #include "support/bytes_helpers.h"
 

@@ -1,7 +1,7 @@
 // The VU meter: level to scale, needle swing, where the face is looked for
 // and what the search logs, and what lands on the pixels.
 
-#include "engine/activity_log.h"
+#include "base/activity_log.h"
 #include "ui/console/vu_face_search.h"
 #include "ui/console/vu_meter_dynamics.h"
 #include "ui/console/vu_meter_view.h"

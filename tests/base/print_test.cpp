@@ -1,4 +1,4 @@
-#include "engine/print.h"
+#include "base/print.h"
 
 #include "support/log_capture.h"
 

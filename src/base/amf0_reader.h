@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/amf0_value.h"
-#include "engine/bytes.h"
+#include "base/amf0_value.h"
+#include "base/bytes.h"
 
 #include <cstdint>
 #include <optional>

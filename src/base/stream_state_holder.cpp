@@ -1,6 +1,6 @@
-#include "engine/stream_state_holder.h"
+#include "base/stream_state_holder.h"
 
-#include "engine/print.h"
+#include "base/print.h"
 
 namespace ondaline {
 

@@ -1,4 +1,4 @@
-#include "engine/amf0_value.h"
+#include "base/amf0_value.h"
 
 namespace ondaline {
 

@@ -4,7 +4,7 @@
 // observed. The engine class names them as its own members
 // (Ondaline::StreamMode and so on).
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 
 #include <array>
 #include <cstdint>

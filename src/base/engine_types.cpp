@@ -1,4 +1,4 @@
-#include "engine/engine_types.h"
+#include "base/engine_types.h"
 
 namespace ondaline {
 

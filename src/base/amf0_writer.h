@@ -5,7 +5,7 @@
 // length field: those writers append nothing and answer false rather than
 // emit corrupt output. Every other writer always succeeds.
 
-#include "engine/bytes.h"
+#include "base/bytes.h"
 
 #include <string_view>
 

@@ -1,4 +1,4 @@
-#include "engine/amf0_reader.h"
+#include "base/amf0_reader.h"
 
 #include "platform/text.h"
 

@@ -1,4 +1,4 @@
-#include "engine/amf0_writer.h"
+#include "base/amf0_writer.h"
 
 #include <gtest/gtest.h>
 

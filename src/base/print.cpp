@@ -1,6 +1,6 @@
-#include "engine/print.h"
+#include "base/print.h"
 
-#include "engine/activity_log.h"
+#include "base/activity_log.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "engine/stream_state_holder.h"
+#include "base/stream_state_holder.h"
 
 #include "support/log_capture.h"
 

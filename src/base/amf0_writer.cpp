@@ -1,6 +1,6 @@
-#include "engine/amf0_writer.h"
+#include "base/amf0_writer.h"
 
-#include "engine/amf0_value.h"
+#include "base/amf0_value.h"
 
 namespace ondaline {
 

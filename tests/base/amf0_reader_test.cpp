@@ -1,5 +1,5 @@
-#include "engine/amf0_reader.h"
-#include "engine/amf0_writer.h"
+#include "base/amf0_reader.h"
+#include "base/amf0_writer.h"
 
 #include <gtest/gtest.h>
 
