@@ -5,6 +5,7 @@
 // and the engine's reports into what the dashboard shows. Its operations
 // live in files named after their concerns (app_delegate_*.cpp).
 
+#include "app/settings_choices.h"
 #include "app/source_callbacks.h"
 #include "base/engine_types.h"
 #include "models/image_schedule_config.h"
@@ -103,6 +104,9 @@ public:
     bool activityAutoScroll = true;
 
     // --- audio source switching (app_delegate_sources.cpp) ---
+    // The local player's playlist is read and its output set up the first
+    // time it becomes the source.
+    void activateAudioSource(AudioSourceKind source);
     // Each makes its source the one running: records it, stops the other
     // two, starts its own and shows its look on the lamp and status line.
     void activateLocalPlayerMode();
@@ -269,7 +273,7 @@ public:
     static constexpr double bezelPad = 14;
     ImageScheduleConfig scheduleConfig;
     std::string lastSongText;
-    std::string activeAudioSource = "local";
+    AudioSourceKind activeAudioSource = AudioSourceKind::local;
     std::optional<double> connectTime;  // on the uptime clock; none while idle
     QTimer* uptimeTimer = nullptr;      // a child of this object while live
     // The last failure the engine reported: the idle look shows it in place

@@ -67,22 +67,8 @@ void TestAppDelegate::autoSaveDrawerSettings()
     applyScheduledImage();
     pollSongFile(true);
 
-    const std::string source = scheduleConfig.audioSource;
-    if (source != activeAudioSource) {
-        if (source == "tcp") {
-            activateTCPInputMode();
-        } else if (source == "appcapture") {
-            activateAppCaptureMode();
-        } else {
-            // A player set up before keeps its graph: setup() changes
-            // nothing the second time.
-            if (player->playlist().empty()) {
-                player->loadPlaylist(musicPath());
-                player->setup();
-            }
-            activateLocalPlayerMode();
-        }
-    }
+    if (const AudioSourceKind source = audioSourceNamed(scheduleConfig.audioSource); source != activeAudioSource)
+        activateAudioSource(source);
     if (saved) print("Ondaline: Settings auto-saved");
 }
 
@@ -108,11 +94,11 @@ void TestAppDelegate::readSettingsDrawer()
 {
     ImageScheduleConfig& c = scheduleConfig;
     if (drStationNameField) c.stationName = drStationNameField->text().toStdString();
-    if (drStreamModePopup) c.streamMode = streamModeAt(drStreamModePopup->currentIndex());
+    if (drStreamModePopup) c.streamMode = streamModeName(streamModeAt(drStreamModePopup->currentIndex()));
 
-    const std::string& mode = c.streamMode;
-    if (mode == "youtube") c.serverURL = kYouTubeIngestURL;
-    else if (mode == "facebook") c.serverURL = kFacebookIngestURL;
+    const StreamMode mode = streamModeNamed(c.streamMode);
+    if (mode == StreamMode::youtube) c.serverURL = kYouTubeIngestURL;
+    else if (mode == StreamMode::facebook) c.serverURL = kFacebookIngestURL;
     else if (hasServerURLField(mode)) {
         if (auto url = attachedText(drServerURLField)) c.serverURL = std::move(*url);
     }
@@ -126,8 +112,8 @@ void TestAppDelegate::readSettingsDrawer()
     }
 
     if (drBitratePopup) c.audioBitrate = bitrateAt(drBitratePopup->currentIndex());
-    if (drAudioSourcePopup) c.audioSource = audioSourceAt(drAudioSourcePopup->currentIndex());
-    if (c.audioSource == "appcapture" && drAppPickerPopup) {
+    if (drAudioSourcePopup) c.audioSource = audioSourceName(audioSourceAt(drAudioSourcePopup->currentIndex()));
+    if (audioSourceNamed(c.audioSource) == AudioSourceKind::appCapture && drAppPickerPopup) {
         const int i = drAppPickerPopup->currentIndex() - 1;
         if (i >= 0 && static_cast<std::size_t>(i) < drAppSources.size()) {
             const sources::AudioSource& app = drAppSources[static_cast<std::size_t>(i)];

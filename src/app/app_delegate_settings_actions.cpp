@@ -59,12 +59,13 @@ void TestAppDelegate::drStreamModeChanged()
 {
     if (!drStreamModePopup) return;
     autoSaveDrawerSettings();
-    scheduleConfig.streamMode = streamModeAt(drStreamModePopup->currentIndex());
-    const std::string& mode = scheduleConfig.streamMode;
-    if (mode == "youtube") scheduleConfig.serverURL = kYouTubeIngestURL;
-    if (mode == "facebook") scheduleConfig.serverURL = kFacebookIngestURL;
+    const StreamMode mode = streamModeAt(drStreamModePopup->currentIndex());
+    scheduleConfig.streamMode = streamModeName(mode);
+    if (mode == StreamMode::youtube) scheduleConfig.serverURL = kYouTubeIngestURL;
+    if (mode == StreamMode::facebook) scheduleConfig.serverURL = kFacebookIngestURL;
     // The video platforms refuse audio below 128 kbit/s.
-    if (mode == "youtube" || mode == "facebook" || mode == "kick") scheduleConfig.audioBitrate = 128000;
+    if (mode == StreamMode::youtube || mode == StreamMode::facebook || mode == StreamMode::kick)
+        scheduleConfig.audioBitrate = 128000;
     saveSettings();
     setDrawerPage(buildSettingsDrawerContent());
 }
@@ -73,7 +74,7 @@ void TestAppDelegate::drAudioSourceChanged()
 {
     if (!drAudioSourcePopup) return;
     autoSaveDrawerSettings();
-    scheduleConfig.audioSource = audioSourceAt(drAudioSourcePopup->currentIndex());
+    scheduleConfig.audioSource = audioSourceName(audioSourceAt(drAudioSourcePopup->currentIndex()));
     saveSettings();
     setDrawerPage(buildSettingsDrawerContent());
 }

@@ -90,9 +90,9 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
     column.space(14);
 
     labelled(QStringLiteral("AUDIO SOURCE"));
-    drAudioSourcePopup = popup({QStringLiteral("Local Player"), QStringLiteral("TCP Input (Tessaly)"),
-                                QStringLiteral("App Capture")},
-                               audioSourceIndex(stored.audioSource), &TestAppDelegate::drAudioSourceChanged);
+    drAudioSourcePopup =
+        popup({QStringLiteral("Local Player"), QStringLiteral("TCP Input (Tessaly)"), QStringLiteral("App Capture")},
+              audioSourceIndex(audioSourceNamed(stored.audioSource)), &TestAppDelegate::drAudioSourceChanged);
     column.row(drAudioSourcePopup.data(), 26);
     column.space(6);
 
@@ -101,7 +101,7 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
     drAppPickerPopup->setParent(drAppPickerContainer);
     drAppPickerPopup->setGeometry(0, 0, static_cast<int>(W), 26);
     column.row(drAppPickerContainer.data(), 32);
-    const bool capturing = stored.audioSource == "appcapture";
+    const bool capturing = audioSourceNamed(stored.audioSource) == AudioSourceKind::appCapture;
     drAppPickerContainer->setVisible(capturing);
     if (capturing) refreshDrawerAppList();
     column.space(8);
@@ -111,11 +111,12 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
     labelled(QStringLiteral("STREAM USING"));
     drStreamModePopup = popup({QStringLiteral("YouTube Live"), QStringLiteral("Facebook Live"), QStringLiteral("Kick"),
                                QStringLiteral("RTMP (Other)"), QStringLiteral("Icecast")},
-                              streamModeIndex(stored.streamMode), &TestAppDelegate::drStreamModeChanged);
+                              streamModeIndex(streamModeNamed(stored.streamMode)),
+                              &TestAppDelegate::drStreamModeChanged);
     column.row(drStreamModePopup.data(), 26);
     column.space(14);
 
-    const std::string& mode = stored.streamMode;
+    const StreamMode mode = streamModeNamed(stored.streamMode);
     const auto keyRows = [&](const QString& placeholder) {
         labelled(QStringLiteral("STREAM KEY"));
         drStreamKeyField = watched(placeholder, stored.streamKey);
@@ -128,17 +129,17 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
         column.row(drServerURLField.data(), 28);
         column.space(10);
     };
-    if (mode == "youtube") {
+    if (mode == StreamMode::youtube) {
         column.row(hint(QStringLiteral("Server: ") +
                         QString::fromLatin1(kYouTubeIngestURL.data(), kYouTubeIngestURL.size())),
                    14);
         column.space(8);
         keyRows(QStringLiteral("Paste your YouTube stream key"));
-    } else if (mode == "facebook") {
+    } else if (mode == StreamMode::facebook) {
         column.row(hint(QStringLiteral("Server: Facebook Live Ingest")), 14);
         column.space(8);
         keyRows(QStringLiteral("Paste your Facebook stream key"));
-    } else if (mode == "kick") {
+    } else if (mode == StreamMode::kick) {
         QLabel* kickHint = hint(QStringLiteral("Get your Server URL and Stream Key from ") +
                                 QLatin1String(kKickDashboard));
         kickHint->setWordWrap(true);
@@ -147,7 +148,7 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
         column.space(8);
         serverURLRows(QLatin1String(kKickServerExample), stored.serverURL);
         keyRows(QStringLiteral("sk_us-west-2_..."));
-    } else if (mode == "icecast") {
+    } else if (mode == StreamMode::icecast) {
         labelled(QStringLiteral("SERVER"));
         auto* serverRow = new QWidget;
         drIcecastHostField = watched(QLatin1String(kIcecastHostExample), stored.icecastHost);
@@ -168,7 +169,9 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
         column.row(drIcecastPasswordField.data(), 28);
         column.space(10);
     } else {
-        serverURLRows(QStringLiteral("rtmp://hostname/app"), mode == "rtmp" ? stored.serverURL : std::string());
+        // An unknown stored service shows as plain RTMP, without its address.
+        const bool known = stored.streamMode == streamModeName(mode);
+        serverURLRows(QStringLiteral("rtmp://hostname/app"), known ? stored.serverURL : std::string());
         keyRows(QStringLiteral("Paste your stream key"));
     }
 
@@ -213,7 +216,7 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
     column.row(drAudioOutputPopup.data(), 26);
     column.space(14);
 
-    if (mode != "icecast") {
+    if (mode != StreamMode::icecast) {
         divider();
         drAppearanceButton = makeDrawerButton(QString::fromUtf8("Appearance…"), &TestAppDelegate::openAppearanceDrawer);
         column.row(drAppearanceButton.data(), 34);

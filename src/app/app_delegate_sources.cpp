@@ -84,9 +84,30 @@ void showCaptureStart(TestAppDelegate& controller, const sources::AudioSourceCap
 
 }  // namespace
 
+void TestAppDelegate::activateAudioSource(AudioSourceKind source)
+{
+    switch (source) {
+    case AudioSourceKind::tcp:
+        activateTCPInputMode();
+        break;
+    case AudioSourceKind::appCapture:
+        activateAppCaptureMode();
+        break;
+    case AudioSourceKind::local:
+        // A player set up before keeps its graph: setup() changes nothing
+        // the second time.
+        if (player->playlist().empty()) {
+            player->loadPlaylist(musicPath());
+            player->setup();
+        }
+        activateLocalPlayerMode();
+        break;
+    }
+}
+
 void TestAppDelegate::activateLocalPlayerMode()
 {
-    activeAudioSource = "local";
+    activeAudioSource = AudioSourceKind::local;
     playerMeterReports->reset();  // its next report moves the needles, however steady
     tcpServer->stop();
     stopAppCapture();
@@ -99,7 +120,7 @@ void TestAppDelegate::activateLocalPlayerMode()
 
 void TestAppDelegate::activateTCPInputMode()
 {
-    activeAudioSource = "tcp";
+    activeAudioSource = AudioSourceKind::tcp;
     tcpMeterReports->reset();
     player->stop();
     player->setStreamer(nullptr);  // before the listener: the player's tap feeds the engine no more
@@ -111,7 +132,7 @@ void TestAppDelegate::activateTCPInputMode()
 
 void TestAppDelegate::activateAppCaptureMode()
 {
-    activeAudioSource = "appcapture";
+    activeAudioSource = AudioSourceKind::appCapture;
     player->stop();
     player->setStreamer(nullptr);
     tcpServer->stop();

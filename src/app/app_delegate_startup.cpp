@@ -112,16 +112,7 @@ void TestAppDelegate::applicationDidFinishLaunching()
         });
     });
 
-    const std::string source = scheduleConfig.audioSource;
-    if (source == "tcp") {
-        activateTCPInputMode();
-    } else if (source == "appcapture") {
-        activateAppCaptureMode();
-    } else {
-        player->loadPlaylist(musicPath());
-        player->setup();
-        activateLocalPlayerMode();
-    }
+    activateAudioSource(audioSourceNamed(scheduleConfig.audioSource));
 
     if (const std::string uid = scheduleConfig.audioOutputDeviceUID; !uid.empty()) applyAudioOutputDevice(uid);
     installAudioDeviceChangeListener();
@@ -151,7 +142,7 @@ void TestAppDelegate::tcpStatusDidChange(const std::string& status)
 {
     // The stored source decides, not the running one; while live the status
     // line belongs to the stream.
-    if (scheduleConfig.audioSource != "tcp") return;
+    if (audioSourceNamed(scheduleConfig.audioSource) != AudioSourceKind::tcp) return;
     if (streamer->state() == StreamState::publishing) return;
 
     const TCPStatusLook look = tcpStatusLook(status);
@@ -174,7 +165,7 @@ void TestAppDelegate::playerLevelsDidChange(float left, float right)
 {
     // A stopped player's tap goes on metering its silence: only the running
     // source moves the needles.
-    if (activeAudioSource != "local") return;
+    if (activeAudioSource != AudioSourceKind::local) return;
     showSourceLevels(left, right);
 }
 

@@ -40,11 +40,11 @@ void TestAppDelegate::toggleConnect()
     }
 
     const ImageScheduleConfig settings = scheduleConfig;
-    const StreamingService& service = streamingService(settings.streamMode);
+    const StreamingService& service = streamingService(streamModeNamed(settings.streamMode));
     SourceFormats formats;
     if (const auto tap = player->tapFormat()) formats.playerTap = PCMFormat{tap->sampleRate, tap->channelCount};
     formats.tcpAccepted = {static_cast<double>(tcpServer->acceptedSampleRate()), tcpServer->acceptedChannels()};
-    const PCMFormat source = sourceFormat(settings.audioSource, formats);
+    const PCMFormat source = sourceFormat(audioSourceNamed(settings.audioSource), formats);
 
     const bool icecast = service.engineMode == StreamMode::icecast;
     const auto port = icecastPort(settings.icecastPort);
@@ -100,7 +100,7 @@ void TestAppDelegate::setConnectedUI()
     stopUptimeClock();
     connectTime = clock_->now();
     const std::int64_t kbps = shownKbps(scheduleConfig.audioBitrate);
-    const std::string name(streamingService(scheduleConfig.streamMode).statusName);
+    const std::string name(streamingService(streamModeNamed(scheduleConfig.streamMode)).statusName);
     uptimeTimer = new QTimer(this);
     uptimeTimer->setInterval(1000);
     connect(uptimeTimer, &QTimer::timeout, this, [this, name, kbps] {
@@ -125,7 +125,7 @@ void TestAppDelegate::setDisconnectedUI()
         .capturing = appCapture && appCapture->isCapturing(),
         .appCaptureName = scheduleConfig.appCaptureName,
     };
-    const IdleLook look = idleLook(scheduleConfig.audioSource, readiness);
+    const IdleLook look = idleLook(audioSourceNamed(scheduleConfig.audioSource), readiness);
     if (ledView) ledView->setLit(look.lampLit);
     if (lastErrorText) showStatus(statusLabel, *lastErrorText, ordinaryStatusColor());
     else showStatus(statusLabel, QString::fromStdString(look.statusText), ui::white(1.0, look.statusAlpha));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 namespace ondaline::app {
 
@@ -20,24 +21,65 @@ bool inRange(const Items& items, int index)
     return index >= 0 && static_cast<std::size_t>(index) < items.size();
 }
 
+template <typename Value, std::size_t N>
+using NameTable = std::array<std::pair<Value, std::string_view>, N>;
+
+constexpr NameTable<AudioSourceKind, 3> kAudioSourceNames{{
+    {AudioSourceKind::local, "local"},
+    {AudioSourceKind::tcp, "tcp"},
+    {AudioSourceKind::appCapture, "appcapture"},
+}};
+constexpr NameTable<StreamMode, 5> kStreamModeNames{{
+    {StreamMode::rtmp, "rtmp"},
+    {StreamMode::youtube, "youtube"},
+    {StreamMode::facebook, "facebook"},
+    {StreamMode::kick, "kick"},
+    {StreamMode::icecast, "icecast"},
+}};
+
+template <typename Value, std::size_t N>
+Value named(const NameTable<Value, N>& table, std::string_view stored, Value fallback)
+{
+    for (const auto& [value, name] : table) {
+        if (name == stored) return value;
+    }
+    return fallback;
+}
+
+template <typename Value, std::size_t N>
+std::string nameOf(const NameTable<Value, N>& table, Value value)
+{
+    for (const auto& [known, name] : table) {
+        if (known == value) return std::string(name);
+    }
+    return std::string(table.front().second);
+}
+
 }  // namespace
 
-int streamModeIndex(std::string_view streamMode) { return indexOf(kStreamModes, streamMode, 3); }
-
-std::string streamModeAt(int index)
+AudioSourceKind audioSourceNamed(std::string_view stored)
 {
-    return std::string(inRange(kStreamModes, index) ? kStreamModes[static_cast<std::size_t>(index)] : "rtmp");
+    return named(kAudioSourceNames, stored, AudioSourceKind::local);
 }
 
-int audioSourceIndex(std::string_view audioSource)
+std::string audioSourceName(AudioSourceKind source) { return nameOf(kAudioSourceNames, source); }
+
+StreamMode streamModeNamed(std::string_view stored) { return named(kStreamModeNames, stored, StreamMode::rtmp); }
+
+std::string streamModeName(StreamMode mode) { return nameOf(kStreamModeNames, mode); }
+
+int streamModeIndex(StreamMode mode) { return indexOf(kStreamModes, mode, 3); }
+
+StreamMode streamModeAt(int index)
 {
-    // The stored "local" has no item of its own apart from the fallback.
-    return indexOf(kAudioSources, audioSource, 0);
+    return inRange(kStreamModes, index) ? kStreamModes[static_cast<std::size_t>(index)] : StreamMode::rtmp;
 }
 
-std::string audioSourceAt(int index)
+int audioSourceIndex(AudioSourceKind source) { return indexOf(kAudioSources, source, 0); }
+
+AudioSourceKind audioSourceAt(int index)
 {
-    return std::string(inRange(kAudioSources, index) ? kAudioSources[static_cast<std::size_t>(index)] : "local");
+    return inRange(kAudioSources, index) ? kAudioSources[static_cast<std::size_t>(index)] : AudioSourceKind::local;
 }
 
 int bitrateIndex(std::int64_t bitrate) { return indexOf(kBitrates, bitrate, 4); }
@@ -62,11 +104,8 @@ std::int64_t icecastPortFromText(std::string_view text)
     return port;
 }
 
-bool hasStreamKey(std::string_view streamMode)
-{
-    return streamMode == "youtube" || streamMode == "facebook" || streamMode == "kick" || streamMode == "rtmp";
-}
+bool hasStreamKey(StreamMode mode) { return mode != StreamMode::icecast; }
 
-bool hasServerURLField(std::string_view streamMode) { return streamMode == "kick" || streamMode == "rtmp"; }
+bool hasServerURLField(StreamMode mode) { return mode == StreamMode::kick || mode == StreamMode::rtmp; }
 
 }  // namespace ondaline::app

@@ -1,8 +1,12 @@
 #pragma once
 
 // How the settings page's pop-ups and fields stand for stored settings: the
-// items of each pop-up, the fixed ingest addresses of the video platforms
-// and the Icecast port as typed.
+// names the settings file stores for the audio source and the streaming
+// service, read into enums here and nowhere else; the items of each pop-up,
+// the fixed ingest addresses of the video platforms and the Icecast port as
+// typed.
+
+#include "base/engine_types.h"
 
 #include <array>
 #include <cstdint>
@@ -15,27 +19,39 @@ namespace ondaline::app {
 inline constexpr std::string_view kYouTubeIngestURL = "rtmp://a.rtmp.youtube.com/live2";
 inline constexpr std::string_view kFacebookIngestURL = "rtmps://live-api-s.facebook.com:443/rtmp/";
 
+// The audio source the settings name.
+enum class AudioSourceKind { local, tcp, appCapture };
+
+// The stored names, matched exactly: an unknown audio source is the local
+// player, an unknown service plain RTMP.
+AudioSourceKind audioSourceNamed(std::string_view stored);
+std::string audioSourceName(AudioSourceKind source);
+StreamMode streamModeNamed(std::string_view stored);
+std::string streamModeName(StreamMode mode);
+
 // Pop-up items in order; an unknown stored value shows as the fallback.
-inline constexpr std::array<std::string_view, 5> kStreamModes = {"youtube", "facebook", "kick", "rtmp", "icecast"};
-inline constexpr std::array<std::string_view, 3> kAudioSources = {"local", "tcp", "appcapture"};
+inline constexpr std::array<StreamMode, 5> kStreamModes = {StreamMode::youtube, StreamMode::facebook, StreamMode::kick,
+                                                           StreamMode::rtmp, StreamMode::icecast};
+inline constexpr std::array<AudioSourceKind, 3> kAudioSources = {AudioSourceKind::local, AudioSourceKind::tcp,
+                                                                 AudioSourceKind::appCapture};
 inline constexpr std::array<std::int64_t, 5> kBitrates = {96000, 128000, 192000, 256000, 320000};
 // The appearance page's now-playing sizes, in points.
 inline constexpr std::array<double, 6> kNowPlayingFontSizes = {16, 20, 24, 28, 32, 36};
 
-int streamModeIndex(std::string_view streamMode);    // unknown: "RTMP (Other)"
-std::string streamModeAt(int index);                 // no such item: "rtmp"
-int audioSourceIndex(std::string_view audioSource);  // unknown: "Local Player"
-std::string audioSourceAt(int index);                // no such item: "local"
-int bitrateIndex(std::int64_t bitrate);              // unknown: "320 kbps"
-std::int64_t bitrateAt(int index);                   // no such item: 320000
+int streamModeIndex(StreamMode mode);          // "RTMP (Other)" for plain RTMP
+StreamMode streamModeAt(int index);            // no such item: plain RTMP
+int audioSourceIndex(AudioSourceKind source);  // "Local Player" for the player
+AudioSourceKind audioSourceAt(int index);      // no such item: the local player
+int bitrateIndex(std::int64_t bitrate);        // unknown: "320 kbps"
+std::int64_t bitrateAt(int index);             // no such item: 320000
 
 // The whole text must be an optional sign and ASCII digits that fit 64 bits;
 // anything else, empty included, is the default port 8000. No range check.
 std::int64_t icecastPortFromText(std::string_view text);
 
 // The services whose stream key the page shows.
-bool hasStreamKey(std::string_view streamMode);
+bool hasStreamKey(StreamMode mode);
 // Kick and plain RTMP take the server address from the page.
-bool hasServerURLField(std::string_view streamMode);
+bool hasServerURLField(StreamMode mode);
 
 }  // namespace ondaline::app

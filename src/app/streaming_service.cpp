@@ -8,27 +8,22 @@ namespace ondaline::app {
 
 namespace {
 
-struct NamedService {
-    std::string_view settingsName;
-    StreamingService service;
-};
-
 // The video platforms refuse audio below 128 kbit/s; Facebook wants 44.1 kHz.
-const std::array<NamedService, 4> services{{
-    {"icecast", {StreamMode::icecast, "Icecast", 0, std::nullopt}},
-    {"youtube", {StreamMode::youtube, "YouTube", 128000, std::nullopt}},
-    {"facebook", {StreamMode::facebook, "Facebook", 128000, 44100.0}},
-    {"kick", {StreamMode::kick, "Kick", 128000, std::nullopt}},
+const std::array<StreamingService, 4> services{{
+    {StreamMode::icecast, "Icecast", 0, std::nullopt},
+    {StreamMode::youtube, "YouTube", 128000, std::nullopt},
+    {StreamMode::facebook, "Facebook", 128000, 44100.0},
+    {StreamMode::kick, "Kick", 128000, std::nullopt},
 }};
 
 const StreamingService plainRTMP{};
 
 }  // namespace
 
-const StreamingService& streamingService(std::string_view streamMode)
+const StreamingService& streamingService(StreamMode mode)
 {
-    for (const auto& named : services) {
-        if (named.settingsName == streamMode) return named.service;
+    for (const auto& service : services) {
+        if (service.engineMode == mode) return service;
     }
     return plainRTMP;
 }
@@ -54,10 +49,10 @@ std::string invalidIcecastPortText(std::int64_t storedPort)
     return "Invalid Icecast port: " + std::to_string(storedPort);
 }
 
-PCMFormat sourceFormat(std::string_view audioSource, const SourceFormats& formats)
+PCMFormat sourceFormat(AudioSourceKind source, const SourceFormats& formats)
 {
-    if (audioSource == "appcapture") return {48000, 2};
-    if (audioSource == "tcp") return formats.tcpAccepted;
+    if (source == AudioSourceKind::appCapture) return {48000, 2};
+    if (source == AudioSourceKind::tcp) return formats.tcpAccepted;
     return formats.playerTap.value_or(PCMFormat{});
 }
 
@@ -70,11 +65,12 @@ std::string connectedStatusText(std::string_view serviceName, std::int64_t kbps,
     return "Connected to stream | " + std::string(serviceName) + " " + std::to_string(kbps) + "k | " + clock;
 }
 
-IdleLook idleLook(std::string_view audioSource, const SourceReadiness& readiness)
+IdleLook idleLook(AudioSourceKind source, const SourceReadiness& readiness)
 {
     const IdleLook waiting{false, "Connecting to source…", 0.25};
-    if (audioSource == "tcp") return readiness.tcpReceiving ? IdleLook{true, "Connected to TCP Input", 0.4} : waiting;
-    if (audioSource == "appcapture") {
+    if (source == AudioSourceKind::tcp)
+        return readiness.tcpReceiving ? IdleLook{true, "Connected to TCP Input", 0.4} : waiting;
+    if (source == AudioSourceKind::appCapture) {
         if (!readiness.capturing) return waiting;
         const std::string_view name = readiness.appCaptureName.empty() ? "App Capture" : readiness.appCaptureName;
         return {true, "Connected to " + std::string(name), 0.4};

@@ -5,6 +5,7 @@
 // source delivers, the live status text with its uptime and the idle look
 // of each source.
 
+#include "app/settings_choices.h"
 #include "base/engine_types.h"
 
 #include <cstdint>
@@ -14,8 +15,8 @@
 
 namespace ondaline::app {
 
-// A streaming service as the settings name it; the name is matched exactly,
-// and anything unknown is plain RTMP.
+// What each streaming service needs of the engine and shows on the status
+// line.
 struct StreamingService {
     StreamMode engineMode = StreamMode::rtmp;
     std::string_view statusName = "RTMP";   // as the live status line names it
@@ -23,7 +24,7 @@ struct StreamingService {
     std::optional<double> fixedSampleRate;  // Hz, whatever the source delivers
 };
 
-const StreamingService& streamingService(std::string_view streamMode);
+const StreamingService& streamingService(StreamMode mode);
 
 std::int64_t engineBitrate(const StreamingService& service, std::int64_t storedBitrate);
 double engineSampleRate(const StreamingService& service, double sourceSampleRate);
@@ -48,8 +49,7 @@ struct SourceFormats {
     PCMFormat tcpAccepted;               // the TCP input's last accepted handshake
 };
 
-// By the stored source: "appcapture", "tcp", else the local player.
-PCMFormat sourceFormat(std::string_view audioSource, const SourceFormats& formats);
+PCMFormat sourceFormat(AudioSourceKind source, const SourceFormats& formats);
 
 // "Connected to stream | YouTube 128k | 01:02:05"; hours do not wrap.
 std::string connectedStatusText(std::string_view serviceName, std::int64_t kbps, std::int64_t elapsedSeconds);
@@ -67,6 +67,6 @@ struct SourceReadiness {
     std::string_view appCaptureName;
 };
 
-IdleLook idleLook(std::string_view audioSource, const SourceReadiness& readiness);
+IdleLook idleLook(AudioSourceKind source, const SourceReadiness& readiness);
 
 }  // namespace ondaline::app

@@ -42,12 +42,13 @@ TEST(SourceRules, MeterScaleTrackNamesAndTheReportFilter)
 
 TEST(StreamingRules, TableEdges)
 {
-    EXPECT_EQ(engineBitrate(streamingService("kick"), 96000), 128000);
-    EXPECT_EQ(engineBitrate(streamingService("rtmp"), 96000), 96000);     // plain RTMP passes it
-    EXPECT_EQ(streamingService("YouTube").engineMode, StreamMode::rtmp);  // matched exactly
-    EXPECT_EQ(streamingService("YouTube").statusName, "RTMP");
-    EXPECT_TRUE((sourceFormat("local", {PCMFormat{48000, 1}, {}}) == PCMFormat{48000, 1}));
-    EXPECT_TRUE((sourceFormat("local", {}) == PCMFormat{44100, 2}));  // the player not set up
+    EXPECT_EQ(engineBitrate(streamingService(streamModeNamed("kick")), 96000), 128000);
+    EXPECT_EQ(engineBitrate(streamingService(streamModeNamed("rtmp")), 96000), 96000);  // plain RTMP passes it
+    EXPECT_EQ(streamModeNamed("YouTube"), StreamMode::rtmp);                            // matched exactly
+    EXPECT_EQ(streamingService(streamModeNamed("YouTube")).statusName, "RTMP");
+    EXPECT_EQ(audioSourceNamed("TCP"), AudioSourceKind::local);
+    EXPECT_TRUE((sourceFormat(AudioSourceKind::local, {PCMFormat{48000, 1}, {}}) == PCMFormat{48000, 1}));
+    EXPECT_TRUE((sourceFormat(AudioSourceKind::local, {}) == PCMFormat{44100, 2}));  // the player not set up
     EXPECT_TRUE(!icecastPort(-1) && !icecastPort(65536) && icecastPort(65535) == 65535);
 }
 

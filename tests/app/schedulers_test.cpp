@@ -59,7 +59,7 @@ struct Rig {
         std::remove(songFile.c_str());
         if (launched) app->applicationDidFinishLaunching();
         else app->nowPlayingLabel = &label;
-        app->activeAudioSource = "tcp";
+        app->activeAudioSource = AudioSourceKind::tcp;
     }
     ~Rig() { app.reset(); }  // before the label and the server
     QString shown() const { return app->nowPlayingLabel->text(); }
@@ -124,7 +124,7 @@ private slots:
         QCOMPARE(rig.shown(), "");
         rig.label.setText("Song.Name");
         rig.app->pollSongFile();
-        rig.app->activeAudioSource = "local";  // the player reports its own titles
+        rig.app->activeAudioSource = AudioSourceKind::local;  // the player reports its own titles
         rig.app->scheduleConfig.nowPlaying.filePath.clear();
         rig.app->pollSongFile();
         QCOMPARE(rig.shown(), "Song.Name");
@@ -199,7 +199,7 @@ private slots:
         QVERIFY(QDir().mkpath(QString::fromStdString(music)));
         test::writeToneFLAC(music + "/Song.Name.flac", 44100, 2, 440, 30);
         Rig rig(true);
-        rig.app->activeAudioSource = "local";
+        rig.app->activeAudioSource = AudioSourceKind::local;
         rig.app->player = sources::TestPlayer::create(rig.main, {.useSoundServer = false});
         rig.app->player->loadPlaylist(music);
         rig.app->player->setup();

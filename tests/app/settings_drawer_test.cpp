@@ -108,12 +108,13 @@ private slots:
         const auto pick = [&](int item, const std::string& url, std::int64_t bitrate) {
             rig.clock->advance(1.0);
             choose(app.drStreamModePopup, item);
-            expected.streamMode = streamModeAt(item);
+            const StreamMode mode = streamModeAt(item);
+            expected.streamMode = streamModeName(mode);
             expected.serverURL = url;
             expected.audioBitrate = bitrate;
-            const bool rows = bool(app.drServerURLField) == hasServerURLField(expected.streamMode) &&
-                              bool(app.drStreamKeyField) == hasStreamKey(expected.streamMode) &&
-                              bool(app.drIcecastPortField) == (expected.streamMode == "icecast") &&
+            const bool rows = bool(app.drServerURLField) == hasServerURLField(mode) &&
+                              bool(app.drStreamKeyField) == hasStreamKey(mode) &&
+                              bool(app.drIcecastPortField) == (mode == StreamMode::icecast) &&
                               (!app.drServerURLField || app.drServerURLField->text().toStdString() == url);
             return rig.file() == encoded(expected) && rows ? QByteArray() : rig.file();
         };
@@ -269,7 +270,7 @@ private slots:
         expected.audioSource = "tcp";
         QCOMPARE(rig.file(), encoded(expected));
         rig.clock->advance(0.8);
-        QTRY_COMPARE_WITH_TIMEOUT(app.activeAudioSource, std::string("tcp"), 1500);
+        QTRY_COMPARE_WITH_TIMEOUT(app.activeAudioSource, AudioSourceKind::tcp, 1500);
         QVERIFY2(waited.elapsed() <= 1100, QByteArray::number(waited.elapsed()));
         QCOMPARE(rig.saves(), 4L);
     }

@@ -130,7 +130,8 @@ private slots:
         tone_.kill();
         QTRY_COMPARE(look(), waitingLook);
         QVERIFY(anyLine(log, "AppCapture error: ") && !anyLine(log, "AppCapture start error"));
-        QVERIFY(app_->appCapture && app_->activeAudioSource == "appcapture");  // no restart, nothing dropped
+        QVERIFY(app_->appCapture &&
+                app_->activeAudioSource == AudioSourceKind::appCapture);  // no restart, nothing dropped
     }
 
     void aStartThatFindsNothingOrFailsLeavesItWaiting()

@@ -100,7 +100,7 @@ private slots:
         auto& app = *rig.app;
         test::LogCapture log;
         app.activateTCPInputMode();
-        QCOMPARE(app.activeAudioSource, std::string("tcp"));
+        QCOMPARE(app.activeAudioSource, AudioSourceKind::tcp);
         QCOMPARE(rig.look(), waitingLook);
         QVERIFY(!app.player->streamer());
         QTRY_VERIFY(rig.tcpListening());  // the listener comes up on the input's queue
@@ -108,7 +108,7 @@ private slots:
 
         app.lastErrorText = "Stream key is empty";  // the source's newer word replaces it
         app.activateLocalPlayerMode();
-        QCOMPARE(app.activeAudioSource, std::string("local"));
+        QCOMPARE(app.activeAudioSource, AudioSourceKind::local);
         QCOMPARE(rig.look(), "lit | Connected to Local Player " + dim);
         QVERIFY(!app.lastErrorText && app.player->streamer() == app.streamer);
         QTRY_VERIFY(!rig.tcpListening());
@@ -118,7 +118,7 @@ private slots:
         // No application saved: a capture object, and nothing asked of the
         // sound server. Every switch drops the capture it replaces.
         app.activateAppCaptureMode();
-        QCOMPARE(app.activeAudioSource, std::string("appcapture"));
+        QCOMPARE(app.activeAudioSource, AudioSourceKind::appCapture);
         QCOMPARE(rig.look(), waitingLook);
         QVERIFY(app.appCapture && !app.player->streamer());
         QVERIFY(log.contains("Dashboard: Switched to App Capture mode"));
@@ -126,7 +126,7 @@ private slots:
         app.activateAppCaptureMode();
         QVERIFY(app.appCapture && app.appCapture != first);
         app.stopAppCapture();
-        QVERIFY(!app.appCapture && app.activeAudioSource == "appcapture");
+        QVERIFY(!app.appCapture && app.activeAudioSource == AudioSourceKind::appCapture);
         QCOMPARE(rig.look(), waitingLook);
         QTest::qWait(200);
         const auto lines = log.messages();

@@ -138,7 +138,7 @@ private slots:
         QTRY_COMPARE(rig.app->nowPlayingLabel->text(), "Song.Name");
         QTRY_VERIFY(rig.needle() > -20);
 
-        rig.app->activeAudioSource = "tcp";  // then the player's meter leaves the needles alone
+        rig.app->activeAudioSource = AudioSourceKind::tcp;  // then the player's meter leaves the needles alone
         QTest::qWait(100);
         rig.app->vuMeterView->setTargetLevelL(-40);
         QTest::qWait(300);
