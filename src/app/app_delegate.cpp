@@ -13,7 +13,9 @@
 #include "ui/console/keyable_borderless_window.h"
 #include "ui/editor/overlay_editor_controller.h"
 
+#include <QGuiApplication>
 #include <QMenu>
+#include <QScreen>
 #include <QTimer>
 
 namespace ondaline::app {
@@ -46,6 +48,30 @@ TestAppDelegate::~TestAppDelegate()
     streamer->disconnect();
     tcpServer->stop();
 }
+
+void TestAppDelegate::buildDashboard()
+{
+    window = std::make_unique<ui::KeyableBorderlessWindow>(Qt::FramelessWindowHint);
+    window->resize(static_cast<int>(dashW), static_cast<int>(dashH));
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QPoint centre = screen->availableGeometry().center();
+        window->move(centre - QPoint(static_cast<int>(dashW) / 2, static_cast<int>(dashH) / 2));
+    }
+
+    auto* content = new QWidget(window.get());
+    content->setGeometry(0, 0, static_cast<int>(dashW), static_cast<int>(dashH));
+    dashboard_.build(*content,
+                     {.connect = [this] { toggleConnect(); },
+                      .settings = [this] { toggleSettingsDrawer(); },
+                      .help = [this] { openOndalineHelp(); }},
+                     scheduleConfig.stationName);
+    buildDrawerShell();
+
+    window->show();
+    window->activateWindow();
+}
+
+void TestAppDelegate::updateStationNameLabel() { dashboard_.setStationName(scheduleConfig.stationName); }
 
 std::string TestAppDelegate::musicPath() { return StationPath::load() + "/Music"; }
 

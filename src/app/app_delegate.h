@@ -5,6 +5,7 @@
 // and the engine's reports into what the dashboard shows. Its operations
 // live in files named after their concerns (app_delegate_*.cpp).
 
+#include "app/dashboard_view.h"
 #include "app/settings_choices.h"
 #include "app/source_callbacks.h"
 #include "base/engine_types.h"
@@ -147,10 +148,11 @@ public:
     // Icecast mode, to the server, instead of waiting for the next change.
     void sendNowPlayingOnAir();
 
-    // --- dashboard window (app_delegate_dashboard.cpp) ---
+    // --- dashboard window (app_delegate.cpp) ---
     void buildDashboard();
-    QLabel* makeFaceLabel(const QString& text, double size, QFont::Weight weight, const QColor& color);
     void updateStationNameLabel();
+    // The console's views: null before buildDashboard().
+    DashboardView& dashboard() { return dashboard_; }
 
     // --- streaming control and status (app_delegate_streaming.cpp) ---
     void toggleConnect();
@@ -255,22 +257,12 @@ public:
     const std::shared_ptr<MeterReportFilter> tcpMeterReports = std::make_shared<MeterReportFilter>();
     std::shared_ptr<sources::AudioSourceCapture> appCapture;  // present while application capture runs
     std::unique_ptr<sources::SpectrumAnalyzer> appCaptureSpectrum;
-    ui::ConsoleBezelView* bezelView = nullptr;
-    ui::ConsoleFaceView* faceView = nullptr;
-    ui::LEDIndicatorView* ledView = nullptr;
-    ui::VUMeterView* vuMeterView = nullptr;
-    QLabel* stationNameLabel = nullptr;
-    QLabel* nowPlayingLabel = nullptr;
-    QLabel* statusLabel = nullptr;
-    ui::ConsoleButton* connectButton = nullptr;
-    ui::ConsoleButton* settingsButton = nullptr;
-    QPushButton* helpButton = nullptr;
     bool isDrawerOpen = false;                       // changes only when a slide ends
     DrawerPage activeDrawer = DrawerPage::settings;  // the page last asked for
-    static constexpr double dashW = 520;
-    static constexpr double dashH = 640;
+    static constexpr double dashW = DashboardView::width;
+    static constexpr double dashH = DashboardView::height;
     static constexpr double drawerW = 360;
-    static constexpr double bezelPad = 14;
+    static constexpr double bezelPad = DashboardView::bezelPad;
     ImageScheduleConfig scheduleConfig;
     std::string lastSongText;
     AudioSourceKind activeAudioSource = AudioSourceKind::local;
@@ -369,6 +361,7 @@ private:
     static std::shared_ptr<OndalineDelegate> makeEngineEvents(TestAppDelegate& controller,
                                                               std::shared_ptr<platform::MainExecutor> mainExecutor);
 
+    DashboardView dashboard_;
     std::shared_ptr<platform::MainExecutor> mainExecutor_;
     std::shared_ptr<const platform::Clock> clock_;
     std::shared_ptr<OndalineDelegate> engineEvents_;  // the engine holds it weakly

@@ -42,6 +42,7 @@ void fadeOnlyWhileSeeThrough(QGraphicsOpacityEffect& fade) { fade.setEnabled(!qF
 
 void TestAppDelegate::buildDrawerShell()
 {
+    ui::ConsoleBezelView* bezelView = dashboard_.bezelView();
     QWidget* content = bezelView ? bezelView->parentWidget() : nullptr;
     if (!content) return;
 
@@ -145,10 +146,10 @@ void TestAppDelegate::openDrawer(DrawerPage page)
         setDrawerPage(buildActivityDrawerContent());
         break;
     }
-    bezelView->setRightCornersFlat(true);
+    dashboard_.bezelView()->setRightCornersFlat(true);
     drawerBezelView->show();
     drawerFaceOpacity->setOpacity(0.0);
-    if (QWidget* content = bezelView->parentWidget())
+    if (QWidget* content = dashboard_.bezelView()->parentWidget())
         content->setGeometry(0, 0, static_cast<int>(dashW + drawerW), static_cast<int>(dashH));
     slideDrawer(dashW + drawerW, 400, 1.0, [this] {
         isDrawerOpen = true;
@@ -172,9 +173,9 @@ void TestAppDelegate::closeDrawer(std::function<void()> completion)
     if (!window || !drawerBezelView) return;
     slideDrawer(dashW, 350, 0.0, [this, completion = std::move(completion)] {
         isDrawerOpen = false;
-        bezelView->setRightCornersFlat(false);
+        dashboard_.bezelView()->setRightCornersFlat(false);
         drawerBezelView->hide();
-        if (QWidget* content = bezelView->parentWidget())
+        if (QWidget* content = dashboard_.bezelView()->parentWidget())
             content->setGeometry(0, 0, static_cast<int>(dashW), static_cast<int>(dashH));
         if (completion) completion();
     });

@@ -82,7 +82,7 @@ void TestAppDelegate::engineDidChangeState(StreamState state)
     case StreamState::handshaking:
     case StreamState::negotiating:
     case StreamState::disconnecting:
-        showStatus(statusLabel, QString::fromUtf8("Connecting to stream…"), ordinaryStatusColor());
+        dashboard_.showStatus(QString::fromUtf8("Connecting to stream…"), ordinaryStatusColor());
         break;
     }
 }
@@ -95,8 +95,8 @@ void TestAppDelegate::engineDidEncounterError(const std::string& message, Notice
         // The message stays on the line with a Stop button while the engine
         // retries; a ticking uptime clock would write over it.
         stopUptimeClock();
-        showStatus(statusLabel, QString::fromStdString(message), ordinaryStatusColor());
-        showConnectButton(connectButton, "Stop Streaming", false, false);
+        dashboard_.showStatus(QString::fromStdString(message), ordinaryStatusColor());
+        dashboard_.showConnectButton("Stop Streaming", false, false);
         break;
     case NoticeKind::unstable:
         print("Ondaline: " + message);  // still live: the look stays

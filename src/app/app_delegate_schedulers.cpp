@@ -36,11 +36,6 @@ QTimer* startMainTimer(QObject* owner, milliseconds first, milliseconds period, 
     return timer;
 }
 
-void showNowPlaying(QLabel* label, const std::string& text)
-{
-    if (label) label->setText(QString::fromStdString(text));
-}
-
 }  // namespace
 
 void TestAppDelegate::startScheduler()
@@ -60,7 +55,7 @@ bool TestAppDelegate::pollSongFile(bool resend)
         // Unusable or empty: the title goes, once; nothing is logged or sent.
         if (lastSongText.empty()) return false;
         lastSongText.clear();
-        showNowPlaying(nowPlayingLabel, "");
+        dashboard_.setNowPlaying({});
         if (streamer->state() == StreamState::publishing) {
             streamer->setCurrentSongText({});
             streamer->setNowPlayingConfig(settings);
@@ -73,7 +68,7 @@ bool TestAppDelegate::pollSongFile(bool resend)
     if (!changed && !resend) return true;
     if (changed) {
         lastSongText = title->display;
-        showNowPlaying(nowPlayingLabel, replaceLineBreaks(title->display, " - "));
+        dashboard_.setNowPlaying(QString::fromStdString(replaceLineBreaks(title->display, " - ")));
         print("Ondaline: Now Playing updated — " + replaceLineBreaks(title->display, " / "));
     }
     if (streamer->state() != StreamState::publishing) return true;

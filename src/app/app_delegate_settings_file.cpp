@@ -65,7 +65,7 @@ void TestAppDelegate::showSettingsNotice(const std::string& text)
     // leaves it in place for a while before the live status comes back.
     lastErrorText = shown;
     settingsNoticeUntil_ = clock_->now() + kSettingsNoticeSeconds;
-    showStatus(statusLabel, shown, ordinaryStatusColor());
+    dashboard_.showStatus(shown, ordinaryStatusColor());
 }
 
 bool TestAppDelegate::isSettingsNoticeShowing() const

@@ -42,10 +42,10 @@ const QString waitingText = QString::fromUtf8("Connecting to source…");
 
 void showSourceLook(TestAppDelegate& controller, bool lampLit, const QString& text, double alpha)
 {
-    if (controller.ledView) controller.ledView->setLit(lampLit);
+    controller.dashboard().setLampLit(lampLit);
     if (controller.isSettingsNoticeShowing()) return;
     controller.lastErrorText.reset();  // the source's newer word replaces a failure shown
-    showStatus(controller.statusLabel, text, ui::white(1.0, alpha));
+    controller.dashboard().showStatus(text, ui::white(1.0, alpha));
 }
 
 // What the start task came to, on the worker.
@@ -78,7 +78,7 @@ void showCaptureStart(TestAppDelegate& controller, const sources::AudioSourceCap
         showSourceLook(controller, true, QString::fromStdString("Connected to " + shown), 0.4);
         return;
     }
-    if (controller.statusLabel) controller.statusLabel->setText(waitingText);
+    controller.dashboard().setStatusText(waitingText);
     if (start.outcome == CaptureStart::Outcome::failed) print("AppCapture start error: " + start.error);
 }
 

@@ -146,20 +146,15 @@ void TestAppDelegate::tcpStatusDidChange(const std::string& status)
     if (streamer->state() == StreamState::publishing) return;
 
     const TCPStatusLook look = tcpStatusLook(status);
-    if (look.lampLit && ledView) ledView->setLit(*look.lampLit);
+    if (look.lampLit) dashboard_.setLampLit(*look.lampLit);
     if (isSettingsNoticeShowing()) return;
     lastErrorText.reset();  // a newer word of the source replaces a failure shown
     const QString text = QString::fromStdString(look.statusText);
-    if (look.statusAlpha) showStatus(statusLabel, text, ui::white(1.0, *look.statusAlpha));
-    else if (statusLabel) statusLabel->setText(text);
+    if (look.statusAlpha) dashboard_.showStatus(text, ui::white(1.0, *look.statusAlpha));
+    else dashboard_.setStatusText(text);
 }
 
-void TestAppDelegate::showSourceLevels(float left, float right)
-{
-    if (!vuMeterView) return;
-    vuMeterView->setTargetLevelL(meterTarget(left));
-    vuMeterView->setTargetLevelR(meterTarget(right));
-}
+void TestAppDelegate::showSourceLevels(float left, float right) { dashboard_.showLevels(left, right); }
 
 void TestAppDelegate::playerLevelsDidChange(float left, float right)
 {
@@ -172,7 +167,7 @@ void TestAppDelegate::playerLevelsDidChange(float left, float right)
 void TestAppDelegate::playerTrackDidChange(const std::string& fileName)
 {
     const std::string name = trackName(fileName);
-    if (nowPlayingLabel) nowPlayingLabel->setText(QString::fromStdString(name));
+    dashboard_.setNowPlaying(QString::fromStdString(name));
     if (streamer->state() != StreamState::publishing) return;
     streamer->setCurrentSongText(name);
     streamer->setNowPlayingConfig(scheduleConfig.nowPlaying);

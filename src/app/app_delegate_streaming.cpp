@@ -78,8 +78,8 @@ void TestAppDelegate::toggleConnect()
     }
     streamer->connect();
 
-    showConnectButton(connectButton, "Stop Streaming", false, false);
-    showStatus(statusLabel, QString::fromUtf8("Connecting to stream…"), ordinaryStatusColor());
+    dashboard_.showConnectButton("Stop Streaming", false, false);
+    dashboard_.showStatus(QString::fromUtf8("Connecting to stream…"), ordinaryStatusColor());
 }
 
 void TestAppDelegate::sendOverlaysToEngine(const ImageScheduleConfig& settings)
@@ -93,8 +93,8 @@ void TestAppDelegate::sendOverlaysToEngine(const ImageScheduleConfig& settings)
 void TestAppDelegate::setConnectedUI()
 {
     lastErrorText.reset();
-    showConnectButton(connectButton, "Stop Streaming", false, true);
-    if (ledView) ledView->setLit(true);
+    dashboard_.showConnectButton("Stop Streaming", false, true);
+    dashboard_.setLampLit(true);
 
     // Called again (state and connection both report it), the clock restarts.
     stopUptimeClock();
@@ -104,31 +104,30 @@ void TestAppDelegate::setConnectedUI()
     uptimeTimer = new QTimer(this);
     uptimeTimer->setInterval(1000);
     connect(uptimeTimer, &QTimer::timeout, this, [this, name, kbps] {
-        if (!connectTime || !statusLabel || isSettingsNoticeShowing()) return;
+        if (!connectTime || !dashboard_.statusLabel() || isSettingsNoticeShowing()) return;
         const auto elapsed = static_cast<std::int64_t>(std::trunc(clock_->now() - *connectTime));
         const QString text = QString::fromStdString(connectedStatusText(name, kbps, elapsed));
         // After a settings notice the live colour comes back with the text.
-        if (statusLabel->palette().color(QPalette::WindowText) != liveStatusColor())
-            showStatus(statusLabel, text, liveStatusColor());
-        else statusLabel->setText(text);
+        if (dashboard_.statusColor() != liveStatusColor()) dashboard_.showStatus(text, liveStatusColor());
+        else dashboard_.setStatusText(text);
     });
     uptimeTimer->start();
     if (isSettingsNoticeShowing()) return;
-    showStatus(statusLabel, QString::fromStdString(connectedStatusText(name, kbps, 0)), liveStatusColor());
+    dashboard_.showStatus(QString::fromStdString(connectedStatusText(name, kbps, 0)), liveStatusColor());
 }
 
 void TestAppDelegate::setDisconnectedUI()
 {
-    showConnectButton(connectButton, "Start Streaming", true, false);
+    dashboard_.showConnectButton("Start Streaming", true, false);
     const SourceReadiness readiness{
         .tcpReceiving = tcpServer->isReceiving(),
         .capturing = appCapture && appCapture->isCapturing(),
         .appCaptureName = scheduleConfig.appCaptureName,
     };
     const IdleLook look = idleLook(audioSourceNamed(scheduleConfig.audioSource), readiness);
-    if (ledView) ledView->setLit(look.lampLit);
-    if (lastErrorText) showStatus(statusLabel, *lastErrorText, ordinaryStatusColor());
-    else showStatus(statusLabel, QString::fromStdString(look.statusText), ui::white(1.0, look.statusAlpha));
+    dashboard_.setLampLit(look.lampLit);
+    if (lastErrorText) dashboard_.showStatus(*lastErrorText, ordinaryStatusColor());
+    else dashboard_.showStatus(QString::fromStdString(look.statusText), ui::white(1.0, look.statusAlpha));
 
     stopUptimeClock();
 }

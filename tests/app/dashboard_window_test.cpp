@@ -79,11 +79,11 @@ private slots:
     {
         auto& c = *controller_;
         QCOMPARE(c.window->size(), QSize(520, 640));
-        QCOMPARE(c.bezelView->frame(), QRectF(0, 0, 520, 640));
-        QCOMPARE(c.faceView->frame(), QRectF(14, 14, 492, 612));
-        QCOMPARE(c.faceView->parentWidget(), c.bezelView);
+        QCOMPARE(c.dashboard().bezelView()->frame(), QRectF(0, 0, 520, 640));
+        QCOMPARE(c.dashboard().faceView()->frame(), QRectF(14, 14, 492, 612));
+        QCOMPARE(c.dashboard().faceView()->parentWidget(), c.dashboard().bezelView());
 
-        QWidget& face = *c.faceView;
+        QWidget& face = *c.dashboard().faceView();
         QLabel* maker = labelWithText(face, "Quillmere Systems");
         QLabel* title = labelWithText(face, "Ondaline");
         QLabel* subtitle = labelWithText(face, "STREAMING ENGINE");
@@ -91,14 +91,14 @@ private slots:
         QCOMPARE(maker->geometry(), QRect(28, 52, 436, 18));
         QCOMPARE(title->geometry(), QRect(0, 84, 492, 64));
         QCOMPARE(subtitle->geometry(), QRect(0, 152, 492, 16));
-        QCOMPARE(c.vuMeterView->frame(), QRectF(65.2, 199.8, 361.6, 86.4));
-        QCOMPARE(c.ledView->frame(), QRectF(239, 315, 14, 14));
-        QCOMPARE(c.stationNameLabel->geometry(), QRect(0, 359, 492, 16));
-        QCOMPARE(c.nowPlayingLabel->geometry(), QRect(28, 388, 436, 48));
-        QCOMPARE(c.connectButton->frame(), QRectF(89, 508, 150, 36));
-        QCOMPARE(c.settingsButton->frame(), QRectF(253, 508, 150, 36));
-        QCOMPARE(c.statusLabel->geometry(), QRect(0, 564, 492, 16));
-        QCOMPARE(c.helpButton->geometry(), QRect(462, 4, 22, 22));
+        QCOMPARE(c.dashboard().vuMeterView()->frame(), QRectF(65.2, 199.8, 361.6, 86.4));
+        QCOMPARE(c.dashboard().ledView()->frame(), QRectF(239, 315, 14, 14));
+        QCOMPARE(c.dashboard().stationNameLabel()->geometry(), QRect(0, 359, 492, 16));
+        QCOMPARE(c.dashboard().nowPlayingLabel()->geometry(), QRect(28, 388, 436, 48));
+        QCOMPARE(c.dashboard().connectButton()->frame(), QRectF(89, 508, 150, 36));
+        QCOMPARE(c.dashboard().settingsButton()->frame(), QRectF(253, 508, 150, 36));
+        QCOMPARE(c.dashboard().statusLabel()->geometry(), QRect(0, 564, 492, 16));
+        QCOMPARE(c.dashboard().helpButton()->geometry(), QRect(462, 4, 22, 22));
 
         // The gold rule is the one plain child one point high.
         QWidget* rule = nullptr;
@@ -110,9 +110,10 @@ private slots:
         QCOMPARE(rule->palette().color(QPalette::Window), TestAppDelegate::goldColor(0.15));
 
         // Everything named above is on the face itself.
-        for (QWidget* view :
-             std::initializer_list<QWidget*>{c.vuMeterView, c.ledView, c.stationNameLabel, c.nowPlayingLabel,
-                                             c.connectButton, c.settingsButton, c.statusLabel, c.helpButton}) {
+        for (QWidget* view : std::initializer_list<QWidget*>{
+                 c.dashboard().vuMeterView(), c.dashboard().ledView(), c.dashboard().stationNameLabel(),
+                 c.dashboard().nowPlayingLabel(), c.dashboard().connectButton(), c.dashboard().settingsButton(),
+                 c.dashboard().statusLabel(), c.dashboard().helpButton()}) {
             QCOMPARE(view->parentWidget(), &face);
         }
     }
@@ -120,8 +121,8 @@ private slots:
     void textsFontsAndColours()
     {
         auto& c = *controller_;
-        QLabel* title = labelWithText(*c.faceView, "Ondaline");
-        QLabel* subtitle = labelWithText(*c.faceView, "STREAMING ENGINE");
+        QLabel* title = labelWithText(*c.dashboard().faceView(), "Ondaline");
+        QLabel* subtitle = labelWithText(*c.dashboard().faceView(), "STREAMING ENGINE");
         QVERIFY(title && subtitle);
         QCOMPARE(title->font().family(), QString("Inter"));
         QCOMPARE(title->font().pixelSize(), 54);
@@ -130,42 +131,42 @@ private slots:
         QCOMPARE(subtitle->font().letterSpacing(), 5.0);
         QCOMPARE(subtitle->font().letterSpacingType(), QFont::AbsoluteSpacing);
         QCOMPARE(textColor(*subtitle), TestAppDelegate::goldColor(0.6));
-        QCOMPARE(textColor(*c.nowPlayingLabel), QColor(204, 204, 204));
-        QCOMPARE(c.nowPlayingLabel->textFormat(), Qt::PlainText);  // a song title is never markup
+        QCOMPARE(textColor(*c.dashboard().nowPlayingLabel()), QColor(204, 204, 204));
+        QCOMPARE(c.dashboard().nowPlayingLabel()->textFormat(), Qt::PlainText);  // a song title is never markup
 
-        QCOMPARE(c.settingsButton->title(), QString("⚙ Settings"));
-        QVERIFY(!c.settingsButton->isGold());
-        QCOMPARE(c.helpButton->text(), QString("?"));
-        QCOMPARE(c.helpButton->toolTip(), QString("Ondaline Help"));
+        QCOMPARE(c.dashboard().settingsButton()->title(), QString("⚙ Settings"));
+        QVERIFY(!c.dashboard().settingsButton()->isGold());
+        QCOMPARE(c.dashboard().helpButton()->text(), QString("?"));
+        QCOMPARE(c.dashboard().helpButton()->toolTip(), QString("Ondaline Help"));
     }
 
     void stationNameShowsInCapitals()
     {
         auto& c = *controller_;
-        QCOMPARE(c.stationNameLabel->text(), QString("MY STATION"));  // the record's default
-        QCOMPARE(c.stationNameLabel->font().letterSpacing(), 4.0);
-        QCOMPARE(textColor(*c.stationNameLabel), TestAppDelegate::goldColor(0.6));
+        QCOMPARE(c.dashboard().stationNameLabel()->text(), QString("MY STATION"));  // the record's default
+        QCOMPARE(c.dashboard().stationNameLabel()->font().letterSpacing(), 4.0);
+        QCOMPARE(textColor(*c.dashboard().stationNameLabel()), TestAppDelegate::goldColor(0.6));
 
         c.scheduleConfig.stationName = "radio Nord-Ost";
         c.updateStationNameLabel();
-        QCOMPARE(c.stationNameLabel->text(), QString("RADIO NORD-OST"));
+        QCOMPARE(c.dashboard().stationNameLabel()->text(), QString("RADIO NORD-OST"));
         QCOMPARE(c.scheduleConfig.stationName, std::string("radio Nord-Ost"));
 
         c.scheduleConfig.stationName = "straße fünf";
         c.updateStationNameLabel();
-        QCOMPARE(c.stationNameLabel->text(), QString("STRASSE FÜNF"));
+        QCOMPARE(c.dashboard().stationNameLabel()->text(), QString("STRASSE FÜNF"));
         QCOMPARE(c.scheduleConfig.stationName, std::string("straße fünf"));
 
         c.scheduleConfig.stationName.clear();
         c.updateStationNameLabel();
-        QCOMPARE(c.stationNameLabel->text(), QString());
-        QCOMPARE(c.stationNameLabel->geometry(), QRect(0, 359, 492, 16));
+        QCOMPARE(c.dashboard().stationNameLabel()->text(), QString());
+        QCOMPARE(c.dashboard().stationNameLabel()->geometry(), QRect(0, 359, 492, 16));
     }
 
     void nowPlayingKeepsToTwoLines()
     {
         auto& c = *controller_;
-        QLabel& label = *c.nowPlayingLabel;
+        QLabel& label = *c.dashboard().nowPlayingLabel();
         const double lineHeight = QFontMetricsF(label.font()).height();
 
         label.setText("Short Title");
@@ -188,13 +189,13 @@ private slots:
     void lookBeforeAnySourceReports()
     {
         auto& c = *controller_;
-        QVERIFY(!c.ledView->isLit());
-        QCOMPARE(c.statusLabel->text(), QString("Connecting to source…"));
-        QCOMPARE(textColor(*c.statusLabel), QColor(255, 255, 255, 64));
-        QCOMPARE(c.connectButton->title(), QString("Start Streaming"));
-        QVERIFY(c.connectButton->isGold());
-        QVERIFY(c.connectButton->action());
-        QVERIFY(c.settingsButton->action());
+        QVERIFY(!c.dashboard().ledView()->isLit());
+        QCOMPARE(c.dashboard().statusLabel()->text(), QString("Connecting to source…"));
+        QCOMPARE(textColor(*c.dashboard().statusLabel()), QColor(255, 255, 255, 64));
+        QCOMPARE(c.dashboard().connectButton()->title(), QString("Start Streaming"));
+        QVERIFY(c.dashboard().connectButton()->isGold());
+        QVERIFY(c.dashboard().connectButton()->action());
+        QVERIFY(c.dashboard().settingsButton()->action());
         QVERIFY(c.window->isVisible());
         QVERIFY(c.window->windowFlags() & Qt::FramelessWindowHint);
     }

@@ -63,9 +63,9 @@ struct Rig {
         const QString pages[] = {"settings", "appearance", "activity"};
         return (app->isDrawerOpen ? pages[static_cast<int>(app->activeDrawer)] : "closed") +
                (settled ? " " + QString::number(app->window->width()) : "") +
-               (app->bezelView->rightCornersFlat() ? " square" : " round");
+               (app->dashboard().bezelView()->rightCornersFlat() ? " square" : " round");
     }
-    void pressSettings() { QTest::mouseClick(app->settingsButton, Qt::LeftButton); }  // at its centre
+    void pressSettings() { QTest::mouseClick(app->dashboard().settingsButton(), Qt::LeftButton); }  // at its centre
 };
 
 // The tops of the open settings page's rows (-1: none) and its height; nothing when a row is not 310 wide at x 18.

@@ -47,10 +47,10 @@ int count(const test::LogCapture& log, const std::string& line)
 
 // A controller reading the station's default title file, with a song-file
 // source. Launched, it has its dashboard and the engine's reports;
-// otherwise only a now-playing label.
+// otherwise only the dashboard's views.
 struct Rig {
     std::shared_ptr<QtMainExecutor> main = std::make_shared<QtMainExecutor>();
-    QLabel label;
+    QWidget spare;
     std::unique_ptr<TestAppDelegate> app = std::make_unique<TestAppDelegate>(main);
     const std::string songFile = StationPath::load() + "/Misc/System/current_song.txt";
 
@@ -58,11 +58,11 @@ struct Rig {
     {
         std::remove(songFile.c_str());
         if (launched) app->applicationDidFinishLaunching();
-        else app->nowPlayingLabel = &label;
+        else app->dashboard().build(spare, {}, {});
         app->activeAudioSource = AudioSourceKind::tcp;
     }
-    ~Rig() { app.reset(); }  // before the label and the server
-    QString shown() const { return app->nowPlayingLabel->text(); }
+    ~Rig() { app.reset(); }  // before the spare views and the server
+    QString shown() const { return app->dashboard().nowPlayingLabel()->text(); }
     // Live on a scripted RTMP server, with both of the engine's reports of
     // it handled. (Titles reaching icecast2 are checked end to end.)
     bool goLive()
@@ -122,7 +122,7 @@ private slots:
         rig.app->scheduleConfig.nowPlaying.filePath = dir_ + "/fifo";
         rig.app->pollSongFile();
         QCOMPARE(rig.shown(), "");
-        rig.label.setText("Song.Name");
+        rig.app->dashboard().setNowPlaying("Song.Name");
         rig.app->pollSongFile();
         rig.app->activeAudioSource = AudioSourceKind::local;  // the player reports its own titles
         rig.app->scheduleConfig.nowPlaying.filePath.clear();

@@ -216,7 +216,7 @@ private slots:
         app.autoSaveDrawerSettings();
         const QString why = "cannot create " + QString::fromStdString(station) +
                             "/Misc/System/Streamer (Not a directory)";
-        QCOMPARE(app.statusLabel->text(), "Settings not saved: " + why);
+        QCOMPARE(app.dashboard().statusLabel()->text(), "Settings not saved: " + why);
         QCOMPARE(rig.saves(), 0);
         const std::string line = "Ondaline: ⚠ Settings not saved to " + station +
                                  "/Misc/System/Streamer/ondaline_schedule.json: " + why.toStdString();
@@ -224,10 +224,10 @@ private slots:
 
         // While live the notice holds the line for ten seconds.
         app.setConnectedUI();
-        QVERIFY(app.statusLabel->text().startsWith("Settings not saved: "));
+        QVERIFY(app.dashboard().statusLabel()->text().startsWith("Settings not saved: "));
         rig.clock->advance(10.5);
         app.setConnectedUI();
-        QVERIFY(!app.statusLabel->text().startsWith("Settings not saved: "));
+        QVERIFY(!app.dashboard().statusLabel()->text().startsWith("Settings not saved: "));
         app.setDisconnectedUI();
         QFile::remove(QString::fromStdString(StationPath::dotFile()));
     }

@@ -60,8 +60,9 @@ class SourcesPulseTest : public QObject {
 
     QString look() const
     {
-        return QString(app_->ledView->isLit() ? "lit" : "") + " | " + app_->statusLabel->text() + " " +
-               app_->statusLabel->palette().color(QPalette::WindowText).name(QColor::HexArgb);
+        return QString(app_->dashboard().ledView()->isLit() ? "lit" : "") + " | " +
+               app_->dashboard().statusLabel()->text() + " " +
+               app_->dashboard().statusLabel()->palette().color(QPalette::WindowText).name(QColor::HexArgb);
     }
     static int capturesRunning()  // the server's record streams of this process
     {
@@ -124,8 +125,8 @@ private slots:
         QVERIFY(app_->appCapture->isCapturing());
         // A sine of peak 0.25 is −15 dBFS RMS: 3 on the meter.
         const double expected = 20 * std::log10(0.25 / std::numbers::sqrt2) + 18;
-        QTRY_VERIFY(std::abs(app_->vuMeterView->targetLevelL() - expected) < 1.0);
-        QVERIFY(std::abs(app_->vuMeterView->targetLevelR() - expected) < 1.0);
+        QTRY_VERIFY(std::abs(app_->dashboard().vuMeterView()->targetLevelL() - expected) < 1.0);
+        QVERIFY(std::abs(app_->dashboard().vuMeterView()->targetLevelR() - expected) < 1.0);
 
         tone_.kill();
         QTRY_COMPARE(look(), waitingLook);
@@ -139,7 +140,7 @@ private slots:
         test::LogCapture log;
         app_->scheduleConfig.appCaptureBundleID = "ondaline-no-such-program";
         app_->activateAppCaptureMode();
-        app_->statusLabel->setText("probe");  // the start's outcome writes the line again
+        app_->dashboard().statusLabel()->setText("probe");  // the start's outcome writes the line again
         QTRY_COMPARE(look(), waitingLook);
         QVERIFY(!app_->appCapture->isCapturing() && !anyLine(log, "AppCapture"));
 

@@ -49,8 +49,9 @@ struct Rig {
     }
     QString look() const  // "[lit] | status colour"
     {
-        return QString(app->ledView->isLit() ? "lit" : "") + " | " + app->statusLabel->text() + " " +
-               app->statusLabel->palette().color(QPalette::WindowText).name(QColor::HexArgb);
+        return QString(app->dashboard().ledView()->isLit() ? "lit" : "") + " | " +
+               app->dashboard().statusLabel()->text() + " " +
+               app->dashboard().statusLabel()->palette().color(QPalette::WindowText).name(QColor::HexArgb);
     }
     bool tcpListening() const
     {
@@ -75,8 +76,8 @@ struct Rig {
         std::memcpy(buffer.data->data(), samples.data(), buffer.data->size());
         capture.handleSampleBuffer(buffer, generation);
         QCoreApplication::processEvents();
-        return QString::number(app->vuMeterView->targetLevelL(), 'f', 2) + " " +
-               QString::number(app->vuMeterView->targetLevelR(), 'f', 2);
+        return QString::number(app->dashboard().vuMeterView()->targetLevelL(), 'f', 2) + " " +
+               QString::number(app->dashboard().vuMeterView()->targetLevelR(), 'f', 2);
     }
 };
 
@@ -166,8 +167,8 @@ private slots:
         QCOMPARE(rig.deliver(*capture, 0, std::vector<float>(2048, 0.0f), 2, false, 44100), "-182.00 -182.00");
 
         app.activateLocalPlayerMode();
-        app.vuMeterView->setTargetLevelL(-40);
-        app.vuMeterView->setTargetLevelR(-40);
+        app.dashboard().vuMeterView()->setTargetLevelL(-40);
+        app.dashboard().vuMeterView()->setTargetLevelR(-40);
         engine.setSpectrumLevels(marked);
         // The stopped capture's own generation: only the switch holds it back.
         QCOMPARE(rig.deliver(*capture, 1, std::vector<float>(4096, 0.5f), 2, true, 32000), "-40.00 -40.00");

@@ -54,10 +54,11 @@ struct Rig {
     }
     QString look() const  // "[lit] | status colour"
     {
-        return QString(app->ledView->isLit() ? "lit" : "") + " | " + app->statusLabel->text() + " " +
-               app->statusLabel->palette().color(QPalette::WindowText).name(QColor::HexArgb);
+        return QString(app->dashboard().ledView()->isLit() ? "lit" : "") + " | " +
+               app->dashboard().statusLabel()->text() + " " +
+               app->dashboard().statusLabel()->palette().color(QPalette::WindowText).name(QColor::HexArgb);
     }
-    float needle() const { return app->vuMeterView->targetLevelL(); }
+    float needle() const { return app->dashboard().vuMeterView()->targetLevelL(); }
 };
 
 void useStation(const QString& path)
@@ -119,14 +120,16 @@ private slots:
                                         "is empty; the file is kept aside at the next save"),
                  1);
         QTest::qWait(300);  // the TCP input's first status arrives
-        QCOMPARE(rig.app->statusLabel->text(), "Image schedule not loaded: an image schedule entry does not decode");
+        QCOMPARE(rig.app->dashboard().statusLabel()->text(),
+                 "Image schedule not loaded: an image schedule entry does not decode");
         QCOMPARE(rig.app->scheduleConfig.stationName, "Kept");
 
         QVERIFY(rig.app->saveSettings());
         QVERIFY(std::ranges::any_of(log.messages(), [&](const std::string& line) {
             return line.starts_with("Ondaline: Settings file " + file + " kept aside as " + file + ".unreadable-");
         }));
-        QVERIFY(rig.app->statusLabel->text().startsWith("Earlier settings kept as ondaline_schedule.json.unreadable-"));
+        QVERIFY(rig.app->dashboard().statusLabel()->text().startsWith(
+            "Earlier settings kept as ondaline_schedule.json.unreadable-"));
     }
 
     void localSourcePlaysAndSetsTheEngineFormat()
@@ -135,12 +138,12 @@ private slots:
         test::writeToneFLAC(TestAppDelegate::musicPath() + "/Song.Name.flac", 44100, 2, 440, 30);
         Rig rig("local");
         QVERIFY((rig.app->streamer->config().sampleRate == 44100 && rig.app->streamer->config().channels == 2));
-        QTRY_COMPARE(rig.app->nowPlayingLabel->text(), "Song.Name");
+        QTRY_COMPARE(rig.app->dashboard().nowPlayingLabel()->text(), "Song.Name");
         QTRY_VERIFY(rig.needle() > -20);
 
         rig.app->activeAudioSource = AudioSourceKind::tcp;  // then the player's meter leaves the needles alone
         QTest::qWait(100);
-        rig.app->vuMeterView->setTargetLevelL(-40);
+        rig.app->dashboard().vuMeterView()->setTargetLevelL(-40);
         QTest::qWait(300);
         QCOMPARE(rig.needle(), -40.0f);
         rig.app->activateLocalPlayerMode();  // its steady tone shows again, though its level has not changed

@@ -43,21 +43,17 @@ struct Rig {
         app->scheduleConfig.serverURL = serverURL;
         app->scheduleConfig.streamKey = key;  // none: the engine refuses at once, nothing connects
         app->applicationDidFinishLaunching();
-        if (!app->connectButton) {  // a dashboard not built yet: the three controls the looks use
-            app->connectButton = new ui::ConsoleButton(&spare);
-            app->ledView = new ui::LEDIndicatorView(&spare);
-            app->statusLabel = new QLabel(&spare);
-        }
+        if (!app->dashboard().connectButton()) app->dashboard().build(spare, {}, {});  // no window yet
         app->setDisconnectedUI();
     }
     OndalineDelegate& events() { return *app->streamer->delegate(); }
     // "title [gold] [green] [lit] | status colour"
     QString look() const
     {
-        const auto& button = *app->connectButton;
+        const auto& button = *app->dashboard().connectButton();
         return button.title() + (button.isGold() ? " gold" : "") + (button.isGreen() ? " green" : "") +
-               (app->ledView->isLit() ? " lit" : "") + " | " + app->statusLabel->text() + " " +
-               app->statusLabel->palette().color(QPalette::WindowText).name(QColor::HexArgb);
+               (app->dashboard().ledView()->isLit() ? " lit" : "") + " | " + app->dashboard().statusLabel()->text() +
+               " " + app->dashboard().statusLabel()->palette().color(QPalette::WindowText).name(QColor::HexArgb);
     }
     void settle()  // what the engine and the controller have posted runs
     {
@@ -208,9 +204,9 @@ private slots:
         QCOMPARE(rig.look(), "Stop Streaming green lit | Connected to stream | YouTube 96k | 00:00:00 " + green);
 
         rig.clock->advance(3725);
-        QTRY_VERIFY(rig.app->statusLabel->text().endsWith("| 01:02:05"));
+        QTRY_VERIFY(rig.app->dashboard().statusLabel()->text().endsWith("| 01:02:05"));
         rig.clock->advance(100 * 3600 - 3725);
-        QTRY_VERIFY(rig.app->statusLabel->text().endsWith("| 100:00:00"));
+        QTRY_VERIFY(rig.app->dashboard().statusLabel()->text().endsWith("| 100:00:00"));
         test::LogCapture log;
         rig.events().ondalineDidUpdateStats(engine, 1000, 10);
         rig.events().ondalineDidEncounterError(engine, "Stream unstable — 3 reconnect attempts failed.",
