@@ -23,8 +23,13 @@ namespace ondaline::app {
 TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExecutor,
                                  std::shared_ptr<const platform::Clock> clock)
     : player(sources::TestPlayer::create(mainExecutor)), streamer(Ondaline::create(mainExecutor)),
-      tcpServer(sources::TCPAudioServer::create(mainExecutor, 9170)),
-      appCaptureSpectrum(std::make_unique<sources::SpectrumAnalyzer>(40, 44100.0f)), helpURL(helpPageURL()),
+      tcpServer(sources::TCPAudioServer::create(mainExecutor, 9170)), helpURL(helpPageURL()),
+      sources_(mainExecutor, {player, tcpServer, streamer},
+               {.source = [this](bool lampLit, const QString& text,
+                                 double alpha) { showSourceLook(lampLit, text, alpha); },
+                .statusText = [this](const QString& text) { dashboard_.setStatusText(text); },
+                .levels = [this](float left, float right) { showSourceLevels(left, right); },
+                .outputDevice = [this](const std::string& uid) { applyAudioOutputDevice(uid); }}),
       mainExecutor_(std::move(mainExecutor)),
       clock_(clock ? std::move(clock) : std::make_shared<platform::SystemClock>())
 {
@@ -73,7 +78,15 @@ void TestAppDelegate::buildDashboard()
 
 void TestAppDelegate::updateStationNameLabel() { dashboard_.setStationName(scheduleConfig.stationName); }
 
-std::string TestAppDelegate::musicPath() { return StationPath::load() + "/Music"; }
+void TestAppDelegate::showSourceLook(bool lampLit, const QString& text, double alpha)
+{
+    dashboard_.setLampLit(lampLit);
+    if (isSettingsNoticeShowing()) return;
+    lastErrorText.reset();  // the source's newer word replaces a failure shown
+    dashboard_.showStatus(text, ui::white(1.0, alpha));
+}
+
+std::string TestAppDelegate::musicPath() { return StationPath::musicFolder(); }
 
 QColor TestAppDelegate::goldColor(double alpha) { return ui::rgba(0.78, 0.59, 0.18, alpha); }
 

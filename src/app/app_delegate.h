@@ -8,6 +8,7 @@
 #include "app/dashboard_view.h"
 #include "app/settings_choices.h"
 #include "app/source_callbacks.h"
+#include "app/source_switcher.h"
 #include "base/engine_types.h"
 #include "models/image_schedule_config.h"
 #include "platform/audio/output_devices.h"
@@ -104,19 +105,22 @@ public:
     // while that page is open.
     bool activityAutoScroll = true;
 
-    // --- audio source switching (app_delegate_sources.cpp) ---
-    // The local player's playlist is read and its output set up the first
-    // time it becomes the source.
-    void activateAudioSource(AudioSourceKind source);
-    // Each makes its source the one running: records it, stops the other
-    // two, starts its own and shows its look on the lamp and status line.
-    void activateLocalPlayerMode();
-    void activateTCPInputMode();
-    // The saved application is found and its capture started off the main
-    // thread; the look follows when that is done.
-    void activateAppCaptureMode();
-    // Stops and drops the capture; the looks stay as they are.
-    void stopAppCapture();
+    // --- audio source switching (source_switcher.h), by the record ---
+    void activateAudioSource(AudioSourceKind source)
+    {
+        sources_.activate(source, scheduleConfig.audioOutputDeviceUID, scheduleConfig.appCaptureBundleID,
+                          scheduleConfig.appCaptureName);
+    }
+    void activateLocalPlayerMode() { sources_.activateLocalPlayer(scheduleConfig.audioOutputDeviceUID); }
+    void activateTCPInputMode() { sources_.activateTCPInput(); }
+    void activateAppCaptureMode()
+    {
+        sources_.activateAppCapture(scheduleConfig.appCaptureBundleID, scheduleConfig.appCaptureName);
+    }
+    void stopAppCapture() { sources_.stopAppCapture(); }
+    AudioSourceKind activeAudioSource() const { return sources_.active(); }
+    const std::shared_ptr<sources::AudioSourceCapture>& appCapture() const { return sources_.appCapture(); }
+    SourceSwitcher& sourceSwitcher() { return sources_; }
 
     // --- audio output device (app_delegate_output_device.cpp) ---
     // The sound server's devices with output channels; empty when it
@@ -251,12 +255,6 @@ public:
     std::shared_ptr<sources::TestPlayer> player;
     std::shared_ptr<Ondaline> streamer;
     std::shared_ptr<sources::TCPAudioServer> tcpServer;
-    // The level reports of the player and the TCP input on their way to the
-    // meter; reset when their source becomes the shown one.
-    const std::shared_ptr<MeterReportFilter> playerMeterReports = std::make_shared<MeterReportFilter>();
-    const std::shared_ptr<MeterReportFilter> tcpMeterReports = std::make_shared<MeterReportFilter>();
-    std::shared_ptr<sources::AudioSourceCapture> appCapture;  // present while application capture runs
-    std::unique_ptr<sources::SpectrumAnalyzer> appCaptureSpectrum;
     bool isDrawerOpen = false;                       // changes only when a slide ends
     DrawerPage activeDrawer = DrawerPage::settings;  // the page last asked for
     static constexpr double dashW = DashboardView::width;
@@ -265,7 +263,6 @@ public:
     static constexpr double bezelPad = DashboardView::bezelPad;
     ImageScheduleConfig scheduleConfig;
     std::string lastSongText;
-    AudioSourceKind activeAudioSource = AudioSourceKind::local;
     std::optional<double> connectTime;  // on the uptime clock; none while idle
     QTimer* uptimeTimer = nullptr;      // a child of this object while live
     // The last failure the engine reported: the idle look shows it in place
@@ -315,11 +312,6 @@ public:
     // clock, and the run that follows calls inside its second.
     std::optional<double> lastAutoSaveTime;
     QTimer* pendingAutoSave = nullptr;
-    // State of the source switching:
-    // Which capture is current, and the worker that starts one; made by the
-    // first switch (app_delegate_sources.cpp).
-    struct SourceSwitching;
-    std::shared_ptr<SourceSwitching> sourceSwitching;
     // State of the output device choice:
     QPointer<QComboBox> drAudioOutputPopup;                       // the settings page's, while it lives
     std::vector<platform::OutputDevice> audioOutputDevices;       // item i + 1 of the popup
@@ -331,6 +323,9 @@ public:
     std::function<std::chrono::system_clock::time_point()> wallClock = [] { return std::chrono::system_clock::now(); };
 
 private:
+    // A source's look on the lamp and the status line; a settings notice
+    // keeps the line.
+    void showSourceLook(bool lampLit, const QString& text, double alpha);
     void stopUptimeClock();
     // A file the program could not use at start, said once after the
     // dashboard is built.
@@ -362,6 +357,7 @@ private:
                                                               std::shared_ptr<platform::MainExecutor> mainExecutor);
 
     DashboardView dashboard_;
+    SourceSwitcher sources_;
     std::shared_ptr<platform::MainExecutor> mainExecutor_;
     std::shared_ptr<const platform::Clock> clock_;
     std::shared_ptr<OndalineDelegate> engineEvents_;  // the engine holds it weakly

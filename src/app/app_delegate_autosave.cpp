@@ -67,7 +67,7 @@ void TestAppDelegate::autoSaveDrawerSettings()
     applyScheduledImage();
     pollSongFile(true);
 
-    if (const AudioSourceKind source = audioSourceNamed(scheduleConfig.audioSource); source != activeAudioSource)
+    if (const AudioSourceKind source = audioSourceNamed(scheduleConfig.audioSource); source != activeAudioSource())
         activateAudioSource(source);
     if (saved) print("Ondaline: Settings auto-saved");
 }

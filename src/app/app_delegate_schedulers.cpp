@@ -46,7 +46,7 @@ void TestAppDelegate::startScheduler()
 
 bool TestAppDelegate::pollSongFile(bool resend)
 {
-    if (activeAudioSource == AudioSourceKind::local) return false;  // the player reports its own titles
+    if (activeAudioSource() == AudioSourceKind::local) return false;  // the player reports its own titles
     const NowPlayingConfig settings = scheduleConfig.nowPlaying;
     const auto text = readSongFile(songFilePath(settings));
     const auto title = text ? songTitleFromText(*text, settings.delimiter, settings.multiRow) : std::nullopt;
@@ -102,7 +102,7 @@ void TestAppDelegate::applyScheduledImage()
 void TestAppDelegate::sendNowPlayingOnAir()
 {
     if (streamer->state() != StreamState::publishing) return;
-    if (activeAudioSource != AudioSourceKind::local) {
+    if (activeAudioSource() != AudioSourceKind::local) {
         if (pollSongFile(true)) return;
     } else if (player->isPlaying() && player->currentIndex() >= 0 && player->currentIndex() < player->trackCount()) {
         const std::string name =

@@ -83,7 +83,7 @@ void TestAppDelegate::applicationDidFinishLaunching()
             if (self) self->tcpStatusDidChange(status);
         });
     });
-    tcpServer->setOnMeterUpdate([self, main, reports = tcpMeterReports](float left, float right) {
+    tcpServer->setOnMeterUpdate([self, main, reports = sources_.tcpMeterReports()](float left, float right) {
         if (!reports->pass(left, right)) return;
         main->post([self, left, right] {
             if (self) self->showSourceLevels(left, right);
@@ -105,7 +105,7 @@ void TestAppDelegate::applicationDidFinishLaunching()
             if (self) self->playerTrackDidChange(fileName);
         });
     });
-    player->setOnMeterUpdate([self, main, reports = playerMeterReports](float left, float right) {
+    player->setOnMeterUpdate([self, main, reports = sources_.playerMeterReports()](float left, float right) {
         if (!reports->pass(left, right)) return;
         main->post([self, left, right] {
             if (self) self->playerLevelsDidChange(left, right);
@@ -160,7 +160,7 @@ void TestAppDelegate::playerLevelsDidChange(float left, float right)
 {
     // A stopped player's tap goes on metering its silence: only the running
     // source moves the needles.
-    if (activeAudioSource != AudioSourceKind::local) return;
+    if (activeAudioSource() != AudioSourceKind::local) return;
     showSourceLevels(left, right);
 }
 

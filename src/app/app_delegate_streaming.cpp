@@ -121,7 +121,7 @@ void TestAppDelegate::setDisconnectedUI()
     dashboard_.showConnectButton("Start Streaming", true, false);
     const SourceReadiness readiness{
         .tcpReceiving = tcpServer->isReceiving(),
-        .capturing = appCapture && appCapture->isCapturing(),
+        .capturing = appCapture() && appCapture()->isCapturing(),
         .appCaptureName = scheduleConfig.appCaptureName,
     };
     const IdleLook look = idleLook(audioSourceNamed(scheduleConfig.audioSource), readiness);

@@ -39,6 +39,8 @@ std::vector<std::string> StationPath::unusableSources()
     return unusable;
 }
 
+std::string StationPath::musicFolder(const std::string& station) { return station + "/Music"; }
+
 std::string StationPath::songFile(const std::string& station) { return station + "/Misc/System/current_song.txt"; }
 
 std::string StationPath::crawlerFile(const std::string& station) { return station + "/Misc/System/crawler.txt"; }

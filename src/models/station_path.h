@@ -24,6 +24,7 @@ public:
 
     // The files the program and the station's automation share, under
     // `station` (by default the folder load() finds).
+    static std::string musicFolder(const std::string& station = load());     // the local player's playlist
     static std::string songFile(const std::string& station = load());        // the now-playing title
     static std::string crawlerFile(const std::string& station = load());     // the crawler line's text
     static std::string streamerFolder(const std::string& station = load());  // settings, stream key, VU face

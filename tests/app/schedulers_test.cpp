@@ -59,7 +59,7 @@ struct Rig {
         std::remove(songFile.c_str());
         if (launched) app->applicationDidFinishLaunching();
         else app->dashboard().build(spare, {}, {});
-        app->activeAudioSource = AudioSourceKind::tcp;
+        app->activateTCPInputMode();
     }
     ~Rig() { app.reset(); }  // before the spare views and the server
     QString shown() const { return app->dashboard().nowPlayingLabel()->text(); }
@@ -124,7 +124,7 @@ private slots:
         QCOMPARE(rig.shown(), "");
         rig.app->dashboard().setNowPlaying("Song.Name");
         rig.app->pollSongFile();
-        rig.app->activeAudioSource = AudioSourceKind::local;  // the player reports its own titles
+        rig.app->activateLocalPlayerMode();  // the player reports its own titles
         rig.app->scheduleConfig.nowPlaying.filePath.clear();
         rig.app->pollSongFile();
         QCOMPARE(rig.shown(), "Song.Name");
@@ -199,11 +199,10 @@ private slots:
         QVERIFY(QDir().mkpath(QString::fromStdString(music)));
         test::writeToneFLAC(music + "/Song.Name.flac", 44100, 2, 440, 30);
         Rig rig(true);
-        rig.app->activeAudioSource = AudioSourceKind::local;
         rig.app->player = sources::TestPlayer::create(rig.main, {.useSoundServer = false});
         rig.app->player->loadPlaylist(music);
         rig.app->player->setup();
-        rig.app->player->play();
+        rig.app->activateLocalPlayerMode();
         QVERIFY(rig.goLive());
         QCOMPARE(rig.app->streamer->currentSongText(), "Song.Name");
     }

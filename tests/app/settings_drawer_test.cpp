@@ -270,7 +270,7 @@ private slots:
         expected.audioSource = "tcp";
         QCOMPARE(rig.file(), encoded(expected));
         rig.clock->advance(0.8);
-        QTRY_COMPARE_WITH_TIMEOUT(app.activeAudioSource, AudioSourceKind::tcp, 1500);
+        QTRY_COMPARE_WITH_TIMEOUT(app.activeAudioSource(), AudioSourceKind::tcp, 1500);
         QVERIFY2(waited.elapsed() <= 1100, QByteArray::number(waited.elapsed()));
         QCOMPARE(rig.saves(), 4L);
     }

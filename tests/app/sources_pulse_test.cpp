@@ -122,7 +122,7 @@ private slots:
         app_->activateAppCaptureMode();
         QCOMPARE(look(), waitingLook);
         QTRY_COMPARE(look(), "lit | Connected to Tone Maker " + dim);
-        QVERIFY(app_->appCapture->isCapturing());
+        QVERIFY(app_->appCapture()->isCapturing());
         // A sine of peak 0.25 is −15 dBFS RMS: 3 on the meter.
         const double expected = 20 * std::log10(0.25 / std::numbers::sqrt2) + 18;
         QTRY_VERIFY(std::abs(app_->dashboard().vuMeterView()->targetLevelL() - expected) < 1.0);
@@ -131,8 +131,8 @@ private slots:
         tone_.kill();
         QTRY_COMPARE(look(), waitingLook);
         QVERIFY(anyLine(log, "AppCapture error: ") && !anyLine(log, "AppCapture start error"));
-        QVERIFY(app_->appCapture &&
-                app_->activeAudioSource == AudioSourceKind::appCapture);  // no restart, nothing dropped
+        QVERIFY(app_->appCapture() &&
+                app_->activeAudioSource() == AudioSourceKind::appCapture);  // no restart, nothing dropped
     }
 
     void aStartThatFindsNothingOrFailsLeavesItWaiting()
@@ -142,7 +142,7 @@ private slots:
         app_->activateAppCaptureMode();
         app_->dashboard().statusLabel()->setText("probe");  // the start's outcome writes the line again
         QTRY_COMPARE(look(), waitingLook);
-        QVERIFY(!app_->appCapture->isCapturing() && !anyLine(log, "AppCapture"));
+        QVERIFY(!app_->appCapture()->isCapturing() && !anyLine(log, "AppCapture"));
 
         // This program's own sound is offered, but never captured.
         app_->player->setup();

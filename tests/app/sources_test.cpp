@@ -101,7 +101,7 @@ private slots:
         auto& app = *rig.app;
         test::LogCapture log;
         app.activateTCPInputMode();
-        QCOMPARE(app.activeAudioSource, AudioSourceKind::tcp);
+        QCOMPARE(app.activeAudioSource(), AudioSourceKind::tcp);
         QCOMPARE(rig.look(), waitingLook);
         QVERIFY(!app.player->streamer());
         QTRY_VERIFY(rig.tcpListening());  // the listener comes up on the input's queue
@@ -109,7 +109,7 @@ private slots:
 
         app.lastErrorText = "Stream key is empty";  // the source's newer word replaces it
         app.activateLocalPlayerMode();
-        QCOMPARE(app.activeAudioSource, AudioSourceKind::local);
+        QCOMPARE(app.activeAudioSource(), AudioSourceKind::local);
         QCOMPARE(rig.look(), "lit | Connected to Local Player " + dim);
         QVERIFY(!app.lastErrorText && app.player->streamer() == app.streamer);
         QTRY_VERIFY(!rig.tcpListening());
@@ -119,15 +119,15 @@ private slots:
         // No application saved: a capture object, and nothing asked of the
         // sound server. Every switch drops the capture it replaces.
         app.activateAppCaptureMode();
-        QCOMPARE(app.activeAudioSource, AudioSourceKind::appCapture);
+        QCOMPARE(app.activeAudioSource(), AudioSourceKind::appCapture);
         QCOMPARE(rig.look(), waitingLook);
-        QVERIFY(app.appCapture && !app.player->streamer());
+        QVERIFY(app.appCapture() && !app.player->streamer());
         QVERIFY(log.contains("Dashboard: Switched to App Capture mode"));
-        const auto first = app.appCapture;
+        const auto first = app.appCapture();
         app.activateAppCaptureMode();
-        QVERIFY(app.appCapture && app.appCapture != first);
+        QVERIFY(app.appCapture() && app.appCapture() != first);
         app.stopAppCapture();
-        QVERIFY(!app.appCapture && app.activeAudioSource == AudioSourceKind::appCapture);
+        QVERIFY(!app.appCapture() && app.activeAudioSource() == AudioSourceKind::appCapture);
         QCOMPARE(rig.look(), waitingLook);
         QTest::qWait(200);
         const auto lines = log.messages();
@@ -151,7 +151,7 @@ private slots:
         engine.connect();
         QTRY_VERIFY(engine.state() == StreamState::publishing);
         app.activateAppCaptureMode();
-        const auto capture = app.appCapture;
+        const auto capture = app.appCapture();
         test::LogCapture log;
         const std::vector<float> marked(40, 0.5f);
         engine.setSpectrumLevels(marked);
@@ -162,7 +162,7 @@ private slots:
         QVERIFY(log.contains("Ondaline: ✅ Resampler ready — 48000Hz → 44100Hz"));
         QCOMPARE(engine.spectrumLevels(), marked);  // too short for the bars
         QCOMPARE(rig.deliver(*capture, 0, std::vector<float>(1024, 0.1f), 1, false, 44100), "-2.00 -2.00");
-        QCOMPARE(engine.spectrumLevels(), app.appCaptureSpectrum->levels);
+        QCOMPARE(engine.spectrumLevels(), app.sourceSwitcher().appCaptureSpectrum().levels);
         QVERIFY(engine.spectrumLevels() != marked);
         QCOMPARE(rig.deliver(*capture, 0, std::vector<float>(2048, 0.0f), 2, false, 44100), "-182.00 -182.00");
 

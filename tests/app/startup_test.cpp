@@ -141,7 +141,7 @@ private slots:
         QTRY_COMPARE(rig.app->dashboard().nowPlayingLabel()->text(), "Song.Name");
         QTRY_VERIFY(rig.needle() > -20);
 
-        rig.app->activeAudioSource = AudioSourceKind::tcp;  // then the player's meter leaves the needles alone
+        rig.app->activateTCPInputMode();  // then the stopped player's meter leaves the needles alone
         QTest::qWait(100);
         rig.app->dashboard().vuMeterView()->setTargetLevelL(-40);
         QTest::qWait(300);

@@ -97,7 +97,7 @@ private slots:
 
         config.streamMode = "facebook";
         config.audioSource = "appcapture";
-        rig.app->appCapture = sources::AudioSourceCapture::create();  // made, not capturing
+        rig.app->activateAppCaptureMode();  // no application saved: made, not capturing
         rig.press();
         QCOMPARE(engine.config().sampleRate, 44100.0);
         rig.app->lastErrorText.reset();

@@ -1,0 +1,90 @@
+#pragma once
+
+// Switching the audio source: exactly one of the local player, the TCP input
+// and another application's captured sound runs. The capture's buffers go
+// to the engine on the capture's own queue; its start, which blocks on the
+// sound server, runs on a worker, and a switch made meanwhile undoes it.
+
+#include "app/settings_choices.h"
+#include "app/source_callbacks.h"
+#include "platform/dispatch/main_executor.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace ondaline {
+class Ondaline;
+namespace sources {
+class AudioSourceCapture;
+class SourceStarter;
+class SpectrumAnalyzer;
+class TCPAudioServer;
+class TestPlayer;
+}  // namespace sources
+}  // namespace ondaline
+
+namespace ondaline::app {
+
+class SourceSwitcher {
+public:
+    // The controller's own members, which may be replaced.
+    struct Sources {
+        std::shared_ptr<sources::TestPlayer>& player;
+        std::shared_ptr<sources::TCPAudioServer>& tcpServer;
+        std::shared_ptr<Ondaline>& engine;
+    };
+    // What a switch shows, on the main thread.
+    struct Looks {
+        std::function<void(bool lampLit, const QString& text, double alpha)> source;  // lamp and status line
+        std::function<void(const QString& text)> statusText;                          // the colour stays
+        std::function<void(float left, float right)> levels;
+        std::function<void(const std::string& uid)> outputDevice;  // the player's output, by uid
+    };
+
+    SourceSwitcher(std::shared_ptr<platform::MainExecutor> mainExecutor, const Sources& sources, Looks looks);
+    // Ends a capture's start under way and every report still on its way.
+    ~SourceSwitcher();
+
+    SourceSwitcher(const SourceSwitcher&) = delete;
+    SourceSwitcher& operator=(const SourceSwitcher&) = delete;
+
+    // Each makes its source the one running: records it, stops the other
+    // two, starts its own and shows its look. The local player's playlist
+    // is read and its output set up the first time activate() picks it.
+    void activate(AudioSourceKind source, const std::string& outputDeviceUID, const std::string& captureBundleID,
+                  const std::string& captureName);
+    void activateLocalPlayer(const std::string& outputDeviceUID);
+    void activateTCPInput();
+    // The application is found and its capture started off the main thread;
+    // the look follows when that is done. No bundle id: nothing is started.
+    void activateAppCapture(const std::string& bundleID, const std::string& name);
+    // Stops and drops the capture; the looks stay as they are.
+    void stopAppCapture();
+
+    AudioSourceKind active() const { return active_; }
+    // Present while application capture runs.
+    const std::shared_ptr<sources::AudioSourceCapture>& appCapture() const { return appCapture_; }
+    const sources::SpectrumAnalyzer& appCaptureSpectrum() const { return *appCaptureSpectrum_; }
+    // The level reports of the player and the TCP input on their way to the
+    // meter; reset when their source becomes the shown one.
+    const std::shared_ptr<MeterReportFilter>& playerMeterReports() const { return playerMeterReports_; }
+    const std::shared_ptr<MeterReportFilter>& tcpMeterReports() const { return tcpMeterReports_; }
+
+private:
+    const std::shared_ptr<platform::MainExecutor> mainExecutor_;
+    const Sources sources_;
+    const std::shared_ptr<const Looks> looks_;  // reports on their way hold it weakly
+    AudioSourceKind active_ = AudioSourceKind::local;
+    const std::shared_ptr<MeterReportFilter> playerMeterReports_ = std::make_shared<MeterReportFilter>();
+    const std::shared_ptr<MeterReportFilter> tcpMeterReports_ = std::make_shared<MeterReportFilter>();
+    std::shared_ptr<sources::AudioSourceCapture> appCapture_;
+    // Touched by the capture's queue only while its token holds; the
+    // starter, destroyed first, closes the gate.
+    const std::unique_ptr<sources::SpectrumAnalyzer> appCaptureSpectrum_;
+    std::unique_ptr<sources::SourceStarter> starter_;  // made by the first capture
+};
+
+}  // namespace ondaline::app
