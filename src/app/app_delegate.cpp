@@ -30,6 +30,11 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
                 .statusText = [this](const QString& text) { dashboard_.setStatusText(text); },
                 .levels = [this](float left, float right) { showSourceLevels(left, right); },
                 .outputDevice = [this](const std::string& uid) { applyAudioOutputDevice(uid); }}),
+      schedulers_({.settings = scheduleConfig,
+                   .engine = streamer,
+                   .player = player,
+                   .activeSource = [this] { return sources_.active(); },
+                   .showNowPlaying = [this](const QString& text) { dashboard_.setNowPlaying(text); }}),
       mainExecutor_(std::move(mainExecutor)),
       clock_(clock ? std::move(clock) : std::make_shared<platform::SystemClock>())
 {

@@ -6,6 +6,7 @@
 // live in files named after their concerns (app_delegate_*.cpp).
 
 #include "app/dashboard_view.h"
+#include "app/schedulers.h"
 #include "app/settings_choices.h"
 #include "app/source_callbacks.h"
 #include "app/source_switcher.h"
@@ -136,21 +137,12 @@ public:
     // The popup's action: saves the chosen device and applies it.
     void drAudioOutputChanged();
 
-    // --- image and song schedulers (app_delegate_schedulers.cpp) ---
-    // Two main-thread timers: the image schedule after 5 s, then every 30 s;
-    // the now-playing file after 2 s, then every 3 s.
-    void startScheduler();
-    // Shows and logs a changed title of the now-playing file (unless the
-    // local player is the source); while live, also on the picture and to
-    // Icecast. `resend` sends an unchanged title again, without logging it:
-    // the settings or the stream are new. Says whether the file has a title.
-    bool pollSongFile(bool resend = false);
-    // While live, puts the schedule's image of this moment, or black, behind
-    // the overlays.
-    void applyScheduledImage();
-    // When a stream goes live: the current title goes on the picture and, in
-    // Icecast mode, to the server, instead of waiting for the next change.
-    void sendNowPlayingOnAir();
+    // --- image and song schedulers (schedulers.h) ---
+    void startScheduler() { schedulers_.start(); }
+    bool pollSongFile(bool resend = false) { return schedulers_.pollSongFile(resend); }
+    void applyScheduledImage() { schedulers_.applyScheduledImage(); }
+    void sendNowPlayingOnAir() { schedulers_.sendNowPlayingOnAir(); }
+    Schedulers& schedulers() { return schedulers_; }
 
     // --- dashboard window (app_delegate.cpp) ---
     void buildDashboard();
@@ -262,7 +254,6 @@ public:
     static constexpr double drawerW = 360;
     static constexpr double bezelPad = DashboardView::bezelPad;
     ImageScheduleConfig scheduleConfig;
-    std::string lastSongText;
     std::optional<double> connectTime;  // on the uptime clock; none while idle
     QTimer* uptimeTimer = nullptr;      // a child of this object while live
     // The last failure the engine reported: the idle look shows it in place
@@ -316,11 +307,6 @@ public:
     QPointer<QComboBox> drAudioOutputPopup;                       // the settings page's, while it lives
     std::vector<platform::OutputDevice> audioOutputDevices;       // item i + 1 of the popup
     std::unique_ptr<platform::OutputDevices> audioDeviceWatcher;  // the change listener's connection
-    // State of the schedulers:
-    QTimer* schedulerTimer = nullptr;  // children of this object once started
-    QTimer* songPollTimer = nullptr;
-    // The time of day the image schedule is read at.
-    std::function<std::chrono::system_clock::time_point()> wallClock = [] { return std::chrono::system_clock::now(); };
 
 private:
     // A source's look on the lamp and the status line; a settings notice
@@ -358,6 +344,7 @@ private:
 
     DashboardView dashboard_;
     SourceSwitcher sources_;
+    Schedulers schedulers_;
     std::shared_ptr<platform::MainExecutor> mainExecutor_;
     std::shared_ptr<const platform::Clock> clock_;
     std::shared_ptr<OndalineDelegate> engineEvents_;  // the engine holds it weakly

@@ -141,7 +141,7 @@ private slots:
         auto& engine = *rig.app->streamer;
         const auto monday = sys_days(year(2024) / January / 1);  // UTC
         auto now = monday + 9h;
-        rig.app->wallClock = [&now] { return now; };
+        rig.app->schedulers().setWallClock([&now] { return now; });
         const std::vector<ImageScheduleEntry> entries{
             {2, 9, 0, 10, 0, one}, {2, 10, 0, 11, 0, broken}, {2, 11, 0, 12, 0, ""}};  // Mondays
         rig.app->scheduleConfig.entries = entries;
@@ -215,7 +215,7 @@ private slots:
         QTest::qWait(1000);
         QCOMPARE(rig.shown(), "");  // the first poll comes after 2 s
         QTRY_COMPARE_WITH_TIMEOUT(rig.shown(), "A - B", 5000);
-        QCOMPARE(rig.app->songPollTimer->intervalAsDuration(), milliseconds(3000));
+        QCOMPARE(rig.app->schedulers().songPollTimer()->intervalAsDuration(), milliseconds(3000));
     }
 };
 

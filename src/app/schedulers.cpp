@@ -1,16 +1,10 @@
-// The two schedulers: the image schedule behind the picture and the
-// now-playing file on the dashboard, the picture and the Icecast server.
-
-#include "app/app_delegate.h"
+#include "app/schedulers.h"
 
 #include "app/song_file.h"
 #include "app/source_callbacks.h"
 #include "base/print.h"
 #include "engine/ondaline.h"
 #include "sources/test_player.h"
-
-#include <QLabel>
-#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -21,14 +15,13 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// A main-thread timer that first fires after `first`, then every `period`.
-// It is a child of `owner` and its ticks go through `owner`, so none runs
-// once the controller has gone.
-QTimer* startMainTimer(QObject* owner, milliseconds first, milliseconds period, std::function<void()> tick)
+// A main-thread timer that first fires after `first`, then every `period`;
+// none fires once it is destroyed.
+std::unique_ptr<QTimer> startMainTimer(milliseconds first, milliseconds period, std::function<void()> tick)
 {
-    auto* timer = new QTimer(owner);
+    auto timer = std::make_unique<QTimer>();
     timer->setTimerType(Qt::PreciseTimer);
-    QObject::connect(timer, &QTimer::timeout, owner, [timer, period, tick = std::move(tick)] {
+    QObject::connect(timer.get(), &QTimer::timeout, timer.get(), [timer = timer.get(), period, tick = std::move(tick)] {
         if (timer->intervalAsDuration() != period) timer->start(period);
         tick();
     });
@@ -38,24 +31,27 @@ QTimer* startMainTimer(QObject* owner, milliseconds first, milliseconds period, 
 
 }  // namespace
 
-void TestAppDelegate::startScheduler()
+Schedulers::Schedulers(Inputs inputs) : inputs_(std::move(inputs)) {}
+
+void Schedulers::start()
 {
-    schedulerTimer = startMainTimer(this, milliseconds(5000), milliseconds(30000), [this] { applyScheduledImage(); });
-    songPollTimer = startMainTimer(this, milliseconds(2000), milliseconds(3000), [this] { pollSongFile(); });
+    imageTimer_ = startMainTimer(milliseconds(5000), milliseconds(30000), [this] { applyScheduledImage(); });
+    songPollTimer_ = startMainTimer(milliseconds(2000), milliseconds(3000), [this] { pollSongFile(); });
 }
 
-bool TestAppDelegate::pollSongFile(bool resend)
+bool Schedulers::pollSongFile(bool resend)
 {
-    if (activeAudioSource() == AudioSourceKind::local) return false;  // the player reports its own titles
-    const NowPlayingConfig settings = scheduleConfig.nowPlaying;
+    if (inputs_.activeSource() == AudioSourceKind::local) return false;  // the player reports its own titles
+    Ondaline* const streamer = inputs_.engine.get();
+    const NowPlayingConfig settings = inputs_.settings.nowPlaying;
     const auto text = readSongFile(songFilePath(settings));
     const auto title = text ? songTitleFromText(*text, settings.delimiter, settings.multiRow) : std::nullopt;
 
     if (!title) {
         // Unusable or empty: the title goes, once; nothing is logged or sent.
-        if (lastSongText.empty()) return false;
-        lastSongText.clear();
-        dashboard_.setNowPlaying({});
+        if (lastSongText_.empty()) return false;
+        lastSongText_.clear();
+        inputs_.showNowPlaying({});
         if (streamer->state() == StreamState::publishing) {
             streamer->setCurrentSongText({});
             streamer->setNowPlayingConfig(settings);
@@ -64,11 +60,11 @@ bool TestAppDelegate::pollSongFile(bool resend)
         return false;
     }
 
-    const bool changed = title->display != lastSongText;
+    const bool changed = title->display != lastSongText_;
     if (!changed && !resend) return true;
     if (changed) {
-        lastSongText = title->display;
-        dashboard_.setNowPlaying(QString::fromStdString(replaceLineBreaks(title->display, " - ")));
+        lastSongText_ = title->display;
+        inputs_.showNowPlaying(QString::fromStdString(replaceLineBreaks(title->display, " - ")));
         print("Ondaline: Now Playing updated — " + replaceLineBreaks(title->display, " / "));
     }
     if (streamer->state() != StreamState::publishing) return true;
@@ -79,10 +75,11 @@ bool TestAppDelegate::pollSongFile(bool resend)
     return true;
 }
 
-void TestAppDelegate::applyScheduledImage()
+void Schedulers::applyScheduledImage()
 {
+    Ondaline* const streamer = inputs_.engine.get();
     if (streamer->state() != StreamState::publishing) return;
-    const auto path = scheduleConfig.currentImagePath(wallClock());
+    const auto path = inputs_.settings.currentImagePath(wallClock_());
     if (path && !path->empty()) {
         // A path whose image failed to load stays here too, so it is tried
         // once while the schedule keeps naming it.
@@ -99,10 +96,13 @@ void TestAppDelegate::applyScheduledImage()
     streamer->renderVideoOverlay();
 }
 
-void TestAppDelegate::sendNowPlayingOnAir()
+void Schedulers::sendNowPlayingOnAir()
 {
+    Ondaline* const streamer = inputs_.engine.get();
+    sources::TestPlayer* const player = inputs_.player.get();
+    const ImageScheduleConfig& scheduleConfig = inputs_.settings;
     if (streamer->state() != StreamState::publishing) return;
-    if (activeAudioSource() != AudioSourceKind::local) {
+    if (inputs_.activeSource() != AudioSourceKind::local) {
         if (pollSongFile(true)) return;
     } else if (player->isPlaying() && player->currentIndex() >= 0 && player->currentIndex() < player->trackCount()) {
         const std::string name =
