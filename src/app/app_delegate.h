@@ -6,6 +6,7 @@
 // live in files named after their concerns (app_delegate_*.cpp).
 
 #include "app/dashboard_view.h"
+#include "app/drawer_shell.h"
 #include "app/schedulers.h"
 #include "app/settings_choices.h"
 #include "app/source_callbacks.h"
@@ -149,6 +150,7 @@ public:
     void updateStationNameLabel();
     // The console's views: null before buildDashboard().
     DashboardView& dashboard() { return dashboard_; }
+    const DashboardView& dashboard() const { return dashboard_; }
 
     // --- streaming control and status (app_delegate_streaming.cpp) ---
     void toggleConnect();
@@ -177,6 +179,10 @@ public:
     void openDrawer(DrawerPage page);
     // Autosaves, slides the drawer in (0.35 s), then runs `completion`.
     void closeDrawer(std::function<void()> completion = {});
+    bool isDrawerOpen() const { return drawer_.isOpen(); }     // changes only when a slide ends
+    DrawerPage activeDrawer() const { return activeDrawer_; }  // the page last asked for
+    DrawerShell& drawer() { return drawer_; }
+    const DrawerShell& drawer() const { return drawer_; }
     // The pages' controls (app_delegate_drawer_controls.cpp).
     QLabel* makeDrawerLabel(const QString& text, double size, QFont::Weight weight, const QColor& color, double kern);
     QLineEdit* makeDrawerTextField(const QString& placeholder);
@@ -247,11 +253,9 @@ public:
     std::shared_ptr<sources::TestPlayer> player;
     std::shared_ptr<Ondaline> streamer;
     std::shared_ptr<sources::TCPAudioServer> tcpServer;
-    bool isDrawerOpen = false;                       // changes only when a slide ends
-    DrawerPage activeDrawer = DrawerPage::settings;  // the page last asked for
     static constexpr double dashW = DashboardView::width;
     static constexpr double dashH = DashboardView::height;
-    static constexpr double drawerW = 360;
+    static constexpr double drawerW = DrawerShell::width;
     static constexpr double bezelPad = DashboardView::bezelPad;
     ImageScheduleConfig scheduleConfig;
     std::optional<double> connectTime;  // on the uptime clock; none while idle
@@ -260,13 +264,7 @@ public:
     // of the source's text until the next press, the live look or a newer
     // status text of the source.
     std::optional<QString> lastErrorText;
-    // State of the drawer:
-    ui::DrawerBezelView* drawerBezelView = nullptr;
-    ui::DrawerFaceView* drawerFaceView = nullptr;
-    QScrollArea* drawerScrollView = nullptr;
-    QGraphicsOpacityEffect* drawerFaceOpacity = nullptr;
-    QPointer<QParallelAnimationGroup> drawerSlide;  // the slide under way
-    QTimer* drawerSaveDebounceTimer = nullptr;      // single-shot, a child of this object
+    QTimer* drawerSaveDebounceTimer = nullptr;  // single-shot, a child of this object
     // The settings page's controls, while the page that holds them lives; a
     // build clears those it does not make.
     QPointer<QLineEdit> drStationNameField;
@@ -323,9 +321,6 @@ private:
     std::string settingsLoadFile_;
     std::string settingsLoadProblem_;  // what of the settings file could not be used
     bool settingsLoadScheduleOnly_ = false;
-    // One slide of the drawer to `width`, the face fading to `opacity`; a
-    // slide under way stops where it is and its end is dropped.
-    void slideDrawer(double width, int milliseconds, double opacity, std::function<void()> finished);
     void switchDrawer(DrawerPage page);
     void setDrawerPage(QWidget* page);
     void readOpenDrawer();  // the autosave's reading of the open page
@@ -343,6 +338,8 @@ private:
                                                               std::shared_ptr<platform::MainExecutor> mainExecutor);
 
     DashboardView dashboard_;
+    DrawerShell drawer_;
+    DrawerPage activeDrawer_ = DrawerPage::settings;
     SourceSwitcher sources_;
     Schedulers schedulers_;
     std::shared_ptr<platform::MainExecutor> mainExecutor_;

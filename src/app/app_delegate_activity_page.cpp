@@ -128,7 +128,7 @@ QWidget* TestAppDelegate::buildActivityDrawerContent()
 
 void TestAppDelegate::activityLogDidGrow()
 {
-    if (activeDrawer != DrawerPage::activity || !activityTextView) return;
+    if (activeDrawer() != DrawerPage::activity || !activityTextView) return;
     QPlainTextEdit& view = *activityTextView;
     std::string now = ActivityLog::shared().allText();
     if (now == activityShownText) return;  // a burst: an earlier notice brought these lines already

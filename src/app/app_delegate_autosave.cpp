@@ -74,9 +74,9 @@ void TestAppDelegate::autoSaveDrawerSettings()
 
 void TestAppDelegate::readOpenDrawer()
 {
-    if (activeDrawer == DrawerPage::settings) {
+    if (activeDrawer() == DrawerPage::settings) {
         readSettingsDrawer();
-    } else if (activeDrawer == DrawerPage::appearance) {
+    } else if (activeDrawer() == DrawerPage::appearance) {
         // Only what the user chose: a stored font or size that the page
         // cannot show stays as it is.
         const auto chosen = [](const QComboBox* popup) { return popup && popup->property("chosen").toBool(); };

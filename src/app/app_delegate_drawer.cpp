@@ -1,72 +1,22 @@
-// The side drawer: its frame right of the console, the four requests that
-// open, close and switch it, and the slide that widens the window to show
-// it while its face fades in.
+// The side drawer's requests: the four that open, close and switch it, and
+// the page each one builds.
 
 #include "app/app_delegate.h"
 
 #include "base/activity_log.h"
-#include "ui/console/console_bezel_view.h"
-#include "ui/console/dark_palette.h"
-#include "ui/console/drawer_bezel_view.h"
-#include "ui/console/drawer_face_view.h"
 #include "ui/console/keyable_borderless_window.h"
 
-#include <QEasingCurve>
-#include <QGraphicsOpacityEffect>
 #include <QLabel>
-#include <QParallelAnimationGroup>
 #include <QPlainTextEdit>
-#include <QPropertyAnimation>
-#include <QScrollArea>
 #include <QTimer>
 
 namespace ondaline::app {
 
-namespace {
-
-QEasingCurve easeInEaseOut()
-{
-    QEasingCurve curve(QEasingCurve::BezierSpline);
-    curve.addCubicBezierSegment({0.42, 0.0}, {0.58, 1.0}, {1.0, 1.0});
-    return curve;
-}
-
-// The face's fade is on only while the face is see-through. At full opacity
-// Qt's effect paints the face's views with a painter of its own on the
-// window, and a view there with an effect of its own (the activity page's
-// badge) then cannot begin its painter on the same window; a fully opaque
-// effect shows nothing that the face alone would not.
-void fadeOnlyWhileSeeThrough(QGraphicsOpacityEffect& fade) { fade.setEnabled(!qFuzzyIsNull(fade.opacity() - 1)); }
-
-}  // namespace
-
 void TestAppDelegate::buildDrawerShell()
 {
-    ui::ConsoleBezelView* bezelView = dashboard_.bezelView();
-    QWidget* content = bezelView ? bezelView->parentWidget() : nullptr;
-    if (!content) return;
-
-    drawerBezelView = new ui::DrawerBezelView(content);
-    drawerBezelView->setFrame({dashW, 0, drawerW, dashH});
-    drawerBezelView->hide();
-
-    drawerFaceView = new ui::DrawerFaceView(drawerBezelView);
-    drawerFaceView->setFrame({0, bezelPad, drawerW - bezelPad, dashH - 2 * bezelPad});
-    drawerFaceView->setPalette(ui::darkControlsPalette(QColor(50, 50, 52)));
-    drawerFaceOpacity = new QGraphicsOpacityEffect(drawerFaceView);
-    drawerFaceOpacity->setOpacity(0.0);
-    drawerFaceView->setGraphicsEffect(drawerFaceOpacity);
-    connect(drawerFaceOpacity, &QGraphicsOpacityEffect::opacityChanged, this,
-            [this] { fadeOnlyWhileSeeThrough(*drawerFaceOpacity); });
-
-    drawerScrollView = new QScrollArea(drawerFaceView);
-    drawerScrollView->setGeometry(drawerFaceView->rect());
-    drawerScrollView->setFrameShape(QFrame::NoFrame);
-    drawerScrollView->setWidgetResizable(false);
-    drawerScrollView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    drawerScrollView->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    drawerScrollView->setAutoFillBackground(false);
-    drawerScrollView->viewport()->setAutoFillBackground(false);
+    ui::ConsoleBezelView* bezel = dashboard_.bezelView();
+    if (!window || !bezel) return;
+    drawer_.build(*window, *bezel);
 
     drawerSaveDebounceTimer = new QTimer(this);
     drawerSaveDebounceTimer->setSingleShot(true);
@@ -77,10 +27,10 @@ void TestAppDelegate::buildDrawerShell()
 
 void TestAppDelegate::toggleSettingsDrawer()
 {
-    if (!isDrawerOpen) {
-        activeDrawer = DrawerPage::settings;
+    if (!drawer_.isOpen()) {
+        activeDrawer_ = DrawerPage::settings;
         openDrawer(DrawerPage::settings);
-    } else if (activeDrawer == DrawerPage::settings) {
+    } else if (activeDrawer_ == DrawerPage::settings) {
         closeDrawer();
     } else {
         switchDrawer(DrawerPage::settings);
@@ -89,23 +39,23 @@ void TestAppDelegate::toggleSettingsDrawer()
 
 void TestAppDelegate::openAppearanceDrawer()
 {
-    if (!isDrawerOpen) {
-        activeDrawer = DrawerPage::appearance;
+    if (!drawer_.isOpen()) {
+        activeDrawer_ = DrawerPage::appearance;
         openDrawer(DrawerPage::appearance);
-    } else if (activeDrawer == DrawerPage::settings) {
+    } else if (activeDrawer_ == DrawerPage::settings) {
         switchDrawer(DrawerPage::appearance);
     }
 }
 
 void TestAppDelegate::backToSettingsDrawer()
 {
-    if (isDrawerOpen) switchDrawer(DrawerPage::settings);
+    if (drawer_.isOpen()) switchDrawer(DrawerPage::settings);
 }
 
 void TestAppDelegate::openActivityDrawer()
 {
-    if (!isDrawerOpen) {
-        activeDrawer = DrawerPage::activity;
+    if (!drawer_.isOpen()) {
+        activeDrawer_ = DrawerPage::activity;
         openDrawer(DrawerPage::activity);
     } else {
         switchDrawer(DrawerPage::activity);
@@ -115,26 +65,16 @@ void TestAppDelegate::openActivityDrawer()
 void TestAppDelegate::switchDrawer(DrawerPage page)
 {
     closeDrawer([this, page] {
-        activeDrawer = page;
+        activeDrawer_ = page;
         openDrawer(page);
     });
 }
 
-void TestAppDelegate::setDrawerPage(QWidget* page)
-{
-    if (!drawerScrollView) {
-        delete page;
-        return;
-    }
-    // The old page may hold the control whose signal got us here.
-    if (QWidget* old = drawerScrollView->takeWidget()) old->deleteLater();
-    drawerScrollView->setWidget(page);
-    page->setAutoFillBackground(false);  // the face shows through
-}
+void TestAppDelegate::setDrawerPage(QWidget* page) { drawer_.setPage(page); }
 
 void TestAppDelegate::openDrawer(DrawerPage page)
 {
-    if (!window || !drawerBezelView) return;
+    if (!window || !drawer_.isBuilt()) return;
     switch (page) {
     case DrawerPage::settings:
         setDrawerPage(buildSettingsDrawerContent());
@@ -146,23 +86,13 @@ void TestAppDelegate::openDrawer(DrawerPage page)
         setDrawerPage(buildActivityDrawerContent());
         break;
     }
-    dashboard_.bezelView()->setRightCornersFlat(true);
-    drawerBezelView->show();
-    drawerFaceOpacity->setOpacity(0.0);
-    if (QWidget* content = dashboard_.bezelView()->parentWidget())
-        content->setGeometry(0, 0, static_cast<int>(dashW + drawerW), static_cast<int>(dashH));
-    slideDrawer(dashW + drawerW, 400, 1.0, [this] {
-        isDrawerOpen = true;
-        // Fully shown, the face needs no effect, which would also hide the
-        // effects of the views on it.
-        drawerFaceOpacity->setEnabled(false);
-    });
+    drawer_.open();
 }
 
 void TestAppDelegate::closeDrawer(std::function<void()> completion)
 {
     if (drawerSaveDebounceTimer) drawerSaveDebounceTimer->stop();
-    if (activeDrawer == DrawerPage::activity) {
+    if (activeDrawer_ == DrawerPage::activity) {
         ActivityLog::shared().setOnNewEntry({});
         activityTextView = nullptr;
         activityScrollIndicator = nullptr;
@@ -170,42 +100,8 @@ void TestAppDelegate::closeDrawer(std::function<void()> completion)
         activityScrollIndicatorTimer = nullptr;
     }
     autoSaveDrawerSettings();
-    if (!window || !drawerBezelView) return;
-    slideDrawer(dashW, 350, 0.0, [this, completion = std::move(completion)] {
-        isDrawerOpen = false;
-        dashboard_.bezelView()->setRightCornersFlat(false);
-        drawerBezelView->hide();
-        if (QWidget* content = dashboard_.bezelView()->parentWidget())
-            content->setGeometry(0, 0, static_cast<int>(dashW), static_cast<int>(dashH));
-        if (completion) completion();
-    });
-}
-
-void TestAppDelegate::slideDrawer(double width, int milliseconds, double opacity, std::function<void()> finished)
-{
-    if (drawerSlide) {
-        drawerSlide->disconnect(this);  // its end is no longer ours to reach
-        drawerSlide->stop();
-    }
-    // Read now: the user may have moved the window since the last slide.
-    const QRect from = window->geometry();
-    const QRect to(from.x(), from.y(), static_cast<int>(width), from.height());
-
-    fadeOnlyWhileSeeThrough(*drawerFaceOpacity);  // a close starts fully opaque
-    auto* group = new QParallelAnimationGroup(this);
-    auto* frame = new QPropertyAnimation(window.get(), "geometry", group);
-    frame->setStartValue(from);
-    frame->setEndValue(to);
-    auto* fade = new QPropertyAnimation(drawerFaceOpacity, "opacity", group);
-    fade->setStartValue(drawerFaceOpacity->opacity());
-    fade->setEndValue(opacity);
-    for (QPropertyAnimation* animation : {frame, fade}) {
-        animation->setDuration(milliseconds);
-        animation->setEasingCurve(easeInEaseOut());
-    }
-    connect(group, &QAbstractAnimation::finished, this, [this, finished = std::move(finished)] { finished(); });
-    drawerSlide = group;
-    group->start(QAbstractAnimation::DeleteWhenStopped);
+    if (!window) return;
+    drawer_.close(std::move(completion));
 }
 
 }  // namespace ondaline::app

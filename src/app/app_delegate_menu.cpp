@@ -128,7 +128,7 @@ void TestAppDelegate::attachMenu(QWidget& topLevel)
 
 void TestAppDelegate::closeWindow()
 {
-    if (isDrawerOpen) closeDrawer();
+    if (isDrawerOpen()) closeDrawer();
     else if (window) window->close();
 }
 

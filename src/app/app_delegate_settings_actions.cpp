@@ -124,7 +124,7 @@ void TestAppDelegate::drBrowseStationPath()
 
 void TestAppDelegate::drawerTextFieldDidChange(QObject* field)
 {
-    if (!isDrawerOpen || activeDrawer != DrawerPage::settings) return;
+    if (!isDrawerOpen() || activeDrawer() != DrawerPage::settings) return;
     if (!field) return;
     const QObject* watched[] = {drStationNameField, drServerURLField,    drStreamKeyField,      drIcecastHostField,
                                 drIcecastPortField, drIcecastMountField, drIcecastPasswordField};

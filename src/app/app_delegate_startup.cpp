@@ -39,7 +39,7 @@ public:
     {
         if (event->type() != QEvent::KeyPress) return false;
         if (!controller_.window || receiver != controller_.window->windowHandle()) return false;
-        if (!controller_.isDrawerOpen || controller_.activeDrawer != DrawerPage::activity) return false;
+        if (!controller_.isDrawerOpen() || controller_.activeDrawer() != DrawerPage::activity) return false;
         if (static_cast<QKeyEvent*>(event)->key() != Qt::Key_Space) return false;  // modifiers do not matter
         controller_.activityAutoScroll = !controller_.activityAutoScroll;
         controller_.showActivityScrollIndicator(controller_.activityAutoScroll ? QStringLiteral("Auto-scroll: ON")

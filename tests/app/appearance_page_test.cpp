@@ -65,11 +65,11 @@ class AppearancePageTest : public QObject {
     bool slide(bool open)
     {
         open ? app_->openAppearanceDrawer() : app_->closeDrawer();
-        return QTest::qWaitFor([&] { return app_->isDrawerOpen == open && !app_->drawerSlide; }, 2000);
+        return QTest::qWaitFor([&] { return app_->isDrawerOpen() == open && !app_->drawer().slide(); }, 2000);
     }
     void press(const char* title)
     {
-        for (auto* button : app_->drawerScrollView->widget()->findChildren<ui::ConsoleButton*>())
+        for (auto* button : app_->drawer().scrollView()->widget()->findChildren<ui::ConsoleButton*>())
             if (button->title() == QString::fromUtf8(title)) QTest::mouseClick(button, Qt::LeftButton);
     }
 
@@ -85,7 +85,7 @@ private slots:
     {
         QVERIFY(launchOnPage(ImageScheduleConfig()));
         QStringList placed;
-        for (QWidget* row : app_->drawerScrollView->widget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        for (QWidget* row : app_->drawer().scrollView()->widget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             auto* button = qobject_cast<ui::ConsoleButton*>(row);
             const QRectF f = button ? button->frame() : QRectF(row->geometry());
             const auto* label = qobject_cast<QLabel*>(row);
@@ -101,7 +101,7 @@ private slots:
                                            "- 18,204 310x1|Edit Overlay Layout… 18,219 310x34|Opens the 18,261 310x28|"
                                            "- 18,303 310x1|IMAGE SCHEDULE 18,318 310x14|Edit Schedule… 18,340 310x34")
                              .split('|'));
-        QCOMPARE(app_->drawerScrollView->widget()->size(), QSize(346, 414));
+        QCOMPARE(app_->drawer().scrollView()->widget()->size(), QSize(346, 414));
     }
 
     // A stored font or size the pop-ups cannot show survives opening and
@@ -152,7 +152,7 @@ private slots:
         QCOMPARE(editor->npFontSizeField->text(), "22");
         // The menu's keys work with the editor in front: Ctrl+W closes the drawer.
         QTest::keyClick(editor->window->windowHandle(), Qt::Key_W, Qt::ControlModifier);
-        QVERIFY(QTest::qWaitFor([&] { return !app.isDrawerOpen && !app.drawerSlide; }, 2000));
+        QVERIFY(QTest::qWaitFor([&] { return !app.isDrawerOpen() && !app.drawer().slide(); }, 2000));
         QVERIFY(editor->window->isVisible() && app.window->isVisible());
 
         ImageScheduleConfig expected = app.scheduleConfig;
@@ -171,7 +171,8 @@ private slots:
         const QString other = home_.path() + "/Other";
         press("Edit Overlay Layout…");
         StationPath::save(other.toStdString());
-        app.activeDrawer = DrawerPage::activity;  // an autosave that reads no page
+        app.openActivityDrawer();  // an autosave that reads no page
+        QVERIFY(QTest::qWaitFor([&] { return app.activeDrawer() == DrawerPage::activity && app.isDrawerOpen(); }));
         QTest::qWait(1100);
         app.autoSaveDrawerSettings();
         editor->crawlerEnableCheck->click();

@@ -52,8 +52,8 @@ struct Rig {
     void settle(Request request = nullptr)
     {
         if (request) request(*app);
-        while (app->drawerSlide && app->drawerSlide->state() == QAbstractAnimation::Running)
-            app->drawerSlide->setCurrentTime(app->drawerSlide->duration());
+        while (app->drawer().slide() && app->drawer().slide()->state() == QAbstractAnimation::Running)
+            app->drawer().slide()->setCurrentTime(app->drawer().slide()->duration());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         clock->advance(2);
     }
@@ -61,7 +61,7 @@ struct Rig {
     QString state(bool settled = true) const
     {
         const QString pages[] = {"settings", "appearance", "activity"};
-        return (app->isDrawerOpen ? pages[static_cast<int>(app->activeDrawer)] : "closed") +
+        return (app->isDrawerOpen() ? pages[static_cast<int>(app->activeDrawer())] : "closed") +
                (settled ? " " + QString::number(app->window->width()) : "") +
                (app->dashboard().bezelView()->rightCornersFlat() ? " square" : " round");
     }
@@ -71,7 +71,7 @@ struct Rig {
 // The tops of the open settings page's rows (-1: none) and its height; nothing when a row is not 310 wide at x 18.
 QList<int> rowTops(const TestAppDelegate& app)
 {
-    const QWidget* page = app.drawerScrollView->widget();
+    const QWidget* page = app.drawer().scrollView()->widget();
     QMap<QString, int> titled;
     QList<int> dividers;
     int streamTop = page->height();
@@ -140,11 +140,11 @@ private slots:
         };
         for (const auto& row : table) {
             for (int r = 0; r < 4; ++r) {
-                while (app.isDrawerOpen) rig.settle(toggleSettings);
+                while (app.isDrawerOpen()) rig.settle(toggleSettings);
                 rig.settle(row.open);
                 app.drawerSaveDebounceTimer->start();
                 requests[r](app);
-                const bool closing = app.isDrawerOpen && app.drawerSlide;  // a close stops the debounce
+                const bool closing = app.isDrawerOpen() && app.drawer().slide();  // a close stops the debounce
                 const QString from = row.from + " +" + QString::number(r) + ": ";
                 const QString seen = from + (closing && app.drawerSaveDebounceTimer->isActive() ? "debouncing " : "");
                 rig.settle();
@@ -159,20 +159,20 @@ private slots:
         Rig rig;
         TestAppDelegate& app = *rig.app;
         const auto quarterWay = [&](int duration) {
-            QCOMPARE(app.drawerSlide->duration(), duration);
-            app.drawerSlide->setCurrentTime(duration / 4);
+            QCOMPARE(app.drawer().slide()->duration(), duration);
+            app.drawer().slide()->setCurrentTime(duration / 4);
         };
         rig.pressSettings();
         quarterWay(400);
         QVERIFY(std::abs(app.window->width() - 567) <= 2);
         QCOMPARE(rig.state(false), "closed square");
-        const QPointer<QWidget> firstPage = app.drawerScrollView->widget();
+        const QPointer<QWidget> firstPage = app.drawer().scrollView()->widget();
         rig.pressSettings();  // decided as if closed: opens again from where the slide stopped
         QVERIFY(std::abs(app.window->width() - 567) <= 2);
         QCOMPARE(rig.state(false), "closed square");
         rig.settle();
         QCOMPARE(rig.state(), "settings 880 square");
-        QVERIFY(!firstPage && app.drawerScrollView->widget());
+        QVERIFY(!firstPage && app.drawer().scrollView()->widget());
 
         const QRect moved = app.window->geometry().translated(30, 40);
         app.window->move(moved.topLeft());
@@ -212,9 +212,9 @@ private slots:
         rig.settle(openActivity);
         app.closeWindow();  // Ctrl+W, from the dashboard or the help window
         for (int quarter = 0; quarter < 4; ++quarter) {
-            app.drawerSlide->setCurrentTime(app.drawerSlide->duration() * quarter / 4);
+            app.drawer().slide()->setCurrentTime(app.drawer().slide()->duration() * quarter / 4);
             app.window->repaint();
-            if (quarter > 0) QVERIFY(app.drawerFaceOpacity->isEnabled());  // the face still fades
+            if (quarter > 0) QVERIFY(app.drawer().faceFade()->isEnabled());  // the face still fades
         }
     }
 
@@ -244,7 +244,7 @@ private slots:
             {"twitch", 320000, "0|RTMP (Other)|320 kbps||key|-|-|-|-", rtmp},  // last: its source is not saved
         };
         for (const auto& c : cases) {
-            if (app.isDrawerOpen) rig.pressSettings();
+            if (app.isDrawerOpen()) rig.pressSettings();
             rig.settle();
             ImageScheduleConfig& stored = app.scheduleConfig;
             const char* source = c.mode == std::string("twitch") ? "elsewhere" : "tcp";

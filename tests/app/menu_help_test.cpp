@@ -104,17 +104,17 @@ private slots:
         TestAppDelegate& app = *app_;
         QWindow* dashboard = app.window->windowHandle();
         QTest::keyClick(dashboard, Qt::Key_Comma, Qt::ControlModifier);
-        QTRY_VERIFY(app.isDrawerOpen);
+        QTRY_VERIFY(app.isDrawerOpen());
         QTest::keyClick(dashboard, Qt::Key_W, Qt::ControlModifier);  // closes the drawer, not the window
-        QTRY_VERIFY(!app.isDrawerOpen);
+        QTRY_VERIFY(!app.isDrawerOpen());
         QVERIFY(app.window->isVisible());
 
         app.openActivityDrawer();
-        QTRY_VERIFY(app.isDrawerOpen);
+        QTRY_VERIFY(app.isDrawerOpen());
         QTest::keyClick(dashboard, Qt::Key_Comma, Qt::ControlModifier);  // activity → settings after the slide
-        QTRY_VERIFY(app.isDrawerOpen && app.activeDrawer == DrawerPage::settings);
+        QTRY_VERIFY(app.isDrawerOpen() && app.activeDrawer() == DrawerPage::settings);
         QTest::keyClick(dashboard, Qt::Key_Comma, Qt::ControlModifier);
-        QTRY_VERIFY(!app.isDrawerOpen && !app.drawerSlide);
+        QTRY_VERIFY(!app.isDrawerOpen() && !app.drawer().isSliding());
 
         QTest::keyClick(dashboard, Qt::Key_Comma, Qt::ControlModifier);  // still sliding open: the window goes
         QTest::keyClick(dashboard, Qt::Key_W, Qt::ControlModifier);
@@ -125,7 +125,7 @@ private slots:
     {
         TestAppDelegate& app = *app_;
         app.toggleSettingsDrawer();
-        QTRY_VERIFY(app.isDrawerOpen);
+        QTRY_VERIFY(app.isDrawerOpen());
         QLineEdit& key = *app.drStreamKeyField;
         key.setFocus();
         QTest::keyClicks(&key, "secret");
@@ -136,7 +136,7 @@ private slots:
         QCOMPARE(key.text(), "");
 
         app.openActivityDrawer();
-        QTRY_VERIFY(app.isDrawerOpen && app.activityTextView);
+        QTRY_VERIFY(app.isDrawerOpen() && app.activityTextView);
         app.activityTextView->setFocus();
         QTest::keyClick(dashboard, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(dashboard, Qt::Key_C, Qt::ControlModifier);

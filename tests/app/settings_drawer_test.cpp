@@ -69,7 +69,7 @@ struct Rig {
     bool toggle(bool open)
     {
         app->toggleSettingsDrawer();
-        return QTest::qWaitFor([&] { return app->isDrawerOpen == open && !app->drawerSlide; }, 2000);
+        return QTest::qWaitFor([&] { return app->isDrawerOpen() == open && !app->drawer().slide(); }, 2000);
     }
     QByteArray file() const { return readAll(QString::fromStdString(ImageScheduleConfig::configFile())); }
     long saves() const { return std::ranges::count(log.messages(), std::string("Ondaline: Settings auto-saved")); }
@@ -284,7 +284,7 @@ private slots:
         app.toggleSettingsDrawer();
         QTest::keyClicks(app.drServerURLField, "x");  // during the opening slide
         QVERIFY(!app.drawerSaveDebounceTimer->isActive());
-        QTRY_VERIFY(app.isDrawerOpen);
+        QTRY_VERIFY(app.isDrawerOpen());
         const QString url = "rtmp://a/b";
         app.drServerURLField->selectAll();
         QElapsedTimer sinceLast;
@@ -305,7 +305,7 @@ private slots:
         app.openAppearanceDrawer();
         expected.serverURL = "rtmp://c/d";
         QVERIFY(!app.drawerSaveDebounceTimer->isActive() && rig.file() == encoded(expected));
-        QTRY_VERIFY(app.activeDrawer == DrawerPage::appearance && app.isDrawerOpen && !app.drServerURLField);
+        QTRY_VERIFY(app.activeDrawer() == DrawerPage::appearance && app.isDrawerOpen() && !app.drServerURLField);
         QCOMPARE(rig.saves(), 2L);
     }
 };

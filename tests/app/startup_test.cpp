@@ -196,10 +196,12 @@ private slots:
         QLineEdit other;  // a field of another window
         other.show();
         QTest::keyClick(dashboard, Qt::Key_Space);  // drawer closed
-        rig.app->isDrawerOpen = true;
+        rig.app->toggleSettingsDrawer();
+        QTRY_VERIFY(rig.app->isDrawerOpen());
         QTest::keyClick(dashboard, Qt::Key_Space);  // the settings page
         QVERIFY(rig.app->activityAutoScroll);
-        rig.app->activeDrawer = DrawerPage::activity;
+        rig.app->openActivityDrawer();
+        QTRY_VERIFY(rig.app->isDrawerOpen() && rig.app->activeDrawer() == DrawerPage::activity);
         QTest::keyClick(dashboard, Qt::Key_Space);
         QVERIFY(!rig.app->activityAutoScroll);
         QTest::keyClick(dashboard, Qt::Key_Space, Qt::ShiftModifier);
