@@ -48,7 +48,7 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
 TestAppDelegate::~TestAppDelegate()
 {
     // An autosave still due when the program quits keeps what the page shows.
-    if (pendingAutoSave && pendingAutoSave->isActive()) {
+    if (pendingAutoSave_ && pendingAutoSave_->isActive()) {
         readOpenDrawer();
         saveSettings();
     }

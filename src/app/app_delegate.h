@@ -258,13 +258,10 @@ public:
     static constexpr double drawerW = DrawerShell::width;
     static constexpr double bezelPad = DashboardView::bezelPad;
     ImageScheduleConfig scheduleConfig;
-    std::optional<double> connectTime;  // on the uptime clock; none while idle
-    QTimer* uptimeTimer = nullptr;      // a child of this object while live
     // The last failure the engine reported: the idle look shows it in place
     // of the source's text until the next press, the live look or a newer
     // status text of the source.
     std::optional<QString> lastErrorText;
-    QTimer* drawerSaveDebounceTimer = nullptr;  // single-shot, a child of this object
     // The settings page's controls, while the page that holds them lives; a
     // build clears those it does not make.
     QPointer<QLineEdit> drStationNameField;
@@ -297,16 +294,22 @@ public:
     std::unique_ptr<QMenu> mainMenu;                 // its four submenus hold the actions
     std::unique_ptr<OndalineHelpWindow> helpWindow;  // the last one built
     QUrl helpURL;                                    // the documentation page
-    // State of the autosave: the start of the last run on the controller's
-    // clock, and the run that follows calls inside its second.
-    std::optional<double> lastAutoSaveTime;
-    QTimer* pendingAutoSave = nullptr;
     // State of the output device choice:
-    QPointer<QComboBox> drAudioOutputPopup;                       // the settings page's, while it lives
-    std::vector<platform::OutputDevice> audioOutputDevices;       // item i + 1 of the popup
-    std::unique_ptr<platform::OutputDevices> audioDeviceWatcher;  // the change listener's connection
+    QPointer<QComboBox> drAudioOutputPopup;                  // the settings page's, while it lives
+    std::vector<platform::OutputDevice> audioOutputDevices;  // item i + 1 of the popup
+
+    QTimer* drawerSaveDebounceTimer = nullptr;  // the autosave after typing: single-shot, a child of this object
+    // Whether the live status's uptime clock is running.
+    bool isUptimeClockRunning() const { return uptimeTimer_ || connectTime_; }
 
 private:
+    std::optional<double> connectTime_;  // on the uptime clock; none while idle
+    QTimer* uptimeTimer_ = nullptr;      // a child of this object while live
+    // State of the autosave: the start of the last run on the controller's
+    // clock, and the run that follows calls inside its second.
+    std::optional<double> lastAutoSaveTime_;
+    QTimer* pendingAutoSave_ = nullptr;
+    std::unique_ptr<platform::OutputDevices> audioDeviceWatcher_;  // the change listener's connection
     // A source's look on the lamp and the status line; a settings notice
     // keeps the line.
     void showSourceLook(bool lampLit, const QString& text, double alpha);

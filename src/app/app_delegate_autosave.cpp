@@ -36,25 +36,25 @@ std::optional<std::string> attachedText(const QLineEdit* field)
 void TestAppDelegate::autoSaveDrawerSettings()
 {
     const double now = clock_->now();
-    if (lastAutoSaveTime && now - *lastAutoSaveTime < kAutoSaveInterval) {
+    if (lastAutoSaveTime_ && now - *lastAutoSaveTime_ < kAutoSaveInterval) {
         // Inside the second: what the page shows now is taken at once, and
         // one whole run follows when the second is over, so nothing typed
         // or chosen meanwhile is lost.
         readOpenDrawer();
-        if (!pendingAutoSave) {
-            pendingAutoSave = new QTimer(this);
-            pendingAutoSave->setSingleShot(true);
-            pendingAutoSave->setTimerType(Qt::PreciseTimer);
-            connect(pendingAutoSave, &QTimer::timeout, this, [this] { autoSaveDrawerSettings(); });
+        if (!pendingAutoSave_) {
+            pendingAutoSave_ = new QTimer(this);
+            pendingAutoSave_->setSingleShot(true);
+            pendingAutoSave_->setTimerType(Qt::PreciseTimer);
+            connect(pendingAutoSave_, &QTimer::timeout, this, [this] { autoSaveDrawerSettings(); });
         }
-        if (!pendingAutoSave->isActive()) {
-            const double wait = kAutoSaveInterval - (now - *lastAutoSaveTime);
-            pendingAutoSave->start(static_cast<int>(std::ceil(std::max(0.0, wait) * 1000.0)));
+        if (!pendingAutoSave_->isActive()) {
+            const double wait = kAutoSaveInterval - (now - *lastAutoSaveTime_);
+            pendingAutoSave_->start(static_cast<int>(std::ceil(std::max(0.0, wait) * 1000.0)));
         }
         return;
     }
-    lastAutoSaveTime = now;
-    if (pendingAutoSave) pendingAutoSave->stop();  // this run is the one that was due
+    lastAutoSaveTime_ = now;
+    if (pendingAutoSave_) pendingAutoSave_->stop();  // this run is the one that was due
 
     readOpenDrawer();
     const bool saved = saveSettings();

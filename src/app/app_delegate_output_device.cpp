@@ -85,11 +85,11 @@ void TestAppDelegate::applyAudioOutputDevice(const std::string& uid)
 void TestAppDelegate::installAudioDeviceChangeListener()
 {
     std::string error;
-    audioDeviceWatcher = OutputDevices::connect(error);
-    if (audioDeviceWatcher) {
+    audioDeviceWatcher_ = OutputDevices::connect(error);
+    if (audioDeviceWatcher_) {
         // Called on the sound server's thread, where a listing comes back
         // empty: the refresh runs on the main thread.
-        audioDeviceWatcher->setChangeListener([self = QPointer<TestAppDelegate>(this), main = mainExecutor_] {
+        audioDeviceWatcher_->setChangeListener([self = QPointer<TestAppDelegate>(this), main = mainExecutor_] {
             main->post([self] {
                 if (self) self->refreshAudioOutputPopup();
             });

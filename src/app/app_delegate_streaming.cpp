@@ -98,20 +98,20 @@ void TestAppDelegate::setConnectedUI()
 
     // Called again (state and connection both report it), the clock restarts.
     stopUptimeClock();
-    connectTime = clock_->now();
+    connectTime_ = clock_->now();
     const std::int64_t kbps = shownKbps(scheduleConfig.audioBitrate);
     const std::string name(streamingService(streamModeNamed(scheduleConfig.streamMode)).statusName);
-    uptimeTimer = new QTimer(this);
-    uptimeTimer->setInterval(1000);
-    connect(uptimeTimer, &QTimer::timeout, this, [this, name, kbps] {
-        if (!connectTime || !dashboard_.statusLabel() || isSettingsNoticeShowing()) return;
-        const auto elapsed = static_cast<std::int64_t>(std::trunc(clock_->now() - *connectTime));
+    uptimeTimer_ = new QTimer(this);
+    uptimeTimer_->setInterval(1000);
+    connect(uptimeTimer_, &QTimer::timeout, this, [this, name, kbps] {
+        if (!connectTime_ || !dashboard_.statusLabel() || isSettingsNoticeShowing()) return;
+        const auto elapsed = static_cast<std::int64_t>(std::trunc(clock_->now() - *connectTime_));
         const QString text = QString::fromStdString(connectedStatusText(name, kbps, elapsed));
         // After a settings notice the live colour comes back with the text.
         if (dashboard_.statusColor() != liveStatusColor()) dashboard_.showStatus(text, liveStatusColor());
         else dashboard_.setStatusText(text);
     });
-    uptimeTimer->start();
+    uptimeTimer_->start();
     if (isSettingsNoticeShowing()) return;
     dashboard_.showStatus(QString::fromStdString(connectedStatusText(name, kbps, 0)), liveStatusColor());
 }
@@ -134,12 +134,12 @@ void TestAppDelegate::setDisconnectedUI()
 
 void TestAppDelegate::stopUptimeClock()
 {
-    if (uptimeTimer) {
-        uptimeTimer->stop();
-        uptimeTimer->deleteLater();
-        uptimeTimer = nullptr;
+    if (uptimeTimer_) {
+        uptimeTimer_->stop();
+        uptimeTimer_->deleteLater();
+        uptimeTimer_ = nullptr;
     }
-    connectTime.reset();
+    connectTime_.reset();
 }
 
 }  // namespace ondaline::app

@@ -219,7 +219,7 @@ private slots:
                                                NoticeKind::unhealthy);
         QCoreApplication::processEvents();
         QCOMPARE(rig.look(), "Stop Streaming lit | Stream unhealthy — reconnecting in 5s (1/3)… " + dim);
-        QVERIFY(!rig.app->uptimeTimer && !rig.app->connectTime);  // nothing writes over the notice
+        QVERIFY(!rig.app->isUptimeClockRunning());  // nothing writes over the notice
 
         rig.events().ondalineDidChangeState(engine, StreamState::idle);
         rig.events().ondalineDidEncounterError(engine, "Reconnecting (3/10)…", NoticeKind::retrying);
