@@ -7,6 +7,7 @@
 #include "models/station_path.h"
 #include "ui/editor/color_well.h"
 #include "ui/editor/double_slider.h"
+#include "ui/editor/images_tab.h"
 #include "ui/editor/number_text.h"
 
 #include <QCheckBox>
@@ -168,7 +169,7 @@ void OverlayEditorController::loadConfigToUI()
     setLabel(crawlerSpeedLabel, qstring(oneDecimalText(crawler.speed)));
     setChecked(crawlerUppercaseCheck, crawler.uppercase);
 
-    loadImagesConfigToUI();
+    if (images_) images_->load(config);
     updatePreview();
 }
 

@@ -14,6 +14,7 @@
 #include "ui/editor/double_slider.h"
 #include "ui/editor/editor_window.h"
 #include "ui/editor/number_text.h"
+#include "ui/editor/tab_parts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -33,16 +34,6 @@ namespace {
 constexpr double kTabHeight = 740;
 constexpr int kDocumentWidth = 660;
 
-QColor amber() { return QColor::fromRgbF(0.88f, 0.75f, 0.32f, 0.85f); }
-
-void setTextColor(QWidget& widget, const QColor& color)
-{
-    QPalette palette = widget.palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::ButtonText, color);
-    widget.setPalette(palette);
-}
-
 }  // namespace
 
 void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
@@ -61,19 +52,10 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
     npPreviewImageView->setStyleSheet(
         QStringLiteral("QLabel { background-color: black; border: 1px solid rgb(77, 77, 77); border-radius: 4px; }"));
 
-    npSettingsScrollView = new QScrollArea(&tab);
-    npSettingsScrollView->setGeometry(fromBottomLeft(0, 0, 660, 330, kTabHeight));
-    npSettingsScrollView->setFrameShape(QFrame::NoFrame);
-    npSettingsScrollView->setWidgetResizable(false);
-    npSettingsScrollView->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    npSettingsScrollView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    npSettingsScrollView->setAutoFillBackground(false);
-    npSettingsScrollView->viewport()->setAutoFillBackground(false);
-
-    auto* document = new ui::FlippedView;
-    document->resize(kDocumentWidth, 900);
-    npSettingsScrollView->setWidget(document);
-    document->setAutoFillBackground(false);  // setWidget turns it on; the pane draws no background
+    const ScrollingPane settings = addScrollingPane(tab, fromBottomLeft(0, 0, 660, 330, kTabHeight),
+                                                    {kDocumentWidth, 900});
+    npSettingsScrollView = settings.pane;
+    QWidget* const document = settings.document;
 
     // Placement within the running row: y is the row's top in the document.
     int y = 8;
@@ -135,7 +117,7 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
         font.setBold(true);
         font.setPixelSize(13);
         item->setFont(font);
-        setTextColor(*item, amber());
+        setTextColor(*item, headingColor());
         return item;
     };
     // A box's place on the frame: H and V on one row; W and Ht, when it has
@@ -152,14 +134,7 @@ void OverlayEditorController::buildNowPlayingTab(QWidget& tab)
         label(QStringLiteral("Ht:"), 340, 22);
         return std::pair{width, slider(364, 280, ht, minHt, maxHt, refresh)};
     };
-    const auto separator = [&] {
-        auto* line = new QWidget(document);
-        line->setGeometry(16, y, 628, 1);
-        QPalette palette = line->palette();
-        palette.setColor(QPalette::Window, QColor(255, 255, 255, 28));
-        line->setPalette(palette);
-        line->setAutoFillBackground(true);
-    };
+    const auto separator = [&] { addRule(*document, {16, y, 628, 1}); };
 
     // Every control starts at the records' defaults.
     const NowPlayingConfig np;

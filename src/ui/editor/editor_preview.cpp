@@ -7,6 +7,7 @@
 
 #include "media/overlay_drawing.h"
 #include "platform/graphics/canvas.h"
+#include "ui/editor/images_tab.h"
 #include "ui/editor/number_text.h"
 
 #include <QDateTime>
@@ -43,7 +44,7 @@ void OverlayEditorController::updatePreview()
 {
     if (!npPreviewImageView) return;
 
-    const std::string imagePath = defaultImageField ? defaultImageField->text().toStdString() : std::string();
+    const std::string imagePath = images_ ? images_->defaultImagePath() : std::string();
     std::shared_ptr<const platform::Picture> picture;
     if (!imagePath.empty()) {
         // Read again only when the path or the file changes.

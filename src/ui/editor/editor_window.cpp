@@ -3,6 +3,7 @@
 #include "ui/editor/editor_window.h"
 
 #include "ui/console/dark_palette.h"
+#include "ui/editor/images_tab.h"
 #include "ui/editor/overlay_editor_controller.h"
 
 #include <QCloseEvent>
@@ -56,16 +57,16 @@ void OverlayEditorController::buildWindow()
 
     auto* tabs = new QTabWidget(window.get());
     tabs->setGeometry(fromBottomLeft(0, 40, 680, 780, 820));
-    const auto addTab = [&](const QString& label, void (OverlayEditorController::*build)(QWidget&)) {
+    const auto addTab = [&](const QString& label) -> QWidget& {
         auto* page = new QWidget;
         page->setAutoFillBackground(true);  // the window's dark ground, not the tab frame's grey
         auto* content = new QWidget(page);  // the tab's 660 x 740 content, at its top left
         content->setFixedSize(660, 740);
         tabs->addTab(page, label);
-        (this->*build)(*content);
+        return *content;
     };
-    addTab(QStringLiteral("Now Playing"), &OverlayEditorController::buildNowPlayingTab);
-    addTab(QStringLiteral("Images"), &OverlayEditorController::buildImagesTab);
+    buildNowPlayingTab(addTab(QStringLiteral("Now Playing")));
+    images_ = std::make_unique<ImagesTab>(addTab(QStringLiteral("Images")), tabLink());
 
     for (QScrollArea* pane : window->findChildren<QScrollArea*>()) {
         auto* filter = new WheelScrollsPane(*pane, *pane);
@@ -77,24 +78,6 @@ void OverlayEditorController::buildWindow()
     close->setDefault(false);
     close->setGeometry(fromBottomLeft(590, 8, 80, 28, 820));
     connect(close, &QPushButton::clicked, this, [this] { closeEditor(); });
-}
-
-QLabel* OverlayEditorController::makeLabel(const QString& text, bool bold)
-{
-    auto* label = new QLabel(text);
-    label->setTextFormat(Qt::PlainText);
-    QPalette palette = label->palette();
-    if (bold) {
-        QFont font = label->font();
-        font.setBold(true);
-        font.setPixelSize(12);  // this desktop's bold face runs wider: 13 would cut "Source File:"
-        label->setFont(font);
-        palette.setColor(QPalette::WindowText, QColor::fromRgbF(0.88f, 0.75f, 0.32f, 0.85f));
-    } else {
-        palette.setColor(QPalette::WindowText, QColor::fromRgbF(0.75f, 0.75f, 0.75f));
-    }
-    label->setPalette(palette);
-    return label;
 }
 
 }  // namespace ondaline::editor

@@ -4,6 +4,7 @@
 #include "ui/editor/overlay_editor_controller.h"
 
 #include "ui/editor/editor_window.h"
+#include "ui/editor/images_tab.h"
 
 #include <QCoreApplication>
 #include <QFileDialog>
@@ -60,7 +61,10 @@ OverlayEditorController::OverlayEditorController(ImageScheduleConfig initialConf
     }
 }
 
-OverlayEditorController::~OverlayEditorController() = default;
+OverlayEditorController::~OverlayEditorController()
+{
+    window.reset();  // the controls go before the tabs that handle them
+}
 
 void OverlayEditorController::showWindow()
 {
@@ -89,7 +93,7 @@ void OverlayEditorController::writeBackAndHandOver()
     saveNPConfigFromUI();
     saveVizConfigFromUI();
     saveCrawlerConfigFromUI();
-    saveImagesConfigFromUI();
+    images_->save(config);
     const SettingsSave saved = config.save();
     if (onSave) onSave(config, saved);
 }
@@ -114,9 +118,17 @@ std::optional<QString> OverlayEditorController::chooseFile(const QString& title,
     return pickFile ? pickFile(window.get(), title, mimeTypes) : runFilePanel(window.get(), title, mimeTypes);
 }
 
-QStringList OverlayEditorController::imageFileTypes()
+TabLink OverlayEditorController::tabLink()
 {
-    return {QStringLiteral("image/png"), QStringLiteral("image/jpeg"), QStringLiteral("image/tiff")};
+    return {[this](Redraw redraw) { tabChanged(redraw); },
+            [this](const QString& title, const QStringList& mimeTypes) { return chooseFile(title, mimeTypes); }};
+}
+
+void OverlayEditorController::tabChanged(Redraw redraw)
+{
+    if (redraw != Redraw::none) updatePreview();
+    scheduleDebouncedSave();
+    if (redraw == Redraw::all) updateMockAnimation();
 }
 
 void OverlayEditorController::browseNPFile()

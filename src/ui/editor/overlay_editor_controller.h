@@ -8,6 +8,7 @@
 // another on Close, on the window's close box and when the program quits.
 
 #include "models/image_schedule_config.h"
+#include "ui/editor/tab_link.h"
 
 #include <QImage>
 #include <QObject>
@@ -34,6 +35,7 @@ namespace ondaline::editor {
 class ColorWell;
 class DoubleSlider;
 class EditorWindow;
+class ImagesTab;
 
 class OverlayEditorController : public QObject {
     Q_OBJECT
@@ -70,7 +72,6 @@ public:
     void saveVizConfigFromUI();
     CrawlerConfig readCrawlerConfigFromUI() const;
     void saveCrawlerConfigFromUI();
-    void saveImagesConfigFromUI();
 
     // --- the preview (editor_preview.cpp) ---
     // Draws the 1280 x 720 frame from the controls into the preview.
@@ -84,48 +85,6 @@ public:
     struct PreviewPicture;
     std::shared_ptr<const PreviewPicture> previewPicture;
     // --- end of the preview's part ---
-
-    // --- the Images tab (editor_images_tab.cpp) ---
-    QLineEdit* defaultImageField = nullptr;
-    QLineEdit* hourOffsetField = nullptr;
-    QScrollArea* scheduleScrollView = nullptr;
-    QWidget* scheduleContainer = nullptr;  // the list's document, top-left origin
-
-    // One card of the schedule list. Its values live only in its controls,
-    // except a stored day that names no weekday: the day pop-up then selects
-    // nothing, and that day is written back until the user picks one.
-    struct ScheduleRow {
-        QWidget* card;
-        QLabel* thumbnail;
-        QComboBox* dayPopup;
-        QLineEdit* startHourField;
-        QLineEdit* startMinField;
-        QLineEdit* endHourField;
-        QLineEdit* endMinField;
-        QLineEdit* imageField;
-        QPushButton* browseBtn;
-        QPushButton* removeBtn;
-        std::int64_t unlistedDay;
-    };
-    std::vector<ScheduleRow> scheduleRows;  // screen order, top to bottom
-
-    // Default image, hour offset and one card per entry, from `config`.
-    void loadImagesConfigToUI();
-    // Appends a card for `entry`; neither lays out nor saves.
-    void addRowForEntry(const ImageScheduleEntry& entry);
-    void layoutScheduleRows();
-    void addScheduleRow();
-    // The row whose button `sender` is; a button of no row does nothing.
-    void removeScheduleRow(const QPushButton* sender);
-    void browseRowImage(const QPushButton* sender);
-    void browseDefaultImage();
-
-    // The MIME types the image panels offer.
-    static QStringList imageFileTypes();
-    // One existing file picked in a panel that offers `mimeTypes`: through
-    // pickFile when it is set, else the real panel.
-    std::optional<QString> chooseFile(const QString& title, const QStringList& mimeTypes);
-    // --- end of the Images tab's part ---
 
     ImageScheduleConfig config;
     // The copy after each save, with what the save of the file came to.
@@ -196,11 +155,18 @@ public:
     bool isAnimating() const { return mockAnimTimer_ != nullptr; }
     bool isSavePending() const;
 
+    // The tabs: none until the first showWindow().
+    ImagesTab* imagesTab() const { return images_.get(); }
+
 private:
     void buildWindow();                     // editor_window.cpp
     void buildNowPlayingTab(QWidget& tab);  // editor_now_playing_tab.cpp
-    void buildImagesTab(QWidget& tab);      // editor_images_tab.cpp
-    QLabel* makeLabel(const QString& text, bool bold = false);
+    // What the tabs ask of the controller.
+    TabLink tabLink();
+    void tabChanged(Redraw redraw);
+    // One existing file picked in a panel that offers `mimeTypes`: through
+    // pickFile when it is set, else the real panel.
+    std::optional<QString> chooseFile(const QString& title, const QStringList& mimeTypes);
     void scheduleDebouncedSave();
     // Close's steps without the closing: write back, save, hand over.
     void writeBackAndHandOver();
@@ -212,7 +178,7 @@ private:
     float mockPhase_ = 0;
     std::vector<float> mockLevels_ = std::vector<float>(32, 0.0f);
     QTimer* saveDebounceTimer_ = nullptr;
-    bool closing_ = false;  // Close itself is closing the window
+    std::unique_ptr<ImagesTab> images_;
 };
 
 }  // namespace ondaline::editor

@@ -5,6 +5,7 @@
 #include "models/settings_codec.h"
 #include "support/private_home.h"
 #include "ui/editor/editor_window.h"
+#include "ui/editor/images_tab.h"
 #include "ui/editor/overlay_editor_controller.h"
 
 #include <QApplication>
@@ -46,7 +47,7 @@ QPushButton* buttonTitled(QWidget* window, const QString& title)
     return nullptr;
 }
 
-QStringList times(const OverlayEditorController::ScheduleRow& row)
+QStringList times(const ScheduleRow& row)
 {
     return {row.startHourField->text(), row.startMinField->text(), row.endHourField->text(), row.endMinField->text()};
 }
@@ -83,9 +84,10 @@ private slots:
         ImageScheduleConfig base;
         OverlayEditorController ctl(base);
         ctl.showWindow();
-        QVERIFY(ctl.scheduleContainer->size() == QSize(612, 566) && ctl.scheduleContainer->children().isEmpty());
+        QVERIFY(ctl.imagesTab()->scheduleContainer()->size() == QSize(612, 566) &&
+                ctl.imagesTab()->scheduleContainer()->children().isEmpty());
         buttonTitled(ctl.window.get(), "+ Add")->click();
-        const auto added = ctl.scheduleRows.at(0);
+        const auto added = ctl.imagesTab()->rows().at(0);
         QVERIFY(added.card->geometry() == QRect(0, 0, 612, 90) && added.dayPopup->currentText() == "Monday");
         QCOMPARE(times(added), (QStringList{"19", "00", "21", "00"}));
         QVERIFY(added.imageField->text().isEmpty() && added.thumbnail->pixmap().isNull() && ctl.isSavePending());
@@ -93,21 +95,22 @@ private slots:
         for (int count : {5, 6}) {
             ctl.config.entries.assign(count, ImageScheduleEntry(3, 1, 2, 3, 4, ""));
             ctl.showWindow();
-            QCOMPARE(ctl.scheduleContainer->findChildren<QComboBox*>().size(), count);
-            QCOMPARE(ctl.scheduleContainer->height(), count == 5 ? 566 : 588);
-            for (int i = 0; i < count; ++i) QCOMPARE(ctl.scheduleRows[i].card->geometry(), QRect(0, 98 * i, 612, 90));
+            QCOMPARE(ctl.imagesTab()->scheduleContainer()->findChildren<QComboBox*>().size(), count);
+            QCOMPARE(ctl.imagesTab()->scheduleContainer()->height(), count == 5 ? 566 : 588);
+            for (int i = 0; i < count; ++i)
+                QCOMPARE(ctl.imagesTab()->rows()[i].card->geometry(), QRect(0, 98 * i, 612, 90));
         }
 
         const ImageScheduleEntry first(1, 6, 0, 7, 0, red.toStdString());
         ctl.config.entries = {first, ImageScheduleEntry(4, 8, 0, 9, 0, ""), ImageScheduleEntry(7, 22, 30, 23, 59, "")};
         ctl.showWindow();
-        QCOMPARE(ctl.scheduleRows[0].thumbnail->pixmap().size(), QSize(72, 36));
-        const QPointer<QWidget> middle = ctl.scheduleRows[1].card, last = ctl.scheduleRows[2].card;
-        ctl.scheduleRows[1].removeBtn->click();
-        QVERIFY(ctl.scheduleRows.size() == 2 && ctl.scheduleRows[1].card == last && last->y() == 98);
+        QCOMPARE(ctl.imagesTab()->rows()[0].thumbnail->pixmap().size(), QSize(72, 36));
+        const QPointer<QWidget> middle = ctl.imagesTab()->rows()[1].card, last = ctl.imagesTab()->rows()[2].card;
+        ctl.imagesTab()->rows()[1].removeBtn->click();
+        QVERIFY(ctl.imagesTab()->rows().size() == 2 && ctl.imagesTab()->rows()[1].card == last && last->y() == 98);
         QTRY_VERIFY(!middle);
-        ctl.scheduleRows[1].removeBtn->click();
-        QTRY_VERIFY(ctl.scheduleRows.size() == 1 && !last);
+        ctl.imagesTab()->rows()[1].removeBtn->click();
+        QTRY_VERIFY(ctl.imagesTab()->rows().size() == 1 && !last);
         ctl.closeEditor();
         base.entries = {first};
         QCOMPARE(savedBytes(), encoded(base));
@@ -128,7 +131,7 @@ private slots:
         base.entries = {ImageScheduleEntry(1, 6, 0, 7, 0, path.toStdString())};
         OverlayEditorController ctl(base);
         ctl.showWindow();
-        const QImage thumbnail = ctl.scheduleRows.at(0).thumbnail->pixmap().toImage();
+        const QImage thumbnail = ctl.imagesTab()->rows().at(0).thumbnail->pixmap().toImage();
         QCOMPARE(thumbnail.size(), QSize(72, 36));
         QCOMPARE(thumbnail.pixelColor(10, 18), QColor(Qt::red));
         QCOMPARE(thumbnail.pixelColor(60, 18), QColor(Qt::blue));
@@ -147,7 +150,7 @@ private slots:
         std::optional<ImageScheduleConfig> handed;
         ctl.onSave = [&](const ImageScheduleConfig& c, const SettingsSave&) { handed = c; };
         ctl.showWindow();
-        const auto& rows = ctl.scheduleRows;
+        const auto& rows = ctl.imagesTab()->rows();
         QVERIFY(rows[0].dayPopup->currentIndex() == -1 && rows[1].dayPopup->currentIndex() == -1);
         QCOMPARE(rows[2].dayPopup->currentText(), "Saturday");
         QCOMPARE(times(rows[0]) + times(rows[1]), (QStringList{"07", "05", "24", "00", "-1", "123", "99", "75"}));
@@ -159,7 +162,7 @@ private slots:
         ctl.showWindow();
         for (auto [typed, value] :
              {std::pair{"07", 7}, {"+2", 2}, {"-3", -3}, {"25", 25}, {" 7", 0}, {"7a", 0}, {"1.5", 0}, {"", 0}}) {
-            for (QLineEdit* field : {ctl.hourOffsetField, rows[1].startHourField, rows[1].endMinField}) {
+            for (QLineEdit* field : {ctl.imagesTab()->hourOffsetField(), rows[1].startHourField, rows[1].endMinField}) {
                 field->clear();
                 QTest::keyClicks(field, typed);
             }
@@ -188,14 +191,14 @@ private slots:
             return answer;
         };
         ctl.showWindow();
-        const auto row = ctl.scheduleRows[0];
+        const auto row = ctl.imagesTab()->rows()[0];
         QPushButton* const browseDefault = buttonTitled(ctl.window.get(), "Browse\u2026");
         const QImage black = preview(ctl);
         row.browseBtn->click(), browseDefault->click(), ctl.browseNPFile();
         QCOMPARE(asked, (QStringList{"Select Show Image: image/png image/jpeg image/tiff",
                                      "Select Default Image: image/png image/jpeg image/tiff",
                                      "Select Now Playing File: text/plain"}));
-        QVERIFY(row.imageField->text().isEmpty() && ctl.defaultImageField->text().isEmpty());
+        QVERIFY(row.imageField->text().isEmpty() && ctl.imagesTab()->defaultImageField()->text().isEmpty());
         QVERIFY(ctl.npFilePathField->text().isEmpty() && !ctl.isSavePending() && preview(ctl) == black);
 
         answer = red;
@@ -222,13 +225,13 @@ private slots:
         QVERIFY(ctl.npFilePathField->text() == garbage && ctl.isSavePending() && preview(ctl) == redPreview);
 
         // A row removed, or all rebuilt, while the panel is up takes nothing.
-        const auto second = ctl.scheduleRows[1];
+        const auto second = ctl.imagesTab()->rows()[1];
         meanwhile = [&] { second.removeBtn->click(); };
         second.browseBtn->click();
         meanwhile = [&] { ctl.showWindow(); };
-        ctl.scheduleRows[0].browseBtn->click();
-        QVERIFY(ctl.scheduleRows.size() == 2 && ctl.scheduleRows[0].imageField->text() == garbage);
-        QVERIFY(ctl.scheduleRows[1].imageField->text().isEmpty());
+        ctl.imagesTab()->rows()[0].browseBtn->click();
+        QVERIFY(ctl.imagesTab()->rows().size() == 2 && ctl.imagesTab()->rows()[0].imageField->text() == garbage);
+        QVERIFY(ctl.imagesTab()->rows()[1].imageField->text().isEmpty());
 
         // The real panel, answered once it is up.
         ctl.pickFile = nullptr;
@@ -246,11 +249,12 @@ private slots:
             static_cast<QDialog*>(panel)->accept();  // as its Open button does
         });
         answerPanel.start();
-        ctl.scheduleRows[1].browseBtn->click();
+        ctl.imagesTab()->rows()[1].browseBtn->click();
         QVERIFY2(title.startsWith("Select Show Image ") && title.contains("*.png") && title.contains("*.jpg") &&
                      title.contains("*.tif") && !title.contains('|'),
                  qPrintable(title));
-        QVERIFY(ctl.scheduleRows[1].imageField->text() == blue && !ctl.scheduleRows[1].thumbnail->pixmap().isNull());
+        QVERIFY(ctl.imagesTab()->rows()[1].imageField->text() == blue &&
+                !ctl.imagesTab()->rows()[1].thumbnail->pixmap().isNull());
         ctl.closeEditor();
     }
 };
