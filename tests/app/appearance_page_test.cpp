@@ -9,6 +9,7 @@
 #include "ui/console/console_button.h"
 #include "ui/console/keyable_borderless_window.h"
 #include "ui/editor/editor_window.h"
+#include "ui/editor/now_playing_tab.h"
 #include "ui/editor/overlay_editor_controller.h"
 
 #include <QCheckBox>
@@ -145,11 +146,11 @@ private slots:
         press("Edit Overlay Layout…");
         editor::OverlayEditorController* const editor = app.overlayEditor.get();
         QVERIFY(editor && editor->window->isVisible() && editor->config == app.scheduleConfig);
-        QCOMPARE(editor->npFontSizeField->text(), "30.5");
+        QCOMPARE(editor->nowPlayingTab()->npFontSizeField()->text(), "30.5");
         app.scheduleConfig.nowPlaying.fontSize = 22;
         press("Edit Schedule…");
         QVERIFY(app.overlayEditor.get() == editor && editor->config == app.scheduleConfig);
-        QCOMPARE(editor->npFontSizeField->text(), "22");
+        QCOMPARE(editor->nowPlayingTab()->npFontSizeField()->text(), "22");
         // The menu's keys work with the editor in front: Ctrl+W closes the drawer.
         QTest::keyClick(editor->window->windowHandle(), Qt::Key_W, Qt::ControlModifier);
         QVERIFY(QTest::qWaitFor([&] { return !app.isDrawerOpen() && !app.drawer().slide(); }, 2000));
@@ -157,7 +158,7 @@ private slots:
 
         ImageScheduleConfig expected = app.scheduleConfig;
         app.scheduleConfig.streamKey = expected.streamKey = "later-key";  // changed on the settings page meanwhile
-        editor->crawlerEnableCheck->click();
+        editor->nowPlayingTab()->crawlerEnableCheck()->click();
         expected.crawler.enabled = !expected.crawler.enabled;
         editor->closeEditor();
         QVERIFY(app.streamer->crawlerConfig() == expected.crawler &&
@@ -175,7 +176,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return app.activeDrawer() == DrawerPage::activity && app.isDrawerOpen(); }));
         QTest::qWait(1100);
         app.autoSaveDrawerSettings();
-        editor->crawlerEnableCheck->click();
+        editor->nowPlayingTab()->crawlerEnableCheck()->click();
         editor->closeEditor();
         QCOMPARE(QDir(other + "/Misc/System/Streamer").entryList(QDir::Files), QStringList{"ondaline_schedule.json"});
         StationPath::save((home_.path() + "/Station").toStdString());

@@ -8,13 +8,10 @@
 #include "media/overlay_drawing.h"
 #include "platform/graphics/canvas.h"
 #include "ui/editor/images_tab.h"
-#include "ui/editor/number_text.h"
+#include "ui/editor/now_playing_tab.h"
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPixmap>
 
 #include <algorithm>
 #include <optional>
@@ -27,7 +24,6 @@ namespace {
 constexpr int kFrameWidth = 1280, kFrameHeight = 720;
 constexpr float kMissingLevel = 0.3f;
 constexpr double kCrawlerInset = 8;
-constexpr double kUnreadableFontSize = 24;
 constexpr std::string_view kSampleCrawlerText =
     "This is sample crawler text \u25C6 Edit crawler.txt to change \u25C6 Lines separated by diamonds";
 
@@ -42,39 +38,36 @@ struct OverlayEditorController::PreviewPicture {
 
 void OverlayEditorController::updatePreview()
 {
-    if (!npPreviewImageView) return;
+    if (!nowPlaying_ || !images_) return;
 
-    const std::string imagePath = images_ ? images_->defaultImagePath() : std::string();
+    const std::string imagePath = images_->defaultImagePath();
     std::shared_ptr<const platform::Picture> picture;
     if (!imagePath.empty()) {
         // Read again only when the path or the file changes.
         const QFileInfo file(QString::fromStdString(imagePath));
         const QDateTime modified = file.lastModified();
         const qint64 size = file.size();
-        if (!previewPicture || previewPicture->path != imagePath || previewPicture->modified != modified ||
-            previewPicture->size != size) {
-            previewPicture = std::make_shared<const PreviewPicture>(PreviewPicture{
+        if (!previewPicture_ || previewPicture_->path != imagePath || previewPicture_->modified != modified ||
+            previewPicture_->size != size) {
+            previewPicture_ = std::make_shared<const PreviewPicture>(PreviewPicture{
                 imagePath, modified, size, platform::Picture::load(imagePath, kFrameWidth, kFrameHeight)});
         }
-        picture = previewPicture->picture;
+        picture = previewPicture_->picture;
     }
 
-    NowPlayingConfig nowPlaying = readNPConfigFromUI();
-    // A save keeps the last valid size; the picture shows 24 meanwhile.
-    if (npFontSizeField) {
-        nowPlaying.fontSize = parseFontSize(npFontSizeField->text().toStdString()).value_or(kUnreadableFontSize);
-    }
-    const std::string sample = npSampleField ? npSampleField->text().toStdString() : std::string();
-    const std::string songText = media::joinSongFields(sample, nowPlaying.delimiter,
+    NowPlayingConfig nowPlaying = nowPlaying_->nowPlaying(config.nowPlaying);
+    // A save keeps the last valid size; the picture shows the default size meanwhile.
+    nowPlaying.fontSize = nowPlaying_->typedFontSize().value_or(NowPlayingConfig{}.fontSize);
+    const std::string songText = media::joinSongFields(nowPlaying_->sampleText(), nowPlaying.delimiter,
                                                        nowPlaying.multiRow ? "\n" : " - ");
 
-    const VisualizationConfig visualization = readVizConfigFromUI();
+    const VisualizationConfig visualization = nowPlaying_->visualization();
     std::vector<float> levels = mockLevels_;
     const auto bars = static_cast<std::size_t>(std::clamp<std::int64_t>(visualization.barCount, 0,
                                                                         media::maxSpectrumBars));
     if (levels.size() < bars) levels.resize(bars, kMissingLevel);
 
-    const CrawlerConfig crawler = readCrawlerConfigFromUI();
+    const CrawlerConfig crawler = nowPlaying_->crawler(config.crawler);
     std::optional<media::CrawlerRun> crawlerRun;
     if (crawler.enabled) {
         std::string text(kSampleCrawlerText);
@@ -91,13 +84,9 @@ void OverlayEditorController::updatePreview()
                                  .crawler = crawler,
                                  .crawlerRun = crawlerRun ? &*crawlerRun : nullptr});
     std::vector<std::uint8_t> pixels = canvas.finish();
-    previewFrame =
+    previewFrame_ =
         QImage(pixels.data(), kFrameWidth, kFrameHeight, kFrameWidth * 4, QImage::Format_ARGB32_Premultiplied).copy();
-
-    // Shown whole inside the view's border, its aspect kept.
-    const QSize room = npPreviewImageView->contentsRect().size();
-    npPreviewImageView->setPixmap(QPixmap::fromImage(previewFrame.scaled(room, Qt::KeepAspectRatio,
-                                                                         Qt::SmoothTransformation)));
+    nowPlaying_->showPreview(previewFrame_);
 }
 
 }  // namespace ondaline::editor

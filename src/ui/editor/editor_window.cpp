@@ -4,13 +4,13 @@
 
 #include "ui/console/dark_palette.h"
 #include "ui/editor/images_tab.h"
+#include "ui/editor/now_playing_tab.h"
 #include "ui/editor/overlay_editor_controller.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -65,7 +65,7 @@ void OverlayEditorController::buildWindow()
         tabs->addTab(page, label);
         return *content;
     };
-    buildNowPlayingTab(addTab(QStringLiteral("Now Playing")));
+    nowPlaying_ = std::make_unique<NowPlayingTab>(addTab(QStringLiteral("Now Playing")), tabLink());
     images_ = std::make_unique<ImagesTab>(addTab(QStringLiteral("Images")), tabLink());
 
     for (QScrollArea* pane : window->findChildren<QScrollArea*>()) {

@@ -5,10 +5,10 @@
 
 #include "ui/editor/editor_window.h"
 #include "ui/editor/images_tab.h"
+#include "ui/editor/now_playing_tab.h"
 
 #include <QCoreApplication>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QMimeDatabase>
 #include <QPointer>
 #include <QScopeGuard>
@@ -75,6 +75,15 @@ void OverlayEditorController::showWindow()
     window->activateWindow();
 }
 
+void OverlayEditorController::loadConfigToUI()
+{
+    if (!nowPlaying_ || !images_) return;
+    nowPlaying_->load(config);
+    updateMockAnimation();  // follows the check box just set
+    images_->load(config);
+    updatePreview();
+}
+
 bool OverlayEditorController::isSavePending() const { return saveDebounceTimer_ && saveDebounceTimer_->isActive(); }
 
 void OverlayEditorController::scheduleDebouncedSave()
@@ -90,9 +99,7 @@ void OverlayEditorController::scheduleDebouncedSave()
 
 void OverlayEditorController::writeBackAndHandOver()
 {
-    saveNPConfigFromUI();
-    saveVizConfigFromUI();
-    saveCrawlerConfigFromUI();
+    nowPlaying_->save(config);
     images_->save(config);
     const SettingsSave saved = config.save();
     if (onSave) onSave(config, saved);
@@ -129,14 +136,6 @@ void OverlayEditorController::tabChanged(Redraw redraw)
     if (redraw != Redraw::none) updatePreview();
     scheduleDebouncedSave();
     if (redraw == Redraw::all) updateMockAnimation();
-}
-
-void OverlayEditorController::browseNPFile()
-{
-    const auto file = chooseFile(QStringLiteral("Select Now Playing File"), {QStringLiteral("text/plain")});
-    if (!file || !npFilePathField) return;
-    npFilePathField->setText(*file);
-    scheduleDebouncedSave();
 }
 
 }  // namespace ondaline::editor

@@ -21,21 +21,14 @@
 #include <optional>
 #include <vector>
 
-class QCheckBox;
-class QComboBox;
-class QLabel;
-class QLineEdit;
-class QPushButton;
-class QScrollArea;
 class QTimer;
 class QWidget;
 
 namespace ondaline::editor {
 
-class ColorWell;
-class DoubleSlider;
 class EditorWindow;
 class ImagesTab;
+class NowPlayingTab;
 
 class OverlayEditorController : public QObject {
     Q_OBJECT
@@ -52,39 +45,24 @@ public:
     void showWindow();
     // Writes the controls back, saves, hands the copy over and closes.
     void closeEditor();
-
-    // The control actions.
-    void refreshPreview();
-    void bgAlphaSliderChanged();
-    void vizOpacityChanged();
-    void vizSensChanged();
-    void vizBarCountChanged();
-    void vizSegCountChanged();
-    void vizSegGapChanged();
-    void crawlerSpeedChanged();
-    void crawlerBarAlphaChanged();
-    void browseNPFile();
-
-    // The controls and the copy (editor_mapping.cpp).
+    // Loads `config` into every control and redraws the preview; does
+    // nothing before the window is built.
     void loadConfigToUI();
-    void saveNPConfigFromUI();
-    VisualizationConfig readVizConfigFromUI() const;
-    void saveVizConfigFromUI();
-    CrawlerConfig readCrawlerConfigFromUI() const;
-    void saveCrawlerConfigFromUI();
 
-    // --- the preview (editor_preview.cpp) ---
-    // Draws the 1280 x 720 frame from the controls into the preview.
-    void updatePreview();
-    // The now-playing record as a save would make it, leaving `config` as it is.
-    NowPlayingConfig readNPConfigFromUI() const;
-    // The last frame drawn, as the stream would draw it: premultiplied
-    // ARGB, rows top first.
-    QImage previewFrame;
-    // The default image as last read, kept while its file stays the same.
-    struct PreviewPicture;
-    std::shared_ptr<const PreviewPicture> previewPicture;
-    // --- end of the preview's part ---
+    // The tabs: none until the first showWindow(), then for the
+    // controller's life.
+    NowPlayingTab* nowPlayingTab() const { return nowPlaying_.get(); }
+    ImagesTab* imagesTab() const { return images_.get(); }
+
+    // The last frame the preview drew, as the stream would draw it:
+    // premultiplied ARGB, rows top first.
+    const QImage& previewFrame() const { return previewFrame_; }
+
+    // The mock spectrum's state, readable for the preview and its tests.
+    const std::vector<float>& levels() const { return mockLevels_; }
+    float phase() const { return mockPhase_; }
+    bool isAnimating() const { return mockAnimTimer_ != nullptr; }
+    bool isSavePending() const;
 
     ImageScheduleConfig config;
     // The copy after each save, with what the save of the file came to.
@@ -94,73 +72,11 @@ public:
     // Unset: a QFileDialog.
     std::function<std::optional<QString>(QWidget* parent, const QString& title, const QStringList& mimeTypes)> pickFile;
 
-    // The window and its controls: none until the first showWindow(), then
-    // for the controller's life.
+    // None until the first showWindow(), then for the controller's life.
     std::unique_ptr<EditorWindow> window;
-    QLineEdit* npFilePathField = nullptr;
-    QComboBox* npDelimiterPopup = nullptr;
-    QComboBox* npDisplayPopup = nullptr;
-    QCheckBox* npPrefixCheck = nullptr;
-    DoubleSlider* npHorizSlider = nullptr;
-    DoubleSlider* npVertSlider = nullptr;
-    QComboBox* npFontPopup = nullptr;
-    QLineEdit* npFontSizeField = nullptr;
-    ColorWell* npTextColorWell = nullptr;
-    QCheckBox* npBgCheck = nullptr;
-    DoubleSlider* npBgHorizSlider = nullptr;
-    DoubleSlider* npBgVertSlider = nullptr;
-    DoubleSlider* npBgWidthSlider = nullptr;
-    DoubleSlider* npBgHeightSlider = nullptr;
-    ColorWell* npBgColorWell = nullptr;
-    DoubleSlider* npBgAlphaSlider = nullptr;
-    QLabel* npBgAlphaLabel = nullptr;
-    QLabel* npPreviewImageView = nullptr;
-    QLineEdit* npSampleField = nullptr;
-    QCheckBox* vizEnableCheck = nullptr;
-    DoubleSlider* vizOpacitySlider = nullptr;
-    QLabel* vizOpacityLabel = nullptr;
-    DoubleSlider* vizSensSlider = nullptr;
-    QLabel* vizSensLabel = nullptr;
-    ColorWell* vizBottomColorWell = nullptr;
-    ColorWell* vizTopColorWell = nullptr;
-    DoubleSlider* vizBarCountSlider = nullptr;
-    QLabel* vizBarCountLabel = nullptr;
-    DoubleSlider* vizSegCountSlider = nullptr;
-    QLabel* vizSegCountLabel = nullptr;
-    DoubleSlider* vizSegGapSlider = nullptr;
-    QLabel* vizSegGapLabel = nullptr;
-    DoubleSlider* vizHorizSlider = nullptr;
-    DoubleSlider* vizVertSlider = nullptr;
-    DoubleSlider* vizWidthSlider = nullptr;
-    DoubleSlider* vizHeightSlider = nullptr;
-    QCheckBox* crawlerEnableCheck = nullptr;
-    DoubleSlider* crawlerBarHorizSlider = nullptr;
-    DoubleSlider* crawlerBarVertSlider = nullptr;
-    DoubleSlider* crawlerBarWidthSlider = nullptr;
-    DoubleSlider* crawlerBarHeightSlider = nullptr;
-    ColorWell* crawlerBarColorWell = nullptr;
-    DoubleSlider* crawlerBarAlphaSlider = nullptr;
-    QLabel* crawlerBarAlphaLabel = nullptr;
-    ColorWell* crawlerTextColorWell = nullptr;
-    QComboBox* crawlerFontPopup = nullptr;
-    QLineEdit* crawlerFontSizeField = nullptr;
-    DoubleSlider* crawlerSpeedSlider = nullptr;
-    QLabel* crawlerSpeedLabel = nullptr;
-    QCheckBox* crawlerUppercaseCheck = nullptr;
-    QScrollArea* npSettingsScrollView = nullptr;
-
-    // The mock spectrum's state, readable for the preview and its tests.
-    const std::vector<float>& levels() const { return mockLevels_; }
-    float phase() const { return mockPhase_; }
-    bool isAnimating() const { return mockAnimTimer_ != nullptr; }
-    bool isSavePending() const;
-
-    // The tabs: none until the first showWindow().
-    ImagesTab* imagesTab() const { return images_.get(); }
 
 private:
-    void buildWindow();                     // editor_window.cpp
-    void buildNowPlayingTab(QWidget& tab);  // editor_now_playing_tab.cpp
+    void buildWindow();  // editor_window.cpp
     // What the tabs ask of the controller.
     TabLink tabLink();
     void tabChanged(Redraw redraw);
@@ -170,15 +86,25 @@ private:
     void scheduleDebouncedSave();
     // Close's steps without the closing: write back, save, hand over.
     void writeBackAndHandOver();
-    void valueSliderMoved();  // editor_value_labels.cpp: a value label was set
+
+    // Draws the 1280 x 720 frame from the controls into the preview
+    // (editor_preview.cpp).
+    void updatePreview();
+    // While the bars are on, a mock spectrum moves them twelve times a
+    // second (editor_mock_spectrum.cpp).
     void updateMockAnimation();
     void tickMockAnimation();
 
+    std::unique_ptr<NowPlayingTab> nowPlaying_;
+    std::unique_ptr<ImagesTab> images_;
+    QImage previewFrame_;
+    // The default image as last read, kept while its file stays the same.
+    struct PreviewPicture;
+    std::shared_ptr<const PreviewPicture> previewPicture_;
     QTimer* mockAnimTimer_ = nullptr;
     float mockPhase_ = 0;
     std::vector<float> mockLevels_ = std::vector<float>(32, 0.0f);
     QTimer* saveDebounceTimer_ = nullptr;
-    std::unique_ptr<ImagesTab> images_;
 };
 
 }  // namespace ondaline::editor

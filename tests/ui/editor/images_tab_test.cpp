@@ -6,6 +6,7 @@
 #include "support/private_home.h"
 #include "ui/editor/editor_window.h"
 #include "ui/editor/images_tab.h"
+#include "ui/editor/now_playing_tab.h"
 #include "ui/editor/overlay_editor_controller.h"
 
 #include <QApplication>
@@ -52,7 +53,10 @@ QStringList times(const ScheduleRow& row)
     return {row.startHourField->text(), row.startMinField->text(), row.endHourField->text(), row.endMinField->text()};
 }
 
-QImage preview(const OverlayEditorController& ctl) { return ctl.npPreviewImageView->grab().toImage(); }
+QImage preview(const OverlayEditorController& ctl)
+{
+    return ctl.nowPlayingTab()->npPreviewImageView()->grab().toImage();
+}
 
 }  // namespace
 
@@ -194,12 +198,13 @@ private slots:
         const auto row = ctl.imagesTab()->rows()[0];
         QPushButton* const browseDefault = buttonTitled(ctl.window.get(), "Browse\u2026");
         const QImage black = preview(ctl);
-        row.browseBtn->click(), browseDefault->click(), ctl.browseNPFile();
+        row.browseBtn->click(), browseDefault->click(), ctl.nowPlayingTab()->browseSourceFile();
         QCOMPARE(asked, (QStringList{"Select Show Image: image/png image/jpeg image/tiff",
                                      "Select Default Image: image/png image/jpeg image/tiff",
                                      "Select Now Playing File: text/plain"}));
         QVERIFY(row.imageField->text().isEmpty() && ctl.imagesTab()->defaultImageField()->text().isEmpty());
-        QVERIFY(ctl.npFilePathField->text().isEmpty() && !ctl.isSavePending() && preview(ctl) == black);
+        QVERIFY(ctl.nowPlayingTab()->npFilePathField()->text().isEmpty() && !ctl.isSavePending() &&
+                preview(ctl) == black);
 
         answer = red;
         browseDefault->click();
@@ -221,8 +226,9 @@ private slots:
         QCOMPARE(ImageScheduleConfig::load().entries[0].imagePath, garbage.toStdString());
 
         const QImage redPreview = preview(ctl);
-        ctl.browseNPFile();
-        QVERIFY(ctl.npFilePathField->text() == garbage && ctl.isSavePending() && preview(ctl) == redPreview);
+        ctl.nowPlayingTab()->browseSourceFile();
+        QVERIFY(ctl.nowPlayingTab()->npFilePathField()->text() == garbage && ctl.isSavePending() &&
+                preview(ctl) == redPreview);
 
         // A row removed, or all rebuilt, while the panel is up takes nothing.
         const auto second = ctl.imagesTab()->rows()[1];

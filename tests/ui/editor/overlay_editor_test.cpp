@@ -5,6 +5,7 @@
 #include "support/private_home.h"
 #include "ui/editor/double_slider.h"
 #include "ui/editor/editor_window.h"
+#include "ui/editor/now_playing_tab.h"
 #include "ui/editor/overlay_editor_controller.h"
 
 #include <QApplication>
@@ -110,16 +111,17 @@ private slots:
         ctl.showWindow();
         EditorWindow* const window = ctl.window.get();
         QVERIFY(window->isVisible());
-        QTest::keyClicks(ctl.npFontSizeField, "9");
+        QTest::keyClicks(ctl.nowPlayingTab()->npFontSizeField(), "9");
         ctl.config.nowPlaying.fontSize = 31, ctl.config.nowPlaying.filePath = "/x/now.txt";
         ctl.showWindow();
         QCOMPARE(ctl.window.get(), window);
-        QVERIFY(ctl.npFontSizeField->text() == "31" && ctl.npFilePathField->text() == "/x/now.txt");
+        QVERIFY(ctl.nowPlayingTab()->npFontSizeField()->text() == "31" &&
+                ctl.nowPlayingTab()->npFilePathField()->text() == "/x/now.txt");
         QVERIFY(saves.empty() && !ctl.isSavePending() && !QFile::exists(settingsFile()));
 
         for (int step : {1000, 2000, 3000}) {
             if (step > 1000) QTest::qWait(100);
-            drag(ctl.npHorizSlider, step);
+            drag(ctl.nowPlayingTab()->npHorizSlider(), step);
         }
         const qint64 lastChange = clock.elapsed();
         QTRY_COMPARE(saves.size(), std::size_t{1});
@@ -127,7 +129,7 @@ private slots:
                  QByteArray::number(saves[0] - lastChange));
         QVERIFY(handed.nowPlaying.textX == 384 && handed.nowPlaying.fontSize == 31 && savedFile() == handed);
 
-        drag(ctl.npHorizSlider, 4000);
+        drag(ctl.nowPlayingTab()->npHorizSlider(), 4000);
         ctl.closeEditor();
         QCOMPARE(saves.size(), std::size_t{2});
         QVERIFY(!window->isVisible() && !ctl.isSavePending());
@@ -150,10 +152,11 @@ private slots:
         std::optional<ImageScheduleConfig> handed;
         ctl.onSave = [&](const ImageScheduleConfig& c, const SettingsSave&) { handed = c; };
         ctl.showWindow();
-        QVERIFY(ctl.npDelimiterPopup->currentIndex() == -1 && ctl.npFontPopup->currentIndex() == -1);
-        QCOMPARE(ctl.crawlerFontPopup->currentIndex(), -1);
-        QCOMPARE(ctl.npFontSizeField->text(), "24.7");
-        QCOMPARE(ctl.crawlerFontSizeField->text(), "22.5");
+        QVERIFY(ctl.nowPlayingTab()->npDelimiterPopup()->currentIndex() == -1 &&
+                ctl.nowPlayingTab()->npFontPopup()->currentIndex() == -1);
+        QCOMPARE(ctl.nowPlayingTab()->crawlerFontPopup()->currentIndex(), -1);
+        QCOMPARE(ctl.nowPlayingTab()->npFontSizeField()->text(), "24.7");
+        QCOMPARE(ctl.nowPlayingTab()->crawlerFontSizeField()->text(), "22.5");
         ctl.closeEditor();
         QVERIFY2(handed && *handed == original, firstDifference(handed.value_or(ImageScheduleConfig{}), original));
         QCOMPARE(encodeSettings(savedFile().value()), encodeSettings(original));
@@ -185,7 +188,8 @@ private slots:
             ctl.showWindow();
             QFile::remove(settingsFile());
             handed.reset();
-            for (QLineEdit* field : {ctl.npFontSizeField, ctl.crawlerFontSizeField}) {
+            for (QLineEdit* field :
+                 {ctl.nowPlayingTab()->npFontSizeField(), ctl.nowPlayingTab()->crawlerFontSizeField()}) {
                 field->clear();
                 QTest::keyClicks(field, text);
                 QTest::keyClick(field, Qt::Key_Return);
@@ -205,8 +209,8 @@ private slots:
         }
 
         ctl.showWindow();
-        setByUser(ctl.vizBarCountSlider, 15.7);
-        QCOMPARE(ctl.vizBarCountLabel->text(), "15");
+        setByUser(ctl.nowPlayingTab()->vizBarCountSlider(), 15.7);
+        QCOMPARE(ctl.nowPlayingTab()->vizBarCountLabel()->text(), "15");
         ctl.closeEditor();
         QCOMPARE(handed->visualization.barCount, std::int64_t{15});
     }
@@ -218,16 +222,16 @@ private slots:
         ctl.onSave = [&](const ImageScheduleConfig&, const SettingsSave&) { ++saves; };
         ctl.showWindow();
         for (const auto& [slider, value, label, text] :
-             {std::tuple{ctl.npBgAlphaSlider, 37.9, ctl.npBgAlphaLabel, "37%"},
-              {ctl.vizBarCountSlider, 24.99, ctl.vizBarCountLabel, "24"},
-              {ctl.vizSensSlider, 1.5, ctl.vizSensLabel, "1.5\u00d7"},
-              {ctl.crawlerSpeedSlider, 2.0, ctl.crawlerSpeedLabel, "2.0"}}) {
+             {std::tuple{ctl.nowPlayingTab()->npBgAlphaSlider(), 37.9, ctl.nowPlayingTab()->npBgAlphaLabel(), "37%"},
+              {ctl.nowPlayingTab()->vizBarCountSlider(), 24.99, ctl.nowPlayingTab()->vizBarCountLabel(), "24"},
+              {ctl.nowPlayingTab()->vizSensSlider(), 1.5, ctl.nowPlayingTab()->vizSensLabel(), "1.5\u00d7"},
+              {ctl.nowPlayingTab()->crawlerSpeedSlider(), 2.0, ctl.nowPlayingTab()->crawlerSpeedLabel(), "2.0"}}) {
             setByUser(slider, value);
             QCOMPARE(label->text(), QString::fromUtf8(text));
         }
 
-        setByUser(ctl.vizBarCountSlider, 15);
-        ctl.vizEnableCheck->click();
+        setByUser(ctl.nowPlayingTab()->vizBarCountSlider(), 15);
+        ctl.nowPlayingTab()->vizEnableCheck()->click();
         QVERIFY(ctl.isAnimating());
         QTRY_COMPARE(ctl.phase(), 0.18f);  // at most one tick falls in each poll
         const float expected[] = {0.3118f, 0.6638f, 0.7005f, 0.5455f, 0.4321f, 0.3589f, 0.1535f, 0,
@@ -243,11 +247,11 @@ private slots:
                                            [](QTimer* t) { return t->isActive() && t->interval() == 83; });
         QVERIFY(ctl.isAnimating() && ticking == 1);
 
-        ctl.vizEnableCheck->click();
+        ctl.nowPlayingTab()->vizEnableCheck()->click();
         QVERIFY(!ctl.isAnimating());
         const float stopped = ctl.phase();
         QTest::qWait(100);
-        ctl.vizEnableCheck->click();
+        ctl.nowPlayingTab()->vizEnableCheck()->click();
         QTRY_COMPARE(ctl.phase(), stopped + 0.18f);
 
         QTRY_VERIFY(!ctl.isSavePending());
@@ -268,14 +272,14 @@ private slots:
         ctl.onSave = [&](const ImageScheduleConfig&, const SettingsSave&) { ++saves; };
         other.onSave = [&](const ImageScheduleConfig&, const SettingsSave&) { ++otherSaves; };
         ctl.showWindow();
-        QTest::keyClicks(ctl.npFilePathField, "/tmp/song.txt");
+        QTest::keyClicks(ctl.nowPlayingTab()->npFilePathField(), "/tmp/song.txt");
         ctl.window->close();
         QVERIFY(saves == 1 && !ctl.window->isVisible());
         QCOMPARE(savedFile().value().nowPlaying.filePath, "/tmp/song.txt");
 
         openAndClose(other);
         ctl.showWindow();
-        drag(ctl.npVertSlider, 5000);
+        drag(ctl.nowPlayingTab()->npVertSlider(), 5000);
         QVERIFY(ctl.isSavePending() && QFile::remove(settingsFile()));
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
         QCoreApplication::exec();

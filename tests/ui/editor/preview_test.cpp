@@ -5,6 +5,7 @@
 #include "media/frame_renderer.h"
 #include "support/private_home.h"
 #include "ui/editor/double_slider.h"
+#include "ui/editor/now_playing_tab.h"
 #include "ui/editor/overlay_editor_controller.h"
 
 #include <QApplication>
@@ -53,8 +54,8 @@ void setByUser(DoubleSlider* slider, double value) { slider->setValue(value), sl
 
 void typeSample(OverlayEditorController& ctl, const QString& text)
 {
-    ctl.npSampleField->setText(text);
-    emit ctl.npSampleField->editingFinished();
+    ctl.nowPlayingTab()->npSampleField()->setText(text);
+    emit ctl.nowPlayingTab()->npSampleField()->editingFinished();
 }
 
 // What the stream draws from the record a save of the controls gives.
@@ -62,7 +63,7 @@ QImage streamFrame(OverlayEditorController& ctl, const std::string& image, const
                    const std::vector<float>& levels, std::optional<double> fontSize = {},
                    const std::string& crawlerFile = {})
 {
-    ctl.saveNPConfigFromUI(), ctl.saveVizConfigFromUI(), ctl.saveCrawlerConfigFromUI();
+    ctl.nowPlayingTab()->save(ctl.config);
     FrameRenderer renderer(W, H);
     if (!image.empty() && !renderer.loadBackground(image)) qWarning("background did not load");
     media::OverlayInputs in{songText, ctl.config.nowPlaying, ctl.config.visualization, ctl.config.crawler, levels};
@@ -132,9 +133,10 @@ private slots:
         ctl.showWindow();
         QTRY_COMPARE(ctl.levels().size(), std::size_t{9});
         typeSample(ctl, "Artist|Title|");
-        QCOMPARE(differences(ctl.previewFrame, streamFrame(ctl, c.defaultImagePath, "Artist - Title - ", ctl.levels())),
+        QCOMPARE(differences(ctl.previewFrame(),
+                             streamFrame(ctl, c.defaultImagePath, "Artist - Title - ", ctl.levels())),
                  0);
-        QVERIFY(at(ctl.previewFrame, 1279, 719) != at(ctl.previewFrame, 0, 719));  // stretched over the frame
+        QVERIFY(at(ctl.previewFrame(), 1279, 719) != at(ctl.previewFrame(), 0, 719));  // stretched over the frame
 
         // Multi row with the prefix; an unlisted delimiter and font name are drawn as stored.
         c.nowPlaying.delimiter = "::", c.nowPlaying.multiRow = true, c.nowPlaying.showPrefix = true;
@@ -143,25 +145,26 @@ private slots:
         c.visualization.posX = 40, c.visualization.width = 900, c.visualization.opacity = 0.6,
         c.visualization.sensitivity = 3.5;
         ctl.loadConfigToUI();
-        QVERIFY(ctl.npDelimiterPopup->currentIndex() < 0 && ctl.npFontPopup->currentIndex() < 0);
+        QVERIFY(ctl.nowPlayingTab()->npDelimiterPopup()->currentIndex() < 0 &&
+                ctl.nowPlayingTab()->npFontPopup()->currentIndex() < 0);
         QTRY_COMPARE(ctl.levels().size(), std::size_t{33});
         typeSample(ctl, "One::Two| x::Three");
-        QCOMPARE(differences(ctl.previewFrame,
+        QCOMPARE(differences(ctl.previewFrame(),
                              streamFrame(ctl, tallImage.toStdString(), "One\nTwo| x\nThree", ctl.levels())),
                  0);
 
         // A size that does not read draws at 24, while the saved size stays.
-        ctl.npFontSizeField->setText("3O");
-        emit ctl.npFontSizeField->editingFinished();
-        QCOMPARE(differences(ctl.previewFrame,
+        ctl.nowPlayingTab()->npFontSizeField()->setText("3O");
+        emit ctl.nowPlayingTab()->npFontSizeField()->editingFinished();
+        QCOMPARE(differences(ctl.previewFrame(),
                              streamFrame(ctl, c.defaultImagePath, "One\nTwo| x\nThree", ctl.levels(), 24)),
                  0);
         QCOMPARE(c.nowPlaying.fontSize, 30.0);
 
         // More bars than levels: the missing ones stand at 0.3, the rest is the stream's.
         const std::vector<float> levels = ctl.levels();
-        setByUser(ctl.vizBarCountSlider, 40);
-        const QImage preview = ctl.previewFrame;
+        setByUser(ctl.nowPlayingTab()->vizBarCountSlider(), 40);
+        const QImage preview = ctl.previewFrame();
         std::vector<float> padded = levels;
         padded.resize(40, 0.3f);
         const double pitch = (900 - 39 * 2.0) / 40 + 2;
@@ -182,7 +185,7 @@ private slots:
         cr.textColorR = 0, cr.textColorG = 1, cr.textColorB = 0;
         ctl.showWindow();
         typeSample(ctl, "");
-        const QImage preview = ctl.previewFrame;
+        const QImage preview = ctl.previewFrame();
         // The stream draws its own text ahead of a copy of it; that copy ends left of the bar.
         const std::string crawlerFile = home.path().toStdString() + "/crawler.txt";
         std::ofstream(crawlerFile)
@@ -201,8 +204,8 @@ private slots:
         QVERIFY(greenIn(1060, 1100, 300, 336) > 20);  // running on to the bar's end
         QCOMPARE(greenIn(0, W, 0, 300) + greenIn(0, W, 336, H) + greenIn(1100, W, 300, 336), 0);
 
-        setByUser(ctl.crawlerSpeedSlider, 9.5);
-        QCOMPARE(differences(ctl.previewFrame, preview), 0);
+        setByUser(ctl.nowPlayingTab()->crawlerSpeedSlider(), 9.5);
+        QCOMPARE(differences(ctl.previewFrame(), preview), 0);
         ctl.closeEditor();
     }
 
@@ -215,27 +218,27 @@ private slots:
         c.defaultImagePath = garbageImage.toStdString();
         ctl.showWindow();
         typeSample(ctl, "");
-        QVERIFY(ctl.previewFrame == black);  // an empty sample: no text, no block
+        QVERIFY(ctl.previewFrame() == black);  // an empty sample: no text, no block
         typeSample(ctl, "HHH,HHH,HHH");
         // Baselines 100.4, 69.2 and 38: the bottoms of "N", "H" and "H".
-        QCOMPARE(inkRunBottoms(ctl.previewFrame, 290, 302), (std::vector<int>{38, 69, 100}));
-        QCOMPARE(qRed(at(ctl.previewFrame, 5, 5)), 255);
+        QCOMPARE(inkRunBottoms(ctl.previewFrame(), 290, 302), (std::vector<int>{38, 69, 100}));
+        QCOMPARE(qRed(at(ctl.previewFrame(), 5, 5)), 255);
         c.defaultImagePath = "/nonexistent/picture.png", c.nowPlaying.showBackground = false;
         ctl.loadConfigToUI();
         typeSample(ctl, "");
-        QVERIFY(ctl.previewFrame == black);
+        QVERIFY(ctl.previewFrame() == black);
 
         // Default bars; until the first tick the 32 mock levels are 0 and light nothing.
         c.visualization.enabled = true, c.visualization.barCount = 5, c.visualization.opacity = 1;
         VisualizationConfig& v = c.visualization;
         v.colorBottomR = v.colorBottomG = v.colorBottomB = v.colorTopR = v.colorTopG = v.colorTopB = 1;
         ctl.loadConfigToUI();
-        QVERIFY(ctl.previewFrame == black);
+        QVERIFY(ctl.previewFrame() == black);
         QTRY_COMPARE(ctl.levels().size(), std::size_t{5});
         // Raised to 15: bars 5 to 14 have no level yet and stand at 0.3.
-        setByUser(ctl.vizBarCountSlider, 15);
+        setByUser(ctl.nowPlayingTab()->vizBarCountSlider(), 15);
         auto lit = [&](double x, double y) {
-            return qGreen(at(ctl.previewFrame, static_cast<int>(x), static_cast<int>(y)));
+            return qGreen(at(ctl.previewFrame(), static_cast<int>(x), static_cast<int>(y)));
         };
         const double segment = 278.0 / 12;
         auto segmentMiddle = [&](int s) { return 100 + s * (segment + 2) + segment / 2; };
@@ -248,26 +251,26 @@ private slots:
             QVERIFY(lit(left + 12, segmentMiddle(4)) == 255 && lit(left + 12, segmentMiddle(5)) == 0);
         }
         // 0.3 at sensitivity 2.5 is 0.5 at 1.5: nine segments.
-        setByUser(ctl.vizSensSlider, 2.5);
+        setByUser(ctl.nowPlayingTab()->vizSensSlider(), 2.5);
         QVERIFY(lit(40 + 26.8 * 7 + 12, segmentMiddle(8)) == 255 && lit(40 + 26.8 * 7 + 12, segmentMiddle(9)) == 0);
         // 40 bars in 50 pixels have no width: nothing at all.
-        setByUser(ctl.vizWidthSlider, 50);
-        setByUser(ctl.vizBarCountSlider, 40);
-        QVERIFY(ctl.previewFrame == black);
+        setByUser(ctl.nowPlayingTab()->vizWidthSlider(), 50);
+        setByUser(ctl.nowPlayingTab()->vizBarCountSlider(), 40);
+        QVERIFY(ctl.previewFrame() == black);
 
         // A real drag redraws at once, and so does each tick.
-        setByUser(ctl.vizBarCountSlider, 8);
-        QImage before = ctl.previewFrame;
-        static_cast<QSlider*>(ctl.vizHorizSlider)->setValue(5000);
-        QVERIFY(differences(ctl.previewFrame, before) > 0);
+        setByUser(ctl.nowPlayingTab()->vizBarCountSlider(), 8);
+        QImage before = ctl.previewFrame();
+        static_cast<QSlider*>(ctl.nowPlayingTab()->vizHorizSlider())->setValue(5000);
+        QVERIFY(differences(ctl.previewFrame(), before) > 0);
         for (int tick = 0; tick < 2; ++tick) {
-            before = ctl.previewFrame;
+            before = ctl.previewFrame();
             const float phase = ctl.phase();
             QTRY_VERIFY(ctl.phase() != phase);
-            QVERIFY(differences(ctl.previewFrame, before) > 0);
+            QVERIFY(differences(ctl.previewFrame(), before) > 0);
         }
         // Shown whole in the view, its aspect kept.
-        const QPixmap shown = ctl.npPreviewImageView->pixmap();
+        const QPixmap shown = ctl.nowPlayingTab()->npPreviewImageView()->pixmap();
         QVERIFY(shown.width() <= 600 && shown.height() <= 338 &&
                 std::abs(shown.width() * 720 - shown.height() * 1280) < 1280);
         ctl.closeEditor();
