@@ -1,5 +1,6 @@
 #include "app/app_delegate.h"
 
+#include "app/gold_color.h"
 #include "app/help_window.h"
 
 #include "engine/ondaline.h"
@@ -9,7 +10,6 @@
 #include "sources/spectrum_analyzer.h"
 #include "sources/tcp_audio_server.h"
 #include "sources/test_player.h"
-#include "ui/console/console_paint.h"
 #include "ui/console/keyable_borderless_window.h"
 #include "ui/editor/overlay_editor_controller.h"
 
@@ -93,6 +93,6 @@ void TestAppDelegate::showSourceLook(bool lampLit, const QString& text, double a
 
 std::string TestAppDelegate::musicPath() { return StationPath::musicFolder(); }
 
-QColor TestAppDelegate::goldColor(double alpha) { return ui::rgba(0.78, 0.59, 0.18, alpha); }
+QColor TestAppDelegate::goldColor(double alpha) { return app::goldColor(alpha); }
 
 }  // namespace ondaline::app

@@ -22,7 +22,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -183,13 +182,6 @@ public:
     DrawerPage activeDrawer() const { return activeDrawer_; }  // the page last asked for
     DrawerShell& drawer() { return drawer_; }
     const DrawerShell& drawer() const { return drawer_; }
-    // The pages' controls (app_delegate_drawer_controls.cpp).
-    QLabel* makeDrawerLabel(const QString& text, double size, QFont::Weight weight, const QColor& color, double kern);
-    QLineEdit* makeDrawerTextField(const QString& placeholder);
-    QComboBox* makeDrawerPopup(const QStringList& titles);
-    QWidget* makeDrawerDivider(double width);
-    // A grey console button that runs `action`.
-    ui::ConsoleButton* makeDrawerButton(const QString& title, void (TestAppDelegate::*action)());
 
     // --- the drawer's pages ---
     QWidget* buildSettingsDrawerContent();    // app_delegate_settings_page.cpp

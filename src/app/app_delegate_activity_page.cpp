@@ -3,6 +3,7 @@
 // confirms a copy or the auto-scroll's new state.
 
 #include "app/app_delegate.h"
+#include "app/drawer_controls.h"
 
 #include "base/activity_log.h"
 #include "ui/console/console_button.h"
@@ -75,7 +76,7 @@ QWidget* TestAppDelegate::buildActivityDrawerContent()
     page->resize(static_cast<int>(pageW), static_cast<int>(pageH));
 
     const auto button = [&](const QString& title, QRectF frame, void (TestAppDelegate::*action)()) {
-        ui::ConsoleButton* b = makeDrawerButton(title, action);
+        ui::ConsoleButton* b = makeDrawerButton(title, [this, action] { (this->*action)(); });
         b->setParent(page);
         b->setFrame(frame);
     };

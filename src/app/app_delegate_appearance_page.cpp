@@ -2,6 +2,7 @@
 // overlay and schedule editor, whose saves the dashboard takes over.
 
 #include "app/app_delegate.h"
+#include "app/drawer_controls.h"
 
 #include "app/drawer_column.h"
 #include "app/settings_choices.h"
@@ -45,7 +46,7 @@ QWidget* TestAppDelegate::buildAppearanceDrawerContent()
         QObject::connect(popup, &QComboBox::activated, popup, [popup] { popup->setProperty("chosen", true); });
     };
 
-    row(makeDrawerButton(QString::fromUtf8("← Settings"), &TestAppDelegate::backToSettingsDrawer), 26, 12);
+    row(makeDrawerButton(QString::fromUtf8("← Settings"), [this] { backToSettingsDrawer(); }), 26, 12);
     row(makeDrawerLabel(QStringLiteral("APPEARANCE"), 11, QFont::Medium, goldColor(0.7), 3), 16, 16);
     row(label(QStringLiteral("NOW PLAYING FONT")), 14, 5);
     const QStringList fontNames = editor::nowPlayingFonts();
@@ -65,7 +66,7 @@ QWidget* TestAppDelegate::buildAppearanceDrawerContent()
     drNPFontSizePopup = sizes;
     row(sizes, 26, 14);
     row(makeDrawerDivider(W), 1, 14);
-    row(makeDrawerButton(QString::fromUtf8("Edit Overlay Layout…"), &TestAppDelegate::openOverlayEditor), 34, 8);
+    row(makeDrawerButton(QString::fromUtf8("Edit Overlay Layout…"), [this] { openOverlayEditor(); }), 34, 8);
     QLabel* hint =
         makeDrawerLabel(QStringLiteral("Opens the full overlay editor with live preview and position controls."), 10,
                         QFont::Normal, ui::white(1.0, 0.25), 0);
@@ -74,7 +75,7 @@ QWidget* TestAppDelegate::buildAppearanceDrawerContent()
     row(hint, 28, 14);
     row(makeDrawerDivider(W), 1, 14);
     row(label(QStringLiteral("IMAGE SCHEDULE")), 14, 8);
-    row(makeDrawerButton(QString::fromUtf8("Edit Schedule…"), &TestAppDelegate::openOverlayEditor), 34, 20);
+    row(makeDrawerButton(QString::fromUtf8("Edit Schedule…"), [this] { openOverlayEditor(); }), 34, 20);
     page->resize(static_cast<int>(pageW), static_cast<int>(column.y() + 20));
     return page;
 }

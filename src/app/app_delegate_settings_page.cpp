@@ -5,6 +5,7 @@
 
 #include "app/app_delegate.h"
 #include "app/drawer_column.h"
+#include "app/drawer_controls.h"
 #include "app/settings_choices.h"
 
 #include "models/station_path.h"
@@ -218,12 +219,12 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
 
     if (mode != StreamMode::icecast) {
         divider();
-        drAppearanceButton = makeDrawerButton(QString::fromUtf8("Appearance…"), &TestAppDelegate::openAppearanceDrawer);
+        drAppearanceButton = makeDrawerButton(QString::fromUtf8("Appearance…"), [this] { openAppearanceDrawer(); });
         column.row(drAppearanceButton.data(), 34);
         column.space(14);
     }
     divider();
-    column.row(makeDrawerButton(QString::fromUtf8("Activity…"), &TestAppDelegate::openActivityDrawer), 34);
+    column.row(makeDrawerButton(QString::fromUtf8("Activity…"), [this] { openActivityDrawer(); }), 34);
     column.space(14);
 
     page->resize(static_cast<int>(pageW), static_cast<int>(column.y() + 20));

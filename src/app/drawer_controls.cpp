@@ -1,8 +1,5 @@
-// The controls the drawer's pages are made of: labels in the console's type,
-// text fields, pop-ups and the faint divider lines. None gets a frame; the
-// page places it.
+#include "app/drawer_controls.h"
 
-#include "app/app_delegate.h"
 #include "app/status_line.h"
 
 #include "ui/console/console_button.h"
@@ -24,8 +21,7 @@ constexpr const char* kTextFieldStyle =
 
 }  // namespace
 
-QLabel* TestAppDelegate::makeDrawerLabel(const QString& text, double size, QFont::Weight weight, const QColor& color,
-                                         double kern)
+QLabel* makeDrawerLabel(const QString& text, double size, QFont::Weight weight, const QColor& color, double kern)
 {
     auto* label = new QLabel;
     label->setTextFormat(Qt::PlainText);
@@ -37,7 +33,7 @@ QLabel* TestAppDelegate::makeDrawerLabel(const QString& text, double size, QFont
     return label;
 }
 
-QLineEdit* TestAppDelegate::makeDrawerTextField(const QString& placeholder)
+QLineEdit* makeDrawerTextField(const QString& placeholder)
 {
     auto* field = new QLineEdit;
     field->setPlaceholderText(placeholder);
@@ -46,7 +42,7 @@ QLineEdit* TestAppDelegate::makeDrawerTextField(const QString& placeholder)
     return field;
 }
 
-QComboBox* TestAppDelegate::makeDrawerPopup(const QStringList& titles)
+QComboBox* makeDrawerPopup(const QStringList& titles)
 {
     auto* popup = new QComboBox;
     popup->addItems(titles);
@@ -54,16 +50,16 @@ QComboBox* TestAppDelegate::makeDrawerPopup(const QStringList& titles)
     return popup;
 }
 
-ui::ConsoleButton* TestAppDelegate::makeDrawerButton(const QString& title, void (TestAppDelegate::*action)())
+ui::ConsoleButton* makeDrawerButton(const QString& title, std::function<void()> action)
 {
     auto* button = new ui::ConsoleButton;
     button->setTitle(title);
     button->setGold(false);
-    button->setAction([this, action](ui::ConsoleButton&) { (this->*action)(); });
+    button->setAction([action = std::move(action)](ui::ConsoleButton&) { action(); });
     return button;
 }
 
-QWidget* TestAppDelegate::makeDrawerDivider(double width)
+QWidget* makeDrawerDivider(double width)
 {
     auto* divider = new QWidget;
     divider->resize(static_cast<int>(width), 1);
