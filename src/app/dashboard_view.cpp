@@ -3,7 +3,7 @@
 
 #include "app/dashboard_view.h"
 
-#include "app/app_delegate.h"
+#include "app/gold_color.h"
 #include "app/source_callbacks.h"
 #include "app/status_line.h"
 
@@ -94,8 +94,6 @@ QLabel* makeFaceLabel(QWidget* parent, const QString& text, double size, QFont::
     return label;
 }
 
-QColor gold(double alpha = 1.0) { return TestAppDelegate::goldColor(alpha); }
-
 }  // namespace
 
 void DashboardView::build(QWidget& content, Actions actions, const std::string& stationName)
@@ -106,17 +104,17 @@ void DashboardView::build(QWidget& content, Actions actions, const std::string& 
     face_->setFrame({bezelPad, bezelPad, width - 2 * bezelPad, height - 2 * bezelPad});
     const double W = face_->bounds().width();
 
-    QLabel* maker = makeFaceLabel(face_, QStringLiteral("Quillmere Systems"), 14, QFont::Medium, gold(1.0));
+    QLabel* maker = makeFaceLabel(face_, QStringLiteral("Quillmere Systems"), 14, QFont::Medium, goldColor(1.0));
     setGeometry(*maker, 28, 52, W - 56, 18);
 
-    QLabel* title = makeFaceLabel(face_, QStringLiteral("Ondaline"), 54, QFont::Bold, gold());
+    QLabel* title = makeFaceLabel(face_, QStringLiteral("Ondaline"), 54, QFont::Bold, goldColor());
     setGeometry(*title, 0, 84, W, 64);
     title->setAlignment(Qt::AlignCenter);
 
     auto* subtitle = new QLabel(face_);
     QFont subtitleFont = ui::systemFont(13);
     subtitleFont.setLetterSpacing(QFont::AbsoluteSpacing, 5.0);
-    styleFaceLabel(*subtitle, subtitleFont, gold(0.6));
+    styleFaceLabel(*subtitle, subtitleFont, goldColor(0.6));
     subtitle->setAlignment(Qt::AlignCenter);
     setGeometry(*subtitle, 0, 152, W, 16);
     subtitle->setText(QStringLiteral("STREAMING ENGINE"));
@@ -142,7 +140,7 @@ void DashboardView::build(QWidget& content, Actions actions, const std::string& 
     auto* rule = new QWidget(face_);
     setGeometry(*rule, 28, 463, W - 56, 1);
     QPalette rulePalette = rule->palette();
-    rulePalette.setColor(QPalette::Window, gold(0.15));
+    rulePalette.setColor(QPalette::Window, goldColor(0.15));
     rule->setPalette(rulePalette);
     rule->setAutoFillBackground(true);
 
@@ -181,7 +179,7 @@ void DashboardView::setStationName(const std::string& name)
     if (!stationName_) return;
     QFont font = ui::systemFont(13);
     font.setLetterSpacing(QFont::AbsoluteSpacing, 4.0);
-    styleFaceLabel(*stationName_, font, gold(0.6));
+    styleFaceLabel(*stationName_, font, goldColor(0.6));
     // Full case mapping: "ß" becomes "SS".
     stationName_->setText(QString::fromStdString(name).toUpper());
 }
