@@ -35,6 +35,17 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
                    .player = player,
                    .activeSource = [this] { return sources_.active(); },
                    .showNowPlaying = [this](const QString& text) { dashboard_.setNowPlaying(text); }}),
+      settingsPage_(std::make_unique<SettingsPage>(
+          mainExecutor,
+          SettingsPage::Actions{.stationNameEntered = [this] { drStationNameEntered(); },
+                                .audioSourceChosen = [this] { drAudioSourceChanged(); },
+                                .applicationChosen = [this] { drAppPickerChanged(); },
+                                .streamModeChosen = [this] { drStreamModeChanged(); },
+                                .outputDeviceChosen = [this] { drAudioOutputChanged(); },
+                                .browse = [this] { drBrowseStationPath(); },
+                                .fieldEdited = [this](QObject* field) { drawerTextFieldDidChange(field); },
+                                .openAppearance = [this] { openAppearanceDrawer(); },
+                                .openActivity = [this] { openActivityDrawer(); }})),
       mainExecutor_(std::move(mainExecutor)),
       clock_(clock ? std::move(clock) : std::make_shared<platform::SystemClock>())
 {

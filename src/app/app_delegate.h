@@ -9,6 +9,7 @@
 #include "app/drawer_shell.h"
 #include "app/schedulers.h"
 #include "app/settings_choices.h"
+#include "app/settings_page.h"
 #include "app/source_callbacks.h"
 #include "app/source_switcher.h"
 #include "base/engine_types.h"
@@ -184,7 +185,9 @@ public:
     const DrawerShell& drawer() const { return drawer_; }
 
     // --- the drawer's pages ---
-    QWidget* buildSettingsDrawerContent();    // app_delegate_settings_page.cpp
+    QWidget* buildSettingsDrawerContent();  // the settings page, from the record
+    SettingsPage& settingsPage() { return *settingsPage_; }
+    const SettingsPage& settingsPage() const { return *settingsPage_; }
     QWidget* buildAppearanceDrawerContent();  // app_delegate_appearance_page.cpp
     // Both editor buttons: the one editor, started from the current record.
     void openOverlayEditor();
@@ -254,23 +257,6 @@ public:
     // of the source's text until the next press, the live look or a newer
     // status text of the source.
     std::optional<QString> lastErrorText;
-    // The settings page's controls, while the page that holds them lives; a
-    // build clears those it does not make.
-    QPointer<QLineEdit> drStationNameField;
-    QPointer<QComboBox> drAudioSourcePopup;
-    QPointer<QWidget> drAppPickerContainer;
-    QPointer<QComboBox> drAppPickerPopup;
-    QPointer<QComboBox> drStreamModePopup;
-    QPointer<QLineEdit> drServerURLField;
-    QPointer<QLineEdit> drStreamKeyField;
-    QPointer<QLineEdit> drIcecastHostField;
-    QPointer<QLineEdit> drIcecastPortField;
-    QPointer<QLineEdit> drIcecastMountField;
-    QPointer<QLineEdit> drIcecastPasswordField;
-    QPointer<QComboBox> drBitratePopup;
-    QPointer<QLineEdit> drStationPathField;
-    QPointer<ui::ConsoleButton> drAppearanceButton;
-    std::vector<sources::AudioSource> drAppSources;  // item i + 1 of the picker
     // The appearance page's, read by the autosave.
     QPointer<QComboBox> drNPFontPopup;
     QPointer<QComboBox> drNPFontSizePopup;
@@ -286,9 +272,6 @@ public:
     std::unique_ptr<QMenu> mainMenu;                 // its four submenus hold the actions
     std::unique_ptr<OndalineHelpWindow> helpWindow;  // the last one built
     QUrl helpURL;                                    // the documentation page
-    // State of the output device choice:
-    QPointer<QComboBox> drAudioOutputPopup;                  // the settings page's, while it lives
-    std::vector<platform::OutputDevice> audioOutputDevices;  // item i + 1 of the popup
 
     QTimer* drawerSaveDebounceTimer = nullptr;  // the autosave after typing: single-shot, a child of this object
     // Whether the live status's uptime clock is running.
@@ -323,9 +306,6 @@ private:
     void activityLogDidGrow();
     std::string activityShownText;  // what the activity view holds
     QPointer<QPropertyAnimation> activityBadgeFade;
-    void readSettingsDrawer();
-    struct AppListing;  // the worker that lists applications
-    std::shared_ptr<AppListing> appListing_;
 
     // The engine's delegate: each report becomes one main-thread item that
     // holds this controller by QPointer (app_delegate_engine_events.cpp).
@@ -337,6 +317,7 @@ private:
     DrawerPage activeDrawer_ = DrawerPage::settings;
     SourceSwitcher sources_;
     Schedulers schedulers_;
+    std::unique_ptr<SettingsPage> settingsPage_;  // its controls' signals go through it
     std::shared_ptr<platform::MainExecutor> mainExecutor_;
     std::shared_ptr<const platform::Clock> clock_;
     std::shared_ptr<OndalineDelegate> engineEvents_;  // the engine holds it weakly

@@ -24,13 +24,6 @@ namespace {
 
 constexpr double kAutoSaveInterval = 1.0;  // seconds between the starts of two runs
 
-// A server-group field counts only while it is part of a page.
-std::optional<std::string> attachedText(const QLineEdit* field)
-{
-    if (!field || !field->parentWidget()) return std::nullopt;
-    return field->text().toStdString();
-}
-
 }  // namespace
 
 void TestAppDelegate::autoSaveDrawerSettings()
@@ -75,7 +68,7 @@ void TestAppDelegate::autoSaveDrawerSettings()
 void TestAppDelegate::readOpenDrawer()
 {
     if (activeDrawer() == DrawerPage::settings) {
-        readSettingsDrawer();
+        settingsPage_->read(scheduleConfig);
     } else if (activeDrawer() == DrawerPage::appearance) {
         // Only what the user chose: a stored font or size that the page
         // cannot show stays as it is.
@@ -87,46 +80,6 @@ void TestAppDelegate::readOpenDrawer()
             if (i >= 0 && static_cast<std::size_t>(i) < kNowPlayingFontSizes.size())
                 scheduleConfig.nowPlaying.fontSize = kNowPlayingFontSizes[static_cast<std::size_t>(i)];
         }
-    }
-}
-
-void TestAppDelegate::readSettingsDrawer()
-{
-    ImageScheduleConfig& c = scheduleConfig;
-    if (drStationNameField) c.stationName = drStationNameField->text().toStdString();
-    if (drStreamModePopup) c.streamMode = streamModeName(streamModeAt(drStreamModePopup->currentIndex()));
-
-    const StreamMode mode = streamModeNamed(c.streamMode);
-    if (mode == StreamMode::youtube) c.serverURL = kYouTubeIngestURL;
-    else if (mode == StreamMode::facebook) c.serverURL = kFacebookIngestURL;
-    else if (hasServerURLField(mode)) {
-        if (auto url = attachedText(drServerURLField)) c.serverURL = std::move(*url);
-    }
-    if (hasStreamKey(mode)) {
-        if (auto key = attachedText(drStreamKeyField)) c.streamKey = std::move(*key);
-    } else {
-        if (auto host = attachedText(drIcecastHostField)) c.icecastHost = std::move(*host);
-        if (auto port = attachedText(drIcecastPortField)) c.icecastPort = icecastPortFromText(*port);
-        if (auto mount = attachedText(drIcecastMountField)) c.icecastMount = std::move(*mount);
-        if (auto password = attachedText(drIcecastPasswordField)) c.icecastPassword = std::move(*password);
-    }
-
-    if (drBitratePopup) c.audioBitrate = bitrateAt(drBitratePopup->currentIndex());
-    if (drAudioSourcePopup) c.audioSource = audioSourceName(audioSourceAt(drAudioSourcePopup->currentIndex()));
-    if (audioSourceNamed(c.audioSource) == AudioSourceKind::appCapture && drAppPickerPopup) {
-        const int i = drAppPickerPopup->currentIndex() - 1;
-        if (i >= 0 && static_cast<std::size_t>(i) < drAppSources.size()) {
-            const sources::AudioSource& app = drAppSources[static_cast<std::size_t>(i)];
-            c.appCaptureBundleID = app.bundleIdentifier.value_or("");
-            c.appCaptureName = app.name;
-        }
-    }
-    if (drStationPathField) StationPath::save(drStationPathField->text().toStdString());
-    if (drAudioOutputPopup) {
-        const int k = drAudioOutputPopup->currentIndex();
-        if (k == 0) c.audioOutputDeviceUID.clear();
-        else if (k >= 1 && static_cast<std::size_t>(k - 1) < audioOutputDevices.size())
-            c.audioOutputDeviceUID = audioOutputDevices[static_cast<std::size_t>(k - 1)].uid;
     }
 }
 

@@ -8,9 +8,6 @@
 #include "platform/audio/audio_output.h"
 #include "sources/test_player.h"
 
-#include <QComboBox>
-#include <QSignalBlocker>
-
 #include <algorithm>
 #include <optional>
 
@@ -101,34 +98,18 @@ void TestAppDelegate::installAudioDeviceChangeListener()
 
 void TestAppDelegate::refreshAudioOutputPopup()
 {
-    audioOutputDevices = enumerateAudioOutputDevices();
+    std::vector<OutputDevice> devices = enumerateAudioOutputDevices();
     std::string names;
-    for (const OutputDevice& device : audioOutputDevices) names += (names.empty() ? "" : ", ") + device.name;
+    for (const OutputDevice& device : devices) names += (names.empty() ? "" : ", ") + device.name;
     print("Ondaline: Audio devices changed — " + names);
-
-    QComboBox* popup = drAudioOutputPopup;
-    if (!popup || !popup->parentWidget()) return;
-    // Filling it is no choice of the user's.
-    const QSignalBlocker quiet(popup);
-    popup->clear();
-    popup->addItem("System Default");
-    for (const OutputDevice& device : audioOutputDevices) popup->addItem(QString::fromStdString(device.name));
-    const std::string& saved = scheduleConfig.audioOutputDeviceUID;
-    const OutputDevice* chosen = saved.empty() ? nullptr : findDevice(audioOutputDevices, saved);
-    popup->setCurrentIndex(chosen ? static_cast<int>(chosen - audioOutputDevices.data()) + 1 : 0);
+    settingsPage_->showOutputDevices(std::move(devices), scheduleConfig.audioOutputDeviceUID);
 }
 
 void TestAppDelegate::drAudioOutputChanged()
 {
-    if (!drAudioOutputPopup) return;
-    const int k = drAudioOutputPopup->currentIndex();
-    if (k == 0) {
-        scheduleConfig.audioOutputDeviceUID.clear();
-    } else if (k >= 1 && static_cast<std::size_t>(k - 1) < audioOutputDevices.size()) {
-        scheduleConfig.audioOutputDeviceUID = audioOutputDevices[static_cast<std::size_t>(k - 1)].uid;
-    } else {
-        return;
-    }
+    const auto uid = settingsPage_->outputDevice();
+    if (!uid) return;
+    scheduleConfig.audioOutputDeviceUID = *uid;
     saveSettings();
     applyAudioOutputDevice(scheduleConfig.audioOutputDeviceUID);
 }

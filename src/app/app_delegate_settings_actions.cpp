@@ -6,22 +6,12 @@
 #include "app/app_delegate.h"
 #include "app/settings_choices.h"
 
-#include "platform/dispatch/serial_queue.h"
-#include "sources/audio_source_capture.h"
 #include "ui/console/keyable_borderless_window.h"
 
-#include <QComboBox>
 #include <QFileDialog>
-#include <QLineEdit>
-#include <QScrollArea>
 #include <QTimer>
 
 namespace ondaline::app {
-
-// Asking the sound server which applications play may take a moment.
-struct TestAppDelegate::AppListing {
-    platform::SerialQueue worker{"com.ondaline.applist"};
-};
 
 namespace {
 
@@ -34,22 +24,26 @@ std::optional<QString> runFolderDialog(QWidget* parent, const QString& title)
 
 }  // namespace
 
+QWidget* TestAppDelegate::buildSettingsDrawerContent()
+{
+    return settingsPage_->build(scheduleConfig, enumerateAudioOutputDevices());
+}
+
 void TestAppDelegate::drStationNameEntered()
 {
-    if (!drStationNameField) return;
-    scheduleConfig.stationName = drStationNameField->text().toStdString();
+    const auto name = settingsPage_->stationName();
+    if (!name) return;
+    scheduleConfig.stationName = *name;
     saveSettings();
     updateStationNameLabel();
 }
 
 void TestAppDelegate::drAppPickerChanged()
 {
-    if (!drAppPickerPopup) return;
-    const int i = drAppPickerPopup->currentIndex() - 1;
-    if (i < 0 || static_cast<std::size_t>(i) >= drAppSources.size()) return;
-    const sources::AudioSource& source = drAppSources[static_cast<std::size_t>(i)];
-    scheduleConfig.appCaptureBundleID = source.bundleIdentifier.value_or("");
-    scheduleConfig.appCaptureName = source.name;
+    const auto source = settingsPage_->application();
+    if (!source) return;
+    scheduleConfig.appCaptureBundleID = source->bundleIdentifier.value_or("");
+    scheduleConfig.appCaptureName = source->name;
     saveSettings();
     stopAppCapture();
     activateAppCaptureMode();
@@ -57,9 +51,10 @@ void TestAppDelegate::drAppPickerChanged()
 
 void TestAppDelegate::drStreamModeChanged()
 {
-    if (!drStreamModePopup) return;
+    const auto chosen = settingsPage_->streamMode();
+    if (!chosen) return;
     autoSaveDrawerSettings();
-    const StreamMode mode = streamModeAt(drStreamModePopup->currentIndex());
+    const StreamMode mode = *chosen;
     scheduleConfig.streamMode = streamModeName(mode);
     if (mode == StreamMode::youtube) scheduleConfig.serverURL = kYouTubeIngestURL;
     if (mode == StreamMode::facebook) scheduleConfig.serverURL = kFacebookIngestURL;
@@ -72,46 +67,15 @@ void TestAppDelegate::drStreamModeChanged()
 
 void TestAppDelegate::drAudioSourceChanged()
 {
-    if (!drAudioSourcePopup) return;
+    const auto chosen = settingsPage_->audioSource();
+    if (!chosen) return;
     autoSaveDrawerSettings();
-    scheduleConfig.audioSource = audioSourceName(audioSourceAt(drAudioSourcePopup->currentIndex()));
+    scheduleConfig.audioSource = audioSourceName(*chosen);
     saveSettings();
     setDrawerPage(buildSettingsDrawerContent());
 }
 
-void TestAppDelegate::refreshDrawerAppList()
-{
-    if (!appListing_) appListing_ = std::make_shared<AppListing>();
-    appListing_->worker.async([self = QPointer<TestAppDelegate>(this), main = mainExecutor_] {
-        std::string error;
-        auto found = sources::AudioSourceCapture::create()->availableSources(error);
-        main->post([self, found = std::move(found), failed = !error.empty()] {
-            if (!self) return;
-            self->drAppSources = failed ? std::vector<sources::AudioSource>() : found;
-            QComboBox* picker = self->drAppPickerPopup;  // the newest page's, by now
-            if (!picker) return;
-            picker->clear();
-            if (failed) {
-                picker->addItem(QString::fromUtf8("⚠ Screen Recording permission required"));
-                return;
-            }
-            if (found.empty()) {
-                picker->addItem(QString::fromUtf8("⚠ Grant Screen Recording permission"));
-                return;
-            }
-            picker->addItem(QString::fromUtf8("Select an application…"));
-            for (const sources::AudioSource& source : found) picker->addItem(QString::fromStdString(source.name));
-            const std::string& saved = self->scheduleConfig.appCaptureBundleID;
-            if (saved.empty()) return;
-            for (std::size_t k = 0; k < found.size(); ++k) {
-                if (found[k].bundleIdentifier == saved) {
-                    picker->setCurrentIndex(static_cast<int>(k) + 1);
-                    break;
-                }
-            }
-        });
-    });
-}
+void TestAppDelegate::refreshDrawerAppList() { settingsPage_->refreshAppList(scheduleConfig.appCaptureBundleID); }
 
 void TestAppDelegate::drBrowseStationPath()
 {
@@ -119,16 +83,13 @@ void TestAppDelegate::drBrowseStationPath()
     const std::optional<QString> folder = pickFolder ? pickFolder(window.get(), title)
                                                      : runFolderDialog(window.get(), title);
     // The dialog let timers run: the page may be another one by now.
-    if (folder && drStationPathField) drStationPathField->setText(*folder);
+    if (folder) settingsPage_->showStationPath(*folder);
 }
 
 void TestAppDelegate::drawerTextFieldDidChange(QObject* field)
 {
     if (!isDrawerOpen() || activeDrawer() != DrawerPage::settings) return;
-    if (!field) return;
-    const QObject* watched[] = {drStationNameField, drServerURLField,    drStreamKeyField,      drIcecastHostField,
-                                drIcecastPortField, drIcecastMountField, drIcecastPasswordField};
-    if (std::find(std::begin(watched), std::end(watched), field) == std::end(watched)) return;
+    if (!settingsPage_->isWatchedField(field)) return;
     if (drawerSaveDebounceTimer) drawerSaveDebounceTimer->start();  // restarts a running one
 }
 

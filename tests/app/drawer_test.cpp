@@ -82,29 +82,30 @@ QList<int> rowTops(const TestAppDelegate& app)
         if (const auto* label = qobject_cast<QLabel*>(row)) titled[label->text()] = frame.y();
         if (const auto* button = qobject_cast<ui::ConsoleButton*>(row)) titled[button->title()] = frame.y();
         if (row->metaObject() == &QWidget::staticMetaObject && frame.height() == 1) dividers << frame.y();
-        if (frame.y() > app.drStreamModePopup->geometry().bottom()) streamTop = std::min(streamTop, frame.y());
+        if (frame.y() > app.settingsPage().drStreamModePopup()->geometry().bottom())
+            streamTop = std::min(streamTop, frame.y());
     }
     std::sort(dividers.begin(), dividers.end());
     const auto at = [&](const char* title) { return titled.value(QString::fromUtf8(title), -1); };
     const auto top = [](const QWidget* row) { return row ? row->geometry().y() : -1; };
     return {at("SETTINGS"),
             at("STATION NAME"),
-            top(app.drStationNameField),
+            top(app.settingsPage().drStationNameField()),
             at("AUDIO SOURCE"),
-            top(app.drAudioSourcePopup),
-            top(app.drAppPickerContainer),
+            top(app.settingsPage().drAudioSourcePopup()),
+            top(app.settingsPage().drAppPickerContainer()),
             dividers.value(0, -1),
             at("STREAM USING"),
-            top(app.drStreamModePopup),
+            top(app.settingsPage().drStreamModePopup()),
             streamTop,
             dividers.value(1, -1),
             at("BITRATE"),
-            top(app.drBitratePopup),
+            top(app.settingsPage().drBitratePopup()),
             at("STATION PATH"),
-            top(app.drStationPathField->parentWidget()),
+            top(app.settingsPage().drStationPathField()->parentWidget()),
             at("AUDIO OUTPUT"),
-            top(app.drAudioOutputPopup),
-            app.drAppearanceButton ? int(app.drAppearanceButton->frame().y()) : -1,
+            top(app.settingsPage().drAudioOutputPopup()),
+            app.settingsPage().drAppearanceButton() ? int(app.settingsPage().drAppearanceButton()->frame().y()) : -1,
             at("Activity…"),
             page->height()};
 }
@@ -251,15 +252,19 @@ private slots:
             std::tie(stored.streamMode, stored.audioBitrate, stored.serverURL, stored.streamKey,
                      stored.audioSource) = std::tuple(c.mode, c.bitrate, "rtmp://in.example/a", "key", source);
             rig.pressSettings();
-            QStringList shown = {QString::number(app.drAudioSourcePopup->currentIndex()),
-                                 app.drStreamModePopup->currentText(), app.drBitratePopup->currentText()};
-            for (const QLineEdit* field : {app.drServerURLField, app.drStreamKeyField, app.drIcecastHostField,
-                                           app.drIcecastPortField, app.drIcecastMountField, app.drIcecastPasswordField})
+            QStringList shown = {QString::number(app.settingsPage().drAudioSourcePopup()->currentIndex()),
+                                 app.settingsPage().drStreamModePopup()->currentText(),
+                                 app.settingsPage().drBitratePopup()->currentText()};
+            for (const QLineEdit* field :
+                 {app.settingsPage().drServerURLField(), app.settingsPage().drStreamKeyField(),
+                  app.settingsPage().drIcecastHostField(), app.settingsPage().drIcecastPortField(),
+                  app.settingsPage().drIcecastMountField(), app.settingsPage().drIcecastPasswordField()})
                 shown << (field ? field->text() : "-");
             QCOMPARE(shown.join('|'), c.shown);
             QCOMPARE(rowTops(app), head + c.tail);
-            QVERIFY(app.drAppPickerContainer->isHidden());
-            if (app.drIcecastPortField) QCOMPARE(app.drIcecastPortField->alignment(), Qt::AlignCenter);
+            QVERIFY(app.settingsPage().drAppPickerContainer()->isHidden());
+            if (app.settingsPage().drIcecastPortField())
+                QCOMPARE(app.settingsPage().drIcecastPortField()->alignment(), Qt::AlignCenter);
             rig.settle();
             QCOMPARE(rig.state(), "settings 880 square");
         }

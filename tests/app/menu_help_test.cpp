@@ -126,7 +126,7 @@ private slots:
         TestAppDelegate& app = *app_;
         app.toggleSettingsDrawer();
         QTRY_VERIFY(app.isDrawerOpen());
-        QLineEdit& key = *app.drStreamKeyField;
+        QLineEdit& key = *app.settingsPage().drStreamKeyField();
         key.setFocus();
         QTest::keyClicks(&key, "secret");
         QWindow* dashboard = app.window->windowHandle();

@@ -103,9 +103,8 @@ private slots:
 
     void popupFollowsTheDevicesAndTheChoice()
     {
-        QWidget page;
-        auto* popup = new QComboBox(&page);
-        app_->drAudioOutputPopup = popup;
+        const std::unique_ptr<QWidget> page(app_->buildSettingsDrawerContent());
+        QComboBox* popup = app_->settingsPage().drAudioOutputPopup();
         // Wired as a page may wire it: a refresh must not count as a choice.
         connect(popup, &QComboBox::currentIndexChanged, app_.get(), &TestAppDelegate::drAudioOutputChanged);
         app_->installAudioDeviceChangeListener();

@@ -107,27 +107,28 @@ private slots:
         const std::string yt(kYouTubeIngestURL), fb(kFacebookIngestURL);
         const auto pick = [&](int item, const std::string& url, std::int64_t bitrate) {
             rig.clock->advance(1.0);
-            choose(app.drStreamModePopup, item);
+            choose(app.settingsPage().drStreamModePopup(), item);
             const StreamMode mode = streamModeAt(item);
             expected.streamMode = streamModeName(mode);
             expected.serverURL = url;
             expected.audioBitrate = bitrate;
-            const bool rows = bool(app.drServerURLField) == hasServerURLField(mode) &&
-                              bool(app.drStreamKeyField) == hasStreamKey(mode) &&
-                              bool(app.drIcecastPortField) == (mode == StreamMode::icecast) &&
-                              (!app.drServerURLField || app.drServerURLField->text().toStdString() == url);
+            const bool rows = bool(app.settingsPage().drServerURLField()) == hasServerURLField(mode) &&
+                              bool(app.settingsPage().drStreamKeyField()) == hasStreamKey(mode) &&
+                              bool(app.settingsPage().drIcecastPortField()) == (mode == StreamMode::icecast) &&
+                              (!app.settingsPage().drServerURLField() ||
+                               app.settingsPage().drServerURLField()->text().toStdString() == url);
             return rig.file() == encoded(expected) && rows ? QByteArray() : rig.file();
         };
-        QCOMPARE(pick(0, yt, 128000), QByteArray());  // YouTube from 320 kbps
-        app.drBitratePopup->setCurrentIndex(4);       // 320 kbps, read by the next choice's autosave
-        QCOMPARE(pick(3, yt, 320000), QByteArray());  // RTMP (Other) brings no old address back
-        app.drBitratePopup->setCurrentIndex(0);
+        QCOMPARE(pick(0, yt, 128000), QByteArray());              // YouTube from 320 kbps
+        app.settingsPage().drBitratePopup()->setCurrentIndex(4);  // 320 kbps, read by the next choice's autosave
+        QCOMPARE(pick(3, yt, 320000), QByteArray());              // RTMP (Other) brings no old address back
+        app.settingsPage().drBitratePopup()->setCurrentIndex(0);
         QCOMPARE(pick(4, yt, 96000), QByteArray());   // Icecast changes neither
         QCOMPARE(pick(0, yt, 128000), QByteArray());  // YouTube from 96 kbps
-        app.drBitratePopup->setCurrentIndex(4);
+        app.settingsPage().drBitratePopup()->setCurrentIndex(4);
         QCOMPARE(pick(2, yt, 128000), QByteArray());  // Kick keeps the address, from 320 kbps
         QCOMPARE(pick(1, fb, 128000), QByteArray());
-        app.drBitratePopup->setCurrentIndex(2);
+        app.settingsPage().drBitratePopup()->setCurrentIndex(2);
         QCOMPARE(pick(3, fb, 192000), QByteArray());
     }
 
@@ -152,9 +153,10 @@ private slots:
         QVERIFY(rig.toggle(true));
         QFile::remove(QString::fromStdString(ImageScheduleConfig::configFile()));
         // No sound server: the worker's answer replaces the picker's items.
-        QTRY_COMPARE(app.drAppPickerPopup->itemText(0), QString::fromUtf8("⚠ Screen Recording permission required"));
-        QVERIFY(app.drAppPickerPopup->count() == 1 && app.drAppSources.empty());
-        choose(app.drAppPickerPopup, 0);
+        QTRY_COMPARE(app.settingsPage().drAppPickerPopup()->itemText(0),
+                     QString::fromUtf8("⚠ Screen Recording permission required"));
+        QVERIFY(app.settingsPage().drAppPickerPopup()->count() == 1 && app.settingsPage().drAppSources().empty());
+        choose(app.settingsPage().drAppPickerPopup(), 0);
         QCOMPARE(rig.file(), QByteArray("<missing>"));
 
         const std::pair<QString, std::int64_t> ports[] = {{"8100 ", 8000},
@@ -168,15 +170,15 @@ private slots:
                                                           {"9223372036854775807", INT64_MAX}};
         for (const auto& [typed, port] : ports) {
             rig.clock->advance(1.0);  // a whole second after the last run: runs at once
-            retype(app.drIcecastPortField, typed);
+            retype(app.settingsPage().drIcecastPortField(), typed);
             app.autoSaveDrawerSettings();
             expected.icecastPort = port;
             QCOMPARE(rig.file(), encoded(expected));
         }
         QCOMPARE(readAll(dotFile), stationA_.toUtf8());  // made by the first run, exactly the path
         rig.clock->advance(0.3);
-        retype(app.drStationNameField, "Onda FM");
-        QTest::keyClick(app.drStationNameField, Qt::Key_Return);
+        retype(app.settingsPage().drStationNameField(), "Onda FM");
+        QTest::keyClick(app.settingsPage().drStationNameField(), Qt::Key_Return);
         expected.stationName = "Onda FM";
         QCOMPARE(rig.file(), encoded(expected));
 
@@ -185,10 +187,11 @@ private slots:
             asked = title;
             return stationB;
         };
-        QTest::mouseClick(app.drStationPathField->parentWidget()->findChild<QPushButton*>(), Qt::LeftButton);
-        QVERIFY(asked == "Select Station Folder" && app.drStationPathField->text() == stationB);
+        QTest::mouseClick(app.settingsPage().drStationPathField()->parentWidget()->findChild<QPushButton*>(),
+                          Qt::LeftButton);
+        QVERIFY(asked == "Select Station Folder" && app.settingsPage().drStationPathField()->text() == stationB);
         rig.clock->advance(1.0);
-        retype(app.drIcecastPortField, "70000");
+        retype(app.settingsPage().drIcecastPortField(), "70000");
         QVERIFY(rig.toggle(false));
         expected.icecastPort = 70000;
         QCOMPARE(readAll(dotFile), stationB.toUtf8());
@@ -212,7 +215,7 @@ private slots:
         QVERIFY(rig.toggle(true));
 
         rig.clock->advance(1.0);
-        retype(app.drStationNameField, "Onda FM");
+        retype(app.settingsPage().drStationNameField(), "Onda FM");
         app.autoSaveDrawerSettings();
         const QString why = "cannot create " + QString::fromStdString(station) +
                             "/Misc/System/Streamer (Not a directory)";
@@ -241,7 +244,7 @@ private slots:
         TestAppDelegate& app = *rig.app;
         QVERIFY(rig.toggle(true));
         app.autoSaveDrawerSettings();
-        retype(app.drServerURLField, "rtmp://one.example/live");
+        retype(app.settingsPage().drServerURLField(), "rtmp://one.example/live");
         rig.clock->advance(0.5);
         QElapsedTimer waited;
         waited.start();
@@ -256,7 +259,7 @@ private slots:
         QCOMPARE(rig.file(), encoded(expected));
 
         rig.clock->advance(0.3);  // a key typed and the drawer closed inside the second
-        retype(app.drStreamKeyField, "live-key");
+        retype(app.settingsPage().drStreamKeyField(), "live-key");
         QVERIFY(rig.toggle(false));
         QCOMPARE(rig.saves(), 2L);
         rig.clock->advance(0.7);
@@ -265,7 +268,7 @@ private slots:
         QCOMPARE(rig.file(), encoded(expected));
         QVERIFY(rig.toggle(true));
         rig.clock->advance(0.2);
-        choose(app.drAudioSourcePopup, 1);  // TCP Input
+        choose(app.settingsPage().drAudioSourcePopup(), 1);  // TCP Input
         waited.restart();
         expected.audioSource = "tcp";
         QCOMPARE(rig.file(), encoded(expected));
@@ -282,15 +285,15 @@ private slots:
         Rig rig(expected);
         TestAppDelegate& app = *rig.app;
         app.toggleSettingsDrawer();
-        QTest::keyClicks(app.drServerURLField, "x");  // during the opening slide
+        QTest::keyClicks(app.settingsPage().drServerURLField(), "x");  // during the opening slide
         QVERIFY(!app.drawerSaveDebounceTimer->isActive());
         QTRY_VERIFY(app.isDrawerOpen());
         const QString url = "rtmp://a/b";
-        app.drServerURLField->selectAll();
+        app.settingsPage().drServerURLField()->selectAll();
         QElapsedTimer sinceLast;
         for (qsizetype i = 0; i < url.size(); ++i) {  // ten keys over about four seconds
             if (i > 0) QTest::qWait(440);
-            QTest::keyClicks(app.drServerURLField, url.mid(i, 1));
+            QTest::keyClicks(app.settingsPage().drServerURLField(), url.mid(i, 1));
             sinceLast.start();
         }
         QTRY_COMPARE_WITH_TIMEOUT(rig.saves(), 1L, 7000);
@@ -299,13 +302,14 @@ private slots:
         QCOMPARE(rig.file(), encoded(expected));
 
         // Leaving for the appearance page stops the debounce and saves.
-        retype(app.drServerURLField, "rtmp://c/d");
+        retype(app.settingsPage().drServerURLField(), "rtmp://c/d");
         QVERIFY(app.drawerSaveDebounceTimer->isActive());
         rig.clock->advance(1.0);
         app.openAppearanceDrawer();
         expected.serverURL = "rtmp://c/d";
         QVERIFY(!app.drawerSaveDebounceTimer->isActive() && rig.file() == encoded(expected));
-        QTRY_VERIFY(app.activeDrawer() == DrawerPage::appearance && app.isDrawerOpen() && !app.drServerURLField);
+        QTRY_VERIFY(app.activeDrawer() == DrawerPage::appearance && app.isDrawerOpen() &&
+                    !app.settingsPage().drServerURLField());
         QCOMPARE(rig.saves(), 2L);
     }
 };

@@ -1,12 +1,13 @@
-// The settings page: one column of labels, fields, pop-ups and dividers,
-// filled from the settings record as it is at the build. Which rows the
-// stream section has follows the stored service; the application picker
-// keeps its place even while hidden.
+// The settings page's build. Which rows the stream section has follows the
+// stored service; the application picker keeps its place even while hidden.
 
-#include "app/app_delegate.h"
+#include "app/settings_page.h"
+
+#include "app/dashboard_view.h"
 #include "app/drawer_column.h"
 #include "app/drawer_controls.h"
-#include "app/settings_choices.h"
+#include "app/drawer_shell.h"
+#include "app/gold_color.h"
 
 #include "models/station_path.h"
 #include "sources/audio_source_capture.h"
@@ -31,10 +32,9 @@ QString text(const std::string& value) { return QString::fromStdString(value); }
 
 }  // namespace
 
-QWidget* TestAppDelegate::buildSettingsDrawerContent()
+QWidget* SettingsPage::build(const ImageScheduleConfig& stored, std::vector<platform::OutputDevice> devices)
 {
-    const ImageScheduleConfig& stored = scheduleConfig;
-    const double pageW = drawerW - bezelPad;
+    const double pageW = DrawerShell::width - DashboardView::bezelPad;
     const double W = pageW - 36;
 
     auto* page = new ui::FlippedView;
@@ -58,76 +58,75 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
     const auto watched = [&](const QString& placeholder, const std::string& value) {
         QLineEdit* field = makeDrawerTextField(placeholder);
         field->setText(text(value));
-        connect(field, &QLineEdit::textEdited, this, [this, field] { drawerTextFieldDidChange(field); });
+        connect(field, &QLineEdit::textEdited, this, [this, field] { actions_.fieldEdited(field); });
         return field;
     };
-    const auto popup = [&](const QStringList& titles, int selected, void (TestAppDelegate::*action)()) {
+    const auto popup = [&](const QStringList& titles, int selected, const std::function<void()>& action) {
         QComboBox* box = makeDrawerPopup(titles);
         box->setCurrentIndex(selected);
-        if (action) connect(box, &QComboBox::activated, this, [this, action] { (this->*action)(); });
+        if (action) connect(box, &QComboBox::activated, this, [action] { action(); });
         return box;
     };
 
     // Members of controls this build does not make are let go.
-    drServerURLField = nullptr;
-    drStreamKeyField = nullptr;
-    drIcecastHostField = nullptr;
-    drIcecastPortField = nullptr;
-    drIcecastMountField = nullptr;
-    drIcecastPasswordField = nullptr;
-    drAppearanceButton = nullptr;
+    serverURL_ = nullptr;
+    streamKey_ = nullptr;
+    icecastHost_ = nullptr;
+    icecastPort_ = nullptr;
+    icecastMount_ = nullptr;
+    icecastPassword_ = nullptr;
+    appearanceButton_ = nullptr;
 
     column.row(title(QStringLiteral("SETTINGS")), 16);
     column.space(16);
 
     labelled(QStringLiteral("STATION NAME"));
-    drStationNameField = watched(QStringLiteral("Your station name"), stored.stationName);
-    QLineEdit* nameField = drStationNameField;
+    stationName_ = watched(QStringLiteral("Your station name"), stored.stationName);
+    QLineEdit* nameField = stationName_;
     connect(nameField, &QLineEdit::editingFinished, this, [this, nameField] {
         // A page being replaced lets its field go with a last notice.
-        if (nameField == drStationNameField) drStationNameEntered();
+        if (nameField == stationName_) actions_.stationNameEntered();
     });
     column.row(nameField, 28);
     column.space(14);
 
     labelled(QStringLiteral("AUDIO SOURCE"));
-    drAudioSourcePopup =
-        popup({QStringLiteral("Local Player"), QStringLiteral("TCP Input (Tessaly)"), QStringLiteral("App Capture")},
-              audioSourceIndex(audioSourceNamed(stored.audioSource)), &TestAppDelegate::drAudioSourceChanged);
-    column.row(drAudioSourcePopup.data(), 26);
+    audioSource_ = popup({QStringLiteral("Local Player"), QStringLiteral("TCP Input (Tessaly)"),
+                          QStringLiteral("App Capture")},
+                         audioSourceIndex(audioSourceNamed(stored.audioSource)), actions_.audioSourceChosen);
+    column.row(audioSource_.data(), 26);
     column.space(6);
 
-    drAppPickerContainer = new QWidget;
-    drAppPickerPopup = popup({QString::fromUtf8("Select an application…")}, 0, &TestAppDelegate::drAppPickerChanged);
-    drAppPickerPopup->setParent(drAppPickerContainer);
-    drAppPickerPopup->setGeometry(0, 0, static_cast<int>(W), 26);
-    column.row(drAppPickerContainer.data(), 32);
+    appPickerContainer_ = new QWidget;
+    appPicker_ = popup({QString::fromUtf8("Select an application…")}, 0, actions_.applicationChosen);
+    appPicker_->setParent(appPickerContainer_);
+    appPicker_->setGeometry(0, 0, static_cast<int>(W), 26);
+    column.row(appPickerContainer_.data(), 32);
     const bool capturing = audioSourceNamed(stored.audioSource) == AudioSourceKind::appCapture;
-    drAppPickerContainer->setVisible(capturing);
-    if (capturing) refreshDrawerAppList();
+    appPickerContainer_->setVisible(capturing);
+    if (capturing) refreshAppList(stored.appCaptureBundleID);
     column.space(8);
 
     divider();
 
     labelled(QStringLiteral("STREAM USING"));
-    drStreamModePopup = popup({QStringLiteral("YouTube Live"), QStringLiteral("Facebook Live"), QStringLiteral("Kick"),
-                               QStringLiteral("RTMP (Other)"), QStringLiteral("Icecast")},
-                              streamModeIndex(streamModeNamed(stored.streamMode)),
-                              &TestAppDelegate::drStreamModeChanged);
-    column.row(drStreamModePopup.data(), 26);
+    streamMode_ = popup({QStringLiteral("YouTube Live"), QStringLiteral("Facebook Live"), QStringLiteral("Kick"),
+                         QStringLiteral("RTMP (Other)"), QStringLiteral("Icecast")},
+                        streamModeIndex(streamModeNamed(stored.streamMode)), actions_.streamModeChosen);
+    column.row(streamMode_.data(), 26);
     column.space(14);
 
     const StreamMode mode = streamModeNamed(stored.streamMode);
     const auto keyRows = [&](const QString& placeholder) {
         labelled(QStringLiteral("STREAM KEY"));
-        drStreamKeyField = watched(placeholder, stored.streamKey);
-        column.row(drStreamKeyField.data(), 28);
+        streamKey_ = watched(placeholder, stored.streamKey);
+        column.row(streamKey_.data(), 28);
         column.space(10);
     };
     const auto serverURLRows = [&](const QString& placeholder, const std::string& value) {
         labelled(QStringLiteral("SERVER URL"));
-        drServerURLField = watched(placeholder, value);
-        column.row(drServerURLField.data(), 28);
+        serverURL_ = watched(placeholder, value);
+        column.row(serverURL_.data(), 28);
         column.space(10);
     };
     if (mode == StreamMode::youtube) {
@@ -152,22 +151,22 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
     } else if (mode == StreamMode::icecast) {
         labelled(QStringLiteral("SERVER"));
         auto* serverRow = new QWidget;
-        drIcecastHostField = watched(QLatin1String(kIcecastHostExample), stored.icecastHost);
-        drIcecastHostField->setParent(serverRow);
-        drIcecastHostField->setGeometry(0, 0, static_cast<int>(W - 80), 28);
-        drIcecastPortField = watched(QStringLiteral("8000"), std::to_string(stored.icecastPort));
-        drIcecastPortField->setParent(serverRow);
-        drIcecastPortField->setGeometry(static_cast<int>(W - 72), 0, 72, 28);
-        drIcecastPortField->setAlignment(Qt::AlignCenter);
+        icecastHost_ = watched(QLatin1String(kIcecastHostExample), stored.icecastHost);
+        icecastHost_->setParent(serverRow);
+        icecastHost_->setGeometry(0, 0, static_cast<int>(W - 80), 28);
+        icecastPort_ = watched(QStringLiteral("8000"), std::to_string(stored.icecastPort));
+        icecastPort_->setParent(serverRow);
+        icecastPort_->setGeometry(static_cast<int>(W - 72), 0, 72, 28);
+        icecastPort_->setAlignment(Qt::AlignCenter);
         column.row(serverRow, 28);
         column.space(10);
         labelled(QStringLiteral("MOUNT POINT"));
-        drIcecastMountField = watched(QStringLiteral("/stream"), stored.icecastMount);
-        column.row(drIcecastMountField.data(), 28);
+        icecastMount_ = watched(QStringLiteral("/stream"), stored.icecastMount);
+        column.row(icecastMount_.data(), 28);
         column.space(10);
         labelled(QStringLiteral("PASSWORD"));
-        drIcecastPasswordField = watched(QStringLiteral("source password"), stored.icecastPassword);
-        column.row(drIcecastPasswordField.data(), 28);
+        icecastPassword_ = watched(QStringLiteral("source password"), stored.icecastPassword);
+        column.row(icecastPassword_.data(), 28);
         column.space(10);
     } else {
         // An unknown stored service shows as plain RTMP, without its address.
@@ -179,52 +178,52 @@ QWidget* TestAppDelegate::buildSettingsDrawerContent()
     divider();
 
     labelled(QStringLiteral("BITRATE"));
-    drBitratePopup = popup({QStringLiteral("96 kbps"), QStringLiteral("128 kbps"), QStringLiteral("192 kbps"),
-                            QStringLiteral("256 kbps"), QStringLiteral("320 kbps")},
-                           bitrateIndex(stored.audioBitrate), nullptr);
-    column.row(drBitratePopup.data(), 26);
+    bitrate_ = popup({QStringLiteral("96 kbps"), QStringLiteral("128 kbps"), QStringLiteral("192 kbps"),
+                      QStringLiteral("256 kbps"), QStringLiteral("320 kbps")},
+                     bitrateIndex(stored.audioBitrate), nullptr);
+    column.row(bitrate_.data(), 26);
     column.space(14);
 
     divider();
 
     labelled(QStringLiteral("STATION PATH"));
     auto* pathRow = new QWidget;
-    drStationPathField = makeDrawerTextField(QStringLiteral("/Station"));
-    drStationPathField->setParent(pathRow);
-    drStationPathField->setGeometry(0, 0, static_cast<int>(W - 76), 28);
-    drStationPathField->setText(text(StationPath::load()));
-    drStationPathField->setReadOnly(true);
+    stationPath_ = makeDrawerTextField(QStringLiteral("/Station"));
+    stationPath_->setParent(pathRow);
+    stationPath_->setGeometry(0, 0, static_cast<int>(W - 76), 28);
+    stationPath_->setText(text(StationPath::load()));
+    stationPath_->setReadOnly(true);
     auto* browse = new QPushButton(QStringLiteral("Browse"), pathRow);
     browse->setFont(ui::systemFont(13));
     browse->setGeometry(static_cast<int>(W - 70), 0, 70, 28);
-    connect(browse, &QPushButton::clicked, this, [this] { drBrowseStationPath(); });
+    connect(browse, &QPushButton::clicked, this, [this] { actions_.browse(); });
     column.row(pathRow, 28);
     column.space(18);
 
     divider();
 
     labelled(QStringLiteral("AUDIO OUTPUT"));
-    audioOutputDevices = enumerateAudioOutputDevices();
+    outputDevices_ = std::move(devices);
     QStringList outputs{QStringLiteral("System Default")};
     int selectedOutput = 0;
-    for (std::size_t i = 0; i < audioOutputDevices.size(); ++i) {
-        outputs << text(audioOutputDevices[i].name);
+    for (std::size_t i = 0; i < outputDevices_.size(); ++i) {
+        outputs << text(outputDevices_[i].name);
         const std::string& uid = stored.audioOutputDeviceUID;
-        if (selectedOutput == 0 && !uid.empty() && audioOutputDevices[i].uid == uid)
+        if (selectedOutput == 0 && !uid.empty() && outputDevices_[i].uid == uid)
             selectedOutput = static_cast<int>(i) + 1;
     }
-    drAudioOutputPopup = popup(outputs, selectedOutput, &TestAppDelegate::drAudioOutputChanged);
-    column.row(drAudioOutputPopup.data(), 26);
+    audioOutput_ = popup(outputs, selectedOutput, actions_.outputDeviceChosen);
+    column.row(audioOutput_.data(), 26);
     column.space(14);
 
     if (mode != StreamMode::icecast) {
         divider();
-        drAppearanceButton = makeDrawerButton(QString::fromUtf8("Appearance…"), [this] { openAppearanceDrawer(); });
-        column.row(drAppearanceButton.data(), 34);
+        appearanceButton_ = makeDrawerButton(QString::fromUtf8("Appearance…"), actions_.openAppearance);
+        column.row(appearanceButton_.data(), 34);
         column.space(14);
     }
     divider();
-    column.row(makeDrawerButton(QString::fromUtf8("Activity…"), [this] { openActivityDrawer(); }), 34);
+    column.row(makeDrawerButton(QString::fromUtf8("Activity…"), actions_.openActivity), 34);
     column.space(14);
 
     page->resize(static_cast<int>(pageW), static_cast<int>(column.y() + 20));

@@ -1,0 +1,116 @@
+#pragma once
+
+// The drawer's settings page: one column of labels, fields, pop-ups and
+// dividers, filled from the settings record as it is at the build and read
+// back into it by the autosave. Its controls belong to the newest page
+// built; what a choice means is the controller's, reached through Actions.
+
+#include "app/settings_choices.h"
+#include "models/image_schedule_config.h"
+#include "platform/audio/output_devices.h"
+#include "platform/dispatch/main_executor.h"
+#include "sources/audio_source_capture.h"
+#include "ui/console/console_button.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace ondaline::app {
+
+class SettingsPage : public QObject {
+public:
+    struct Actions {
+        std::function<void()> stationNameEntered;  // editing of the name ended
+        std::function<void()> audioSourceChosen;
+        std::function<void()> applicationChosen;
+        std::function<void()> streamModeChosen;
+        std::function<void()> outputDeviceChosen;
+        std::function<void()> browse;                     // "Browse" for the station folder
+        std::function<void(QObject* field)> fieldEdited;  // typing in a field the autosave reads
+        std::function<void()> openAppearance;
+        std::function<void()> openActivity;
+    };
+
+    SettingsPage(std::shared_ptr<platform::MainExecutor> mainExecutor, Actions actions);
+    ~SettingsPage() override;
+
+    // A new page, owned by the caller; the controls of the one before are
+    // let go. `devices` are the output pop-up's items after the default.
+    QWidget* build(const ImageScheduleConfig& stored, std::vector<platform::OutputDevice> devices);
+    // What the page shows, into the record (and the station folder's
+    // pointer file). Fields no longer on a page count for nothing.
+    void read(ImageScheduleConfig& into) const;
+
+    // The choices, as the page shows them; none without a page.
+    std::optional<std::string> stationName() const;
+    std::optional<AudioSourceKind> audioSource() const;
+    std::optional<StreamMode> streamMode() const;
+    std::optional<sources::AudioSource> application() const;  // none until one is picked
+    // The picked output's uid, "" for the server's default.
+    std::optional<std::string> outputDevice() const;
+
+    // Lists the applications off the main thread; the picker current when
+    // the list is ready is refilled, `savedBundleID` chosen if listed.
+    void refreshAppList(const std::string& savedBundleID);
+    // The output pop-up refilled, without counting as a choice.
+    void showOutputDevices(std::vector<platform::OutputDevice> devices, const std::string& savedUID);
+    void showStationPath(const QString& folder);
+    // One of the newest page's fields that the autosave reads.
+    bool isWatchedField(const QObject* field) const;
+
+    // The controls, while the page that holds them lives.
+    QLineEdit* drStationNameField() const { return stationName_; }
+    QComboBox* drAudioSourcePopup() const { return audioSource_; }
+    QWidget* drAppPickerContainer() const { return appPickerContainer_; }
+    QComboBox* drAppPickerPopup() const { return appPicker_; }
+    QComboBox* drStreamModePopup() const { return streamMode_; }
+    QLineEdit* drServerURLField() const { return serverURL_; }
+    QLineEdit* drStreamKeyField() const { return streamKey_; }
+    QLineEdit* drIcecastHostField() const { return icecastHost_; }
+    QLineEdit* drIcecastPortField() const { return icecastPort_; }
+    QLineEdit* drIcecastMountField() const { return icecastMount_; }
+    QLineEdit* drIcecastPasswordField() const { return icecastPassword_; }
+    QComboBox* drBitratePopup() const { return bitrate_; }
+    QLineEdit* drStationPathField() const { return stationPath_; }
+    QComboBox* drAudioOutputPopup() const { return audioOutput_; }
+    ui::ConsoleButton* drAppearanceButton() const { return appearanceButton_; }
+    // Item i + 1 of the application picker.
+    const std::vector<sources::AudioSource>& drAppSources() const { return appSources_; }
+
+private:
+    struct AppListing;  // the worker that lists applications
+
+    const std::shared_ptr<platform::MainExecutor> mainExecutor_;
+    const Actions actions_;
+    QPointer<QLineEdit> stationName_;
+    QPointer<QComboBox> audioSource_;
+    QPointer<QWidget> appPickerContainer_;
+    QPointer<QComboBox> appPicker_;
+    QPointer<QComboBox> streamMode_;
+    QPointer<QLineEdit> serverURL_;
+    QPointer<QLineEdit> streamKey_;
+    QPointer<QLineEdit> icecastHost_;
+    QPointer<QLineEdit> icecastPort_;
+    QPointer<QLineEdit> icecastMount_;
+    QPointer<QLineEdit> icecastPassword_;
+    QPointer<QComboBox> bitrate_;
+    QPointer<QLineEdit> stationPath_;
+    QPointer<QComboBox> audioOutput_;
+    QPointer<ui::ConsoleButton> appearanceButton_;
+    std::vector<sources::AudioSource> appSources_;
+    std::vector<platform::OutputDevice> outputDevices_;  // item i + 1 of the output pop-up
+    std::unique_ptr<AppListing> appListing_;
+};
+
+}  // namespace ondaline::app

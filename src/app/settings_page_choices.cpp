@@ -1,0 +1,178 @@
+// The settings page's choices as values: the autosave's reading of the
+// whole page, each pop-up's current item, the application list filled off
+// the main thread and the output pop-up kept in step with the devices.
+
+#include "app/settings_page.h"
+
+#include "models/station_path.h"
+#include "platform/dispatch/serial_queue.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSignalBlocker>
+
+#include <algorithm>
+
+namespace ondaline::app {
+
+// Asking the sound server which applications play may take a moment.
+struct SettingsPage::AppListing {
+    platform::SerialQueue worker{"com.ondaline.applist"};
+};
+
+namespace {
+
+// A server-group field counts only while it is part of a page.
+std::optional<std::string> attachedText(const QLineEdit* field)
+{
+    if (!field || !field->parentWidget()) return std::nullopt;
+    return field->text().toStdString();
+}
+
+template <typename Item>
+const Item* itemAfterFirst(const QComboBox* popup, const std::vector<Item>& items)
+{
+    if (!popup) return nullptr;
+    const int i = popup->currentIndex() - 1;
+    return i >= 0 && static_cast<std::size_t>(i) < items.size() ? &items[static_cast<std::size_t>(i)] : nullptr;
+}
+
+}  // namespace
+
+SettingsPage::SettingsPage(std::shared_ptr<platform::MainExecutor> mainExecutor, Actions actions)
+    : mainExecutor_(std::move(mainExecutor)), actions_(std::move(actions))
+{
+}
+
+SettingsPage::~SettingsPage() = default;
+
+void SettingsPage::read(ImageScheduleConfig& c) const
+{
+    if (stationName_) c.stationName = stationName_->text().toStdString();
+    if (streamMode_) c.streamMode = streamModeName(streamModeAt(streamMode_->currentIndex()));
+
+    const StreamMode mode = streamModeNamed(c.streamMode);
+    if (mode == StreamMode::youtube) c.serverURL = kYouTubeIngestURL;
+    else if (mode == StreamMode::facebook) c.serverURL = kFacebookIngestURL;
+    else if (hasServerURLField(mode)) {
+        if (auto url = attachedText(serverURL_)) c.serverURL = std::move(*url);
+    }
+    if (hasStreamKey(mode)) {
+        if (auto key = attachedText(streamKey_)) c.streamKey = std::move(*key);
+    } else {
+        if (auto host = attachedText(icecastHost_)) c.icecastHost = std::move(*host);
+        if (auto port = attachedText(icecastPort_)) c.icecastPort = icecastPortFromText(*port);
+        if (auto mount = attachedText(icecastMount_)) c.icecastMount = std::move(*mount);
+        if (auto password = attachedText(icecastPassword_)) c.icecastPassword = std::move(*password);
+    }
+
+    if (bitrate_) c.audioBitrate = bitrateAt(bitrate_->currentIndex());
+    if (audioSource_) c.audioSource = audioSourceName(audioSourceAt(audioSource_->currentIndex()));
+    if (audioSourceNamed(c.audioSource) == AudioSourceKind::appCapture) {
+        if (const sources::AudioSource* app = itemAfterFirst(appPicker_.data(), appSources_)) {
+            c.appCaptureBundleID = app->bundleIdentifier.value_or("");
+            c.appCaptureName = app->name;
+        }
+    }
+    if (stationPath_) StationPath::save(stationPath_->text().toStdString());
+    if (const auto uid = outputDevice()) c.audioOutputDeviceUID = *uid;
+}
+
+std::optional<std::string> SettingsPage::stationName() const
+{
+    if (!stationName_) return std::nullopt;
+    return stationName_->text().toStdString();
+}
+
+std::optional<AudioSourceKind> SettingsPage::audioSource() const
+{
+    if (!audioSource_) return std::nullopt;
+    return audioSourceAt(audioSource_->currentIndex());
+}
+
+std::optional<StreamMode> SettingsPage::streamMode() const
+{
+    if (!streamMode_) return std::nullopt;
+    return streamModeAt(streamMode_->currentIndex());
+}
+
+std::optional<sources::AudioSource> SettingsPage::application() const
+{
+    const sources::AudioSource* app = itemAfterFirst(appPicker_.data(), appSources_);
+    if (!app) return std::nullopt;
+    return *app;
+}
+
+std::optional<std::string> SettingsPage::outputDevice() const
+{
+    if (!audioOutput_) return std::nullopt;
+    if (audioOutput_->currentIndex() == 0) return std::string();
+    const platform::OutputDevice* device = itemAfterFirst(audioOutput_.data(), outputDevices_);
+    if (!device) return std::nullopt;
+    return device->uid;
+}
+
+bool SettingsPage::isWatchedField(const QObject* field) const
+{
+    if (!field) return false;
+    const QObject* watched[] = {stationName_, serverURL_,    streamKey_,      icecastHost_,
+                                icecastPort_, icecastMount_, icecastPassword_};
+    return std::find(std::begin(watched), std::end(watched), field) != std::end(watched);
+}
+
+void SettingsPage::showStationPath(const QString& folder)
+{
+    if (stationPath_) stationPath_->setText(folder);
+}
+
+void SettingsPage::refreshAppList(const std::string& savedBundleID)
+{
+    if (!appListing_) appListing_ = std::make_unique<AppListing>();
+    appListing_->worker.async([self = QPointer<SettingsPage>(this), main = mainExecutor_, saved = savedBundleID] {
+        std::string error;
+        auto found = sources::AudioSourceCapture::create()->availableSources(error);
+        main->post([self, saved, found = std::move(found), failed = !error.empty()] {
+            if (!self) return;
+            self->appSources_ = failed ? std::vector<sources::AudioSource>() : found;
+            QComboBox* picker = self->appPicker_;  // the newest page's, by now
+            if (!picker) return;
+            picker->clear();
+            if (failed) {
+                picker->addItem(QString::fromUtf8("⚠ Screen Recording permission required"));
+                return;
+            }
+            if (found.empty()) {
+                picker->addItem(QString::fromUtf8("⚠ Grant Screen Recording permission"));
+                return;
+            }
+            picker->addItem(QString::fromUtf8("Select an application…"));
+            for (const sources::AudioSource& source : found) picker->addItem(QString::fromStdString(source.name));
+            if (saved.empty()) return;
+            for (std::size_t k = 0; k < found.size(); ++k) {
+                if (found[k].bundleIdentifier == saved) {
+                    picker->setCurrentIndex(static_cast<int>(k) + 1);
+                    break;
+                }
+            }
+        });
+    });
+}
+
+void SettingsPage::showOutputDevices(std::vector<platform::OutputDevice> devices, const std::string& savedUID)
+{
+    outputDevices_ = std::move(devices);
+    QComboBox* popup = audioOutput_;
+    if (!popup || !popup->parentWidget()) return;
+    // Filling it is no choice of the user's.
+    const QSignalBlocker quiet(popup);
+    popup->clear();
+    popup->addItem("System Default");
+    for (const platform::OutputDevice& device : outputDevices_) popup->addItem(QString::fromStdString(device.name));
+    const auto chosen = std::find_if(outputDevices_.begin(), outputDevices_.end(),
+                                     [&](const platform::OutputDevice& d) { return d.uid == savedUID; });
+    popup->setCurrentIndex(!savedUID.empty() && chosen != outputDevices_.end()
+                               ? static_cast<int>(chosen - outputDevices_.begin()) + 1
+                               : 0);
+}
+
+}  // namespace ondaline::app
