@@ -1,5 +1,6 @@
 #include "app/app_delegate.h"
 
+#include "app/activity_page.h"
 #include "app/gold_color.h"
 #include "app/help_window.h"
 
@@ -47,7 +48,9 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
                                 .openAppearance = [this] { openAppearanceDrawer(); },
                                 .openActivity = [this] { openActivityDrawer(); }})),
       mainExecutor_(std::move(mainExecutor)),
-      clock_(clock ? std::move(clock) : std::make_shared<platform::SystemClock>())
+      clock_(clock ? std::move(clock) : std::make_shared<platform::SystemClock>()),
+      activityPage_(std::make_unique<ActivityPage>([this] { backToSettingsDrawer(); },
+                                                   [this] { return activeDrawer_ == DrawerPage::activity; }))
 {
     SettingsLoad loaded = ImageScheduleConfig::loadReporting();
     scheduleConfig = std::move(loaded.config);

@@ -37,8 +37,6 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QParallelAnimationGroup;
-class QPlainTextEdit;
-class QPropertyAnimation;
 class QPushButton;
 class QScrollArea;
 class QTimer;
@@ -71,6 +69,7 @@ class OverlayEditorController;
 
 namespace ondaline::app {
 
+class ActivityPage;
 class OndalineHelpWindow;
 
 inline constexpr const char* kOndalineVersion = "1.1.4";
@@ -103,9 +102,6 @@ public:
     void showSourceLevels(float left, float right);
     void playerLevelsDidChange(float left, float right);
     void playerTrackDidChange(const std::string& fileName);
-    // The activity page follows each new line; the space bar toggles it
-    // while that page is open.
-    bool activityAutoScroll = true;
 
     // --- audio source switching (source_switcher.h), by the record ---
     void activateAudioSource(AudioSourceKind source)
@@ -194,11 +190,8 @@ public:
     // The editor's save: its overlay and schedule parts become the record's
     // and reach the engine.
     void overlayEditorDidSave(const ImageScheduleConfig& edited);
-    QWidget* buildActivityDrawerContent();  // app_delegate_activity_page.cpp
-    // The activity page's Copy: the whole log to the clipboard.
-    void activityCopyLog();
-    // The badge over the log: fades in, stays 1.5 s, fades out.
-    void showActivityScrollIndicator(const QString& text);
+    // The log's page; the space bar toggles its auto-scroll while it is open.
+    ActivityPage& activityPage() { return *activityPage_; }
 
     // --- the settings page's actions (app_delegate_settings_actions.cpp) ---
     void drStationNameEntered();
@@ -260,10 +253,6 @@ public:
     // The appearance page's, read by the autosave.
     QPointer<QComboBox> drNPFontPopup;
     QPointer<QComboBox> drNPFontSizePopup;
-    // The activity page's, let go when that page closes.
-    QPointer<QPlainTextEdit> activityTextView;
-    QPointer<QLabel> activityScrollIndicator;
-    QPointer<QTimer> activityScrollIndicatorTimer;
     // The station folder chosen by "Browse"; none when cancelled.
     std::function<std::optional<QString>(QWidget* parent, const QString& title)> pickFolder;
     // The overlay and schedule editor, made by its first opening.
@@ -302,10 +291,6 @@ private:
     void switchDrawer(DrawerPage page);
     void setDrawerPage(QWidget* page);
     void readOpenDrawer();  // the autosave's reading of the open page
-    // The log's notice of a new line: the view catches up with the log.
-    void activityLogDidGrow();
-    std::string activityShownText;  // what the activity view holds
-    QPointer<QPropertyAnimation> activityBadgeFade;
 
     // The engine's delegate: each report becomes one main-thread item that
     // holds this controller by QPointer (app_delegate_engine_events.cpp).
@@ -321,6 +306,9 @@ private:
     std::shared_ptr<platform::MainExecutor> mainExecutor_;
     std::shared_ptr<const platform::Clock> clock_;
     std::shared_ptr<OndalineDelegate> engineEvents_;  // the engine holds it weakly
+
+    // The drawer's pages: one object each serves all their openings.
+    const std::unique_ptr<ActivityPage> activityPage_;
 };
 
 }  // namespace ondaline::app

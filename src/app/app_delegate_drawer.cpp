@@ -3,11 +3,11 @@
 
 #include "app/app_delegate.h"
 
-#include "base/activity_log.h"
+#include "app/activity_page.h"
+
 #include "ui/console/keyable_borderless_window.h"
 
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QTimer>
 
 namespace ondaline::app {
@@ -83,7 +83,7 @@ void TestAppDelegate::openDrawer(DrawerPage page)
         setDrawerPage(buildAppearanceDrawerContent());
         break;
     case DrawerPage::activity:
-        setDrawerPage(buildActivityDrawerContent());
+        setDrawerPage(activityPage_->build({drawerW - bezelPad, dashH - 28}));
         break;
     }
     drawer_.open();
@@ -92,13 +92,7 @@ void TestAppDelegate::openDrawer(DrawerPage page)
 void TestAppDelegate::closeDrawer(std::function<void()> completion)
 {
     if (drawerSaveDebounceTimer) drawerSaveDebounceTimer->stop();
-    if (activeDrawer_ == DrawerPage::activity) {
-        ActivityLog::shared().setOnNewEntry({});
-        activityTextView = nullptr;
-        activityScrollIndicator = nullptr;
-        if (activityScrollIndicatorTimer) activityScrollIndicatorTimer->stop();
-        activityScrollIndicatorTimer = nullptr;
-    }
+    if (activeDrawer_ == DrawerPage::activity) activityPage_->close();
     autoSaveDrawerSettings();
     if (!window) return;
     drawer_.close(std::move(completion));

@@ -3,6 +3,7 @@
 
 #include "app/app_delegate.h"
 
+#include "app/activity_page.h"
 #include "app/source_callbacks.h"
 #include "app/status_line.h"
 #include "base/activity_log.h"
@@ -18,8 +19,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QPlainTextEdit>
-#include <QScrollBar>
 #include <QWindow>
 
 namespace ondaline::app {
@@ -41,13 +40,7 @@ public:
         if (!controller_.window || receiver != controller_.window->windowHandle()) return false;
         if (!controller_.isDrawerOpen() || controller_.activeDrawer() != DrawerPage::activity) return false;
         if (static_cast<QKeyEvent*>(event)->key() != Qt::Key_Space) return false;  // modifiers do not matter
-        controller_.activityAutoScroll = !controller_.activityAutoScroll;
-        controller_.showActivityScrollIndicator(controller_.activityAutoScroll ? QStringLiteral("Auto-scroll: ON")
-                                                                               : QStringLiteral("Auto-scroll: OFF"));
-        if (controller_.activityAutoScroll && controller_.activityTextView) {
-            QScrollBar* bar = controller_.activityTextView->verticalScrollBar();
-            bar->setValue(bar->maximum());
-        }
+        controller_.activityPage().toggleActivityAutoScroll();
         return true;
     }
 

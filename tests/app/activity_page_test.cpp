@@ -1,6 +1,7 @@
 // The activity page: the session log as it grows from any thread, bursts
 // beyond the log's length, Copy, the space bar's auto-scroll and its badge.
 
+#include "app/activity_page.h"
 #include "base/activity_log.h"
 #include "base/print.h"
 #include "launched_controller.h"
@@ -26,9 +27,9 @@ namespace {
 
 QString logText() { return QString::fromStdString(ActivityLog::shared().allText()); }
 
-double badgeOpacity(const TestAppDelegate& app)
+double badgeOpacity(const ActivityPage& page)
 {
-    return static_cast<QGraphicsOpacityEffect*>(app.activityScrollIndicator->graphicsEffect())->opacity();
+    return static_cast<QGraphicsOpacityEffect*>(page.activityScrollIndicator()->graphicsEffect())->opacity();
 }
 
 }  // namespace
@@ -43,11 +44,12 @@ private slots:
     void followsTheLogFromAnyThreadAndThroughBursts()
     {
         TestAppDelegate& app = *app_;
-        app.activityAutoScroll = false;
+        ActivityPage& page = app.activityPage();
+        page.toggleActivityAutoScroll();  // off
         app.openActivityDrawer();
         QTRY_VERIFY(app.isDrawerOpen());
-        QPlainTextEdit& view = *app.activityTextView;
-        QVERIFY(app.activityAutoScroll);  // every opening turns it on again
+        QPlainTextEdit& view = *page.activityTextView();
+        QVERIFY(page.activityAutoScroll());  // every opening turns it on again
         QCOMPARE(view.toPlainText(), logText());
         QCOMPARE(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
 
@@ -66,22 +68,23 @@ private slots:
     void copyAndTheSpaceBarShowTheBadge()
     {
         TestAppDelegate& app = *app_;
+        ActivityPage& page = app.activityPage();
         app.openActivityDrawer();
         QTRY_VERIFY(app.isDrawerOpen());
-        QPlainTextEdit& view = *app.activityTextView;
+        QPlainTextEdit& view = *page.activityTextView();
         for (int i = 0; i < 200; ++i) print("filler " + std::to_string(i));
         QTRY_VERIFY(view.toPlainText().endsWith("filler 199"));
 
-        app.activityCopyLog();
+        page.activityCopyLog();
         QCOMPARE(QGuiApplication::clipboard()->text(), logText());
-        QCOMPARE(app.activityScrollIndicator->text(), "Copied to clipboard");
+        QCOMPARE(page.activityScrollIndicator()->text(), "Copied to clipboard");
 
         // One press, one toggle, whichever objects the key passes through.
         QTest::keyClick(app.window->windowHandle(), Qt::Key_Space);
-        QVERIFY(!app.activityAutoScroll);
-        QCOMPARE(app.activityScrollIndicator->text(), "Auto-scroll: OFF");
-        QTRY_COMPARE_WITH_TIMEOUT(badgeOpacity(app), 1.0, 1000);
-        QTRY_COMPARE_WITH_TIMEOUT(badgeOpacity(app), 0.0, 4000);
+        QVERIFY(!page.activityAutoScroll());
+        QCOMPARE(page.activityScrollIndicator()->text(), "Auto-scroll: OFF");
+        QTRY_COMPARE_WITH_TIMEOUT(badgeOpacity(page), 1.0, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(badgeOpacity(page), 0.0, 4000);
 
         // Off: new lines leave the view where it is.
         view.verticalScrollBar()->setValue(10);
@@ -90,15 +93,15 @@ private slots:
         QCOMPARE(view.verticalScrollBar()->value(), 10);
 
         QTest::keyClick(app.window->windowHandle(), Qt::Key_Space);
-        QCOMPARE(app.activityScrollIndicator->text(), "Auto-scroll: ON");
+        QCOMPARE(page.activityScrollIndicator()->text(), "Auto-scroll: ON");
         QCOMPARE(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
 
         // Closing while the badge shows: its fade-out never comes.
-        QTRY_VERIFY(app.activityScrollIndicatorTimer && app.activityScrollIndicatorTimer->isActive());
-        const QPointer<QTimer> hold = app.activityScrollIndicatorTimer;
+        QTRY_VERIFY(page.activityScrollIndicatorTimer() && page.activityScrollIndicatorTimer()->isActive());
+        const QPointer<QTimer> hold = page.activityScrollIndicatorTimer();
         app.backToSettingsDrawer();
         QVERIFY(!hold || !hold->isActive());
-        QVERIFY(!app.activityTextView && !app.activityScrollIndicator);
+        QVERIFY(!page.activityTextView() && !page.activityScrollIndicator());
     }
 
     void aLineWhileTheSettingsShowLeavesTheOldView()
@@ -106,7 +109,7 @@ private slots:
         TestAppDelegate& app = *app_;
         app.openActivityDrawer();
         QTRY_VERIFY(app.isDrawerOpen());
-        const QPointer<QPlainTextEdit> view = app.activityTextView;
+        const QPointer<QPlainTextEdit> view = app.activityPage().activityTextView();
         const QString before = view->toPlainText();
         app.backToSettingsDrawer();  // the old view stays until the slide is over
         print("not for the old view");

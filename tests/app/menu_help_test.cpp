@@ -2,6 +2,7 @@
 // and the help window: its fallback page for failed loads, the pages it
 // shows as sent, and its zoom keys.
 
+#include "app/activity_page.h"
 #include "app/help_window.h"
 #include "base/activity_log.h"
 #include "launched_controller.h"
@@ -136,8 +137,8 @@ private slots:
         QCOMPARE(key.text(), "");
 
         app.openActivityDrawer();
-        QTRY_VERIFY(app.isDrawerOpen() && app.activityTextView);
-        app.activityTextView->setFocus();
+        QTRY_VERIFY(app.isDrawerOpen() && app.activityPage().activityTextView());
+        app.activityPage().activityTextView()->setFocus();
         QTest::keyClick(dashboard, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(dashboard, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(ActivityLog::shared().allText()));

@@ -1,6 +1,7 @@
 // Start-up with each stored source and the stream-key file, and what the
 // sources' reports do to the dashboard.
 
+#include "app/activity_page.h"
 #include "app/app_delegate.h"
 #include "app/qt_main_executor.h"
 #include "app/source_callbacks.h"
@@ -199,15 +200,15 @@ private slots:
         rig.app->toggleSettingsDrawer();
         QTRY_VERIFY(rig.app->isDrawerOpen());
         QTest::keyClick(dashboard, Qt::Key_Space);  // the settings page
-        QVERIFY(rig.app->activityAutoScroll);
+        QVERIFY(rig.app->activityPage().activityAutoScroll());
         rig.app->openActivityDrawer();
         QTRY_VERIFY(rig.app->isDrawerOpen() && rig.app->activeDrawer() == DrawerPage::activity);
         QTest::keyClick(dashboard, Qt::Key_Space);
-        QVERIFY(!rig.app->activityAutoScroll);
+        QVERIFY(!rig.app->activityPage().activityAutoScroll());
         QTest::keyClick(dashboard, Qt::Key_Space, Qt::ShiftModifier);
-        QVERIFY(rig.app->activityAutoScroll);
+        QVERIFY(rig.app->activityPage().activityAutoScroll());
         QTest::keyClick(&other, Qt::Key_Space);  // typed elsewhere: it stays there
-        QVERIFY(rig.app->activityAutoScroll);
+        QVERIFY(rig.app->activityPage().activityAutoScroll());
         QCOMPARE(other.text(), " ");
     }
 };

@@ -1,9 +1,7 @@
-// The activity page: the session log in a dark monospaced view that follows
-// new lines, Copy and the way back to the settings, and a small badge that
-// confirms a copy or the auto-scroll's new state.
+#include "app/activity_page.h"
 
-#include "app/app_delegate.h"
 #include "app/drawer_controls.h"
+#include "app/gold_color.h"
 
 #include "base/activity_log.h"
 #include "ui/console/console_button.h"
@@ -64,28 +62,33 @@ QPropertyAnimation* fadeBadge(QLabel& badge, double to, int milliseconds)
 
 }  // namespace
 
-QWidget* TestAppDelegate::buildActivityDrawerContent()
+ActivityPage::ActivityPage(std::function<void()> backToSettings, std::function<bool()> isShown)
+    : backToSettings_(std::move(backToSettings)), isShown_(std::move(isShown))
 {
-    const double pageW = drawerW - bezelPad;
+}
+
+QWidget* ActivityPage::build(QSizeF size)
+{
+    const double pageW = size.width();
     const double innerW = pageW - 36;
-    const double pageH = dashH - 28;
+    const double pageH = size.height();
     const double buttonRowY = pageH - 34 - 12;
     const double logH = buttonRowY - 70 - 8;
 
     auto* page = new ui::FlippedView;
     page->resize(static_cast<int>(pageW), static_cast<int>(pageH));
 
-    const auto button = [&](const QString& title, QRectF frame, void (TestAppDelegate::*action)()) {
-        ui::ConsoleButton* b = makeDrawerButton(title, [this, action] { (this->*action)(); });
+    const auto button = [&](const QString& title, QRectF frame, std::function<void()> action) {
+        ui::ConsoleButton* b = makeDrawerButton(title, std::move(action));
         b->setParent(page);
         b->setFrame(frame);
     };
-    button(QString::fromUtf8("← Settings"), {18, 16, 90, 26}, &TestAppDelegate::backToSettingsDrawer);
+    button(QString::fromUtf8("← Settings"), {18, 16, 90, 26}, backToSettings_);
     QLabel* title = makeDrawerLabel(QStringLiteral("ACTIVITY LOG"), 11, QFont::Medium, goldColor(0.7), 3);
     title->setParent(page);
     title->setGeometry(18, 48, static_cast<int>(innerW), 16);
-    button(QStringLiteral("Copy"), {18 + innerW - 170, buttonRowY, 80, 34}, &TestAppDelegate::activityCopyLog);
-    button(QStringLiteral("Dismiss"), {18 + innerW - 80, buttonRowY, 80, 34}, &TestAppDelegate::backToSettingsDrawer);
+    button(QStringLiteral("Copy"), {18 + innerW - 170, buttonRowY, 80, 34}, [this] { activityCopyLog(); });
+    button(QStringLiteral("Dismiss"), {18 + innerW - 80, buttonRowY, 80, 34}, backToSettings_);
 
     auto* log = new QPlainTextEdit(page);
     log->setGeometry(18, 70, static_cast<int>(innerW), static_cast<int>(logH));
@@ -102,10 +105,10 @@ QWidget* TestAppDelegate::buildActivityDrawerContent()
     palette.setColor(QPalette::Base, ui::rgba(0.06, 0.06, 0.08));
     palette.setColor(QPalette::Text, ui::white(0.88));
     log->setPalette(palette);
-    activityShownText = ActivityLog::shared().allText();
-    log->setPlainText(QString::fromStdString(activityShownText));
-    activityTextView = log;
-    activityAutoScroll = true;
+    shownText_ = ActivityLog::shared().allText();
+    log->setPlainText(QString::fromStdString(shownText_));
+    textView_ = log;
+    autoScroll_ = true;
     scrollToEnd(*log);
 
     auto* badge = new QLabel(page);
@@ -119,74 +122,94 @@ QWidget* TestAppDelegate::buildActivityDrawerContent()
     opacity->setOpacity(0.0);
     badge->setGraphicsEffect(opacity);
     badge->raise();
-    activityScrollIndicator = badge;
+    scrollIndicator_ = badge;
 
-    ActivityLog::shared().setOnNewEntry([self = QPointer<TestAppDelegate>(this)] {
+    ActivityLog::shared().setOnNewEntry([self = QPointer<ActivityPage>(this)] {
         if (self) self->activityLogDidGrow();
     });
     return page;
 }
 
-void TestAppDelegate::activityLogDidGrow()
+void ActivityPage::close()
 {
-    if (activeDrawer() != DrawerPage::activity || !activityTextView) return;
-    QPlainTextEdit& view = *activityTextView;
+    ActivityLog::shared().setOnNewEntry({});
+    textView_ = nullptr;
+    scrollIndicator_ = nullptr;
+    if (scrollIndicatorTimer_) scrollIndicatorTimer_->stop();
+    scrollIndicatorTimer_ = nullptr;
+}
+
+QPlainTextEdit* ActivityPage::activityTextView() const { return textView_; }
+QLabel* ActivityPage::activityScrollIndicator() const { return scrollIndicator_; }
+QTimer* ActivityPage::activityScrollIndicatorTimer() const { return scrollIndicatorTimer_; }
+
+void ActivityPage::toggleActivityAutoScroll()
+{
+    autoScroll_ = !autoScroll_;
+    showActivityScrollIndicator(autoScroll_ ? QStringLiteral("Auto-scroll: ON") : QStringLiteral("Auto-scroll: OFF"));
+    if (autoScroll_ && textView_) scrollToEnd(*textView_);
+}
+
+void ActivityPage::activityLogDidGrow()
+{
+    if (!isShown_() || !textView_) return;
+    QPlainTextEdit& view = *textView_;
     std::string now = ActivityLog::shared().allText();
-    if (now == activityShownText) return;  // a burst: an earlier notice brought these lines already
+    if (now == shownText_) return;  // a burst: an earlier notice brought these lines already
 
     QScrollBar& bar = *view.verticalScrollBar();
     const int position = bar.value();
     // Only what changed is touched: the head lines the log let go and the
     // lines it added. Anything else is shown afresh.
-    if (const auto at = overlap(activityShownText, now)) {
-        const auto dropped = std::count(activityShownText.begin(),
-                                        activityShownText.begin() + static_cast<std::ptrdiff_t>(*at), '\n');
+    if (const auto at = overlap(shownText_, now)) {
+        const auto dropped = std::count(shownText_.begin(), shownText_.begin() + static_cast<std::ptrdiff_t>(*at),
+                                        '\n');
         if (dropped > 0) {
             QTextCursor cursor(view.document());
             cursor.movePosition(QTextCursor::Start);
             cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, static_cast<int>(dropped));
             cursor.removeSelectedText();
         }
-        const std::size_t kept = activityShownText.size() - *at;
+        const std::size_t kept = shownText_.size() - *at;
         if (now.size() > kept) view.appendPlainText(QString::fromStdString(now.substr(kept + 1)));
     } else {
         view.setPlainText(QString::fromStdString(now));
     }
-    activityShownText = std::move(now);
-    if (activityAutoScroll) scrollToEnd(view);
+    shownText_ = std::move(now);
+    if (autoScroll_) scrollToEnd(view);
     else bar.setValue(position);
 }
 
-void TestAppDelegate::activityCopyLog()
+void ActivityPage::activityCopyLog()
 {
     QGuiApplication::clipboard()->setText(QString::fromStdString(ActivityLog::shared().allText()));
     showActivityScrollIndicator(QStringLiteral("Copied to clipboard"));
 }
 
-void TestAppDelegate::showActivityScrollIndicator(const QString& text)
+void ActivityPage::showActivityScrollIndicator(const QString& text)
 {
-    QLabel* badge = activityScrollIndicator;
+    QLabel* badge = scrollIndicator_;
     if (!badge) return;
     badge->setText(text);
-    if (activityScrollIndicatorTimer) {
-        activityScrollIndicatorTimer->stop();
-        activityScrollIndicatorTimer->deleteLater();
+    if (scrollIndicatorTimer_) {
+        scrollIndicatorTimer_->stop();
+        scrollIndicatorTimer_->deleteLater();
     }
-    if (activityBadgeFade) {
-        activityBadgeFade->disconnect(this);  // a newer fade-in schedules the hold
-        activityBadgeFade->stop();
+    if (badgeFade_) {
+        badgeFade_->disconnect(this);  // a newer fade-in schedules the hold
+        badgeFade_->stop();
     }
     QPropertyAnimation* fadeIn = fadeBadge(*badge, 1.0, 200);
-    activityBadgeFade = fadeIn;
+    badgeFade_ = fadeIn;
     connect(fadeIn, &QAbstractAnimation::finished, this, [this, badge = QPointer<QLabel>(badge)] {
         if (!badge) return;
         auto* hold = new QTimer(badge);
         hold->setSingleShot(true);
         connect(hold, &QTimer::timeout, this, [this, badge] {
-            if (badge && badge == activityScrollIndicator) activityBadgeFade = fadeBadge(*badge, 0.0, 500);
+            if (badge && badge == scrollIndicator_) badgeFade_ = fadeBadge(*badge, 0.0, 500);
         });
         connect(hold, &QTimer::timeout, hold, &QObject::deleteLater);
-        activityScrollIndicatorTimer = hold;
+        scrollIndicatorTimer_ = hold;
         hold->start(1500);
     });
 }
