@@ -1,6 +1,7 @@
 #include "app/app_delegate.h"
 
 #include "app/activity_page.h"
+#include "app/appearance_page.h"
 #include "app/gold_color.h"
 #include "app/help_window.h"
 
@@ -49,6 +50,11 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
                                 .openActivity = [this] { openActivityDrawer(); }})),
       mainExecutor_(std::move(mainExecutor)),
       clock_(clock ? std::move(clock) : std::make_shared<platform::SystemClock>()),
+      appearancePage_(std::make_unique<AppearancePage>(AppearancePage::Actions{
+          .backToSettings = [this] { backToSettingsDrawer(); },
+          .editOverlayLayout = [this] { openOverlayEditor(); },
+          .editSchedule = [this] { openOverlayEditor(); },
+      })),
       activityPage_(std::make_unique<ActivityPage>([this] { backToSettingsDrawer(); },
                                                    [this] { return activeDrawer_ == DrawerPage::activity; }))
 {

@@ -70,6 +70,7 @@ class OverlayEditorController;
 namespace ondaline::app {
 
 class ActivityPage;
+class AppearancePage;
 class OndalineHelpWindow;
 
 inline constexpr const char* kOndalineVersion = "1.1.4";
@@ -184,14 +185,15 @@ public:
     QWidget* buildSettingsDrawerContent();  // the settings page, from the record
     SettingsPage& settingsPage() { return *settingsPage_; }
     const SettingsPage& settingsPage() const { return *settingsPage_; }
-    QWidget* buildAppearanceDrawerContent();  // app_delegate_appearance_page.cpp
-    // Both editor buttons: the one editor, started from the current record.
+    AppearancePage& appearancePage() { return *appearancePage_; }
+    // The log's page; the space bar toggles its auto-scroll while it is open.
+    ActivityPage& activityPage() { return *activityPage_; }
+    // Both editor buttons of the appearance page: the one editor, started
+    // from the current record (app_delegate_overlay_editor.cpp).
     void openOverlayEditor();
     // The editor's save: its overlay and schedule parts become the record's
     // and reach the engine.
     void overlayEditorDidSave(const ImageScheduleConfig& edited);
-    // The log's page; the space bar toggles its auto-scroll while it is open.
-    ActivityPage& activityPage() { return *activityPage_; }
 
     // --- the settings page's actions (app_delegate_settings_actions.cpp) ---
     void drStationNameEntered();
@@ -250,9 +252,6 @@ public:
     // of the source's text until the next press, the live look or a newer
     // status text of the source.
     std::optional<QString> lastErrorText;
-    // The appearance page's, read by the autosave.
-    QPointer<QComboBox> drNPFontPopup;
-    QPointer<QComboBox> drNPFontSizePopup;
     // The station folder chosen by "Browse"; none when cancelled.
     std::function<std::optional<QString>(QWidget* parent, const QString& title)> pickFolder;
     // The overlay and schedule editor, made by its first opening.
@@ -308,6 +307,7 @@ private:
     std::shared_ptr<OndalineDelegate> engineEvents_;  // the engine holds it weakly
 
     // The drawer's pages: one object each serves all their openings.
+    const std::unique_ptr<AppearancePage> appearancePage_;
     const std::unique_ptr<ActivityPage> activityPage_;
 };
 

@@ -3,6 +3,7 @@
 // name, picture, song text, audio source).
 
 #include "app/app_delegate.h"
+#include "app/appearance_page.h"
 #include "app/settings_choices.h"
 
 #include "base/print.h"
@@ -70,16 +71,7 @@ void TestAppDelegate::readOpenDrawer()
     if (activeDrawer() == DrawerPage::settings) {
         settingsPage_->read(scheduleConfig);
     } else if (activeDrawer() == DrawerPage::appearance) {
-        // Only what the user chose: a stored font or size that the page
-        // cannot show stays as it is.
-        const auto chosen = [](const QComboBox* popup) { return popup && popup->property("chosen").toBool(); };
-        if (chosen(drNPFontPopup) && drNPFontPopup->currentIndex() >= 0)
-            scheduleConfig.nowPlaying.fontName = drNPFontPopup->currentText().toStdString();
-        if (chosen(drNPFontSizePopup)) {
-            const int i = drNPFontSizePopup->currentIndex();
-            if (i >= 0 && static_cast<std::size_t>(i) < kNowPlayingFontSizes.size())
-                scheduleConfig.nowPlaying.fontSize = kNowPlayingFontSizes[static_cast<std::size_t>(i)];
-        }
+        appearancePage_->read(scheduleConfig);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "app/app_delegate.h"
 
 #include "app/activity_page.h"
+#include "app/appearance_page.h"
 
 #include "ui/console/keyable_borderless_window.h"
 
@@ -80,7 +81,7 @@ void TestAppDelegate::openDrawer(DrawerPage page)
         setDrawerPage(buildSettingsDrawerContent());
         break;
     case DrawerPage::appearance:
-        setDrawerPage(buildAppearanceDrawerContent());
+        setDrawerPage(appearancePage_->build(scheduleConfig, drawerW - bezelPad));
         break;
     case DrawerPage::activity:
         setDrawerPage(activityPage_->build({drawerW - bezelPad, dashH - 28}));

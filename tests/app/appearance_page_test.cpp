@@ -2,6 +2,7 @@
 // writes back only when the user chose them, and the editor both of its
 // buttons open, whose saves the dashboard takes over.
 
+#include "app/appearance_page.h"
 #include "engine/ondaline.h"
 #include "launched_controller.h"
 #include "models/settings_codec.h"
@@ -111,15 +112,15 @@ private slots:
     {
         ImageScheduleConfig expected = withFont(25, "Courier-Bold");
         QVERIFY(launchOnPage(expected));
-        QCOMPARE(app_->drNPFontPopup->currentText(), "Helvetica-Bold");
-        QCOMPARE(app_->drNPFontSizePopup->currentText(), "16 pt");
+        QCOMPARE(app_->appearancePage().drNPFontPopup()->currentText(), "Helvetica-Bold");
+        QCOMPARE(app_->appearancePage().drNPFontSizePopup()->currentText(), "16 pt");
         QVERIFY(slide(false));
         QCOMPARE(settingsFile(), encoded(expected));
         QVERIFY(app_->streamer->nowPlayingConfig() == expected.nowPlaying);
 
         QVERIFY(launchOnPage());
-        choose(app_->drNPFontPopup, "Menlo-Bold");
-        choose(app_->drNPFontSizePopup, "36 pt");
+        choose(app_->appearancePage().drNPFontPopup(), "Menlo-Bold");
+        choose(app_->appearancePage().drNPFontSizePopup(), "36 pt");
         QVERIFY(slide(false));
         expected.nowPlaying.fontName = "Menlo-Bold";
         expected.nowPlaying.fontSize = 36;
@@ -127,8 +128,8 @@ private slots:
 
         expected = withFont(24.7, "Courier-Bold");
         QVERIFY(launchOnPage(expected));
-        QCOMPARE(app_->drNPFontSizePopup->currentText(), "24 pt");
-        choose(app_->drNPFontPopup, "Georgia");  // the size stays 24.7
+        QCOMPARE(app_->appearancePage().drNPFontSizePopup()->currentText(), "24 pt");
+        choose(app_->appearancePage().drNPFontPopup(), "Georgia");  // the size stays 24.7
         QVERIFY(slide(false));
         expected.nowPlaying.fontName = "Georgia";
         QCOMPARE(settingsFile(), encoded(expected));
