@@ -161,13 +161,7 @@ void TestAppDelegate::playerTrackDidChange(const std::string& fileName)
 {
     const std::string name = trackName(fileName);
     dashboard_.setNowPlaying(QString::fromStdString(name));
-    if (streamer->state() != StreamState::publishing) return;
-    streamer->setCurrentSongText(name);
-    streamer->setNowPlayingConfig(scheduleConfig.nowPlaying);
-    streamer->renderVideoOverlay();
-    print("Ondaline: Now Playing updated (local player) — " + name);
-    // Listeners of an Icecast stream see each song, not only the first.
-    if (streamer->streamMode() == StreamMode::icecast) streamer->updateIcecastMetadata(name);
+    if (streamer->state() == StreamState::publishing) schedulers_.sendPlayerTrackOnAir(name);
 }
 
 }  // namespace ondaline::app

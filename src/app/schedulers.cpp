@@ -29,6 +29,14 @@ std::unique_ptr<QTimer> startMainTimer(milliseconds first, milliseconds period, 
     return timer;
 }
 
+// The title the picture shows from the next frame on.
+void showOnPicture(Ondaline& engine, const std::string& title, const NowPlayingConfig& settings)
+{
+    engine.setCurrentSongText(title);
+    engine.setNowPlayingConfig(settings);
+    engine.renderVideoOverlay();
+}
+
 }  // namespace
 
 Schedulers::Schedulers(Inputs inputs) : inputs_(std::move(inputs)) {}
@@ -52,11 +60,7 @@ bool Schedulers::pollSongFile(bool resend)
         if (lastSongText_.empty()) return false;
         lastSongText_.clear();
         inputs_.showNowPlaying({});
-        if (streamer->state() == StreamState::publishing) {
-            streamer->setCurrentSongText({});
-            streamer->setNowPlayingConfig(settings);
-            streamer->renderVideoOverlay();
-        }
+        if (streamer->state() == StreamState::publishing) showOnPicture(*streamer, {}, settings);
         return false;
     }
 
@@ -68,9 +72,7 @@ bool Schedulers::pollSongFile(bool resend)
         print("Ondaline: Now Playing updated — " + replaceLineBreaks(title->display, " / "));
     }
     if (streamer->state() != StreamState::publishing) return true;
-    streamer->setCurrentSongText(title->display);
-    streamer->setNowPlayingConfig(settings);
-    streamer->renderVideoOverlay();
+    showOnPicture(*streamer, title->display, settings);
     if (streamer->streamMode() == StreamMode::icecast) streamer->updateIcecastMetadata(title->icecast);
     return true;
 }
@@ -105,20 +107,22 @@ void Schedulers::sendNowPlayingOnAir()
     if (inputs_.activeSource() != AudioSourceKind::local) {
         if (pollSongFile(true)) return;
     } else if (player->isPlaying() && player->currentIndex() >= 0 && player->currentIndex() < player->trackCount()) {
-        const std::string name =
-            trackName(lastPathComponent(player->playlist()[static_cast<std::size_t>(player->currentIndex())]));
-        streamer->setCurrentSongText(name);
-        streamer->setNowPlayingConfig(scheduleConfig.nowPlaying);
-        streamer->renderVideoOverlay();
-        print("Ondaline: Now Playing updated (local player) — " + name);
-        if (streamer->streamMode() == StreamMode::icecast) streamer->updateIcecastMetadata(name);
+        sendPlayerTrackOnAir(
+            trackName(lastPathComponent(player->playlist()[static_cast<std::size_t>(player->currentIndex())])));
         return;
     }
     // No title now: an earlier stream's stays off this one's picture.
     if (streamer->currentSongText().empty()) return;
-    streamer->setCurrentSongText({});
-    streamer->setNowPlayingConfig(scheduleConfig.nowPlaying);
-    streamer->renderVideoOverlay();
+    showOnPicture(*streamer, {}, scheduleConfig.nowPlaying);
+}
+
+void Schedulers::sendPlayerTrackOnAir(const std::string& name)
+{
+    Ondaline& streamer = *inputs_.engine;
+    showOnPicture(streamer, name, inputs_.settings.nowPlaying);
+    print("Ondaline: Now Playing updated (local player) — " + name);
+    // Listeners of an Icecast stream see each song, not only the first.
+    if (streamer.streamMode() == StreamMode::icecast) streamer.updateIcecastMetadata(name);
 }
 
 }  // namespace ondaline::app

@@ -53,6 +53,9 @@ public:
     // When a stream goes live: the current title goes on the picture and, in
     // Icecast mode, to the server, instead of waiting for the next change.
     void sendNowPlayingOnAir();
+    // While live: the local player's new track on the picture and, in
+    // Icecast mode, to the server.
+    void sendPlayerTrackOnAir(const std::string& name);
 
     // The time of day the image schedule is read at (the system's).
     void setWallClock(WallClock clock) { wallClock_ = std::move(clock); }
