@@ -1,9 +1,11 @@
 #pragma once
 
-// The program's one controller: it owns the engine, the audio sources, the
-// settings record and the dashboard's views, and turns the user's presses
-// and the engine's reports into what the dashboard shows. Its operations
-// live in files named after their concerns (app_delegate_*.cpp).
+// The program's coordinator: it owns the engine, the audio sources and the
+// settings record, and wires them to the concerns that own their widgets
+// and state (the dashboard view, the drawer and its three pages, the source
+// switcher, the schedulers). It turns the user's presses and the engine's
+// reports into what those show; its own operations live in
+// app_delegate_*.cpp, named for what they coordinate.
 
 #include "app/dashboard_view.h"
 #include "app/drawer_shell.h"
@@ -31,14 +33,7 @@
 #include <string>
 #include <vector>
 
-class QComboBox;
-class QGraphicsOpacityEffect;
-class QLabel;
-class QLineEdit;
 class QMenu;
-class QParallelAnimationGroup;
-class QPushButton;
-class QScrollArea;
 class QTimer;
 class QWidget;
 
@@ -46,21 +41,12 @@ namespace ondaline {
 class Ondaline;
 class OndalineDelegate;
 namespace sources {
-struct AudioSource;
 class AudioSourceCapture;
-class SpectrumAnalyzer;
 class TCPAudioServer;
 class TestPlayer;
 }  // namespace sources
 namespace ui {
-class ConsoleBezelView;
-class ConsoleButton;
-class ConsoleFaceView;
-class DrawerBezelView;
-class DrawerFaceView;
 class KeyableBorderlessWindow;
-class LEDIndicatorView;
-class VUMeterView;
 }  // namespace ui
 namespace editor {
 class OverlayEditorController;
@@ -236,9 +222,8 @@ public:
     // documentation page.
     void openOndalineHelp();
 
-    // State, read and written by the controller's operations (and its
-    // tests). Views are owned by the window, which this object owns; they
-    // are null before buildDashboard().
+    // What the coordinator wires together, and the state its operations
+    // share. The window owns every view and is null before buildDashboard().
     std::unique_ptr<ui::KeyableBorderlessWindow> window;
     std::shared_ptr<sources::TestPlayer> player;
     std::shared_ptr<Ondaline> streamer;
@@ -260,8 +245,9 @@ public:
     std::unique_ptr<QMenu> mainMenu;                 // its four submenus hold the actions
     std::unique_ptr<OndalineHelpWindow> helpWindow;  // the last one built
     QUrl helpURL;                                    // the documentation page
-
-    QTimer* drawerSaveDebounceTimer = nullptr;  // the autosave after typing: single-shot, a child of this object
+    // The autosave 5 s after the last keystroke: single-shot, a child of
+    // this object.
+    QTimer* drawerSaveDebounceTimer = nullptr;
     // Whether the live status's uptime clock is running.
     bool isUptimeClockRunning() const { return uptimeTimer_ || connectTime_; }
 
