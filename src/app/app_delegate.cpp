@@ -47,7 +47,8 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
                                 .browse = [this] { drBrowseStationPath(); },
                                 .fieldEdited = [this](QObject* field) { drawerTextFieldDidChange(field); },
                                 .openAppearance = [this] { openAppearanceDrawer(); },
-                                .openActivity = [this] { openActivityDrawer(); }})),
+                                .openActivity = [this] { openActivityDrawer(); },
+                                .savedApplication = [this] { return scheduleConfig.appCaptureBundleID; }})),
       mainExecutor_(std::move(mainExecutor)),
       clock_(clock ? std::move(clock) : std::make_shared<platform::SystemClock>()),
       appearancePage_(std::make_unique<AppearancePage>(AppearancePage::Actions{

@@ -75,7 +75,7 @@ void TestAppDelegate::drAudioSourceChanged()
     setDrawerPage(buildSettingsDrawerContent());
 }
 
-void TestAppDelegate::refreshDrawerAppList() { settingsPage_->refreshAppList(scheduleConfig.appCaptureBundleID); }
+void TestAppDelegate::refreshDrawerAppList() { settingsPage_->refreshAppList(); }
 
 void TestAppDelegate::drBrowseStationPath()
 {

@@ -39,7 +39,7 @@ void fadeOnlyWhileSeeThrough(QGraphicsOpacityEffect& fade) { fade.setEnabled(!qF
 DrawerShell::~DrawerShell()
 {
     if (!slide_) return;
-    QObject::disconnect(slide_, nullptr, nullptr, nullptr);
+    QObject::disconnect(slideEnd_);
     delete slide_.data();
 }
 
@@ -117,7 +117,7 @@ QParallelAnimationGroup* DrawerShell::slide() const { return slide_; }
 void DrawerShell::startSlide(double windowWidth, int milliseconds, double opacity, std::function<void()> finished)
 {
     if (slide_) {
-        QObject::disconnect(slide_, nullptr, nullptr, nullptr);  // its end is no longer ours to reach
+        QObject::disconnect(slideEnd_);  // its end is no longer ours to reach
         slide_->stop();
     }
     // Read now: the user may have moved the window since the last slide.
@@ -136,7 +136,8 @@ void DrawerShell::startSlide(double windowWidth, int milliseconds, double opacit
         animation->setDuration(milliseconds);
         animation->setEasingCurve(easeInEaseOut());
     }
-    QObject::connect(group, &QAbstractAnimation::finished, group, [finished = std::move(finished)] { finished(); });
+    slideEnd_ = QObject::connect(group, &QAbstractAnimation::finished, group,
+                                 [finished = std::move(finished)] { finished(); });
     slide_ = group;
     group->start(QAbstractAnimation::DeleteWhenStopped);
 }

@@ -5,6 +5,7 @@
 // widens the window to show it while the face fades in. Which page it
 // holds, and when, is the controller's.
 
+#include <QObject>
 #include <QPointer>
 
 #include <functional>
@@ -62,6 +63,7 @@ private:
     QScrollArea* scroll_ = nullptr;
     QGraphicsOpacityEffect* fade_ = nullptr;
     QPointer<QParallelAnimationGroup> slide_;  // the slide under way
+    QMetaObject::Connection slideEnd_;         // its end, to us
     bool open_ = false;
 };
 

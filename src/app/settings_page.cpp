@@ -104,7 +104,7 @@ QWidget* SettingsPage::build(const ImageScheduleConfig& stored, std::vector<plat
     column.row(appPickerContainer_.data(), 32);
     const bool capturing = audioSourceNamed(stored.audioSource) == AudioSourceKind::appCapture;
     appPickerContainer_->setVisible(capturing);
-    if (capturing) refreshAppList(stored.appCaptureBundleID);
+    if (capturing) refreshAppList();
     column.space(8);
 
     divider();

@@ -40,6 +40,7 @@ public:
         std::function<void(QObject* field)> fieldEdited;  // typing in a field the autosave reads
         std::function<void()> openAppearance;
         std::function<void()> openActivity;
+        std::function<std::string()> savedApplication;  // the record's bundle id
     };
 
     SettingsPage(std::shared_ptr<platform::MainExecutor> mainExecutor, Actions actions);
@@ -61,8 +62,9 @@ public:
     std::optional<std::string> outputDevice() const;
 
     // Lists the applications off the main thread; the picker current when
-    // the list is ready is refilled, `savedBundleID` chosen if listed.
-    void refreshAppList(const std::string& savedBundleID);
+    // the list is ready is refilled, the saved application (as the record
+    // names it then) chosen if listed.
+    void refreshAppList();
     // The output pop-up refilled, without counting as a choice.
     void showOutputDevices(std::vector<platform::OutputDevice> devices, const std::string& savedUID);
     void showStationPath(const QString& folder);

@@ -125,13 +125,13 @@ void SettingsPage::showStationPath(const QString& folder)
     if (stationPath_) stationPath_->setText(folder);
 }
 
-void SettingsPage::refreshAppList(const std::string& savedBundleID)
+void SettingsPage::refreshAppList()
 {
     if (!appListing_) appListing_ = std::make_unique<AppListing>();
-    appListing_->worker.async([self = QPointer<SettingsPage>(this), main = mainExecutor_, saved = savedBundleID] {
+    appListing_->worker.async([self = QPointer<SettingsPage>(this), main = mainExecutor_] {
         std::string error;
         auto found = sources::AudioSourceCapture::create()->availableSources(error);
-        main->post([self, saved, found = std::move(found), failed = !error.empty()] {
+        main->post([self, found = std::move(found), failed = !error.empty()] {
             if (!self) return;
             self->appSources_ = failed ? std::vector<sources::AudioSource>() : found;
             QComboBox* picker = self->appPicker_;  // the newest page's, by now
@@ -147,6 +147,7 @@ void SettingsPage::refreshAppList(const std::string& savedBundleID)
             }
             picker->addItem(QString::fromUtf8("Select an application…"));
             for (const sources::AudioSource& source : found) picker->addItem(QString::fromStdString(source.name));
+            const std::string saved = self->actions_.savedApplication();
             if (saved.empty()) return;
             for (std::size_t k = 0; k < found.size(); ++k) {
                 if (found[k].bundleIdentifier == saved) {

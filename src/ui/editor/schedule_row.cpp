@@ -174,6 +174,9 @@ void ScheduleRow::showImage(const QString& path) const
 
 void ScheduleRow::discard() const
 {
+    // Gone from the tab, the card's buttons no longer reach it.
+    browseBtn->disconnect();
+    removeBtn->disconnect();
     card->hide();
     card->setParent(nullptr);
     card->deleteLater();
