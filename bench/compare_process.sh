@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Whole-process cost of the harness beside ffmpeg doing the same job with the
-# same encoders and settings (bench/ffmpeg_mirror.sh), each for N seconds of
-# a 440 Hz tone (AAC-LC 320 kb/s, 44.1 kHz stereo) to a private peer:
+# same encoders (bench/ffmpeg_mirror.sh) twice: with ffmpeg's defaults for the
+# AAC search and libx264's threads ("mirror"), and with the engine's settings
+# for those as well ("same"); each for N seconds of a 440 Hz tone (AAC-LC
+# 320 kb/s, 44.1 kHz stereo) to a private peer:
 #   icecast   audio only, to icecast2
 #   still     RTMP to nginx-rtmp with the still picture (H.264 1280×720,
 #             24000/1001 fps, 1200 kb/s, key frame every 48)
 #   overlays  the same with the spectrum bars, the crawler and the song text
-# For each: CPU time (user+system) and peak RSS as the kernel counted them
-# for the process (bench/process_usage.py), and ours/ffmpeg. Over RTMP it
-# also checks from the peer's recordings that both sent as many frames with
-# the same x264 settings.
+# For each: CPU time (user+system), peak RSS and voluntary context switches a
+# second as the kernel counted them for the process (bench/process_usage.py),
+# and ours/ffmpeg. Over RTMP it also checks from the peer's recordings that
+# all three sent as many frames, and whether the x264 settings match.
 #
 #   bench/compare_process.sh [seconds] [build dir] [job...]
 #   (defaults: 60, build, all three; run after scripts/test or scripts/run
@@ -53,10 +55,10 @@ ours_args() {  # the harness's options for a job
 }
 ffmpeg_args() {
   case $1 in
-    icecast) echo "file=$tone" none "$icecast_url/ffmpeg.aac" ;;
-    still) echo "file=$tone" "still=$still" "$ONDALINE_RTMP_URL/ffmpeg-still" ;;
+    icecast) echo "file=$tone" none "$icecast_url/ffmpeg${2:-}.aac" ;;
+    still) echo "file=$tone" "still=$still" "$ONDALINE_RTMP_URL/ffmpeg${2:-}-still" ;;
     overlays) echo "file=$tone" "overlays=$still,$work/song.txt,$work/crawler-line.txt" \
-      "$ONDALINE_RTMP_URL/ffmpeg-overlays" ;;
+      "$ONDALINE_RTMP_URL/ffmpeg${2:-}-overlays" ;;
   esac
 }
 
@@ -87,14 +89,17 @@ for job in "${jobs[@]}"; do
   song=()
   [[ $job == overlays ]] && song=(--song 'Radio Ondes\nLate Night Jazz')
   # shellcheck disable=SC2046
-  read -r o_user o_sys o_rss _ o_exit < <(measure "ours-$job" "$harness" $(ours_args "$job") "${song[@]}")
+  read -r o_user o_sys o_rss _ o_exit o_csw < <(measure "ours-$job" "$harness" $(ours_args "$job") "${song[@]}")
   # shellcheck disable=SC2046
-  read -r f_user f_sys f_rss _ f_exit < <(measure "ffmpeg-$job" bench/ffmpeg_mirror.sh $(ffmpeg_args "$job"))
+  read -r f_user f_sys f_rss _ f_exit f_csw < <(measure "ffmpeg-$job" bench/ffmpeg_mirror.sh $(ffmpeg_args "$job"))
+  # shellcheck disable=SC2046
+  read -r s_user s_sys s_rss _ s_exit s_csw < <(ONDALINE_FFMPEG_SAME=1 measure "ffmpeg-same-$job" \
+    bench/ffmpeg_mirror.sh $(ffmpeg_args "$job" -same))
   load_after=$(cut -d' ' -f1 /proc/loadavg)
   grep -q 'stream went live and ended in order' "$work/ours-$job.log" || o_exit="$o_exit (stream failed)"
-  [[ $o_exit == 0 && $f_exit == 0 ]] || {
-    echo "$job: harness exit $o_exit, ffmpeg exit $f_exit" >&2
-    tail -5 "$work/ours-$job.log" "$work/ffmpeg-$job.log" >&2
+  [[ $o_exit == 0 && $f_exit == 0 && $s_exit == 0 ]] || {
+    echo "$job: harness exit $o_exit, ffmpeg exit $f_exit, same-settings ffmpeg exit $s_exit" >&2
+    tail -5 "$work/ours-$job.log" "$work/ffmpeg-$job.log" "$work/ffmpeg-same-$job.log" >&2
     exit 1
   }
   self_rss=$(grep -o 'peak RSS [0-9]*' "$work/ours-$job.log" | grep -o '[0-9]*$')
@@ -102,18 +107,23 @@ for job in "${jobs[@]}"; do
   if [[ $job != icecast ]]; then
     ours_rec=$(recording "ours-$job")
     theirs_rec=$(recording "ffmpeg-$job")
-    echo "$job: packets sent (from the recordings): ours $(head -1 <<<"$ours_rec"), ffmpeg $(head -1 <<<"$theirs_rec")"
-    [[ $(tail -1 <<<"$ours_rec") == $(tail -1 <<<"$theirs_rec") ]] && same=same || same=DIFFERENT
-    echo "$job: x264 options in the two streams: $same"
+    same_rec=$(recording "ffmpeg-same-$job")
+    echo "$job: packets sent (from the recordings): ours $(head -1 <<<"$ours_rec"), ffmpeg $(head -1 <<<"$theirs_rec")," \
+      "same-settings ffmpeg $(head -1 <<<"$same_rec")"
+    [[ $(tail -1 <<<"$ours_rec") == $(tail -1 <<<"$same_rec") ]] && same=same || same=different
+    echo "$job: x264 options, ours and same-settings ffmpeg: $same"
   fi
-  rows+=("$(awk -v job="$job" -v s="$seconds" -v ou="$o_user" -v os="$o_sys" -v orss="$o_rss" \
-    -v fu="$f_user" -v fs="$f_sys" -v frss="$f_rss" 'BEGIN {
-      oc = ou + os; fc = fu + fs
-      printf "| %s | %.1f (%.1f %%) | %.1f (%.1f %%) | %.2f | %.1f | %.1f | %.2f |", job, oc, 100 * oc / s,
-        fc, 100 * fc / s, oc / fc, orss / 1024, frss / 1024, orss / frss }')")
+  rows+=("$(awk -v job="$job" -v s="$seconds" -v ou="$o_user" -v os="$o_sys" -v orss="$o_rss" -v ocsw="$o_csw" \
+    -v fu="$f_user" -v fs="$f_sys" -v frss="$f_rss" -v fcsw="$f_csw" \
+    -v su="$s_user" -v ss="$s_sys" -v srss="$s_rss" -v scsw="$s_csw" 'BEGIN {
+      oc = ou + os; fc = fu + fs; sc = su + ss
+      printf "| %s | %.1f | %.1f | %.1f | %.2f | %.2f | %.1f | %.1f | %.1f | %.0f | %.0f | %.0f |", job, oc, fc, sc,
+        oc / fc, oc / sc, orss / 1024, frss / 1024, srss / 1024, ocsw / s, fcsw / s, scsw / s }')")
 done
 
-printf '\n%s s of streaming per run; CPU seconds (share of one core), peak RSS in MiB.\n\n' "$seconds"
-echo "| job | CPU ours | CPU ffmpeg | CPU ours/ffmpeg | RSS ours | RSS ffmpeg | RSS ours/ffmpeg |"
-echo "|---|---|---|---|---|---|---|"
+printf '\n%s s of streaming per run; CPU seconds, peak RSS in MiB, voluntary context switches a second.\n\n' \
+  "$seconds"
+echo "| job | CPU ours | CPU mirror | CPU same | ours/mirror | ours/same | RSS ours | RSS mirror | RSS same |" \
+  "switches/s ours | mirror | same |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
 printf '%s\n' "${rows[@]}"

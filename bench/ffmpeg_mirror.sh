@@ -15,6 +15,9 @@
 #   CRAWLER_FILE holds the crawler's text on one line, as the engine joins the
 #   lines of its file; ONDALINE_FONT_FILE, when set, spares the font look-up
 #   (the engine's Helvetica-Bold is fontconfig's match for Helvetica:bold).
+#   ONDALINE_FFMPEG_SAME=1 also gives ffmpeg the two settings whose defaults
+#   the engine does not keep: the fast AAC coder without intensity stereo, and
+#   one libx264 thread without slices.
 #
 # The still is decoded and scaled once and then repeated (loop filter, paced
 # by the realtime filter), the cheapest way ffmpeg has to send a still.
@@ -28,6 +31,10 @@ x264=(-c:v libx264 -preset veryfast -tune zerolatency -profile:v main -level 3.1
   -x264-params scenecut=0:keyint=1000:min-keyint=1000 -forced-idr 1
   -force_key_frames 'expr:eq(n,0)+eq(mod(n+1,48),0)'
   -pix_fmt yuv420p -colorspace bt709 -color_primaries bt709 -color_trc bt709 -color_range tv)
+if [[ ${ONDALINE_FFMPEG_SAME:-0} == 1 ]]; then
+  aac+=(-aac_coder fast -aac_is 0)
+  x264=("${x264[@]/scenecut=0:/threads=1:sliced-threads=0:scenecut=0:}" -threads 1)
+fi
 rate=24000/1001
 
 args=(-hide_banner -nostdin -loglevel error)
