@@ -37,6 +37,55 @@ FrameRenderer::Rows joined(FrameRenderer::Rows rows)
 
 }  // namespace
 
+struct FrameRenderer::Buffers {
+    static constexpr std::size_t kept = 2;  // beyond these, a buffer given back is freed
+
+    struct Free {
+        std::unique_ptr<Bytes> pixels;
+        std::weak_ptr<const Bytes> was;  // the frame it last held
+    };
+
+    // A frame on a buffer of these: its buffer comes back when it goes.
+    static Frame frame(const std::shared_ptr<Buffers>& self, std::unique_ptr<Bytes> pixels)
+    {
+        const Bytes* raw = pixels.get();
+        Frame made(pixels.release(), [weak = std::weak_ptr<Buffers>(self)](const Bytes* gone) {
+            if (const auto buffers = weak.lock()) buffers->giveBack(gone);
+            else delete gone;
+        });
+        std::lock_guard guard(self->lock);
+        self->inUse.emplace(raw, made);
+        return made;
+    }
+
+    std::optional<Free> take()
+    {
+        std::lock_guard guard(lock);
+        if (free.empty()) return std::nullopt;
+        Free last = std::move(free.back());
+        free.pop_back();
+        return last;
+    }
+
+private:
+    void giveBack(const Bytes* gone)
+    {
+        std::unique_ptr<Bytes> pixels(const_cast<Bytes*>(gone));
+        std::lock_guard guard(lock);
+        const auto found = inUse.find(gone);
+        std::weak_ptr<const Bytes> was;
+        if (found != inUse.end()) {
+            was = std::move(found->second);
+            inUse.erase(found);
+        }
+        if (free.size() < kept) free.push_back({std::move(pixels), std::move(was)});
+    }
+
+    std::mutex lock;
+    std::map<const Bytes*, std::weak_ptr<const Bytes>> inUse;
+    std::vector<Free> free;
+};
+
 struct FrameRenderer::Drawn {
     std::shared_ptr<const platform::Picture> picture;
     std::string songText;
@@ -47,7 +96,10 @@ struct FrameRenderer::Drawn {
     std::optional<CrawlerRun> crawlerRun;
 };
 
-FrameRenderer::FrameRenderer(int width, int height) : width_(width), height_(height) {}
+FrameRenderer::FrameRenderer(int width, int height)
+    : width_(width), height_(height), buffers_(std::make_shared<Buffers>())
+{
+}
 
 FrameRenderer::~FrameRenderer() = default;
 
@@ -89,7 +141,24 @@ FrameRenderer::Frame FrameRenderer::render(const OverlayInputs& in)
         drawn_ = std::move(next);
         return last_;
     }
-    platform::Canvas canvas(width_, height_);
+    const std::size_t frameBytes = static_cast<std::size_t>(width_) * height_ * 4;
+    std::unique_ptr<Bytes> pixels;
+    std::weak_ptr<const Bytes> was;
+    if (auto reused = buffers_->take(); reused && reused->pixels->size() == frameBytes) {
+        pixels = std::move(reused->pixels);
+        was = std::move(reused->was);
+    } else {
+        pixels = std::make_unique<Bytes>(frameBytes);
+    }
+    if (rows) {  // the other rows as the last frame has them
+        const std::size_t rowBytes = static_cast<std::size_t>(width_) * 4;
+        const std::optional<Rows> stale = rowsSince(was, last_);
+        for (const auto& r : stale ? *stale : Rows{{0, height_}}) {
+            std::memcpy(pixels->data() + r.first * rowBytes, last_->data() + r.first * rowBytes,
+                        (r.end - r.first) * rowBytes);
+        }
+    }
+    platform::Canvas canvas(pixels->data(), width_, height_);
     const OverlayScene scene{.picture = background_.get(),
                              .songText = in.songText,
                              .nowPlaying = in.nowPlaying,
@@ -107,21 +176,8 @@ FrameRenderer::Frame FrameRenderer::render(const OverlayInputs& in)
             canvas.restore();
         }
     }
-    Bytes pixels = canvas.finish();
-    if (rows) {  // the other rows as the last frame has them
-        const std::size_t rowBytes = static_cast<std::size_t>(width_) * 4;
-        int from = 0;
-        auto keep = [&](int end) {
-            if (end > from)
-                std::memcpy(pixels.data() + from * rowBytes, last_->data() + from * rowBytes, (end - from) * rowBytes);
-        };
-        for (const auto& r : *rows) {
-            keep(r.first);
-            from = r.end;
-        }
-        keep(height_);
-    }
-    auto frame = std::make_shared<const Bytes>(std::move(pixels));
+    canvas.end();
+    Frame frame = Buffers::frame(buffers_, std::move(pixels));
     steps_.push_back({frame, last_, rows});
     if (steps_.size() > stepsKept) steps_.erase(steps_.begin());
     last_ = frame;
@@ -191,13 +247,20 @@ std::optional<FrameRenderer::Rows> FrameRenderer::changedRows(const Frame& earli
 {
     if (!earlier || !later) return std::nullopt;
     if (earlier == later) return Rows{};
+    std::lock_guard guard(lock_);
+    return rowsSince(earlier, later);
+}
+
+std::optional<FrameRenderer::Rows> FrameRenderer::rowsSince(const std::weak_ptr<const Bytes>& start,
+                                                            const Frame& later) const
+{
     // Frames between the two may be gone: a step knows them by their
     // ownership, which no later frame can share.
     auto same = [](const std::weak_ptr<const Bytes>& a, const std::weak_ptr<const Bytes>& b) {
         return !a.owner_before(b) && !b.owner_before(a);
     };
-    const std::weak_ptr<const Bytes> start = earlier;
-    std::lock_guard guard(lock_);
+    const std::weak_ptr<const Bytes> none;
+    if (!later || same(start, none)) return std::nullopt;
     Rows rows;
     std::weak_ptr<const Bytes> at = later;
     for (auto step = steps_.rbegin(); step != steps_.rend(); ++step) {

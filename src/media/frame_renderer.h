@@ -11,6 +11,10 @@
 // drawn again (every layer, clipped to them, in stacking order) and the rest
 // is taken from the last frame, which gives the same bytes as drawing it all.
 // A frame with nothing to change is the last frame itself.
+//
+// The buffers of frames nobody holds any more are drawn into again: such a
+// buffer is brought up to the last frame by copying the rows that changed
+// since it was drawn, so a tick touches only the rows that move.
 
 #include "base/bytes.h"
 #include "media/overlay_layout.h"
@@ -76,8 +80,14 @@ private:
     };
 
     std::optional<Rows> rowsToDraw(const Drawn& next) const;
+    // changedRows() with `lock_` held; `start` may have gone.
+    std::optional<Rows> rowsSince(const std::weak_ptr<const Bytes>& start, const Frame& later) const;
 
     const int width_, height_;
+    // The buffers of frames gone, and which frame each held; frames go on
+    // whichever thread lets go of them last.
+    struct Buffers;
+    const std::shared_ptr<Buffers> buffers_;
     mutable std::mutex lock_;
     std::shared_ptr<const platform::Picture> background_;
     std::string crawlerText_;

@@ -181,13 +181,20 @@ struct Canvas::Private {
     QPainter painter;
 };
 
-Canvas::Canvas(int width, int height) : private_(std::make_unique<Private>()), width_(width), height_(height)
+Canvas::Canvas(int width, int height) : Canvas(nullptr, width, height) {}
+
+Canvas::Canvas(std::uint8_t* pixels, int width, int height)
+    : private_(std::make_unique<Private>()), width_(width), height_(height)
 {
     // ARGB32 premultiplied is B, G, R, A in memory on a little-endian machine.
-    private_->image = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+    if (pixels) {
+        private_->image = QImage(pixels, width, height, width * 4, QImage::Format_ARGB32_Premultiplied);
+    } else {
+        private_->image = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+        private_->image.fill(Qt::transparent);
+    }
     private_->image.setDotsPerMeterX(dotsPerMeterAt72DPI);
     private_->image.setDotsPerMeterY(dotsPerMeterAt72DPI);
-    private_->image.fill(Qt::transparent);
     private_->painter.begin(&private_->image);
     private_->painter.setRenderHint(QPainter::Antialiasing, true);
     private_->painter.setRenderHint(QPainter::TextAntialiasing, true);
@@ -222,6 +229,11 @@ void Canvas::clip(double x, double y, double w, double h)
 
 void Canvas::save() { private_->painter.save(); }
 void Canvas::restore() { private_->painter.restore(); }
+
+void Canvas::end()
+{
+    if (private_->painter.isActive()) private_->painter.end();
+}
 
 std::vector<std::uint8_t> Canvas::finish()
 {

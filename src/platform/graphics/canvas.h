@@ -61,6 +61,9 @@ private:
 class Canvas {
 public:
     Canvas(int width, int height);
+    // Draws into `pixels` (rows top first, B G R A each, width × height),
+    // which it neither clears nor owns; end() ends the drawing.
+    Canvas(std::uint8_t* pixels, int width, int height);
     ~Canvas();
     Canvas(const Canvas&) = delete;
     Canvas& operator=(const Canvas&) = delete;
@@ -77,6 +80,7 @@ public:
 
     // Ends the drawing and gives the pixels: rows top first, B G R A each.
     std::vector<std::uint8_t> finish();
+    void end();
 
     struct Private;
 
