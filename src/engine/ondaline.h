@@ -308,6 +308,7 @@ private:
     void startCarrierWatchdog();
     void stopCarrierWatchdog();
     void carrierTick();
+    void armCarrierCheck(platform::Timer::Clock::duration delay);  // the watchdog's next look
     void resetAudioState();
 
     // Helpers.

@@ -1,13 +1,23 @@
 // The silence carrier: when no PCM has come for a second, a faint 25 Hz tone
-// keeps the audio timeline moving, at the stream's own pace.
+// keeps the audio timeline moving, at the stream's own pace. While audio
+// flows the watchdog looks only when the second could be over (at most every
+// quarter second); while the carrier plays it ticks at the packet rate.
 
 #include "engine/ondaline.h"
 
 #include "base/print.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace ondaline {
+
+namespace {
+
+constexpr std::chrono::milliseconds carrierTickPeriod(23);
+constexpr double longestQuietLook = 0.25;  // seconds
+
+}  // namespace
 
 void Ondaline::startCarrierWatchdog()
 {
@@ -20,12 +30,15 @@ void Ondaline::startCarrierWatchdog()
         if (!carrier_) carrier_.emplace(block);
         carrier_->restart();
     });
-    using namespace std::chrono;
-    carrierTimer_.scheduleRepeating(platform::Timer::Clock::now() + milliseconds(100), milliseconds(23),
-                                    [weakSelf = weak_from_this()] {
-                                        if (const auto self = weakSelf.lock()) self->carrierTick();
-                                    });
+    armCarrierCheck(std::chrono::milliseconds(100));
     print("Ondaline: Carrier watchdog started (1s threshold)");
+}
+
+void Ondaline::armCarrierCheck(platform::Timer::Clock::duration delay)
+{
+    carrierTimer_.scheduleAfter(delay, [weakSelf = weak_from_this()] {
+        if (const auto self = weakSelf.lock()) self->carrierTick();
+    });
 }
 
 void Ondaline::stopCarrierWatchdog()
@@ -40,15 +53,24 @@ void Ondaline::stopCarrierWatchdog()
 
 void Ondaline::carrierTick()
 {
-    if (state() != StreamState::publishing) return;
+    if (state() != StreamState::publishing) {
+        armCarrierCheck(carrierTickPeriod);
+        return;
+    }
     const double now = clock_->now();
-    if (now - lastPCMReceivedTime_ < carrierThresholdSec) {
+    if (const double quiet = now - lastPCMReceivedTime_; quiet < carrierThresholdSec) {
         if (carrierActive_) {
             carrierActive_ = false;
             print("Ondaline: Real audio resumed — carrier stopped");
         }
+        // The next look when the silence could have reached the threshold.
+        const double wait = std::clamp(carrierThresholdSec - quiet, 0.0, longestQuietLook);
+        armCarrierCheck(std::max<platform::Timer::Clock::duration>(
+            std::chrono::duration_cast<platform::Timer::Clock::duration>(std::chrono::duration<double>(wait)),
+            carrierTickPeriod));
         return;
     }
+    armCarrierCheck(carrierTickPeriod);
     if (!carrierActive_) {
         carrierActive_ = true;
         lastCarrierTick_ = now - 0.023;  // one tick's worth to begin with

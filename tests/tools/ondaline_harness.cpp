@@ -337,8 +337,15 @@ int main(int argc, char** argv)
     std::optional<ToneSource> tone;
     bool metadataSent = false;
     auto nextStall = Clock::now();
+    const auto runLength = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     while (!outcome->finalError) {
-        loop->runUntil(Clock::now() + std::chrono::milliseconds(50));
+        // The checks below run every 50 ms until the stream is live, then
+        // four times a second (a wake-up costs the process a context
+        // switch), and the run ends on time.
+        auto until = Clock::now() + std::chrono::milliseconds(outcome->liveSince ? 250 : 50);
+        if (outcome->wantedSince) until = std::min(until, *outcome->wantedSince + runLength);
+        if (stallMs > 0 && outcome->liveSince) until = std::min(until, nextStall);
+        loop->runUntil(until);
         if (!outcome->liveSince) {
             if (Clock::now() > giveUpAt) break;
             continue;
@@ -365,7 +372,7 @@ int main(int argc, char** argv)
             metadataSent = true;
         }
         const auto& since = outcome->wantedSince;
-        if (since && Clock::now() - *since >= std::chrono::duration<double>(seconds)) break;
+        if (since && Clock::now() - *since >= runLength) break;
         // Live again after reconnects within the engine's back-off, or not at all.
         if (!since && Clock::now() - *outcome->liveSince > std::chrono::seconds(90)) break;
     }
