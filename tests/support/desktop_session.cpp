@@ -106,7 +106,15 @@ bool Desktop::waitForWindow()
             return true;
         }
         // Also reads the program's end, which no event loop reports here.
-        if (program_.state() == QProcess::NotRunning || program_.waitForFinished(100)) return false;
+        if (program_.state() == QProcess::NotRunning || program_.waitForFinished(100)) {
+            // Now and then, on a loaded machine, a program could not reach a
+            // display that answered xdotool a moment before; it gets one
+            // more start on the same display.
+            if (restarted_ || !output().contains("could not connect to display")) return false;
+            restarted_ = true;
+            QThread::msleep(1000);
+            program_.start(program_.program(), program_.arguments());
+        }
     }
     return false;
 }

@@ -56,6 +56,7 @@ private:
 
     QString displayFile_;
     int startLock_ = -1;  // held from Xvfb's start until the window shows
+    bool restarted_ = false;
     QProcess xvfb_, program_;
     QString display_, window_, output_;
     QPoint origin_;
