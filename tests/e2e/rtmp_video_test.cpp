@@ -101,9 +101,11 @@ std::string writePPM(const std::string& name, int width, int height, Next next)
 }
 
 // Every slice's NAL header and frame_num as the header tracer prints them,
-// and the SPS's picture order type and frame_num width.
+// each IDR slice's idr_pic_id, and the SPS's picture order type and
+// frame_num width.
 struct SliceHeaders {
     std::vector<std::pair<int, int>> slices;  // (NAL header byte, frame_num)
+    std::vector<int> idrPicIds;
     int pocType = -1, frameNumBits = 0;
 };
 
@@ -122,6 +124,8 @@ SliceHeaders sliceHeaders(const std::string& file)
             refIdc = std::stoi(line.substr(line.find("nal_ref_idc: ") + 13));
         } else if (line.find(" frame_num ") != std::string::npos && (nalType == 1 || nalType == 5)) {
             out.slices.emplace_back(refIdc << 5 | nalType, value(line));
+        } else if (line.find(" idr_pic_id ") != std::string::npos && nalType == 5) {
+            out.idrPicIds.push_back(value(line));
         } else if (line.find(" pic_order_cnt_type ") != std::string::npos) {
             out.pocType = value(line);
         } else if (line.find(" log2_max_frame_num_minus4 ") != std::string::npos) {
@@ -142,7 +146,7 @@ TEST(RTMPVideo, PictureArrivesAsTheRendererDrawsIt)
         return rgb[i % 3];
     });
     const auto run = runCommand("timeout 120 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url " +
-                                env.at("ONDALINE_RTMP_URL") + " --key picture --seconds 4 --source tone --image " +
+                                env.at("ONDALINE_RTMP_URL") + " --key picture --seconds 7 --source tone --image " +
                                 shellQuote(image) + " --song 'Radio Ondes\\nLate Night Jazz'");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     EXPECT_NE(run.output.find("Ondaline: Loaded video image — ondaline-solid.ppm"), std::string::npos);
@@ -169,16 +173,21 @@ TEST(RTMPVideo, PictureArrivesAsTheRendererDrawsIt)
     // Without bars or crawler the picture is the same every tick: once the
     // second key frame has settled, each frame is a bare "nothing moved" of
     // a few hundred bytes at most, most of them copies of the previous one.
+    // The groups after it are that group sent again, frame for frame.
     std::istringstream packets(
         runCommand("ffprobe -v error -select_streams v:0 -show_entries packet=size,flags -of csv=p=0 " +
                    shellQuote(file))
             .output);
     std::vector<int> settled;
+    std::vector<std::vector<int>> groups;
     int keyFrames = 0, sinceKey = 0;
     for (std::string line; std::getline(packets, line); ++sinceKey) {
-        if (line.find('K') != std::string::npos) ++keyFrames, sinceKey = 0;
+        if (line.find('K') != std::string::npos) ++keyFrames, sinceKey = 0, groups.emplace_back();
         if (keyFrames == 2 && sinceKey >= 4) settled.push_back(std::stoi(line));
+        if (!groups.empty() && sinceKey > 0) groups.back().push_back(std::stoi(line));
     }
+    ASSERT_GE(groups.size(), 4u);
+    for (std::size_t g = 2; g + 1 < groups.size(); ++g) EXPECT_EQ(groups[g], groups[1]) << "group " << g;
     ASSERT_GE(settled.size(), 20u);
     EXPECT_LT(*std::max_element(settled.begin(), settled.end()), 400);
     const auto copies = std::count_if(settled.begin(), settled.end(), [](int size) { return size < 40; });
@@ -202,6 +211,10 @@ TEST(RTMPVideo, PictureArrivesAsTheRendererDrawsIt)
         EXPECT_NE(header >> 5, 0) << "slice " << i;
         EXPECT_EQ(frameNum, nextFrameNum % (1 << headers.frameNumBits)) << "slice " << i;
         ++nextFrameNum;
+    }
+    ASSERT_EQ(headers.idrPicIds.size(), groups.size());
+    for (std::size_t i = 1; i < headers.idrPicIds.size(); ++i) {
+        EXPECT_NE(headers.idrPicIds[i], headers.idrPicIds[i - 1]) << "key frame " << i;
     }
     const std::string complaints = (fs::temp_directory_path() / "ondaline-decode-errors.txt").string();
     FILE* pipe = popen(

@@ -13,6 +13,7 @@ extern "C" {
 
 #include <cmath>
 #include <memory>
+#include <optional>
 
 using namespace ondaline::platform;
 using Bytes = std::vector<std::uint8_t>;
@@ -109,7 +110,11 @@ struct Stream {
     std::vector<int> pictureOf;  // which picture each frame shows
 };
 
-// Three key-frame groups of a still that changes once in the second.
+// Five key-frame groups of a still that changes for a moment in the second
+// and in the fifth, and a sixth group's key frame.
+constexpr std::int64_t stillFrames = 240;
+bool showsSecond(std::int64_t n) { return (n >= 70 && n < 74) || (n >= 200 && n < 204); }
+
 Stream encodeStill(bool copyUnchanged, bool noisy)
 {
     H264Encoder::Settings settings;
@@ -118,9 +123,9 @@ Stream encodeStill(bool copyUnchanged, bool noisy)
     auto& encoder = std::get<std::unique_ptr<H264Encoder>>(created);
     Stream stream{encoder->sps(), encoder->pps(), {}, {}};
     const Bytes first = picture(0, noisy), second = picture(1, noisy);
-    for (std::int64_t n = 0; n < 192; ++n) {
-        const int shown = n >= 70 && n < 74 ? 1 : 0;
-        const bool same = n > 0 && n != 70 && n != 74;
+    for (std::int64_t n = 0; n < stillFrames; ++n) {
+        const int shown = showsSecond(n) ? 1 : 0;
+        const bool same = n > 0 && showsSecond(n) == showsSecond(n - 1);
         auto result = encoder->encode(shown ? second : first, n, n == 0 || (n + 1) % 48 == 0, same);
         const auto& frames = std::get<std::vector<H264Encoder::Frame>>(result);
         EXPECT_EQ(frames.size(), 1u);
@@ -149,17 +154,32 @@ TEST(H264CopyFrames, StillDecodesStrictlyNumberedAndAsSharpAsLibx264Alone)
         ASSERT_EQ(fromPlain.luma.size(), plain.frames.size());
 
         const Bytes pictures[2] = {picture(0, noisy), picture(1, noisy)};
-        unsigned expectedFrameNum = 0, copies = 0;
-        for (std::size_t n = 0; n < copied.frames.size(); ++n) {
-            const Bytes& data = copied.frames[n];
-            std::span<const std::uint8_t> nal(data);  // the picture's first slice
+        auto firstSlice = [](const Bytes& data) {
+            std::span<const std::uint8_t> nal(data);
             while (nal.size() > 5 && (nal[4] & 0x1F) != 1 && (nal[4] & 0x1F) != 5) {
                 nal = nal.subspan(4 + ((std::size_t(nal[0]) << 24) | (nal[1] << 16) | (nal[2] << 8) | nal[3]));
             }
-            nal = nal.subspan(4, ((std::size_t(nal[0]) << 24) | (nal[1] << 16) | (nal[2] << 8) | nal[3]));
+            return nal.subspan(4, ((std::size_t(nal[0]) << 24) | (nal[1] << 16) | (nal[2] << 8) | nal[3]));
+        };
+        unsigned expectedFrameNum = 0, copies = 0;
+        std::optional<unsigned> lastIdrPicId;
+        for (std::size_t n = 0; n < copied.frames.size(); ++n) {
+            const auto nal = firstSlice(copied.frames[n]);
             const bool key = (nal[0] & 0x1F) == 5;
-            EXPECT_EQ(key, n == 0 || (n + 1) % 48 == 0) << n;
-            if (key) expectedFrameNum = 0;
+            // The group of frames 95 to 142 shows an unchanged picture that
+            // was shown before it, and is sent again from 143 and 191; the
+            // new picture at 200 ends that with a key frame of its own.
+            EXPECT_EQ(key, n == 0 || (n + 1) % 48 == 0 || n == 200) << n;
+            if (key) {
+                expectedFrameNum = 0;
+                const auto id = sliceIdrPicId(nal, *layout);
+                ASSERT_TRUE(id) << n;
+                EXPECT_NE(id, lastIdrPicId) << "two key frames in a row with one idr_pic_id, frame " << n;
+                lastIdrPicId = id;
+            }
+            if (n >= 144 && n < 191) {
+                EXPECT_EQ(copied.frames[n], copied.frames[n - 48]) << n;
+            }
             EXPECT_NE(nal[0] & 0x60, 0) << "every picture a reference, frame " << n;
             EXPECT_EQ(sliceFrameNum(nal, *layout), expectedFrameNum % layout->maxFrameNum()) << n;
             ++expectedFrameNum;
@@ -170,7 +190,11 @@ TEST(H264CopyFrames, StillDecodesStrictlyNumberedAndAsSharpAsLibx264Alone)
             }
             const double ours = psnr(fromCopied.luma[n], pictures[copied.pictureOf[n]]);
             const double alone = psnr(fromPlain.luma[n], pictures[plain.pictureOf[n]]);
-            EXPECT_GE(ours, alone - 0.5) << n;
+            // The key frame a new picture costs during a replay leaves fewer
+            // bits for the rest of that group: noise, which libx264 refines
+            // at every frame, shows it.
+            const bool afterExtraKeyFrame = n >= 200 && n < 239;
+            EXPECT_GE(ours, alone - (afterExtraKeyFrame ? 1.5 : 0.5)) << n;
         }
         // Noise is never still long enough for copies; the gradients are.
         EXPECT_EQ(copies != 0, !noisy);

@@ -134,9 +134,24 @@ std::variant<std::vector<H264Encoder::Frame>, int> H264Encoder::encode(
 {
     const std::size_t expected = static_cast<std::size_t>(settings_.width) * settings_.height * 4;
     if (bgra.size() != expected) return AVERROR(EINVAL);
+    if (!samePicture || !converted_) {
+        group_.clear();
+        recording_ = false;
+        if (replayAt_) forceKeyFrame = true;
+        replayAt_.reset();
+    } else if (forceKeyFrame) {
+        recording_ = false;
+        replayAt_.reset();
+        if (!group_.empty()) replayAt_ = 0;
+    }
+    if (replayAt_) {
+        auto frames = replayed(pts);
+        if (!frames.empty()) return frames;
+        forceKeyFrame = true;  // the group could not be sent again: a key frame of libx264's instead
+    }
     if (samePicture && converted_ && !forceKeyFrame && smallInRow_ >= settlingFrames &&
         copiesInRow_ < copiesBetweenLooks) {
-        return copyOfLast(pts);
+        return sent(copyOfLast(pts), true);
     }
     copiesInRow_ = 0;
     AVFrame* frame = codec_->frame;
@@ -171,7 +186,75 @@ std::variant<std::vector<H264Encoder::Frame>, int> H264Encoder::encode(
         judgeSettled(out, samePicture && !forceKeyFrame);
         frames.push_back(std::move(out));
     }
+    return sent(std::move(frames), samePicture);
+}
+
+std::vector<H264Encoder::Frame> H264Encoder::sent(std::vector<Frame> frames, bool samePicture)
+{
+    if (!copyLayout_) return frames;
+    for (Frame& frame : frames) {
+        if (frame.keyFrame) {
+            distinctIdr(frame);
+            group_.clear();
+            recording_ = samePicture;
+        }
+        if (!recording_) continue;
+        if (group_.size() == maxGroupFrames) {  // no key frames asked for: nothing to replay
+            group_.clear();
+            recording_ = false;
+            continue;
+        }
+        group_.push_back({frame, nextFrameNum_});
+    }
     return frames;
+}
+
+std::vector<H264Encoder::Frame> H264Encoder::replayed(std::int64_t pts)
+{
+    if (*replayAt_ >= group_.size()) return copyOfLast(pts);  // a longer group: the picture as it was
+    const SentFrame& recorded = group_[(*replayAt_)++];
+    Frame out = recorded.frame;
+    out.pts = pts;
+    if (out.keyFrame && !distinctIdr(out)) {
+        group_.clear();
+        replayAt_.reset();
+        return {};
+    }
+    nextFrameNum_ = recorded.nextFrameNum;
+    return {std::move(out)};
+}
+
+bool H264Encoder::distinctIdr(Frame& frame)
+{
+    // Two IDR pictures in a row must differ in idr_pic_id; libx264 counts
+    // its own, and knows nothing of the groups sent again.
+    std::vector<std::uint8_t> rewritten;
+    std::optional<unsigned> id;
+    for (std::size_t at = 0; at + 4 <= frame.data.size();) {
+        const std::size_t length = (std::size_t(frame.data[at]) << 24) | (std::size_t(frame.data[at + 1]) << 16) |
+                                   (std::size_t(frame.data[at + 2]) << 8) | frame.data[at + 3];
+        if (at + 4 + length > frame.data.size()) return false;
+        const std::span<const std::uint8_t> unit(frame.data.data() + at + 4, length);
+        at += 4 + length;
+        if (unit.empty() || (unit[0] & 0x1F) != 5) {
+            appendLengthPrefixed(rewritten, unit);
+            continue;
+        }
+        const auto current = sliceIdrPicId(unit, *copyLayout_);
+        if (!current) return false;
+        if (!id) id = lastIdrPicId_ && *current == *lastIdrPicId_ ? (*current == 0 ? 1u : 0u) : *current;
+        if (*id == *current) {
+            appendLengthPrefixed(rewritten, unit);
+            continue;
+        }
+        const auto renamed = withIdrPicId(unit, *copyLayout_, *id);
+        if (!renamed) return false;
+        appendLengthPrefixed(rewritten, *renamed);
+    }
+    if (!id) return false;
+    lastIdrPicId_ = id;
+    frame.data = std::move(rewritten);
+    return true;
 }
 
 std::vector<H264Encoder::Frame> H264Encoder::copyOfLast(std::int64_t pts)

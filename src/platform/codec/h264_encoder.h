@@ -51,7 +51,9 @@ public:
     // `changedRows`, that it differs from that picture only in those rows,
     // and only they are converted again. The frame that came out, if any,
     // and the status (non-zero on failure). A picture libx264 has stopped
-    // refining comes out, between key frames, as a copy of the previous one.
+    // refining comes out, between key frames, as a copy of the previous one;
+    // a key frame of a picture already sent through a whole group, as that
+    // group again.
     std::variant<std::vector<Frame>, int> encode(std::span<const std::uint8_t> bgra, std::int64_t pts,
                                                  bool forceKeyFrame, bool samePicture = false,
                                                  std::optional<std::span<const RowRange>> changedRows = std::nullopt);
@@ -86,6 +88,26 @@ private:
     // frames in a row coded it as (nearly) nothing.
     static constexpr unsigned settlingFrames = 12;
     unsigned smallInRow_ = 0;
+
+    // The frames sent for an unchanged picture from one key frame to the
+    // next, when the picture was shown before that key frame too, so that the
+    // rate control has found its level for it. Later groups of the same
+    // picture replay them instead of encoding it again: the picture is the
+    // same, so are the bits, but for the IDR's idr_pic_id. A new picture
+    // during a replay is encoded as a key frame, as libx264's references are
+    // no longer the decoder's.
+    struct SentFrame {
+        Frame frame;
+        unsigned nextFrameNum = 0;
+    };
+    std::vector<SentFrame> group_;
+    bool recording_ = false;
+    std::optional<std::size_t> replayAt_;
+    std::optional<unsigned> lastIdrPicId_;
+    static constexpr std::size_t maxGroupFrames = 120;
+    std::vector<Frame> replayed(std::int64_t pts);
+    std::vector<Frame> sent(std::vector<Frame> frames, bool samePicture);
+    bool distinctIdr(Frame& frame);
 };
 
 // Splits an Annex B byte stream at its start codes; each NAL unit without them.

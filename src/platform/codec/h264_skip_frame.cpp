@@ -227,6 +227,41 @@ bool seekFrameNum(BitReader& reader)
     return !reader.failed();
 }
 
+// Where an IDR slice's header keeps its idr_pic_id and where the header ends,
+// in bits of the payload; the slice data starts at the next byte.
+struct IdrHeader {
+    std::size_t idAt = 0, idEnd = 0, end = 0;
+};
+
+std::optional<IdrHeader> readIdrHeader(std::span<const std::uint8_t> rbsp, const SkipSliceLayout& layout)
+{
+    BitReader reader(rbsp);
+    const unsigned nalHeader = reader.bits(8);
+    if ((nalHeader & 0x1F) != idrSlice || (nalHeader & 0x60) == 0) return std::nullopt;
+    reader.ue();                                    // first_mb_in_slice
+    if (reader.ue() % 5 != 2) return std::nullopt;  // an IDR picture is intra: slice type I
+    reader.ue();                                    // pic_parameter_set_id
+    reader.bits(layout.frameNumBits);
+    IdrHeader header;
+    header.idAt = reader.position();
+    reader.ue();
+    header.idEnd = reader.position();
+    // Picture order from frame_num and no redundant pictures: nothing more
+    // until the reference marking, which for an IDR is two flags.
+    reader.bits(2);
+    reader.se();  // slice_qp_delta
+    if (layout.deblockingControl && reader.ue() != 1) {
+        reader.se();  // alpha and beta offsets
+        reader.se();
+    }
+    header.end = reader.position();
+    while (reader.position() % 8 != 0) {  // CABAC's alignment bits are ones
+        if (reader.bits(1) != 1) return std::nullopt;
+    }
+    if (reader.failed()) return std::nullopt;
+    return header;
+}
+
 }  // namespace
 
 std::optional<SkipSliceLayout> skipSliceLayout(std::span<const std::uint8_t> sps, std::span<const std::uint8_t> pps)
@@ -345,6 +380,37 @@ std::vector<std::uint8_t> withFrameNum(std::span<const std::uint8_t> nal, const 
         }
     }
     return escape(rbsp);
+}
+
+std::optional<unsigned> sliceIdrPicId(std::span<const std::uint8_t> nal, const SkipSliceLayout& layout)
+{
+    const auto rbsp = unescape(nal.first(std::min<std::size_t>(nal.size(), 48)));
+    const auto header = readIdrHeader(rbsp, layout);
+    if (!header) return std::nullopt;
+    BitReader reader(rbsp);
+    reader.bits(static_cast<unsigned>(header->idAt));
+    return reader.ue();
+}
+
+std::optional<std::vector<std::uint8_t>> withIdrPicId(std::span<const std::uint8_t> nal, const SkipSliceLayout& layout,
+                                                      unsigned idrPicId)
+{
+    const auto rbsp = unescape(nal);
+    const auto header = readIdrHeader(rbsp, layout);
+    if (!header) return std::nullopt;
+    BitReader reader(rbsp);
+    BitWriter out;
+    auto copy = [&](std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) out.bit(reader.bits(1));
+    };
+    copy(header->idAt);
+    reader.ue();
+    out.ue(idrPicId);
+    copy(header->end - header->idEnd);
+    while (!out.aligned()) out.bit(1);
+    auto bytes = out.take();
+    bytes.insert(bytes.end(), rbsp.begin() + static_cast<std::ptrdiff_t>((header->end + 7) / 8), rbsp.end());
+    return escape(bytes);
 }
 
 }  // namespace ondaline::platform

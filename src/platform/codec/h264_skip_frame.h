@@ -39,4 +39,13 @@ std::optional<unsigned> sliceFrameNum(std::span<const std::uint8_t> nal, const S
 std::vector<std::uint8_t> withFrameNum(std::span<const std::uint8_t> nal, const SkipSliceLayout& layout,
                                        unsigned frameNum);
 
+// The idr_pic_id of an IDR slice NAL unit (type 5), or nothing if it cannot be read.
+std::optional<unsigned> sliceIdrPicId(std::span<const std::uint8_t> nal, const SkipSliceLayout& layout);
+
+// The IDR slice with its idr_pic_id replaced. The field's width follows its
+// value, so the rest of the header moves and the slice data after it is
+// aligned again; nothing if the header is not one this layout describes.
+std::optional<std::vector<std::uint8_t>> withIdrPicId(std::span<const std::uint8_t> nal, const SkipSliceLayout& layout,
+                                                      unsigned idrPicId);
+
 }  // namespace ondaline::platform
