@@ -52,8 +52,10 @@ std::string settingsText(int kind)
     case 1:
         return "{\"x\":" + std::string(7'000'000, '[') + std::string(7'000'000, ']') + "}";
     default: {
-        const std::string entry = R"({"dayOfWeek":2,"startHour":6,"startMinute":0,"endHour":9,"endMinute":0,)"
-                                  R"("imagePath":"/images/morning.png"},)";
+        // A long schedule of real entries, or of empty ones, which are not entries.
+        const std::string entry = kind == 2 ? R"({"dayOfWeek":2,"startHour":6,"startMinute":0,"endHour":9,)"
+                                              R"("endMinute":0,"imagePath":"/images/morning.png"},)"
+                                            : "{},";
         std::string text = "{\"entries\":[";
         while (text.size() + entry.size() < 16 * 1024 * 1024 - 64) text += entry;
         text.back() = ']';
@@ -92,8 +94,8 @@ void BM_SettingsLoadPeak(benchmark::State& state)
     state.counters["rise_per_file_byte"] = static_cast<double>(risenKiB) * 1024.0 / static_cast<double>(text.size());
 }
 BENCHMARK(BM_SettingsLoadPeak)
-    ->ArgName("normal|nested|long_schedule")
-    ->DenseRange(0, 2)
+    ->ArgName("normal|nested|long_schedule|empty_entries")
+    ->DenseRange(0, 3)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 

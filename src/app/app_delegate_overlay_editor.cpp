@@ -35,6 +35,7 @@ void TestAppDelegate::overlayEditorDidSave(const ImageScheduleConfig& edited)
     scheduleConfig.entries = edited.entries;
     scheduleConfig.visualization = edited.visualization;
     scheduleConfig.crawler = edited.crawler;
+    scheduleConfig.origin = edited.origin;  // what the editor's save wrote is not kept aside again
     saveSettings();
     sendOverlaysToEngine(scheduleConfig);
     applyScheduledImage();

@@ -111,6 +111,7 @@ SettingsLoad ImageScheduleConfig::loadReporting()
     // Resolved now, so that a station folder reached through a link that is
     // later pointed elsewhere still counts as another file.
     result.config.origin.file = resolvedPath(file);
+    result.config.origin.notUsedInFull = !result.problem.empty();
     return result;
 }
 
@@ -127,9 +128,10 @@ SettingsSave ImageScheduleConfig::save() const
 
     SettingsSave result{.written = false, .file = *target, .failure = {}, .keptAside = {}};
     const bool replacing = !origin.file.empty() && resolvedPath(origin.file) != *target;
-    std::error_code present;
-    const bool keepAside = replacing ? std::filesystem::exists(std::filesystem::symlink_status(*target, present))
-                                     : !judgeSettingsFile(*target).problem.empty();
+    std::error_code presence;
+    const bool present = std::filesystem::exists(std::filesystem::symlink_status(*target, presence));
+    const bool keepAside = present &&
+                           (replacing || origin.notUsedInFull || !judgeSettingsFile(*target).problem.empty());
     if (keepAside) {
         auto moved = moveAsideWithStamp(*target, replacing ? "replaced" : "unreadable");
         if (const auto* error = std::get_if<std::error_code>(&moved)) {
@@ -141,7 +143,7 @@ SettingsSave ImageScheduleConfig::save() const
         result.failure = "cannot write in " + platform::folderOf(*target) + " (" + error.message() + ")";
         return result;
     }
-    origin.file = *target;
+    origin = {.file = *target, .notUsedInFull = false};
     result.written = true;
     return result;
 }

@@ -65,8 +65,8 @@ struct ImageScheduleConfig {
     //    the place of another station's settings;
     //  - otherwise, the file was not read and decoded in full (it cannot be
     //    read, is too large, is not a regular file, does not decode, or its
-    //    schedule holds an entry that does not decode): as
-    //    "<file>.unreadable-YYYYMMDD-HHMMSS".
+    //    schedule holds an entry that does not decode), now or when the
+    //    record was loaded from it: as "<file>.unreadable-YYYYMMDD-HHMMSS".
     // A name already taken gets "-2", "-3", ... appended. A record without
     // an origin (never loaded or saved) keeps only such an unread file aside.
     // Nothing is written when the folder cannot be made, a number is not
@@ -91,6 +91,10 @@ struct ImageScheduleConfig {
     // Copies carry it along.
     struct Origin {
         std::string file;
+        // The file was there at load and not used in full: the first save
+        // keeps it aside even if it has been mended since, as the record
+        // holds defaults where the file may now hold settings.
+        bool notUsedInFull = false;
         bool operator==(const Origin&) const { return true; }
     };
     mutable Origin origin;  // updated by save()

@@ -266,7 +266,9 @@ constexpr int maxNestingDepth = 64;
 
 // Builds the document from the parser's events, keeping only the members
 // the settings record knows (the rest, however large, is walked and
-// dropped), and stops at the first level nested too deep.
+// dropped), and stops at the first level nested too deep. One bad element
+// drops the whole schedule, so past the first, the schedule's elements are
+// walked and dropped too.
 class SettingsDocument final : public nlohmann::json_sax<Json> {
 public:
     Json& root() { return root_; }
@@ -323,6 +325,10 @@ private:
     {
         if (skipping_ > 0) return true;
         if (std::exchange(dropNext_, false)) return true;
+        if (inSchedule()) {  // an entry that is not an object
+            if (scheduleBad_) return true;
+            scheduleBad_ = true;
+        }
         place(std::move(value));
         return true;
     }
@@ -330,27 +336,41 @@ private:
     bool open(Json container)
     {
         if (++depth_ > maxNestingDepth) return false;
-        if (skipping_ > 0 || std::exchange(dropNext_, false)) {
+        if (skipping_ > 0 || std::exchange(dropNext_, false) || (inSchedule() && scheduleBad_)) {
             ++skipping_;
             return true;
         }
+        const bool schedule = open_.size() == 1 && key_ == "entries" && container.is_array();
         open_.push_back(place(std::move(container)));
+        if (schedule) {
+            schedule_ = open_.back();
+            scheduleBad_ = false;
+        }
         return true;
     }
 
     bool close()
     {
         --depth_;
-        if (skipping_ > 0) --skipping_;
-        else open_.pop_back();
+        if (skipping_ > 0) {
+            --skipping_;
+            return true;
+        }
+        const Json* closing = open_.back();
+        open_.pop_back();
+        if (inSchedule() && !readEntry(*closing)) scheduleBad_ = true;
         return true;
     }
+
+    bool inSchedule() const { return schedule_ && !open_.empty() && open_.back() == schedule_; }
 
     Json root_;
     std::vector<Json*> open_;  // the containers being filled, outermost first
     std::string top_, key_;
-    bool dropNext_ = false;  // the value after an unknown member's name
-    int skipping_ = 0;       // levels inside a dropped value
+    const Json* schedule_ = nullptr;  // the "entries" array
+    bool scheduleBad_ = false;        // it holds an element that is not an entry
+    bool dropNext_ = false;           // the value after an unknown member's name
+    int skipping_ = 0;                // levels inside a dropped value
     int depth_ = 0;
 };
 

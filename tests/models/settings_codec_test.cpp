@@ -285,12 +285,16 @@ TEST(SettingsCodecTest, ReportsASchedulePresentButDropped)
                  R"(,{"dayOfWeek":2,"startHour":"6","startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/b.png"}])",
              "[" + good +
                  R"(,{"dayOfWeek":2,"startHour":6.5,"startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/b.png"}])",
-             std::string("\"not a list\"")}) {
-        const auto decoded = decodeSettingsReporting(R"({"stationName":"Kept","entries":)" + entries + "}");
+             std::string("\"not a list\""),
+             // Elements after the first bad one are walked, not kept.
+             "[{}," + good + R"(,[[1]],"x",{"dayOfWeek":{"deep":[1,2]}}])", "[" + good + R"(,7,{},[]])"}) {
+        const auto decoded = decodeSettingsReporting(R"({"stationName":"Kept","entries":)" + entries +
+                                                     R"(,"crawler":{"speed":3}})");
         ASSERT_TRUE(decoded) << entries;
         EXPECT_TRUE(decoded->scheduleDropped) << entries;
         EXPECT_TRUE(decoded->config.entries.empty());
         EXPECT_EQ(decoded->config.stationName, "Kept");
+        EXPECT_EQ(decoded->config.crawler.speed, 3) << "members after the schedule still count";
     }
     for (const std::string& whole :
          std::vector<std::string>{"{}", R"({"entries":null})", R"({"entries":[]})", "{\"entries\":[" + good + "]}"}) {

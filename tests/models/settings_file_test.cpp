@@ -1,5 +1,6 @@
 #include "models/image_schedule_config.h"
 #include "models/station_path.h"
+#include "platform/preferences.h"
 
 #include "support/temp_home.h"
 
@@ -250,6 +251,20 @@ TEST_F(SettingsFileTest, ScheduleWithABadEntryIsKeptAsideBeforeTheFirstSave)
         EXPECT_TRUE(loaded.config.save().keptAside.empty());
         EXPECT_EQ(filesInSettingsDir().size(), 2u);
     }
+
+    // Mended by hand while the program runs, the file still holds more than
+    // the record loaded from it: the first save keeps the mended file.
+    fs::remove_all(settingsDir());
+    fs::create_directories(settingsDir());
+    write(settingsFile(), R"({"stationName":"Kept","entries":[{"dayOfWeek":"2"}]})");
+    const SettingsLoad loaded = ImageScheduleConfig::loadReporting();
+    ASSERT_TRUE(loaded.scheduleOnly);
+    const std::string mended = R"({"stationName":"Kept","entries":[)" + good + "]}";
+    write(settingsFile(), mended);
+    const SettingsSave saved = loaded.config.save();
+    EXPECT_TRUE(saved.written);
+    ASSERT_FALSE(saved.keptAside.empty());
+    EXPECT_EQ(read(saved.keptAside), mended);
 }
 
 TEST_F(SettingsFileTest, FileThatCannotBeReadIsKeptAsideNotOverwritten)
@@ -383,4 +398,12 @@ TEST_F(SettingsFileTest, FilesNamedByTheStationThatAreNotRegularAreNotOpened)
     EXPECT_EQ(StationPath::unusableSources(), std::vector<std::string>{dotFile + ": not a regular file"});
     fs::remove(dotFile);
     EXPECT_TRUE(StationPath::unusableSources().empty());
+
+    // The preferences shared with the maker's other programs, likewise.
+    const std::string shared = platform::sharedPreferencesFile("com.quillmere.shared");
+    fs::create_directories(fs::path(shared).parent_path());
+    ASSERT_EQ(::mkfifo(shared.c_str(), 0644), 0);
+    EXPECT_EQ(StationPath::load(), "/Station");
+    EXPECT_EQ(StationPath::unusableSources(), std::vector<std::string>{shared + ": not a regular file"});
+    fs::remove(shared);
 }
