@@ -83,6 +83,9 @@ void TestAppDelegate::applicationDidFinishLaunching()
         });
     });
 
+    // Said before the stream-key file's save below can keep that file aside.
+    reportUnusableFilesAtLaunch();
+
     if (scheduleConfig.streamKey.empty()) {
         std::string unusable;
         std::string key = ImageScheduleConfig::readStreamKeyFile(&unusable);
@@ -121,8 +124,6 @@ void TestAppDelegate::applicationDidFinishLaunching()
             config.channels = tap->channelCount;
         });
     }
-
-    reportUnusableFilesAtLaunch();
 
     if (window) {
         window->raise();

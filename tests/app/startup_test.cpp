@@ -133,6 +133,29 @@ private slots:
             "Earlier settings kept as ondaline_schedule.json.unreadable-"));
     }
 
+    void keepingAsideAtLaunchIsSaidAfterWhy()
+    {
+        // The stream-key file fills in an empty key at launch, and that save
+        // keeps the unusable settings file aside at once.
+        useStation(home_.path() + "/unread-keyed");
+        std::ofstream(ImageScheduleConfig::configFile()) << R"({"stationName":"Kept","entries":[7]})";
+        std::ofstream(ImageScheduleConfig::streamKeyFile()) << "live-key\n";
+        test::LogCapture log;
+        Rig rig("tcp");
+        const std::string file = ImageScheduleConfig::configFile();
+        const auto lines = log.messages();
+        const auto line = [&](const std::string& start) {
+            return std::ranges::find_if(lines, [&](const std::string& l) { return l.starts_with(start); });
+        };
+        const auto why = line("Ondaline: ⚠ Settings file " + file + ": ");
+        const auto aside = line("Ondaline: Settings file " + file + " kept aside as ");
+        QVERIFY(why != lines.end() && aside != lines.end());
+        QVERIFY(why < aside);
+        QCOMPARE(rig.app->scheduleConfig.streamKey, "live-key");
+        QTest::qWait(300);  // the TCP input's first status arrives
+        QVERIFY(rig.app->dashboard().statusLabel()->text().startsWith("Earlier settings kept as "));
+    }
+
     void localSourcePlaysAndSetsTheEngineFormat()
     {
         useStation(home_.path() + "/local");
