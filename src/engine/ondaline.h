@@ -209,6 +209,9 @@ private:
     void resetState();
     void cleanupConnection();
     void reportError(const std::string& message);
+    // The text with the stream key, the Icecast password and its Basic
+    // credentials shown as "***", for the log and the user's eyes.
+    std::string withoutSecrets(std::string text) const;
 
     // Reconnection (ondaline_reconnect.cpp).
     Reconnector::Hooks reconnectorHooks();

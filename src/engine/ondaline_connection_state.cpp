@@ -4,6 +4,7 @@
 #include "engine/ondaline.h"
 
 #include "base/print.h"
+#include "engine/icecast/icecast_protocol.h"
 #include "platform/net/connection.h"
 
 namespace ondaline {
@@ -81,8 +82,24 @@ void Ondaline::cleanupConnection()
     destroyVideoEncoder();
 }
 
-void Ondaline::reportError(const std::string& message)
+std::string Ondaline::withoutSecrets(std::string text) const
 {
+    const IcecastConfig icecast = icecastConfig();
+    const std::string secrets[] = {config().streamKey, icecast.password,
+                                   icecast::basicCredentials(icecast.username, icecast.password)};
+    for (const std::string& secret : secrets) {
+        if (secret.size() < 4) continue;  // a word that short would hide ordinary text, and guards little
+        for (auto at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 3)) {
+            text.replace(at, secret.size(), "***");
+        }
+    }
+    return text;
+}
+
+void Ondaline::reportError(const std::string& given)
+{
+    // Server URLs and the servers' own words can carry the key.
+    const std::string message = withoutSecrets(given);
     print("Ondaline ERROR: " + message);
     const bool reconnect = reconnector_.wasPublishing() && state() != StreamState::disconnecting;
     setState(StreamState::error);

@@ -135,7 +135,7 @@ void Ondaline::judgeIcecastResponse(std::uint64_t epoch, bool)
     }
     const auto end = icecast::headerEnd(reply).value_or(reply.size());
     print("Ondaline: Icecast server response: " +
-          std::string(platform::trimWhitespaceAndNewlines(reply.substr(0, end))));
+          withoutSecrets(std::string(platform::trimWhitespaceAndNewlines(reply.substr(0, end)))));
     const auto verdict = icecast::judgeReply(reply);
     if (verdict.verdict != icecast::Reply::Verdict::accepted) {
         reportError(verdict.message);
@@ -182,7 +182,8 @@ void Ondaline::monitorIcecastConnection(std::uint64_t epoch)
         if (!ended) {
             const std::string text(result.bytes.begin(), result.bytes.end());
             if (platform::isValidUTF8(text)) {
-                print("Ondaline: Icecast server message: " + std::string(platform::trimWhitespaceAndNewlines(text)));
+                print("Ondaline: Icecast server message: " +
+                      self->withoutSecrets(std::string(platform::trimWhitespaceAndNewlines(text))));
             }
             self->monitorIcecastConnection(epoch);
             return;

@@ -107,6 +107,17 @@ TEST_F(OndalineTest, BadURLOrEmptyKeyIsReportedWithoutAConnection)
     EXPECT_EQ(engine_->state(), StreamState::error);
 }
 
+TEST_F(OndalineTest, AKeyPastedIntoTheServerURLStaysOutOfTheLog)
+{
+    LogCapture log;
+    engine_->configure("live.example.com/app/abcd-1234-efgh", "abcd-1234-efgh");
+    engine_->connect();
+    settle();
+    EXPECT_EQ(delegate_->events(), (std::vector<std::string>{"state:Error", "error:Invalid RTMP URL: "
+                                                                            "live.example.com/app/***"}));
+    for (const std::string& line : log.messages()) EXPECT_EQ(line.find("abcd-1234"), std::string::npos) << line;
+}
+
 TEST_F(OndalineTest, RefusedConnectionReportsThenSettlesIdle)
 {
     LogCapture log;
