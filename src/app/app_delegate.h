@@ -57,7 +57,7 @@ namespace ondaline::app {
 
 class ActivityPage;
 class AppearancePage;
-class OndalineHelpWindow;
+class HelpWindowBase;
 
 inline constexpr const char* kOndalineVersion = "1.1.4";
 
@@ -242,9 +242,9 @@ public:
     // The overlay and schedule editor, made by its first opening.
     std::unique_ptr<editor::OverlayEditorController> overlayEditor;
     // State of the menu and the help window:
-    std::unique_ptr<QMenu> mainMenu;                 // its four submenus hold the actions
-    std::unique_ptr<OndalineHelpWindow> helpWindow;  // the last one built
-    QUrl helpURL;                                    // the documentation page
+    std::unique_ptr<QMenu> mainMenu;             // its four submenus hold the actions
+    std::unique_ptr<HelpWindowBase> helpWindow;  // the last one built
+    QUrl helpURL;                                // the documentation page
     // The autosave 5 s after the last keystroke: single-shot, a child of
     // this object.
     QTimer* drawerSaveDebounceTimer = nullptr;

@@ -5,28 +5,18 @@
 
 #include "app/app_delegate.h"
 
-#include "app/help_window.h"
+#include "app/help_window_loader.h"
+#include "base/print.h"
 #include "ui/console/keyable_borderless_window.h"
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 
 namespace ondaline::app {
 
 namespace {
-
-enum class EditCommand { cut, copy, paste, selectAll };
-
-QWebEngineView* webViewOf(QWidget* widget)
-{
-    for (; widget; widget = widget->parentWidget())
-        if (auto* view = qobject_cast<QWebEngineView*>(widget)) return view;
-    return nullptr;
-}
 
 // A text widget's answer to an editing command: cutting and pasting need an
 // editable text (and cutting a selection), copying and selecting do not.
@@ -48,23 +38,14 @@ bool editText(Text& text, EditCommand command, bool perform, bool hasSelection, 
 
 // What the focused widget makes of an editing command: whether it can, and
 // doing it when `perform` is set.
-bool edit(EditCommand command, bool perform)
+bool edit(EditCommand command, bool perform, HelpWindowBase* help)
 {
     QWidget* focus = QApplication::focusWidget();
     if (auto* field = qobject_cast<QLineEdit*>(focus))
         return editText(*field, command, perform, field->hasSelectedText(), true);
     if (auto* text = qobject_cast<QPlainTextEdit*>(focus))
         return editText(*text, command, perform, text->textCursor().hasSelection(), text->canPaste());
-    if (QWebEngineView* view = webViewOf(focus)) {
-        static constexpr QWebEnginePage::WebAction actions[] = {QWebEnginePage::Cut, QWebEnginePage::Copy,
-                                                                QWebEnginePage::Paste, QWebEnginePage::SelectAll};
-        const QWebEnginePage::WebAction action = actions[static_cast<int>(command)];
-        // The page reads only: copying and selecting are what it can do.
-        const bool can = command == EditCommand::copy || command == EditCommand::selectAll ||
-                         view->page()->action(action)->isEnabled();
-        if (can && perform) view->page()->triggerAction(action);
-        return can;
-    }
+    if (help && focus && help->isAncestorOf(focus)) return help->edit(command, perform);
     return false;
 }
 
@@ -97,12 +78,14 @@ void TestAppDelegate::setupMenuBar()
     };
     for (int i = 0; i < 4; ++i) {
         const auto command = static_cast<EditCommand>(i);
-        item(editing, QString::fromLatin1(commands[i].first), commands[i].second, [command] { edit(command, true); });
+        item(editing, QString::fromLatin1(commands[i].first), commands[i].second,
+             [this, command] { edit(command, true, helpWindow.get()); });
     }
     // Shown, an item is enabled only where the focused widget can do it;
     // afterwards all are again, so that the keys reach whatever has the focus.
-    connect(&editing, &QMenu::aboutToShow, this, [&editing] {
-        for (int i = 0; i < 4; ++i) editing.actions().at(i)->setEnabled(edit(static_cast<EditCommand>(i), false));
+    connect(&editing, &QMenu::aboutToShow, this, [this, &editing] {
+        for (int i = 0; i < 4; ++i)
+            editing.actions().at(i)->setEnabled(edit(static_cast<EditCommand>(i), false, helpWindow.get()));
     });
     connect(&editing, &QMenu::aboutToHide, this, [&editing] {
         for (QAction* a : editing.actions()) a->setEnabled(true);
@@ -139,7 +122,13 @@ void TestAppDelegate::openOndalineHelp()
         helpWindow->activateWindow();
         return;
     }
-    helpWindow = std::make_unique<OndalineHelpWindow>();
+    QString problem;
+    auto opened = makeHelpWindow(&problem);
+    if (!opened) {
+        print("Ondaline: ⚠ Help cannot be shown — " + problem.toStdString());
+        return;
+    }
+    helpWindow = std::move(opened);
     attachMenu(*helpWindow);
     helpWindow->show();
     helpWindow->raise();

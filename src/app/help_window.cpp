@@ -1,5 +1,6 @@
 #include "app/help_window.h"
 
+#include <QAction>
 #include <QChildEvent>
 #include <QGuiApplication>
 #include <QScreen>
@@ -33,11 +34,6 @@ QString textSizeScript()
 }
 
 }  // namespace
-
-QUrl helpPageURL()
-{
-    return QUrl(QStringLiteral("https://") + QLatin1String(kHelpHost) + QStringLiteral("/documentation/ondaline/"));
-}
 
 QString helpFallbackPage(const QString& error)
 {
@@ -86,7 +82,7 @@ QString helpFallbackPage(const QString& error)
     return lines.join(QLatin1Char('\n'));
 }
 
-OndalineHelpWindow::OndalineHelpWindow() : QWidget(nullptr, Qt::Window)
+OndalineHelpWindow::OndalineHelpWindow() : HelpWindowBase(nullptr, Qt::Window)
 {
     setWindowTitle(QStringLiteral("Ondaline Help"));
     resize(820, 640);
@@ -146,6 +142,18 @@ void OndalineHelpWindow::load(const QUrl& url, int timeoutMs)
     helpWebView->load(url);
 }
 
+bool OndalineHelpWindow::edit(EditCommand command, bool perform)
+{
+    static constexpr QWebEnginePage::WebAction actions[] = {QWebEnginePage::Cut, QWebEnginePage::Copy,
+                                                            QWebEnginePage::Paste, QWebEnginePage::SelectAll};
+    const QWebEnginePage::WebAction action = actions[static_cast<int>(command)];
+    QWebEnginePage* page = helpWebView->page();
+    const bool can = command == EditCommand::copy || command == EditCommand::selectAll ||
+                     page->action(action)->isEnabled();
+    if (can && perform) page->triggerAction(action);
+    return can;
+}
+
 void OndalineHelpWindow::zoomTo(double level)
 {
     zoomLevel_ = level;
@@ -187,3 +195,9 @@ bool OndalineHelpWindow::eventFilter(QObject* watched, QEvent* event)
 }
 
 }  // namespace ondaline::app
+
+// What the program looks up when it loads this library.
+extern "C" Q_DECL_EXPORT ondaline::app::HelpWindowBase* ondalineMakeHelpWindow()
+{
+    return new ondaline::app::OndalineHelpWindow();
+}

@@ -3,10 +3,12 @@
 // The help window: the maker's documentation page in a web view of its own
 // window, with larger text, zoom keys, and a page of our own saying that
 // help is unavailable, and why, when the documentation cannot be loaded.
+// Built into the library the program loads when help is first opened.
+
+#include "app/help_window_loader.h"
 
 #include <QString>
 #include <QUrl>
-#include <QWidget>
 
 class QTimer;
 class QWebEngineLoadingInfo;
@@ -14,14 +16,10 @@ class QWebEngineView;
 
 namespace ondaline::app {
 
-// The documentation page, on the maker's site.
-inline constexpr const char* kHelpHost = "www.quillmere.com";
-QUrl helpPageURL();
-
 // The page shown when loading fails; `error` is shown as text.
 QString helpFallbackPage(const QString& error);
 
-class OndalineHelpWindow : public QWidget {
+class OndalineHelpWindow : public HelpWindowBase {
     Q_OBJECT
 public:
     OndalineHelpWindow();
@@ -29,12 +27,9 @@ public:
     QWebEngineView* helpWebView = nullptr;
     double zoomLevel() const { return zoomLevel_; }
 
-    // Loads `url`; a load that fails, or makes no progress for `timeoutMs`,
-    // brings the fallback page.
-    void load(const QUrl& url, int timeoutMs = 60000);
-
-    // Shown and not minimized.
-    bool isOnScreen() const { return isVisible() && !isMinimized(); }
+    void load(const QUrl& url, int timeoutMs = 60000) override;
+    // The page reads only: copying and selecting are what it can do.
+    bool edit(EditCommand command, bool perform) override;
 
     static constexpr double zoomStep = 0.1;
     static constexpr double zoomMin = 0.5;

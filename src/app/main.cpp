@@ -23,11 +23,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", problem->c_str());
         return 1;
     }
-    // The help window's web engine: its renderer refuses to start as root
-    // inside its sandbox, and it shares the widgets' GL contexts.
+    // The help window's web engine, loaded when help is first opened: its
+    // renderer refuses to start as root inside its sandbox.
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(true);
     quitOnTerminationSignals();

@@ -30,6 +30,9 @@ using namespace ondaline::app;
 
 namespace {
 
+// The help window the program loaded, as the library builds it.
+OndalineHelpWindow& helpOf(TestAppDelegate& app) { return static_cast<OndalineHelpWindow&>(*app.helpWindow); }
+
 // What the page's script gives, waited for.
 QVariant evaluate(QWebEngineView& view, const QString& script)
 {
@@ -153,7 +156,7 @@ private slots:
             app.helpURL = QUrl(address);
             if (app.helpWindow) app.helpWindow->close();
             app.openOndalineHelp();
-            QWebEngineView& view = *app.helpWindow->helpWebView;
+            QWebEngineView& view = *helpOf(app).helpWebView;
             QTRY_COMPARE_WITH_TIMEOUT(heading(view), "Help is currently unavailable", 20000);
             QCOMPARE(evaluate(view, "document.title").toString(), "Ondaline Help");
             QCOMPARE(evaluate(view, "document.querySelector('code').textContent").toString(), QLatin1String(kHelpHost));
@@ -163,7 +166,7 @@ private slots:
             QCOMPARE(evaluate(view, "document.links.length").toInt(), 0);
         }
         // Copy from the page by the menu's keys.
-        QWebEngineView& view = *app.helpWindow->helpWebView;
+        QWebEngineView& view = *helpOf(app).helpWebView;
         view.setFocus();
         QTest::keyClick(app.helpWindow->windowHandle(), Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(app.helpWindow->windowHandle(), Qt::Key_C, Qt::ControlModifier);
@@ -171,7 +174,7 @@ private slots:
 
         // A server's error page shows as sent; a load replaced by another is
         // no failure; one that stalls times out.
-        OndalineHelpWindow& help = *app.helpWindow;
+        OndalineHelpWindow& help = helpOf(app);
         help.load(server.url("/missing"));
         QTRY_COMPARE_WITH_TIMEOUT(heading(view), "Not here", 20000);
         help.load(server.url("/slow"));
@@ -195,7 +198,7 @@ private slots:
         TestAppDelegate& app = *app_;
         QTest::keyClick(app.window->windowHandle(), Qt::Key_Question, Qt::ControlModifier);
         QVERIFY(app.helpWindow && app.helpWindow->isOnScreen());
-        OndalineHelpWindow* help = app.helpWindow.get();
+        OndalineHelpWindow* help = &helpOf(app);
         QApplication::setActiveWindow(help);
         QWindow* helpHandle = help->windowHandle();
 
@@ -218,7 +221,7 @@ private slots:
 
         // Asked again while shown: the same window, page and zoom.
         QTest::keyClick(helpHandle, Qt::Key_Question, Qt::ControlModifier);
-        QCOMPARE(app.helpWindow.get(), help);
+        QVERIFY(app.helpWindow.get() == help);
         QCOMPARE(help->zoomLevel(), zoom);
 
         // The dashboard closes, the help stays; closing again does nothing.
