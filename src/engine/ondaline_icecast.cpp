@@ -48,6 +48,9 @@ void Ondaline::connectIcecast()
     options.connectTimeout = std::chrono::seconds(15);
     options.ipv4Only = false;
     options.fastOpen = false;
+    // Each AAC frame leaves from the encoder's thread as it is made, without
+    // a hop to the network queue (two wake-ups a frame otherwise).
+    options.writeOnCallersThread = true;
     auto connection = std::make_shared<platform::Connection>(icecast.host, icecast.port, options);
     beginAttempt(&Ondaline::icecastConnection_, std::move(connection), &Ondaline::handleIcecastState);
     startStatisticsTimer();

@@ -103,46 +103,82 @@ TEST(Connection, CancelBeforeReadyReportsOnlyCancelled)
     EXPECT_EQ(std::count(kinds.begin(), kinds.end(), Kind::ready), 0);
 }
 
-TEST(Connection, LargeSendsFromTwoThreadsArriveWholeAndInCallOrder)
+TEST(Connection, SendsFromTwoThreadsArriveWholeAndInCallOrder)
 {
+    // Large messages, far beyond the socket buffers, between small ones; with
+    // writes on the caller's thread the small ones may leave at once, the
+    // rest of a large one goes through the queue.
     constexpr int messagesPerThread = 40;
-    constexpr std::size_t messageSize = 256 * 1024;  // far beyond the socket buffers
+    const auto sizeOf = [](int i) { return i % 2 ? std::size_t(300) : std::size_t(256 * 1024); };
+    for (const bool onCallersThread : {false, true}) {
+        SCOPED_TRACE(onCallersThread ? "written on the caller's thread" : "written on the queue");
+        std::promise<Bytes> received;
+        TCPPeer peer([&](int s) { received.set_value(TCPPeer::readToEnd(s)); });
+        Fixture f;
+        ConnectionOptions options;
+        options.writeOnCallersThread = onCallersThread;
+        auto connection = start(f, peer.port(), options);
+        ASSERT_TRUE(f.probe.waitFor(Kind::ready));
+
+        std::atomic<int> failures{0}, completions{0};
+        auto sender = [&](std::uint8_t thread) {
+            for (int i = 0; i < messagesPerThread; ++i) {
+                Bytes message(sizeOf(i), thread);
+                message[1] = static_cast<std::uint8_t>(i);
+                connection->send(std::move(message), [&](const std::optional<std::string>& e) {
+                    if (e) ++failures;
+                    ++completions;
+                });
+            }
+        };
+        std::thread a(sender, 1), b(sender, 2);
+        a.join();
+        b.join();
+        connection->cancel();
+        ASSERT_TRUE(f.probe.waitFor(Kind::cancelled, 60s));
+        const Bytes all = received.get_future().get();
+        EXPECT_EQ(failures, 0);
+        EXPECT_EQ(completions, 2 * messagesPerThread);
+
+        int next[3] = {0, 0, 0};
+        std::size_t offset = 0;
+        while (offset < all.size()) {
+            const std::uint8_t thread = all[offset];
+            ASSERT_TRUE(thread == 1 || thread == 2);
+            const int index = all[offset + 1];
+            ASSERT_EQ(index, next[thread]++) << "message out of order";
+            const std::size_t size = sizeOf(index);
+            ASSERT_LE(offset + size, all.size());
+            // Whole: no other message's bytes inside this one.
+            for (std::size_t k = 2; k < size; k += 97) ASSERT_EQ(all[offset + k], thread);
+            ASSERT_EQ(all[offset + size - 1], thread);
+            offset += size;
+        }
+        EXPECT_EQ(next[1] + next[2], 2 * messagesPerThread);
+    }
+}
+
+TEST(Connection, ASmallSendOnTheCallersThreadCompletesBeforeItReturns)
+{
     std::promise<Bytes> received;
     TCPPeer peer([&](int s) { received.set_value(TCPPeer::readToEnd(s)); });
     Fixture f;
-    auto connection = start(f, peer.port());
+    ConnectionOptions options;
+    options.writeOnCallersThread = true;
+    auto connection = start(f, peer.port(), options);
     ASSERT_TRUE(f.probe.waitFor(Kind::ready));
-
-    std::atomic<int> failures{0}, completions{0};
-    auto sender = [&](std::uint8_t thread) {
-        for (int i = 0; i < messagesPerThread; ++i) {
-            Bytes message(messageSize, thread);
-            message[1] = static_cast<std::uint8_t>(i);
-            connection->send(std::move(message), [&](const std::optional<std::string>& e) {
-                if (e) ++failures;
-                ++completions;
-            });
-        }
-    };
-    std::thread a(sender, 1), b(sender, 2);
-    a.join();
-    b.join();
-    connection->cancel();
-    ASSERT_TRUE(f.probe.waitFor(Kind::cancelled, 60s));
-    const Bytes all = received.get_future().get();
-    EXPECT_EQ(failures, 0);
-    EXPECT_EQ(completions, 2 * messagesPerThread);
-
-    ASSERT_EQ(all.size(), 2 * messagesPerThread * messageSize);
-    int next[3] = {0, 0, 0};
-    for (std::size_t offset = 0; offset < all.size(); offset += messageSize) {
-        const std::uint8_t thread = all[offset];
-        ASSERT_TRUE(thread == 1 || thread == 2);
-        EXPECT_EQ(all[offset + 1], next[thread]++) << "message out of order";
-        // Whole: no other message's bytes inside this one.
-        for (std::size_t k = 2; k < messageSize; k += 4093) ASSERT_EQ(all[offset + k], thread);
-        ASSERT_EQ(all[offset + messageSize - 1], thread);
+    for (int i = 0; i < 3; ++i) {
+        bool completed = false;
+        std::this_thread::sleep_for(50ms);  // the queue has let go of the last write
+        connection->send(Bytes(100, std::uint8_t(i)), [&](const std::optional<std::string>& e) {
+            EXPECT_FALSE(e);
+            completed = true;
+        });
+        EXPECT_TRUE(completed) << "send " << i;
     }
+    connection->cancel();
+    ASSERT_TRUE(f.probe.waitFor(Kind::cancelled));
+    EXPECT_EQ(received.get_future().get().size(), 300u);
 }
 
 TEST(Connection, ReceiveGivesAShortTailThenEndOfStream)

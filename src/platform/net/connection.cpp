@@ -1,5 +1,7 @@
 #include "platform/net/connection.h"
 
+#include <sys/socket.h>
+
 #include "platform/dispatch/queue_core.h"
 #include "platform/dispatch/serial_queue.h"
 
@@ -15,6 +17,7 @@
 #include <netinet/tcp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <deque>
@@ -89,6 +92,10 @@ struct Connection::Private : std::enable_shared_from_this<Connection::Private> {
     std::deque<Outgoing> outgoing;
     Outgoing current;  // being written
     bool writing = false;
+    // The socket send() may write on the caller's thread: set while it is
+    // ready and nothing is queued or being written; -1 otherwise. Under
+    // sendMutex.
+    int directFd = -1;
 
     struct Receive {
         std::size_t minimum, maximum;
@@ -253,6 +260,7 @@ struct Connection::Private : std::enable_shared_from_this<Connection::Private> {
 
     void closeSockets()
     {
+        stopDirectWrites();
         asio::error_code ignored;
         if (connectTimer) connectTimer->cancel();
         if (closeTimer) closeTimer->cancel();
@@ -282,6 +290,12 @@ struct Connection::Private : std::enable_shared_from_this<Connection::Private> {
         else asio::async_write(*plain, asio::buffer(bytes), std::forward<Handler>(handler));
     }
 
+    void stopDirectWrites()
+    {
+        std::lock_guard lock(sendMutex);
+        directFd = -1;
+    }
+
     void pumpWrites()
     {
         if (phase == Phase::failed || phase == Phase::closed)
@@ -294,6 +308,8 @@ struct Connection::Private : std::enable_shared_from_this<Connection::Private> {
                 outgoing.pop_front();
                 writing = true;
             }
+            const bool direct = options.writeOnCallersThread && plain && phase == Phase::ready && !writing;
+            directFd = direct ? plain->native_handle() : -1;
         }
         if (!writing) {
             if (phase == Phase::closing) shutdown();
@@ -379,6 +395,7 @@ struct Connection::Private : std::enable_shared_from_this<Connection::Private> {
         if (phase == Phase::closing || phase == Phase::closed) return;
         if (phase != Phase::ready) return finishClose();
         phase = Phase::closing;
+        stopDirectWrites();
         receives.clear();
         closeTimer.emplace(*io, closeBound);
         closeTimer->async_wait([self = shared_from_this()](const asio::error_code& ec) {
@@ -435,7 +452,20 @@ void Connection::start(SerialQueue& queue)
 void Connection::send(std::vector<std::uint8_t> bytes, SendCompletion completion)
 {
     {
-        std::lock_guard lock(private_->sendMutex);
+        std::unique_lock lock(private_->sendMutex);
+        if (private_->directFd >= 0) {
+            // Nothing is queued or being written: the socket takes what it
+            // can now, without blocking; the rest, or an error to report,
+            // goes the usual way, behind nothing.
+            const ssize_t written = ::send(private_->directFd, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (written == static_cast<ssize_t>(bytes.size())) {
+                lock.unlock();
+                if (completion) completion(std::nullopt);
+                return;
+            }
+            if (written > 0) bytes.erase(bytes.begin(), bytes.begin() + written);
+            private_->directFd = -1;
+        }
         private_->outgoing.push_back({std::move(bytes), std::move(completion)});
     }
     private_->post([p = private_] { p->pumpWrites(); });

@@ -27,6 +27,11 @@ struct ConnectionOptions {
     // fast open a plain socket reports "connected" before the SYN has even
     // left, and "ready" is to mean connected.
     bool fastOpen = true;
+    // Plain TCP only: while nothing is queued or being written, send() writes
+    // on the caller's thread, and when the socket takes it all, its
+    // completion runs there before send() returns. A stream of small sends
+    // then costs the connection's queue no wake-up each.
+    bool writeOnCallersThread = false;
 };
 
 struct ConnectionState {
@@ -59,7 +64,8 @@ struct ReceiveResult {
 // A TCP connection, optionally with TLS (the peer's chain verified against
 // the system's CA store, or SSL_CERT_FILE, and its name checked; SNI sent).
 //
-// Every notice and completion runs on the queue given to start(). States:
+// Every notice and completion runs on the queue given to start(), but for
+// sends written at once (ConnectionOptions::writeOnCallersThread). States:
 // preparing, then ready or failed(error); failed only before ready. After
 // cancel() exactly one `cancelled` follows and no other state. send() may be
 // called from any thread and keeps call order; cancel() first sends what is
