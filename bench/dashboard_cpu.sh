@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # What the dashboard program costs, as the kernel counts it (/proc utime +
-# stime), on a virtual display:
+# stime, and the peak resident size), on a virtual display:
 #   idle       the dashboard shown, nothing streaming (the needles and the
 #              schedulers still tick)
 #   icecast    a 440 Hz tone pushed to the TCP input and streamed to icecast2
@@ -78,8 +78,12 @@ harness_args() {
   esac
 }
 
+# Peak resident size of a running process, MiB.
+peak() { awk '/^VmHWM:/ { printf "%.1f", $2 / 1024 }' "/proc/$1/status"; }
+
 # The program with a home of its own whose station streams the TCP input;
-# prints its CPU seconds over the measured span (streaming, or idle).
+# prints its CPU seconds over the measured span (streaming, or idle) and its
+# peak resident size up to then.
 dashboard() {
   local job=$1 home=$work/home-$1
   mkdir -p "$home/station/Misc/System/Streamer" "$home/station/Music"
@@ -110,7 +114,7 @@ dashboard() {
   fi
   before=$(cpu $pid)
   sleep "$seconds"
-  awk -v a="$before" -v b="$(cpu $pid)" 'BEGIN { printf "%.2f", b - a }'
+  awk -v a="$before" -v b="$(cpu $pid)" -v m="$(peak $pid)" 'BEGIN { printf "%.2f %s", b - a, m }'
   if [[ -n $sender ]]; then
     xdotool mousemove --window "$window" 178 540 click 1
     wait $sender || true
@@ -133,23 +137,25 @@ harness() {
   sleep 3
   before=$(cpu $hpid)
   sleep "$seconds"
-  awk -v a="$before" -v b="$(cpu $hpid)" 'BEGIN { printf "%.2f", b - a }'
+  awk -v a="$before" -v b="$(cpu $hpid)" -v m="$(peak $hpid)" 'BEGIN { printf "%.2f %s", b - a, m }'
   wait $hpid || true
   kill $sender 2>/dev/null || true
 }
 
-idle=$(dashboard idle)
+read -r idle idle_rss <<<"$(dashboard idle)"
 rows=()
 for job in icecast still overlays; do
-  ours=$(dashboard $job)
-  theirs=$(harness $job)
-  rows+=("$(awk -v job="$job" -v a="$ours" -v b="$theirs" 'BEGIN { printf "| %s | %.2f | %.2f | %.2f |", job, a, b, a / b }')")
+  read -r ours ours_rss <<<"$(dashboard $job)"
+  read -r theirs theirs_rss <<<"$(harness $job)"
+  rows+=("$(awk -v job="$job" -v a="$ours" -v b="$theirs" -v ra="$ours_rss" -v rb="$theirs_rss" \
+    'BEGIN { printf "| %s | %.2f | %.2f | %.2f | %.1f | %.1f | %+.1f |", job, a, b, a / b, ra, rb, ra - rb }')")
 done
 
 printf '\n%s, %s cores, load %s\n' "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')" "$(nproc)" \
   "$(cut -d' ' -f1-3 /proc/loadavg)"
-awk -v c="$idle" -v s="$seconds" 'BEGIN { printf "idle dashboard: %.2f s in %s s (%.1f %% of a core)\n\n", c, s, 100 * c / s }'
-printf 'CPU seconds over %s s of streaming a tone pushed to the TCP input:\n\n' "$seconds"
-echo "| job | dashboard | harness | dashboard/harness |"
-echo "|---|---|---|---|"
+awk -v c="$idle" -v s="$seconds" -v r="$idle_rss" \
+  'BEGIN { printf "idle dashboard: %.2f s in %s s (%.1f %% of a core), peak RSS %.1f MiB\n\n", c, s, 100 * c / s, r }'
+printf 'CPU seconds over %s s of streaming a tone pushed to the TCP input; peak RSS in MiB:\n\n' "$seconds"
+echo "| job | CPU dashboard | CPU harness | dashboard/harness | RSS dashboard | RSS harness | difference |"
+echo "|---|---|---|---|---|---|---|"
 printf '%s\n' "${rows[@]}"

@@ -115,9 +115,7 @@ TEST(Connection, SendsFromTwoThreadsArriveWholeAndInCallOrder)
         std::promise<Bytes> received;
         TCPPeer peer([&](int s) { received.set_value(TCPPeer::readToEnd(s)); });
         Fixture f;
-        ConnectionOptions options;
-        options.writeOnCallersThread = onCallersThread;
-        auto connection = start(f, peer.port(), options);
+        auto connection = start(f, peer.port(), {.writeOnCallersThread = onCallersThread});
         ASSERT_TRUE(f.probe.waitFor(Kind::ready));
 
         std::atomic<int> failures{0}, completions{0};
@@ -163,9 +161,7 @@ TEST(Connection, ASmallSendOnTheCallersThreadCompletesBeforeItReturns)
     std::promise<Bytes> received;
     TCPPeer peer([&](int s) { received.set_value(TCPPeer::readToEnd(s)); });
     Fixture f;
-    ConnectionOptions options;
-    options.writeOnCallersThread = true;
-    auto connection = start(f, peer.port(), options);
+    auto connection = start(f, peer.port(), {.writeOnCallersThread = true});
     ASSERT_TRUE(f.probe.waitFor(Kind::ready));
     for (int i = 0; i < 3; ++i) {
         bool completed = false;
