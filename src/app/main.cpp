@@ -4,6 +4,7 @@
 #include "app/display_check.h"
 #include "app/qt_main_executor.h"
 #include "app/signal_quit.h"
+#include "base/print.h"
 
 #include <QApplication>
 
@@ -18,6 +19,7 @@
 int main(int argc, char** argv)
 {
     using namespace ondaline::app;
+    ondaline::ignoreBrokenPipeSignal();
     // Before anything is made: without a display Qt would abort.
     if (const auto problem = displayProblem(DisplayEnvironment::current())) {
         std::fprintf(stderr, "%s\n", problem->c_str());

@@ -2,9 +2,44 @@
 
 #include "base/activity_log.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <mutex>
+
+namespace ondaline {
+
+namespace {
+
+std::mutex standardOutputLock;        // keeps lines from different threads whole
+std::atomic<bool> readerGone{false};  // set by the first broken pipe
+
+}  // namespace
+
+void writeStandardOutput(std::string_view text)
+{
+    if (readerGone.load(std::memory_order_relaxed)) return;
+    const std::lock_guard lock(standardOutputLock);
+    while (!text.empty()) {
+        const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
+        if (n >= 0) {
+            text.remove_prefix(static_cast<std::size_t>(n));
+        } else if (errno == EPIPE) {
+            readerGone.store(true, std::memory_order_relaxed);
+            return;
+        } else if (errno != EINTR) {
+            return;  // closed, full and non-blocking, out of space: the line is dropped
+        }
+    }
+}
+
+void ignoreBrokenPipeSignal() { ::signal(SIGPIPE, SIG_IGN); }
+
+}  // namespace ondaline
 
 namespace ondaline::detail {
 
@@ -21,11 +56,9 @@ std::string describeDouble(double value)
 
 void emitLine(const std::string& message, std::string_view terminator)
 {
-    // One write per call keeps lines from different threads whole.
     std::string out = message;
     out.append(terminator);
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    std::fflush(stdout);
+    writeStandardOutput(out);
     ActivityLog::shared().append(message);
 }
 

@@ -51,6 +51,17 @@ void emitLine(const std::string& message, std::string_view terminator);
 
 }  // namespace detail
 
+// Writes `text` to standard output in one piece, as far as anyone reads it:
+// a write that fails is dropped, and once the reader has gone (a pipe into
+// `head`, a log rotator that exited) standard output is not written again.
+// The activity log is not touched.
+void writeStandardOutput(std::string_view text);
+
+// Keeps the process alive when the reader of its standard output goes away:
+// without this, the next line written would end it, and the stream with it.
+// Sockets send with MSG_NOSIGNAL on their own.
+void ignoreBrokenPipeSignal();
+
 template <typename... Items>
 void print(PrintFormat format, const Items&... items)
 {

@@ -130,6 +130,45 @@ private slots:
         QCOMPARE(desktop.quit(), 0);
     }
 
+    // The log piped into a reader that stops after 40 lines, as a station's
+    // log rotator may: the stream goes on until it is stopped.
+    void streamOutlivesTheReaderOfItsLog()
+    {
+        const auto rtmp = loadPeerEnv("rtmp");
+        QVERIFY2(!rtmp.empty(), "the rtmp peer is not running");
+        QTemporaryDir home;
+        const QString key = QString("log-reader-%1").arg(QCoreApplication::applicationPid());
+        writeStation(home.path(), QString("{\"streamMode\": \"rtmp\", \"audioSource\": \"tcp\", "
+                                          "\"serverURL\": \"%1\", \"streamKey\": \"%2\", \"audioBitrate\": 128000}")
+                                      .arg(QString::fromStdString(rtmp.at("ONDALINE_RTMP_URL")), key));
+        QFile wrapper(home.path() + "/into-head");
+        QVERIFY(wrapper.open(QIODevice::WriteOnly));
+        wrapper.write("#!/bin/bash\nexec " ONDALINE_PROGRAM " > >(head -n 40 > \"$HOME/head.log\")\n");
+        wrapper.close();
+        QVERIFY(wrapper.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        Desktop desktop(home.path() + "/into-head", home.path());
+        QVERIFY(desktop.started());
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
+        desktop.click(startButton);
+
+        // Live, with the reader gone: head has its 40 lines and has exited.
+        auto headLines = [&] {
+            QFile log(home.path() + "/head.log");
+            return log.open(QIODevice::ReadOnly) ? log.readAll().count('\n') : 0;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(headLines(), 40, 30000);
+        std::string file;
+        QTRY_VERIFY_WITH_TIMEOUT(!(file = recordingOf(rtmp.at("ONDALINE_RTMP_RECORD_DIR"), key.toStdString())).empty(),
+                                 20000);
+        QThread::msleep(3000);
+        const auto size = std::filesystem::file_size(file);
+        QThread::msleep(3000);
+        QVERIFY2(desktop.waitForExit(0) == -2, qPrintable(desktop.describe()));
+        QVERIFY(std::filesystem::file_size(file) > size + 20000);
+        QCOMPARE(desktop.quit(), 0);
+        QVERIFY(audioSpan(file) > 5.0);
+    }
+
     void icecastStartReachesTheServer()
     {
         const auto icecast = loadPeerEnv("icecast");

@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+using ondaline::ignoreBrokenPipeSignal;
 using ondaline::print;
 using ondaline::PrintFormat;
 using ondaline::test::LogCapture;
@@ -28,4 +34,37 @@ TEST(Print, DescribesValuesInTheirUsualForm)
     print("count", 42, -7, 2.5, 1.0, 0.1, true, 'x', std::string("text"), std::string_view("view"));
     EXPECT_EQ(GetCapturedStdout(), "count 42 -7 2.5 1.0 0.1 true x text view\n");
     EXPECT_EQ(log.messages(), (std::vector<std::string>{"count 42 -7 2.5 1.0 0.1 true x text view"}));
+}
+
+namespace {
+
+// The log piped into `head`, which has exited: the process lives on, the
+// activity log keeps every line, and standard output is not written again.
+void printAfterTheReaderHasGone()
+{
+    ignoreBrokenPipeSignal();
+    LogCapture log;
+    int gone[2];
+    if (pipe(gone) != 0) std::exit(2);
+    dup2(gone[1], STDOUT_FILENO);
+    close(gone[1]);
+    close(gone[0]);
+    print("the reader has gone");
+
+    int later[2];
+    if (pipe2(later, O_NONBLOCK) != 0) std::exit(3);
+    dup2(later[1], STDOUT_FILENO);
+    print("and the process goes on");
+    char byte;
+    const bool written = read(later[0], &byte, 1) == 1;
+    const bool logged = log.messages() == std::vector<std::string>{"the reader has gone", "and the process goes on"};
+    std::exit(!written && logged ? 0 : 1);
+}
+
+}  // namespace
+
+// In a child of its own, as a reader gone stays gone for the process.
+TEST(Print, OutlivesTheReaderOfStandardOutput)
+{
+    EXPECT_EXIT(printAfterTheReaderHasGone(), testing::ExitedWithCode(0), "");
 }

@@ -65,6 +65,22 @@ TEST_F(RTMPPublish, GoesLiveOnNginxAndEndsTheStreamInOrder)
     EXPECT_GE(deletedStreams(), deletedBefore + 2);
 }
 
+// Stations pipe the log into another program. When that one exits, the
+// stream goes on to its end and the harness ends as it would have.
+TEST_F(RTMPPublish, StreamOutlivesTheReaderOfItsLog)
+{
+    const double seconds = 6;
+    const std::string pipeline = "timeout 60 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url " +
+                                 env_["ONDALINE_RTMP_URL"] + " --key log-reader-gone --source tone --seconds " +
+                                 std::to_string(static_cast<int>(seconds)) +
+                                 " | head -n 5 >/dev/null; exit ${PIPESTATUS[0]}";
+    const auto run = runCommand("bash -c " + shellQuote(pipeline));
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    const std::string file = recordingOf(env_["ONDALINE_RTMP_RECORD_DIR"], "log-reader-gone");
+    ASSERT_FALSE(file.empty());
+    EXPECT_GT(audioSpan(file), seconds - 0.5);
+}
+
 TEST_F(RTMPPublish, GoesLiveThroughTLS)
 {
     const auto run = harness("--mode youtube --url " + env_["ONDALINE_RTMPS_URL"] + " --key tls-live --seconds 2",

@@ -102,11 +102,7 @@ struct Outcome : OndalineDelegate {
         line("delegate: stats " + std::to_string(bytes) + " " + std::to_string(packets));
     }
 
-    static void line(const std::string& text)
-    {
-        std::fwrite((text + "\n").data(), 1, text.size() + 1, stdout);
-        std::fflush(stdout);
-    }
+    static void line(const std::string& text) { writeStandardOutput(text + "\n"); }
 };
 
 // A sine fed through sendAudioBuffer in 1024-frame blocks at real-time pace,
@@ -220,6 +216,7 @@ std::optional<StreamMode> modeFromWord(const std::string& word)
 
 int main(int argc, char** argv)
 {
+    ignoreBrokenPipeSignal();
     std::map<std::string, std::string> options{
         {"--mode", "rtmp"},        {"--bitrate", "320000"}, {"--rate", "44100"},     {"--channels", "2"},
         {"--source", "none"},      {"--tone-hz", "440"},    {"--tone-dbfs", "-12"},  {"--seconds", "5"},
