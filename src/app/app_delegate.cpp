@@ -64,6 +64,7 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
     settingsLoadFile_ = std::move(loaded.file);
     settingsLoadProblem_ = std::move(loaded.problem);
     settingsLoadScheduleOnly_ = loaded.scheduleOnly;
+    settingsLoadKeptCopy_ = std::move(loaded.keptAsideCopy);
 }
 
 TestAppDelegate::~TestAppDelegate()

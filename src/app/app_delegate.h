@@ -273,6 +273,7 @@ private:
     std::string settingsLoadFile_;
     std::string settingsLoadProblem_;  // what of the settings file could not be used
     bool settingsLoadScheduleOnly_ = false;
+    std::string settingsLoadKeptCopy_;  // no settings file, but this earlier one kept aside
     void switchDrawer(DrawerPage page);
     void setDrawerPage(QWidget* page);
     void readOpenDrawer();  // the autosave's reading of the open page

@@ -11,7 +11,6 @@
 #include "models/station_path.h"
 #include "sources/audio_source_capture.h"
 #include "sources/test_player.h"
-#include "ui/editor/overlay_editor_controller.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -52,9 +51,6 @@ void TestAppDelegate::autoSaveDrawerSettings()
 
     readOpenDrawer();
     const bool saved = saveSettings();
-    // The station folder may have changed: the open editor's copy now
-    // belongs to the same settings file, and is no stranger to it.
-    if (overlayEditor) overlayEditor->config.origin = scheduleConfig.origin;
 
     sendOverlaysToEngine(scheduleConfig);
     updateStationNameLabel();

@@ -7,6 +7,7 @@
 #include "app/status_line.h"
 #include "base/print.h"
 #include "models/station_path.h"
+#include "ui/editor/overlay_editor_controller.h"
 
 #include <QLabel>
 
@@ -21,7 +22,14 @@ std::string fileName(const std::string& path) { return path.substr(path.rfind('/
 
 }  // namespace
 
-bool TestAppDelegate::saveSettings() { return reportSettingsSave(scheduleConfig.save()); }
+bool TestAppDelegate::saveSettings()
+{
+    const bool saved = reportSettingsSave(scheduleConfig.save());
+    // What was just written is the program's own: the open editor's next
+    // save must not take it for someone else's change.
+    if (overlayEditor) overlayEditor->config.origin = scheduleConfig.origin;
+    return saved;
+}
 
 bool TestAppDelegate::reportSettingsSave(const SettingsSave& save)
 {
@@ -35,6 +43,13 @@ bool TestAppDelegate::reportSettingsSave(const SettingsSave& save)
 void TestAppDelegate::reportKeptAside(const SettingsSave& save)
 {
     if (save.keptAside.empty()) return;
+    if (save.editedElsewhere) {
+        print("Ondaline: ⚠ Settings file " + save.file +
+              " was changed by someone else since Ondaline read or wrote it — that version is kept as " +
+              save.keptAside);
+        showSettingsNotice("Settings changed elsewhere kept as " + fileName(save.keptAside));
+        return;
+    }
     print("Ondaline: Settings file " + save.file + " kept aside as " + save.keptAside);
     showSettingsNotice("Earlier settings kept as " + fileName(save.keptAside));
 }
@@ -55,6 +70,12 @@ void TestAppDelegate::reportUnusableFilesAtLaunch()
             showSettingsNotice("Settings reset to defaults: " + problem);
         }
         settingsLoadProblem_.clear();  // said once
+    }
+    if (!settingsLoadKeptCopy_.empty()) {
+        print("Ondaline: ⚠ Settings file " + settingsLoadFile_ +
+              " is missing — settings start from defaults; the newest earlier file is kept as " +
+              settingsLoadKeptCopy_);
+        settingsLoadKeptCopy_.clear();
     }
 }
 

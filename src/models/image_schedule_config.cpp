@@ -1,8 +1,10 @@
 #include "models/image_schedule_config.h"
 
+#include "models/kept_aside_copies.h"
 #include "models/settings_codec.h"
 #include "models/station_path.h"
 #include "platform/files.h"
+#include "platform/staged_file.h"
 #include "platform/text.h"
 
 #include <ctime>
@@ -14,26 +16,9 @@ namespace ondaline {
 
 namespace {
 
-// Moves `file` to "<file>.<label>-<local time stamp>", appending "-2",
-// "-3", ... while that name is taken. The copy's path, or the error.
-std::variant<std::string, std::error_code> moveAsideWithStamp(const std::string& file, const char* label)
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    const std::string base = file + "." + label + "-" + stamp;
-
-    std::error_code error;
-    std::string aside = base;
-    for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(aside, error)) && n < 100; ++n) {
-        aside = base + "-" + std::to_string(n);
-    }
-    std::filesystem::rename(file, aside, error);
-    if (error) return error;
-    return aside;
-}
+// Older temporary files of the settings file were left by saves that were
+// interrupted: a save takes milliseconds.
+constexpr std::chrono::seconds kLeftoverAge{60};
 
 // Why a settings file would give less than it holds; empty when it was read
 // and decoded in full, or when there is none.
@@ -43,9 +28,8 @@ struct FileVerdict {
     std::optional<ImageScheduleConfig> config;
 };
 
-FileVerdict judgeSettingsFile(const std::string& file)
+FileVerdict judgeSettingsFile(const platform::FileRead& read)
 {
-    const platform::FileRead read = platform::readRegularFile(file);
     if (read.problem == platform::FileProblem::missing) return {};
     auto unused = [](std::string problem) { return FileVerdict{std::move(problem), false, std::nullopt}; };
     if (!read.contents) {
@@ -56,6 +40,15 @@ FileVerdict judgeSettingsFile(const std::string& file)
     if (!decoded) return unused("does not decode");
     if (decoded->scheduleDropped) return {"an image schedule entry does not decode", true, std::move(decoded->config)};
     return {{}, false, std::move(decoded->config)};
+}
+
+// What a read found at the settings file's path; absent when it could not
+// be read, so that nothing can be said of it.
+std::optional<ImageScheduleConfig::Contents> contentsOf(const platform::FileRead& read)
+{
+    if (read.problem == platform::FileProblem::missing) return ImageScheduleConfig::Contents{};
+    if (!read.contents) return std::nullopt;
+    return ImageScheduleConfig::Contents::of(*read.contents);
 }
 
 // The path with symbolic links, "." and ".." resolved as far as it exists;
@@ -85,6 +78,11 @@ SettingsSave failedSave(std::string file, std::string failure)
 
 }  // namespace
 
+ImageScheduleConfig::Contents ImageScheduleConfig::Contents::of(std::string_view bytes)
+{
+    return {.present = true, .size = bytes.size(), .hash = std::hash<std::string_view>{}(bytes)};
+}
+
 std::string ImageScheduleConfig::configDir() { return StationPath::streamerFolder(); }
 
 std::string ImageScheduleConfig::configFile() { return configDir() + "/ondaline_schedule.json"; }
@@ -105,13 +103,18 @@ SettingsLoad ImageScheduleConfig::loadReporting()
 {
     (void)ensureDirectory();
     const std::string file = configFile();
-    FileVerdict verdict = judgeSettingsFile(file);
-    SettingsLoad result{verdict.config.value_or(ImageScheduleConfig{}), file, std::move(verdict.problem),
-                        verdict.scheduleOnly};
+    const auto target = saveTarget(file);
+    if (target) platform::StagedFile::removeLeftovers(*target, kLeftoverAge);
+    const platform::FileRead read = platform::readRegularFile(file);
+    FileVerdict verdict = judgeSettingsFile(read);
+    SettingsLoad result{
+        verdict.config.value_or(ImageScheduleConfig{}), file, std::move(verdict.problem), verdict.scheduleOnly, {}};
+    if (read.problem == platform::FileProblem::missing)
+        result.keptAsideCopy = newestKeptAsideCopy(target.value_or(file));
     // Resolved now, so that a station folder reached through a link that is
     // later pointed elsewhere still counts as another file.
-    result.config.origin.file = resolvedPath(file);
-    result.config.origin.notUsedInFull = !result.problem.empty();
+    result.config.origin = {
+        .file = resolvedPath(file), .notUsedInFull = !result.problem.empty(), .contents = contentsOf(read)};
     return result;
 }
 
@@ -126,24 +129,40 @@ SettingsSave ImageScheduleConfig::save() const
     const auto target = saveTarget(file);
     if (!target) return failedSave(file, file + " is a symbolic link to a missing file");
 
-    SettingsSave result{.written = false, .file = *target, .failure = {}, .keptAside = {}};
+    const platform::FileRead onDisk = platform::readRegularFile(*target);
+    const bool present = onDisk.problem != platform::FileProblem::missing;
     const bool replacing = !origin.file.empty() && resolvedPath(origin.file) != *target;
-    std::error_code presence;
-    const bool present = std::filesystem::exists(std::filesystem::symlink_status(*target, presence));
-    const bool keepAside = present &&
-                           (replacing || origin.notUsedInFull || !judgeSettingsFile(*target).problem.empty());
-    if (keepAside) {
-        auto moved = moveAsideWithStamp(*target, replacing ? "replaced" : "unreadable");
-        if (const auto* error = std::get_if<std::error_code>(&moved)) {
+    const bool unused = origin.notUsedInFull || !judgeSettingsFile(onDisk).problem.empty();
+    // Someone else wrote the file since it was last read or written here.
+    const bool edited = !origin.file.empty() && origin.contents && contentsOf(onDisk) != origin.contents;
+    const char* why = replacing ? "replaced" : unused ? "unreadable" : edited ? "edited" : nullptr;
+
+    // The new file is written before the old one is touched, so a full disk
+    // leaves the old one where it was.
+    platform::StagedFile staged(*target, *json, why ? platform::StagedMode::fresh : platform::StagedMode::keepOld);
+    auto cannotWrite = [&](std::error_code error) {
+        return failedSave(*target, "cannot write in " + platform::folderOf(*target) + " (" + error.message() + ")");
+    };
+    if (staged.error()) return cannotWrite(staged.error());
+
+    SettingsSave result{.written = false, .file = *target, .failure = {}, .keptAside = {}, .editedElsewhere = false};
+    std::optional<KeptCopy> kept;
+    if (present && why) {
+        auto copy = keepAsideWithStamp(*target, why);
+        if (const auto* error = std::get_if<std::error_code>(&copy)) {
             return failedSave(*target, "cannot keep the earlier file aside (" + error->message() + ")");
         }
-        result.keptAside = std::get<std::string>(moved);
+        kept = std::get<KeptCopy>(copy);
     }
-    if (const auto error = platform::writeFileAtomically(*target, *json)) {
-        result.failure = "cannot write in " + platform::folderOf(*target) + " (" + error.message() + ")";
-        return result;
+    if (const auto error = staged.commit()) {
+        if (kept) undoKeepAside(*target, *kept);
+        return cannotWrite(error);
     }
-    origin = {.file = *target, .notUsedInFull = false};
+    if (kept) {
+        result.keptAside = kept->path;
+        result.editedElsewhere = why == std::string_view("edited");
+    }
+    origin = {.file = *target, .notUsedInFull = false, .contents = Contents::of(*json)};
     result.written = true;
     return result;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -66,12 +67,17 @@ struct ImageScheduleConfig {
     //  - otherwise, the file was not read and decoded in full (it cannot be
     //    read, is too large, is not a regular file, does not decode, or its
     //    schedule holds an entry that does not decode), now or when the
-    //    record was loaded from it: as "<file>.unreadable-YYYYMMDD-HHMMSS".
-    // A name already taken gets "-2", "-3", ... appended. A record without
-    // an origin (never loaded or saved) keeps only such an unread file aside.
-    // Nothing is written when the folder cannot be made, a number is not
-    // finite, the link leads nowhere, the file to keep aside cannot be moved,
-    // or the write fails; the result says which.
+    //    record was loaded from it: as "<file>.unreadable-YYYYMMDD-HHMMSS";
+    //  - otherwise, it is not what the record last read or wrote there:
+    //    another program or a hand changed it since, and that change is kept
+    //    as "<file>.edited-YYYYMMDD-HHMMSS".
+    // A name already taken gets "-2", "-3", ... appended; a copy never
+    // replaces another. A record without an origin (never loaded or saved)
+    // keeps only such an unread file aside. The new file is written before
+    // the old one is kept aside, and the path holds the old file until the
+    // new one takes its place. Nothing is written when the folder cannot be
+    // made, a number is not finite, the link leads nowhere, the file to keep
+    // aside cannot be kept, or the write fails; the result says which.
     SettingsSave save() const;
 
     // The stream-key file's text, trimmed; empty when it is missing, not a
@@ -89,12 +95,22 @@ struct ImageScheduleConfig {
     // for a record that was neither. Not a setting: it is never encoded, and
     // any two origins compare equal, so records compare by their settings.
     // Copies carry it along.
+    struct Contents {
+        bool present = false;  // false: there was no file
+        std::size_t size = 0;
+        std::uint64_t hash = 0;
+        static Contents of(std::string_view bytes);
+        bool operator==(const Contents&) const = default;
+    };
     struct Origin {
         std::string file;
         // The file was there at load and not used in full: the first save
         // keeps it aside even if it has been mended since, as the record
         // holds defaults where the file may now hold settings.
         bool notUsedInFull = false;
+        // What the file held when it was last read or written here; unknown
+        // when it could not be read.
+        std::optional<Contents> contents;
         bool operator==(const Origin&) const { return true; }
     };
     mutable Origin origin;  // updated by save()
@@ -109,13 +125,17 @@ struct SettingsLoad {
     std::string file;
     std::string problem;        // e.g. "not a regular file", "does not decode"
     bool scheduleOnly = false;  // only the schedule was dropped; the rest loaded
+    // When there was no file: the newest earlier file kept aside beside it,
+    // if any, which the user may want back.
+    std::string keptAsideCopy;
 };
 
 struct SettingsSave {
     bool written = false;
-    std::string file;       // the file written, or that was to be
-    std::string failure;    // why nothing was written
-    std::string keptAside;  // where an earlier file was moved before the write
+    std::string file;              // the file written, or that was to be
+    std::string failure;           // why nothing was written
+    std::string keptAside;         // where an earlier file was kept before the write
+    bool editedElsewhere = false;  // it was kept because someone else changed it
 };
 
 }  // namespace ondaline

@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "platform/staged_file.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -14,26 +16,6 @@
 namespace ondaline::platform {
 
 namespace {
-
-bool writeAll(int fd, std::string_view contents)
-{
-    while (!contents.empty()) {
-        const ssize_t n = ::write(fd, contents.data(), contents.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        contents.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-mode_t currentUmask()
-{
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
 
 class FileDescriptor {
 public:
@@ -154,34 +136,9 @@ FileRead checkRegularFile(const std::string& path)
 
 std::error_code writeFileAtomically(const std::string& path, std::string_view contents)
 {
-    auto lastError = [] { return std::error_code(errno, std::generic_category()); };
-    std::string tempPath = path + ".tmp-XXXXXX";
-    std::vector<char> name(tempPath.begin(), tempPath.end());
-    name.push_back('\0');
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) return lastError();
-    tempPath = name.data();
-
-    // mkstemp makes the file private; keep what the old file had, or what a
-    // plain create would have given.
-    struct stat old {};
-    const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : (0666 & ~currentUmask());
-
-    std::error_code error;
-    if (::fchmod(fd, mode) != 0 || !writeAll(fd, contents) || ::fsync(fd) != 0) error = lastError();
-    if (::close(fd) != 0 && !error) error = lastError();
-    if (!error && ::rename(tempPath.c_str(), path.c_str()) != 0) error = lastError();
-    if (error) {
-        ::unlink(tempPath.c_str());
-        return error;
-    }
-    // Make the rename itself durable.
-    const int dir = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return {};
+    StagedFile staged(path, contents);
+    if (staged.error()) return staged.error();
+    return staged.commit();
 }
 
 std::string folderOf(const std::string& path)

@@ -1,6 +1,7 @@
 // The real program and the files a station names: a FIFO where a settings,
-// pointer or key file should be never stalls the start or the quit, and a
-// user who cannot write the station folder is told that nothing was saved.
+// pointer or key file should be never stalls the start or the quit, an edit
+// made behind the program's back is kept, and a user who cannot write the
+// station folder is told that nothing was saved.
 
 #include "support/desktop_session.h"
 
@@ -63,6 +64,54 @@ private slots:
                                      : "Ondaline: ⚠ Stream key file not used — " + fifo + ": not a regular file";
             QVERIFY2(output.contains(said), qPrintable(name + ": " + output));
         }
+    }
+
+    // The settings file edited by hand while the program runs: the next save
+    // keeps that edit aside, and says so, before it writes. A save with no
+    // such edit keeps nothing aside.
+    void editMadeWhileRunningIsKeptAside()
+    {
+        QTemporaryDir home;
+        const QString folder = writeStation(home.path(),
+                                            "{\"stationName\": \"Radio Test\", \"audioSource\": \"tcp\"}") +
+                               "/Misc/System/Streamer";
+        const QString file = folder + "/ondaline_schedule.json";
+        Desktop desktop(ONDALINE_PROGRAM, home.path());
+        QVERIFY(desktop.started());
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
+        desktop.click(settingsButton);
+        QThread::msleep(700);
+        auto renameStation = [&](const QString& name) {
+            desktop.click(onPage(150, 85));  // STATION NAME
+            desktop.key("ctrl+a");
+            desktop.type(name);
+            desktop.key("Return");
+        };
+        renameStation("Onda FM");
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: Settings auto-saved"), 10000);
+        const QStringList copies = {"ondaline_schedule.json.*-*"};
+        QCOMPARE(QDir(folder).entryList(copies, QDir::Files), QStringList{});
+
+        QFile edit(file);
+        const QByteArray byHand = "{\"stationName\": \"Edited by hand\", \"streamKey\": \"hand-key\"}";
+        QVERIFY(edit.open(QIODevice::WriteOnly | QIODevice::Truncate) && edit.write(byHand) == byHand.size());
+        edit.close();
+        QThread::msleep(1100);  // past the autosave's second
+        renameStation("Onda FM 2");
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: ⚠ Settings file " + file +
+                                                           " was changed by someone else"),
+                                 10000);
+        QCOMPARE(desktop.quit(), 0);
+        const QStringList kept = QDir(folder).entryList({"ondaline_schedule.json.edited-*"}, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        QVERIFY2(desktop.output().contains("that version is kept as " + folder + "/" + kept[0]),
+                 qPrintable(desktop.output()));
+        QFile copy(folder + "/" + kept[0]);
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), byHand);
+        QFile saved(file);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(saved.readAll().contains("\"stationName\":\"Onda FM 2\""));
     }
 
     // As a person's own account with no station folder chosen: the default

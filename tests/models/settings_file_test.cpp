@@ -11,7 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -149,6 +151,113 @@ TEST_F(SettingsFileTest, WriteFailingHalfwayLeavesThePreviousFileIntact)
     EXPECT_EQ(read(settingsFile()), before);
     EXPECT_EQ(filesInSettingsDir(), std::vector<std::string>{"ondaline_schedule.json"});  // no temporary left
     EXPECT_EQ(ImageScheduleConfig::load().stationName, "Before");
+
+    // A file that is to be kept aside stays at its path as well, so the next
+    // start does not find defaults with the user's file hidden beside them.
+    write(settingsFile(), "{\"stationName\": \"cut");
+    config = ImageScheduleConfig::load();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::signal(SIGXFSZ, SIG_IGN);
+    const SettingsSave saved = config.save();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &original), 0);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(saved.written);
+    EXPECT_EQ(saved.keptAside, "");
+    EXPECT_EQ(read(settingsFile()), "{\"stationName\": \"cut");
+    EXPECT_EQ(filesInSettingsDir(), std::vector<std::string>{"ondaline_schedule.json"});
+}
+
+TEST_F(SettingsFileTest, ChangeMadeElsewhereIsKeptAsideBeforeTheNextSave)
+{
+    ImageScheduleConfig config;
+    config.stationName = "Ours";
+    ASSERT_TRUE(config.save().written);
+    config = ImageScheduleConfig::load();
+    config.stationName = "Ours again";
+    EXPECT_EQ(config.save().keptAside, "") << "our own file is not someone else's";
+
+    // A hand, or another instance, writes the file while we run.
+    const std::string edited = "{\"stationName\": \"Edited by hand\"}";
+    write(settingsFile(), edited);
+    config.stationName = "Ours once more";
+    const SettingsSave saved = config.save();
+    EXPECT_TRUE(saved.written);
+    EXPECT_TRUE(saved.editedElsewhere);
+    EXPECT_TRUE(std::regex_match(saved.keptAside, std::regex(".*/ondaline_schedule\\.json\\.edited-\\d{8}-\\d{6}")))
+        << saved.keptAside;
+    EXPECT_EQ(read(saved.keptAside), edited);
+    EXPECT_EQ(ImageScheduleConfig::load().stationName, "Ours once more");
+    EXPECT_EQ(config.save().keptAside, "");
+
+    // A file made while there was none is someone else's too.
+    fs::remove(settingsFile());
+    config = ImageScheduleConfig::load();
+    write(settingsFile(), edited);
+    EXPECT_TRUE(config.save().editedElsewhere);
+    EXPECT_EQ(filesInSettingsDir().size(), 3u);
+}
+
+TEST_F(SettingsFileTest, LeftoversOfInterruptedSavesAreRemovedAtLoad)
+{
+    fs::create_directories(settingsDir());
+    const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(5);
+    auto leave = [&](const std::string& name, bool isOld = true) {
+        write(settingsDir() + "/" + name, "{}");
+        if (isOld) fs::last_write_time(settingsDir() + "/" + name, old);
+    };
+    leave("ondaline_schedule.json.tmp-a1B2c3");
+    leave("ondaline_schedule.json.tmp-Zz9Yy8", false);  // a save of another instance, under way
+    for (const char* theirs : {"ondaline_schedule.json.tmp-a1B2", "ondaline_schedule.json.tmp-a1B2c3.bak",
+                               "ondaline_key.tmp-a1B2c3", "ondaline_schedule.json.tmp-a1.2c3"})
+        leave(theirs);
+    fs::create_directory(settingsDir() + "/ondaline_schedule.json.tmp-Folder");
+    if (geteuid() == 0) {
+        leave("ondaline_schedule.json.tmp-NoBody");
+        ASSERT_EQ(chown((settingsDir() + "/ondaline_schedule.json.tmp-NoBody").c_str(), 65534, 65534), 0);
+    }
+
+    ImageScheduleConfig::load();
+    auto names = filesInSettingsDir();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "ondaline_schedule.json.tmp-a1B2c3"), 0);
+    EXPECT_EQ(names.size(), geteuid() == 0 ? 7u : 6u);
+}
+
+TEST_F(SettingsFileTest, CopiesKeptAsideNeverReplaceOneAnother)
+{
+    fs::create_directories(settingsDir());
+    // Every name this second and the next could give is taken already.
+    std::vector<std::string> taken;
+    for (std::time_t when : {std::time(nullptr), std::time(nullptr) + 1}) {
+        std::tm local{};
+        localtime_r(&when, &local);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+        const std::string base = settingsFile() + ".unreadable-" + stamp;
+        for (int n = 1; n <= 120; ++n) taken.push_back(n == 1 ? base : base + "-" + std::to_string(n));
+    }
+    for (const std::string& name : taken) write(name, name);
+    write(settingsFile(), "not JSON");
+
+    const SettingsSave saved = ImageScheduleConfig::load().save();
+    ASSERT_TRUE(saved.written) << saved.failure;
+    EXPECT_EQ(std::count(taken.begin(), taken.end(), saved.keptAside), 0) << saved.keptAside;
+    EXPECT_EQ(read(saved.keptAside), "not JSON");
+    for (const std::string& name : taken) ASSERT_EQ(read(name), name);
+}
+
+TEST_F(SettingsFileTest, MissingFileNamesTheNewestCopyKeptAside)
+{
+    fs::create_directories(settingsDir());
+    EXPECT_EQ(ImageScheduleConfig::loadReporting().keptAsideCopy, "");
+    for (const char* name :
+         {"ondaline_schedule.json.unreadable-20261201-101010", "ondaline_schedule.json.replaced-20261202-090000-2",
+          "ondaline_schedule.json.edited-20261202-090000-10", "ondaline_schedule.json.replaced-20261202-090000",
+          "ondaline_schedule.json.edited-20261202-0900", "ondaline_schedule.json.bak-20991231-000000"})
+        write(settingsDir() + "/" + name, "{}");
+    EXPECT_EQ(ImageScheduleConfig::loadReporting().keptAsideCopy,
+              settingsDir() + "/ondaline_schedule.json.edited-20261202-090000-10");
+    write(settingsFile(), "{}");
+    EXPECT_EQ(ImageScheduleConfig::loadReporting().keptAsideCopy, "");
 }
 
 TEST_F(SettingsFileTest, ChangingTheStationFolderWritesAnotherFile)

@@ -1,0 +1,93 @@
+#include "models/kept_aside_copies.h"
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <tuple>
+
+namespace ondaline {
+
+namespace {
+
+constexpr const char* kReasons[] = {"replaced", "unreadable", "edited"};
+constexpr std::string_view kStampPattern = "YYYYMMDD-HHMMSS";
+
+// A kept copy's stamp and counter, to order copies by; absent for a name
+// that is not one of ours.
+std::optional<std::tuple<std::string, long>> stampOf(std::string_view name, std::string_view file)
+{
+    if (!name.starts_with(file) || name.size() <= file.size() || name[file.size()] != '.') return std::nullopt;
+    std::string_view rest = name.substr(file.size() + 1);
+    for (const std::string_view why : kReasons) {
+        if (!rest.starts_with(why) || rest.substr(why.size(), 1) != "-") continue;
+        rest.remove_prefix(why.size() + 1);
+        if (rest.size() < kStampPattern.size()) return std::nullopt;
+        const std::string stamp(rest.substr(0, kStampPattern.size()));
+        for (std::size_t i = 0; i < stamp.size(); ++i) {
+            if ((kStampPattern[i] == '-') != (stamp[i] == '-') ||
+                (stamp[i] != '-' && (stamp[i] < '0' || stamp[i] > '9')))
+                return std::nullopt;
+        }
+        rest.remove_prefix(kStampPattern.size());
+        if (rest.empty()) return std::tuple{stamp, 1L};
+        if (rest.size() < 2 || rest[0] != '-' || rest.size() > 10) return std::nullopt;
+        long counter = 0;
+        for (const char c : rest.substr(1)) {
+            if (c < '0' || c > '9') return std::nullopt;
+            counter = counter * 10 + (c - '0');
+        }
+        return std::tuple{stamp, counter};
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::variant<KeptCopy, std::error_code> keepAsideWithStamp(const std::string& file, const char* why)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string base = file + "." + why + "-" + stamp;
+
+    // Each name is claimed by the link or move itself, so two savers (or a
+    // copy made by hand) never end up with one name.
+    KeptCopy copy;
+    for (long n = 1; n <= 100000; ++n) {
+        copy.path = n == 1 ? base : base + "-" + std::to_string(n);
+        const std::error_code error = platform::keepUnderNewName(file, copy.path, copy.how);
+        if (!error) return copy;
+        if (error != std::errc::file_exists) return error;
+    }
+    return std::make_error_code(std::errc::file_exists);
+}
+
+void undoKeepAside(const std::string& file, const KeptCopy& copy)
+{
+    if (copy.how == platform::KeptBy::move) std::rename(copy.path.c_str(), file.c_str());
+    else std::remove(copy.path.c_str());
+}
+
+std::string newestKeptAsideCopy(const std::string& file)
+{
+    namespace fs = std::filesystem;
+    const fs::path path(file);
+    const std::string name = path.filename().string();
+    std::error_code error;
+    std::string newest;
+    std::tuple<std::string, long> newestStamp;
+    for (fs::directory_iterator entry(path.parent_path(), error); !error && entry != fs::directory_iterator();
+         entry.increment(error)) {
+        const auto stamp = stampOf(entry->path().filename().string(), name);
+        if (stamp && (newest.empty() || *stamp > newestStamp)) {
+            newest = entry->path().string();
+            newestStamp = *stamp;
+        }
+    }
+    return newest;
+}
+
+}  // namespace ondaline
