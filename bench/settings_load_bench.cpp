@@ -1,6 +1,7 @@
 // What loading a settings file costs in memory: a normal file, a hostile
-// one nested millions of levels deep, and the largest file the reader takes
-// holding one long schedule. Each load runs in a child process of its own,
+// one nested millions of levels deep, the largest file the reader takes
+// holding one long schedule, and as large a file of lists where the record
+// wants none. Each load runs in a child process of its own,
 // which reports how far its peak resident size rose above where it started.
 
 #include "models/image_schedule_config.h"
@@ -51,6 +52,18 @@ std::string settingsText(int kind)
                R"("endHour":9,"endMinute":0,"imagePath":"/images/morning.png"}]})";
     case 1:
         return "{\"x\":" + std::string(7'000'000, '[') + std::string(7'000'000, ']') + "}";
+    case 4:
+    case 5:
+    case 6: {
+        // Millions of empty lists where a text belongs, under a key of the
+        // record, under an overlay's key, and under a key it does not know.
+        const char* opening[] = {"{\"stationName\":[", "{\"nowPlaying\":{\"fontName\":[", "{\"fromElsewhere\":["};
+        const char* closing[] = {"]}", "]}}", "]}"};
+        std::string text = opening[kind - 4];
+        while (text.size() + 3 < 16 * 1024 * 1024 - 64) text += "[],";
+        text.pop_back();  // the last comma
+        return text + closing[kind - 4];
+    }
     default: {
         // A long schedule of real entries, or of empty ones, which are not entries.
         const std::string entry = kind == 2 ? R"({"dayOfWeek":2,"startHour":6,"startMinute":0,"endHour":9,)"
@@ -94,8 +107,8 @@ void BM_SettingsLoadPeak(benchmark::State& state)
     state.counters["rise_per_file_byte"] = static_cast<double>(risenKiB) * 1024.0 / static_cast<double>(text.size());
 }
 BENCHMARK(BM_SettingsLoadPeak)
-    ->ArgName("normal|nested|long_schedule|empty_entries")
-    ->DenseRange(0, 3)
+    ->ArgName("normal|nested|long_schedule|empty_entries|wrong_type|wrong_type_in_overlay|unknown_key")
+    ->DenseRange(0, 6)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 

@@ -265,8 +265,8 @@ bool isEntryKey(std::string_view key)
 constexpr int maxNestingDepth = 64;
 
 // Builds the document from the parser's events, keeping only the members
-// the settings record knows (the rest, however large, is walked and
-// dropped), and stops at the first level nested too deep. One bad element
+// the settings record knows, of a kind it can use (the rest, however large,
+// is walked and dropped), and stops at the first level nested too deep. One bad element
 // drops the whole schedule, so past the first, the schedule's elements are
 // walked and dropped too.
 class SettingsDocument final : public nlohmann::json_sax<Json> {
@@ -340,6 +340,15 @@ private:
             ++skipping_;
             return true;
         }
+        if (!wanted(container)) {
+            // Its kind alone makes it unusable here, whatever its key: an
+            // empty one of that kind says so to the decoder, and what it
+            // holds, however large, is walked and dropped.
+            if (inSchedule()) scheduleBad_ = true;
+            place(std::move(container));
+            ++skipping_;
+            return true;
+        }
         const bool schedule = open_.size() == 1 && key_ == "entries" && container.is_array();
         open_.push_back(place(std::move(container)));
         if (schedule) {
@@ -363,6 +372,25 @@ private:
     }
 
     bool inSchedule() const { return schedule_ && !open_.empty() && open_.back() == schedule_; }
+
+    // Whether a container opened here can be part of the record: the top
+    // level object, the schedule's array and its entry objects, and the
+    // three overlay objects. Every other member is a number, a text or a
+    // flag.
+    bool wanted(const Json& container) const
+    {
+        switch (open_.size()) {
+        case 0:
+            return container.is_object();
+        case 1:
+            if (key_ == "entries") return container.is_array();
+            return container.is_object() && (key_ == "nowPlaying" || key_ == "visualization" || key_ == "crawler");
+        case 2:
+            return inSchedule() && container.is_object();
+        default:
+            return false;
+        }
+    }
 
     Json root_;
     std::vector<Json*> open_;  // the containers being filled, outermost first

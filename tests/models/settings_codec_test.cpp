@@ -115,6 +115,17 @@ TEST(SettingsCodec, EachFieldFallsBackAloneOnAMissingNullOrWrongValue)
     EXPECT_FALSE(decode(R"({"nowPlaying": {"multiRow": 1}})").nowPlaying.multiRow);
     EXPECT_EQ(decode(R"({"nowPlaying": {"delimiter": null}})").nowPlaying.delimiter, "\t");
     EXPECT_EQ(decode(R"({"nowPlaying": {"fontName": ""}})").nowPlaying.fontName, "");
+    // A list or an object where a value belongs is dropped unread, whatever
+    // its key, and counts as the wrong type it is.
+    const auto wrongKinds = decode(R"({"stationName": [[], ["x"]], "serverURL": {"a": [1]},
+                                      "nowPlaying": {"fontName": [["Helvetica"]], "fontSize": 30},
+                                      "visualization": [{"enabled": true}], "streamKey": "k"})");
+    EXPECT_EQ(wrongKinds.stationName, "My Station");
+    EXPECT_EQ(wrongKinds.serverURL, ImageScheduleConfig{}.serverURL);
+    EXPECT_EQ(wrongKinds.nowPlaying.fontName, NowPlayingConfig{}.fontName);
+    EXPECT_EQ(wrongKinds.nowPlaying.fontSize, 30.0);
+    EXPECT_EQ(wrongKinds.visualization, VisualizationConfig{});
+    EXPECT_EQ(wrongKinds.streamKey, "k");
     EXPECT_EQ(decode(R"({"crawler": {"speed": "fast", "fontSize": 30}})").crawler, ([] {
                   CrawlerConfig c;
                   c.fontSize = 30;
@@ -287,7 +298,10 @@ TEST(SettingsCodecTest, ReportsASchedulePresentButDropped)
                  R"(,{"dayOfWeek":2,"startHour":6.5,"startMinute":0,"endHour":9,"endMinute":0,"imagePath":"/b.png"}])",
              std::string("\"not a list\""),
              // Elements after the first bad one are walked, not kept.
-             "[{}," + good + R"(,[[1]],"x",{"dayOfWeek":{"deep":[1,2]}}])", "[" + good + R"(,7,{},[]])"}) {
+             "[{}," + good + R"(,[[1]],"x",{"dayOfWeek":{"deep":[1,2]}}])", "[" + good + R"(,7,{},[]])",
+             // Containers of the wrong kind, the first one too.
+             R"({"first":[1]})", R"([[1, 2], )" + good + "]",
+             R"([{"dayOfWeek":2,"startHour":6,"startMinute":0,"endHour":9,"endMinute":0,"imagePath":["/a.png"]}])"}) {
         const auto decoded = decodeSettingsReporting(R"({"stationName":"Kept","entries":)" + entries +
                                                      R"(,"crawler":{"speed":3}})");
         ASSERT_TRUE(decoded) << entries;
