@@ -4,6 +4,7 @@
 
 #include "ui/console/console_button.h"
 #include "ui/console/console_paint.h"
+#include "ui/console/wheel_scrolls_page.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -47,6 +48,7 @@ QComboBox* makeDrawerPopup(const QStringList& titles)
     auto* popup = new QComboBox;
     popup->addItems(titles);
     popup->setFont(ui::systemFont(13));
+    ui::wheelScrollsPage(*popup);
     return popup;
 }
 

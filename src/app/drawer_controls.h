@@ -25,6 +25,7 @@ namespace ondaline::app {
 // `kern` is the letter spacing in pixels; none at 0.
 QLabel* makeDrawerLabel(const QString& text, double size, QFont::Weight weight, const QColor& color, double kern);
 QLineEdit* makeDrawerTextField(const QString& placeholder);
+// The wheel over it scrolls the page; only a click or a key chooses.
 QComboBox* makeDrawerPopup(const QStringList& titles);
 QWidget* makeDrawerDivider(double width);
 // A grey console button that runs `action`.

@@ -3,6 +3,7 @@
 // pointer file, the one-second throttle and the debounce of typing.
 
 #include "app/app_delegate.h"
+#include "app/appearance_page.h"
 #include "app/qt_main_executor.h"
 #include "app/settings_choices.h"
 #include "models/settings_codec.h"
@@ -11,6 +12,7 @@
 #include "support/log_capture.h"
 #include "support/private_home.h"
 #include "support/tcp_peer.h"
+#include "support/wheel.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -20,6 +22,8 @@
 #include <QParallelAnimationGroup>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -233,6 +237,67 @@ private slots:
         QVERIFY(!app.dashboard().statusLabel()->text().startsWith("Settings not saved: "));
         app.setDisconnectedUI();
         QFile::remove(QString::fromStdString(StationPath::dotFile()));
+    }
+
+    // The wheel over a pop-up of either page scrolls the page, as over the
+    // rest of it: no choice changes, no action runs, nothing is saved. The
+    // keyboard still chooses.
+    void wheelOverPopupsScrollsThePage()
+    {
+        ImageScheduleConfig stored;
+        stored.audioSource = "appcapture";  // the picker in view
+        stored.audioBitrate = 128000;       // every pop-up off its ends where it can be
+        stored.audioOutputDeviceUID = "sink-b";
+        Rig rig(stored);
+        TestAppDelegate& app = *rig.app;
+        QVERIFY(rig.toggle(true));
+        QVERIFY(QFile::remove(QString::fromStdString(ImageScheduleConfig::configFile())));
+        SettingsPage& page = app.settingsPage();
+        page.showOutputDevices({{"sink-a", "Speakers A", 1}, {"sink-b", "Speakers B", 2}, {"sink-c", "Speakers C", 3}},
+                               "sink-b");
+        QScrollBar* bar = app.drawer().scrollView()->verticalScrollBar();
+        QVERIFY(bar->maximum() > 120);
+        for (QComboBox* popup : {page.drAudioSourcePopup(), page.drAppPickerPopup(), page.drStreamModePopup(),
+                                 page.drBitratePopup(), page.drAudioOutputPopup()}) {
+            const int shown = popup->currentIndex(), middle = bar->maximum() / 2;
+            bar->setValue(middle);
+            test::turnWheel(*popup, 1);
+            const bool down = bar->value() > middle;
+            test::turnWheel(*popup, -1);
+            QVERIFY2(down && bar->value() == middle && popup->currentIndex() == shown, qPrintable(popup->itemText(0)));
+        }
+        QCOMPARE(rig.file(), QByteArray("<missing>"));
+        QVERIFY(rig.saves() == 0 && !app.drawerSaveDebounceTimer->isActive() &&
+                std::ranges::none_of(rig.log.messages(),
+                                     [](const std::string& m) { return m.starts_with("Dashboard:"); }));
+
+        rig.clock->advance(1.0);
+        app.openAppearanceDrawer();  // saves what the settings page shows
+        QCOMPARE(rig.file(), encoded(stored));
+        QTRY_VERIFY(app.activeDrawer() == DrawerPage::appearance && app.isDrawerOpen() && !app.drawer().slide());
+        struct WheelCount : QObject {
+            int count = 0;
+            bool eventFilter(QObject*, QEvent* event) override
+            {
+                if (event->type() == QEvent::Wheel) ++count;
+                return false;
+            }
+        } reached;
+        app.drawer().scrollView()->viewport()->installEventFilter(&reached);
+        for (QComboBox* popup : {app.appearancePage().drNPFontPopup(), app.appearancePage().drNPFontSizePopup()}) {
+            const int shown = popup->currentIndex(), before = reached.count;
+            test::turnWheel(*popup, 1);
+            test::turnWheel(*popup, -1);
+            QVERIFY2(reached.count == before + 2 && popup->currentIndex() == shown, qPrintable(popup->itemText(0)));
+        }
+        rig.clock->advance(1.0);
+        app.backToSettingsDrawer();
+        QCOMPARE(rig.file(), encoded(stored));
+
+        QTRY_VERIFY(app.activeDrawer() == DrawerPage::settings && app.isDrawerOpen() && !app.drawer().slide());
+        rig.clock->advance(1.0);
+        QTest::keyClick(app.settingsPage().drStreamModePopup(), Qt::Key_Down);  // RTMP (Other) to Icecast
+        QVERIFY(rig.file().contains("\"streamMode\":\"icecast\""));
     }
 
     // Calls inside the second after a run take the page at once and are

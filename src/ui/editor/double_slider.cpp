@@ -1,6 +1,6 @@
 #include "ui/editor/double_slider.h"
 
-#include <QWheelEvent>
+#include "ui/console/wheel_scrolls_page.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +12,7 @@ DoubleSlider::DoubleSlider(double value, double minimum, double maximum, QWidget
 {
     QSlider::setRange(0, kSteps);
     setTracking(true);  // every step of a drag is a change
+    ui::wheelScrollsPage(*this);
     setValue(value);
     connect(this, &QAbstractSlider::valueChanged, this, [this](int step) {
         if (settingInCode_) return;
@@ -43,8 +44,6 @@ void DoubleSlider::setValue(double value)
     QSlider::setValue(position(value_));
     settingInCode_ = false;
 }
-
-void DoubleSlider::wheelEvent(QWheelEvent* event) { event->ignore(); }
 
 int DoubleSlider::position(double value) const
 {

@@ -30,10 +30,6 @@ public:
     // Runs for every value the user moves the slider to.
     std::function<void()> action;
 
-protected:
-    // The wheel scrolls the pane the slider lies in; it never moves a value.
-    void wheelEvent(QWheelEvent* event) override;
-
 private:
     static constexpr int kSteps = 10000;
     int position(double value) const;

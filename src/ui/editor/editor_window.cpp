@@ -8,13 +8,9 @@
 #include "ui/editor/overlay_editor_controller.h"
 
 #include <QCloseEvent>
-#include <QComboBox>
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollArea>
-#include <QScrollBar>
 #include <QTabWidget>
 
 namespace ondaline::editor {
@@ -28,15 +24,6 @@ void EditorWindow::closeEvent(QCloseEvent* event)
 {
     if (!closingInCode && onCloseBox) onCloseBox();
     event->accept();
-}
-
-WheelScrollsPane::WheelScrollsPane(QScrollArea& pane, QObject& owner) : QObject(&owner), pane_(pane) {}
-
-bool WheelScrollsPane::eventFilter(QObject*, QEvent* event)
-{
-    if (event->type() != QEvent::Wheel) return false;
-    QCoreApplication::sendEvent(pane_.verticalScrollBar(), event);
-    return true;
 }
 
 QRect fromBottomLeft(double x, double y, double width, double height, double parentHeight)
@@ -67,11 +54,6 @@ void OverlayEditorController::buildWindow()
     };
     nowPlaying_ = std::make_unique<NowPlayingTab>(addTab(QStringLiteral("Now Playing")), tabLink());
     images_ = std::make_unique<ImagesTab>(addTab(QStringLiteral("Images")), tabLink());
-
-    for (QScrollArea* pane : window->findChildren<QScrollArea*>()) {
-        auto* filter = new WheelScrollsPane(*pane, *pane);
-        for (QComboBox* popup : pane->findChildren<QComboBox*>()) popup->installEventFilter(filter);
-    }
 
     auto* close = new QPushButton(QStringLiteral("Close"), window.get());
     close->setAutoDefault(false);

@@ -4,8 +4,6 @@
 
 #include <functional>
 
-class QScrollArea;
-
 namespace ondaline::editor {
 
 // The editor's top-level window: fixed in size, with a title and a close box
@@ -20,18 +18,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-};
-
-// Installed on a pop-up in a scrolling pane: the wheel scrolls the pane, as
-// over the pane's sliders, instead of changing the choice under the pointer.
-// Ends with `owner`.
-class WheelScrollsPane final : public QObject {
-public:
-    WheelScrollsPane(QScrollArea& pane, QObject& owner);
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    QScrollArea& pane_;
 };
 
 // A frame given with its origin at the bottom left of a `parentHeight`-high

@@ -91,7 +91,7 @@ std::string ImagesTab::defaultImagePath() const { return defaultImageField_->tex
 
 void ImagesTab::addRowForEntry(const ImageScheduleEntry& entry)
 {
-    const ScheduleRow row = ScheduleRow::make(entry, scheduleScrollView_->width() - 16, *scheduleScrollView_);
+    const ScheduleRow row = ScheduleRow::make(entry, scheduleScrollView_->width() - 16);
     // Each button finds its row again by its own identity when pressed.
     QPushButton* const browse = row.browseBtn;
     QPushButton* const remove = row.removeBtn;

@@ -4,6 +4,8 @@
 #include "ui/editor/double_slider.h"
 #include "ui/editor/tab_parts.h"
 
+#include "ui/console/wheel_scrolls_page.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -114,6 +116,7 @@ QComboBox* PaneRows::popup(int x, int width, const QStringList& items, int lift)
 {
     auto* item = new QComboBox(&document_);
     item->addItems(items);
+    ui::wheelScrollsPage(*item);
     item->setGeometry(x, y - lift, width, 26);
     QObject::connect(item, &QComboBox::activated, item, [changed = changed_] { changed(Redraw::all); });
     return item;

@@ -5,6 +5,7 @@
 #include "ui/editor/tab_parts.h"
 
 #include "platform/files.h"
+#include "ui/console/wheel_scrolls_page.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -91,7 +92,7 @@ std::optional<QPixmap> thumbnailOf(const QString& path)
 
 }  // namespace
 
-ScheduleRow ScheduleRow::make(const ImageScheduleEntry& entry, int width, QScrollArea& pane)
+ScheduleRow ScheduleRow::make(const ImageScheduleEntry& entry, int width)
 {
     auto* card = new Card;
     card->resize(width, static_cast<int>(kCardHeight));
@@ -137,7 +138,7 @@ ScheduleRow ScheduleRow::make(const ImageScheduleEntry& entry, int width, QScrol
     row.dayPopup->setCurrentIndex(listedDay ? static_cast<int>(entry.dayOfWeek - 1) : -1);
     row.unlistedDay = entry.dayOfWeek;
     place(row.dayPopup, 98, 52, 130, 26);
-    row.dayPopup->installEventFilter(new WheelScrollsPane(pane, *row.dayPopup));
+    ui::wheelScrollsPage(*row.dayPopup);
 
     row.removeBtn = button(QStringLiteral("\u2715"), width - 40, 54, 28, 22);
     smallFont(*row.removeBtn);

@@ -13,7 +13,6 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QScrollArea;
 class QWidget;
 
 namespace ondaline::editor {
@@ -35,8 +34,9 @@ struct ScheduleRow {
     std::int64_t unlistedDay;
 
     // A card `width` wide showing `entry`, with no parent yet; the wheel
-    // over its day pop-up scrolls `pane`. Its buttons are not connected.
-    static ScheduleRow make(const ImageScheduleEntry& entry, int width, QScrollArea& pane);
+    // over its day pop-up scrolls the pane it is put in. Its buttons are not
+    // connected.
+    static ScheduleRow make(const ImageScheduleEntry& entry, int width);
 
     // The entry the card's controls give.
     ImageScheduleEntry entry() const;

@@ -3,6 +3,7 @@
 
 #include "models/settings_codec.h"
 #include "support/private_home.h"
+#include "support/wheel.h"
 #include "ui/editor/double_slider.h"
 #include "ui/editor/editor_window.h"
 #include "ui/editor/now_playing_tab.h"
@@ -17,6 +18,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -262,6 +266,43 @@ private slots:
         QCOMPARE(saves, savesBefore);
         ctl.closeEditor();
         QVERIFY(!ctl.isAnimating());
+    }
+
+    // The wheel over a slider or pop-up in either tab's pane scrolls the
+    // pane, as over the rest of it, and moves no value.
+    void wheelOverControlsScrollsThePane()
+    {
+        ImageScheduleConfig config;
+        for (std::int64_t row = 0; row < 8; ++row) config.entries.emplace_back(row % 7 + 1, 6, 0, 9, 0, "/img/a.png");
+        OverlayEditorController ctl{config};
+        ctl.showWindow();
+        auto* tabs = ctl.window->findChild<QTabWidget*>();
+        int controls = 0;
+        for (int tab = 0; tab < tabs->count(); ++tab) {
+            tabs->setCurrentIndex(tab);
+            const QList<QScrollArea*> panes = tabs->widget(tab)->findChildren<QScrollArea*>();
+            QCOMPARE(panes.size(), 1);
+            QScrollBar* bar = panes[0]->verticalScrollBar();
+            QVERIFY2(bar->maximum() > 120, qPrintable(tabs->tabText(tab) + " " + QString::number(bar->maximum())));
+            for (QWidget* control : panes[0]->widget()->findChildren<QWidget*>()) {
+                const auto shown = [control] {
+                    const auto* popup = qobject_cast<QComboBox*>(control);
+                    const auto* slider = qobject_cast<QAbstractSlider*>(control);
+                    return popup ? popup->currentIndex() : slider ? slider->value() : -2;
+                };
+                const int before = shown(), middle = bar->maximum() / 2;
+                if (before == -2) continue;
+                ++controls;
+                bar->setValue(middle);
+                test::turnWheel(*control, 1);
+                const bool down = bar->value() > middle;
+                test::turnWheel(*control, -1);
+                QVERIFY2(down && bar->value() == middle && shown() == before, control->metaObject()->className());
+            }
+        }
+        QCOMPARE(controls, 22 + 4 + 8);  // the overlays' sliders and pop-ups, the rows' days
+        QVERIFY(!ctl.isSavePending());
+        ctl.closeEditor();
     }
 
     // Quitting is final for the process: this runs last.
