@@ -13,6 +13,8 @@
 #include <QScreen>
 #include <QTabWidget>
 
+#include <algorithm>
+
 namespace ondaline::editor {
 
 EditorWindow::EditorWindow()
@@ -38,8 +40,12 @@ void OverlayEditorController::buildWindow()
     window->setFixedSize(680, 820);
     window->setPalette(ui::darkControlsPalette(QColor::fromRgbF(0.11f, 0.11f, 0.13f)));
     window->setAutoFillBackground(true);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        window->move(screen->availableGeometry().center() - QPoint(340, 410));
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect free = screen->availableGeometry();
+        const QPoint centred = free.center() - QPoint(340, 410);
+        // On a screen shorter than the window its title bar stays on it.
+        window->move(centred.x(), std::max(centred.y(), free.top()));
+    }
     window->onCloseBox = [this] { closeEditor(); };
 
     auto* tabs = new QTabWidget(window.get());

@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTabWidget>
@@ -302,6 +303,20 @@ private slots:
         }
         QCOMPARE(controls, 22 + 4 + 8);  // the overlays' sliders and pop-ups, the rows' days
         QVERIFY(!ctl.isSavePending());
+        ctl.closeEditor();
+    }
+
+    // Centred on a screen shorter than itself, the window keeps its top
+    // edge, and so its title bar, on the screen.
+    void windowTopStaysOnTheScreen()
+    {
+        OverlayEditorController ctl{ImageScheduleConfig{}};
+        ctl.showWindow();
+        const QRect free = ctl.window->screen()->availableGeometry(), frame = ctl.window->frameGeometry();
+        QVERIFY2(
+            free.height() < frame.height() && frame.top() >= free.top() &&
+                std::abs(frame.center().x() - free.center().x()) <= 1,
+            qPrintable(QString("%1,%2 on %3x%4").arg(frame.x()).arg(frame.y()).arg(free.width()).arg(free.height())));
         ctl.closeEditor();
     }
 
