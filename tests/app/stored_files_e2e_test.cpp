@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace ondaline::test;
 
@@ -118,6 +119,7 @@ private slots:
     // "/Station" is not theirs to write.
     void userWhoCannotWriteTheStationFolderIsTold()
     {
+        if (geteuid() != 0) QSKIP("changing to the user nobody needs root");
         QTemporaryDir home;
         QVERIFY(QFile::setPermissions(home.path(), QFileDevice::Permissions(0x7777)));
         QFile wrapper(home.path() + "/as-nobody");
