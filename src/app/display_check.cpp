@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <netdb.h>
 
 #include <QFileInfo>
@@ -75,11 +76,19 @@ bool xServerAnswers(const std::string& display)
 
 }  // namespace
 
-DisplayEnvironment DisplayEnvironment::current()
+DisplayEnvironment DisplayEnvironment::current(int argc, const char* const* argv)
 {
     const QString plugin = QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms/libqwayland-generic.so";
-    return {variable("DISPLAY"), variable("WAYLAND_DISPLAY"), variable("XDG_RUNTIME_DIR"), variable("QT_QPA_PLATFORM"),
-            QFileInfo::exists(plugin)};
+    DisplayEnvironment environment{variable("DISPLAY"), variable("WAYLAND_DISPLAY"), variable("XDG_RUNTIME_DIR"),
+                                   variable("QT_QPA_PLATFORM"), QFileInfo::exists(plugin)};
+    for (int i = 1; i + 1 < argc; ++i) {
+        const std::string_view argument = argv[i];
+        const bool platform = argument == "-platform" || argument == "--platform";
+        if (!platform && argument != "-display" && argument != "--display") continue;
+        const char* value = argv[++i];
+        if (*value) (platform ? environment.qpaPlatform : environment.display) = value;
+    }
+    return environment;
 }
 
 std::optional<std::string> displayProblem(const DisplayEnvironment& environment)

@@ -21,7 +21,7 @@ int main(int argc, char** argv)
     using namespace ondaline::app;
     ondaline::ignoreBrokenPipeSignal();
     // Before anything is made: without a display Qt would abort.
-    if (const auto problem = displayProblem(DisplayEnvironment::current())) {
+    if (const auto problem = displayProblem(DisplayEnvironment::current(argc, argv))) {
         std::fprintf(stderr, "%s\n", problem->c_str());
         return 1;
     }

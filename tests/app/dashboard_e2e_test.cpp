@@ -193,18 +193,49 @@ private slots:
         QCOMPARE(desktop.quit(), 0);
     }
 
-    void withoutADisplayItSaysSoAndEnds()
+    // Without a display it says so and ends, unless Qt's own arguments say
+    // where to draw, as the README promises.
+    void withoutADisplayItSaysSoUnlessQtIsTold()
     {
-        QProcess program;
+        QTemporaryDir home;
+        writeStation(home.path(), "{}");
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(name);
-        program.setProcessEnvironment(environment);
-        program.setProcessChannelMode(QProcess::MergedChannels);
-        program.start(ONDALINE_PROGRAM, QStringList{});
-        QVERIFY(program.waitForFinished(20000));
-        QCOMPARE(program.exitCode(), 1);
-        const QString output = QString::fromUtf8(program.readAll()).trimmed();
-        QVERIFY2(output.contains("needs a display") && !output.contains('\n'), qPrintable(output));
+        environment.insert("HOME", home.path());
+        environment.insert("XDG_CONFIG_HOME", home.path() + "/.config");
+        const QString started = "Dashboard: Switched to";
+        for (const QStringList& arguments :
+             {QStringList{}, QStringList{"-platform", "offscreen"}, QStringList{"--platform", "offscreen"}}) {
+            QProcess program;
+            program.setProcessEnvironment(environment);
+            program.setProcessChannelMode(QProcess::MergedChannels);
+            program.start(ONDALINE_PROGRAM, arguments);
+            QString output;
+            while (!output.contains("needs a display") && !output.contains(started) && program.waitForReadyRead(20000))
+                output += QString::fromUtf8(program.readAll());
+            if (arguments.isEmpty()) {
+                QVERIFY(program.waitForFinished(20000));
+                QCOMPARE(program.exitCode(), 1);
+                output = (output + QString::fromUtf8(program.readAll())).trimmed();
+                QVERIFY2(output.contains("needs a display") && !output.contains('\n'), qPrintable(output));
+                continue;
+            }
+            QVERIFY2(output.contains(started), qPrintable(arguments.join(' ') + ": " + output));
+            program.terminate();
+            QVERIFY(program.waitForFinished(20000));
+            QCOMPARE(program.exitCode(), 0);
+        }
+
+        // Qt's -display in place of the variable.
+        QFile wrapper(home.path() + "/display-argument");
+        QVERIFY(wrapper.open(QIODevice::WriteOnly));
+        wrapper.write("#!/bin/sh\nd=$DISPLAY\nunset DISPLAY\nexec " ONDALINE_PROGRAM " -display \"$d\"\n");
+        wrapper.close();
+        QVERIFY(wrapper.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        Desktop desktop(wrapper.fileName(), home.path());
+        QVERIFY(desktop.started());
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
+        QCOMPARE(desktop.quit(), 0);
     }
 
     // The X server answers on its abstract socket though its socket file is
