@@ -7,6 +7,7 @@
 #include "base/print.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 
 #include <cstdio>
 
@@ -29,6 +30,9 @@ int main(int argc, char** argv)
     // renderer refuses to start as root inside its sandbox.
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    // Its start-up report (GL, switches) would fill the log when help first
+    // opens; rules in the user's QT_LOGGING_RULES are applied after it, and win.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.debug=false\nqt.webenginecontext.info=false"));
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(true);
     quitOnTerminationSignals();
