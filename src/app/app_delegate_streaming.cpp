@@ -39,6 +39,13 @@ void TestAppDelegate::toggleConnect()
         return;
     }
 
+    // What is typed in the drawer reaches the record through its autosave:
+    // one still waiting runs now, so that Start uses what the drawer shows.
+    if (drawerSaveDebounceTimer && drawerSaveDebounceTimer->isActive()) {
+        drawerSaveDebounceTimer->stop();
+        autoSaveDrawerSettings();
+    }
+
     const ImageScheduleConfig settings = scheduleConfig;
     const StreamingService& service = streamingService(streamModeNamed(settings.streamMode));
     SourceFormats formats;

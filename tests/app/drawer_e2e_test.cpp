@@ -120,6 +120,37 @@ private slots:
         QVERIFY2(std::abs(rate - 96000) < 96000 * 0.15, qPrintable(QString::number(rate)));
     }
 
+    // Start pressed while the typed key still waits for its autosave goes
+    // live with that key.
+    void startRightAfterTypingTheKeyUsesIt()
+    {
+        const auto rtmp = loadPeerEnv("rtmp");
+        QVERIFY2(!rtmp.empty(), "the rtmp peer is not running");
+        QTemporaryDir home;
+        const QString station = writeStation(home.path(), "{\"streamMode\": \"rtmp\", \"audioSource\": \"local\", "
+                                                          "\"serverURL\": \"" +
+                                                              QString::fromStdString(rtmp.at("ONDALINE_RTMP_URL")) +
+                                                              "\", \"streamKey\": \"\"}");
+        writeToneFLAC((station + "/Music/a.flac").toStdString(), 44100, 2, 440, 30);
+        Desktop desktop(ONDALINE_PROGRAM, home.path());
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
+
+        const QString key = QString("typed-%1").arg(QCoreApplication::applicationPid());
+        toggleDrawer(desktop);
+        desktop.click(onPage(150, 354 + 14));  // STREAM KEY
+        desktop.type(key);
+        desktop.click(startButton);
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: ✓ Publishing live!") ||
+                                     desktop.output().contains("Stream key is empty"),
+                                 20000);
+        QVERIFY2(!desktop.output().contains("Stream key is empty"), qPrintable(desktop.output()));
+        QCOMPARE(storedSettings(station)["streamKey"].toString(), key);
+        QThread::msleep(3000);
+        QCOMPARE(desktop.quit(), 0);  // ends the stream in order
+        const std::string file = recordingOf(rtmp.at("ONDALINE_RTMP_RECORD_DIR"), key.toStdString());
+        QVERIFY2(!file.empty() && audioSpan(file) > 1, qPrintable(desktop.output()));
+    }
+
     void anIcecastPortOutOfRangeIsStoredAndRefusedAtStart()
     {
         QTemporaryDir home;
