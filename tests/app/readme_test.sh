@@ -4,6 +4,9 @@
 #   readme_test.sh packages <program>   every command the README gives, and
 #       every library the program loads, comes from scripts/install-deps's
 #       packages (or what they depend on, or the shell itself);
+#   readme_test.sh run-build            the run script without a display:
+#       it builds the program with settings of its own, whatever the tests'
+#       builds use, and the program says it needs a display;
 #   readme_test.sh commands             the README's commands run: the
 #       dashboard on a virtual display through the run script, fed by the
 #       TCP one-liner, and stopped with SIGTERM.
@@ -69,6 +72,21 @@ check_packages() {
     [[ " ${listed[*]} " == *" $package "* ]] || fail "$file comes from $package, which scripts/install-deps does not list"
   done
   echo "ok: ${#commands[@]} commands, $(ldd "$program" | grep -c '=> /') libraries, 2 data files"
+}
+
+check_run_build() {
+  local output status=0
+  output=$(cd "$source_dir" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM scripts/run 2>&1) || status=$?
+  [[ $status -eq 1 && $output == *"Ondaline needs a display"* ]] || {
+    echo "$output" >&2
+    fail "the run script without a display ended with $status"
+  }
+  # Built as the run script says, not as the tests' builds are: warnings
+  # are not errors there, and the debug information is whole.
+  local commands=$source_dir/build-run/compile_commands.json
+  [[ -f $commands ]] || fail "the run script built no build-run"
+  ! grep -q -e ' -Werror' -e ' -g1 ' "$commands" || fail "the run script built with the tests' settings"
+  echo "ok: the run script built the program with its own settings"
 }
 
 # The program started with this test's home, among any others running.
@@ -146,6 +164,7 @@ run_commands() {
 
 case ${1:-} in
   packages) check_packages "${2:?the program}" ;;
+  run-build) check_run_build ;;
   commands) run_commands ;;
-  *) echo "usage: $0 packages <program> | commands" >&2; exit 2 ;;
+  *) echo "usage: $0 packages <program> | run-build | commands" >&2; exit 2 ;;
 esac
