@@ -19,6 +19,7 @@ struct FakeEngine {
     struct Notice {
         NoticeKind kind;
         std::function<std::string()> text;
+        bool retryPending;  // what a Stop pressed on hearing it would find
     };
     std::vector<Notice> notices;
     std::vector<long> delays;
@@ -29,7 +30,7 @@ struct FakeEngine {
         .setState = [this](StreamState s) { states.push_back(s); },
         .notifyError =
             [this](NoticeKind kind, std::function<std::string()> text) {
-                notices.push_back({kind, std::move(text)});
+                notices.push_back({kind, std::move(text), static_cast<bool>(pending)});
             },
         .schedule =
             [this](std::chrono::seconds delay, std::function<void()> fire) {
@@ -62,6 +63,7 @@ TEST(Reconnector, DelaysGrowBy5sUpTo30sThenItGivesUpAfterTenRetries)
         engine.reconnector.attemptReconnect();
         EXPECT_EQ(engine.notice(engine.notices.size() - 1), "Reconnecting (" + std::to_string(i + 1) + "/10)…");
         EXPECT_EQ(engine.notices.back().kind, NoticeKind::retrying);
+        EXPECT_TRUE(engine.notices.back().retryPending);
         engine.fire();  // the retry fails again, as a server that stays down makes it
     }
     EXPECT_EQ(engine.delays, (std::vector<long>{10, 15, 20, 25, 30, 30, 30, 30, 30, 30}));
