@@ -6,7 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <future>
+#include <mutex>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -175,6 +180,81 @@ TEST(Connection, ASmallSendOnTheCallersThreadCompletesBeforeItReturns)
     connection->cancel();
     ASSERT_TRUE(f.probe.waitFor(Kind::cancelled));
     EXPECT_EQ(received.get_future().get().size(), 300u);
+}
+
+// A small send never overtakes a large one the socket could not take at
+// once: neither while the rest of it waits for the queue, nor while the
+// queue writes it. The queue is held at both moments and the peer has read
+// all that arrived, so the socket has room for a small write on the spot.
+TEST(Connection, ASmallSendWaitsForTheRestOfALargeOne)
+{
+    constexpr std::size_t large = 16 << 20, small = 300;
+    std::promise<void> drain[2];
+    std::promise<std::size_t> drained[2];
+    std::promise<Bytes> received;
+    TCPPeer peer([&](int s) {
+        Bytes all;
+        std::uint8_t buffer[65536];
+        for (int i = 0; i < 2; ++i) {
+            if (drain[i].get_future().wait_for(30s) != std::future_status::ready) return;
+            const std::size_t before = all.size();
+            pollfd in{s, POLLIN, 0};
+            for (ssize_t n = 1; n > 0 && poll(&in, 1, 300) == 1;) {  // until nothing more comes
+                n = read(s, buffer, sizeof buffer);
+                if (n > 0) all.insert(all.end(), buffer, buffer + n);
+            }
+            drained[i].set_value(all.size() - before);
+        }
+        const Bytes rest = TCPPeer::readToEnd(s);
+        all.insert(all.end(), rest.begin(), rest.end());
+        received.set_value(std::move(all));
+    });
+    Fixture f;
+    auto connection = start(f, peer.port(), {.writeOnCallersThread = true});
+    ASSERT_TRUE(f.probe.waitFor(Kind::ready));
+    f.queue.sync([] {});  // it has let go of the socket
+
+    std::mutex lock;
+    std::vector<std::uint8_t> completed;
+    auto send = [&](std::size_t size, std::uint8_t tag) {
+        connection->send(Bytes(size, tag), [&, tag](const std::optional<std::string>& e) {
+            EXPECT_FALSE(e);
+            std::lock_guard guard(lock);
+            completed.push_back(tag);
+        });
+    };
+    std::promise<void> release[2], held[2];
+    auto hold = [&](int i) {
+        f.queue.async([&, i] {
+            held[i].set_value();
+            release[i].get_future().wait();
+        });
+    };
+
+    hold(0);
+    held[0].get_future().wait();
+    send(large, 1);  // the rest waits for the queue
+    hold(1);         // right after the queue starts writing that rest
+    drain[0].set_value();
+    EXPECT_GT(drained[0].get_future().get(), 0u) << "the large send went out in part at once";
+    send(small, 2);
+    release[0].set_value();
+    held[1].get_future().wait();
+    drain[1].set_value();
+    drained[1].get_future().wait();
+    send(small, 3);
+    release[1].set_value();
+
+    connection->cancel();
+    ASSERT_TRUE(f.probe.waitFor(Kind::cancelled, 60s));
+    const Bytes all = received.get_future().get();
+    ASSERT_EQ(all.size(), large + 2 * small);
+    Bytes expected(large, 1);
+    expected.resize(large + small, 2);
+    expected.resize(large + 2 * small, 3);
+    EXPECT_TRUE(all == expected) << "first out of place at byte "
+                                 << std::mismatch(all.begin(), all.end(), expected.begin()).first - all.begin();
+    EXPECT_EQ(completed, (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
 TEST(Connection, ReceiveGivesAShortTailThenEndOfStream)
