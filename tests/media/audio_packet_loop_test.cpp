@@ -180,6 +180,19 @@ TEST(AudioTimeline, OnlyAShortfallPastTheJitterToleranceIsFilledAndAHugeOneIsCap
     EXPECT_EQ(timeline.shortfall(3800, 48000, 0), 0u);
 }
 
+TEST(AudioTimeline, AudioMayLeadTheClockByHalfASecondAndNoMore)
+{
+    AudioTimeline timeline;
+    EXPECT_EQ(timeline.excess(10, 44100, 10 * 44100), 0u);  // not started
+    timeline.start(100);
+    EXPECT_EQ(timeline.excess(100, 44100, 22050), 0u);  // at the limit
+    EXPECT_EQ(timeline.excess(100, 44100, 22051), 1u);  // just past it
+    EXPECT_EQ(timeline.excess(102, 48000, 2 * 48000 + 24000), 0u);
+    EXPECT_EQ(timeline.excess(102, 48000, 3 * 48000), 24000u);
+    EXPECT_EQ(timeline.excess(99, 44100, 22051), 1u);  // a clock before the start counts as the start
+    EXPECT_EQ(timeline.excess(101, 0, 1000000), 0u);
+}
+
 TEST(PCMRing, DropsTheOldestWholeFramesWhenFullAndPutsRemaindersInFront)
 {
     PCMRing ring;

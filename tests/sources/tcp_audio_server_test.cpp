@@ -2,6 +2,8 @@
 
 #include "engine/ondaline.h"
 #include "support/log_capture.h"
+#include "support/recording_delegate.h"
+#include "support/scripted_rtmp_server.h"
 #include "support/tcp_peer.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +21,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <numbers>
 #include <optional>
@@ -408,6 +411,52 @@ TEST_F(TCPAudioServerTest, NewSenderReplacesTheCurrentOne)
 
     second.close();
     ASSERT_TRUE(waitForStatus(waiting(), 2));
+}
+
+// What a replaced sender delivered and the encoder has not taken yet goes
+// with it: the encoder, held up while the newcomer takes over, then finds
+// only the newcomer's audio. The clock stands still, so no carrier or
+// silence is encoded beside it.
+TEST_F(TCPAudioServerTest, AReplacedSendersWaitingAudioGoesWithIt)
+{
+    test::TCPPeer rtmp([](int s) {
+        test::ScriptedRTMPServer peer(s);
+        if (peer.acceptPublish()) peer.readUntilClosed();
+    });
+    const auto engine = Ondaline::create(main, std::make_shared<platform::ManualClock>());
+    const auto delegate = std::make_shared<test::RecordingDelegate>();
+    engine->setDelegate(delegate);
+    engine->configure("rtmp://127.0.0.1:" + std::to_string(rtmp.port()) + "/live", "key");
+    engine->connect();
+    ASSERT_TRUE(delegate->waitFor("connect"));
+    listen();
+    Sender first(port);
+    ASSERT_TRUE(first.send(handshake(44100, 2)));
+    ASSERT_TRUE(waitForStatus("Receiving audio: 44100Hz, 2ch"));
+    server->setStreamer(engine);  // the keep-alive's silence has stopped
+    ASSERT_TRUE(first.send(stereo(2048, 0.5f, -0.25f)));
+    ASSERT_TRUE(waitForMeters());
+    engine->encoderQueue().sync([] {});
+    const auto before = engine->audioPacketsSent();
+
+    std::promise<void> release;
+    engine->encoderQueue().async([waiting = release.get_future().share()] { waiting.wait(); });
+    meters.clear();
+    ASSERT_TRUE(first.send(stereo(3072, 0.5f, -0.25f)));  // waits for the encoder
+    ASSERT_TRUE(waitForMeters());
+    Sender second(port);
+    ASSERT_TRUE(second.send(handshake(44100, 2)));
+    ASSERT_TRUE(waitForStatus("Receiving audio: 44100Hz, 2ch", 2));
+    meters.clear();
+    ASSERT_TRUE(second.send(stereo(2048, 0.25f, 0.25f)));
+    ASSERT_TRUE(waitForMeters());
+    release.set_value();
+    for (const auto deadline = std::chrono::steady_clock::now() + patience;
+         engine->audioPacketsSent() < before + 2 && std::chrono::steady_clock::now() < deadline;)
+        std::this_thread::sleep_for(5ms);
+    engine->encoderQueue().sync([] {});
+    EXPECT_EQ(engine->audioPacketsSent(), before + 2) << "the replaced sender's 3 packets were sent";
+    engine->disconnect();
 }
 
 // Connections that never send a valid handshake (nonsense, a cut-off
