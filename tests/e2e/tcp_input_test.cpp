@@ -313,7 +313,10 @@ TEST_F(TCPInput, BurstsAndAReplacedFloodLeaveTheToneNearItsTime)
     ASSERT_FALSE(file.empty());
     const std::vector<double> after = {6.5, 7.5, 11.5, 13, 14.5};
     const auto offsets = avOffsetsAt(file, after);
-    for (std::size_t i = 0; i < offsets.size(); ++i) EXPECT_LT(std::abs(offsets[i]), 600) << "at " << after[i] << " s";
+    // The engine's own cap, without allowance: what it lets through goes out
+    // a packet or two late (the encoder holds one back), more than the
+    // picture lags the clock. Measured 400-420 ms, 360-410 on two busy cores.
+    for (std::size_t i = 0; i < offsets.size(); ++i) EXPECT_LT(std::abs(offsets[i]), 500) << "at " << after[i] << " s";
 }
 
 // Connections that say nothing, or nonsense, while a sender plays: the
@@ -343,6 +346,10 @@ TEST_F(TCPInput, ConnectionsWithoutAHandshakeDoNotInterruptTheSender)
 
     const std::string file = recording("tcp-pending");
     ASSERT_FALSE(file.empty());
+    // The tone is there and lasts past the stretch measured: a missing or
+    // short recording has no gaps to find.
     const auto samples = fromOnset(decodeFirstChannel(file));
+    ASSERT_GE(samples.size(), std::size_t(7.5 * 44100)) << "the tone is missing or ends early";
+    EXPECT_NEAR(toneBetween(samples, 0.5, 7.5).hz, 440.0, 1.0);
     EXPECT_LT(longestSilenceMs(samples, 0.5, 7.5), 50.0);
 }
