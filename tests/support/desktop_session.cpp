@@ -20,9 +20,9 @@ constexpr char startLockFile[] = "/tmp/ondaline-desktop-start.lock";
 }  // namespace
 
 Desktop::Desktop(const QString& program, const QString& home, const QMap<QString, QString>& environment)
-    : displayFile_(QDir::temp().filePath(QString("ondaline-display-%1-%2")
-                                             .arg(QCoreApplication::applicationPid())
-                                             .arg(reinterpret_cast<quintptr>(this))))
+    : xvfbLog_(QDir::temp().filePath(QString("ondaline-display-%1-%2.xvfb.log")
+                                         .arg(QCoreApplication::applicationPid())
+                                         .arg(reinterpret_cast<quintptr>(this))))
 {
     // Sessions start one at a time, across test processes: on loaded runs a
     // program started while other X servers came up now and then could not
@@ -30,29 +30,34 @@ Desktop::Desktop(const QString& program, const QString& home, const QMap<QString
     startLock_ = ::open(startLockFile, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (startLock_ >= 0) ::flock(startLock_, LOCK_EX);
     // A display number drawn at random, not the lowest free one, as tests
-    // run side by side; Xvfb's messages are kept for describe().
+    // run side by side; Xvfb's lock file tells who has a number, and a
+    // server whose number is taken ends at once, so the next one is tried.
+    // -noreset: by default Xvfb resets when its last client leaves, and
+    // xdotool, looking for the window while the program connects, is often
+    // that client; the reset dropped the program's connection half made.
+    // Xvfb's messages are kept for describe().
     xvfb_.setStandardOutputFile(QProcess::nullDevice());
-    xvfb_.setStandardErrorFile(displayFile_ + ".xvfb.log");
-    for (int attempt = 0; attempt < 20 && display_.isEmpty(); ++attempt) {
-        const int number = 100 + static_cast<int>(QRandomGenerator::global()->bounded(800));
-        if (QFile::exists(QString("/tmp/.X%1-lock").arg(number))) continue;
-        QFile::remove(displayFile_);
-        // Xvfb writes the display to the file once it listens, and ends at
-        // once if the number is taken.
-        xvfb_.start("sh", {"-c", QString("exec Xvfb :%1 -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>%2")
-                                     .arg(number)
-                                     .arg(displayFile_)});
-        for (int i = 0; i < 100 && display_.isEmpty(); ++i) {
+    xvfb_.setStandardErrorFile(xvfbLog_);
+    const int first = 100 + static_cast<int>(QRandomGenerator::global()->bounded(800));
+    for (int number = first; number < first + 20 && display_.isEmpty(); ++number) {
+        QFile lock(QString("/tmp/.X%1-lock").arg(number));
+        if (lock.exists()) continue;
+        xvfb_.start("Xvfb",
+                    {QString(":%1").arg(number), "-noreset", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+        // Ours once the lock file holds its process id; the program starts
+        // only on a display that answers.
+        display_ = QString(":%1").arg(number);
+        bool ours = false;
+        for (int i = 0; i < 100; ++i) {
             if (xvfb_.state() == QProcess::NotRunning || xvfb_.waitForFinished(100)) break;  // taken after all
-            QFile file(displayFile_);
-            if (file.open(QIODevice::ReadOnly)) display_ = ":" + QString(file.readAll()).trimmed();
-            if (display_ == ":") display_.clear();
+            if (!ours && lock.open(QIODevice::ReadOnly)) {
+                ours = lock.readAll().trimmed().toLongLong() == xvfb_.processId();
+                lock.close();
+            }
+            if (ours && xdotool({"getdisplaygeometry"}).startsWith("1280 800")) break;
         }
-        // The program starts only on a display that answers.
-        for (int i = 0; i < 50 && !display_.isEmpty() && !xdotool({"getdisplaygeometry"}).startsWith("1280 800"); ++i) {
-            if (xvfb_.state() == QProcess::NotRunning || xvfb_.waitForFinished(100)) display_.clear();
-        }
-        if (display_.isEmpty()) {
+        if (!ours || xvfb_.state() == QProcess::NotRunning) {
+            display_.clear();
             xvfb_.kill();
             xvfb_.waitForFinished(5000);
         }
@@ -75,8 +80,7 @@ Desktop::~Desktop()
     quit();
     xvfb_.terminate();
     xvfb_.waitForFinished(5000);
-    QFile::remove(displayFile_);
-    QFile::remove(displayFile_ + ".xvfb.log");
+    QFile::remove(xvfbLog_);
 }
 
 void Desktop::endStart()
@@ -106,15 +110,7 @@ bool Desktop::waitForWindow()
             return true;
         }
         // Also reads the program's end, which no event loop reports here.
-        if (program_.state() == QProcess::NotRunning || program_.waitForFinished(100)) {
-            // Now and then, on a loaded machine, a program could not reach a
-            // display that answered xdotool a moment before; it gets one
-            // more start on the same display.
-            if (restarted_ || !output().contains("could not connect to display")) return false;
-            restarted_ = true;
-            QThread::msleep(1000);
-            program_.start(program_.program(), program_.arguments());
-        }
+        if (program_.state() == QProcess::NotRunning || program_.waitForFinished(100)) return false;
     }
     return false;
 }
@@ -203,7 +199,7 @@ QString Desktop::describe()
     else if (program_.error() == QProcess::FailedToStart) state = "failed to start: " + program_.errorString();
     else state = "exited with status " + QString::number(program_.exitCode());
     const QString display = display_.isEmpty() ? QString("no display (Xvfb did not start)") : "display " + display_;
-    QFile xvfbLog(displayFile_ + ".xvfb.log");
+    QFile xvfbLog(xvfbLog_);
     const QString xvfb = xvfbLog.open(QIODevice::ReadOnly) ? QString::fromUtf8(xvfbLog.readAll()) : QString();
     xvfb_.waitForFinished(0);
     return program_.program() + " on " + display + ", " + state + "; its output:\n" + output() + "\nXvfb (" +

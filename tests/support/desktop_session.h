@@ -54,9 +54,8 @@ private:
 
     void endStart();  // lets the next session start
 
-    QString displayFile_;
+    QString xvfbLog_;
     int startLock_ = -1;  // held from Xvfb's start until the window shows
-    bool restarted_ = false;
     QProcess xvfb_, program_;
     QString display_, window_, output_;
     QPoint origin_;
