@@ -22,6 +22,7 @@ public:
 
     bool started() const { return !display_.isEmpty(); }
     const QString& display() const { return display_; }
+    qint64 pid() const { return program_.processId(); }
 
     // Waits (at most a minute) for the program's window and notes its place;
     // false at once when the program has ended.
