@@ -107,7 +107,7 @@ TEST_F(OndalineTest, BadURLOrEmptyKeyIsReportedWithoutAConnection)
     EXPECT_EQ(engine_->state(), StreamState::error);
 }
 
-TEST_F(OndalineTest, AKeyPastedIntoTheServerURLStaysOutOfTheLog)
+TEST_F(OndalineTest, AKeyInAnInvalidServerURLIsMaskedInTheErrorAndTheLog)
 {
     LogCapture log;
     engine_->configure("live.example.com/app/abcd-1234-efgh", "abcd-1234-efgh");
