@@ -27,34 +27,34 @@ std::optional<std::string> variable(const char* name)
     return std::string(value);
 }
 
-bool connects(int family, const sockaddr* address, socklen_t length)
+DisplayConnection connectTo(int family, const sockaddr* address, socklen_t length)
 {
     const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    const bool ok = ::connect(fd, address, length) == 0;
-    ::close(fd);
-    return ok;
+    if (fd < 0) return {};
+    DisplayConnection connection(fd);
+    if (::connect(fd, address, length) != 0) return {};
+    return connection;
 }
 
-bool unixSocketAnswers(const std::string& path, bool abstract = false)
+DisplayConnection unixSocketAnswers(const std::string& path, bool abstract = false)
 {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     // An abstract name starts with a zero byte and is as long as it is.
     const std::size_t offset = abstract ? 1 : 0;
-    if (offset + path.size() >= sizeof(address.sun_path)) return false;
+    if (offset + path.size() >= sizeof(address.sun_path)) return {};
     std::memcpy(address.sun_path + offset, path.data(), path.size());
     const auto length = abstract ? static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size())
                                  : static_cast<socklen_t>(sizeof(address));
-    return connects(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), length);
+    return connectTo(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), length);
 }
 
 // An X display "[host]:number[.screen]": its local socket, or TCP port
 // 6000 + number on the host.
-bool xServerAnswers(const std::string& display)
+DisplayConnection xServerAnswers(const std::string& display)
 {
     const auto colon = display.rfind(':');
-    if (colon == std::string::npos) return false;
+    if (colon == std::string::npos) return {};
     const std::string host = display.substr(0, colon);
     const int number = std::atoi(display.c_str() + colon + 1);
     if (host.empty() || host == "unix") {
@@ -62,16 +62,18 @@ bool xServerAnswers(const std::string& display)
         // which may be gone (another /tmp, or removed by another server's
         // exit) while the server still answers.
         const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
-        return unixSocketAnswers(path, /*abstract=*/true) || unixSocketAnswers(path);
+        DisplayConnection connection = unixSocketAnswers(path, /*abstract=*/true);
+        return connection.isOpen() ? std::move(connection) : unixSocketAnswers(path);
     }
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), std::to_string(6000 + number).c_str(), &hints, &found) != 0) return false;
-    bool ok = false;
-    for (addrinfo* a = found; a && !ok; a = a->ai_next) ok = connects(a->ai_family, a->ai_addr, a->ai_addrlen);
+    if (::getaddrinfo(host.c_str(), std::to_string(6000 + number).c_str(), &hints, &found) != 0) return {};
+    DisplayConnection connection;
+    for (addrinfo* a = found; a && !connection.isOpen(); a = a->ai_next)
+        connection = connectTo(a->ai_family, a->ai_addr, a->ai_addrlen);
     ::freeaddrinfo(found);
-    return ok;
+    return connection;
 }
 
 }  // namespace
@@ -91,17 +93,34 @@ DisplayEnvironment DisplayEnvironment::current(int argc, const char* const* argv
     return environment;
 }
 
-std::optional<std::string> displayProblem(const DisplayEnvironment& environment)
+DisplayConnection::~DisplayConnection()
+{
+    if (fd_ >= 0) ::close(fd_);
+}
+
+DisplayConnection& DisplayConnection::operator=(DisplayConnection&& other) noexcept
+{
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+std::optional<std::string> displayProblem(const DisplayEnvironment& environment, DisplayConnection* answered)
 {
     if (environment.qpaPlatform) return std::nullopt;
-    if (environment.display && xServerAnswers(*environment.display)) return std::nullopt;
+    DisplayConnection connection;
+    if (environment.display) connection = xServerAnswers(*environment.display);
     // A Wayland session without X serves Qt only through its Wayland plugin.
-    if (environment.waylandDisplay && environment.hasWaylandPlugin) {
+    if (!connection.isOpen() && environment.waylandDisplay && environment.hasWaylandPlugin) {
         const std::string& name = *environment.waylandDisplay;
         const std::string path = name.starts_with("/") ? name : environment.runtimeDir.value_or("") + "/" + name;
-        if (unixSocketAnswers(path)) return std::nullopt;
+        connection = unixSocketAnswers(path);
     }
-    return std::string(needDisplay);
+    if (!connection.isOpen()) return std::string(needDisplay);
+    if (answered) *answered = std::move(connection);
+    return std::nullopt;
 }
 
 }  // namespace ondaline::app

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace ondaline::app {
 
@@ -19,9 +20,27 @@ struct DisplayEnvironment {
     static DisplayEnvironment current(int argc, const char* const* argv);
 };
 
+// The connection by which a display answered the check below. It is to be
+// held until Qt has connected on its own: an X server started without
+// -noreset (xvfb-run's) resets when its last client hangs up, and drops the
+// connections that arrive meanwhile, Qt's among them.
+class DisplayConnection {
+public:
+    DisplayConnection() = default;
+    explicit DisplayConnection(int fd) : fd_(fd) {}
+    ~DisplayConnection();
+    DisplayConnection(DisplayConnection&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    DisplayConnection& operator=(DisplayConnection&& other) noexcept;
+    bool isOpen() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
 // Why no window can be shown, or nothing when one can: Qt would abort the
 // process where no display answers, so the program asks first. A platform
-// chosen by name is trusted as it is.
-std::optional<std::string> displayProblem(const DisplayEnvironment& environment);
+// chosen by name is trusted as it is. The connection that answered, if
+// any, is handed to `answered`.
+std::optional<std::string> displayProblem(const DisplayEnvironment& environment, DisplayConnection* answered = nullptr);
 
 }  // namespace ondaline::app

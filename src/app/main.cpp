@@ -22,7 +22,8 @@ int main(int argc, char** argv)
     using namespace ondaline::app;
     ondaline::ignoreBrokenPipeSignal();
     // Before anything is made: without a display Qt would abort.
-    if (const auto problem = displayProblem(DisplayEnvironment::current(argc, argv))) {
+    DisplayConnection displayAnswered;
+    if (const auto problem = displayProblem(DisplayEnvironment::current(argc, argv), &displayAnswered)) {
         std::fprintf(stderr, "%s\n", problem->c_str());
         return 1;
     }
@@ -34,6 +35,7 @@ int main(int argc, char** argv)
     // opens; rules in the user's QT_LOGGING_RULES are applied after it, and win.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.debug=false\nqt.webenginecontext.info=false"));
     QApplication application(argc, argv);
+    displayAnswered = {};  // Qt has a connection of its own now
     QApplication::setQuitOnLastWindowClosed(true);
     quitOnTerminationSignals();
     auto mainExecutor = std::make_shared<QtMainExecutor>();

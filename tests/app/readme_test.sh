@@ -111,12 +111,8 @@ run_commands() {
   # Started in turn with the other tests' virtual displays (see the tests'
   # desktop helper), until the program has come up.
   if exec 9>>/tmp/ondaline-desktop-start.lock; then flock 9; fi 2>/dev/null
-  start_session() {
-    (cd "$source_dir" && HOME=$work/home XDG_CONFIG_HOME=$work/home/.config exec $run 9>&-) >"$work/log" 2>&1 &
-    session=$!
-  }
-  local session
-  start_session
+  (cd "$source_dir" && HOME=$work/home XDG_CONFIG_HOME=$work/home/.config exec $run 9>&-) >"$work/log" 2>&1 &
+  local session=$!
   wait_for() {
     local i
     for ((i = 0; i < 600; ++i)); do
@@ -127,22 +123,6 @@ run_commands() {
     cat "$work/log" >&2
     fail "no \"$1\" in the program's output"
   }
-  # Now and then, on a busy machine, the program cannot reach the display
-  # xvfb-run has just started ("could not connect to display"): 6 and 10
-  # times in 50 on two busy cores without this second start, 3 in 50 with
-  # it. xvfb-run's Xvfb has no -noreset, and the program's own display
-  # check, which connects and hangs up, seems to make it reset: with the
-  # check left out (QT_QPA_PLATFORM=xcb) none of 50 failed.
-  local i
-  for ((i = 0; i < 60; ++i)); do
-    grep -qF "TCPAudioServer: Listening on port 9170" "$work/log" && break
-    if ! kill -0 "$session" 2>/dev/null && grep -q "could not connect to display" "$work/log"; then
-      echo "the program could not reach its display; starting it once more" >&2
-      start_session
-      break
-    fi
-    sleep 0.5
-  done
   wait_for "TCPAudioServer: Listening on port 9170"
   exec 9>&-
 
