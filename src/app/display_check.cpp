@@ -93,20 +93,6 @@ DisplayEnvironment DisplayEnvironment::current(int argc, const char* const* argv
     return environment;
 }
 
-DisplayConnection::~DisplayConnection()
-{
-    if (fd_ >= 0) ::close(fd_);
-}
-
-DisplayConnection& DisplayConnection::operator=(DisplayConnection&& other) noexcept
-{
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
 std::optional<std::string> displayProblem(const DisplayEnvironment& environment, DisplayConnection* answered)
 {
     if (environment.qpaPlatform) return std::nullopt;

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "platform/file_descriptor.h"
+
 #include <optional>
 #include <string>
-#include <utility>
 
 namespace ondaline::app {
 
@@ -24,18 +25,7 @@ struct DisplayEnvironment {
 // held until Qt has connected on its own: an X server started without
 // -noreset (xvfb-run's) resets when its last client hangs up, and drops the
 // connections that arrive meanwhile, Qt's among them.
-class DisplayConnection {
-public:
-    DisplayConnection() = default;
-    explicit DisplayConnection(int fd) : fd_(fd) {}
-    ~DisplayConnection();
-    DisplayConnection(DisplayConnection&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    DisplayConnection& operator=(DisplayConnection&& other) noexcept;
-    bool isOpen() const { return fd_ >= 0; }
-
-private:
-    int fd_ = -1;
-};
+using DisplayConnection = platform::FileDescriptor;
 
 // Why no window can be shown, or nothing when one can: Qt would abort the
 // process where no display answers, so the program asks first. A platform

@@ -266,9 +266,9 @@ constexpr int maxNestingDepth = 64;
 
 // Builds the document from the parser's events, keeping only the members
 // the settings record knows, of a kind it can use (the rest, however large,
-// is walked and dropped), and stops at the first level nested too deep. One bad element
-// drops the whole schedule, so past the first, the schedule's elements are
-// walked and dropped too.
+// is walked and dropped), and stops at the first level nested too deep. One
+// bad element drops the whole schedule, so past the first, the schedule's
+// elements are walked and dropped too.
 class SettingsDocument final : public nlohmann::json_sax<Json> {
 public:
     Json& root() { return root_; }

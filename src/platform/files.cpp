@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include "platform/file_descriptor.h"
 #include "platform/staged_file.h"
 
 #include <fcntl.h>
@@ -14,27 +15,6 @@
 #include <vector>
 
 namespace ondaline::platform {
-
-namespace {
-
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    void reset(int fd = -1)
-    {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_ = -1;
-};
-
-}  // namespace
 
 std::string FileRead::reason(std::size_t maxBytes) const
 {
