@@ -4,22 +4,42 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
-#include <regex>
 #include <tuple>
 
 namespace ondaline {
 
 namespace {
 
+constexpr const char* kReasons[] = {"replaced", "unreadable", "edited"};
+constexpr std::string_view kStampPattern = "YYYYMMDD-HHMMSS";
+
 // A kept copy's stamp and counter, to order copies by; absent for a name
 // that is not one of ours.
-std::optional<std::tuple<std::string, long>> stampOf(const std::string& name, const std::string& file)
+std::optional<std::tuple<std::string, long>> stampOf(std::string_view name, std::string_view file)
 {
-    static const std::regex kept(R"(\.(replaced|unreadable|edited)-(\d{8}-\d{6})(?:-(\d{1,9}))?)");
-    std::smatch match;
-    if (!name.starts_with(file) || !std::regex_match(name.cbegin() + file.size(), name.cend(), match, kept))
-        return std::nullopt;
-    return std::tuple{match[2].str(), match[3].matched ? std::stol(match[3].str()) : 1L};
+    if (!name.starts_with(file) || name.size() <= file.size() || name[file.size()] != '.') return std::nullopt;
+    std::string_view rest = name.substr(file.size() + 1);
+    for (const std::string_view why : kReasons) {
+        if (!rest.starts_with(why) || rest.substr(why.size(), 1) != "-") continue;
+        rest.remove_prefix(why.size() + 1);
+        if (rest.size() < kStampPattern.size()) return std::nullopt;
+        const std::string stamp(rest.substr(0, kStampPattern.size()));
+        for (std::size_t i = 0; i < stamp.size(); ++i) {
+            if ((kStampPattern[i] == '-') != (stamp[i] == '-') ||
+                (stamp[i] != '-' && (stamp[i] < '0' || stamp[i] > '9')))
+                return std::nullopt;
+        }
+        rest.remove_prefix(kStampPattern.size());
+        if (rest.empty()) return std::tuple{stamp, 1L};
+        if (rest.size() < 2 || rest[0] != '-' || rest.size() > 10) return std::nullopt;
+        long counter = 0;
+        for (const char c : rest.substr(1)) {
+            if (c < '0' || c > '9') return std::nullopt;
+            counter = counter * 10 + (c - '0');
+        }
+        return std::tuple{stamp, counter};
+    }
+    return std::nullopt;
 }
 
 }  // namespace
