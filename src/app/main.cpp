@@ -5,11 +5,13 @@
 #include "app/qt_main_executor.h"
 #include "app/signal_quit.h"
 #include "base/print.h"
+#include "platform/graphics/qt_messages.h"
+#include "platform/standard_stream.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
 
-#include <cstdio>
+#include <chrono>
 
 #include <unistd.h>
 
@@ -21,10 +23,14 @@ int main(int argc, char** argv)
 {
     using namespace ondaline::app;
     ondaline::ignoreBrokenPipeSignal();
+    // Standard output and error are copies of the log for whoever reads them:
+    // what is still queued at the end gets a second, not more.
+    const ondaline::platform::StandardStreamsFlushedAtExit flushed(std::chrono::seconds(1));
+    ondaline::platform::routeQtMessagesThroughStandardError();
     // Before anything is made: without a display Qt would abort.
     DisplayConnection displayAnswered;
     if (const auto problem = displayProblem(DisplayEnvironment::current(argc, argv), &displayAnswered)) {
-        std::fprintf(stderr, "%s\n", problem->c_str());
+        ondaline::platform::StandardStream::error().write(*problem + "\n");
         return 1;
     }
     // The help window's web engine, loaded when help is first opened: its

@@ -51,9 +51,8 @@ void emitLine(const std::string& message, std::string_view terminator);
 
 }  // namespace detail
 
-// Writes `text` to standard output in one piece, as far as anyone reads it:
-// a write that fails is dropped, and once the reader has gone (a pipe into
-// `head`, a log rotator that exited) standard output is not written again.
+// Queues `text` for standard output, in one piece, and returns at once: a
+// reader that stops reading never holds up the caller (see StandardStream).
 // The activity log is not touched.
 void writeStandardOutput(std::string_view text);
 

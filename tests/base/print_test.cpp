@@ -1,5 +1,6 @@
 #include "base/print.h"
 
+#include "platform/standard_stream.h"
 #include "support/log_capture.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +13,21 @@
 using ondaline::ignoreBrokenPipeSignal;
 using ondaline::print;
 using ondaline::PrintFormat;
+using ondaline::platform::StandardStream;
 using ondaline::test::LogCapture;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string capturedStdout()
+{
+    StandardStream::output().flush(10s);
+    return GetCapturedStdout();
+}
+
+}  // namespace
 
 TEST(Print, WritesStandardOutputAndOneLogLineWithoutTheTerminator)
 {
@@ -23,7 +36,7 @@ TEST(Print, WritesStandardOutputAndOneLogLineWithoutTheTerminator)
     print(PrintFormat{.separator = "-"}, "left", "right");
     print(PrintFormat{.terminator = ""}, "no", "newline");
     print();
-    EXPECT_EQ(GetCapturedStdout(), "left-right\nno newline\n");
+    EXPECT_EQ(capturedStdout(), "left-right\nno newline\n");
     EXPECT_EQ(log.messages(), (std::vector<std::string>{"left-right", "no newline", ""}));
 }
 
@@ -32,7 +45,7 @@ TEST(Print, DescribesValuesInTheirUsualForm)
     LogCapture log;
     CaptureStdout();
     print("count", 42, -7, 2.5, 1.0, 0.1, true, 'x', std::string("text"), std::string_view("view"));
-    EXPECT_EQ(GetCapturedStdout(), "count 42 -7 2.5 1.0 0.1 true x text view\n");
+    EXPECT_EQ(capturedStdout(), "count 42 -7 2.5 1.0 0.1 true x text view\n");
     EXPECT_EQ(log.messages(), (std::vector<std::string>{"count 42 -7 2.5 1.0 0.1 true x text view"}));
 }
 
@@ -50,11 +63,13 @@ void printAfterTheReaderHasGone()
     close(gone[1]);
     close(gone[0]);
     print("the reader has gone");
+    StandardStream::output().flush(10s);
 
     int later[2];
     if (pipe2(later, O_NONBLOCK) != 0) std::exit(3);
     dup2(later[1], STDOUT_FILENO);
     print("and the process goes on");
+    StandardStream::output().flush(10s);
     char byte;
     const bool written = read(later[0], &byte, 1) == 1;
     const bool logged = log.messages() == std::vector<std::string>{"the reader has gone", "and the process goes on"};
@@ -63,8 +78,9 @@ void printAfterTheReaderHasGone()
 
 }  // namespace
 
-// In a child of its own, as a reader gone stays gone for the process.
+// In a process of its own, as a reader gone stays gone for the process.
 TEST(Print, OutlivesTheReaderOfStandardOutput)
 {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(printAfterTheReaderHasGone(), testing::ExitedWithCode(0), "");
 }

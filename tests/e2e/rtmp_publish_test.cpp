@@ -4,11 +4,14 @@
 #include "support/peer_env.h"
 #include "support/process.h"
 #include "support/recording.h"
+#include "support/stalled_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <thread>
 
 using namespace ondaline::test;
 using namespace std::chrono_literals;
@@ -79,6 +82,43 @@ TEST_F(RTMPPublish, StreamOutlivesTheReaderOfItsLog)
     const std::string file = recordingOf(env_["ONDALINE_RTMP_RECORD_DIR"], "log-reader-gone");
     ASSERT_FALSE(file.empty());
     EXPECT_GT(audioSpan(file), seconds - 0.5);
+}
+
+// Readers that stay but stop reading: a terminal paused with Ctrl+S soon
+// after the start, and a pipe that is full and never read. The stream runs
+// its whole length and the harness ends on time.
+TEST_F(RTMPPublish, StreamOutlivesAReaderThatStopsReading)
+{
+    const int seconds = 8;
+    Terminal terminal;
+    FullPipe pipe;
+    ASSERT_TRUE(terminal.opened() && pipe.opened());
+    auto publish = [&](const std::string& key, const std::string& output) {
+        return std::async(std::launch::async, [=, this] {
+            const auto started = std::chrono::steady_clock::now();
+            const auto run = runCommand("timeout 60 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url " +
+                                        env_["ONDALINE_RTMP_URL"] + " --key " + key + " --source tone --seconds " +
+                                        std::to_string(seconds) + " >" + shellQuote(output) + " 2>&1");
+            return std::pair(run.exitCode, std::chrono::steady_clock::now() - started);
+        });
+    };
+    auto paused = publish("terminal-paused", terminal.path());
+    auto full = publish("pipe-full", pipe.path());
+    std::this_thread::sleep_for(300ms);
+    terminal.pressCtrlS();
+
+    for (auto* run : {&paused, &full}) {
+        const auto [exitCode, took] = run->get();
+        EXPECT_EQ(exitCode, 0);
+        // Going live takes a few seconds; a harness held up by its output
+        // never ends before `timeout` ends it.
+        EXPECT_LT(took, std::chrono::seconds(seconds + 25));
+    }
+    for (const char* key : {"terminal-paused", "pipe-full"}) {
+        const std::string file = recordingOf(env_["ONDALINE_RTMP_RECORD_DIR"], key);
+        ASSERT_FALSE(file.empty()) << key;
+        EXPECT_GT(audioSpan(file), seconds - 0.5) << key;
+    }
 }
 
 TEST_F(RTMPPublish, GoesLiveThroughTLS)

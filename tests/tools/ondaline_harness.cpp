@@ -8,6 +8,8 @@
 #include "base/print.h"
 #include "engine/ondaline.h"
 #include "platform/graphics/canvas.h"
+#include "platform/graphics/qt_messages.h"
+#include "platform/standard_stream.h"
 #include "sources/audio_source_capture.h"
 #include "sources/spectrum_analyzer.h"
 #include "sources/tcp_audio_server.h"
@@ -19,7 +21,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <iostream>
 #include <map>
 #include <mutex>
 #include <numbers>
@@ -188,15 +189,15 @@ void startCapture(sources::AudioSourceCapture& capture, const std::shared_ptr<On
 
 int usage()
 {
-    std::cerr
-        << "usage: ondaline-harness --mode rtmp|youtube|facebook|kick|icecast --url URL --key KEY\n"
-           "         [--bitrate BPS] [--rate HZ] [--channels N] [--source none|tone|noise|tcp|playlist DIR|capture "
-           "NAME]\n"
-           "         [--tone-hz F] [--tone-dbfs L] [--tone-gap START,LEN] [--seconds N] [--connects N] [--tcp-port P]\n"
-           "         [--host H --port P --mount M --password PW] [--metadata TEXT]   (icecast)\n"
-           "         [--metadata-burst N]   (icecast: titles \"TEXT 1\" to \"TEXT N\" at once)\n"
-           "         [--image PATH] [--song TEXT] [--bars] [--crawler FILE]              (video)\n"
-           "         [--stall-encoder MS]   (the encoder queue held up MS each second, as under load)\n";
+    platform::StandardStream::error().write(
+        "usage: ondaline-harness --mode rtmp|youtube|facebook|kick|icecast --url URL --key KEY\n"
+        "         [--bitrate BPS] [--rate HZ] [--channels N] [--source none|tone|noise|tcp|playlist DIR|capture "
+        "NAME]\n"
+        "         [--tone-hz F] [--tone-dbfs L] [--tone-gap START,LEN] [--seconds N] [--connects N] [--tcp-port P]\n"
+        "         [--host H --port P --mount M --password PW] [--metadata TEXT]   (icecast)\n"
+        "         [--metadata-burst N]   (icecast: titles \"TEXT 1\" to \"TEXT N\" at once)\n"
+        "         [--image PATH] [--song TEXT] [--bars] [--crawler FILE]              (video)\n"
+        "         [--stall-encoder MS]   (the encoder queue held up MS each second, as under load)\n");
     return 2;
 }
 
@@ -217,6 +218,8 @@ std::optional<StreamMode> modeFromWord(const std::string& word)
 int main(int argc, char** argv)
 {
     ignoreBrokenPipeSignal();
+    const platform::StandardStreamsFlushedAtExit flushed(std::chrono::seconds(1));
+    platform::routeQtMessagesThroughStandardError();
     std::map<std::string, std::string> options{
         {"--mode", "rtmp"},        {"--bitrate", "320000"}, {"--rate", "44100"},     {"--channels", "2"},
         {"--source", "none"},      {"--tone-hz", "440"},    {"--tone-dbfs", "-12"},  {"--seconds", "5"},

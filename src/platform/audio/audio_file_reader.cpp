@@ -3,6 +3,7 @@
 #include "platform/files.h"
 
 #include "platform/codec/codec_failure.h"
+#include "platform/codec/library_log.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -153,6 +154,7 @@ std::unique_ptr<AudioFileReader> AudioFileReader::open(const std::string& path, 
         error = check.reason();
         return nullptr;
     }
+    routeLibraryLog();
     auto decoder = std::make_unique<Decoder>();
     AVFormatContext* format = nullptr;
     if (const int status = avformat_open_input(&format, path.c_str(), nullptr, nullptr); status < 0) {

@@ -1,9 +1,10 @@
 #include "platform/codec/aac_encoder.h"
 
+#include "platform/codec/library_log.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
 
@@ -35,8 +36,7 @@ std::variant<std::unique_ptr<AACEncoder>, AACEncoder::Failure> AACEncoder::creat
     }
     if (settings.sampleRate < 1) return Failure{-1, "sample rate " + std::to_string(settings.sampleRate) + " Hz"};
 
-    // The library's own chatter (statistics at close) is not ours to print.
-    av_log_set_level(AV_LOG_ERROR);
+    routeLibraryLog();
     const AVCodec* aac = avcodec_find_encoder_by_name("aac");
     if (!aac) return Failure{AVERROR_ENCODER_NOT_FOUND, "no AAC encoder in libavcodec"};
 

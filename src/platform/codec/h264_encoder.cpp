@@ -2,11 +2,11 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
 
 #include "platform/codec/frame_converter.h"
+#include "platform/codec/library_log.h"
 
 namespace ondaline::platform {
 
@@ -63,7 +63,7 @@ std::vector<std::span<const std::uint8_t>> splitAnnexB(std::span<const std::uint
 
 std::variant<std::unique_ptr<H264Encoder>, H264Encoder::Failure> H264Encoder::create(const Settings& settings)
 {
-    av_log_set_level(AV_LOG_ERROR);
+    routeLibraryLog();
     const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
     if (!x264) return Failure{AVERROR_ENCODER_NOT_FOUND, "no libx264 in libavcodec"};
     auto codec = std::make_unique<Codec>();

@@ -2,13 +2,13 @@
 
 #include "platform/dispatch/queue_core.h"
 #include "platform/dispatch/timer.h"
+#include "platform/standard_stream.h"
 
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 
 #include <pthread.h>
 
-#include <cstdio>
 #include <exception>
 #include <future>
 
@@ -30,9 +30,9 @@ void runQueue(const std::shared_ptr<QueueCore>& core)
             core->io.run();
             return;
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "SerialQueue %s: task threw: %s\n", label.c_str(), e.what());
+            StandardStream::error().write("SerialQueue " + label + ": task threw: " + e.what() + "\n");
         } catch (...) {
-            std::fprintf(stderr, "SerialQueue %s: task threw a non-standard exception\n", label.c_str());
+            StandardStream::error().write("SerialQueue " + label + ": task threw a non-standard exception\n");
         }
     }
 }

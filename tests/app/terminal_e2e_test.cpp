@@ -1,0 +1,112 @@
+// The program started from a terminal that is paused with Ctrl+S while it
+// streams, as a user does by reflex: the stream and the window go on, and
+// Ctrl+Q brings the output back with a word on what it missed.
+
+#include "support/desktop_session.h"
+#include "support/peer_env.h"
+#include "support/recording.h"
+#include "support/stalled_reader.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+
+using namespace ondaline::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QPoint startButton(14 + 89 + 75, 14 + 508 + 18);
+const QPoint settingsButton(14 + 89 + 164 + 75, 14 + 508 + 18);
+
+// Senders whose header the TCP input refuses, one after the other: three
+// lines of the log each, quickly more than the output queue holds.
+void refusedSenders(int count)
+{
+    const std::uint32_t header[3] = {1, 2, 32};  // a rate of 1 Hz
+    for (int i = 0; i < count; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(9170);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            [[maybe_unused]] const auto sent = ::send(fd, header, sizeof header, MSG_NOSIGNAL);
+        }
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+class TerminalEndToEnd : public QObject {
+    Q_OBJECT
+private slots:
+    void streamAndWindowOutliveAPausedTerminal()
+    {
+        const auto rtmp = loadPeerEnv("rtmp");
+        QVERIFY2(!rtmp.empty(), "the rtmp peer is not running");
+        Terminal terminal;
+        QVERIFY(terminal.opened());
+        QTemporaryDir home;
+        const QString key = QString("paused-terminal-%1").arg(QCoreApplication::applicationPid());
+        writeStation(home.path(), QString("{\"streamMode\": \"rtmp\", \"audioSource\": \"tcp\", "
+                                          "\"serverURL\": \"%1\", \"streamKey\": \"%2\", \"audioBitrate\": 128000}")
+                                      .arg(QString::fromStdString(rtmp.at("ONDALINE_RTMP_URL")), key));
+        QFile wrapper(home.path() + "/in-terminal");
+        QVERIFY(wrapper.open(QIODevice::WriteOnly));
+        wrapper.write(QString("#!/bin/sh\nexec " ONDALINE_PROGRAM " >%1 2>&1\n")
+                          .arg(QString::fromStdString(terminal.path()))
+                          .toUtf8());
+        wrapper.close();
+        QVERIFY(wrapper.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        Desktop desktop(wrapper.fileName(), home.path());
+        QVERIFY(desktop.started());
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
+        desktop.click(startButton);
+        const std::string live = terminal.readUntil("Publishing live", 30s);
+        QVERIFY2(live.find("Publishing live") != std::string::npos, live.c_str());
+
+        // Ctrl+S, then a flood of lines while nobody reads them.
+        terminal.pressCtrlS();
+        refusedSenders(10000);
+        std::string file;
+        QTRY_VERIFY_WITH_TIMEOUT(!(file = recordingOf(rtmp.at("ONDALINE_RTMP_RECORD_DIR"), key.toStdString())).empty(),
+                                 20000);
+        const auto paused = std::filesystem::file_size(file);
+        QThread::sleep(25);
+        const auto later = std::filesystem::file_size(file);
+        QThread::sleep(6);
+        QVERIFY2(later > paused + 100000 && std::filesystem::file_size(file) > later + 20000,
+                 qPrintable(QString("%1 %2 %3").arg(paused).arg(later).arg(std::filesystem::file_size(file))));
+
+        // The window answers: the drawer opens.
+        desktop.click(settingsButton);
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.size(), QSize(880, 640), 5000);
+
+        // Ctrl+Q: what was held comes, then how much was not.
+        terminal.pressCtrlQ();
+        const std::string missed = "lines were not written to standard output while it was not read — the Activity "
+                                   "page has them";
+        const std::string shown = terminal.readUntil(missed, 20s);
+        QVERIFY2(shown.find(missed) != std::string::npos,
+                 qPrintable(QString("%1 bytes, ending: %2")
+                                .arg(shown.size())
+                                .arg(QString::fromStdString(shown.substr(shown.size() -
+                                                                         std::min<std::size_t>(shown.size(), 300))))));
+        QCOMPARE(desktop.quit(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TerminalEndToEnd)
+#include "terminal_e2e_test.moc"
