@@ -8,6 +8,7 @@
 #include "support/stalled_reader.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -104,7 +105,14 @@ private slots:
                                 .arg(shown.size())
                                 .arg(QString::fromStdString(shown.substr(shown.size() -
                                                                          std::min<std::size_t>(shown.size(), 300))))));
+
+        // Paused again: SIGTERM still ends the stream and the program, after
+        // a second for the last lines at most.
+        terminal.pressCtrlS();
+        QElapsedTimer quitting;
+        quitting.start();
         QCOMPARE(desktop.quit(), 0);
+        QVERIFY2(quitting.elapsed() < 10000, qPrintable(QString::number(quitting.elapsed())));
     }
 };
 
