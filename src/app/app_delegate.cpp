@@ -15,6 +15,7 @@
 #include "ui/console/keyable_borderless_window.h"
 #include "ui/editor/overlay_editor_controller.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
@@ -53,8 +54,9 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
       clock_(clock ? std::move(clock) : std::make_shared<platform::SystemClock>()),
       appearancePage_(std::make_unique<AppearancePage>(AppearancePage::Actions{
           .backToSettings = [this] { backToSettingsDrawer(); },
-          .editOverlayLayout = [this] { openOverlayEditor(); },
-          .editSchedule = [this] { openOverlayEditor(); },
+          .editOverlayLayout = [this] { openOverlayEditor(editor::EditorTab::nowPlaying); },
+          .editSchedule = [this] { openOverlayEditor(editor::EditorTab::images); },
+          .fontChosen = [this] { drNPFontChosen(); },
       })),
       activityPage_(std::make_unique<ActivityPage>([this] { backToSettingsDrawer(); },
                                                    [this] { return activeDrawer_ == DrawerPage::activity; }))
@@ -65,6 +67,11 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
     settingsLoadProblem_ = std::move(loaded.problem);
     settingsLoadScheduleOnly_ = loaded.scheduleOnly;
     settingsLoadKeptCopy_ = std::move(loaded.keptAsideCopy);
+    storedSettings_ = scheduleConfig;
+    // Every way of quitting (the menu, its keys, the last window closed, a
+    // signal) ends the event loop, and this runs first.
+    if (QCoreApplication* application = QCoreApplication::instance())
+        connect(application, &QCoreApplication::aboutToQuit, this, [this] { saveBeforeQuit(); });
 }
 
 TestAppDelegate::~TestAppDelegate()

@@ -50,7 +50,8 @@ class KeyableBorderlessWindow;
 }  // namespace ui
 namespace editor {
 class OverlayEditorController;
-}
+enum class EditorTab;
+}  // namespace editor
 }  // namespace ondaline
 
 namespace ondaline::app {
@@ -174,12 +175,16 @@ public:
     AppearancePage& appearancePage() { return *appearancePage_; }
     // The log's page; the space bar toggles its auto-scroll while it is open.
     ActivityPage& activityPage() { return *activityPage_; }
-    // Both editor buttons of the appearance page: the one editor, started
-    // from the current record (app_delegate_overlay_editor.cpp).
-    void openOverlayEditor();
-    // The editor's save: its overlay and schedule parts become the record's
-    // and reach the engine.
+    // Both editor buttons of the appearance page: the one editor on `tab`,
+    // started from the current record, or brought to the front as it is
+    // when it is on screen (app_delegate_overlay_editor.cpp).
+    void openOverlayEditor(editor::EditorTab tab);
+    // The editor's save: its overlay and schedule parts become the record's,
+    // which is written, and reach the engine and the appearance page.
     void overlayEditorDidSave(const ImageScheduleConfig& edited);
+    // A font or size chosen on the appearance page: the record's at once,
+    // and the open editor's.
+    void drNPFontChosen();
 
     // --- the settings page's actions (app_delegate_settings_actions.cpp) ---
     void drStationNameEntered();
@@ -198,12 +203,18 @@ public:
     // within that second takes the page at once and is followed by one
     // whole run when the second is over.
     void autoSaveDrawerSettings();
+    // Before the program ends, by any way of quitting: what the open drawer
+    // and the editor hold is taken into the record, which is written when
+    // it differs from what was last written or loaded. Nothing is applied.
+    void saveBeforeQuit();
 
     // --- the settings file (app_delegate_settings_file.cpp) ---
     // Saves the record; a save that was not written, or that kept an
     // earlier file aside, is logged and shown on the status line. True when
     // written.
     bool saveSettings();
+    // The record differs from what was last loaded or written.
+    bool hasUnsavedSettings() const { return !(scheduleConfig == storedSettings_); }
     bool reportSettingsSave(const SettingsSave& save);
     // An earlier file the save kept aside, logged and shown once.
     void reportKeptAside(const SettingsSave& save);
@@ -270,6 +281,7 @@ private:
     // and held for a while against the live status.
     void showSettingsNotice(const std::string& text);
     std::optional<double> settingsNoticeUntil_;
+    ImageScheduleConfig storedSettings_;  // as last loaded or written
     std::string settingsLoadFile_;
     std::string settingsLoadProblem_;  // what of the settings file could not be used
     bool settingsLoadScheduleOnly_ = false;

@@ -11,6 +11,7 @@
 #include "models/station_path.h"
 #include "sources/audio_source_capture.h"
 #include "sources/test_player.h"
+#include "ui/editor/overlay_editor_controller.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -60,6 +61,18 @@ void TestAppDelegate::autoSaveDrawerSettings()
     if (const AudioSourceKind source = audioSourceNamed(scheduleConfig.audioSource); source != activeAudioSource())
         activateAudioSource(source);
     if (saved) print("Ondaline: Settings auto-saved");
+}
+
+void TestAppDelegate::saveBeforeQuit()
+{
+    if (drawerSaveDebounceTimer) drawerSaveDebounceTimer->stop();
+    if (pendingAutoSave_) pendingAutoSave_->stop();
+    // As closing the drawer would take it, without what closing applies.
+    if (isDrawerOpen()) readOpenDrawer();
+    // The editor's save comes back through overlayEditorDidSave, which
+    // writes the record with the drawer's part already in it.
+    if (overlayEditor) overlayEditor->closeIfOpen();
+    if (hasUnsavedSettings()) saveSettings();
 }
 
 void TestAppDelegate::readOpenDrawer()

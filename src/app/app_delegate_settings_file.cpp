@@ -25,6 +25,7 @@ std::string fileName(const std::string& path) { return path.substr(path.rfind('/
 bool TestAppDelegate::saveSettings()
 {
     const bool saved = reportSettingsSave(scheduleConfig.save());
+    if (saved) storedSettings_ = scheduleConfig;
     // What was just written is the program's own: the open editor's next
     // save must not take it for someone else's change.
     if (overlayEditor) overlayEditor->config.origin = scheduleConfig.origin;

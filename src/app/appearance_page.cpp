@@ -10,6 +10,7 @@
 #include "ui/console/console_paint.h"
 #include "ui/console/flipped_view.h"
 #include "ui/editor/now_playing_fonts.h"
+#include "ui/editor/number_text.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -20,12 +21,25 @@ namespace ondaline::app {
 
 namespace {
 
-// Only a choice of the user's counts, not the page's first showing.
-void markChosen(QComboBox* popup)
+// Only a choice of the user's counts, not what the page shows by itself;
+// it counts until it is read.
+void markChosen(QComboBox* popup, const std::function<void()>& reported)
 {
-    QObject::connect(popup, &QComboBox::activated, popup, [popup] { popup->setProperty("chosen", true); });
+    QObject::connect(popup, &QComboBox::activated, popup, [popup, reported] {
+        popup->setProperty("chosen", true);
+        if (reported) reported();
+    });
 }
-bool chosen(const QComboBox* popup) { return popup && popup->property("chosen").toBool(); }
+bool takeChoice(QComboBox* popup)
+{
+    if (!popup || !popup->property("chosen").toBool()) return false;
+    popup->setProperty("chosen", false);
+    return true;
+}
+
+constexpr int kListedSizes = static_cast<int>(kNowPlayingFontSizes.size());
+
+QString sizeTitle(double points) { return QString::fromStdString(editor::shortestNumberText(points)) + " pt"; }
 
 }  // namespace
 
@@ -47,21 +61,16 @@ QWidget* AppearancePage::build(const ImageScheduleConfig& record, double width)
     row(makeDrawerButton(QString::fromUtf8("← Settings"), actions_.backToSettings), 26, 12);
     row(makeDrawerLabel(QStringLiteral("APPEARANCE"), 11, QFont::Medium, goldColor(0.7), 3), 16, 16);
     row(label(QStringLiteral("NOW PLAYING FONT")), 14, 5);
-    const QStringList fontNames = editor::nowPlayingFonts();
-    QComboBox* fonts = makeDrawerPopup(fontNames);
-    if (const int i = fontNames.indexOf(QString::fromStdString(record.nowPlaying.fontName)); i >= 0)
-        fonts->setCurrentIndex(i);
-    markChosen(fonts);
+    QComboBox* fonts = makeDrawerPopup(editor::nowPlayingFonts());
+    markChosen(fonts, actions_.fontChosen);
     fontPopup_ = fonts;
     row(fonts, 26, 10);
     row(label(QStringLiteral("FONT SIZE")), 14, 5);
-    QComboBox* sizes = makeDrawerPopup({QStringLiteral("16 pt"), QStringLiteral("20 pt"), QStringLiteral("24 pt"),
-                                        QStringLiteral("28 pt"), QStringLiteral("32 pt"), QStringLiteral("36 pt")});
-    const double stored = std::trunc(record.nowPlaying.fontSize);  // NaN and huge values match nothing
-    for (std::size_t i = 0; i < kNowPlayingFontSizes.size(); ++i)
-        if (stored == kNowPlayingFontSizes[i]) sizes->setCurrentIndex(static_cast<int>(i));
-    markChosen(sizes);
+    QComboBox* sizes = makeDrawerPopup({});
+    for (const double points : kNowPlayingFontSizes) sizes->addItem(sizeTitle(points), points);
+    markChosen(sizes, actions_.fontChosen);
     fontSizePopup_ = sizes;
+    show(record);
     row(sizes, 26, 14);
     row(makeDrawerDivider(W), 1, 14);
     row(makeDrawerButton(QString::fromUtf8("Edit Overlay Layout…"), actions_.editOverlayLayout), 34, 8);
@@ -78,15 +87,36 @@ QWidget* AppearancePage::build(const ImageScheduleConfig& record, double width)
     return page;
 }
 
-void AppearancePage::read(ImageScheduleConfig& record) const
+void AppearancePage::show(const ImageScheduleConfig& record)
 {
-    if (chosen(fontPopup_) && fontPopup_->currentIndex() >= 0)
-        record.nowPlaying.fontName = fontPopup_->currentText().toStdString();
-    if (chosen(fontSizePopup_)) {
-        const int i = fontSizePopup_->currentIndex();
-        if (i >= 0 && static_cast<std::size_t>(i) < kNowPlayingFontSizes.size())
-            record.nowPlaying.fontSize = kNowPlayingFontSizes[static_cast<std::size_t>(i)];
+    if (fontPopup_) {
+        const int i = fontPopup_->findText(QString::fromStdString(record.nowPlaying.fontName), Qt::MatchExactly);
+        if (i >= 0) fontPopup_->setCurrentIndex(i);
     }
+    if (!fontSizePopup_) return;
+    while (fontSizePopup_->count() > kListedSizes) fontSizePopup_->removeItem(kListedSizes);
+    const double stored = record.nowPlaying.fontSize;
+    const double whole = std::trunc(stored);  // 24.7 is listed as "24 pt"
+    for (int i = 0; i < kListedSizes; ++i) {
+        if (whole == kNowPlayingFontSizes[static_cast<std::size_t>(i)]) {
+            fontSizePopup_->setCurrentIndex(i);
+            return;
+        }
+    }
+    if (!std::isfinite(stored)) {
+        fontSizePopup_->setCurrentIndex(-1);  // no number to show
+        return;
+    }
+    fontSizePopup_->addItem(sizeTitle(stored), stored);
+    fontSizePopup_->setCurrentIndex(kListedSizes);
+}
+
+void AppearancePage::read(ImageScheduleConfig& record)
+{
+    if (takeChoice(fontPopup_) && fontPopup_->currentIndex() >= 0)
+        record.nowPlaying.fontName = fontPopup_->currentText().toStdString();
+    if (takeChoice(fontSizePopup_) && fontSizePopup_->currentIndex() >= 0)
+        record.nowPlaying.fontSize = fontSizePopup_->currentData().toDouble();
 }
 
 QComboBox* AppearancePage::drNPFontPopup() const { return fontPopup_; }

@@ -106,14 +106,15 @@ private slots:
         QCOMPARE(app_->drawer().scrollView()->widget()->size(), QSize(346, 414));
     }
 
-    // A stored font or size the pop-ups cannot show survives opening and
-    // closing; each pop-up writes back only once chosen in.
+    // A stored font or size the pop-ups do not list survives opening and
+    // closing, the size shown as it is; each pop-up writes back only once
+    // chosen in.
     void fontAndSizeAreWrittenOnlyWhenChosen()
     {
         ImageScheduleConfig expected = withFont(25, "Courier-Bold");
         QVERIFY(launchOnPage(expected));
         QCOMPARE(app_->appearancePage().drNPFontPopup()->currentText(), "Helvetica-Bold");
-        QCOMPARE(app_->appearancePage().drNPFontSizePopup()->currentText(), "16 pt");
+        QCOMPARE(app_->appearancePage().drNPFontSizePopup()->currentText(), "25 pt");
         QVERIFY(slide(false));
         QCOMPARE(settingsFile(), encoded(expected));
         QVERIFY(app_->streamer->nowPlayingConfig() == expected.nowPlaying);
@@ -135,9 +136,9 @@ private slots:
         QCOMPARE(settingsFile(), encoded(expected));
     }
 
-    // Both buttons show the one editor, loaded afresh from the dashboard's
-    // record; its save gives the overlays to the engine and the file, where
-    // the dashboard's own settings stay the dashboard's.
+    // Both buttons show the one editor, loaded from the dashboard's record
+    // unless it is on screen; its save gives the overlays to the engine and
+    // the file, where the dashboard's own settings stay the dashboard's.
     void bothButtonsOpenTheOneEditorWhoseSaveTheDashboardTakes()
     {
         QVERIFY(launchOnPage(withFont(24, "Helvetica-Bold")));
@@ -148,10 +149,9 @@ private slots:
         editor::OverlayEditorController* const editor = app.overlayEditor.get();
         QVERIFY(editor && editor->window->isVisible() && editor->config == app.scheduleConfig);
         QCOMPARE(editor->nowPlayingTab()->npFontSizeField()->text(), "30.5");
-        app.scheduleConfig.nowPlaying.fontSize = 22;
         press("Edit Schedule…");
         QVERIFY(app.overlayEditor.get() == editor && editor->config == app.scheduleConfig);
-        QCOMPARE(editor->nowPlayingTab()->npFontSizeField()->text(), "22");
+        QCOMPARE(editor->nowPlayingTab()->npFontSizeField()->text(), "30.5");
         // The menu's keys work with the editor in front: Ctrl+W closes the drawer.
         QTest::keyClick(editor->window->windowHandle(), Qt::Key_W, Qt::ControlModifier);
         QVERIFY(QTest::qWaitFor([&] { return !app.isDrawerOpen() && !app.drawer().slide(); }, 2000));

@@ -1,7 +1,8 @@
 // The real program and the files a station names: a FIFO where a settings,
 // pointer or key file should be never stalls the start or the quit, an edit
-// made behind the program's back is kept, and a user who cannot write the
-// station folder is told that nothing was saved.
+// made behind the program's back is kept, what the drawer holds unsaved is
+// kept at any quit, and a user who cannot write the station folder is told
+// that nothing was saved.
 
 #include "support/desktop_session.h"
 
@@ -135,6 +136,39 @@ private slots:
         QFile saved(file);
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QVERIFY(saved.readAll().contains("\"stationName\":\"Onda FM 2\""));
+    }
+
+    // Quitting half a second after typing a key and choosing a bitrate in
+    // the drawer, by a signal or by the menu's key: both reach the file.
+    void quitRightAfterTypingKeepsIt()
+    {
+        for (const QString way : {"SIGTERM", "ctrl+q"}) {
+            QTemporaryDir home;
+            const QString file = writeStation(home.path(), "{\"audioSource\": \"tcp\", \"streamKey\": \"\"}") +
+                                 "/Misc/System/Streamer/ondaline_schedule.json";
+            Desktop desktop(ONDALINE_PROGRAM, home.path());
+            QVERIFY(desktop.started());
+            QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
+            desktop.click(settingsButton);
+            QThread::msleep(700);
+            desktop.click(onPage(150, 354 + 14));  // STREAM KEY
+            desktop.type("typed-key");
+            desktop.click(onPage(150, 426 + 13));  // BITRATE: its list opens
+            QThread::msleep(300);
+            desktop.key("Home Return");  // "96 kbps", the first item
+            QThread::msleep(500);
+            if (way == "SIGTERM") {
+                QCOMPARE(desktop.quit(), 0);
+            } else {
+                desktop.key(way);
+                QCOMPARE(desktop.waitForExit(10000), 0);
+            }
+            QFile saved(file);
+            QVERIFY(saved.open(QIODevice::ReadOnly));
+            const QByteArray stored = saved.readAll();
+            QVERIFY2(stored.contains("\"streamKey\":\"typed-key\"") && stored.contains("\"audioBitrate\":96000"),
+                     qPrintable(way + ": " + stored));
+        }
     }
 
     // As a person's own account with no station folder chosen: the default

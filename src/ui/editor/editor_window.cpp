@@ -50,6 +50,7 @@ void OverlayEditorController::buildWindow()
 
     auto* tabs = new QTabWidget(window.get());
     tabs->setGeometry(fromBottomLeft(0, 40, 680, 780, 820));
+    tabs_ = tabs;
     const auto addTab = [&](const QString& label) -> QWidget& {
         auto* page = new QWidget;
         page->setAutoFillBackground(true);  // the window's dark ground, not the tab frame's grey

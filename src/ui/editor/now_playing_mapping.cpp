@@ -81,8 +81,7 @@ void NowPlayingTab::load(const ImageScheduleConfig& config)
     npPrefixCheck_->setChecked(np.showPrefix);
     npHorizSlider_->setValue(np.textX);
     npVertSlider_->setValue(np.textY);
-    selectTitle(*npFontPopup_, np.fontName);
-    npFontSizeField_->setText(qstring(shortestNumberText(np.fontSize)));
+    showFont(np);
     setColor(*npTextColorWell_, np.textColorR, np.textColorG, np.textColorB);
     npBgCheck_->setChecked(np.showBackground);
     npBgBox_.show(np.bgX, np.bgY, np.bgWidth, np.bgHeight);
@@ -110,6 +109,12 @@ void NowPlayingTab::load(const ImageScheduleConfig& config)
     crawlerFontSizeField_->setText(qstring(shortestNumberText(crawler.fontSize)));
     crawlerSpeed_.show(crawler.speed);
     crawlerUppercaseCheck_->setChecked(crawler.uppercase);
+}
+
+void NowPlayingTab::showFont(const NowPlayingConfig& np)
+{
+    selectTitle(*npFontPopup_, np.fontName);
+    npFontSizeField_->setText(qstring(shortestNumberText(np.fontSize)));
 }
 
 NowPlayingConfig NowPlayingTab::nowPlaying(const NowPlayingConfig& stored) const

@@ -34,6 +34,9 @@ public:
 
     // Every control from the record's three overlays (now_playing_mapping.cpp).
     void load(const ImageScheduleConfig& config);
+    // Only the now-playing font and size from `np`: the other controls keep
+    // what they show.
+    void showFont(const NowPlayingConfig& np);
     // The now-playing record as the controls give it, merged into `stored`:
     // an unlisted choice or an unreadable size keeps what is stored.
     NowPlayingConfig nowPlaying(const NowPlayingConfig& stored) const;

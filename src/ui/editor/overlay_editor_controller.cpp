@@ -12,6 +12,7 @@
 #include <QMimeDatabase>
 #include <QPointer>
 #include <QScopeGuard>
+#include <QTabWidget>
 #include <QTimer>
 
 namespace ondaline::editor {
@@ -55,9 +56,7 @@ OverlayEditorController::OverlayEditorController(ImageScheduleConfig initialConf
 {
     // Quitting with the editor open, or a change not yet saved, saves first.
     if (QCoreApplication* application = QCoreApplication::instance()) {
-        connect(application, &QCoreApplication::aboutToQuit, this, [this] {
-            if ((window && window->isVisible()) || isSavePending()) closeEditor();
-        });
+        connect(application, &QCoreApplication::aboutToQuit, this, [this] { closeIfOpen(); });
     }
 }
 
@@ -70,9 +69,36 @@ void OverlayEditorController::showWindow()
 {
     if (!window) buildWindow();
     loadConfigToUI();
+    bringToFront();
+}
+
+void OverlayEditorController::bringToFront()
+{
+    if (!window) return;
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+void OverlayEditorController::showTab(EditorTab tab)
+{
+    if (tabs_) tabs_->setCurrentIndex(static_cast<int>(tab));
+}
+
+void OverlayEditorController::closeIfOpen()
+{
+    if (isOnScreen() || isSavePending()) closeEditor();
+}
+
+bool OverlayEditorController::isOnScreen() const { return window && window->isVisible(); }
+
+void OverlayEditorController::takeNowPlayingFont(const std::string& fontName, double fontSize)
+{
+    config.nowPlaying.fontName = fontName;
+    config.nowPlaying.fontSize = fontSize;
+    if (!nowPlaying_) return;
+    nowPlaying_->showFont(config.nowPlaying);
+    updatePreview();
 }
 
 void OverlayEditorController::loadConfigToUI()
@@ -101,6 +127,10 @@ void OverlayEditorController::writeBackAndHandOver()
 {
     nowPlaying_->save(config);
     images_->save(config);
+    if (handOver) {
+        handOver(config);
+        return;
+    }
     const SettingsSave saved = config.save();
     if (onSave) onSave(config, saved);
 }

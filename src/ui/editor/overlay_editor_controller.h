@@ -4,8 +4,10 @@
 // text, the spectrum bars and the crawler are set with a live preview. It
 // edits a copy of the settings record and gives it back in three steps: the
 // controls into the copy, the copy to the settings file, the copy to the
-// owner through onSave. A save follows 0.3 s after the last change, and
-// another on Close, on the window's close box and when the program quits.
+// owner through onSave; or, for an owner that keeps the one record, the
+// copy to handOver, and the owner writes the file. A save follows 0.3 s
+// after the last change, and another on Close, on the window's close box
+// and when the program quits.
 
 #include "models/image_schedule_config.h"
 #include "ui/editor/tab_link.h"
@@ -19,8 +21,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
+class QTabWidget;
 class QTimer;
 class QWidget;
 
@@ -29,6 +33,9 @@ namespace ondaline::editor {
 class EditorWindow;
 class ImagesTab;
 class NowPlayingTab;
+
+// The window's tabs, in their order.
+enum class EditorTab { nowPlaying, images };
 
 class OverlayEditorController : public QObject {
     Q_OBJECT
@@ -43,8 +50,18 @@ public:
     // Builds the window the first time, loads `config` into every control
     // and brings the window to the front.
     void showWindow();
+    // The window to the front as it is, everything typed in it kept.
+    void bringToFront();
+    void showTab(EditorTab tab);
+    bool isOnScreen() const;
+    // The now-playing font and size as the owner changed them: into `config`
+    // and the two controls that show them, and the preview. Nothing else
+    // typed is touched, and no save follows.
+    void takeNowPlayingFont(const std::string& fontName, double fontSize);
     // Writes the controls back, saves, hands the copy over and closes.
     void closeEditor();
+    // The same while the window is on screen or a save is pending.
+    void closeIfOpen();
     // Loads `config` into every control and redraws the preview; does
     // nothing before the window is built.
     void loadConfigToUI();
@@ -67,6 +84,12 @@ public:
     ImageScheduleConfig config;
     // The copy after each save, with what the save of the file came to.
     std::function<void(const ImageScheduleConfig&, const SettingsSave&)> onSave;
+    // Set by an owner that keeps the one settings record: each save gives
+    // it the copy in place of writing the file and calling onSave, and the
+    // owner takes the parts edited here into its record and writes that.
+    // The copy's other fields are as old as its last loading, and never
+    // reach the file.
+    std::function<void(const ImageScheduleConfig&)> handOver;
     // One existing file (never a folder) chosen in a modal panel titled
     // `title` that offers the files of `mimeTypes`; none when cancelled.
     // Unset: a QFileDialog.
@@ -97,6 +120,7 @@ private:
 
     std::unique_ptr<NowPlayingTab> nowPlaying_;
     std::unique_ptr<ImagesTab> images_;
+    QTabWidget* tabs_ = nullptr;  // the window's
     QImage previewFrame_;
     // The default image as last read, kept while its file stays the same.
     struct PreviewPicture;
