@@ -49,10 +49,12 @@ void StandardStream::write(std::string_view text)
         }
         return;
     }
+    // A writer that is busy takes this line with the next batch unwoken.
+    const bool writerWaits = entries_.empty() && !writing_;
     entries_.push_back({std::string(text), 0});
     queuedBytes_ += text.size();
     lock.unlock();
-    queued_.notify_one();
+    if (writerWaits) queued_.notify_one();
 }
 
 bool StandardStream::flush(std::chrono::milliseconds limit)
