@@ -65,6 +65,8 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
     settingsLoadProblem_ = std::move(loaded.problem);
     settingsLoadScheduleOnly_ = loaded.scheduleOnly;
     settingsLoadKeptCopy_ = std::move(loaded.keptAsideCopy);
+    settingsLoadLeftovers_ = std::move(loaded.removedLeftovers);
+    settingsLoadSaveRefused_ = std::move(loaded.saveRefused);
 }
 
 TestAppDelegate::~TestAppDelegate()
