@@ -36,7 +36,10 @@ bool TestAppDelegate::reportSettingsSave(const SettingsSave& save)
     reportKeptAside(save);
     if (save.written) return true;
     print("Ondaline: ⚠ Settings not saved to " + save.file + ": " + save.failure);
-    showSettingsNotice("Settings not saved: " + save.failure);
+    // The status line has room for the file's name, not for its folders.
+    const bool aboutTheFile = save.failure.starts_with(save.file);
+    showSettingsNotice("Settings not saved: " +
+                       (aboutTheFile ? fileName(save.file) + save.failure.substr(save.file.size()) : save.failure));
     return false;
 }
 

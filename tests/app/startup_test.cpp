@@ -180,6 +180,8 @@ private slots:
         QVERIFY(said("Ondaline: ⚠ Settings file " + file + " does not decode — settings reset to defaults; " +
                      "settings are not saved while " + file + " is read-only"));
         QVERIFY(said("Ondaline: ⚠ Settings not saved to " + file + ": " + file + " is read-only"));
+        QTest::qWait(300);  // the TCP input's first status arrives
+        QCOMPARE(rig.app->dashboard().statusLabel()->text(), "Settings not saved: ondaline_schedule.json is read-only");
     }
 
     void localSourcePlaysAndSetsTheEngineFormat()
