@@ -67,6 +67,8 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
     settingsLoadProblem_ = std::move(loaded.problem);
     settingsLoadScheduleOnly_ = loaded.scheduleOnly;
     settingsLoadKeptCopy_ = std::move(loaded.keptAsideCopy);
+    settingsLoadLeftovers_ = std::move(loaded.removedLeftovers);
+    settingsLoadSaveRefused_ = std::move(loaded.saveRefused);
     storedSettings_ = scheduleConfig;
     // Every way of quitting (the menu, its keys, the last window closed, a
     // signal) ends the event loop, and this runs first.

@@ -286,6 +286,9 @@ private:
     std::string settingsLoadProblem_;  // what of the settings file could not be used
     bool settingsLoadScheduleOnly_ = false;
     std::string settingsLoadKeptCopy_;  // no settings file, but this earlier one kept aside
+    // Interrupted saves' files, removed; why a save may not replace the file.
+    std::vector<platform::RemovedFile> settingsLoadLeftovers_;
+    std::string settingsLoadSaveRefused_;
     void switchDrawer(DrawerPage page);
     void setDrawerPage(QWidget* page);
     void readOpenDrawer();  // the autosave's reading of the open page

@@ -37,7 +37,10 @@ bool TestAppDelegate::reportSettingsSave(const SettingsSave& save)
     reportKeptAside(save);
     if (save.written) return true;
     print("Ondaline: ⚠ Settings not saved to " + save.file + ": " + save.failure);
-    showSettingsNotice("Settings not saved: " + save.failure);
+    // The status line has room for the file's name, not for its folders.
+    const bool aboutTheFile = save.failure.starts_with(save.file);
+    showSettingsNotice("Settings not saved: " +
+                       (aboutTheFile ? fileName(save.file) + save.failure.substr(save.file.size()) : save.failure));
     return false;
 }
 
@@ -59,15 +62,23 @@ void TestAppDelegate::reportUnusableFilesAtLaunch()
 {
     for (const std::string& source : StationPath::unusableSources())
         print("Ondaline: ⚠ Station folder setting not used — " + source);
+    for (const platform::RemovedFile& leftover : settingsLoadLeftovers_) {
+        print("Ondaline: Removed " + leftover.path + " (" + std::to_string(leftover.bytes) +
+              " bytes), left by an interrupted save of the settings file");
+    }
+    settingsLoadLeftovers_.clear();  // said once
     if (!settingsLoadProblem_.empty()) {
         const std::string& problem = settingsLoadProblem_;
+        const std::string next = settingsLoadSaveRefused_.empty()
+                                     ? "the file is kept aside at the next save"
+                                     : "settings are not saved while " + settingsLoadSaveRefused_;
         if (settingsLoadScheduleOnly_) {
             print("Ondaline: ⚠ Settings file " + settingsLoadFile_ + ": " + problem +
-                  " — the image schedule is empty; the file is kept aside at the next save");
+                  " — the image schedule is empty; " + next);
             showSettingsNotice("Image schedule not loaded: " + problem);
         } else {
-            print("Ondaline: ⚠ Settings file " + settingsLoadFile_ + " " + problem +
-                  " — settings reset to defaults; the file is kept aside at the next save");
+            print("Ondaline: ⚠ Settings file " + settingsLoadFile_ + " " + problem + " — settings reset to defaults; " +
+                  next);
             showSettingsNotice("Settings reset to defaults: " + problem);
         }
         settingsLoadProblem_.clear();  // said once

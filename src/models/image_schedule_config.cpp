@@ -3,9 +3,12 @@
 #include "models/kept_aside_copies.h"
 #include "models/settings_codec.h"
 #include "models/station_path.h"
+#include "platform/file_protections.h"
 #include "platform/files.h"
 #include "platform/staged_file.h"
 #include "platform/text.h"
+
+#include <sys/stat.h>
 
 #include <ctime>
 #include <filesystem>
@@ -60,6 +63,28 @@ std::string resolvedPath(const std::string& path)
     return error ? path : resolved.string();
 }
 
+// Where a symbolic link to a missing file leads: the last link's target,
+// taken from that link's folder. Absent where that folder is missing too (a
+// stick that is not mounted) or the links go round in a loop.
+std::optional<std::string> missingTargetOf(const std::string& link)
+{
+    namespace fs = std::filesystem;
+    fs::path path = link;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code error;
+        const fs::file_status status = fs::symlink_status(path, error);
+        if (status.type() == fs::file_type::not_found) {
+            if (!fs::is_directory(path.parent_path(), error)) return std::nullopt;
+            return resolvedPath(path.string());
+        }
+        if (error || !fs::is_symlink(status)) return std::nullopt;
+        const fs::path next = fs::read_symlink(path, error);
+        if (error) return std::nullopt;
+        path = next.is_absolute() ? next : path.parent_path() / next;
+    }
+    return std::nullopt;
+}
+
 // Where a save of `file` writes: through a symbolic link to its target, so
 // the link stays a link. Absent for a link that leads nowhere.
 std::optional<std::string> saveTarget(const std::string& file)
@@ -67,8 +92,21 @@ std::optional<std::string> saveTarget(const std::string& file)
     std::error_code error;
     if (!std::filesystem::is_symlink(std::filesystem::symlink_status(file, error))) return resolvedPath(file);
     auto target = std::filesystem::canonical(file, error);
-    if (error) return std::nullopt;
+    if (error) return missingTargetOf(file);
     return target.string();
+}
+
+// Why a save may not put a new file in the place of the one at `target`;
+// empty when it may.
+std::string saveRefusal(const std::string& target)
+{
+    struct stat info {};
+    if (::lstat(target.c_str(), &info) != 0) return {};
+    // A file its owner made read-only asks not to be changed.
+    if ((info.st_mode & S_IWUSR) == 0) return target + " is read-only";
+    if (const auto owner = platform::soleUserAllowedToReplace(target))
+        return target + " belongs to " + *owner + " and this folder lets only its owner replace it";
+    return {};
 }
 
 SettingsSave failedSave(std::string file, std::string failure)
@@ -104,17 +142,24 @@ SettingsLoad ImageScheduleConfig::loadReporting()
     (void)ensureDirectory();
     const std::string file = configFile();
     const auto target = saveTarget(file);
-    if (target) platform::StagedFile::removeLeftovers(*target, kLeftoverAge);
     const platform::FileRead read = platform::readRegularFile(file);
     FileVerdict verdict = judgeSettingsFile(read);
-    SettingsLoad result{
-        verdict.config.value_or(ImageScheduleConfig{}), file, std::move(verdict.problem), verdict.scheduleOnly, {}};
+    SettingsLoad result;
+    result.config = verdict.config.value_or(ImageScheduleConfig{});
+    result.file = file;
+    result.problem = std::move(verdict.problem);
+    result.scheduleOnly = verdict.scheduleOnly;
+    if (target) {
+        result.removedLeftovers = platform::StagedFile::removeLeftovers(*target, kLeftoverAge);
+        result.saveRefused = saveRefusal(*target);
+    }
     if (read.problem == platform::FileProblem::missing)
         result.keptAsideCopy = newestKeptAsideCopy(target.value_or(file));
     // Resolved now, so that a station folder reached through a link that is
     // later pointed elsewhere still counts as another file.
-    result.config.origin = {
-        .file = resolvedPath(file), .notUsedInFull = !result.problem.empty(), .contents = contentsOf(read)};
+    result.config.origin = {.file = target.value_or(resolvedPath(file)),
+                            .notUsedInFull = !result.problem.empty(),
+                            .contents = contentsOf(read)};
     return result;
 }
 
@@ -136,10 +181,13 @@ SettingsSave ImageScheduleConfig::save() const
     // Someone else wrote the file since it was last read or written here.
     const bool edited = !origin.file.empty() && origin.contents && contentsOf(onDisk) != origin.contents;
     const char* why = replacing ? "replaced" : unused ? "unreadable" : edited ? "edited" : nullptr;
+    if (present) {
+        if (std::string refusal = saveRefusal(*target); !refusal.empty()) return failedSave(*target, refusal);
+    }
 
     // The new file is written before the old one is touched, so a full disk
     // leaves the old one where it was.
-    platform::StagedFile staged(*target, *json, why ? platform::StagedMode::fresh : platform::StagedMode::keepOld);
+    platform::StagedFile staged(*target, *json);
     auto cannotWrite = [&](std::error_code error) {
         return failedSave(*target, "cannot write in " + platform::folderOf(*target) + " (" + error.message() + ")");
     };
@@ -155,8 +203,10 @@ SettingsSave ImageScheduleConfig::save() const
         kept = std::get<KeptCopy>(copy);
     }
     if (const auto error = staged.commit()) {
-        if (kept) undoKeepAside(*target, *kept);
-        return cannotWrite(error);
+        SettingsSave failed = cannotWrite(error);
+        if (kept && undoKeepAside(*target, *kept) && kept->how == platform::KeptBy::move)
+            failed.failure += "; the earlier file could not be put back and is kept as " + kept->path;
+        return failed;
     }
     if (kept) {
         result.keptAside = kept->path;

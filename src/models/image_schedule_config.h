@@ -2,6 +2,7 @@
 
 #include "models/image_schedule_entry.h"
 #include "models/overlay_configs.h"
+#include "platform/staged_file.h"
 
 #include <chrono>
 #include <cstdint>
@@ -58,7 +59,12 @@ struct ImageScheduleConfig {
 
     // Writes the whole record over the settings file, atomically, and makes
     // that file the record's origin. A settings file that is a symbolic link
-    // is written at its target, and the link stays. An existing file is
+    // is written at its target, and the link stays; a link to a missing file
+    // in a folder that is there makes that file. The new file has the old
+    // one's permissions (never wider), group and, where root saves, owner.
+    // A file its owner made read-only, or one that its folder's sticky bit
+    // lets only its owner replace, is refused before anything is written or
+    // kept aside. An existing file is
     // first kept aside under a time-stamped name when
     //  - the settings file is no longer the record's origin (the station
     //    folder changed since the record was loaded or last saved): as
@@ -76,8 +82,10 @@ struct ImageScheduleConfig {
     // keeps only such an unread file aside. The new file is written before
     // the old one is kept aside, and the path holds the old file until the
     // new one takes its place. Nothing is written when the folder cannot be
-    // made, a number is not finite, the link leads nowhere, the file to keep
-    // aside cannot be kept, or the write fails; the result says which.
+    // made, a number is not finite, the link leads nowhere, the file may not
+    // be replaced, the file to keep aside cannot be kept, or the write
+    // fails; the result says which, and where the earlier file is when it
+    // was moved aside and could not be put back.
     SettingsSave save() const;
 
     // The stream-key file's text, trimmed; empty when it is missing, not a
@@ -128,6 +136,11 @@ struct SettingsLoad {
     // When there was no file: the newest earlier file kept aside beside it,
     // if any, which the user may want back.
     std::string keptAsideCopy;
+    // Temporary files of interrupted saves, removed.
+    std::vector<platform::RemovedFile> removedLeftovers;
+    // Why a save may not replace the file, as `SettingsSave::failure` would
+    // say; empty when it may.
+    std::string saveRefused;
 };
 
 struct SettingsSave {

@@ -1,5 +1,6 @@
 #include "models/kept_aside_copies.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -65,10 +66,12 @@ std::variant<KeptCopy, std::error_code> keepAsideWithStamp(const std::string& fi
     return std::make_error_code(std::errc::file_exists);
 }
 
-void undoKeepAside(const std::string& file, const KeptCopy& copy)
+std::error_code undoKeepAside(const std::string& file, const KeptCopy& copy)
 {
-    if (copy.how == platform::KeptBy::move) std::rename(copy.path.c_str(), file.c_str());
-    else std::remove(copy.path.c_str());
+    const int failed = copy.how == platform::KeptBy::move ? std::rename(copy.path.c_str(), file.c_str())
+                                                          : std::remove(copy.path.c_str());
+    if (failed != 0) return {errno, std::generic_category()};
+    return {};
 }
 
 std::string newestKeptAsideCopy(const std::string& file)

@@ -24,8 +24,8 @@ struct KeptCopy {
 std::variant<KeptCopy, std::error_code> keepAsideWithStamp(const std::string& file, const char* why);
 
 // Undoes a keep-aside whose save did not go through: the copy's name is
-// removed, and a moved file goes back to `file`.
-void undoKeepAside(const std::string& file, const KeptCopy& copy);
+// removed, and a moved file goes back to `file`. The error when that fails.
+std::error_code undoKeepAside(const std::string& file, const KeptCopy& copy);
 
 // The copy of `file` kept aside last, by the stamp in its name; empty when
 // there is none.

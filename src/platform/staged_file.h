@@ -5,25 +5,32 @@
 // given to a copy never takes the place of another file.
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace ondaline::platform {
 
-// The permissions of a new version: the old file's, or what a plain create
-// would give (for a file that takes the place of one kept aside, whose
-// permissions may be why it was).
-enum class StagedMode { keepOld, fresh };
+// A file removed by `StagedFile::removeLeftovers`, and its size.
+struct RemovedFile {
+    std::string path;
+    std::uintmax_t bytes = 0;
+};
 
 // A new version of the file at `path`, written beside it and not yet in its
 // place: the bytes go to a temporary file "<path>.tmp-XXXXXX" in the same
 // folder and are flushed to disk. `commit()` renames it over the file. Until
 // then the file at `path` is untouched; dropped uncommitted, the temporary
-// file goes with it.
+// file goes with it. The new version takes the old file's permission bits
+// (never wider, see `takeProtections`; its owner may always read it), group
+// and, where root writes it, owner; with no old file, what a plain create
+// gives.
 class StagedFile {
 public:
-    StagedFile(std::string path, std::string_view contents, StagedMode mode = StagedMode::keepOld);
+    StagedFile(std::string path, std::string_view contents);
     ~StagedFile();
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;
@@ -37,8 +44,9 @@ public:
 
     // Removes what interrupted saves of `path` left: our temporary files of
     // that name, older than `age`, which no save still running can own.
-    // Nothing else is touched, not even such a name another user owns.
-    static void removeLeftovers(const std::string& path, std::chrono::seconds age);
+    // Nothing else is touched, not even such a name another user owns. The
+    // answer names each file removed.
+    static std::vector<RemovedFile> removeLeftovers(const std::string& path, std::chrono::seconds age);
 
 private:
     std::string path_;
@@ -50,12 +58,26 @@ private:
 enum class KeptBy {
     link,  // a second name: the file is still at its old path too
     move,  // renamed: nothing is at the old path any more
+    copy,  // its bytes copied: the file is still at its old path too
 };
 
 // Gives the file at `path` the name `copy` too, never replacing a file
 // already called so (the error is then `file_exists`). A hard link where
 // the file system and the file's owner allow one, so that `path` keeps its
-// file; otherwise a move.
+// file; otherwise a move; where the file system offers no move that leaves
+// another file alone either, a copy of its bytes and protections, flushed
+// to disk.
 [[nodiscard]] std::error_code keepUnderNewName(const std::string& path, const std::string& copy, KeptBy& how);
+
+// Seams for tests: what some file systems and failing disks do, made to
+// happen on any. Set only while no save runs.
+struct FileSystemSeams {
+    bool refuseLinks = false;             // link() fails with EPERM, as on FAT and exFAT
+    bool refuseNoReplaceRenames = false;  // renameat2(RENAME_NOREPLACE) fails with EINVAL, as on a FUSE exFAT
+    // Runs just before a staged version is renamed into place, where a test
+    // puts the fault that makes that rename fail.
+    std::function<void()> beforeCommit;
+};
+FileSystemSeams& fileSystemSeams();
 
 }  // namespace ondaline::platform

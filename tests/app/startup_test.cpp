@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 
 using namespace ondaline;
@@ -105,16 +106,24 @@ private slots:
 
     // A settings file that could not be used in full is said once at start,
     // and again when the first save keeps it aside; the source's first
-    // status does not write over it.
+    // status does not write over it. An interrupted save's leftover, removed,
+    // is named once.
     void settingsFileNotUsedInFullIsSaid()
     {
         useStation(home_.path() + "/unread");
         std::ofstream(ImageScheduleConfig::configFile())
             << R"({"stationName":"Kept","entries":[{"dayOfWeek":2,"startHour":"6","startMinute":0,"endHour":9,)"
                R"("endMinute":0,"imagePath":"/a.png"}]})";
+        const std::string leftover = ImageScheduleConfig::configFile() + ".tmp-x1Y2z3";
+        std::ofstream(leftover) << "{}";
+        std::filesystem::last_write_time(leftover,
+                                         std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
         test::LogCapture log;
         Rig rig("tcp");
         const std::string file = ImageScheduleConfig::configFile();
+        QCOMPARE(std::ranges::count(log.messages(), "Ondaline: Removed " + leftover +
+                                                        " (2 bytes), left by an interrupted save of the settings file"),
+                 1);
         QCOMPARE(std::ranges::count(log.messages(),
                                     "Ondaline: ⚠ Settings file " + file +
                                         ": an image schedule entry does not decode — the image schedule "
@@ -154,6 +163,25 @@ private slots:
         QCOMPARE(rig.app->scheduleConfig.streamKey, "live-key");
         QTest::qWait(300);  // the TCP input's first status arrives
         QVERIFY(rig.app->dashboard().statusLabel()->text().startsWith("Earlier settings kept as "));
+    }
+
+    // A file its owner made read-only is not kept aside at the next save:
+    // the start says so, and the key's save is refused as told.
+    void readOnlyFileNotUsedIsSaidToStay()
+    {
+        useStation(home_.path() + "/read-only");
+        const std::string file = ImageScheduleConfig::configFile();
+        std::ofstream(file) << "not JSON";
+        std::filesystem::permissions(file, std::filesystem::perms::owner_read);
+        std::ofstream(ImageScheduleConfig::streamKeyFile()) << "live-key\n";
+        test::LogCapture log;
+        Rig rig("tcp");
+        const auto said = [&](const std::string& line) { return std::ranges::count(log.messages(), line) == 1; };
+        QVERIFY(said("Ondaline: ⚠ Settings file " + file + " does not decode — settings reset to defaults; " +
+                     "settings are not saved while " + file + " is read-only"));
+        QVERIFY(said("Ondaline: ⚠ Settings not saved to " + file + ": " + file + " is read-only"));
+        QTest::qWait(300);  // the TCP input's first status arrives
+        QCOMPARE(rig.app->dashboard().statusLabel()->text(), "Settings not saved: ondaline_schedule.json is read-only");
     }
 
     void localSourcePlaysAndSetsTheEngineFormat()

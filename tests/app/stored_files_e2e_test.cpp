@@ -92,14 +92,18 @@ private slots:
 
     // The settings file edited by hand while the program runs: the next save
     // keeps that edit aside, and says so, before it writes. A save with no
-    // such edit keeps nothing aside.
+    // such edit keeps nothing aside. A file made private, as it holds the
+    // stream key, stays private, and so does its kept copy.
     void editMadeWhileRunningIsKeptAside()
     {
         QTemporaryDir home;
-        const QString folder = writeStation(home.path(),
-                                            "{\"stationName\": \"Radio Test\", \"audioSource\": \"tcp\"}") +
-                               "/Misc/System/Streamer";
+        const QString folder =
+            writeStation(home.path(),
+                         "{\"stationName\": \"Radio Test\", \"audioSource\": \"tcp\", \"streamKey\": \"live-key\"}") +
+            "/Misc/System/Streamer";
         const QString file = folder + "/ondaline_schedule.json";
+        const auto privateMode = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+        QVERIFY(QFile::setPermissions(file, privateMode));
         Desktop desktop(ONDALINE_PROGRAM, home.path());
         QVERIFY(desktop.started());
         QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
@@ -136,6 +140,11 @@ private slots:
         QFile saved(file);
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QVERIFY(saved.readAll().contains("\"stationName\":\"Onda FM 2\""));
+        // Qt's owner bits repeat as "user" bits for the process's own files.
+        const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                               QFileDevice::WriteUser;
+        QCOMPARE(QFileInfo(file).permissions() & ~ownerOnly, QFileDevice::Permissions());
+        QCOMPARE(QFileInfo(copy).permissions() & ~ownerOnly, QFileDevice::Permissions());
     }
 
     // Quitting half a second after typing a key and choosing a bitrate in

@@ -2,13 +2,13 @@
 #include "models/station_path.h"
 #include "platform/preferences.h"
 
+#include "settings_file_fixture.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,40 +20,9 @@
 #include <regex>
 
 using namespace ondaline;
+using ondaline::test::asNobody;
+using ondaline::test::SettingsFileTest;
 namespace fs = std::filesystem;
-
-namespace {
-
-// Each test gets a station folder of its own.
-class SettingsFileTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        station_ = test::makeTempFolder("station");
-        StationPath::save(station_);
-    }
-
-    std::string settingsDir() const { return station_ + "/Misc/System/Streamer"; }
-    std::string settingsFile() const { return settingsDir() + "/ondaline_schedule.json"; }
-
-    static void write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-    static std::string read(const std::string& path)
-    {
-        std::ifstream in(path);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    std::vector<std::string> filesInSettingsDir() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(settingsDir())) names.push_back(entry.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    std::string station_;
-};
-
-}  // namespace
 
 TEST_F(SettingsFileTest, PathsFollowTheStationFolder)
 {
@@ -216,10 +185,15 @@ TEST_F(SettingsFileTest, LeftoversOfInterruptedSavesAreRemovedAtLoad)
         ASSERT_EQ(chown((settingsDir() + "/ondaline_schedule.json.tmp-NoBody").c_str(), 65534, 65534), 0);
     }
 
-    ImageScheduleConfig::load();
+    // Each file removed is named, with its size, for the log.
+    const std::vector<platform::RemovedFile> removed = ImageScheduleConfig::loadReporting().removedLeftovers;
+    ASSERT_EQ(removed.size(), 1u);
+    EXPECT_EQ(removed[0].path, settingsDir() + "/ondaline_schedule.json.tmp-a1B2c3");
+    EXPECT_EQ(removed[0].bytes, 2u);
     auto names = filesInSettingsDir();
     EXPECT_EQ(std::count(names.begin(), names.end(), "ondaline_schedule.json.tmp-a1B2c3"), 0);
     EXPECT_EQ(names.size(), geteuid() == 0 ? 7u : 6u);
+    EXPECT_TRUE(ImageScheduleConfig::loadReporting().removedLeftovers.empty());
 }
 
 TEST_F(SettingsFileTest, CopiesKeptAsideNeverReplaceOneAnother)
@@ -317,24 +291,6 @@ TEST_F(SettingsFileTest, StreamKeyFileIsReadTrimmed)
     EXPECT_EQ(ImageScheduleConfig::readStreamKeyFile(), "");
 }
 
-namespace {
-
-// Runs `work` in a child process as the unprivileged user "nobody", as a
-// station's operator runs the program; its result, or -1 when it crashed.
-int asNobody(const std::function<bool()>& work)
-{
-    const pid_t child = fork();
-    if (child == 0) {
-        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
-        _exit(work() ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
-
 TEST_F(SettingsFileTest, ScheduleWithABadEntryIsKeptAsideBeforeTheFirstSave)
 {
     const std::string good =
@@ -409,16 +365,11 @@ TEST_F(SettingsFileTest, FileThatCannotBeReadIsKeptAsideNotOverwritten)
 TEST_F(SettingsFileTest, FileTheUserMayNotReadIsKeptAside)
 {
     if (geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
-    fs::permissions(test::tempRoot(), fs::perms::owner_all | fs::perms::others_exec);
-    fs::create_directories(settingsDir());
-    for (std::string folder = settingsDir(); folder.size() > test::tempRoot().size();
-         folder = fs::path(folder).parent_path())
-        fs::permissions(folder, fs::perms::all);
+    openToNobody(fs::perms::all);
     write(settingsFile(), "{\"stationName\":\"Mine\"}");
-    fs::permissions(settingsFile(), fs::perms::none);
-    const std::string dotFile = StationPath::dotFile();
-    fs::permissions(fs::path(dotFile).parent_path(), fs::perms::owner_all | fs::perms::others_exec);
-    fs::permissions(dotFile, fs::perms::owner_all | fs::perms::others_read);
+    // root's and closed to others, but not read-only: nobody may replace it
+    // in this folder.
+    fs::permissions(settingsFile(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 
     EXPECT_EQ(asNobody([] {
                   const SettingsLoad loaded = ImageScheduleConfig::loadReporting();
@@ -434,8 +385,12 @@ TEST_F(SettingsFileTest, FileTheUserMayNotReadIsKeptAside)
     ASSERT_EQ(names.size(), 2u);
     fs::permissions(settingsDir() + "/" + names[1], fs::perms::owner_read);
     EXPECT_EQ(read(settingsDir() + "/" + names[1]), "{\"stationName\":\"Mine\"}");
-    // The new file has the ordinary mode, not the old file's 000.
-    EXPECT_NE(fs::status(settingsFile()).permissions() & fs::perms::owner_read, fs::perms::none);
+    // The new file is nobody's, as private as root's was: root's group,
+    // which nobody may not give it, gets no access either.
+    struct stat saved {};
+    ASSERT_EQ(::stat(settingsFile().c_str(), &saved), 0);
+    EXPECT_EQ(saved.st_uid, 65534u);
+    EXPECT_EQ(saved.st_mode & 07777, 0600u);
 }
 
 TEST_F(SettingsFileTest, SaveThroughASymbolicLinkWritesItsTarget)

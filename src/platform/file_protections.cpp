@@ -1,0 +1,48 @@
+#include "platform/file_protections.h"
+
+#include "platform/files.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+namespace ondaline::platform {
+
+std::error_code takeProtections(int fd, const struct stat& old, mode_t mode)
+{
+    // Owner and group first: changing them clears the set-id bits. Where
+    // they cannot be changed the file keeps ours, and that is judged below.
+    const uid_t noChange = static_cast<uid_t>(-1);
+    const uid_t owner = ::geteuid() == 0 ? old.st_uid : noChange;
+    if (::fchown(fd, owner, old.st_gid) != 0 && owner != noChange) (void)::fchown(fd, noChange, old.st_gid);
+    struct stat now {};
+    if (::fstat(fd, &now) != 0) return {errno, std::generic_category()};
+    if (now.st_gid != old.st_gid) mode &= ~S_IRWXG;
+    if (::fchmod(fd, mode) != 0) return {errno, std::generic_category()};
+    return {};
+}
+
+std::optional<std::string> soleUserAllowedToReplace(const std::string& path)
+{
+    const uid_t me = ::geteuid();
+    if (me == 0) return std::nullopt;
+    struct stat file {};
+    struct stat folder {};
+    if (::lstat(path.c_str(), &file) != 0 || ::stat(folderOf(path).c_str(), &folder) != 0) return std::nullopt;
+    if ((folder.st_mode & S_ISVTX) == 0 || file.st_uid == me || folder.st_uid == me) return std::nullopt;
+    return userName(file.st_uid);
+}
+
+std::string userName(uid_t uid)
+{
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_name)
+        return found->pw_name;
+    return "user " + std::to_string(uid);
+}
+
+}  // namespace ondaline::platform

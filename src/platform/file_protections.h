@@ -1,0 +1,29 @@
+#pragma once
+
+// Who may read a file and who may replace it: what a new version or a copy
+// of a file takes over from it, and what its folder allows.
+
+#include <sys/stat.h>
+
+#include <optional>
+#include <string>
+#include <system_error>
+
+namespace ondaline::platform {
+
+// Gives the file open at `fd` the group of `old`, its owner too where we
+// may (as root), and then `mode`. Never wider: where the group cannot be
+// given (one we are not a member of, a file system that keeps no groups),
+// the group gets no access.
+[[nodiscard]] std::error_code takeProtections(int fd, const struct stat& old, mode_t mode);
+
+// The user who alone may replace or remove the file at `path`: its owner,
+// when the file lies in a folder with the sticky bit that belongs neither
+// to us nor to that user, and we are not root. Absent when we may replace
+// it, or when that cannot be told.
+std::optional<std::string> soleUserAllowedToReplace(const std::string& path);
+
+// The user's login name, or "user <number>" where there is none.
+std::string userName(uid_t uid);
+
+}  // namespace ondaline::platform

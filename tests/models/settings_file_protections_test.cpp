@@ -1,0 +1,202 @@
+// The settings file's protections across saves, saves on file systems that
+// lack links or no-replace renames, and saves that may not or could not put
+// the new file in place.
+
+#include "models/image_schedule_config.h"
+
+#include "settings_file_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+using namespace ondaline;
+using ondaline::test::asNobody;
+using ondaline::test::SettingsFileTest;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct stat statOf(const std::string& path)
+{
+    struct stat info {};
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+    return info;
+}
+
+mode_t modeOf(const std::string& path) { return statOf(path).st_mode & 07777; }
+
+const std::string edited = R"({"stationName":"Edited","streamKey":"edited-key"})";
+
+}  // namespace
+
+// A file holding the stream key, made private by its owner, edited outside
+// and then saved with the edit kept aside: neither file becomes readable
+// by others.
+TEST_F(SettingsFileTest, PrivateFileStaysPrivateWhenAnEditIsKeptAside)
+{
+    fs::create_directories(settingsDir());
+    write(settingsFile(), R"({"streamKey":"live-key"})");
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0600), 0);
+    ImageScheduleConfig config = ImageScheduleConfig::load();
+    write(settingsFile(), edited);
+
+    config.stationName = "Ours";
+    const SettingsSave saved = config.save();
+    ASSERT_TRUE(saved.written) << saved.failure;
+    ASSERT_TRUE(saved.editedElsewhere);
+    EXPECT_EQ(modeOf(settingsFile()), 0600u);
+    EXPECT_EQ(modeOf(saved.keptAside), 0600u);
+    EXPECT_EQ(read(saved.keptAside), edited);
+}
+
+TEST_F(SettingsFileTest, GroupAndOwnerAreKept)
+{
+    if (geteuid() != 0) GTEST_SKIP() << "giving a file another owner and group needs root";
+    fs::create_directories(settingsDir());
+    ImageScheduleConfig config;
+    ASSERT_TRUE(config.save().written);
+
+    // Shared with a group.
+    ASSERT_EQ(::chown(settingsFile().c_str(), 0, 29), 0);
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0640), 0);
+    config.stationName = "Plain";
+    ASSERT_TRUE(config.save().written);
+    EXPECT_EQ(statOf(settingsFile()).st_gid, 29u);
+    EXPECT_EQ(modeOf(settingsFile()), 0640u);
+
+    // Another user's file, saved by root, stays that user's.
+    ASSERT_EQ(::chown(settingsFile().c_str(), 65534, 65534), 0);
+    write(settingsFile(), edited);
+    const SettingsSave saved = config.save();
+    ASSERT_TRUE(saved.written) << saved.failure;
+    for (const std::string& file : {settingsFile(), saved.keptAside}) {
+        EXPECT_EQ(statOf(file).st_uid, 65534u) << file;
+        EXPECT_EQ(statOf(file).st_gid, 65534u) << file;
+        EXPECT_EQ(modeOf(file), 0640u) << file;
+    }
+}
+
+// A file its owner made read-only is left as it is, even when a copy would
+// be due, and the load already says why a save will not replace it.
+TEST_F(SettingsFileTest, ReadOnlyFileIsNotReplaced)
+{
+    fs::create_directories(settingsDir());
+    for (const std::string& stored : {edited, std::string("not JSON")}) {
+        write(settingsFile(), stored);
+        ASSERT_EQ(::chmod(settingsFile().c_str(), 0444), 0);
+        const SettingsLoad loaded = ImageScheduleConfig::loadReporting();
+        EXPECT_EQ(loaded.saveRefused, settingsFile() + " is read-only");
+
+        ImageScheduleConfig config = loaded.config;
+        config.stationName = "Ours";
+        const SettingsSave saved = config.save();
+        EXPECT_FALSE(saved.written);
+        EXPECT_EQ(saved.failure, settingsFile() + " is read-only");
+        EXPECT_EQ(read(settingsFile()), stored);
+        EXPECT_EQ(modeOf(settingsFile()), 0444u);
+        EXPECT_EQ(filesInSettingsDir(), std::vector<std::string>{"ondaline_schedule.json"});
+        ASSERT_EQ(::chmod(settingsFile().c_str(), 0644), 0);
+    }
+}
+
+// A FUSE exFAT offers neither hard links nor renames that refuse to
+// replace: the copy is made of the file's bytes, and saves go on.
+TEST_F(SettingsFileTest, CopyIsKeptWhereNeitherLinksNorNoReplaceRenamesAre)
+{
+    platform::fileSystemSeams().refuseLinks = true;
+    platform::fileSystemSeams().refuseNoReplaceRenames = true;
+    fs::create_directories(settingsDir());
+    ImageScheduleConfig config;
+    ASSERT_TRUE(config.save().written);
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0640), 0);
+    write(settingsFile(), edited);
+
+    const SettingsSave saved = config.save();
+    ASSERT_TRUE(saved.written) << saved.failure;
+    EXPECT_TRUE(saved.editedElsewhere);
+    EXPECT_EQ(read(saved.keptAside), edited);
+    EXPECT_EQ(modeOf(saved.keptAside), 0640u);
+    EXPECT_EQ(modeOf(settingsFile()), 0640u);
+    EXPECT_EQ(ImageScheduleConfig::load(), config);
+
+    // With nothing new outside, nothing more is kept.
+    ASSERT_TRUE(config.save().written);
+    EXPECT_EQ(filesInSettingsDir().size(), 2u);
+}
+
+// Another user's file in a folder with the sticky bit cannot be replaced:
+// nothing is kept aside for a save that cannot follow, and the refusal
+// says why, at every start alike.
+TEST_F(SettingsFileTest, FileOnlyItsOwnerMayReplaceIsRefusedWithNoCopyLeft)
+{
+    if (geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
+    openToNobody(fs::perms::all | fs::perms::sticky_bit);
+    write(settingsFile(), "not JSON");
+    fs::permissions(settingsFile(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                        fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
+    const std::string refusal = settingsFile() + " belongs to root and this folder lets only its owner replace it";
+
+    for (int start = 0; start < 2; ++start) {
+        EXPECT_EQ(asNobody([&] {
+                      const SettingsLoad loaded = ImageScheduleConfig::loadReporting();
+                      const SettingsSave saved = loaded.config.save();
+                      return loaded.saveRefused == refusal && !saved.written && saved.failure == refusal;
+                  }),
+                  0);
+    }
+    EXPECT_EQ(filesInSettingsDir(), std::vector<std::string>{"ondaline_schedule.json"});
+    EXPECT_EQ(read(settingsFile()), "not JSON");
+}
+
+// Stopped between moving the old file aside and putting the new one in
+// place, a save through a link leaves the link leading nowhere. The next
+// start names the copy beside the target and the leftover it removes, and
+// a save makes the target again.
+TEST_F(SettingsFileTest, LinkToAMissingFileIsToldAndMadeGood)
+{
+    const std::string elsewhere = test::makeTempFolder("elsewhere");
+    const std::string target = elsewhere + "/settings.json";
+    const std::string copy = target + ".edited-20260101-101010";
+    const std::string leftover = target + ".tmp-a1B2c3";
+    write(copy, edited);
+    write(leftover, "{\"stationName\":\"New\"}");
+    fs::last_write_time(leftover, fs::file_time_type::clock::now() - std::chrono::minutes(5));
+    fs::create_directories(settingsDir());
+    fs::create_symlink(target, settingsFile());
+
+    const SettingsLoad loaded = ImageScheduleConfig::loadReporting();
+    EXPECT_EQ(loaded.keptAsideCopy, copy);
+    ASSERT_EQ(loaded.removedLeftovers.size(), 1u);
+    EXPECT_EQ(loaded.removedLeftovers[0].path, leftover);
+
+    const SettingsSave saved = loaded.config.save();
+    ASSERT_TRUE(saved.written) << saved.failure;
+    EXPECT_EQ(saved.file, target);
+    EXPECT_TRUE(fs::is_symlink(settingsFile()));
+    EXPECT_EQ(ImageScheduleConfig::load(), loaded.config);
+    EXPECT_EQ(read(copy), edited);
+}
+
+// The old file moved aside (no links here), the new one refused its place,
+// and the old one refused its way back: the failure says where it is.
+TEST_F(SettingsFileTest, FailureAfterTheMoveNamesWhereTheEarlierFileIs)
+{
+    platform::fileSystemSeams().refuseLinks = true;
+    fs::create_directories(settingsDir());
+    ImageScheduleConfig config;
+    ASSERT_TRUE(config.save().written);
+    write(settingsFile(), edited);
+    // A folder appears where the file was: no file can be renamed over it.
+    platform::fileSystemSeams().beforeCommit = [this] { fs::create_directories(settingsFile() + "/in-the-way"); };
+
+    const SettingsSave saved = config.save();
+    EXPECT_FALSE(saved.written);
+    const std::string said = "; the earlier file could not be put back and is kept as ";
+    const auto at = saved.failure.find(said);
+    ASSERT_NE(at, std::string::npos) << saved.failure;
+    EXPECT_EQ(read(saved.failure.substr(at + said.size())), edited);
+}
