@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 #include <thread>
 
 namespace ondaline::platform {
@@ -38,8 +39,12 @@ void StandardStream::write(std::string_view text)
     std::unique_lock lock(lock_);
     if (readerGone_) return;
     if (!threadStarted_) {
-        threadStarted_ = true;
-        std::thread([this] { run(); }).detach();
+        try {
+            std::thread([this] { run(); }).detach();
+            threadStarted_ = true;
+        } catch (const std::system_error&) {
+            // No thread to be had now: the line waits for the next try.
+        }
     }
     if (queuedBytes_ + text.size() > capacityBytes) {
         if (!entries_.empty() && entries_.back().droppedLines > 0) {
