@@ -85,7 +85,7 @@ TEST(MachineLock, ARunThatMustWaitSaysSoAndGoesOnOnceItIsFree)
     second.join();
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(taken);
-    EXPECT_NE(said.find("waiting for the second run's turn: another test run on this machine holds " + file),
+    EXPECT_NE(said.find("waiting for the second run's turn: another test on this machine holds " + file),
               std::string::npos)
         << said;
 }

@@ -56,7 +56,7 @@ MachineLock::MachineLock(const std::string& file, const std::string& what) : fd_
 {
     if (fd_ < 0) throw std::runtime_error(whyNot(file, errno));
     if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
-    std::fprintf(stderr, "waiting for %s: another test run on this machine holds %s\n", what.c_str(), file.c_str());
+    std::fprintf(stderr, "waiting for %s: another test on this machine holds %s\n", what.c_str(), file.c_str());
     while (::flock(fd_, LOCK_EX) != 0) {
         if (errno == EINTR) continue;
         const int error = errno;

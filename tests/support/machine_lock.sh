@@ -24,7 +24,7 @@ take_machine_lock() {
     return 1
   fi
   if ! flock -n "$lock_fd"; then
-    echo "waiting for $what: another test run on this machine holds $file" >&2
+    echo "waiting for $what: another test on this machine holds $file" >&2
     flock "$lock_fd"
   fi
 }
