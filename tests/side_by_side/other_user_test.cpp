@@ -34,9 +34,9 @@ TEST(SideBySide, AnotherUsersRunAmongRootsFilesPassesAndLeavesNothing)
         std::ofstream(shared + "/" + name) << "root's\n";
         ::chmod((shared + "/" + name).c_str(), 0644);
     }
-    const auto run = runCommand("setpriv --reuid=nobody --regid=nogroup --clear-groups env TMPDIR=" +
-                                shellQuote(shared) + " HOME=" + shellQuote(shared) + " " +
-                                shellQuote(ONDALINE_MEDIA_TEST) + " 2>&1");
+    const auto run =
+        runCommand("setpriv --reuid=nobody --regid=nogroup --clear-groups env TMPDIR=" + shellQuote(shared) +
+                   " HOME=" + shellQuote(shared) + " " + shellQuote(ONDALINE_MEDIA_TEST) + " 2>&1");
     EXPECT_EQ(run.exitCode, 0) << run.output;
     std::set<std::string> left;
     for (const auto& entry : fs::directory_iterator(shared)) left.insert(entry.path().filename().string());

@@ -33,8 +33,8 @@ int openShared(const std::string& file)
 
 std::string whyNot(const std::string& file, int error)
 {
-    std::string message = "cannot open " + file + ", the lock every test run on this machine takes in turn: " +
-                          std::strerror(error);
+    std::string message = "cannot open " + file +
+                          ", the lock every test run on this machine takes in turn: " + std::strerror(error);
     struct stat status {};
     if (::stat(file.c_str(), &status) == 0) {
         char mode[8];
