@@ -28,6 +28,7 @@ out=/tmp/ondaline-out.txt
 log=$TMPDIR/ondaline.log
 dir=$(mktemp -d)
 tmp=${TMPDIR:-/tmp}
+TMPDIR=$dir command
 # written below /tmp, once
 mount -t tmpfs none /tmp/.X11-unix
 SH
