@@ -2,7 +2,6 @@
 
 #include "support/machine_lock.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -25,6 +24,7 @@ Desktop::Desktop(const QString& program, const QString& home, const QMap<QString
         startLock_ = std::make_unique<MachineLock>(machineLockFile("desktop-start"), "a virtual display's start");
     } catch (const std::runtime_error& e) {
         notStarted_ = QString::fromStdString(e.what());
+        qWarning("%s", e.what());  // also where a test checks only started()
         return;
     }
     // A display number drawn at random, not the lowest free one, as tests
