@@ -150,7 +150,7 @@ TEST(RTMPVideo, PictureArrivesAsTheRendererDrawsIt)
                                 env.at("ONDALINE_RTMP_URL") + " --key picture --seconds 7 --source tone --image " +
                                 shellQuote(image) + " --song 'Radio Ondes\\nLate Night Jazz'");
     ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_NE(run.output.find("Ondaline: Loaded video image — ondaline-solid.ppm"), std::string::npos);
+    EXPECT_NE(run.output.find("Ondaline: Loaded video image — solid.ppm"), std::string::npos);
     const std::string file = recordingOf(env.at("ONDALINE_RTMP_RECORD_DIR"), "picture");
     ASSERT_FALSE(file.empty());
     const auto decoded = frameAt(file, 2.5);
