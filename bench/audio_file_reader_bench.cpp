@@ -1,4 +1,5 @@
 #include "platform/audio/audio_file_reader.h"
+#include "support/run_folder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -13,7 +14,7 @@ namespace {
 // stereo planes, 1024 frames at a time, as the player's output pulls them.
 void BM_DecodeFlacTrack(benchmark::State& state)
 {
-    const auto file = (std::filesystem::temp_directory_path() / "ondaline-bench-track.flac").string();
+    const auto file = ondaline::test::runFile("track.flac");
     const std::string make = "ffmpeg -v error -y -f lavfi -i 'sine=frequency=440:sample_rate=48000:duration=30' "
                              "-ac 2 -c:a flac " +
                              file;

@@ -19,6 +19,10 @@ harness=$build/bin/ondaline-harness
 [[ -x $program && -x $harness ]] || { echo "build $program and $harness first" >&2; exit 1; }
 
 source bench/start_peers.sh
+# The dashboard listens on the TCP input's fixed port, as the tests'
+# programs do: taken in turn with every test run on this machine.
+source tests/support/machine_lock.sh
+take_machine_lock tcp-input "the TCP input's port 9170" tcp_input_lock
 tick=$(getconf CLK_TCK)
 
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &

@@ -6,6 +6,7 @@
 
 #include "models/image_schedule_config.h"
 #include "models/station_path.h"
+#include "support/run_folder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -35,7 +36,7 @@ long peakKiB()
 const std::string& station()
 {
     static const std::string folder = [] {
-        const std::string root = fs::temp_directory_path() / ("ondaline-bench-settings-" + std::to_string(::getpid()));
+        const std::string root = test::runFile("settings");
         fs::create_directories(root + "/station/Misc/System/Streamer");
         setenv("HOME", root.c_str(), 1);
         StationPath::save(root + "/station");

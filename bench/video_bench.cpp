@@ -1,5 +1,6 @@
 #include "media/frame_renderer.h"
 #include "platform/codec/h264_encoder.h"
+#include "support/run_folder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -15,7 +16,7 @@ namespace {
 std::string backgroundFile()
 {
     static const std::string path = [] {
-        const auto file = (std::filesystem::temp_directory_path() / "ondaline-bench-background.ppm").string();
+        const auto file = test::runFile("background.ppm");
         std::ofstream out(file, std::ios::binary);
         out << "P6\n1920 1080\n255\n";
         for (int y = 0; y < 1080; ++y) {
@@ -40,7 +41,7 @@ media::OverlayInputs busyInputs(const std::string& crawlerFile)
 
 std::string crawlerFile()
 {
-    const auto file = (std::filesystem::temp_directory_path() / "ondaline-bench-crawler.txt").string();
+    const auto file = test::runFile("crawler.txt");
     std::ofstream(file) << "Station news\nWeather: sunny, 24 degrees\nNext: the morning show\n";
     return file;
 }

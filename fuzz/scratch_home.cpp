@@ -14,8 +14,7 @@ namespace {
 
 std::string makeScratchHome()
 {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/ondaline-fuzz-XXXXXX";
+    const std::string pattern = (std::filesystem::temp_directory_path() / "ondaline-fuzz-XXXXXX").string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     FUZZ_CHECK(::mkdtemp(name.data()) != nullptr);

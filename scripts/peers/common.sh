@@ -46,11 +46,23 @@ stop_pidfile() {
   rm -f "$pidfile"
 }
 
-# A folder under /tmp that unprivileged workers (nginx's, icecast's) can
-# enter: the peer dir itself may sit under a 0700 home.
+# Whether others may pass through every folder from / down to $1.
+others_can_enter() {
+  local dir=$1
+  while :; do
+    [[ -n $(find "$dir" -maxdepth 0 -perm -o+x) ]] || return 1
+    [[ $dir == / ]] && return 0
+    dir=$(dirname "$dir")
+  done
+}
+
+# A folder that unprivileged workers (nginx's, icecast's, when root starts
+# them) can enter: the peer dir itself may sit under a 0700 home. In the
+# temporary folder when others may pass through to it, else in /tmp.
 make_world_folder() {
   local dir
-  dir=$(mktemp -d /tmp/ondaline-peer.XXXXXX)
+  dir=$(mktemp -d -t ondaline-peer.XXXXXX)
+  others_can_enter "$(dirname "$(realpath "$dir")")" || { rmdir "$dir" && dir=$(mktemp -d /tmp/ondaline-peer.XXXXXX); }
   chmod 755 "$dir"
   echo "$dir"
 }

@@ -108,10 +108,12 @@ run_commands() {
   # The virtual display and the run script, as the README gives them.
   local run
   run=$(example_lines | grep -m1 '^xvfb-run ') || fail "the README gives no xvfb-run line"
-  # Started in turn with the other tests' virtual displays (see the tests'
-  # desktop helper), until the program has come up.
-  if exec 9>>/tmp/ondaline-desktop-start.lock; then flock 9; fi 2>/dev/null
-  (cd "$source_dir" && HOME=$work/home XDG_CONFIG_HOME=$work/home/.config exec $run 9>&-) >"$work/log" 2>&1 &
+  # Started in turn with every run's virtual displays (see the tests'
+  # desktop helper), until the program has opened its display.
+  local start_lock
+  source "$source_dir/tests/support/machine_lock.sh"
+  take_machine_lock desktop-start "a virtual display's start" start_lock
+  (cd "$source_dir" && HOME=$work/home XDG_CONFIG_HOME=$work/home/.config exec $run {start_lock}<&-) >"$work/log" 2>&1 &
   local session=$!
   wait_for() {
     local i
@@ -123,8 +125,17 @@ run_commands() {
     cat "$work/log" >&2
     fail "no \"$1\" in the program's output"
   }
+  # The program says it is launching once it has its display. One that
+  # has not got so far in a minute (the time a desktop test gives a window
+  # to show) lets the other runs start theirs all the same.
+  local i
+  for ((i = 0; i < 120; ++i)); do
+    grep -qF "Ondaline v1.0.80 launching" "$work/log" && break
+    kill -0 "$session" 2>/dev/null || break
+    sleep 0.5
+  done
+  exec {start_lock}<&-
   wait_for "TCPAudioServer: Listening on port 9170"
-  exec 9>&-
 
   # The TCP one-liner, with a file of ours for song.flac.
   ffmpeg -v error -f lavfi -i "sine=frequency=440:duration=2" -ar 44100 -ac 2 "$work/song.flac"

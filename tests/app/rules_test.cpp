@@ -5,6 +5,7 @@
 #include "app/song_file.h"
 #include "app/source_callbacks.h"
 #include "app/streaming_service.h"
+#include "support/run_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -67,9 +68,9 @@ TEST(SongFileRules, FileTextBecomesTheTitle)
     EXPECT_TRUE(same(songTitleFromText("A\xff", "\t", false), T{}));
 
     // Only a small regular file is read; a FIFO returns at once.
-    char pattern[] = "/tmp/ondaline-song-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = pattern, fifo = dir + "/fifo", big = dir + "/big.txt", limit = dir + "/limit.txt";
+    const std::string dir = ondaline::test::runFile("song"), fifo = dir + "/fifo", big = dir + "/big.txt",
+                      limit = dir + "/limit.txt";
+    std::filesystem::create_directories(dir);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::ofstream(big) << std::string(2 * maxSongFileBytes, 'x');
     std::ofstream(limit) << std::string(maxSongFileBytes, 'x');

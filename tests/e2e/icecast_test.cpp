@@ -3,6 +3,7 @@
 
 #include "support/peer_env.h"
 #include "support/process.h"
+#include "support/run_folder.h"
 #include "support/tone_analysis.h"
 
 #include "engine/icecast/icecast_protocol.h"
@@ -98,7 +99,7 @@ TEST_F(Icecast, ListenerHearsTheToneAndSeesTheTitle)
                                " --channels " + std::to_string(channels) + " --metadata " + shellQuote(title));
         });
         std::this_thread::sleep_for(1500ms);  // the source is up
-        const std::string heard = fs::temp_directory_path() / ("ondaline-listener-" + std::to_string(rate) + ".aac");
+        const std::string heard = runFile("listener-" + std::to_string(rate) + ".aac");
         const auto listener =
             runCommand("timeout 30 ffmpeg -nostdin -v error -y -i http://127.0.0.1:" + env_["ONDALINE_ICECAST_PORT"] +
                        mount + " -t 3 -c copy -f adts " + shellQuote(heard));
@@ -175,7 +176,7 @@ TEST_F(Icecast, WrongPasswordAndATakenMountAreRefused)
 TEST_F(Icecast, ServerGoingAwayTakesTheLostPathAndTheBackOff)
 {
     // A server of this test's own, so stopping it disturbs no other test.
-    const std::string peerDir = fs::temp_directory_path() / "ondaline-icecast-lost";
+    const std::string peerDir = runFile("icecast-lost");
     const std::string script = shellQuote(std::string(ONDALINE_SOURCE_DIR) + "/scripts/peers/icecast");
     ASSERT_EQ(runCommand(script + " start " + shellQuote(peerDir)).exitCode, 0);
     const auto env = loadPeerEnvFrom(peerDir, "icecast");

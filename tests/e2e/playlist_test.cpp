@@ -5,6 +5,7 @@
 #include "support/peer_env.h"
 #include "support/process.h"
 #include "support/recording.h"
+#include "support/run_folder.h"
 #include "support/tone_analysis.h"
 
 #include <gtest/gtest.h>
@@ -56,7 +57,7 @@ protected:
     }
 
     std::map<std::string, std::string> rtmp_, pulse_;
-    fs::path music_ = fs::temp_directory_path() / ("ondaline-playlist-" + std::to_string(::getpid()));
+    fs::path music_ = runFolder() / "playlist";
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "support/peer_env.h"
 #include "support/process.h"
 #include "support/recording.h"
+#include "support/run_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -62,7 +63,7 @@ TEST(RTMPHealth, ThreeMinutesOfAudioWithoutAFalseZombie)
 TEST(RTMPHealth, ServerThatGoesAwayAndComesBackGetsTheStreamAgain)
 {
     // A server of this test's own, stopped and started again on its ports.
-    const std::string peerDir = fs::temp_directory_path() / "ondaline-rtmp-away";
+    const std::string peerDir = runFile("rtmp-away");
     const std::string script = shellQuote(std::string(ONDALINE_SOURCE_DIR) + "/scripts/peers/rtmp");
     ASSERT_EQ(runCommand(script + " start " + shellQuote(peerDir)).exitCode, 0);
     const auto env = loadPeerEnvFrom(peerDir, "rtmp");

@@ -5,6 +5,7 @@
 #include "support/peer_env.h"
 #include "support/process.h"
 #include "support/recording.h"
+#include "support/run_folder.h"
 #include "support/tone_analysis.h"
 
 #include "media/frame_renderer.h"
@@ -93,7 +94,7 @@ double lumaPSNR(const std::vector<std::uint8_t>& rgb, const ondaline::Bytes& bgr
 template <typename Next>
 std::string writePPM(const std::string& name, int width, int height, Next next)
 {
-    const std::string path = (fs::temp_directory_path() / name).string();
+    const std::string path = runFile(name);
     std::ofstream out(path, std::ios::binary);
     out << "P6\n" << width << ' ' << height << "\n255\n";
     for (int i = 0; i < width * height * 3; ++i) out.put(char(next(i)));
@@ -141,7 +142,7 @@ TEST(RTMPVideo, PictureArrivesAsTheRendererDrawsIt)
 {
     const auto env = loadPeerEnv("rtmp");
     ASSERT_FALSE(env.empty()) << "the rtmp peer is not running";
-    const std::string image = writePPM("ondaline-solid.ppm", 1920, 1080, [](int i) {
+    const std::string image = writePPM("solid.ppm", 1920, 1080, [](int i) {
         constexpr std::uint8_t rgb[3] = {30, 160, 90};
         return rgb[i % 3];
     });
@@ -149,7 +150,7 @@ TEST(RTMPVideo, PictureArrivesAsTheRendererDrawsIt)
                                 env.at("ONDALINE_RTMP_URL") + " --key picture --seconds 7 --source tone --image " +
                                 shellQuote(image) + " --song 'Radio Ondes\\nLate Night Jazz'");
     ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_NE(run.output.find("Ondaline: Loaded video image — ondaline-solid.ppm"), std::string::npos);
+    EXPECT_NE(run.output.find("Ondaline: Loaded video image — solid.ppm"), std::string::npos);
     const std::string file = recordingOf(env.at("ONDALINE_RTMP_RECORD_DIR"), "picture");
     ASSERT_FALSE(file.empty());
     const auto decoded = frameAt(file, 2.5);
@@ -216,7 +217,7 @@ TEST(RTMPVideo, PictureArrivesAsTheRendererDrawsIt)
     for (std::size_t i = 1; i < headers.idrPicIds.size(); ++i) {
         EXPECT_NE(headers.idrPicIds[i], headers.idrPicIds[i - 1]) << "key frame " << i;
     }
-    const std::string complaints = (fs::temp_directory_path() / "ondaline-decode-errors.txt").string();
+    const std::string complaints = runFile("decode-errors.txt");
     FILE* pipe = popen(
         ("ffmpeg -v error -xerror -err_detect explode -i " + shellQuote(file) +
          " -map 0:v -fps_mode passthrough -vf scale=in_color_matrix=bt709:in_range=tv,format=rgb24 -f rawvideo - 2>" +
@@ -244,7 +245,7 @@ TEST(RTMPVideo, StalledLinkKeepsOnlyTheKeyFrameSlots)
     // A noise picture: each key frame is about 100 KB, so once the link stalls
     // the queue passes its limit within seconds.
     std::uint32_t seed = 12345;
-    const std::string image = writePPM("ondaline-noise.ppm", 1280, 720, [&seed](int) {
+    const std::string image = writePPM("noise.ppm", 1280, 720, [&seed](int) {
         seed = seed * 1664525u + 1013904223u;
         return seed >> 24;
     });
@@ -275,7 +276,7 @@ TEST(RTMPVideo, FIFOAsPictureOrCrawlerFileDoesNotStallTheStream)
 {
     const auto env = loadPeerEnv("rtmp");
     ASSERT_FALSE(env.empty()) << "the rtmp peer is not running";
-    const fs::path folder = fs::temp_directory_path() / ("ondaline-fifo-" + std::to_string(::getpid()));
+    const fs::path folder = runFolder() / "fifo";
     fs::create_directories(folder);
     const std::string image = folder / "show.png", crawler = folder / "crawler.txt";
     ASSERT_EQ(::mkfifo(image.c_str(), 0644), 0);
@@ -333,7 +334,7 @@ TEST(RTMPVideo, PlaylistLosesNothingWhenTicksComeLate)
     const auto env = loadPeerEnv("rtmp"), pulse = loadPeerEnv("pulse");
     ASSERT_FALSE(env.empty()) << "the rtmp peer is not running";
     ASSERT_FALSE(pulse.empty()) << "the pulse peer is not running";
-    const fs::path music = fs::temp_directory_path() / ("ondaline-late-ticks-" + std::to_string(::getpid()));
+    const fs::path music = runFolder() / "late-ticks";
     fs::create_directories(music);
     for (const char* name : {"one.flac", "two.flac"}) writeToneFLAC(music / name, 44100, 2, 440, 25);
     const auto run = runCommand("PULSE_SERVER=" + shellQuote(pulse.at("PULSE_SERVER")) + " timeout 180 " +

@@ -6,6 +6,7 @@
 #include "support/peer_env.h"
 #include "support/process.h"
 #include "support/recording.h"
+#include "support/run_folder.h"
 #include "support/tone_analysis.h"
 
 #include <gtest/gtest.h>
@@ -94,7 +95,7 @@ TEST_F(Silence, IcecastKeepsASilentSourceAndItsListenerGetsASteadyStream)
 {
     constexpr int seconds = 20;
     const std::string mount = "/silent.aac";
-    const fs::path heard = fs::temp_directory_path() / ("ondaline-silent-" + std::to_string(::getpid()) + ".aac");
+    const fs::path heard = runFolder() / "silent.aac";
     auto source = icecastSource(mount, "--tone-dbfs -200", seconds);
     ASSERT_TRUE(source->waitFor("delegate: connected"));
     std::this_thread::sleep_for(500ms);
@@ -130,7 +131,7 @@ TEST_F(Silence, IcecastKeepsASilentSourceAndItsListenerGetsASteadyStream)
 TEST_F(Silence, IcecastListenerHearsAPauseAtItsOwnLength)
 {
     const std::string mount = "/pause.aac";
-    const fs::path heard = fs::temp_directory_path() / ("ondaline-pause-" + std::to_string(::getpid()) + ".aac");
+    const fs::path heard = runFolder() / "pause.aac";
     auto source = icecastSource(mount, "--tone-dbfs -12 --tone-gap 3,4", 10);
     ASSERT_TRUE(source->waitFor("delegate: connected"));
     std::this_thread::sleep_for(500ms);

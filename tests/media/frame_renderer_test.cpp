@@ -1,4 +1,5 @@
 #include "media/frame_renderer.h"
+#include "support/run_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -27,8 +28,7 @@ Pixel at(const FrameRenderer::Frame& frame, int x, int y)
 
 std::string writePPM(int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b)
 {
-    const std::string path =
-        (fs::temp_directory_path() / ("ondaline-background-" + std::to_string(width) + ".ppm")).string();
+    const std::string path = test::runFile("background-" + std::to_string(width) + ".ppm");
     std::ofstream out(path, std::ios::binary);
     out << "P6\n" << width << " " << height << "\n255\n";
     for (int i = 0; i < width * height; ++i) out.put(char(r)).put(char(g)).put(char(b));
@@ -117,7 +117,7 @@ TEST(FrameRenderer, BarsAreDrawnWhereTheGeometrySays)
 
 TEST(FrameRenderer, CrawlerReadsItsFileAndScrolls)
 {
-    const std::string path = (fs::temp_directory_path() / "ondaline-crawler.txt").string();
+    const std::string path = test::runFile("crawler.txt");
     std::ofstream(path) << "Hello\n\n   \nWorld\n";
     FrameRenderer renderer(W, H);
     renderer.pollCrawlerFile(path, 100);

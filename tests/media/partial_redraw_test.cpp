@@ -5,6 +5,7 @@
 #include "media/overlay_drawing.h"
 #include "platform/codec/frame_converter.h"
 #include "platform/graphics/canvas.h"
+#include "support/run_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +51,7 @@ struct I420 {
 
 std::string writeGradient()
 {
-    const std::string path = (fs::temp_directory_path() / "ondaline-partial-redraw.ppm").string();
+    const std::string path = test::runFile("partial-redraw.ppm");
     std::ofstream out(path, std::ios::binary);
     out << "P6\n1920 1080\n255\n";
     for (int y = 0; y < 1080; ++y) {
@@ -69,7 +70,7 @@ std::string writeGradient()
 // frame dropped under back-pressure is).
 TEST(PartialRedraw, EveryTickMatchesTheWholeFrameDrawnAndConverted)
 {
-    const std::string crawlerFile = (fs::temp_directory_path() / "ondaline-partial-crawler.txt").string();
+    const std::string crawlerFile = test::runFile("partial-crawler.txt");
     std::ofstream(crawlerFile) << "Station news\nWeather: sunny\n";
     const std::string background = writeGradient();
     FrameRenderer renderer(W, H);

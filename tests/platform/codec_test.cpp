@@ -2,6 +2,7 @@
 #include "platform/audio/audio_file_reader.h"
 #include "platform/codec/aac_encoder.h"
 #include "platform/codec/resampler.h"
+#include "support/run_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +60,7 @@ std::vector<float> throughAAC(const std::vector<float>& interleaved, std::int64_
 {
     auto created = AACEncoder::create({44100, 2, bitrate});
     auto& encoder = std::get<std::unique_ptr<AACEncoder>>(created);
-    const auto path = std::filesystem::temp_directory_path() / ("ondaline-aac-" + std::to_string(getpid()) + ".aac");
+    const auto path = ondaline::test::runFolder() / "through.aac";
     {
         std::ofstream file(path, std::ios::binary);
         const std::size_t block = AACEncoder::framesPerPacket * 2;

@@ -1,4 +1,5 @@
 #include "platform/files.h"
+#include "support/run_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +17,8 @@ class FilesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/ondaline-files-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
+        folder_ = ondaline::test::runFile("files");
+        fs::create_directories(folder_);
     }
     void TearDown() override { fs::remove_all(folder_); }
 

@@ -11,6 +11,7 @@
 #include "support/peer_env.h"
 #include "support/process.h"
 #include "support/recording.h"
+#include "support/run_folder.h"
 #include "support/tcp_peer.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <thread>
 
 extern char** environ;
@@ -71,7 +73,7 @@ TEST(Soak, TenMinutesOfStreamingStayFlatAndRecoverEveryRestart)
 {
     const char* minutesText = std::getenv("ONDALINE_SOAK_MINUTES");
     const double minutes = minutesText ? std::stod(minutesText) : 11;
-    const fs::path work = fs::temp_directory_path() / ("ondaline-soak-" + std::to_string(::getpid()));
+    const fs::path work = runFolder() / "soak";
     fs::create_directories(work);
     const std::string peers = (work / "peers").string();
     const std::string script = shellQuote(std::string(ONDALINE_SOURCE_DIR) + "/scripts/peers/rtmp");
@@ -162,7 +164,11 @@ TEST(Soak, TenMinutesOfStreamingStayFlatAndRecoverEveryRestart)
     EXPECT_LE(most(secondHalf, &Sample::descriptors), most(firstHalf, &Sample::descriptors));
     EXPECT_LE(most(secondHalf, &Sample::threads), most(firstHalf, &Sample::threads));
 
-    std::ofstream report(fs::temp_directory_path() / "ondaline-soak-samples.csv");
+    // Kept for a look after the run, in the folder CTest runs the test in:
+    // this checkout's build.
+    const fs::path reportFile = fs::absolute("soak-samples.csv");
+    std::ofstream report(reportFile);
+    std::cout << "samples: " << reportFile.string() << "\n";
     report << "minute,rss_kb,descriptors,threads\n";
     for (const auto& s : samples)
         report << s.minute << "," << s.rssKB << "," << s.descriptors << "," << s.threads << "\n";

@@ -7,6 +7,7 @@
 #include "platform/audio/audio_file_reader.h"
 #include "support/log_capture.h"
 #include "support/process.h"
+#include "support/run_folder.h"
 #include "support/tone_analysis.h"
 
 #include <gtest/gtest.h>
@@ -26,9 +27,7 @@ namespace {
 
 class MusicFolder {
 public:
-    MusicFolder()
-        : path_(fs::temp_directory_path() /
-                ("ondaline-music-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++)))
+    MusicFolder() : path_(test::runFolder() / ("music-" + std::to_string(counter_++)))
     {
         fs::create_directories(path_);
     }

@@ -1,6 +1,7 @@
 #include "support/background_harness.h"
 
 #include "support/process.h"
+#include "support/run_folder.h"
 
 #include <cstdio>
 #include <fstream>
@@ -8,7 +9,7 @@
 namespace ondaline::test {
 
 BackgroundHarness::BackgroundHarness(const std::string& name, const std::string& command)
-    : outputFile_(std::filesystem::temp_directory_path() / ("ondaline-harness-" + name + ".log"))
+    : outputFile_(runFolder() / ("harness-" + name + ".log"))
 {
     const std::string redirected = command + " > " + shellQuote(outputFile_) + " 2>&1";
     thread_ = std::thread([this, redirected] { exitCode_ = runCommand(redirected).exitCode; });

@@ -1,6 +1,7 @@
 #include "support/desktop_session.h"
 
-#include <QCoreApplication>
+#include "support/machine_lock.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -8,27 +9,24 @@
 #include <QScopeGuard>
 #include <QThread>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
+#include <stdexcept>
 
 namespace ondaline::test {
 
-namespace {
-// Shared with the README's test, which starts xvfb-run under the same lock.
-constexpr char startLockFile[] = "/tmp/ondaline-desktop-start.lock";
-}  // namespace
-
 Desktop::Desktop(const QString& program, const QString& home, const QMap<QString, QString>& environment)
-    : xvfbLog_(QDir::temp().filePath(QString("ondaline-display-%1-%2.xvfb.log")
-                                         .arg(QCoreApplication::applicationPid())
-                                         .arg(reinterpret_cast<quintptr>(this))))
+    : xvfbLog_(files_.filePath("xvfb.log"))
 {
-    // Sessions start one at a time, across test processes: on loaded runs a
-    // program started while other X servers came up now and then could not
-    // connect to its own. Only the start is taken in turn.
-    startLock_ = ::open(startLockFile, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (startLock_ >= 0) ::flock(startLock_, LOCK_EX);
+    // Sessions start one at a time, across test processes and every user's
+    // runs (the README's test takes the same lock for xvfb-run): on loaded
+    // runs a program started while other X servers came up now and then
+    // could not connect to its own. Only the start is taken in turn.
+    try {
+        startLock_ = std::make_unique<MachineLock>(machineLockFile("desktop-start"), "a virtual display's start");
+    } catch (const std::runtime_error& e) {
+        notStarted_ = QString::fromStdString(e.what());
+        qWarning("%s", e.what());  // also where a test checks only started()
+        return;
+    }
     // A display number drawn at random, not the lowest free one, as tests
     // run side by side; Xvfb's lock file tells who has a number, and a
     // server whose number is taken ends at once, so the next one is tried.
@@ -83,11 +81,7 @@ Desktop::~Desktop()
     QFile::remove(xvfbLog_);
 }
 
-void Desktop::endStart()
-{
-    if (startLock_ >= 0) ::close(startLock_);
-    startLock_ = -1;
-}
+void Desktop::endStart() { startLock_.reset(); }
 
 bool Desktop::waitForWindow()
 {
@@ -153,7 +147,7 @@ QImage Desktop::shot(int width)
 
 QImage Desktop::screen()
 {
-    const QString file = QDir::temp().filePath("ondaline-shot-" + display_.mid(1) + ".png");
+    const QString file = files_.filePath("shot.png");
     QProcess import;
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
     variables.insert("DISPLAY", display_);
@@ -198,6 +192,7 @@ QString Desktop::describe()
     else if (program_.exitStatus() == QProcess::CrashExit) state = "crashed";
     else if (program_.error() == QProcess::FailedToStart) state = "failed to start: " + program_.errorString();
     else state = "exited with status " + QString::number(program_.exitCode());
+    if (!notStarted_.isEmpty()) return "not started: " + notStarted_;
     const QString display = display_.isEmpty() ? QString("no display (Xvfb did not start)") : "display " + display_;
     QFile xvfbLog(xvfbLog_);
     const QString xvfb = xvfbLog.open(QIODevice::ReadOnly) ? QString::fromUtf8(xvfbLog.readAll()) : QString();

@@ -10,8 +10,13 @@
 #include <QProcess>
 #include <QSize>
 #include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
 
 namespace ondaline::test {
+
+class MachineLock;
 
 class Desktop {
 public:
@@ -55,8 +60,10 @@ private:
 
     void endStart();  // lets the next session start
 
+    QTemporaryDir files_;  // Xvfb's messages, screenshots
     QString xvfbLog_;
-    int startLock_ = -1;  // held from Xvfb's start until the window shows
+    QString notStarted_;                      // why neither Xvfb nor the program was started
+    std::unique_ptr<MachineLock> startLock_;  // held from Xvfb's start until the window shows
     QProcess xvfb_, program_;
     QString display_, window_, output_;
     QPoint origin_;

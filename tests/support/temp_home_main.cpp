@@ -2,13 +2,13 @@
 // file's path is fixed at its first use, so HOME must be set before any
 // test runs.
 
+#include "support/run_folder.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <stdexcept>
 
 namespace ondaline::test {
 
@@ -30,16 +30,12 @@ std::string makeTempFolder(const std::string& prefix)
 
 int main(int argc, char** argv)
 {
-    char pattern[] = "/tmp/ondaline-test-XXXXXX";
-    if (!mkdtemp(pattern)) throw std::runtime_error("no temporary folder");
-    ondaline::test::root = pattern;
+    ondaline::test::root = ondaline::test::runFolder().string();
     std::filesystem::create_directories(ondaline::test::root + "/home");
     std::filesystem::create_directories(ondaline::test::root + "/config");
     setenv("HOME", (ondaline::test::root + "/home").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (ondaline::test::root + "/config").c_str(), 1);
 
     testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    std::filesystem::remove_all(ondaline::test::root);
-    return result;
+    return RUN_ALL_TESTS();
 }

@@ -328,10 +328,10 @@ private slots:
         ctl.onSave = [&](const ImageScheduleConfig&, const SettingsSave&) { ++saves; };
         other.onSave = [&](const ImageScheduleConfig&, const SettingsSave&) { ++otherSaves; };
         ctl.showWindow();
-        QTest::keyClicks(ctl.nowPlayingTab()->npFilePathField(), "/tmp/song.txt");
+        QTest::keyClicks(ctl.nowPlayingTab()->npFilePathField(), "/srv/radio/song.txt");
         ctl.window->close();
         QVERIFY(saves == 1 && !ctl.window->isVisible());
-        QCOMPARE(savedFile().value().nowPlaying.filePath, "/tmp/song.txt");
+        QCOMPARE(savedFile().value().nowPlaying.filePath, "/srv/radio/song.txt");
 
         openAndClose(other);
         ctl.showWindow();

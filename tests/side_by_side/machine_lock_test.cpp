@@ -1,0 +1,108 @@
+// The lock every test run on the machine takes for what they share: another
+// user takes it whatever umask its maker had, a run that must wait says so,
+// and a lock file it cannot open is a failure that says why, never a run
+// going on without the lock.
+
+#include "support/machine_lock.h"
+
+#include "other_user.h"
+#include "support/run_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+using namespace ondaline::test;
+
+namespace {
+
+mode_t modeOf(const std::string& file)
+{
+    struct stat status {};
+    return ::stat(file.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+}  // namespace
+
+TEST(MachineLock, AnotherUserTakesItWhateverTheUmaskOfItsMaker)
+{
+    if (geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
+    const std::string shared = sharedFolder("locks");
+    if (shared.empty()) GTEST_SKIP() << "the user nobody cannot reach " << runFolder();
+    const std::string ours = shared + "/made-by-root.lock";
+    const mode_t before = ::umask(077);
+    auto held = std::make_unique<MachineLock>(ours, "a test");
+    ::umask(before);
+    EXPECT_EQ(modeOf(ours), 0666u);
+    // Another user's run waits while this one holds it.
+    std::atomic<bool> done = false;
+    NobodyResult taken;
+    std::thread other([&] {
+        taken = asNobody([&] {
+            MachineLock lock(ours, "a test");
+            return std::string();
+        });
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(done) << "another user's run went on while this one held the lock: " << taken.message;
+    held.reset();
+    other.join();
+    EXPECT_EQ(taken.exitCode, 0) << taken.message;
+
+    const std::string theirs = shared + "/made-by-nobody.lock";
+    const auto made = asNobody(
+        [&] {
+            MachineLock lock(theirs, "a test");
+            return std::string();
+        },
+        077);
+    ASSERT_EQ(made.exitCode, 0) << made.message;
+    EXPECT_EQ(modeOf(theirs), 0666u);
+    MachineLock lock(theirs, "a test");
+}
+
+TEST(MachineLock, ARunThatMustWaitSaysSoAndGoesOnOnceItIsFree)
+{
+    const std::string file = runFile("turns.lock");
+    auto first = std::make_unique<MachineLock>(file, "a test");
+    testing::internal::CaptureStderr();
+    std::atomic<bool> taken = false;
+    std::thread second([&] {
+        MachineLock lock(file, "the second run's turn");
+        taken = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(taken);
+    first.reset();
+    second.join();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(taken);
+    EXPECT_NE(said.find("waiting for the second run's turn: another test on this machine holds " + file),
+              std::string::npos)
+        << said;
+}
+
+TEST(MachineLock, AFileItCannotOpenFailsNamingItsOwner)
+{
+    if (geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
+    const std::string shared = sharedFolder("private");
+    if (shared.empty()) GTEST_SKIP() << "the user nobody cannot reach " << runFolder();
+    const std::string file = shared + "/private.lock";
+    std::ofstream{file};
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    const auto result = asNobody([&] {
+        MachineLock lock(file, "a test");
+        return std::string("taken");
+    });
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.message.find("cannot open " + file), std::string::npos) << result.message;
+    EXPECT_NE(result.message.find("uid 0, mode 0600"), std::string::npos) << result.message;
+}
