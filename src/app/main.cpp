@@ -5,6 +5,7 @@
 #include "app/qt_main_executor.h"
 #include "app/signal_quit.h"
 #include "base/print.h"
+#include "platform/codec/library_log.h"
 #include "platform/graphics/qt_messages.h"
 #include "platform/standard_stream.h"
 
@@ -27,6 +28,7 @@ int main(int argc, char** argv)
     // what is still queued at the end gets a second, not more.
     const ondaline::platform::StandardStreamsFlushedAtExit flushed(std::chrono::seconds(1));
     ondaline::platform::routeQtMessagesThroughStandardError();
+    ondaline::platform::routeLibraryLog();
     // Before anything is made: without a display Qt would abort.
     DisplayConnection displayAnswered;
     if (const auto problem = displayProblem(DisplayEnvironment::current(argc, argv), &displayAnswered)) {

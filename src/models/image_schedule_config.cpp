@@ -9,6 +9,7 @@
 #include "platform/text.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
@@ -65,7 +66,9 @@ std::string resolvedPath(const std::string& path)
 
 // Where a symbolic link to a missing file leads: the last link's target,
 // taken from that link's folder. Absent where that folder is missing too (a
-// stick that is not mounted) or the links go round in a loop.
+// stick that is not mounted), the links go round in a loop, or a link is
+// someone else's: a file is made where the user or root, not another user
+// of a shared folder, pointed.
 std::optional<std::string> missingTargetOf(const std::string& link)
 {
     namespace fs = std::filesystem;
@@ -78,6 +81,8 @@ std::optional<std::string> missingTargetOf(const std::string& link)
             return resolvedPath(path.string());
         }
         if (error || !fs::is_symlink(status)) return std::nullopt;
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || (info.st_uid != ::geteuid() && info.st_uid != 0)) return std::nullopt;
         const fs::path next = fs::read_symlink(path, error);
         if (error) return std::nullopt;
         path = next.is_absolute() ? next : path.parent_path() / next;

@@ -128,8 +128,8 @@ void StandardStream::writeAll(std::string_view bytes)
 std::string StandardStream::droppedNote(std::uint64_t lines) const
 {
     return "Ondaline: " + std::to_string(lines) + (lines == 1 ? " line was" : " lines were") + " not written to " +
-           name_ + " while it was not read" +
-           (fd_ == STDOUT_FILENO ? " — the Activity page has " + std::string(lines == 1 ? "it" : "them") : "") + "\n";
+           name_ + " while it was not read" + (fd_ == STDOUT_FILENO ? " — see the Activity page" : "") +
+           std::string("\n");
 }
 
 void flushStandardStreams(std::chrono::milliseconds limit)

@@ -79,13 +79,14 @@ public:
     }
     ~FileVersions()
     {
-        stop_ = true;
-        thread_.join();
+        finish();
         ::close(fd_);
     }
-    std::vector<QByteArray> versions()
+    // Every version written so far, the last events read: the watching ends.
+    std::vector<QByteArray> finish()
     {
-        std::lock_guard guard(lock_);
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
         return versions_;
     }
 
@@ -253,7 +254,7 @@ private slots:
             prefixCheck()->click();
             QVERIFY(editorSaved());
             QTest::qWait(200);
-            versions = watcher.versions();
+            versions = watcher.finish();
         }
         for (const QByteArray& version : versions) {
             const auto written = decodeSettings(version.toStdString());

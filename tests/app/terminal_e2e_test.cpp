@@ -97,8 +97,8 @@ private slots:
 
         // Ctrl+Q: what was held comes, then how much was not.
         terminal.pressCtrlQ();
-        const std::string missed = "lines were not written to standard output while it was not read — the Activity "
-                                   "page has them";
+        const std::string missed = "lines were not written to standard output while it was not read — see the "
+                                   "Activity page";
         const std::string shown = terminal.readUntil(missed, 20s);
         QVERIFY2(shown.find(missed) != std::string::npos,
                  qPrintable(QString("%1 bytes, ending: %2")

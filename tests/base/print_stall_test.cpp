@@ -103,8 +103,8 @@ TEST(Print, NeverWaitsOnAReaderThatStopsReading)
     const int written = static_cast<int>(outputLines.size()) - 1;
     for (int i = 0; i < written; ++i) ASSERT_EQ(outputLines[i], numberedLine(i));
     EXPECT_EQ(outputLines.back(), "Ondaline: " + std::to_string(lines - written) +
-                                      " lines were not written to standard output while it was not read — the "
-                                      "Activity page has them");
+                                      " lines were not written to standard output while it was not read — see the "
+                                      "Activity page");
     EXPECT_LT(written, lines);
     EXPECT_GT(written * 150, static_cast<int>(StandardStream::capacityBytes / 2));
 }

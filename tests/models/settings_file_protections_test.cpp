@@ -181,6 +181,21 @@ TEST_F(SettingsFileTest, LinkToAMissingFileIsToldAndMadeGood)
     EXPECT_EQ(read(copy), edited);
 }
 
+// A link to nowhere that another user put in the settings file's place (a
+// shared folder) leads the save nowhere: no file is made where they chose.
+TEST_F(SettingsFileTest, AnotherUsersLinkToAMissingFileIsNotFollowed)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a link to the user nobody needs root";
+    const std::string target = test::makeTempFolder("chosen") + "/settings.json";
+    fs::create_directories(settingsDir());
+    fs::create_symlink(target, settingsFile());
+    ASSERT_EQ(::lchown(settingsFile().c_str(), 65534, 65534), 0);
+
+    const SettingsSave saved = ImageScheduleConfig::loadReporting().config.save();
+    EXPECT_FALSE(saved.written);
+    EXPECT_FALSE(fs::exists(target));
+}
+
 // The old file moved aside (no links here), the new one refused its place,
 // and the old one refused its way back: the failure says where it is.
 TEST_F(SettingsFileTest, FailureAfterTheMoveNamesWhereTheEarlierFileIs)

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 using namespace ondaline::test;
@@ -79,7 +80,18 @@ TEST(MachineLock, ARunThatMustWaitSaysSoAndGoesOnOnceItIsFree)
         MachineLock lock(file, "the second run's turn");
         taken = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Released only once the second run waits for it, as the kernel's list
+    // of locks shows ("->" marks a request that waits).
+    struct stat lockFile {};
+    ASSERT_EQ(::stat(file.c_str(), &lockFile), 0);
+    const std::string inode = ":" + std::to_string(lockFile.st_ino) + " ";
+    auto secondWaits = [&] {
+        std::ifstream locks("/proc/locks");
+        for (std::string line; std::getline(locks, line);)
+            if (line.find("->") != std::string::npos && line.find(inode) != std::string::npos) return true;
+        return false;
+    };
+    for (int i = 0; i < 600 && !secondWaits(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(taken);
     first.reset();
     second.join();
@@ -105,4 +117,16 @@ TEST(MachineLock, AFileItCannotOpenFailsNamingItsOwner)
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.message.find("cannot open " + file), std::string::npos) << result.message;
     EXPECT_NE(result.message.find("uid 0, mode 0600"), std::string::npos) << result.message;
+}
+
+// What another user may leave at the lock's name in a shared folder: it is
+// neither followed nor waited on.
+TEST(MachineLock, ALinkOrAFifoInItsPlaceIsRefusedAtOnce)
+{
+    const std::string link = runFile("link.lock");
+    ASSERT_EQ(::symlink(runFile("nowhere").c_str(), link.c_str()), 0);
+    EXPECT_THROW(MachineLock(link, "a test"), std::runtime_error);
+    const std::string fifo = runFile("fifo.lock");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    EXPECT_THROW(MachineLock(fifo, "a test"), std::runtime_error);
 }

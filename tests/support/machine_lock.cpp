@@ -16,19 +16,28 @@ namespace {
 
 // Read-only is enough for flock. An existing file is opened without
 // O_CREAT: in a sticky folder the kernel refuses O_CREAT on another user's
-// file (fs.protected_regular), even when it would not create it.
+// file (fs.protected_regular), even when it would not create it. Anything
+// but a plain file there (a link to nowhere, a FIFO that would block the
+// open) is refused, not followed or waited on.
 int openShared(const std::string& file)
 {
-    for (;;) {
-        const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0 || errno != ENOENT) return fd;
-        const int made = ::open(file.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (made >= 0) {
-            ::fchmod(made, 0666);  // the umask took bits away
-            return made;
+    constexpr int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int fd = ::open(file.c_str(), flags);
+        if (fd < 0 && errno == ENOENT) {
+            fd = ::open(file.c_str(), flags | O_CREAT | O_EXCL, 0666);
+            if (fd >= 0) ::fchmod(fd, 0666);     // the umask took bits away
+            else if (errno == EEXIST) continue;  // another run made it first
         }
-        if (errno != EEXIST) return -1;  // else another run made it first
+        if (fd < 0) return -1;
+        struct stat status {};
+        if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) return fd;
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
     }
+    errno = ELOOP;  // made and gone again and again
+    return -1;
 }
 
 std::string whyNot(const std::string& file, int error)

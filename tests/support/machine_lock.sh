@@ -16,8 +16,9 @@ take_machine_lock() {
   local name=$1 what=$2 file
   local -n lock_fd=$3
   file=/tmp/ondaline-$name.lock # machine-wide: shared by every user's runs
-  [[ -e $file ]] || (umask 0 && set -C && : >"$file") 2>/dev/null || true
-  if ! { exec {lock_fd}<"$file"; } 2>/dev/null; then
+  [[ -e $file || -L $file ]] || (umask 0 && set -C && : >"$file") 2>/dev/null || true
+  # Only a plain file: a link could lead anywhere, a FIFO would block.
+  if [[ -L $file || ! -f $file ]] || ! { exec {lock_fd}<"$file"; } 2>/dev/null; then
     echo "cannot open $file, the lock every test run on this machine takes in turn" \
       "(it belongs to $(stat -c '%U, mode %a' "$file" 2>/dev/null || echo nobody known));" \
       "its owner or root can remove it, and the next run makes it anew for every user" >&2

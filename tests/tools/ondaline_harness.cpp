@@ -7,6 +7,7 @@
 
 #include "base/print.h"
 #include "engine/ondaline.h"
+#include "platform/codec/library_log.h"
 #include "platform/graphics/canvas.h"
 #include "platform/graphics/qt_messages.h"
 #include "platform/standard_stream.h"
@@ -220,6 +221,7 @@ int main(int argc, char** argv)
     ignoreBrokenPipeSignal();
     const platform::StandardStreamsFlushedAtExit flushed(std::chrono::seconds(1));
     platform::routeQtMessagesThroughStandardError();
+    platform::routeLibraryLog();
     std::map<std::string, std::string> options{
         {"--mode", "rtmp"},        {"--bitrate", "320000"}, {"--rate", "44100"},     {"--channels", "2"},
         {"--source", "none"},      {"--tone-hz", "440"},    {"--tone-dbfs", "-12"},  {"--seconds", "5"},
