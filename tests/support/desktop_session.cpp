@@ -9,6 +9,7 @@
 #include <QScopeGuard>
 #include <QThread>
 
+#include <cstdlib>
 #include <stdexcept>
 
 namespace ondaline::test {
@@ -114,6 +115,20 @@ void Desktop::click(QPoint at)
     xdotool({"mousemove", "--window", window_, QString::number(at.x()), QString::number(at.y())});
     QThread::msleep(100);
     xdotool({"click", "1"});
+}
+
+void Desktop::clickOnScreen(QPoint at, int clicks)
+{
+    xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())});
+    QThread::msleep(100);
+    xdotool({"click", "--repeat", QString::number(clicks), "1"});
+}
+
+void Desktop::wheel(QPoint at, int notches)
+{
+    xdotool({"mousemove", "--window", window_, QString::number(at.x()), QString::number(at.y())});
+    QThread::msleep(100);
+    xdotool({"click", "--repeat", QString::number(std::abs(notches)), notches > 0 ? "5" : "4"});
 }
 
 void Desktop::type(const QString& text)

@@ -34,6 +34,12 @@ public:
     bool waitForWindow();
     // A left click at a point of the window.
     void click(QPoint at);
+    // Left clicks at a point of the screen, in another of the program's
+    // windows, say; 3 selects a line of text.
+    void clickOnScreen(QPoint at, int clicks = 1);
+    // Turns the mouse wheel over a point of the window: `notches` down, up
+    // when negative.
+    void wheel(QPoint at, int notches);
     // Keystrokes for `text`, to whatever has the keyboard focus.
     void type(const QString& text);
     // Presses keys by their X names, one after the other: "ctrl+a", "Home Return".
