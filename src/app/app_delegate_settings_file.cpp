@@ -26,9 +26,6 @@ bool TestAppDelegate::saveSettings()
 {
     const bool saved = reportSettingsSave(scheduleConfig.save());
     if (saved) storedSettings_ = scheduleConfig;
-    // What was just written is the program's own: the open editor's next
-    // save must not take it for someone else's change.
-    if (overlayEditor) overlayEditor->config.origin = scheduleConfig.origin;
     return saved;
 }
 

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
@@ -75,14 +76,12 @@ std::optional<std::string> missingTargetOf(const std::string& link)
     fs::path path = link;
     for (int hops = 0; hops < 40; ++hops) {
         std::error_code error;
-        const fs::file_status status = fs::symlink_status(path, error);
-        if (status.type() == fs::file_type::not_found) {
-            if (!fs::is_directory(path.parent_path(), error)) return std::nullopt;
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0) {
+            if (errno != ENOENT || !fs::is_directory(path.parent_path(), error)) return std::nullopt;
             return resolvedPath(path.string());
         }
-        if (error || !fs::is_symlink(status)) return std::nullopt;
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0 || (info.st_uid != ::geteuid() && info.st_uid != 0)) return std::nullopt;
+        if (!S_ISLNK(info.st_mode) || (info.st_uid != ::geteuid() && info.st_uid != 0)) return std::nullopt;
         const fs::path next = fs::read_symlink(path, error);
         if (error) return std::nullopt;
         path = next.is_absolute() ? next : path.parent_path() / next;
@@ -186,9 +185,7 @@ SettingsSave ImageScheduleConfig::save() const
     // Someone else wrote the file since it was last read or written here.
     const bool edited = !origin.file.empty() && origin.contents && contentsOf(onDisk) != origin.contents;
     const char* why = replacing ? "replaced" : unused ? "unreadable" : edited ? "edited" : nullptr;
-    if (present) {
-        if (std::string refusal = saveRefusal(*target); !refusal.empty()) return failedSave(*target, refusal);
-    }
+    if (std::string refusal = saveRefusal(*target); !refusal.empty()) return failedSave(*target, refusal);
 
     // The new file is written before the old one is touched, so a full disk
     // leaves the old one where it was.

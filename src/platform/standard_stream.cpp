@@ -132,9 +132,9 @@ std::string StandardStream::droppedNote(std::uint64_t lines) const
            std::string("\n");
 }
 
-void flushStandardStreams(std::chrono::milliseconds limit)
+StandardStreamsFlushedAtExit::~StandardStreamsFlushedAtExit()
 {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
+    const auto deadline = std::chrono::steady_clock::now() + limit_;
     auto left = [&] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
             std::max(deadline - std::chrono::steady_clock::now(), std::chrono::steady_clock::duration::zero()));

@@ -70,15 +70,13 @@ private:
     bool threadStarted_ = false;
 };
 
-// Both streams within one bound, as the program ends: a reader that does not
-// take its output by then does not hold up the exit.
-void flushStandardStreams(std::chrono::milliseconds limit);
-
-// Flushes both streams within `limit` when it goes, on every way out of main.
+// Flushes both streams within one bound, `limit`, when it goes, on every way
+// out of main: a reader that does not take its output by then does not hold
+// up the exit.
 class StandardStreamsFlushedAtExit {
 public:
     explicit StandardStreamsFlushedAtExit(std::chrono::milliseconds limit) : limit_(limit) {}
-    ~StandardStreamsFlushedAtExit() { flushStandardStreams(limit_); }
+    ~StandardStreamsFlushedAtExit();
     StandardStreamsFlushedAtExit(const StandardStreamsFlushedAtExit&) = delete;
     StandardStreamsFlushedAtExit& operator=(const StandardStreamsFlushedAtExit&) = delete;
 
