@@ -30,15 +30,23 @@ start_detached() {
   echo $! >"$pidfile"
 }
 
+# Whether process $1 still runs. An ended one whose parent has not reaped it
+# yet (a detached peer's parent is init, which can take seconds) has ended.
+process_alive() {
+  local stat
+  stat=$(ps -o stat= -p "$1" 2>/dev/null) || return 1
+  [[ $stat != Z* ]]
+}
+
 # Stops the process recorded in $1: TERM, then KILL after 10 s.
 stop_pidfile() {
   local pidfile=$1 pid i
   [[ -f $pidfile ]] || return 0
   pid=$(cat "$pidfile")
-  if kill -0 "$pid" 2>/dev/null; then
+  if process_alive "$pid"; then
     kill -TERM "$pid" 2>/dev/null || true
     for ((i = 0; i < 100; i++)); do
-      kill -0 "$pid" 2>/dev/null || break
+      process_alive "$pid" || break
       sleep 0.1
     done
     kill -KILL "$pid" 2>/dev/null || true

@@ -16,6 +16,7 @@
 #include "app/source_switcher.h"
 #include "base/engine_types.h"
 #include "models/image_schedule_config.h"
+#include "platform/audio/audio_output.h"
 #include "platform/audio/output_devices.h"
 #include "platform/clock.h"
 #include "platform/dispatch/main_executor.h"
@@ -27,6 +28,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -121,6 +123,8 @@ public:
     void refreshAudioOutputPopup();
     // The popup's action: saves the chosen device and applies it.
     void drAudioOutputChanged();
+    // The player's stream on the sound server lost, or playing again.
+    void playerSoundServerDidChange(bool playing);
 
     // --- image and song schedulers (schedulers.h) ---
     void startScheduler() { schedulers_.start(); }
@@ -270,6 +274,10 @@ private:
     std::optional<double> lastAutoSaveTime_;
     QTimer* pendingAutoSave_ = nullptr;
     std::unique_ptr<platform::OutputDevices> audioDeviceWatcher_;  // the change listener's connection
+    std::chrono::milliseconds deviceWatchRetry_ = platform::AudioOutput::reopenFirst;
+    bool deviceWatchRetrying_ = false;
+    bool watchAudioDevices();
+    void retryWatchingAudioDevices();
     // A source's look on the lamp and the status line; a settings notice
     // keeps the line.
     void showSourceLook(bool lampLit, const QString& text, double alpha);

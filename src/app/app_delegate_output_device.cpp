@@ -4,9 +4,13 @@
 
 #include "app/app_delegate.h"
 
+#include "app/streaming_service.h"
 #include "base/print.h"
+#include "engine/ondaline.h"
 #include "platform/audio/audio_output.h"
 #include "sources/test_player.h"
+
+#include <QTimer>
 
 #include <algorithm>
 #include <optional>
@@ -81,27 +85,72 @@ void TestAppDelegate::applyAudioOutputDevice(const std::string& uid)
 
 void TestAppDelegate::installAudioDeviceChangeListener()
 {
+    if (!watchAudioDevices()) {
+        print("Ondaline: ⚠ No sound server");
+        retryWatchingAudioDevices();
+    }
+    // Said either way, as before there was a sound server to follow.
+    print("Ondaline: Audio device change listener installed");
+}
+
+bool TestAppDelegate::watchAudioDevices()
+{
     std::string error;
     audioDeviceWatcher_ = OutputDevices::connect(error);
-    if (audioDeviceWatcher_) {
-        // Called on the sound server's thread, where a listing comes back
-        // empty: the refresh runs on the main thread.
-        audioDeviceWatcher_->setChangeListener([self = QPointer<TestAppDelegate>(this), main = mainExecutor_] {
-            main->post([self] {
-                if (self) self->refreshAudioOutputPopup();
-            });
+    if (!audioDeviceWatcher_) return false;
+    // Called on the sound server's thread, where a listing comes back
+    // empty: the refresh runs on the main thread.
+    audioDeviceWatcher_->setChangeListener([self = QPointer<TestAppDelegate>(this), main = mainExecutor_] {
+        main->post([self] {
+            if (self) self->refreshAudioOutputPopup();
         });
-    }
-    // Said either way: a registration that fails is not reported.
-    print("Ondaline: Audio device change listener installed");
+    });
+    return true;
+}
+
+// A sound server that went away (restarted, upgraded) is looked for again
+// and again, less often the longer it stays away.
+void TestAppDelegate::retryWatchingAudioDevices()
+{
+    if (deviceWatchRetrying_) return;
+    deviceWatchRetrying_ = true;
+    QTimer::singleShot(deviceWatchRetry_, this, [this] {
+        deviceWatchRetrying_ = false;
+        if (watchAudioDevices()) {
+            deviceWatchRetry_ = platform::AudioOutput::reopenFirst;
+            print("Ondaline: Sound server is back");
+            refreshAudioOutputPopup();
+            return;
+        }
+        deviceWatchRetry_ = std::min(deviceWatchRetry_ * 2, platform::AudioOutput::reopenMost);
+        retryWatchingAudioDevices();
+    });
 }
 
 void TestAppDelegate::refreshAudioOutputPopup()
 {
+    if (audioDeviceWatcher_ && !audioDeviceWatcher_->isConnected()) {
+        audioDeviceWatcher_.reset();
+        print("Ondaline: ⚠ Sound server went away");
+        retryWatchingAudioDevices();
+    }
     std::vector<OutputDevice> devices = enumerateAudioOutputDevices();
+    if (!audioDeviceWatcher_ && devices.empty()) {
+        settingsPage_->showOutputDevices(std::move(devices), scheduleConfig.audioOutputDeviceUID);
+        return;
+    }
     std::string names;
     for (const OutputDevice& device : devices) names += (names.empty() ? "" : ", ") + device.name;
     print("Ondaline: Audio devices changed — " + names);
+    // The chosen device back (plugged in again, or the server restarted):
+    // the player goes back to it.
+    const std::string& chosen = scheduleConfig.audioOutputDeviceUID;
+    AudioOutput& output = player->engine();
+    if (const OutputDevice* device = chosen.empty() ? nullptr : findDevice(devices, chosen);
+        device && output.kind() == AudioOutput::Kind::soundServer && output.deviceUID() != chosen) {
+        std::string error;
+        if (output.moveToDevice(chosen, error)) print("Ondaline: Audio output → " + device->name);
+    }
     settingsPage_->showOutputDevices(std::move(devices), scheduleConfig.audioOutputDeviceUID);
 }
 
@@ -112,6 +161,15 @@ void TestAppDelegate::drAudioOutputChanged()
     scheduleConfig.audioOutputDeviceUID = *uid;
     saveSettings();
     applyAudioOutputDevice(scheduleConfig.audioOutputDeviceUID);
+}
+
+void TestAppDelegate::playerSoundServerDidChange(bool playing)
+{
+    print(playing ? "Ondaline: Local player heard again" : "Ondaline: ⚠ Local player not heard: no sound server");
+    // While live the status line belongs to the stream.
+    if (activeAudioSource() != AudioSourceKind::local || streamer->state() == StreamState::publishing) return;
+    const IdleLook look = localPlayerLook(!playing);
+    showSourceLook(look.lampLit, QString::fromStdString(look.statusText), look.statusAlpha);
 }
 
 }  // namespace ondaline::app

@@ -108,6 +108,12 @@ void TestAppDelegate::applicationDidFinishLaunching()
         });
     });
 
+    player->engine().setServerListener([self, main](bool playing) {
+        main->post([self, playing] {
+            if (self) self->playerSoundServerDidChange(playing);
+        });
+    });
+
     activateAudioSource(audioSourceNamed(scheduleConfig.audioSource));
 
     if (const std::string uid = scheduleConfig.audioOutputDeviceUID; !uid.empty()) applyAudioOutputDevice(uid);

@@ -128,7 +128,8 @@ void TestAppDelegate::setDisconnectedUI()
     dashboard_.showConnectButton("Start Streaming", true, false);
     const SourceReadiness readiness{
         .tcpReceiving = tcpServer->isReceiving(),
-        .capturing = appCapture() && appCapture()->isCapturing(),
+        .capturing = appCapture() && appCapture()->isDelivering(),
+        .soundServerMissing = player->engine().isMissingSoundServer(),
         .appCaptureName = scheduleConfig.appCaptureName,
     };
     const IdleLook look = idleLook(audioSourceNamed(scheduleConfig.audioSource), readiness);

@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTextLayout>
+#include <QTimer>
 
 namespace ondaline::app {
 
@@ -123,6 +124,15 @@ void DashboardView::build(QWidget& content, Actions actions, const std::string& 
     meter_ = new ui::VUMeterView(face_);
     meter_->setFrame({(W - meterW) * 0.5, 199.8, meterW, 86.4});
     meter_->startAnimating();
+    // Sources report at least twice a second while they deliver; a meter
+    // whose reports stop rests instead of holding its last reading.
+    levelsLapse_ = new QTimer(meter_);
+    levelsLapse_->setSingleShot(true);
+    levelsLapse_->setInterval(levelsLapseMs);
+    QObject::connect(levelsLapse_, &QTimer::timeout, meter_, [meter = meter_] {
+        meter->setTargetLevelL(meterTarget(0));
+        meter->setTargetLevelR(meterTarget(0));
+    });
 
     led_ = new ui::LEDIndicatorView(face_);
     led_->setFrame({(W - 14) * 0.5, 315, 14, 14});
@@ -216,6 +226,7 @@ void DashboardView::showLevels(float left, float right)
     if (!meter_) return;
     meter_->setTargetLevelL(meterTarget(left));
     meter_->setTargetLevelR(meterTarget(right));
+    levelsLapse_->start();
 }
 
 }  // namespace ondaline::app

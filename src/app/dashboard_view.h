@@ -14,6 +14,7 @@
 
 class QLabel;
 class QPushButton;
+class QTimer;
 class QWidget;
 
 namespace ondaline::ui {
@@ -50,7 +51,9 @@ public:
     QColor statusColor() const;
     void setLampLit(bool lit);
     void showConnectButton(const QString& title, bool gold, bool green);
-    // RMS levels (1.0 = full scale) for the needles to move to.
+    // RMS levels (1.0 = full scale) for the needles to move to. Without a
+    // new one for levelsLapseMs the needles fall to rest.
+    static constexpr int levelsLapseMs = 1000;
     void showLevels(float left, float right);
 
     ui::ConsoleBezelView* bezelView() const { return bezel_; }
@@ -76,6 +79,7 @@ private:
     ui::ConsoleButton* connect_ = nullptr;
     ui::ConsoleButton* settings_ = nullptr;
     QPushButton* help_ = nullptr;
+    QTimer* levelsLapse_ = nullptr;
 };
 
 }  // namespace ondaline::app

@@ -9,13 +9,15 @@ namespace ondaline::app {
 
 float meterTarget(float level) { return 20.0f * std::log10(std::max(level, 1.0e-10f)) + 18.0f; }
 
-bool MeterReportFilter::pass(float left, float right)
+bool MeterReportFilter::pass(float left, float right, Clock::time_point now)
 {
     // 0.1 dB is a ratio of 1.0116.
     const auto apart = [](float a, float b) { return !(std::abs(a - b) <= 0.0116f * std::max(a, b)); };
-    if (!reset_.exchange(false) && !apart(left, left_) && !apart(right, right_)) return false;
+    if (!reset_.exchange(false) && !apart(left, left_) && !apart(right, right_) && now - passed_ < keepAlive)
+        return false;
     left_ = left;
     right_ = right;
+    passed_ = now;
     return true;
 }
 

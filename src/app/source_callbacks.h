@@ -5,6 +5,7 @@
 // the look of a TCP input status.
 
 #include <atomic>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,19 +19,25 @@ float meterTarget(float level);
 // Lets a source's level reports through to the dashboard only when they
 // would move a needle by what the eye can tell: a report within 0.1 dB of
 // the last one let through (under a pixel at the meter's steepest) is
-// dropped, so a steady tone or a silence costs the dashboard no wake-ups.
+// dropped, so a steady tone or a silence costs the dashboard few wake-ups.
 // (A tone's level measured over the blocks as they are read jitters by
-// nearly that much.) pass() runs on the source's own thread, one report at a time;
+// nearly that much.) One report in every `keepAlive` passes all the same:
+// the dashboard tells a source that still delivers from one that stopped by
+// them. pass() runs on the source's own thread, one report at a time;
 // after reset() (from any thread: the source became the shown one) the
 // next report passes whatever it holds.
 class MeterReportFilter {
 public:
-    bool pass(float left, float right);
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto keepAlive = std::chrono::milliseconds(500);
+
+    bool pass(float left, float right, Clock::time_point now = Clock::now());
     void reset() { reset_ = true; }
 
 private:
     std::atomic<bool> reset_{true};
     float left_ = 0, right_ = 0;
+    Clock::time_point passed_{};
 };
 
 // The file name without its last extension: "Song.Name.flac" is "Song.Name";

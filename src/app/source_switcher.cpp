@@ -1,9 +1,11 @@
 #include "app/source_switcher.h"
 
+#include "app/streaming_service.h"
 #include "base/bytes.h"
 #include "base/print.h"
 #include "engine/ondaline.h"
 #include "models/station_path.h"
+#include "platform/audio/audio_output.h"
 #include "sources/audio_source_capture.h"
 #include "sources/captured_pcm.h"
 #include "sources/source_token.h"
@@ -12,6 +14,7 @@
 #include "sources/test_player.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace ondaline::app {
 
@@ -21,36 +24,40 @@ const QString waitingText = QString::fromUtf8("Connecting to source…");
 
 // What the start task came to, on the worker.
 struct CaptureStart {
-    enum class Outcome { nothingPlaying, notRunning, failed, started };
-    Outcome outcome = Outcome::nothingPlaying;
+    enum class Outcome { notPlaying, failed, started };
+    Outcome outcome = Outcome::notPlaying;
     std::string error;
 };
 
-CaptureStart startCapture(sources::AudioSourceCapture& capture, const std::string& bundleID)
+// The application the settings name, for people: its saved name, else what
+// it is stored as.
+std::string shownApplication(const std::string& bundleID, const std::string& name)
 {
-    // An empty list has been logged by the capture itself.
-    const auto playing = capture.availableSources();
-    if (playing.empty()) return {CaptureStart::Outcome::nothingPlaying, {}};
+    return name.empty() ? bundleID : name;
+}
+
+CaptureStart startCapture(sources::AudioSourceCapture& capture, const std::string& bundleID, const std::string& name)
+{
+    std::string error;
+    const auto playing = capture.availableSources(error);
+    if (!error.empty()) return {CaptureStart::Outcome::failed, error};
     const auto found = std::find_if(playing.begin(), playing.end(), [&](const sources::AudioSource& source) {
         return source.bundleIdentifier == bundleID;
     });
-    if (found == playing.end()) return {CaptureStart::Outcome::notRunning, {}};
-    if (auto error = capture.startCapture(*found)) return {CaptureStart::Outcome::failed, std::move(*error)};
+    if (found == playing.end())
+        return {CaptureStart::Outcome::notPlaying,
+                "'" + shownApplication(bundleID, name) + "' is not playing any sound"};
+    if (auto failure = capture.startCapture(*found)) return {CaptureStart::Outcome::failed, std::move(*failure)};
     return {CaptureStart::Outcome::started, {}};
 }
 
-void showCaptureStart(const SourceSwitcher::Looks& looks, const sources::AudioSourceCapture& capture,
-                      const CaptureStart& start, const std::string& name)
+// A start that came to nothing is told; one that started shows nothing yet:
+// the capture's first sound shows it connected.
+void showCaptureStart(const SourceSwitcher::Looks& looks, const CaptureStart& start)
 {
-    // A program that went away at once has ended the capture already; its
-    // error report follows.
-    if (start.outcome == CaptureStart::Outcome::started && capture.isCapturing()) {
-        const std::string shown = name.empty() ? "App Capture" : name;
-        looks.source(true, QString::fromStdString("Connected to " + shown), 0.4);
-        return;
-    }
-    looks.statusText(waitingText);
-    if (start.outcome == CaptureStart::Outcome::failed) print("AppCapture start error: " + start.error);
+    if (start.outcome == CaptureStart::Outcome::started) return;
+    looks.source(false, QString::fromStdString("App Capture: " + start.error), 0.25);
+    print("AppCapture start error: " + start.error);
 }
 
 }  // namespace
@@ -97,7 +104,8 @@ void SourceSwitcher::activateLocalPlayer(const std::string& outputDeviceUID)
     player.setStreamer(sources_.engine);
     player.play();
     if (!outputDeviceUID.empty()) looks_->outputDevice(outputDeviceUID);
-    looks_->source(true, "Connected to Local Player", 0.4);
+    const IdleLook look = localPlayerLook(player.engine().isMissingSoundServer());
+    looks_->source(look.lampLit, QString::fromStdString(look.statusText), look.statusAlpha);
     print("Dashboard: Switched to Local Player mode");
 }
 
@@ -137,28 +145,38 @@ void SourceSwitcher::activateAppCapture(const std::string& bundleID, const std::
 
     // On the capture queue. The engine takes each buffer at its own rate and
     // channel count before the meter and the bars see it.
-    capture->setOnAudioBuffer([gate, token, engine, spectrum, looks, main,
-                               reports =
-                                   std::make_shared<MeterReportFilter>()](const sources::AudioSampleBuffer& buffer) {
-        gate->whileCurrent(token, [&] {
-            const auto pcm = sources::capturedPCM(buffer);
-            const auto target = engine.lock();
-            if (!pcm || !target) return;
-            const auto* bytes = reinterpret_cast<const std::uint8_t*>(pcm->interleaved.data());
-            target->sendRawPCMData(ByteView(bytes, pcm->interleaved.size() * sizeof(float)), pcm->sampleRate,
-                                   pcm->channels);
-            if (reports->pass(pcm->levels.left, pcm->levels.right)) {
-                main->post([looks, gate, token, levels = pcm->levels] {
-                    const auto shown = looks.lock();
-                    if (shown && gate->isCurrent(token)) shown->levels(levels.left, levels.right);
-                });
-            }
-            if (!pcm->spectrumInput.empty()) {
-                spectrum->process(pcm->spectrumInput.data(), pcm->frames);
-                target->setSpectrumLevels(spectrum->levels);
-            }
+    const std::string connectedText = "Connected to " + (name.empty() ? std::string("App Capture") : name);
+    capture->setOnAudioBuffer(
+        [gate, token, engine, spectrum, looks, main, connectedText, heard = std::make_shared<std::atomic<bool>>(false),
+         reports = std::make_shared<MeterReportFilter>()](const sources::AudioSampleBuffer& buffer) {
+            gate->whileCurrent(token, [&] {
+                const auto pcm = sources::capturedPCM(buffer);
+                const auto target = engine.lock();
+                if (!pcm || !target) return;
+                // Connected once sound comes, not when the start returns: a
+                // capture that never delivers never looks connected.
+                if (!heard->exchange(true)) {
+                    main->post([looks, gate, token, connectedText] {
+                        const auto looked = looks.lock();
+                        if (looked && gate->isCurrent(token))
+                            looked->source(true, QString::fromStdString(connectedText), 0.4);
+                    });
+                }
+                const auto* bytes = reinterpret_cast<const std::uint8_t*>(pcm->interleaved.data());
+                target->sendRawPCMData(ByteView(bytes, pcm->interleaved.size() * sizeof(float)), pcm->sampleRate,
+                                       pcm->channels);
+                if (reports->pass(pcm->levels.left, pcm->levels.right)) {
+                    main->post([looks, gate, token, levels = pcm->levels] {
+                        const auto shown = looks.lock();
+                        if (shown && gate->isCurrent(token)) shown->levels(levels.left, levels.right);
+                    });
+                }
+                if (!pcm->spectrumInput.empty()) {
+                    spectrum->process(pcm->spectrumInput.data(), pcm->frames);
+                    target->setSpectrumLevels(spectrum->levels);
+                }
+            });
         });
-    });
     // The capture has marked itself stopped; nothing restarts it.
     capture->setOnError([gate, token, looks, main](const std::string& error) {
         main->post([gate, token, looks, error] {
@@ -170,12 +188,12 @@ void SourceSwitcher::activateAppCapture(const std::string& bundleID, const std::
 
     if (!bundleID.empty()) {
         starter_->start<CaptureStart>(
-            token, [capture, bundleID] { return startCapture(*capture, bundleID); },
+            token, [capture, bundleID, name] { return startCapture(*capture, bundleID, name); },
             [capture](CaptureStart& start) {
                 if (start.outcome == CaptureStart::Outcome::started) capture->stopCapture();
             },
-            [looks, capture, name](CaptureStart& start) {
-                if (const auto shown = looks.lock()) showCaptureStart(*shown, *capture, start, name);
+            [looks](CaptureStart& start) {
+                if (const auto looked = looks.lock()) showCaptureStart(*looked, start);
             });
     }
     print("Dashboard: Switched to App Capture mode");

@@ -75,6 +75,13 @@ IdleLook idleLook(AudioSourceKind source, const SourceReadiness& readiness)
         const std::string_view name = readiness.appCaptureName.empty() ? "App Capture" : readiness.appCaptureName;
         return {true, "Connected to " + std::string(name), 0.4};
     }
+    return localPlayerLook(readiness.soundServerMissing);
+}
+
+IdleLook localPlayerLook(bool soundServerMissing)
+{
+    // It still feeds the stream; only the station's own monitoring is gone.
+    if (soundServerMissing) return {true, "Local Player: no sound server", 0.4};
     return {true, "Connected to Local Player", 0.4};
 }
 

@@ -62,11 +62,13 @@ struct IdleLook {
 };
 
 struct SourceReadiness {
-    bool tcpReceiving = false;  // a sender is connected and its handshake accepted
-    bool capturing = false;     // application capture is running
+    bool tcpReceiving = false;        // a sender is connected and its handshake accepted
+    bool capturing = false;           // application capture is running and its sound comes
+    bool soundServerMissing = false;  // the local player plays, but nobody hears it here
     std::string_view appCaptureName;
 };
 
 IdleLook idleLook(AudioSourceKind source, const SourceReadiness& readiness);
+IdleLook localPlayerLook(bool soundServerMissing);
 
 }  // namespace ondaline::app

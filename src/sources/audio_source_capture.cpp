@@ -58,6 +58,12 @@ bool AudioSourceCapture::isCapturing() const
     return isCapturing_;
 }
 
+bool AudioSourceCapture::isDelivering() const
+{
+    std::lock_guard lock(mutex_);
+    return isCapturing_ && audioBufferCount_ > 0;
+}
+
 std::optional<AudioSource> AudioSourceCapture::currentSource() const
 {
     std::lock_guard lock(mutex_);
@@ -81,8 +87,11 @@ std::vector<AudioSource> AudioSourceCapture::availableSources(std::string& error
     std::vector<AudioSource> sources;
     for (const auto& application : applications) {
         if (application.name.empty()) continue;
+        // What the choice is stored as, and found again by after a restart:
+        // the program's binary, else (PipeWire's own clients, which the
+        // server gives no binary) the application's name.
         sources.push_back({application.pid, application.name,
-                           application.binary.empty() ? std::nullopt : std::optional(application.binary), application});
+                           application.binary.empty() ? application.name : application.binary, application});
     }
     std::stable_sort(sources.begin(), sources.end(), [](const AudioSource& a, const AudioSource& b) {
         return platform::asciiLowercase(a.name) < platform::asciiLowercase(b.name);

@@ -29,8 +29,10 @@ namespace ondaline::sources {
 struct AudioSource {
     std::int32_t id = 0;  // process id
     std::string name;
-    std::optional<std::string> bundleIdentifier;  // the program's binary name stands for it here
-    std::any scApp;                               // the sound server's view of the application
+    // The program's binary name stands for it here, else the application's
+    // name; the list always fills it.
+    std::optional<std::string> bundleIdentifier;
+    std::any scApp;  // the sound server's view of the application
 
     bool operator==(const AudioSource& other) const { return id == other.id; }
 };
@@ -71,6 +73,8 @@ public:
     void stopCapture();
 
     bool isCapturing() const;
+    // Capturing, and the application's sound has come.
+    bool isDelivering() const;
     std::optional<AudioSource> currentSource() const;
 
     // The capture's entries, on the capture queue: a buffer, and the end of

@@ -29,16 +29,20 @@ TEST(SourceRules, MeterScaleTrackNamesAndTheReportFilter)
     // Level reports go on only when they would move a needle: steps under
     // 0.1 dB are dropped, but they add up against the last one let through.
     MeterReportFilter reports;
-    EXPECT_TRUE(reports.pass(0, 0));  // the first, whatever it holds
-    EXPECT_FALSE(reports.pass(0, 0));
-    EXPECT_TRUE(reports.pass(0.5f, 0));
-    EXPECT_FALSE(reports.pass(0.503f, 0));
-    EXPECT_FALSE(reports.pass(0.5055f, 0));
-    EXPECT_TRUE(reports.pass(0.506f, 0));                                  // 0.1 dB from 0.5
-    EXPECT_TRUE(reports.pass(0.506f, 0.001f) && reports.pass(0.506f, 0));  // from and back to silence
-    EXPECT_TRUE(reports.pass(std::nanf(""), 0));
+    const auto t = MeterReportFilter::Clock::now();
+    EXPECT_TRUE(reports.pass(0, 0, t));  // the first, whatever it holds
+    EXPECT_FALSE(reports.pass(0, 0, t));
+    EXPECT_TRUE(reports.pass(0.5f, 0, t));
+    EXPECT_FALSE(reports.pass(0.503f, 0, t));
+    EXPECT_FALSE(reports.pass(0.5055f, 0, t));
+    EXPECT_TRUE(reports.pass(0.506f, 0, t));                                     // 0.1 dB from 0.5
+    EXPECT_TRUE(reports.pass(0.506f, 0.001f, t) && reports.pass(0.506f, 0, t));  // from and back to silence
+    EXPECT_TRUE(reports.pass(std::nanf(""), 0, t));
     reports.reset();
-    EXPECT_TRUE(reports.pass(0.506f, 0));  // a source shown again moves the needles at once
+    EXPECT_TRUE(reports.pass(0.506f, 0, t));  // a source shown again moves the needles at once
+    // A steady level still passes now and then: the source is alive.
+    EXPECT_FALSE(reports.pass(0.506f, 0, t + MeterReportFilter::keepAlive / 2));
+    EXPECT_TRUE(reports.pass(0.506f, 0, t + MeterReportFilter::keepAlive));
 }
 
 TEST(StreamingRules, TableEdges)

@@ -111,9 +111,11 @@ private slots:
     void initTestCase()
     {
         rtmp_ = loadPeerEnv("rtmp");
-        pulse_ = loadPeerEnv("pulse");
+        pulse_ = loadPeerEnv(soundPeer());
         QVERIFY2(!rtmp_.empty() && !pulse_.empty(), "the rtmp and pulse peers are not running");
         qputenv("PULSE_SERVER", QByteArray::fromStdString(pulse_.at("PULSE_SERVER")));
+        if (pulse_.contains("PIPEWIRE_RUNTIME_DIR"))
+            qputenv("PIPEWIRE_RUNTIME_DIR", QByteArray::fromStdString(pulse_.at("PIPEWIRE_RUNTIME_DIR")));
     }
 
     void tcpToneIsRecordedAtItsPitchAndMovesTheNeedles()
@@ -262,6 +264,39 @@ private slots:
         }
         tone.kill();
         tone.waitForFinished();
+    }
+
+    // PipeWire gives its own players (pw-play) no binary: chosen by the
+    // application's name, as the picker stores it, the player is captured.
+    void pipeWirePlayerIsRecordedAtItsPitch()
+    {
+        if (soundPeer() != "pipewire") QSKIP("pw-play is a client of PipeWire's own");
+        QTemporaryDir dir;
+        const std::string wav = dir.filePath("tone.wav").toStdString();
+        QCOMPARE(runCommand("ffmpeg -v error -f lavfi -i sine=f=660:d=60 -ac 2 -ar 48000 " + wav).exitCode, 0);
+        QProcess player;
+        player.start("pw-play", {QString::fromStdString(wav)});
+        QVERIFY(player.waitForStarted());
+        const QString key = QString("app-capture-pw-%1").arg(QCoreApplication::applicationPid());
+        Session session(rtmpSettings(rtmp_, key,
+                                     "\"audioSource\": \"appcapture\", \"appCaptureName\": \"pw-play\", "
+                                     "\"appCaptureBundleID\": \"pw-play\""));
+        Desktop& desktop = session.start();
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("AudioSourceCapture: ✅ Capture started for 'pw-play'"),
+                                 10000);
+        desktop.click(startButton);
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: ✓ Publishing live!"), 20000);
+        QThread::msleep(4000);
+        desktop.click(startButton);
+        QThread::msleep(500);
+        QCOMPARE(desktop.quit(), 0);
+        player.kill();
+        player.waitForFinished();
+        const std::string file = recordingOf(rtmp_.at("ONDALINE_RTMP_RECORD_DIR"), key.toStdString());
+        QVERIFY(!file.empty());
+        const double pitch = recordedPitch(file, 0.5, 2.5, 48000);
+        QVERIFY2(std::abs(pitch - 660) < 1.5, qPrintable(QString("%1 Hz\n").arg(pitch) + desktop.output()));
     }
 
 private:

@@ -83,7 +83,7 @@ private slots:
     {
         test::usePrivateHome(home_.path());
         StationPath::save((home_.path() + "/station").toStdString());
-        const auto peer = test::loadPeerEnv("pulse");
+        const auto peer = test::loadPeerEnv(test::soundPeer());
         QVERIFY2(!peer.empty(), "the pulse peer is not running");
         qputenv("PULSE_SERVER", QByteArray::fromStdString(peer.at("PULSE_SERVER")));
         main_ = std::make_shared<QtMainExecutor>();
@@ -130,19 +130,25 @@ private slots:
 
         tone_.kill();
         QTRY_COMPARE(look(), waitingLook);
-        QVERIFY(anyLine(log, "AppCapture error: ") && !anyLine(log, "AppCapture start error"));
+        QVERIFY(log.contains("AppCapture error: the application stopped playing") &&
+                !anyLine(log, "AppCapture start error"));
+        // No more sound: the needles rest, they do not hold the last reading.
+        QTRY_VERIFY_WITH_TIMEOUT(app_->dashboard().vuMeterView()->targetLevelL() < -100 &&
+                                     app_->dashboard().vuMeterView()->targetLevelR() < -100,
+                                 2000);
         QVERIFY(app_->appCapture() &&
                 app_->activeAudioSource() == AudioSourceKind::appCapture);  // no restart, nothing dropped
     }
 
-    void aStartThatFindsNothingOrFailsLeavesItWaiting()
+    void aStartThatFindsNothingOrFailsIsTold()
     {
         test::LogCapture log;
         app_->scheduleConfig.appCaptureBundleID = "ondaline-no-such-program";
         app_->activateAppCaptureMode();
-        app_->dashboard().statusLabel()->setText("probe");  // the start's outcome writes the line again
-        QTRY_COMPARE(look(), waitingLook);
-        QVERIFY(!app_->appCapture()->isCapturing() && !anyLine(log, "AppCapture"));
+        const QString notPlaying = "App Capture: 'Tone Maker' is not playing any sound";
+        QTRY_COMPARE(look(), " | " + notPlaying + " " + ui::white(1.0, 0.25).name(QColor::HexArgb));
+        QVERIFY(!app_->appCapture()->isCapturing() &&
+                log.contains("AppCapture start error: 'Tone Maker' is not playing any sound"));
 
         // This program's own sound is offered, but never captured.
         app_->player->setup();
@@ -151,7 +157,7 @@ private slots:
         app_->scheduleConfig.appCaptureBundleID = self;
         app_->activateAppCaptureMode();
         QTRY_VERIFY(log.contains("AppCapture start error: Ondaline's own sound is never captured"));
-        QCOMPARE(look(), waitingLook);
+        QVERIFY(!app_->dashboard().ledView()->isLit());
     }
 
     // Whenever the switch comes, before, during or after the start, no

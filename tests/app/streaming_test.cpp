@@ -9,6 +9,7 @@
 #include "models/station_path.h"
 #include "sources/audio_source_capture.h"
 #include "sources/tcp_audio_server.h"
+#include "sources/test_player.h"
 #include "support/log_capture.h"
 #include "support/pcm_sender.h"
 #include "support/private_home.h"
@@ -40,6 +41,8 @@ struct Rig {
 
     explicit Rig(const std::string& serverURL = "rtmp://127.0.0.1:1/live", const std::string& key = "")
     {
+        // No sound server: the looks here are the stream's.
+        app->player = sources::TestPlayer::create(main, {.useSoundServer = false});
         app->scheduleConfig.serverURL = serverURL;
         app->scheduleConfig.streamKey = key;  // none: the engine refuses at once, nothing connects
         app->applicationDidFinishLaunching();

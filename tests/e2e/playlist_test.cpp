@@ -26,7 +26,7 @@ protected:
     void SetUp() override
     {
         rtmp_ = loadPeerEnv("rtmp");
-        pulse_ = loadPeerEnv("pulse");
+        pulse_ = loadPeerEnv(soundPeer());
         ASSERT_FALSE(rtmp_.empty()) << "the rtmp peer is not running";
         ASSERT_FALSE(pulse_.empty()) << "the pulse peer is not running";
         fs::create_directories(music_);

@@ -343,7 +343,7 @@ TEST(RTMPVideo, PictureStaysWithTheSoundWhenTicksComeLate)
 // the engine allows ahead of the clock: none of it is dropped in a minute.
 TEST(RTMPVideo, PlaylistLosesNothingWhenTicksComeLate)
 {
-    const auto env = loadPeerEnv("rtmp"), pulse = loadPeerEnv("pulse");
+    const auto env = loadPeerEnv("rtmp"), pulse = loadPeerEnv(soundPeer());
     ASSERT_FALSE(env.empty()) << "the rtmp peer is not running";
     ASSERT_FALSE(pulse.empty()) << "the pulse peer is not running";
     const fs::path music = runFolder() / "late-ticks";

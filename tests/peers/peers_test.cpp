@@ -132,7 +132,7 @@ TEST(Peers, icecastAcceptsASourceAndAnswersStatus)
 
 TEST(Peers, pulseOffersTheNullSink)
 {
-    auto env = loadPeerEnv("pulse");
+    auto env = loadPeerEnv(soundPeer());
     ASSERT_FALSE(env.empty()) << "the pulse peer is not running";
     const auto sinks = runCommand("PULSE_SERVER=" + shellQuote(env["PULSE_SERVER"]) + " pactl list short sinks");
     ASSERT_EQ(sinks.exitCode, 0) << sinks.output;

@@ -12,6 +12,12 @@ std::map<std::string, std::string> loadPeerEnv(const std::string& peer)
     return loadPeerEnvFrom(dir, peer);
 }
 
+std::string soundPeer()
+{
+    const char* peer = std::getenv("ONDALINE_SOUND_PEER");
+    return peer && *peer ? peer : "pulse";
+}
+
 std::map<std::string, std::string> loadPeerEnvFrom(const std::string& peerDir, const std::string& peer)
 {
     std::map<std::string, std::string> values;

@@ -11,6 +11,10 @@ namespace ondaline::test {
 // not running.
 std::map<std::string, std::string> loadPeerEnv(const std::string& peer);
 
+// The sound server the sound tests run against: "pulse" (PulseAudio), or
+// what ONDALINE_SOUND_PEER names ("pipewire").
+std::string soundPeer();
+
 // The same from a peer folder of the test's own.
 std::map<std::string, std::string> loadPeerEnvFrom(const std::string& peerDir, const std::string& peer);
 

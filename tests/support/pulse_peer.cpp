@@ -18,9 +18,11 @@ namespace ondaline::test {
 
 void PulsePeerTest::SetUp()
 {
-    const auto env = loadPeerEnv("pulse");
+    const auto env = loadPeerEnv(test::soundPeer());
     ASSERT_FALSE(env.empty()) << "the pulse peer is not running";
     setenv("PULSE_SERVER", env.at("PULSE_SERVER").c_str(), 1);
+    // PipeWire's own clients (pw-play) find the server through it.
+    if (env.contains("PIPEWIRE_RUNTIME_DIR")) setenv("PIPEWIRE_RUNTIME_DIR", env.at("PIPEWIRE_RUNTIME_DIR").c_str(), 1);
     defaultSink_ = env.at("ONDALINE_PULSE_SINK");
 }
 

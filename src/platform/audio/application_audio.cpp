@@ -144,13 +144,24 @@ struct ApplicationAudioCapture::Private {
         }
     }
 
-    // The server ends a monitor stream when the stream it follows goes away.
+    // The server ends a monitor stream when the stream it follows goes away;
+    // the streams are made so that it may not move them instead.
     static void onStateChange(pa_stream* s, void* userdata)
     {
         const Input& input = *static_cast<Input*>(userdata);
+        input.owner->connection->signal();
+        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s))) inputEnded(input);
+    }
+
+    // A server that moves one all the same (PipeWire's pulse service, when
+    // asked by something else) would bring in whatever plays where it went:
+    // for us that stream has ended.
+    static void onMoved(pa_stream*, void* userdata) { inputEnded(*static_cast<Input*>(userdata)); }
+
+    static void inputEnded(const Input& input)
+    {
         Private& p = *input.owner;
-        p.connection->signal();
-        if (!p.running || PA_STREAM_IS_GOOD(pa_stream_get_state(s))) return;
+        if (!p.running) return;
         p.mixer->close(input.index);
         if (p.mixer->openInputs() > 0 || p.ended) return;
         p.ended = true;
@@ -171,12 +182,18 @@ struct ApplicationAudioCapture::Private {
             return false;
         }
         pa_stream_set_state_callback(s, onStateChange, input.get());
+        pa_stream_set_moved_callback(s, onMoved, input.get());
         pa_stream_set_read_callback(s, onReadable, input.get());
         pa_buffer_attr attr;
         attr.maxlength = static_cast<std::uint32_t>(-1);
         attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentDuration, &sampleFormat));
         attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
-        if (pa_stream_connect_record(s, monitor.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
+        // Without DONT_MOVE, PipeWire's pulse service keeps the stream when the
+        // application's stream ends and moves it to another device's monitor,
+        // whose sound would go out as the application's.
+        if (pa_stream_connect_record(s, monitor.c_str(), &attr,
+                                     static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE)) <
+            0) {
             error = "cannot record the application's sound: " + connection->lastError();
             return false;
         }

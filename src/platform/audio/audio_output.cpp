@@ -2,6 +2,7 @@
 
 #include "platform/audio/pulse_playback.h"
 
+#include <algorithm>
 #include <system_error>
 #include <vector>
 
@@ -57,12 +58,19 @@ bool AudioOutput::start(std::string& error)
         return false;
     }
     running_ = true;
+    if (options_.useSoundServer) {
+        try {
+            reopener_ = std::thread([this] { reopen(); });
+        } catch (const std::system_error&) {
+            // Plays on all the same; only a lost server is not found again.
+        }
+    }
     return true;
 }
 
 void AudioOutput::stop()
 {
-    std::thread thread;
+    std::thread thread, reopener;
     {
         std::lock_guard lock(mutex_);
         if (!running_) return;
@@ -70,9 +78,11 @@ void AudioOutput::stop()
         running_ = false;
         if (playback_) playback_->interrupt();
         thread = std::move(thread_);
+        reopener = std::move(reopener_);
     }
     wake_.notify_all();
     thread.join();
+    if (reopener.joinable()) reopener.join();
     std::lock_guard lock(mutex_);
     playback_.reset();
     kind_ = Kind::none;
@@ -94,6 +104,68 @@ std::string AudioOutput::nullReason() const
 {
     std::lock_guard lock(mutex_);
     return nullReason_;
+}
+
+bool AudioOutput::isMissingSoundServer() const
+{
+    std::lock_guard lock(mutex_);
+    return running_ && options_.useSoundServer && kind_ == Kind::null;
+}
+
+void AudioOutput::setServerListener(ServerListener listener)
+{
+    std::lock_guard lock(mutex_);
+    serverListener_ = std::move(listener);
+}
+
+void AudioOutput::tell(bool playing)
+{
+    ServerListener listener;
+    {
+        std::lock_guard lock(mutex_);
+        listener = serverListener_;
+    }
+    if (listener) listener(playing);
+}
+
+void AudioOutput::reopen()
+{
+    auto delay = reopenFirst;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stopping_ || kind_ == Kind::null; });
+        if (wake_.wait_for(lock, delay, [this] { return stopping_; })) return;
+        const std::string device = chosenDevice_;
+        lock.unlock();
+        std::string reason;
+        std::shared_ptr<PulsePlayback> playback = PulsePlayback::open(options_.applicationName, device, reason);
+        if (playback) {
+            // Moved while it opened: where it plays now is what counts.
+            std::string ignored;
+            lock.lock();
+            const std::string chosen = chosenDevice_;
+            const float volume = volume_;
+            lock.unlock();
+            if (chosen != device) playback->moveToDevice(chosen, ignored);
+            playback->setVolume(volume);
+        }
+        lock.lock();
+        if (stopping_) {
+            lock.unlock();  // the stream it opened goes without our lock held
+            return;
+        }
+        if (!playback) {
+            delay = std::min(delay * 2, reopenMost);
+            continue;
+        }
+        playback_ = std::move(playback);
+        kind_ = Kind::soundServer;
+        nullReason_.clear();
+        delay = reopenFirst;
+        lock.unlock();
+        tell(true);
+        lock.lock();
+    }
 }
 
 void AudioOutput::setVolume(float volume)
@@ -172,13 +244,18 @@ void AudioOutput::play(const float* left, const float* right)
             interleaved_[2 * i + 1] = right[i];
         }
         if (playback->write(interleaved_.get(), blockFrames)) return;
-        // The sound server went away: go on at real-time pace without it.
-        std::lock_guard lock(mutex_);
-        if (stopping_) return;
-        playback_.reset();
-        kind_ = Kind::null;
-        nullReason_ = "the sound server went away";
-        nullDeadline_ = Clock::now();
+        // The sound server went away: go on at real-time pace without it,
+        // and have the reopener look for it.
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) return;
+            playback_.reset();
+            kind_ = Kind::null;
+            nullReason_ = "the sound server went away";
+            nullDeadline_ = Clock::now();
+        }
+        wake_.notify_all();
+        tell(false);
     }
     waitForNullDeadline();
 }

@@ -4,10 +4,13 @@
 // stereo float from a render callback, hands each to the tap, and then plays
 // it on the sound server. Where no sound server answers (a headless
 // machine), or once it goes away, a null output takes the blocks at real-time
-// pace on absolute deadlines, so the tap keeps its rhythm either way.
+// pace on absolute deadlines, so the tap keeps its rhythm either way. Until
+// the server answers again a second thread tries to open the stream anew,
+// after reopenFirst and then twice as long each time, up to reopenMost.
 
 #include "platform/audio/audio_block.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
@@ -30,7 +33,13 @@ public:
     using Render = std::function<void(float* left, float* right, std::size_t frames)>;
     using Tap = std::function<void(const AudioBlock& block)>;
 
+    static constexpr std::chrono::milliseconds reopenFirst{500};
+    static constexpr std::chrono::milliseconds reopenMost{4000};
+
     enum class Kind { none, soundServer, null };
+    // Told when the stream on the sound server is lost (false) and when it
+    // plays again (true), on the output's own threads.
+    using ServerListener = std::function<void(bool playing)>;
     struct Options {
         bool useSoundServer = true;
         std::string applicationName = "Ondaline";
@@ -53,6 +62,10 @@ public:
     // output when it is.
     Kind kind() const;
     std::string nullReason() const;
+    // Running on the null output while a sound server should play: what is
+    // played is not heard.
+    bool isMissingSoundServer() const;
+    void setServerListener(ServerListener listener);
 
     // What is heard: 0 silent, 1 full level. The tap always has the full signal.
     void setVolume(float volume);
@@ -69,6 +82,8 @@ private:
     void run();
     void play(const float* left, const float* right);
     void waitForNullDeadline();
+    void reopen();
+    void tell(bool playing);
 
     const Render render_;
     const Tap tap_;
@@ -83,7 +98,9 @@ private:
     float volume_ = 1;
     std::string chosenDevice_;  // where start() opens the stream; "" = the default
     std::shared_ptr<PulsePlayback> playback_;
+    ServerListener serverListener_;
     std::thread thread_;
+    std::thread reopener_;  // while the sound server is used
 
     // The thread's own.
     std::chrono::steady_clock::time_point nullDeadline_{};

@@ -38,6 +38,9 @@ std::unique_ptr<OutputDevices> OutputDevices::connect(std::string& error)
     const PulseConnection& connection = *p->connection;
     PulseLock lock(connection);
     pa_context_set_subscribe_callback(connection.context(), Private::onEvent, p.get());
+    p->connection->setLostHandler([raw = p.get()] {
+        if (auto listener = raw->listener) listener();
+    });
     if (!connection.finish(pa_context_subscribe(connection.context(), PA_SUBSCRIPTION_MASK_SINK, nullptr, nullptr))) {
         error = "cannot follow the sound server's output devices: " + connection.lastError();
         return nullptr;
@@ -77,6 +80,12 @@ void OutputDevices::setChangeListener(std::function<void()> listener)
 {
     PulseLock lock(*private_->connection);
     private_->listener = std::move(listener);
+}
+
+bool OutputDevices::isConnected() const
+{
+    PulseLock lock(*private_->connection);
+    return private_->connection->isConnected();
 }
 
 }  // namespace ondaline::platform

@@ -34,9 +34,15 @@ public:
     std::string defaultDeviceUID();
 
     // Called on the sound server's thread each time a device is added or
-    // removed (not for volume or other changes). Replaces an earlier one;
-    // after the destructor returns it is not called any more.
+    // removed (not for volume or other changes), and once more when the
+    // server goes away, after which this object follows nothing any more.
+    // Replaces an earlier one; after the destructor returns it is not
+    // called any more.
     void setChangeListener(std::function<void()> listener);
+
+    // Whether the server still answers; a new object follows it once it is
+    // back.
+    bool isConnected() const;
 
     struct Private;
 

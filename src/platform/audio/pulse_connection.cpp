@@ -44,8 +44,7 @@ std::unique_ptr<PulseConnection> PulseConnection::open(const std::string& applic
         error = "cannot make a sound server context";
         return nullptr;
     }
-    pa_context_set_state_callback(
-        context, [](pa_context*, void* c) { wake(c); }, connection.get());
+    pa_context_set_state_callback(context, onStateChange, connection.get());
     if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         error = "no sound server: " + connection->lastError();
         return nullptr;
@@ -84,6 +83,21 @@ PulseConnection::~PulseConnection()
     if (mainloop_) pa_threaded_mainloop_stop(mainloop());
     context_.reset();
 }
+
+void PulseConnection::onStateChange(pa_context* context, void* userdata)
+{
+    auto* connection = static_cast<PulseConnection*>(userdata);
+    connection->signal();
+    if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) || !connection->lostHandler_) return;
+    // Once: the context does not come back.
+    const auto handler = std::move(connection->lostHandler_);
+    connection->lostHandler_ = nullptr;
+    handler();
+}
+
+bool PulseConnection::isConnected() const { return pa_context_get_state(context()) == PA_CONTEXT_READY; }
+
+void PulseConnection::setLostHandler(std::function<void()> handler) { lostHandler_ = std::move(handler); }
 
 void PulseConnection::signal() const { pa_threaded_mainloop_signal(mainloop(), 0); }
 

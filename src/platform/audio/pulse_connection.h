@@ -68,8 +68,17 @@ public:
     // With the lock held: the server's default sink; empty when unknown.
     std::string defaultSinkName() const;
 
+    // With the lock held: whether the server still answers.
+    bool isConnected() const;
+    // With the lock held: `handler` runs once, on the mainloop's thread, when
+    // the server goes away.
+    void setLostHandler(std::function<void()> handler);
+
 private:
     PulseConnection() = default;
+    static void onStateChange(pa_context* context, void* connection);
+
+    std::function<void()> lostHandler_;  // under the lock
 
     struct MainloopFree {
         void operator()(pa_threaded_mainloop* m) const { pa_threaded_mainloop_free(m); }
