@@ -69,6 +69,7 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
     settingsLoadKeptCopy_ = std::move(loaded.keptAsideCopy);
     settingsLoadLeftovers_ = std::move(loaded.removedLeftovers);
     settingsLoadSaveRefused_ = std::move(loaded.saveRefused);
+    settingsLoadLinkNotFollowed_ = std::move(loaded.linkNotFollowed);
     storedSettings_ = scheduleConfig;
     // Every way of quitting (the menu, its keys, the last window closed, a
     // signal) ends the event loop, and this runs first.

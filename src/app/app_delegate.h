@@ -297,6 +297,7 @@ private:
     // Interrupted saves' files, removed; why a save may not replace the file.
     std::vector<platform::RemovedFile> settingsLoadLeftovers_;
     std::string settingsLoadSaveRefused_;
+    std::string settingsLoadLinkNotFollowed_;  // another user's link, which is the problem
     void switchDrawer(DrawerPage page);
     void setDrawerPage(QWidget* page);
     void readOpenDrawer();  // the autosave's reading of the open page

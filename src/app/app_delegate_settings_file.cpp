@@ -20,6 +20,13 @@ constexpr double kSettingsNoticeSeconds = 10.0;
 
 std::string fileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
+// The status line has room for a file's name, not for its folders: `text`
+// with the `path` it begins with cut to its name.
+std::string withNameOnly(const std::string& text, const std::string& path)
+{
+    return text.starts_with(path) ? fileName(path) + text.substr(path.size()) : text;
+}
+
 }  // namespace
 
 bool TestAppDelegate::saveSettings()
@@ -34,10 +41,8 @@ bool TestAppDelegate::reportSettingsSave(const SettingsSave& save)
     reportKeptAside(save);
     if (save.written) return true;
     print("Ondaline: ⚠ Settings not saved to " + save.file + ": " + save.failure);
-    // The status line has room for the file's name, not for its folders.
-    const bool aboutTheFile = save.failure.starts_with(save.file);
-    showSettingsNotice("Settings not saved: " +
-                       (aboutTheFile ? fileName(save.file) + save.failure.substr(save.file.size()) : save.failure));
+    const std::string& about = save.linkNotFollowed.empty() ? save.file : save.linkNotFollowed;
+    showSettingsNotice("Settings not saved: " + withNameOnly(save.failure, about));
     return false;
 }
 
@@ -66,9 +71,11 @@ void TestAppDelegate::reportUnusableFilesAtLaunch()
     settingsLoadLeftovers_.clear();  // said once
     if (!settingsLoadProblem_.empty()) {
         const std::string& problem = settingsLoadProblem_;
-        const std::string next = settingsLoadSaveRefused_.empty()
-                                     ? "the file is kept aside at the next save"
-                                     : "settings are not saved while " + settingsLoadSaveRefused_;
+        // Another user's link is both why the file was not used and why it
+        // is not saved.
+        const std::string refused = settingsLoadLinkNotFollowed_.empty() ? settingsLoadSaveRefused_ : "it is there";
+        const std::string next = refused.empty() ? "the file is kept aside at the next save"
+                                                 : "settings are not saved while " + refused;
         if (settingsLoadScheduleOnly_) {
             print("Ondaline: ⚠ Settings file " + settingsLoadFile_ + ": " + problem +
                   " — the image schedule is empty; " + next);
@@ -76,7 +83,10 @@ void TestAppDelegate::reportUnusableFilesAtLaunch()
         } else {
             print("Ondaline: ⚠ Settings file " + settingsLoadFile_ + " " + problem + " — settings reset to defaults; " +
                   next);
-            showSettingsNotice("Settings reset to defaults: " + problem);
+            showSettingsNotice(settingsLoadLinkNotFollowed_.empty()
+                                   ? "Settings reset to defaults: " + problem
+                                   : "Settings not used: " +
+                                         withNameOnly(settingsLoadSaveRefused_, settingsLoadLinkNotFollowed_));
         }
         settingsLoadProblem_.clear();  // said once
     }

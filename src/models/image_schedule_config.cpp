@@ -5,13 +5,12 @@
 #include "models/station_path.h"
 #include "platform/file_protections.h"
 #include "platform/files.h"
+#include "platform/path_walk.h"
 #include "platform/staged_file.h"
 #include "platform/text.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
@@ -65,39 +64,45 @@ std::string resolvedPath(const std::string& path)
     return error ? path : resolved.string();
 }
 
-// Where a symbolic link to a missing file leads: the last link's target,
-// taken from that link's folder. Absent where that folder is missing too (a
-// stick that is not mounted), the links go round in a loop, or a link is
-// someone else's: a file is made where the user or root, not another user
-// of a shared folder, pointed.
-std::optional<std::string> missingTargetOf(const std::string& link)
+constexpr std::string_view kFileName = "/ondaline_schedule.json";
+
+// The settings folder (`name` empty) or a file in it, as the station folder
+// now names it, and where it leads.
+struct SettingsPlace {
+    std::string path;
+    platform::PathWalk walk;
+};
+
+SettingsPlace settingsPlace(std::string_view name)
 {
-    namespace fs = std::filesystem;
-    fs::path path = link;
-    for (int hops = 0; hops < 40; ++hops) {
-        std::error_code error;
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0) {
-            if (errno != ENOENT || !fs::is_directory(path.parent_path(), error)) return std::nullopt;
-            return resolvedPath(path.string());
-        }
-        if (!S_ISLNK(info.st_mode) || (info.st_uid != ::geteuid() && info.st_uid != 0)) return std::nullopt;
-        const fs::path next = fs::read_symlink(path, error);
-        if (error) return std::nullopt;
-        path = next.is_absolute() ? next : path.parent_path() / next;
-    }
-    return std::nullopt;
+    const std::string station = StationPath::load();
+    const std::string below = StationPath::streamerFolder("") + std::string(name);
+    return {station + below, platform::walkBelow(station, below)};
 }
 
-// Where a save of `file` writes: through a symbolic link to its target, so
-// the link stays a link. Absent for a link that leads nowhere.
-std::optional<std::string> saveTarget(const std::string& file)
+// Another user's link met on the way: "a link owned by …, not followed".
+std::string notFollowed(const platform::PathWalk& walk)
 {
-    std::error_code error;
-    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(file, error))) return resolvedPath(file);
-    auto target = std::filesystem::canonical(file, error);
-    if (error) return missingTargetOf(file);
-    return target.string();
+    return "a link owned by " + platform::userName(walk.otherUsersLinkOwner) + ", not followed";
+}
+
+// Where the walk led; absent where it led nowhere or was refused.
+std::optional<std::string> targetOf(const platform::PathWalk& walk)
+{
+    if (walk.path.empty()) return std::nullopt;
+    return walk.path;
+}
+
+// What reading the settings file gives where the walk to it ended.
+platform::FileRead readSettingsFile(const platform::PathWalk& walk)
+{
+    if (!walk.path.empty()) return platform::readRegularFile(walk.path);
+    platform::FileRead read;
+    const bool missing = walk.nowhere == std::errc::no_such_file_or_directory ||
+                         walk.nowhere == std::errc::not_a_directory;
+    read.problem = missing ? platform::FileProblem::missing : platform::FileProblem::unreadable;
+    read.error = walk.nowhere;
+    return read;
 }
 
 // Why a save may not put a new file in the place of the one at `target`;
@@ -113,9 +118,14 @@ std::string saveRefusal(const std::string& target)
     return {};
 }
 
-SettingsSave failedSave(std::string file, std::string failure)
+SettingsSave failedSave(std::string file, std::string failure, std::string linkNotFollowed = {})
 {
-    return {.written = false, .file = std::move(file), .failure = std::move(failure), .keptAside = {}};
+    return {.written = false,
+            .file = std::move(file),
+            .failure = std::move(failure),
+            .keptAside = {},
+            .editedElsewhere = false,
+            .linkNotFollowed = std::move(linkNotFollowed)};
 }
 
 }  // namespace
@@ -127,15 +137,18 @@ ImageScheduleConfig::Contents ImageScheduleConfig::Contents::of(std::string_view
 
 std::string ImageScheduleConfig::configDir() { return StationPath::streamerFolder(); }
 
-std::string ImageScheduleConfig::configFile() { return configDir() + "/ondaline_schedule.json"; }
+std::string ImageScheduleConfig::configFile() { return configDir() + std::string(kFileName); }
 
 std::string ImageScheduleConfig::streamKeyFile() { return configDir() + "/ondaline_key"; }
 
 std::error_code ImageScheduleConfig::ensureDirectory()
 {
+    const platform::PathWalk walk = settingsPlace({}).walk;
+    // Not ours to make: the settings file is not used while that link is there.
+    if (!walk.otherUsersLink.empty()) return {};
+    if (walk.path.empty()) return walk.nowhere;
     std::error_code error;
-    const std::string dir = configDir();
-    if (!std::filesystem::exists(dir, error)) std::filesystem::create_directories(dir, error);
+    if (!std::filesystem::exists(walk.path, error)) std::filesystem::create_directories(walk.path, error);
     return error;
 }
 
@@ -144,13 +157,23 @@ ImageScheduleConfig ImageScheduleConfig::load() { return loadReporting().config;
 SettingsLoad ImageScheduleConfig::loadReporting()
 {
     (void)ensureDirectory();
-    const std::string file = configFile();
-    const auto target = saveTarget(file);
-    const platform::FileRead read = platform::readRegularFile(file);
-    FileVerdict verdict = judgeSettingsFile(read);
+    const SettingsPlace place = settingsPlace(kFileName);
+    const std::string& file = place.path;
     SettingsLoad result;
-    result.config = verdict.config.value_or(ImageScheduleConfig{});
     result.file = file;
+    if (const std::string& link = place.walk.otherUsersLink; !link.empty()) {
+        // Nothing is read, removed or even listed where that link leads.
+        const std::string why = notFollowed(place.walk);
+        result.problem = link == file ? "is " + why : "is reached through " + link + ", " + why;
+        result.saveRefused = link + " is " + why;
+        result.linkNotFollowed = link;
+        result.config.origin = {.file = file, .notUsedInFull = true, .contents = std::nullopt};
+        return result;
+    }
+    const auto target = targetOf(place.walk);
+    const platform::FileRead read = readSettingsFile(place.walk);
+    FileVerdict verdict = judgeSettingsFile(read);
+    result.config = verdict.config.value_or(ImageScheduleConfig{});
     result.problem = std::move(verdict.problem);
     result.scheduleOnly = verdict.scheduleOnly;
     if (target) {
@@ -169,13 +192,16 @@ SettingsLoad ImageScheduleConfig::loadReporting()
 
 SettingsSave ImageScheduleConfig::save() const
 {
-    const std::string file = configFile();
     if (const auto error = ensureDirectory()) {
-        return failedSave(file, "cannot create " + configDir() + " (" + error.message() + ")");
+        return failedSave(configFile(), "cannot create " + configDir() + " (" + error.message() + ")");
     }
     const auto json = encodeSettings(*this);
-    if (!json) return failedSave(file, "a setting is not a finite number");
-    const auto target = saveTarget(file);
+    if (!json) return failedSave(configFile(), "a setting is not a finite number");
+    const SettingsPlace place = settingsPlace(kFileName);
+    const std::string& file = place.path;
+    if (const std::string& link = place.walk.otherUsersLink; !link.empty())
+        return failedSave(file, link + " is " + notFollowed(place.walk), link);
+    const auto target = targetOf(place.walk);
     if (!target) return failedSave(file, file + " is a symbolic link to a missing file");
 
     const platform::FileRead onDisk = platform::readRegularFile(*target);
@@ -195,7 +221,12 @@ SettingsSave ImageScheduleConfig::save() const
     };
     if (staged.error()) return cannotWrite(staged.error());
 
-    SettingsSave result{.written = false, .file = *target, .failure = {}, .keptAside = {}, .editedElsewhere = false};
+    SettingsSave result{.written = false,
+                        .file = *target,
+                        .failure = {},
+                        .keptAside = {},
+                        .editedElsewhere = false,
+                        .linkNotFollowed = {}};
     std::optional<KeptCopy> kept;
     if (present && why) {
         auto copy = keepAsideWithStamp(*target, why);

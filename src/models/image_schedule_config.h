@@ -48,7 +48,8 @@ struct ImageScheduleConfig {
     static std::string streamKeyFile();
 
     // Creates the settings folder when it is missing; the error when that
-    // fails.
+    // fails. Nothing is made through another user's link: the settings file
+    // is not used while one is on its way (see save()).
     static std::error_code ensureDirectory();
 
     // The record in the settings file, or the defaults when there is none or
@@ -60,7 +61,10 @@ struct ImageScheduleConfig {
     // Writes the whole record over the settings file, atomically, and makes
     // that file the record's origin. A settings file that is a symbolic link
     // is written at its target, and the link stays; a link to a missing file
-    // in a folder that is there makes that file. The new file has the old
+    // in a folder that is there makes that file. Only our own links and
+    // root's are followed, whether the file's or a folder's below the
+    // station folder: with another user's link on the way nothing is read,
+    // written, made, kept aside or removed. The new file has the old
     // one's permissions (never wider), group and, where root saves, owner.
     // A file its owner made read-only, or one that its folder's sticky bit
     // lets only its owner replace, is refused before anything is written or
@@ -141,6 +145,9 @@ struct SettingsLoad {
     // Why a save may not replace the file, as `SettingsSave::failure` would
     // say; empty when it may.
     std::string saveRefused;
+    // Another user's link on the way, which is the problem: nothing was read,
+    // and no save goes through while it is there.
+    std::string linkNotFollowed;
 };
 
 struct SettingsSave {
@@ -149,6 +156,7 @@ struct SettingsSave {
     std::string failure;           // why nothing was written
     std::string keptAside;         // where an earlier file was kept before the write
     bool editedElsewhere = false;  // it was kept because someone else changed it
+    std::string linkNotFollowed;   // the failure is this link's: another user's
 };
 
 }  // namespace ondaline

@@ -27,6 +27,8 @@
 #include <QTest>
 #include <QWindow>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -182,6 +184,34 @@ private slots:
         QVERIFY(said("Ondaline: ⚠ Settings not saved to " + file + ": " + file + " is read-only"));
         QTest::qWait(300);  // the TCP input's first status arrives
         QCOMPARE(rig.app->dashboard().statusLabel()->text(), "Settings not saved: ondaline_schedule.json is read-only");
+    }
+
+    // Another user's link in the settings folder's place is said at start
+    // and at each refused save, naming the link on the status line.
+    void anotherUsersLinkIsSaidAndNotFollowed()
+    {
+        if (::geteuid() != 0) QSKIP("giving a link to the user nobody needs root");
+        useStation(home_.path() + "/linked");
+        const std::string folder = ImageScheduleConfig::configDir();
+        const std::string elsewhere = home_.path().toStdString() + "/elsewhere";
+        std::filesystem::create_directory(elsewhere);
+        std::filesystem::remove(folder);
+        std::filesystem::create_symlink(elsewhere, folder);
+        QCOMPARE(::lchown(folder.c_str(), 65534, 65534), 0);
+        test::LogCapture log;
+        Rig rig("tcp");
+        const auto said = [&](const std::string& line) { return std::ranges::count(log.messages(), line) == 1; };
+        const auto status = [&] { return rig.app->dashboard().statusLabel()->text().toStdString(); };
+        const std::string file = ImageScheduleConfig::configFile();
+        const std::string why = "a link owned by nobody, not followed";
+        QVERIFY(said("Ondaline: ⚠ Settings file " + file + " is reached through " + folder + ", " + why +
+                     " — settings reset to defaults; settings are not saved while it is there"));
+        QTest::qWait(300);  // the TCP input's first status arrives
+        QCOMPARE(status(), "Settings not used: Streamer is " + why);
+        QVERIFY(!rig.app->saveSettings());
+        QVERIFY(said("Ondaline: ⚠ Settings not saved to " + file + ": " + folder + " is " + why));
+        QCOMPARE(status(), "Settings not saved: Streamer is " + why);
+        QVERIFY(std::filesystem::is_empty(elsewhere));
     }
 
     void localSourcePlaysAndSetsTheEngineFormat()

@@ -1,6 +1,6 @@
 // The settings file's protections across saves, saves on file systems that
-// lack links or no-replace renames, and saves that may not or could not put
-// the new file in place.
+// lack links or no-replace renames, saves that may not or could not put the
+// new file in place, and the links followed on the way to it.
 
 #include "models/image_schedule_config.h"
 
@@ -8,10 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <tuple>
 
 using namespace ondaline;
 using ondaline::test::asNobody;
@@ -28,6 +31,21 @@ struct stat statOf(const std::string& path)
 }
 
 mode_t modeOf(const std::string& path) { return statOf(path).st_mode & 07777; }
+
+// Each name in `folder` with its owner, group, mode and bytes.
+std::vector<std::string> contentsOf(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const struct stat info = statOf(entry.path());
+        std::ifstream in(entry.path());
+        names.push_back(entry.path().filename().string() + " " + std::to_string(info.st_uid) + ":" +
+                        std::to_string(info.st_gid) + " " + std::to_string(info.st_mode) + " " +
+                        std::string(std::istreambuf_iterator<char>(in), {}));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 const std::string edited = R"({"stationName":"Edited","streamKey":"edited-key"})";
 
@@ -181,19 +199,99 @@ TEST_F(SettingsFileTest, LinkToAMissingFileIsToldAndMadeGood)
     EXPECT_EQ(read(copy), edited);
 }
 
-// A link to nowhere that another user put in the settings file's place (a
-// shared folder) leads the save nowhere: no file is made where they chose.
-TEST_F(SettingsFileTest, AnotherUsersLinkToAMissingFileIsNotFollowed)
+// A link that another user put in the settings file's place, or in the
+// settings folder's, is not followed by root: nothing where it leads is read,
+// written, kept aside or removed, and the refusal names it and its owner.
+TEST_F(SettingsFileTest, AnotherUsersLinksAreNotFollowed)
 {
     if (::geteuid() != 0) GTEST_SKIP() << "giving a link to the user nobody needs root";
-    const std::string target = test::makeTempFolder("chosen") + "/settings.json";
-    fs::create_directories(settingsDir());
-    fs::create_symlink(target, settingsFile());
+    const std::string rootOnly = test::makeTempFolder("root-only");
+    ASSERT_EQ(::chmod(rootOnly.c_str(), 0700), 0);
+    const std::string victim = rootOnly + "/victim.conf";
+    write(victim, edited);
+    const group* shadow = ::getgrnam("shadow");
+    ASSERT_EQ(::chown(victim.c_str(), 0, shadow ? shadow->gr_gid : 0), 0);
+    ASSERT_EQ(::chmod(victim.c_str(), 0640), 0);
+    for (const std::string& leftover : {victim + ".tmp-a1B2c3", rootOnly + "/ondaline_schedule.json.tmp-a1B2c3"}) {
+        write(leftover, "{}");
+        fs::last_write_time(leftover, fs::file_time_type::clock::now() - std::chrono::minutes(5));
+    }
+    const std::string why = "a link owned by nobody, not followed";
+    const std::string throughFolder = "is reached through " + settingsDir() + ", " + why;
+    for (const auto& [link, target, problem] : {std::tuple{settingsFile(), victim, "is " + why},
+                                                std::tuple{settingsFile(), rootOnly + "/missing.conf", "is " + why},
+                                                std::tuple{settingsDir(), rootOnly, throughFolder}}) {
+        fs::remove_all(settingsDir());
+        fs::create_directories(fs::path(link).parent_path());
+        fs::create_symlink(target, link);
+        ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
+        const auto before = contentsOf(rootOnly);
+
+        const SettingsLoad loaded = ImageScheduleConfig::loadReporting();
+        EXPECT_EQ(loaded.problem, problem);
+        EXPECT_EQ(loaded.saveRefused, link + " is " + why);
+        EXPECT_EQ(loaded.config.streamKey, "");  // nothing read
+        const SettingsSave saved = loaded.config.save();
+        EXPECT_FALSE(saved.written);
+        EXPECT_EQ(saved.failure, link + " is " + why);
+        EXPECT_EQ(contentsOf(rootOnly), before) << target;
+        EXPECT_TRUE(fs::is_symlink(link));
+    }
+}
+
+// In a station folder two users share through its group, user B's link in
+// the settings file's place does not lead user A's program to A's file.
+TEST_F(SettingsFileTest, LinkOfAnotherUserOfASharedFolderIsNotFollowed)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
+    const uid_t userB = 1001;
+    openToNobody(fs::perms::all);
+    for (std::string folder = settingsDir(); folder.size() >= station_.size();
+         folder = fs::path(folder).parent_path()) {
+        ASSERT_EQ(::chown(folder.c_str(), userB, 65534), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), 02770), 0);
+    }
+    const std::string home = test::makeTempFolder("home-of-a");
+    write(home + "/notes.txt", "A's notes");
+    for (const std::string& path : {home, home + "/notes.txt"}) ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    fs::create_symlink(home + "/notes.txt", settingsFile());
+    ASSERT_EQ(::lchown(settingsFile().c_str(), userB, 65534), 0);
+    const auto before = contentsOf(home);
+
+    EXPECT_EQ(asNobody([this] {
+                  const SettingsLoad loaded = ImageScheduleConfig::loadReporting();
+                  return loaded.linkNotFollowed == settingsFile() && !loaded.config.save().written;
+              }),
+              0);
+    EXPECT_EQ(contentsOf(home), before);
+}
+
+// The links of the user running the program and of root are followed: the
+// save lands where they lead, and they stay links.
+TEST_F(SettingsFileTest, OwnAndRootsLinksAreFollowed)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
+    openToNobody(fs::perms::all);
+    const std::string streamer = test::makeTempFolder("streamer");
+    fs::permissions(streamer, fs::perms::all);
+    fs::remove(settingsDir());
+    fs::create_symlink(streamer, settingsDir());  // root's
+    const std::string own = test::makeTempFolder("own");
+    const std::string target = own + "/settings.json";
+    write(target, "{}");
+    for (const std::string& path : {own, target}) ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    fs::create_symlink(fs::relative(target, streamer), settingsFile());
     ASSERT_EQ(::lchown(settingsFile().c_str(), 65534, 65534), 0);
 
-    const SettingsSave saved = ImageScheduleConfig::loadReporting().config.save();
-    EXPECT_FALSE(saved.written);
-    EXPECT_FALSE(fs::exists(target));
+    EXPECT_EQ(asNobody([&] {
+                  ImageScheduleConfig config = ImageScheduleConfig::load();
+                  config.stationName = "Followed";
+                  const SettingsSave saved = config.save();
+                  return saved.written && saved.file == target;
+              }),
+              0);
+    EXPECT_NE(read(target).find(R"("stationName":"Followed")"), std::string::npos);
+    EXPECT_TRUE(fs::is_symlink(settingsDir()) && fs::is_symlink(settingsFile()));
 }
 
 // The old file moved aside (no links here), the new one refused its place,
