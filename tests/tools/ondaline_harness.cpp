@@ -10,6 +10,7 @@
 #include "platform/codec/library_log.h"
 #include "platform/graphics/canvas.h"
 #include "platform/graphics/qt_messages.h"
+#include "platform/standard_descriptors.h"
 #include "platform/standard_stream.h"
 #include "sources/audio_source_capture.h"
 #include "sources/spectrum_analyzer.h"
@@ -218,6 +219,7 @@ std::optional<StreamMode> modeFromWord(const std::string& word)
 
 int main(int argc, char** argv)
 {
+    platform::openClosedStandardDescriptors();
     ignoreBrokenPipeSignal();
     const platform::StandardStreamsFlushedAtExit flushed(std::chrono::seconds(1));
     platform::routeQtMessagesThroughStandardError();

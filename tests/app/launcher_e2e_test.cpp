@@ -1,0 +1,113 @@
+// The built program started as launchers and terminals start it: with its
+// standard streams closed, under nohup, and hung up when its terminal
+// closes. The window comes and answers, and every way out ends in order.
+
+#include "support/desktop_session.h"
+#include "support/tone_analysis.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <csignal>
+
+using namespace ondaline::test;
+
+namespace {
+
+// Points of the window (the console face starts at 14, 14).
+const QPoint settingsButton(14 + 89 + 164 + 75, 14 + 508 + 18);
+
+// A folder for the program's runtime files: with none, Qt's first words
+// are a warning on standard error, before the window shows.
+QMap<QString, QString> runtimeFolderIn(const QString& home)
+{
+    QDir().mkpath(home + "/runtime");
+    QFile::setPermissions(home + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return {{"XDG_RUNTIME_DIR", home + "/runtime"}};
+}
+
+// A FLAC whose frames are damaged all through its middle: the decoder
+// complains of each one as the player reaches it.
+void writeDamagedFLAC(const QString& path)
+{
+    writeToneFLAC(path.toStdString(), 44100, 2, 440, 6);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    for (qsizetype i = bytes.size() / 5; i < bytes.size() * 4 / 5; i += 100) bytes[i] = static_cast<char>(~bytes[i]);
+    QVERIFY(file.seek(0) && file.write(bytes) == bytes.size());
+}
+
+// Whether the process has `path` open now.
+bool hasOpen(qint64 pid, const QString& path)
+{
+    const QDir fds(QString("/proc/%1/fd").arg(pid));
+    for (const QString& fd : fds.entryList(QDir::Files | QDir::System))
+        if (QFileInfo(fds.filePath(fd)).symLinkTarget() == path) return true;
+    return false;
+}
+
+// SIGTERM ends the program, with status 0, within a few seconds.
+void quitsInOrder(Desktop& desktop)
+{
+    QElapsedTimer quitting;
+    quitting.start();
+    QCOMPARE(desktop.quit(), 0);
+    QVERIFY2(quitting.elapsed() < 5000, qPrintable(QString::number(quitting.elapsed())));
+}
+
+}  // namespace
+
+class LauncherEndToEnd : public QObject {
+    Q_OBJECT
+private slots:
+    // All three streams closed, under nohup: nothing else takes their
+    // numbers, so the window comes and the drawer opens; the hang-up nohup
+    // ignores stays ignored, and SIGTERM still ends the program.
+    void startsWithoutStandardStreamsAndUnderNohup()
+    {
+        QTemporaryDir home;
+        writeStation(home.path(), "{\"audioSource\": \"local\"}");
+        Desktop desktop(writeLauncher(home.path(), "launch", "nohup " ONDALINE_PROGRAM " <&- >&- 2>&-"), home.path());
+        QVERIFY(desktop.started());
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
+        desktop.click(settingsButton);
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.size(), QSize(880, 640), 5000);
+
+        ::kill(static_cast<pid_t>(desktop.pid()), SIGHUP);
+        QCOMPARE(desktop.waitForExit(1000), -2);
+        desktop.click(settingsButton);
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.size(), QSize(520, 640), 5000);
+        quitsInOrder(desktop);
+    }
+
+    // Output and error closed, and the decoder's complaints on the way:
+    // once the player has played the damaged file, the window answers and
+    // SIGTERM ends the program.
+    void damagedFileWithoutOutputOrError()
+    {
+        QTemporaryDir home;
+        const QString music = writeStation(home.path(), "{\"audioSource\": \"local\"}") + "/Music";
+        writeToneFLAC((music + "/a.flac").toStdString(), 44100, 2, 440, 1);
+        writeDamagedFLAC(music + "/b.flac");
+        Desktop desktop(writeLauncher(home.path(), "launch", ONDALINE_PROGRAM " >&- 2>&-"), home.path(),
+                        runtimeFolderIn(home.path()));
+        QVERIFY(desktop.started());
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
+        const qint64 pid = desktop.pid();
+        QTRY_VERIFY_WITH_TIMEOUT(hasOpen(pid, music + "/b.flac"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!hasOpen(pid, music + "/b.flac"), 20000);
+        QThread::msleep(300);  // for the last complaints to be written
+        desktop.click(settingsButton);
+        QTRY_COMPARE_WITH_TIMEOUT(desktop.size(), QSize(880, 640), 5000);
+        quitsInOrder(desktop);
+    }
+};
+
+QTEST_GUILESS_MAIN(LauncherEndToEnd)
+#include "launcher_e2e_test.moc"
