@@ -3,12 +3,17 @@
 // closes. The window comes and answers, and every way out ends in order.
 
 #include "support/desktop_session.h"
+#include "support/peer_env.h"
+#include "support/recording.h"
 #include "support/tone_analysis.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -20,7 +25,9 @@ using namespace ondaline::test;
 namespace {
 
 // Points of the window (the console face starts at 14, 14).
+const QPoint startButton(14 + 89 + 75, 14 + 508 + 18);
 const QPoint settingsButton(14 + 89 + 164 + 75, 14 + 508 + 18);
+const QPoint stationNameField(538 + 150, 14 + 85);
 
 // A folder for the program's runtime files: with none, Qt's first words
 // are a warning on standard error, before the window shows.
@@ -106,6 +113,43 @@ private slots:
         desktop.click(settingsButton);
         QTRY_COMPARE_WITH_TIMEOUT(desktop.size(), QSize(880, 640), 5000);
         quitsInOrder(desktop);
+    }
+
+    // The terminal closes 0.3 s after a station name was typed, while live:
+    // the name is saved, the stream ended in order, and the exit status 0.
+    void hangUpKeepsWhatWasTypedAndEndsTheStream()
+    {
+        const auto rtmp = loadPeerEnv("rtmp");
+        QVERIFY2(!rtmp.empty(), "the rtmp peer is not running");
+        QTemporaryDir home;
+        const QString key = QString("hung-up-%1").arg(QCoreApplication::applicationPid());
+        const QString station = writeStation(home.path(),
+                                             QString("{\"streamMode\": \"rtmp\", \"audioSource\": \"local\", "
+                                                     "\"serverURL\": \"%1\", \"streamKey\": \"%2\"}")
+                                                 .arg(QString::fromStdString(rtmp.at("ONDALINE_RTMP_URL")), key));
+        writeToneFLAC((station + "/Music/a.flac").toStdString(), 44100, 2, 440, 30);
+        Desktop desktop(ONDALINE_PROGRAM, home.path());
+        QVERIFY(desktop.started());
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
+        desktop.click(startButton);
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: ✓ Publishing live!"), 20000);
+        desktop.click(settingsButton);
+        QThread::msleep(700);  // the drawer's slide
+        desktop.click(stationNameField);
+        desktop.key("ctrl+a");
+        desktop.type("Onda Hang-up");
+        QThread::msleep(300);
+        ::kill(static_cast<pid_t>(desktop.pid()), SIGHUP);
+        QCOMPARE(desktop.waitForExit(10000), 0);
+
+        QFile saved(station + "/Misc/System/Streamer/ondaline_schedule.json");
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(QJsonDocument::fromJson(saved.readAll()).object()["stationName"].toString(), "Onda Hang-up");
+        QVERIFY2(desktop.output().contains("Ondaline: Disconnecting…"), qPrintable(desktop.output()));
+        const std::string file = recordingOf(rtmp.at("ONDALINE_RTMP_RECORD_DIR"), key.toStdString());
+        QVERIFY2(!file.empty(), qPrintable(desktop.output()));
+        QCOMPARE(decodeErrors(file), std::string());
+        QVERIFY(audioSpan(file) > 1);
     }
 };
 
