@@ -29,8 +29,9 @@ const QPoint startButton(14 + 89 + 75, 14 + 508 + 18);
 const QPoint settingsButton(14 + 89 + 164 + 75, 14 + 508 + 18);
 const QPoint stationNameField(538 + 150, 14 + 85);
 
-// A folder for the program's runtime files: with none, Qt's first words
-// are a warning on standard error, before the window shows.
+// A folder for the program's runtime files. Without one Qt's first words
+// are a warning on standard error, before the window shows; with one the
+// first words there are the decoder's, once the window is up.
 QMap<QString, QString> runtimeFolderIn(const QString& home)
 {
     QDir().mkpath(home + "/runtime");
@@ -59,13 +60,21 @@ bool hasOpen(qint64 pid, const QString& path)
     return false;
 }
 
-// SIGTERM ends the program, with status 0, within a few seconds.
+// SIGHUP, as when the terminal the program was started from closes.
+void hangUp(Desktop& desktop)
+{
+    QVERIFY(desktop.pid() > 0);  // 0 would be this test's own process group
+    ::kill(static_cast<pid_t>(desktop.pid()), SIGHUP);
+}
+
+// SIGTERM ends the program, with status 0, within seconds: a program
+// stuck on its display is still running when quit() gives up on it.
 void quitsInOrder(Desktop& desktop)
 {
     QElapsedTimer quitting;
     quitting.start();
     QCOMPARE(desktop.quit(), 0);
-    QVERIFY2(quitting.elapsed() < 5000, qPrintable(QString::number(quitting.elapsed())));
+    QVERIFY2(quitting.elapsed() < 10000, qPrintable(QString::number(quitting.elapsed())));
 }
 
 }  // namespace
@@ -86,7 +95,7 @@ private slots:
         desktop.click(settingsButton);
         QTRY_COMPARE_WITH_TIMEOUT(desktop.size(), QSize(880, 640), 5000);
 
-        ::kill(static_cast<pid_t>(desktop.pid()), SIGHUP);
+        hangUp(desktop);
         QCOMPARE(desktop.waitForExit(1000), -2);
         desktop.click(settingsButton);
         QTRY_COMPARE_WITH_TIMEOUT(desktop.size(), QSize(520, 640), 5000);
@@ -139,7 +148,7 @@ private slots:
         desktop.key("ctrl+a");
         desktop.type("Onda Hang-up");
         QThread::msleep(300);
-        ::kill(static_cast<pid_t>(desktop.pid()), SIGHUP);
+        hangUp(desktop);
         QCOMPARE(desktop.waitForExit(10000), 0);
 
         QFile saved(station + "/Misc/System/Streamer/ondaline_schedule.json");
