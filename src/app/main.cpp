@@ -7,6 +7,7 @@
 #include "base/print.h"
 #include "platform/codec/library_log.h"
 #include "platform/graphics/qt_messages.h"
+#include "platform/standard_descriptors.h"
 #include "platform/standard_stream.h"
 
 #include <QApplication>
@@ -23,6 +24,7 @@
 int main(int argc, char** argv)
 {
     using namespace ondaline::app;
+    ondaline::platform::openClosedStandardDescriptors();
     ondaline::ignoreBrokenPipeSignal();
     // Standard output and error are copies of the log for whoever reads them:
     // what is still queued at the end gets a second, not more.

@@ -1,5 +1,7 @@
 #include "app/signal_quit.h"
 
+#include "platform/hang_up.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
@@ -39,6 +41,7 @@ void quitOnTerminationSignals()
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    platform::catchHangUp(onSignal);
 }
 
 }  // namespace ondaline::app

@@ -187,15 +187,13 @@ private slots:
         if (geteuid() != 0) QSKIP("changing to the user nobody needs root");
         QTemporaryDir home;
         QVERIFY(QFile::setPermissions(home.path(), QFileDevice::Permissions(0x7777)));
-        QFile wrapper(home.path() + "/as-nobody");
-        QVERIFY(wrapper.open(QIODevice::WriteOnly));
-        wrapper.write("#!/bin/sh\nexec setpriv --reuid=nobody --regid=nogroup --clear-groups " ONDALINE_PROGRAM "\n");
-        wrapper.close();
-        QVERIFY(wrapper.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        const QString asNobody =
+            writeLauncher(home.path(), "as-nobody",
+                          "setpriv --reuid=nobody --regid=nogroup --clear-groups " ONDALINE_PROGRAM);
         if (QFileInfo("/Station").isWritable() && QFileInfo("/Station").ownerId() == 65534)
             QSKIP("/Station belongs to nobody on this machine");
 
-        Desktop desktop(home.path() + "/as-nobody", home.path(), sanitizerOptionsReadableIn(home.path()));
+        Desktop desktop(asNobody, home.path(), sanitizerOptionsReadableIn(home.path()));
         QVERIFY(desktop.started());
         QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
         desktop.click(settingsButton);

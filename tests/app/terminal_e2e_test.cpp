@@ -99,15 +99,11 @@ private slots:
         writeStation(home.path(), QString("{\"streamMode\": \"rtmp\", \"audioSource\": \"tcp\", "
                                           "\"serverURL\": \"%1\", \"streamKey\": \"%2\", \"audioBitrate\": 128000}")
                                       .arg(QString::fromStdString(rtmp.at("ONDALINE_RTMP_URL")), key));
-        QFile wrapper(home.path() + "/in-terminal");
-        QVERIFY(wrapper.open(QIODevice::WriteOnly));
-        wrapper.write(QString("#!/bin/sh\nexec " ONDALINE_PROGRAM " >%1 2>&1\n")
-                          .arg(QString::fromStdString(terminal.path()))
-                          .toUtf8());
-        wrapper.close();
-        QVERIFY(wrapper.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        const QString inTerminal =
+            writeLauncher(home.path(), "in-terminal",
+                          QString(ONDALINE_PROGRAM " >%1 2>&1").arg(QString::fromStdString(terminal.path())));
         const QString reports = home.path() + "/sanitizer";
-        Desktop desktop(wrapper.fileName(), home.path(), sanitizerReportsBeside(reports));
+        Desktop desktop(inTerminal, home.path(), sanitizerReportsBeside(reports));
         QVERIFY(desktop.started());
         QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
         desktop.click(startButton);

@@ -8,10 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <thread>
+
+#include <unistd.h>
 
 using namespace ondaline::test;
 using namespace std::chrono_literals;
@@ -119,6 +122,50 @@ TEST_F(RTMPPublish, StreamOutlivesAReaderThatStopsReading)
         ASSERT_FALSE(file.empty()) << key;
         EXPECT_GT(audioSpan(file), seconds - 0.5) << key;
     }
+}
+
+// Started by a launcher that closed its output and error, and under nohup,
+// which leaves a hang-up ignored: the stream runs its whole length, and no
+// connection took the numbers of the closed streams. Beside it, a run whose
+// terminal closes: the stream is ended in order.
+TEST_F(RTMPPublish, StreamsWithoutOutputOrErrorAndEndsInOrderOnAHangUp)
+{
+    const int seconds = 4;
+    // Keys of this run's own: the recording's start tells that the stream is live.
+    const std::string run = std::to_string(::getpid());
+    const std::string publish = shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url " + env_["ONDALINE_RTMP_URL"] +
+                                " --source tone --seconds ";
+    BackgroundHarness closed("streams-closed", "nohup " + publish + std::to_string(seconds) + " --key streams-closed-" +
+                                                   run + " >&- 2>&-");
+    BackgroundHarness hungUp("hung-up", publish + "20 --key hung-up-" + run);
+
+    std::string file;
+    for (int i = 0; i < 300 && file.empty(); ++i) {
+        file = recordingOf(env_["ONDALINE_RTMP_RECORD_DIR"], "streams-closed-" + run);
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_FALSE(file.empty());
+    const pid_t closedPid = closed.pid(), hungUpPid = hungUp.pid();
+    ASSERT_TRUE(closedPid > 0 && hungUpPid > 0);
+    for (const char* fd : {"1", "2"}) {
+        std::error_code unreadable;
+        EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(closedPid) + "/fd/" + fd, unreadable), "/dev/null") << fd;
+    }
+    ::kill(closedPid, SIGHUP);
+
+    ASSERT_TRUE(hungUp.waitFor("delegate: connected", 30s)) << hungUp.output();
+    std::this_thread::sleep_for(2s);
+    ::kill(hungUpPid, SIGHUP);
+    EXPECT_EQ(hungUp.finish(), 0) << hungUp.output();
+    EXPECT_NE(hungUp.output().find("harness: hung up, ending the stream"), std::string::npos) << hungUp.output();
+    EXPECT_NE(hungUp.output().find("harness: stream went live and ended in order"), std::string::npos);
+    const std::string ended = recordingOf(env_["ONDALINE_RTMP_RECORD_DIR"], "hung-up-" + run);
+    ASSERT_FALSE(ended.empty());
+    EXPECT_EQ(decodeErrors(ended), "");
+    EXPECT_GT(audioSpan(ended), 1.5);
+
+    EXPECT_EQ(closed.finish(), 0);
+    EXPECT_GT(audioSpan(file), seconds - 0.5);
 }
 
 TEST_F(RTMPPublish, GoesLiveThroughTLS)

@@ -9,9 +9,11 @@
 namespace ondaline::test {
 
 BackgroundHarness::BackgroundHarness(const std::string& name, const std::string& command)
-    : outputFile_(runFolder() / ("harness-" + name + ".log"))
+    : outputFile_(runFolder() / ("harness-" + name + ".log")), pidFile_(runFolder() / ("harness-" + name + ".pid"))
 {
-    const std::string redirected = command + " > " + shellQuote(outputFile_) + " 2>&1";
+    // In the background of its shell, which notes its process id.
+    const std::string redirected = "{ " + command + " & echo $! > " + shellQuote(pidFile_) + "; wait $!; } > " +
+                                   shellQuote(outputFile_) + " 2>&1";
     thread_ = std::thread([this, redirected] { exitCode_ = runCommand(redirected).exitCode; });
 }
 
@@ -19,12 +21,24 @@ BackgroundHarness::~BackgroundHarness()
 {
     if (thread_.joinable()) thread_.join();
     std::filesystem::remove(outputFile_);
+    std::filesystem::remove(pidFile_);
 }
 
 std::string BackgroundHarness::output() const
 {
     std::ifstream in(outputFile_);
     return {std::istreambuf_iterator<char>(in), {}};
+}
+
+pid_t BackgroundHarness::pid() const
+{
+    for (int i = 0; i < 100; ++i) {
+        std::ifstream in(pidFile_);
+        pid_t pid = 0;
+        if (in >> pid && pid > 0) return pid;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return 0;
 }
 
 bool BackgroundHarness::waitFor(const std::string& text, std::chrono::seconds limit, int times) const

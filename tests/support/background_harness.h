@@ -6,6 +6,8 @@
 #include <string>
 #include <thread>
 
+#include <sys/types.h>
+
 namespace ondaline::test {
 
 // A harness command run in the background, so that a test can act while it
@@ -21,6 +23,11 @@ public:
 
     std::string output() const;
 
+    // The process id of the command, for signals: the harness's own where
+    // the command starts it with no `timeout` before it. 0 when the shell
+    // has not said within a few seconds.
+    pid_t pid() const;
+
     // Waits until `text` has been printed `times` times; false after `limit`.
     bool waitFor(const std::string& text, std::chrono::seconds limit = std::chrono::seconds(60), int times = 1) const;
 
@@ -29,6 +36,7 @@ public:
 
 private:
     std::filesystem::path outputFile_;
+    std::filesystem::path pidFile_;
     int exitCode_ = -1;
     std::thread thread_;
 };

@@ -239,4 +239,13 @@ QString writeStation(const QString& home, const QString& settingsJSON)
     return station;
 }
 
+QString writeLauncher(const QString& folder, const QString& name, const QString& command)
+{
+    QFile script(folder + "/" + name);
+    if (script.open(QIODevice::WriteOnly)) script.write(("#!/bin/sh\nexec " + command + "\n").toUtf8());
+    script.close();
+    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    return script.fileName();
+}
+
 }  // namespace ondaline::test

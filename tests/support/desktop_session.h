@@ -79,4 +79,9 @@ private:
 // through the dot file; returns the station folder.
 QString writeStation(const QString& home, const QString& settingsJSON);
 
+// An executable script `name` in `folder` that hands over to `command`
+// (`exec` in sh), to start the program as a launcher or a terminal would:
+// with its streams redirected or closed, or as another user. Returns its path.
+QString writeLauncher(const QString& folder, const QString& name, const QString& command);
+
 }  // namespace ondaline::test

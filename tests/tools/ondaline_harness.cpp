@@ -3,19 +3,23 @@
 // (with --connects N, after it went live for the Nth time, reconnects
 // included), prints every activity-log line and every delegate call, and
 // exits 0 when the stream went live so often and ended with the orderly
-// disconnect, 1 otherwise.
+// disconnect, 1 otherwise. A hang-up (SIGHUP, its terminal closed) ends the
+// run early, in the same order.
 
 #include "base/print.h"
 #include "engine/ondaline.h"
 #include "platform/codec/library_log.h"
 #include "platform/graphics/canvas.h"
 #include "platform/graphics/qt_messages.h"
+#include "platform/hang_up.h"
+#include "platform/standard_descriptors.h"
 #include "platform/standard_stream.h"
 #include "sources/audio_source_capture.h"
 #include "sources/spectrum_analyzer.h"
 #include "sources/tcp_audio_server.h"
 #include "sources/test_player.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -36,6 +40,12 @@ using namespace ondaline;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+// Set by SIGHUP; the main loop looks at it at least four times a second.
+std::atomic<bool> hungUp{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+void onHangUp(int) { hungUp = true; }
 
 // The harness's main thread is the engine's main queue.
 class LoopExecutor final : public platform::MainExecutor {
@@ -218,7 +228,9 @@ std::optional<StreamMode> modeFromWord(const std::string& word)
 
 int main(int argc, char** argv)
 {
+    platform::openClosedStandardDescriptors();
     ignoreBrokenPipeSignal();
+    platform::catchHangUp(onHangUp);
     const platform::StandardStreamsFlushedAtExit flushed(std::chrono::seconds(1));
     platform::routeQtMessagesThroughStandardError();
     platform::routeLibraryLog();
@@ -348,6 +360,10 @@ int main(int argc, char** argv)
         if (outcome->wantedSince) until = std::min(until, *outcome->wantedSince + runLength);
         if (stallMs > 0 && outcome->liveSince) until = std::min(until, nextStall);
         loop->runUntil(until);
+        if (hungUp) {
+            print("harness: hung up, ending the stream");
+            break;
+        }
         if (!outcome->liveSince) {
             if (Clock::now() > giveUpAt) break;
             continue;
