@@ -253,7 +253,14 @@ SettingsSave ImageScheduleConfig::save() const
 std::string ImageScheduleConfig::readStreamKeyFile(std::string* unusable)
 {
     const std::string file = streamKeyFile();
-    const platform::FileRead read = platform::readRegularFile(file);
+    // Read through another user's link, a file only we may read would end
+    // up in the settings, which others may read.
+    const SettingsPlace place = settingsPlace("/ondaline_key");
+    if (!place.walk.otherUsersLink.empty()) {
+        if (unusable) *unusable = place.walk.otherUsersLink + " is " + notFollowed(place.walk);
+        return {};
+    }
+    const platform::FileRead read = platform::readRegularFile(place.walk.path.empty() ? file : place.walk.path);
     if (!read.contents) {
         if (unusable && read.problem != platform::FileProblem::missing) *unusable = file + ": " + read.reason();
         return {};

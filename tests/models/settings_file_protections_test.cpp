@@ -237,6 +237,17 @@ TEST_F(SettingsFileTest, AnotherUsersLinksAreNotFollowed)
         EXPECT_EQ(contentsOf(rootOnly), before) << target;
         EXPECT_TRUE(fs::is_symlink(link));
     }
+
+    // Nor is the stream key beside it read through one: it would be saved
+    // into a settings file that others may read.
+    fs::remove_all(settingsDir());
+    fs::create_directories(settingsDir());
+    const std::string keyLink = settingsDir() + "/ondaline_key";
+    fs::create_symlink(victim, keyLink);
+    ASSERT_EQ(::lchown(keyLink.c_str(), 65534, 65534), 0);
+    std::string unusable;
+    EXPECT_EQ(ImageScheduleConfig::readStreamKeyFile(&unusable), "");
+    EXPECT_EQ(unusable, keyLink + " is " + why);
 }
 
 // In a station folder two users share through its group, user B's link in
