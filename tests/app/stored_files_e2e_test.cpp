@@ -189,7 +189,9 @@ private slots:
         QVERIFY(QFile::setPermissions(home.path(), QFileDevice::Permissions(0x7777)));
         QFile wrapper(home.path() + "/as-nobody");
         QVERIFY(wrapper.open(QIODevice::WriteOnly));
-        wrapper.write("#!/bin/sh\nexec setpriv --reuid=nobody --regid=nogroup --clear-groups " ONDALINE_PROGRAM "\n");
+        wrapper.write(
+            "#!/bin/sh\nexec setpriv --reuid=nobody --regid=nogroup --clear-groups --pdeathsig keep " ONDALINE_PROGRAM
+            "\n");
         wrapper.close();
         QVERIFY(wrapper.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         if (QFileInfo("/Station").isWritable() && QFileInfo("/Station").ownerId() == 65534)
