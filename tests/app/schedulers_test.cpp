@@ -6,11 +6,11 @@
 #include "app/qt_main_executor.h"
 #include "app/song_file.h"
 #include "engine/ondaline.h"
+#include "launched_controller.h"
 #include "models/station_path.h"
 #include "sources/test_player.h"
 #include "support/log_capture.h"
 #include "support/private_home.h"
-#include "support/scripted_rtmp_server.h"
 #include "support/tcp_peer.h"
 #include "support/tone_analysis.h"
 
@@ -65,21 +65,7 @@ struct Rig {
     QString shown() const { return app->dashboard().nowPlayingLabel()->text(); }
     // Live on a scripted RTMP server, with both of the engine's reports of
     // it handled. (Titles reaching icecast2 are checked end to end.)
-    bool goLive()
-    {
-        rtmp = std::make_unique<test::TCPPeer>([](int s) {
-            test::ScriptedRTMPServer server(s);
-            if (server.acceptPublish()) server.readUntilClosed();
-        });
-        app->scheduleConfig.streamMode = "rtmp";
-        app->scheduleConfig.serverURL = "rtmp://127.0.0.1:" + std::to_string(rtmp->port()) + "/live";
-        app->scheduleConfig.streamKey = "key";
-        app->toggleConnect();
-        const bool live = QTest::qWaitFor([&] { return app->streamer->state() == StreamState::publishing; }, 10000);
-        app->streamer->networkQueue().sync([] {});
-        for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
-        return live;
-    }
+    bool goLive() { return test::goLive(*app, rtmp); }
     std::unique_ptr<test::TCPPeer> rtmp;  // outlives the engine's connection
 };
 

@@ -1,11 +1,14 @@
 // The dashboard's drawer and the overlay editor open side by side, as a
 // station switches between them: whichever changed a setting last is what
 // the file holds and both windows show, a save of one never puts back what
-// the other changed, and quitting keeps what either holds unsaved.
+// the other changed, each field the editor owns reaches the file and the
+// stream, and quitting keeps what either holds unsaved.
 
 #include "app/app_delegate.h"
 #include "app/appearance_page.h"
 #include "app/qt_main_executor.h"
+#include "engine/ondaline.h"
+#include "launched_controller.h"
 #include "models/settings_codec.h"
 #include "sources/tcp_audio_server.h"
 #include "support/private_home.h"
@@ -19,8 +22,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QImage>
 #include <QLineEdit>
 #include <QParallelAnimationGroup>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -28,6 +34,8 @@
 #include <QTimer>
 
 #include <atomic>
+#include <ctime>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -115,6 +123,25 @@ private:
     std::thread thread_;
 };
 
+QString heldAs(const QString& inFile, const QString& onAir) { return "file: " + inFile + "; stream: " + onAir; }
+QString onOff(bool on) { return on ? "on" : "off"; }
+QString fileName(const std::optional<std::string>& path)
+{
+    return path ? QFileInfo(QString::fromStdString(*path)).fileName() : QString("none");
+}
+
+// Monday at 19:30 here: the schedule's clock in the cases that need one.
+std::chrono::system_clock::time_point mondayEvening()
+{
+    std::tm local{};
+    local.tm_min = 30;
+    local.tm_hour = 19;
+    local.tm_mday = 5;  // January 2026
+    local.tm_year = 126;
+    local.tm_isdst = -1;
+    return std::chrono::system_clock::from_time_t(std::mktime(&local));
+}
+
 }  // namespace
 
 class SharedRecordTest : public QObject {
@@ -123,6 +150,7 @@ class SharedRecordTest : public QObject {
     std::shared_ptr<QtMainExecutor> main_ = std::make_shared<QtMainExecutor>();
     std::shared_ptr<platform::ManualClock> clock_ = std::make_shared<platform::ManualClock>();
     std::unique_ptr<TestAppDelegate> app_;
+    std::unique_ptr<test::TCPPeer> rtmp_;  // outlives the engine's connection
 
     // A dashboard launched on `stored`, its source the TCP input nobody sends to.
     void launch(ImageScheduleConfig stored)
@@ -165,6 +193,90 @@ class SharedRecordTest : public QObject {
     {
         return QTest::qWaitFor([&] { return !editor().isSavePending(); }, 2000);
     }
+    // The editor's file panels answer `file`.
+    void panelsChoose(const std::string& file)
+    {
+        editor().pickFile = [file](QWidget*, const QString&, const QStringList&) {
+            return QString::fromStdString(file);
+        };
+    }
+    std::string stationFile(const char* name) { return (home_.path() + "/Station/" + name).toStdString(); }
+
+    // A field the editor owns: what the dashboard starts on, the change made
+    // in the editor, and what the file and the running stream then hold.
+    struct EditorField {
+        const char* name;
+        std::function<void(ImageScheduleConfig&)> stored;
+        std::function<void()> change;
+        std::function<QString(const ImageScheduleConfig& file, const Ondaline& engine)> held;
+        QString wanted;
+    };
+    std::vector<EditorField> editorFields()
+    {
+        const std::string fallback = stationFile("default.png"), evening = stationFile("evening.png"),
+                          late = stationFile("late.png");
+        const auto monday = [](int from, int to, const std::string& image) {
+            return ImageScheduleEntry(2, from, 0, to, 0, image);
+        };
+        const auto images = [this] { return editor().imagesTab(); };
+        return {
+            {"now playing",
+             {},
+             [this] { prefixCheck()->click(); },
+             [](const ImageScheduleConfig& file, const Ondaline& engine) {
+                 return heldAs(onOff(file.nowPlaying.showPrefix), onOff(engine.nowPlayingConfig().showPrefix));
+             },
+             heldAs("on", "on")},
+            {"bars",
+             {},
+             [this] { editor().nowPlayingTab()->vizEnableCheck()->click(); },
+             [](const ImageScheduleConfig& file, const Ondaline& engine) {
+                 return heldAs(onOff(file.visualization.enabled), onOff(engine.vizConfig().enabled));
+             },
+             heldAs("on", "on")},
+            {"crawler",
+             {},
+             [this] { editor().nowPlayingTab()->crawlerEnableCheck()->click(); },
+             [](const ImageScheduleConfig& file, const Ondaline& engine) {
+                 return heldAs(onOff(file.crawler.enabled), onOff(engine.crawlerConfig().enabled));
+             },
+             heldAs("on", "on")},
+            {"default image",
+             {},
+             [=, this] {
+                 panelsChoose(fallback);
+                 for (auto* button : images()->defaultImageField()->parentWidget()->findChildren<QPushButton*>(
+                          Qt::FindDirectChildrenOnly))
+                     if (button->text() == QString::fromUtf8("Browse…")) button->click();
+             },
+             [](const ImageScheduleConfig& file, const Ondaline& engine) {
+                 return heldAs(fileName(file.defaultImagePath), fileName(engine.videoImagePath()));
+             },
+             heldAs("default.png", "default.png")},
+            // Two hours on, the evening's show has its own image.
+            {"hour offset",
+             [=](ImageScheduleConfig& stored) {
+                 stored.defaultImagePath = fallback;
+                 stored.entries = {monday(21, 22, late)};
+             },
+             [=] { retype(images()->hourOffsetField(), "2", false); },
+             [](const ImageScheduleConfig& file, const Ondaline& engine) {
+                 return heldAs(QString::number(file.hourOffset), fileName(engine.videoImagePath()));
+             },
+             heldAs("2", "late.png")},
+            {"schedule entries", [=](ImageScheduleConfig& stored) { stored.entries = {monday(19, 20, "")}; },
+             [=, this] {
+                 panelsChoose(evening);
+                 images()->rows().at(0).browseBtn->click();
+             },
+             [](const ImageScheduleConfig& file, const Ondaline& engine) {
+                 QStringList rows;
+                 for (const ImageScheduleEntry& entry : file.entries) rows << fileName(entry.imagePath);
+                 return heldAs(rows.join(", "), fileName(engine.videoImagePath()));
+             },
+             heldAs("evening.png", "evening.png")},
+        };
+    }
 
 private slots:
     void initTestCase()
@@ -173,6 +285,10 @@ private slots:
         QVERIFY(QDir().mkpath(home_.path() + "/Station"));
         QFile dot(home_.path() + "/.ondaline_station");
         QVERIFY(dot.open(QIODevice::WriteOnly) && dot.write((home_.path() + "/Station").toUtf8()) > 0);
+        QImage image(64, 36, QImage::Format_RGB32);
+        image.fill(Qt::darkBlue);
+        for (const char* name : {"default.png", "evening.png", "late.png"})
+            QVERIFY(image.save(QString::fromStdString(stationFile(name))));
     }
 
     // The editor open while the drawer's font and size change: they reach
@@ -287,6 +403,33 @@ private slots:
         QVERIFY(closeDrawer());
         QCOMPARE(storedFile().nowPlaying.fontSize, 32.0);
         editor().closeEditor();
+    }
+
+    // A change to any field the editor owns reaches the file and the running
+    // stream; none of them stays the editor's alone.
+    void eachFieldTheEditorOwnsReachesTheFileAndTheStream_data()
+    {
+        QTest::addColumn<int>("field");
+        const auto fields = editorFields();
+        for (std::size_t i = 0; i < fields.size(); ++i) QTest::newRow(fields[i].name) << static_cast<int>(i);
+    }
+    void eachFieldTheEditorOwnsReachesTheFileAndTheStream()
+    {
+        QFETCH(int, field);
+        const EditorField edited = editorFields().at(static_cast<std::size_t>(field));
+        const auto ended = qScopeGuard([this] {
+            app_.reset();
+            rtmp_.reset();
+        });
+        ImageScheduleConfig stored;
+        if (edited.stored) edited.stored(stored);
+        launch(stored);
+        app_->schedulers().setWallClock(mondayEvening);
+        QVERIFY(test::goLive(*app_, rtmp_));  // the scheduled image reaches the engine only live
+        app_->openOverlayEditor(editor::EditorTab::images);
+        edited.change();
+        editor().closeEditor();
+        QCOMPARE(edited.held(storedFile(), *app_->streamer), edited.wanted);
     }
 
     // Quitting is final for the process: this runs last. A key typed and a

@@ -189,7 +189,7 @@ private slots:
         QVERIFY(QFile::setPermissions(home.path(), QFileDevice::Permissions(0x7777)));
         const QString asNobody =
             writeLauncher(home.path(), "as-nobody",
-                          "setpriv --reuid=nobody --regid=nogroup --clear-groups " ONDALINE_PROGRAM);
+                          "setpriv --reuid=nobody --regid=nogroup --clear-groups --pdeathsig keep " ONDALINE_PROGRAM);
         if (QFileInfo("/Station").isWritable() && QFileInfo("/Station").ownerId() == 65534)
             QSKIP("/Station belongs to nobody on this machine");
 

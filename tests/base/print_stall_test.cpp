@@ -1,5 +1,5 @@
-// Printing while standard output is not read: it fills the shared activity
-// log past its cap, so it has a process of its own.
+// Printing while standard output is not read, and long after: it fills the
+// shared activity log past its cap, so it has a process of its own.
 
 #include "base/activity_log.h"
 #include "base/print.h"
@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include <array>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -107,4 +109,54 @@ TEST(Print, NeverWaitsOnAReaderThatStopsReading)
                                       "Activity page");
     EXPECT_LT(written, lines);
     EXPECT_GT(written * 150, static_cast<int>(StandardStream::capacityBytes / 2));
+}
+
+// A reader that keeps up, between rounds of printing at least: more than the
+// queue holds goes through it over the program's life, and the last round
+// arrives whole, as the first did, with no word of lines missed.
+TEST(Print, ReachesItsReaderLongAfterTheQueuesWorthHasGoneThrough)
+{
+    constexpr int rounds = 4, perRound = 2500;  // 375 kB a round, 1.5 MB in all
+    static_assert(perRound * 150 < StandardStream::capacityBytes);
+    static_assert(rounds * perRound * 150 > StandardStream::capacityBytes);
+    const std::string missedNote = "not written to standard output";
+    ASSERT_TRUE(StandardStream::output().flush(10s));
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::string received;
+    std::thread reader([&] {
+        std::array<char, 65536> buffer;
+        for (ssize_t n; (n = read(ends[0], buffer.data(), buffer.size())) > 0;) {
+            const std::lock_guard held(lock);
+            received.append(buffer.data(), static_cast<std::size_t>(n));
+            arrived.notify_all();
+        }
+    });
+    int roundsArrived = 0;
+    {
+        const StandardOutputInto read(ends[1]);
+        close(ends[1]);
+        for (int round = 0; round < rounds; ++round) {
+            for (int i = 0; i < perRound; ++i) print(numberedLine(round * perRound + i));
+            // Its last line, or the word that lines were dropped instead.
+            const std::string last = numberedLine((round + 1) * perRound - 1) + "\n";
+            std::unique_lock held(lock);
+            arrived.wait_for(held, 5s, [&] {
+                return received.find(last) != std::string::npos || received.find(missedNote) != std::string::npos;
+            });
+            if (received.find(last) == std::string::npos) break;
+            ++roundsArrived;
+        }
+    }
+    reader.join();  // at the end of the pipe, now that standard output has let go of it
+    close(ends[0]);
+
+    EXPECT_EQ(roundsArrived, rounds) << received.substr(received.size() - std::min<std::size_t>(received.size(), 400));
+    std::istringstream output(received);
+    int line = 0;
+    for (std::string text; std::getline(output, text); ++line) ASSERT_EQ(text, numberedLine(line));
+    EXPECT_EQ(line, rounds * perRound);
 }

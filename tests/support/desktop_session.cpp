@@ -9,10 +9,30 @@
 #include <QScopeGuard>
 #include <QThread>
 
+#include <csignal>
 #include <cstdlib>
 #include <stdexcept>
 
+#include <sys/prctl.h>
+#include <unistd.h>
+
 namespace ondaline::test {
+
+namespace {
+
+// `process` gets `signal` when the thread that started it ends. A test that
+// dies, aborted by Qt Test's watchdog or killed, runs no destructor: its
+// session would run on, for good.
+void endsWithItsTest(QProcess& process, int signal)
+{
+    const pid_t test = ::getpid();
+    process.setChildProcessModifier([test, signal] {
+        ::prctl(PR_SET_PDEATHSIG, signal);
+        if (::getppid() != test) ::raise(signal);  // the test ended before this
+    });
+}
+
+}  // namespace
 
 Desktop::Desktop(const QString& program, const QString& home, const QMap<QString, QString>& environment)
     : xvfbLog_(files_.filePath("xvfb.log"))
@@ -37,6 +57,7 @@ Desktop::Desktop(const QString& program, const QString& home, const QMap<QString
     // Xvfb's messages are kept for describe().
     xvfb_.setStandardOutputFile(QProcess::nullDevice());
     xvfb_.setStandardErrorFile(xvfbLog_);
+    endsWithItsTest(xvfb_, SIGTERM);  // which removes its lock file
     const int first = 100 + static_cast<int>(QRandomGenerator::global()->bounded(800));
     for (int number = first; number < first + 20 && display_.isEmpty(); ++number) {
         QFile lock(QString("/tmp/.X%1-lock").arg(number));
@@ -70,6 +91,7 @@ Desktop::Desktop(const QString& program, const QString& home, const QMap<QString
     for (auto it = environment.begin(); it != environment.end(); ++it) variables.insert(it.key(), it.value());
     program_.setProcessEnvironment(variables);
     program_.setProcessChannelMode(QProcess::MergedChannels);
+    endsWithItsTest(program_, SIGKILL);  // a program that hangs would not end on less
     program_.start(program, QStringList{});
 }
 
@@ -176,19 +198,29 @@ QImage Desktop::screen()
 
 int Desktop::waitForExit(int milliseconds)
 {
-    if (!program_.waitForFinished(milliseconds) && program_.state() != QProcess::NotRunning) return -2;
+    if (!program_.waitForFinished(milliseconds) && program_.state() != QProcess::NotRunning) return stillRunning;
     output_ += QString::fromUtf8(program_.readAll());
-    return program_.exitStatus() == QProcess::NormalExit ? program_.exitCode() : -1;
+    return ending();
 }
 
-int Desktop::quit()
+int Desktop::quit(int patienceMs)
 {
-    if (program_.state() == QProcess::NotRunning)
-        return program_.exitStatus() == QProcess::NormalExit ? program_.exitCode() : -1;
-    program_.terminate();
-    if (!program_.waitForFinished(20000)) program_.kill();
-    output_ += QString::fromUtf8(program_.readAll());
-    return program_.exitStatus() == QProcess::NormalExit ? program_.exitCode() : -1;
+    if (program_.state() != QProcess::NotRunning) {
+        program_.terminate();
+        if (!program_.waitForFinished(patienceMs)) {
+            killed_ = true;
+            program_.kill();
+            program_.waitForFinished(10000);
+        }
+        output_ += QString::fromUtf8(program_.readAll());
+    }
+    return ending();
+}
+
+int Desktop::ending() const
+{
+    if (killed_) return killed;
+    return program_.exitStatus() == QProcess::NormalExit ? program_.exitCode() : crashed;
 }
 
 QString Desktop::output()
@@ -204,6 +236,7 @@ QString Desktop::describe()
     program_.waitForFinished(0);  // learns of an end no event loop reported
     QString state;
     if (program_.state() != QProcess::NotRunning) state = "still running";
+    else if (killed_) state = "killed, as it did not end on SIGTERM";
     else if (program_.exitStatus() == QProcess::CrashExit) state = "crashed";
     else if (program_.error() == QProcess::FailedToStart) state = "failed to start: " + program_.errorString();
     else state = "exited with status " + QString::number(program_.exitCode());

@@ -21,7 +21,9 @@ class MachineLock;
 class Desktop {
 public:
     // Starts Xvfb, then `program` with HOME (and XDG_CONFIG_HOME below it)
-    // set to `home` and `environment` added.
+    // set to `home` and `environment` added. Both are ended when the thread
+    // that made the session ends, however the test ends (killed, or aborted
+    // by Qt Test's watchdog): make it on the test's own thread.
     Desktop(const QString& program, const QString& home, const QMap<QString, QString>& environment = {});
     ~Desktop();  // ends the program (SIGTERM), then Xvfb
 
@@ -51,9 +53,15 @@ public:
     QImage shot(int width = 520);
     // The whole 1280 x 800 screen.
     QImage screen();
-    // SIGTERM, as a service manager stops it; its exit code (-1: it crashed).
-    int quit();
-    // The exit code of a program that ends by itself (-2: still running).
+    // What quit() and waitForExit() give for a program that has no exit
+    // code to give: none of them is one (0 to 255).
+    static constexpr int crashed = -1;       // ended by a signal of its own
+    static constexpr int stillRunning = -2;  // waitForExit(): not ended yet
+    static constexpr int killed = -3;        // quit(): had to be killed
+    // SIGTERM, as a service manager stops it, then SIGKILL if it has not
+    // ended within `patienceMs`; its exit code, or one of the above.
+    int quit(int patienceMs = 20000);
+    // The exit code of a program that ends by itself, or one of the above.
     int waitForExit(int milliseconds);
     // What the program printed so far.
     QString output();
@@ -64,6 +72,8 @@ public:
 private:
     QString xdotool(const QStringList& arguments);
 
+    int ending() const;  // how the program ended, once it has
+
     void endStart();  // lets the next session start
 
     QTemporaryDir files_;  // Xvfb's messages, screenshots
@@ -73,6 +83,7 @@ private:
     QProcess xvfb_, program_;
     QString display_, window_, output_;
     QPoint origin_;
+    bool killed_ = false;
 };
 
 // A station folder in `home` with `settingsJSON` as its settings file, found
