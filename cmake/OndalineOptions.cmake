@@ -53,9 +53,10 @@ if(ONDALINE_QUICK_BUILD)
 endif()
 
 # The linker: GNU ld takes a second or two for each of the many test
-# programs, gold (from the same binutils) a quarter of that. For a build
-# made for one run of the tests only; the program's own build keeps ld.
-if(ONDALINE_QUICK_BUILD)
+# programs, gold (from the same binutils) a quarter of that. For g++'s
+# builds made for one run of the tests only; the program's own build keeps
+# ld, and clang's fuzz build, whose sanitizer runtime gold warns about.
+if(ONDALINE_QUICK_BUILD AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   include(CheckLinkerFlag)
   check_linker_flag(CXX -fuse-ld=gold ONDALINE_LINKER_GOLD)
   if(ONDALINE_LINKER_GOLD)
