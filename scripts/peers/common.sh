@@ -54,6 +54,12 @@ stop_pidfile() {
   rm -f "$pidfile"
 }
 
+# Ends the process recorded in $1 at once, as a crash would: KILL.
+kill_pidfile() {
+  [[ -f $1 ]] && kill -KILL "$(cat "$1")" 2>/dev/null
+  stop_pidfile "$1"
+}
+
 # Whether others may pass through every folder from / down to $1.
 others_can_enter() {
   local dir=$1

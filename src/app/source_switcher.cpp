@@ -51,6 +51,11 @@ CaptureStart startCapture(sources::AudioSourceCapture& capture, const std::strin
     return {CaptureStart::Outcome::started, {}};
 }
 
+void show(const SourceSwitcher::Looks& looks, const IdleLook& look)
+{
+    looks.source(look.lampLit, QString::fromStdString(look.statusText), look.statusAlpha);
+}
+
 // A start that came to nothing is told; one that started shows nothing yet:
 // the capture's first sound shows it connected.
 void showCaptureStart(const SourceSwitcher::Looks& looks, const CaptureStart& start)
@@ -104,8 +109,7 @@ void SourceSwitcher::activateLocalPlayer(const std::string& outputDeviceUID)
     player.setStreamer(sources_.engine);
     player.play();
     if (!outputDeviceUID.empty()) looks_->outputDevice(outputDeviceUID);
-    const IdleLook look = localPlayerLook(player.engine().isMissingSoundServer());
-    looks_->source(look.lampLit, QString::fromStdString(look.statusText), look.statusAlpha);
+    show(*looks_, localPlayerLook(player.engine().isMissingSoundServer()));
     print("Dashboard: Switched to Local Player mode");
 }
 
@@ -145,9 +149,9 @@ void SourceSwitcher::activateAppCapture(const std::string& bundleID, const std::
 
     // On the capture queue. The engine takes each buffer at its own rate and
     // channel count before the meter and the bars see it.
-    const std::string connectedText = "Connected to " + (name.empty() ? std::string("App Capture") : name);
+    const IdleLook connected = appCaptureLook(name);
     capture->setOnAudioBuffer(
-        [gate, token, engine, spectrum, looks, main, connectedText, heard = std::make_shared<std::atomic<bool>>(false),
+        [gate, token, engine, spectrum, looks, main, connected, heard = std::make_shared<std::atomic<bool>>(false),
          reports = std::make_shared<MeterReportFilter>()](const sources::AudioSampleBuffer& buffer) {
             gate->whileCurrent(token, [&] {
                 const auto pcm = sources::capturedPCM(buffer);
@@ -156,10 +160,9 @@ void SourceSwitcher::activateAppCapture(const std::string& bundleID, const std::
                 // Connected once sound comes, not when the start returns: a
                 // capture that never delivers never looks connected.
                 if (!heard->exchange(true)) {
-                    main->post([looks, gate, token, connectedText] {
+                    main->post([looks, gate, token, connected] {
                         const auto looked = looks.lock();
-                        if (looked && gate->isCurrent(token))
-                            looked->source(true, QString::fromStdString(connectedText), 0.4);
+                        if (looked && gate->isCurrent(token)) show(*looked, connected);
                     });
                 }
                 const auto* bytes = reinterpret_cast<const std::uint8_t*>(pcm->interleaved.data());

@@ -71,11 +71,14 @@ IdleLook idleLook(AudioSourceKind source, const SourceReadiness& readiness)
     if (source == AudioSourceKind::tcp)
         return readiness.tcpReceiving ? IdleLook{true, "Connected to TCP Input", 0.4} : waiting;
     if (source == AudioSourceKind::appCapture) {
-        if (!readiness.capturing) return waiting;
-        const std::string_view name = readiness.appCaptureName.empty() ? "App Capture" : readiness.appCaptureName;
-        return {true, "Connected to " + std::string(name), 0.4};
+        return readiness.capturing ? appCaptureLook(readiness.appCaptureName) : waiting;
     }
     return localPlayerLook(readiness.soundServerMissing);
+}
+
+IdleLook appCaptureLook(std::string_view name)
+{
+    return {true, "Connected to " + std::string(name.empty() ? "App Capture" : name), 0.4};
 }
 
 IdleLook localPlayerLook(bool soundServerMissing)

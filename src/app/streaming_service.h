@@ -69,6 +69,8 @@ struct SourceReadiness {
 };
 
 IdleLook idleLook(AudioSourceKind source, const SourceReadiness& readiness);
+// A capture whose sound comes, by the application's saved name.
+IdleLook appCaptureLook(std::string_view name);
 IdleLook localPlayerLook(bool soundServerMissing);
 
 }  // namespace ondaline::app

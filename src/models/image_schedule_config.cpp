@@ -93,8 +93,8 @@ std::optional<std::string> targetOf(const platform::PathWalk& walk)
     return walk.path;
 }
 
-// What reading the settings file gives where the walk to it ended.
-platform::FileRead readSettingsFile(const platform::PathWalk& walk)
+// What reading a file gives where the walk to it ended.
+platform::FileRead readWalkedFile(const platform::PathWalk& walk)
 {
     if (!walk.path.empty()) return platform::readRegularFile(walk.path);
     platform::FileRead read;
@@ -171,7 +171,7 @@ SettingsLoad ImageScheduleConfig::loadReporting()
         return result;
     }
     const auto target = targetOf(place.walk);
-    const platform::FileRead read = readSettingsFile(place.walk);
+    const platform::FileRead read = readWalkedFile(place.walk);
     FileVerdict verdict = judgeSettingsFile(read);
     result.config = verdict.config.value_or(ImageScheduleConfig{});
     result.problem = std::move(verdict.problem);
@@ -260,7 +260,7 @@ std::string ImageScheduleConfig::readStreamKeyFile(std::string* unusable)
         if (unusable) *unusable = place.walk.otherUsersLink + " is " + notFollowed(place.walk);
         return {};
     }
-    const platform::FileRead read = platform::readRegularFile(place.walk.path.empty() ? file : place.walk.path);
+    const platform::FileRead read = readWalkedFile(place.walk);
     if (!read.contents) {
         if (unusable && read.problem != platform::FileProblem::missing) *unusable = file + ": " + read.reason();
         return {};

@@ -163,7 +163,7 @@ private slots:
         QThread::msleep(3000);
         const auto size = std::filesystem::file_size(file);
         QThread::msleep(3000);
-        QVERIFY2(desktop.waitForExit(0) == -2, qPrintable(desktop.describe()));
+        QVERIFY2(desktop.waitForExit(0) == Desktop::stillRunning, qPrintable(desktop.describe()));
         QVERIFY(std::filesystem::file_size(file) > size + 20000);
         QCOMPARE(desktop.quit(), 0);
         QVERIFY(audioSpan(file) > 5.0);

@@ -20,16 +20,6 @@ using namespace ondaline::test;
 
 namespace {
 
-// `body` as an executable shell script in `folder`.
-QString script(const QString& folder, const QString& name, const QByteArray& body)
-{
-    QFile file(folder + "/" + name);
-    if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size()) return {};
-    file.close();
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    return file.fileName();
-}
-
 // The processes `pid` has started and not reaped, from the kernel's list of
 // each of its threads' children.
 QList<qint64> childrenOf(qint64 pid)
@@ -62,8 +52,8 @@ private slots:
     void programThatEndsAtOnceIsDescribed()
     {
         QTemporaryDir home;
-        const QString program = script(home.path(), "ends-at-once",
-                                       "#!/bin/sh\necho \"no window today\"\necho \"DISPLAY=$DISPLAY\" >&2\nexit 3\n");
+        const QString program = writeScript(home.path(), "ends-at-once",
+                                            "echo \"no window today\"\necho \"DISPLAY=$DISPLAY\" >&2\nexit 3");
         QVERIFY(!program.isEmpty());
 
         Desktop desktop(program, home.path());
@@ -81,7 +71,7 @@ private slots:
     void programThatDoesNotEndIsKilledAndSaysSo()
     {
         QTemporaryDir home;
-        const QString program = script(home.path(), "stays", "#!/bin/sh\ntrap '' TERM\necho ready\nexec sleep 600\n");
+        const QString program = writeScript(home.path(), "stays", "trap '' TERM\necho ready\nexec sleep 600");
         QVERIFY(!program.isEmpty());
         Desktop desktop(program, home.path());
         QVERIFY(desktop.started());
@@ -143,7 +133,7 @@ private slots:
     {
         if (!qEnvironmentVariableIsSet("ONDALINE_TEST_THAT_DIES")) QSKIP("run by deadTestLeavesNothingRunning");
         const QString home = qEnvironmentVariable("ONDALINE_TEST_THAT_DIES");
-        const QString program = script(home, "program", "#!/bin/sh\nexec sleep 600\n");
+        const QString program = writeLauncher(home, "program", "sleep 600");
         Desktop desktop(program, home);
         QVERIFY(desktop.started());
         std::puts("session started");

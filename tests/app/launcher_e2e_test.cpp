@@ -96,7 +96,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(desktop.size(), QSize(880, 640), 5000);
 
         hangUp(desktop);
-        QCOMPARE(desktop.waitForExit(1000), -2);
+        QCOMPARE(desktop.waitForExit(1000), Desktop::stillRunning);
         desktop.click(settingsButton);
         QTRY_COMPARE_WITH_TIMEOUT(desktop.size(), QSize(520, 640), 5000);
         quitsInOrder(desktop);

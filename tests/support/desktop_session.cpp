@@ -272,13 +272,19 @@ QString writeStation(const QString& home, const QString& settingsJSON)
     return station;
 }
 
-QString writeLauncher(const QString& folder, const QString& name, const QString& command)
+QString writeScript(const QString& folder, const QString& name, const QString& body)
 {
     QFile script(folder + "/" + name);
-    if (script.open(QIODevice::WriteOnly)) script.write(("#!/bin/sh\nexec " + command + "\n").toUtf8());
+    const QByteArray bytes = ("#!/bin/sh\n" + body + "\n").toUtf8();
+    if (!script.open(QIODevice::WriteOnly) || script.write(bytes) != bytes.size()) return {};
     script.close();
     script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     return script.fileName();
+}
+
+QString writeLauncher(const QString& folder, const QString& name, const QString& command)
+{
+    return writeScript(folder, name, "exec " + command);
 }
 
 }  // namespace ondaline::test

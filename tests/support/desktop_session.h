@@ -90,6 +90,10 @@ private:
 // through the dot file; returns the station folder.
 QString writeStation(const QString& home, const QString& settingsJSON);
 
+// An executable sh script `name` in `folder` running `body`; returns its
+// path, empty when it could not be written.
+QString writeScript(const QString& folder, const QString& name, const QString& body);
+
 // An executable script `name` in `folder` that hands over to `command`
 // (`exec` in sh), to start the program as a launcher or a terminal would:
 // with its streams redirected or closed, or as another user. Returns its path.
