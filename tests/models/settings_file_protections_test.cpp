@@ -8,10 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <tuple>
@@ -323,4 +327,113 @@ TEST_F(SettingsFileTest, FailureAfterTheMoveNamesWhereTheEarlierFileIs)
     const auto at = saved.failure.find(said);
     ASSERT_NE(at, std::string::npos) << saved.failure;
     EXPECT_EQ(read(saved.failure.substr(at + said.size())), edited);
+}
+
+// Another user who owns the station folder swaps `Misc` for their link to
+// root's private station, and back, whenever the settings file is opened,
+// and then without pause: no save, load or key read lands there.
+TEST_F(SettingsFileTest, FoldersSwappedOnTheWayLeadNowhereElse)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
+    const std::string rootOnly = test::makeTempFolder("root-only");
+    ASSERT_EQ(::chmod(rootOnly.c_str(), 0700), 0);
+    const std::string privateSettings = rootOnly + "/Misc/System/Streamer";
+    fs::create_directories(privateSettings);
+    write(privateSettings + "/ondaline_schedule.json", R"({"stationName":"Private","streamKey":"root-key"})");
+    write(privateSettings + "/ondaline_key", "root-key");
+    const std::string leftover = privateSettings + "/ondaline_schedule.json.tmp-a1B2c3";
+    write(leftover, "{}");
+    fs::last_write_time(leftover, fs::file_time_type::clock::now() - std::chrono::minutes(5));
+    const auto before = contentsOf(privateSettings);
+
+    openToNobody(fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                 fs::perms::others_exec);
+    ASSERT_EQ(::chown(station_.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(station_.c_str(), 0755), 0);
+    write(settingsFile(), R"({"stationName":"Shared"})");
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0644), 0);
+    const std::string swapLink = station_ + "/Misc.swap";
+    fs::create_symlink(rootOnly + "/Misc", swapLink);
+    ASSERT_EQ(::lchown(swapLink.c_str(), 65534, 65534), 0);
+
+    const pid_t swapper = ::fork();
+    if (swapper == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        const int station = ::open(station_.c_str(), O_PATH | O_DIRECTORY);
+        auto swap = [station] { ::renameat2(station, "Misc", station, "Misc.swap", RENAME_EXCHANGE); };
+        const int watch = ::inotify_init1(IN_NONBLOCK);
+        ::inotify_add_watch(watch, settingsDir().c_str(), IN_OPEN);
+        for (;;) {
+            char events[4096];
+            if (::read(watch, events, sizeof events) > 0) {
+                swap();
+                ::usleep(2000);
+            }
+            swap();
+        }
+    }
+    ASSERT_GT(swapper, 0);
+
+    ImageScheduleConfig config = ImageScheduleConfig::load();
+    int written = 0;
+    for (int save = 0; save < 50; ++save) {
+        config.stationName = "Save " + std::to_string(save);
+        written += config.save().written ? 1 : 0;
+    }
+    int privateReads = 0;
+    for (int read = 0; read < 2000; ++read) {
+        privateReads += ImageScheduleConfig::load().stationName == "Private" ? 1 : 0;
+        privateReads += ImageScheduleConfig::readStreamKeyFile() == "root-key" ? 1 : 0;
+    }
+    ::kill(swapper, SIGKILL);
+    ::waitpid(swapper, nullptr, 0);
+
+    EXPECT_EQ(privateReads, 0);
+    EXPECT_EQ(contentsOf(privateSettings), before);
+    if (fs::is_symlink(station_ + "/Misc"))
+        ::renameat2(AT_FDCWD, swapLink.c_str(), AT_FDCWD, (station_ + "/Misc").c_str(), RENAME_EXCHANGE);
+    EXPECT_GT(written, 0);
+    EXPECT_NE(read(settingsFile()).find(R"("stationName":"Save )"), std::string::npos);
+}
+
+// A settings file that holds the stream key gives it to no one its source
+// does not: typed in, a new file is its owner's alone; taken from the key
+// file, no group or other user reads it that could not read that file, and
+// a file whose owner may not read that file does not get the key at all.
+TEST_F(SettingsFileTest, KeyIsNeverReadableByMoreUsersThanItsSource)
+{
+    fs::create_directories(settingsDir());
+    ImageScheduleConfig typed;
+    typed.streamKey = "typed-key";
+    ASSERT_TRUE(typed.save().written);
+    EXPECT_EQ(modeOf(settingsFile()), 0600u);
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0644), 0);
+    typed.stationName = "Typed";
+    ASSERT_TRUE(typed.save().written);
+    EXPECT_EQ(modeOf(settingsFile()), 0644u);  // its owner's choice
+
+    const std::string keyFile = settingsDir() + "/ondaline_key";
+    write(keyFile, "file-key\n");
+    ASSERT_EQ(::chmod(keyFile.c_str(), 0640), 0);
+    ImageScheduleConfig fromFile = ImageScheduleConfig::load();
+    fromFile.streamKey.clear();
+    ASSERT_TRUE(fromFile.takeStreamKeyFromFile());
+    const SettingsSave saved = fromFile.save();
+    ASSERT_TRUE(saved.written);
+    EXPECT_EQ(saved.keyLeftOut, "");
+    EXPECT_EQ(modeOf(settingsFile()), 0640u);
+    fs::remove(settingsFile());
+    ASSERT_EQ(::chmod(keyFile.c_str(), 0600), 0);
+    fromFile.streamKey.clear();
+    ASSERT_TRUE(fromFile.takeStreamKeyFromFile());
+    ASSERT_TRUE(fromFile.save().written);
+    EXPECT_EQ(modeOf(settingsFile()), 0600u);
+
+    if (::geteuid() != 0) return;
+    ASSERT_EQ(::chown(settingsFile().c_str(), 65534, 65534), 0);
+    const SettingsSave leftOut = fromFile.save();
+    ASSERT_TRUE(leftOut.written);
+    EXPECT_EQ(leftOut.keyLeftOut, "nobody owns " + settingsFile() + " and may not read the stream-key file");
+    EXPECT_EQ(read(settingsFile()).find("file-key"), std::string::npos);
+    EXPECT_EQ(fromFile.streamKey, "file-key");
 }
