@@ -7,9 +7,9 @@
 
 namespace ondaline::app {
 
-std::optional<std::string> readSongFile(const std::string& path, std::size_t limit)
+platform::FileRead readSongFile(const std::string& path, const platform::NamedFileRules& rules, std::size_t limit)
 {
-    return platform::readFile(path, limit);
+    return platform::readNamedFile(path, rules, limit);
 }
 
 std::string songFilePath(const NowPlayingConfig& settings)
