@@ -6,6 +6,7 @@
 #include "app/gold_color.h"
 #include "app/source_callbacks.h"
 #include "app/status_line.h"
+#include "platform/text.h"
 
 #include "ui/console/console_bezel_view.h"
 #include "ui/console/console_button.h"
@@ -194,16 +195,29 @@ void DashboardView::setStationName(const std::string& name)
     stationName_->setText(QString::fromStdString(name).toUpper());
 }
 
-void DashboardView::setNowPlaying(const QString& text)
+namespace {
+
+// Titles and file names come from files: their control characters are shown.
+QString withControlsShown(const QString& text)
 {
-    if (nowPlaying_) nowPlaying_->setText(text);
+    return QString::fromStdString(platform::withControlsShown(text.toStdString()));
 }
 
-void DashboardView::showStatus(const QString& text, const QColor& color) { app::showStatus(status_, text, color); }
+}  // namespace
+
+void DashboardView::setNowPlaying(const QString& text)
+{
+    if (nowPlaying_) nowPlaying_->setText(withControlsShown(text));
+}
+
+void DashboardView::showStatus(const QString& text, const QColor& color)
+{
+    app::showStatus(status_, withControlsShown(text), color);
+}
 
 void DashboardView::setStatusText(const QString& text)
 {
-    if (status_) status_->setText(text);
+    if (status_) status_->setText(withControlsShown(text));
 }
 
 QColor DashboardView::statusColor() const

@@ -297,7 +297,8 @@ void FrameRenderer::pollCrawlerFile(const std::string& path, double now)
     std::string problem;
     if (!path.empty()) {
         const platform::FileRead file = platform::readNamedFile(path, rules, crawlerFileLimit);
-        if (file.contents && platform::isValidUTF8(*file.contents)) text = crawlerTextFromFile(*file.contents);
+        if (file.contents && platform::isValidUTF8(*file.contents))
+            text = crawlerTextFromFile(platform::withControlsShown(*file.contents, platform::LineBreaks::keep));
         if (!file.contents && file.problem != platform::FileProblem::missing)
             problem = path + ": " + file.reason(crawlerFileLimit);
     }

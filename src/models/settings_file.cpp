@@ -329,11 +329,12 @@ platform::NamedFileRules ImageScheduleConfig::namedFileRules()
     std::vector<struct stat> mayChange = place.foldersPassed;
     if (place.reached()) {
         if (const auto entry = entryOf(place)) mayChange.push_back(*entry);
-    } else {
-        // Where the way to the settings cannot be judged, no one is trusted.
-        struct stat anyone {};
-        anyone.st_mode = S_IFDIR | S_IWOTH;
-        mayChange.push_back(anyone);
+    } else if (!place.otherUsersLink.empty()) {
+        // Whoever put a link there may change what the station folder holds.
+        struct stat linkOwner {};
+        linkOwner.st_mode = S_IFDIR;
+        linkOwner.st_uid = place.otherUsersLinkOwner;
+        mayChange.push_back(linkOwner);
     }
     rules.readAs = platform::othersWhoMayChange(mayChange);
     return rules;

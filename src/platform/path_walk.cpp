@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <deque>
+#include <filesystem>
 
 namespace ondaline::platform {
 
@@ -83,8 +84,19 @@ FilePlace walkBelow(const std::string& folder, const std::string& below, Missing
 {
     std::vector<struct stat> passed;
     FileDescriptor at = openFolder(AT_FDCWD, folder.c_str());
+    if (!at.isOpen() && errno == ENOENT && missing == MissingFolders::make) {
+        // The folder itself, like its path, is the caller's to choose.
+        std::error_code made;
+        std::filesystem::create_directories(folder, made);
+        at = openFolder(AT_FDCWD, folder.c_str());
+    }
     if (!pass(at, passed)) return leadsNowhere(errno);
     std::string atShown = folder;  // the folder's path, for messages only
+    auto nowhere = [&](int error) {
+        FilePlace place = leadsNowhere(error);
+        place.foldersPassed = std::move(passed);
+        return place;
+    };
     auto placeHere = [&](std::string name) {
         FilePlace place;
         place.folder = std::move(at);
@@ -114,7 +126,7 @@ FilePlace walkBelow(const std::string& folder, const std::string& below, Missing
             // The kernel's ".." of a link's target: the parent of the folder
             // the link is in, wherever that was reached from.
             at = openFolder(at.get(), "..");
-            if (!pass(at, passed)) return leadsNowhere(errno);
+            if (!pass(at, passed)) return nowhere(errno);
             atShown = pathOfDescriptor(at.get(), atShown + "/..");
             continue;
         }
@@ -122,45 +134,46 @@ FilePlace walkBelow(const std::string& folder, const std::string& below, Missing
         if (!next.isOpen()) {
             const int error = errno;
             if (error == ENOENT && last) return placeHere(name.text);
-            if (error != ENOENT || name.shown.empty() || missing == MissingFolders::leave) return leadsNowhere(error);
-            if (::mkdirat(at.get(), name.text.c_str(), 0777) != 0 && errno != EEXIST) return leadsNowhere(errno);
+            if (error != ENOENT || name.shown.empty() || missing == MissingFolders::leave) return nowhere(error);
+            if (::mkdirat(at.get(), name.text.c_str(), 0777) != 0 && errno != EEXIST) return nowhere(errno);
             names.push_front(name);  // and judged as any other folder
             continue;
         }
         struct stat info {};
-        if (::fstat(next.get(), &info) != 0) return leadsNowhere(errno);
+        if (::fstat(next.get(), &info) != 0) return nowhere(errno);
         if (S_ISLNK(info.st_mode)) {
             if (info.st_uid != ::geteuid() && info.st_uid != 0) {
                 FilePlace refused;
+                refused.foldersPassed = std::move(passed);
                 refused.otherUsersLink = name.shown.empty() ? joined(pathOfDescriptor(at.get(), atShown), name.text)
                                                             : name.shown;
                 refused.otherUsersLinkOwner = info.st_uid;
                 return refused;
             }
-            if (++links > kMaxLinks) return leadsNowhere(ELOOP);
+            if (++links > kMaxLinks) return nowhere(ELOOP);
             char target[PATH_MAX];
             const ssize_t n = ::readlinkat(next.get(), "", target, sizeof target);
-            if (n < 0) return leadsNowhere(errno);
-            if (n == 0 || n == static_cast<ssize_t>(sizeof target)) return leadsNowhere(ENAMETOOLONG);
+            if (n < 0) return nowhere(errno);
+            if (n == 0 || n == static_cast<ssize_t>(sizeof target)) return nowhere(ENAMETOOLONG);
             const std::string text(target, static_cast<std::size_t>(n));
             if (text.starts_with('/')) {
                 at = openFolder(AT_FDCWD, "/");
                 atShown = "/";
-                if (!pass(at, passed)) return leadsNowhere(errno);
+                if (!pass(at, passed)) return nowhere(errno);
             }
             std::deque<std::string> parts = namesOf(text);
             for (auto part = parts.rbegin(); part != parts.rend(); ++part) names.push_front({*part, {}});
-            if (parts.empty() && last) return leadsNowhere(EISDIR);  // a link to "/" as the file
+            if (parts.empty() && last) return nowhere(EISDIR);  // a link to "/" as the file
             continue;
         }
         if (last) return placeHere(name.text);
-        if (!S_ISDIR(info.st_mode)) return leadsNowhere(ENOTDIR);
+        if (!S_ISDIR(info.st_mode)) return nowhere(ENOTDIR);
         at = std::move(next);
         passed.push_back(info);
         atShown = joined(atShown, name.text);
     }
     // The path named a folder, not a file in one.
-    return leadsNowhere(EISDIR);
+    return nowhere(EISDIR);
 }
 
 }  // namespace ondaline::platform
