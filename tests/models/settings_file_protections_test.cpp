@@ -43,9 +43,9 @@ std::vector<std::string> contentsOf(const std::string& folder)
     for (const auto& entry : fs::directory_iterator(folder)) {
         const struct stat info = statOf(entry.path());
         std::ifstream in(entry.path());
+        const std::string bytes = S_ISREG(info.st_mode) ? std::string(std::istreambuf_iterator<char>(in), {}) : "";
         names.push_back(entry.path().filename().string() + " " + std::to_string(info.st_uid) + ":" +
-                        std::to_string(info.st_gid) + " " + std::to_string(info.st_mode) + " " +
-                        std::string(std::istreambuf_iterator<char>(in), {}));
+                        std::to_string(info.st_gid) + " " + std::to_string(info.st_mode) + " " + bytes);
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -222,11 +222,20 @@ TEST_F(SettingsFileTest, AnotherUsersLinksAreNotFollowed)
     }
     const std::string why = "a link owned by nobody, not followed";
     const std::string throughFolder = "is reached through " + settingsDir() + ", " + why;
-    for (const auto& [link, target, problem] : {std::tuple{settingsFile(), victim, "is " + why},
-                                                std::tuple{settingsFile(), rootOnly + "/missing.conf", "is " + why},
-                                                std::tuple{settingsDir(), rootOnly, throughFolder}}) {
-        fs::remove_all(settingsDir());
-        fs::create_directories(fs::path(link).parent_path());
+    // Nor one that a link of ours leads to: root's own folder elsewhere may
+    // hold another user's link.
+    const std::string ours = test::makeTempFolder("ours");
+    const std::string behindOurs = ours + "/sub";
+    const std::string system = station_ + "/Misc/System";
+    for (const auto& [link, target, problem] :
+         {std::tuple{settingsFile(), victim, "is " + why},
+          std::tuple{settingsFile(), rootOnly + "/missing.conf", "is " + why},
+          std::tuple{settingsDir(), rootOnly, throughFolder},
+          std::tuple{system, rootOnly, "is reached through " + system + ", " + why},
+          std::tuple{behindOurs, rootOnly, "is reached through " + behindOurs + ", " + why}}) {
+        fs::remove_all(station_ + "/Misc");
+        fs::create_directories(link == behindOurs ? system : fs::path(link).parent_path().string());
+        if (link == behindOurs) fs::create_symlink(behindOurs, settingsDir());
         fs::create_symlink(target, link);
         ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
         const auto before = contentsOf(rootOnly);
