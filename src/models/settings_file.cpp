@@ -203,6 +203,8 @@ SettingsLoad ImageScheduleConfig::loadReporting()
         result.config.origin = {.file = at.path, .notUsedInFull = true, .contents = std::nullopt, .keySource = {}};
         return result;
     }
+    // Named where it really is, which a link of ours may have moved.
+    if (place.reached()) result.file = place.path();
     const platform::FileRead read = readPlace(place);
     FileVerdict verdict = judgeSettingsFile(read);
     result.config = verdict.config.value_or(ImageScheduleConfig{});
@@ -215,7 +217,7 @@ SettingsLoad ImageScheduleConfig::loadReporting()
     }
     // Where the walk really led, so that a station folder reached through a
     // link that is later pointed elsewhere still counts as another file.
-    result.config.origin = {.file = place.reached() ? place.path() : resolvedPath(at.path),
+    result.config.origin = {.file = place.reached() ? result.file : resolvedPath(at.path),
                             .notUsedInFull = !result.problem.empty(),
                             .contents = contentsOf(read),
                             .keySource = {}};
