@@ -185,6 +185,16 @@ void DashboardView::build(QWidget& content, Actions actions, const std::string& 
     if (actions.help) QObject::connect(help_, &QPushButton::clicked, help_, std::move(actions.help));
 }
 
+namespace {
+
+// The station's name, titles and file names come from files: their control characters are shown.
+QString withControlsShown(const QString& text)
+{
+    return QString::fromStdString(platform::withControlsShown(text.toStdString()));
+}
+
+}  // namespace
+
 void DashboardView::setStationName(const std::string& name)
 {
     if (!stationName_) return;
@@ -192,18 +202,8 @@ void DashboardView::setStationName(const std::string& name)
     font.setLetterSpacing(QFont::AbsoluteSpacing, 4.0);
     styleFaceLabel(*stationName_, font, goldColor(0.6));
     // Full case mapping: "ß" becomes "SS".
-    stationName_->setText(QString::fromStdString(name).toUpper());
+    stationName_->setText(QString::fromStdString(platform::withControlsShown(name)).toUpper());
 }
-
-namespace {
-
-// Titles and file names come from files: their control characters are shown.
-QString withControlsShown(const QString& text)
-{
-    return QString::fromStdString(platform::withControlsShown(text.toStdString()));
-}
-
-}  // namespace
 
 void DashboardView::setNowPlaying(const QString& text)
 {

@@ -403,6 +403,7 @@ TEST_F(SettingsFileTest, FoldersSwappedOnTheWayLeadNowhereElse)
         ::renameat2(AT_FDCWD, swapLink.c_str(), AT_FDCWD, (station_ + "/Misc").c_str(), RENAME_EXCHANGE);
     EXPECT_GT(written, 0);
     EXPECT_NE(read(settingsFile()).find(R"("stationName":"Save )"), std::string::npos);
+    for (const std::string& name : filesInSettingsDir()) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
 }
 
 // A settings file that holds the stream key gives it to no one its source
