@@ -34,7 +34,7 @@ const std::string& station()
 void BM_SongFileRead(benchmark::State& state)
 {
     const std::string song = station() + "/Misc/System/current_song.txt";
-    platform::NamedFileRules rules{.stationFolder = station(), .readAs = std::nullopt};
+    platform::NamedFileRules rules;
     if (state.range(0) == 2) {
         if (::geteuid() != 0) return state.SkipWithError("changing the reading thread's rights needs root");
         rules.readAs = platform::FileReader{.uid = 65534, .gid = 65534, .groups = {}, .who = "nobody"};

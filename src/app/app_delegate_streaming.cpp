@@ -95,7 +95,7 @@ void TestAppDelegate::sendOverlaysToEngine(const ImageScheduleConfig& settings)
     streamer->setVizConfig(settings.visualization);
     streamer->setCrawlerConfig(settings.crawler);
     streamer->setCrawlerFilePath(StationPath::crawlerFile());
-    streamer->setNamedFileRules(ImageScheduleConfig::namedFileRules());
+    streamer->setNamedFileRules(settings.namedFileRules());
 }
 
 void TestAppDelegate::setConnectedUI()

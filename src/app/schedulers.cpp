@@ -53,7 +53,7 @@ bool Schedulers::pollSongFile(bool resend)
     Ondaline* const streamer = inputs_.engine.get();
     const NowPlayingConfig settings = inputs_.settings.nowPlaying;
     const std::string path = songFilePath(settings);
-    const platform::FileRead file = readSongFile(path, ImageScheduleConfig::namedFileRules());
+    const platform::FileRead file = readSongFile(path, inputs_.settings.namedFileRules());
     const std::string refusal = file.problem == platform::FileProblem::refused ? file.reason() : "";
     if (refusal != songFileRefusal_) {
         songFileRefusal_ = refusal;

@@ -110,10 +110,11 @@ struct ImageScheduleConfig {
     // the file (see save()); true when a key was taken.
     bool takeStreamKeyFromFile(std::string* unusable = nullptr);
 
-    // How the files this record names (song, crawler, images) are read
-    // now: another user's link on their way is not followed, and where
-    // others may change the settings file, root reads only what they could.
-    static platform::NamedFileRules namedFileRules();
+    // How the files this record names (song, crawler, images) are read:
+    // another user's link on their way is never followed, and where others
+    // could have changed the settings file it was loaded from (judged when
+    // it was loaded), root reads only what they could.
+    platform::NamedFileRules namedFileRules() const { return origin.namedFiles; }
 
     // The image for this moment, shifted by hourOffset: the first entry of
     // the local weekday whose window is active (its path even when empty),
@@ -149,6 +150,8 @@ struct ImageScheduleConfig {
             mode_t mode = 0;
         };
         std::optional<KeySource> keySource;
+        // How the files the record names are read (see namedFileRules()).
+        platform::NamedFileRules namedFiles;
         bool operator==(const Origin&) const { return true; }
     };
     mutable Origin origin;  // updated by save()

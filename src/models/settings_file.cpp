@@ -82,7 +82,7 @@ SettingsPlace settingsPlace(std::string_view name, platform::MissingFolders miss
 {
     const std::string station = StationPath::load();
     const std::string below = StationPath::streamerFolder("") + std::string(name);
-    return {station + below, platform::walkBelow(station, below, missing)};
+    return {station + below, platform::walkPath(station + below, missing)};
 }
 
 // Another user's link met on the way: "a link owned by …, not followed".
@@ -161,6 +161,27 @@ KeyPrivacy keyPrivacy(const ImageScheduleConfig& config, const std::optional<str
     return {limit, {}};
 }
 
+// How the files named by a record read from `place` are read: with the
+// rights of whoever else could have changed it, as its way and the file
+// (absent when there is none) show. Only root takes others' rights.
+platform::NamedFileRules rulesFor(const platform::FilePlace& place, const std::optional<struct stat>& file)
+{
+    platform::NamedFileRules rules;
+    if (::geteuid() != 0) return rules;
+    std::vector<struct stat> way = place.foldersPassed;
+    if (!place.otherUsersLink.empty()) {
+        // Whoever put a link there may change what the folder holds.
+        struct stat linkOwner {};
+        linkOwner.st_mode = S_IFDIR;
+        linkOwner.st_uid = place.otherUsersLinkOwner;
+        way.push_back(linkOwner);
+    } else if (file) {
+        way.push_back(*file);
+    }
+    rules.readAs = platform::othersWhoMayChange(way);
+    return rules;
+}
+
 }  // namespace
 
 ImageScheduleConfig::Contents ImageScheduleConfig::Contents::of(std::string_view bytes)
@@ -200,7 +221,11 @@ SettingsLoad ImageScheduleConfig::loadReporting()
         result.problem = link == at.path ? "is " + why : "is reached through " + link + ", " + why;
         result.saveRefused = link + " is " + why;
         result.linkNotFollowed = link;
-        result.config.origin = {.file = at.path, .notUsedInFull = true, .contents = std::nullopt, .keySource = {}};
+        result.config.origin = {.file = at.path,
+                                .notUsedInFull = true,
+                                .contents = std::nullopt,
+                                .keySource = {},
+                                .namedFiles = rulesFor(place, std::nullopt)};
         return result;
     }
     // Named where it really is, which a link of ours may have moved.
@@ -220,7 +245,8 @@ SettingsLoad ImageScheduleConfig::loadReporting()
     result.config.origin = {.file = place.reached() ? result.file : resolvedPath(at.path),
                             .notUsedInFull = !result.problem.empty(),
                             .contents = contentsOf(read),
-                            .keySource = {}};
+                            .keySource = {},
+                            .namedFiles = rulesFor(place, read.contents ? read.opened : entryOf(place))};
     return result;
 }
 
@@ -287,7 +313,8 @@ SettingsSave ImageScheduleConfig::save() const
     origin = {.file = target,
               .notUsedInFull = false,
               .contents = Contents::of(*json),
-              .keySource = std::move(origin.keySource)};
+              .keySource = std::move(origin.keySource),
+              .namedFiles = std::move(origin.namedFiles)};
     return result;
 }
 
@@ -320,26 +347,6 @@ bool ImageScheduleConfig::takeStreamKeyFromFile(std::string* unusable)
     origin.keySource = Origin::KeySource{
         .key = streamKey, .owner = file.st_uid, .group = file.st_gid, .mode = file.st_mode & 0777};
     return true;
-}
-
-platform::NamedFileRules ImageScheduleConfig::namedFileRules()
-{
-    platform::NamedFileRules rules;
-    rules.stationFolder = StationPath::load();
-    if (::geteuid() != 0) return rules;
-    const platform::FilePlace place = settingsPlace(kFileName).place;
-    std::vector<struct stat> mayChange = place.foldersPassed;
-    if (place.reached()) {
-        if (const auto entry = entryOf(place)) mayChange.push_back(*entry);
-    } else if (!place.otherUsersLink.empty()) {
-        // Whoever put a link there may change what the station folder holds.
-        struct stat linkOwner {};
-        linkOwner.st_mode = S_IFDIR;
-        linkOwner.st_uid = place.otherUsersLinkOwner;
-        mayChange.push_back(linkOwner);
-    }
-    rules.readAs = platform::othersWhoMayChange(mayChange);
-    return rules;
 }
 
 }  // namespace ondaline

@@ -69,7 +69,7 @@ enum class Follow { links, none };
 // descriptor in case the name was replaced in between. O_NONBLOCK keeps an
 // open that races with such a swap from waiting for a writer.
 FileRead openRegularFile(int folder, const std::string& name, Follow follow, std::optional<std::size_t> maxBytes,
-                         FileDescriptor& file, std::size_t* size = nullptr)
+                         FileDescriptor& file)
 {
     struct stat info {};
     const int statFlags = follow == Follow::links ? 0 : AT_SYMLINK_NOFOLLOW;
@@ -81,21 +81,19 @@ FileRead openRegularFile(int folder, const std::string& name, Follow follow, std
     if (file.get() < 0) return failedWithErrno();
     if (::fstat(file.get(), &info) != 0) return failedWithErrno();
     if (const auto problem = problemWith(info, maxBytes)) return failed(*problem);
-    if (size) *size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
     FileRead opened;
     opened.opened = info;
     return opened;
 }
 
-FileRead readOpened(int folder, const std::string& name, Follow follow, std::size_t maxBytes)
+// The rest of the file open at `file`, within `maxBytes`; `result` is what
+// opening it said.
+FileRead readAll(const FileDescriptor& file, std::size_t maxBytes, FileRead result)
 {
-    FileDescriptor file;
-    std::size_t size = 0;
-    FileRead result = openRegularFile(folder, name, follow, maxBytes, file, &size);
-    if (result.problem != FileProblem::none) return result;
-
     std::string contents;
-    contents.reserve(size + 1);  // one read past the end sees it
+    contents.reserve(std::min<std::size_t>(static_cast<std::size_t>(std::max<off_t>(result.opened.st_size, 0)),
+                                           maxBytes) +
+                     1);  // one read past the end sees it
     char buffer[16384];
     for (;;) {
         const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
@@ -111,6 +109,14 @@ FileRead readOpened(int folder, const std::string& name, Follow follow, std::siz
     return result;
 }
 
+FileRead readOpened(int folder, const std::string& name, Follow follow, std::size_t maxBytes)
+{
+    FileDescriptor file;
+    const FileRead opened = openRegularFile(folder, name, follow, maxBytes, file);
+    if (opened.problem != FileProblem::none) return opened;
+    return readAll(file, maxBytes, opened);
+}
+
 }  // namespace
 
 FileRead readRegularFile(const std::string& path, std::size_t maxBytes)
@@ -121,6 +127,19 @@ FileRead readRegularFile(const std::string& path, std::size_t maxBytes)
 FileRead readRegularFileAt(int folder, const std::string& name, std::size_t maxBytes)
 {
     return readOpened(folder, name, Follow::none, maxBytes);
+}
+
+FileRead openRegularFileAt(int folder, const std::string& name, FileDescriptor& file)
+{
+    return openRegularFile(folder, name, Follow::none, std::nullopt, file);
+}
+
+FileRead readOpenedFile(const FileDescriptor& file, const FileRead& opened, std::size_t maxBytes)
+{
+    if (opened.problem != FileProblem::none) return opened;
+    if (opened.opened.st_size > 0 && static_cast<std::uintmax_t>(opened.opened.st_size) > maxBytes)
+        return failed(FileProblem::tooLarge);
+    return readAll(file, maxBytes, opened);
 }
 
 std::vector<std::string> namesInFolder(int folder)

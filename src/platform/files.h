@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/file_descriptor.h"
+
 #include <sys/stat.h>
 
 #include <cstddef>
@@ -46,6 +48,12 @@ FileRead readRegularFile(const std::string& path, std::size_t maxBytes = smallFi
 // name itself is not followed: a link found there now (put in place since
 // the name was judged) is `unreadable` with ELOOP, and nothing is read.
 FileRead readRegularFileAt(int folder, const std::string& name, std::size_t maxBytes = smallFileLimit);
+
+// Opens it as readRegularFileAt does, with no limit on its size, and leaves
+// the reading to the caller (a decoder); `file` holds it when all went well.
+FileRead openRegularFileAt(int folder, const std::string& name, FileDescriptor& file);
+// Reads what openRegularFileAt() opened, as readRegularFileAt() would.
+FileRead readOpenedFile(const FileDescriptor& file, const FileRead& opened, std::size_t maxBytes = smallFileLimit);
 
 // The names in the folder open at `folder` (an O_PATH descriptor will do),
 // without "." and ".."; empty when it cannot be listed.

@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/fsuid.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -27,6 +28,10 @@ class ReadingAs {
 public:
     explicit ReadingAs(const FileReader& reader)
     {
+        // A change of the file-system user also makes the process undumpable
+        // and clears this thread's parent-death signal; both are put back.
+        dumpable_ = ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0);
+        if (::prctl(PR_GET_PDEATHSIG, &deathSignal_, 0, 0, 0) != 0) deathSignal_ = 0;
         const int count = ::getgroups(0, nullptr);
         if (count < 0) return;
         saved_.resize(static_cast<std::size_t>(count));
@@ -45,6 +50,8 @@ public:
         ::setfsuid(::geteuid());
         ::setfsgid(::getegid());
         (void)::syscall(SYS_setgroups, saved_.size(), saved_.data());
+        if (dumpable_ > 0) (void)::prctl(PR_SET_DUMPABLE, dumpable_, 0, 0, 0);
+        if (deathSignal_ != 0) (void)::prctl(PR_SET_PDEATHSIG, deathSignal_, 0, 0, 0);
     }
     ReadingAs(const ReadingAs&) = delete;
     ReadingAs& operator=(const ReadingAs&) = delete;
@@ -53,6 +60,8 @@ public:
 
 private:
     std::vector<gid_t> saved_;
+    int dumpable_ = 0;
+    int deathSignal_ = 0;
     bool changed_ = false;
     bool taken_ = false;
 };
@@ -65,28 +74,34 @@ FileRead refused(std::string why)
     return read;
 }
 
-FileRead readWalked(const std::string& path, const NamedFileRules& rules, std::size_t maxBytes)
+// What the walk and the open found. The words for another user's link are
+// made afterwards, with our own rights back, as they read the user database.
+struct Walked {
+    FileRead opened;
+    std::string otherUsersLink;
+    uid_t linkOwner = 0;
+};
+
+Walked openWalked(const std::string& path, FileDescriptor& file)
 {
-    const std::string& station = rules.stationFolder;
-    const bool inStation = !station.empty() && path.size() > station.size() && path.starts_with(station) &&
-                           (station.ends_with('/') || path[station.size()] == '/');
-    const std::size_t rest = station.ends_with('/') ? station.size() - 1 : station.size();
-    const FilePlace place = inStation               ? walkBelow(station, path.substr(rest))
-                            : path.starts_with('/') ? walkBelow("/", path)
-                                                    : walkBelow(".", "/" + path);
-    if (!place.otherUsersLink.empty()) {
-        const std::string link = "a link owned by " + userName(place.otherUsersLinkOwner) + ", not followed";
-        return refused(place.otherUsersLink == path ? link : "reached through " + place.otherUsersLink + ", " + link);
-    }
+    const FilePlace place = walkPath(path);
+    if (!place.otherUsersLink.empty()) return {refused({}), place.otherUsersLink, place.otherUsersLinkOwner};
     if (!place.reached()) {
         FileRead read;
         const bool missing = place.nowhere == std::errc::no_such_file_or_directory ||
                              place.nowhere == std::errc::not_a_directory;
         read.problem = missing ? FileProblem::missing : FileProblem::unreadable;
         read.error = place.nowhere;
-        return read;
+        return {read, {}, 0};
     }
-    return readRegularFileAt(place.folder.get(), place.name, maxBytes);
+    return {openRegularFileAt(place.folder.get(), place.name, file), {}, 0};
+}
+
+FileRead told(const std::string& path, Walked walked)
+{
+    if (walked.otherUsersLink.empty()) return std::move(walked.opened);
+    const std::string link = "a link owned by " + userName(walked.linkOwner) + ", not followed";
+    return refused(walked.otherUsersLink == path ? link : "reached through " + walked.otherUsersLink + ", " + link);
 }
 
 bool isPermissionError(const FileRead& read)
@@ -128,48 +143,64 @@ FileReader userReader(uid_t uid)
 
 }  // namespace
 
-FileRead readNamedFile(const std::string& path, const NamedFileRules& rules, std::size_t maxBytes)
+FileRead openNamedFile(const std::string& path, const NamedFileRules& rules, FileDescriptor& file)
 {
-    if (!rules.readAs || ::geteuid() != 0) return readWalked(path, rules, maxBytes);
+    if (!rules.readAs || ::geteuid() != 0) return told(path, openWalked(path, file));
     const FileReader& reader = *rules.readAs;
     const std::string notTheirs = reader.who + " may change the station's settings and could not read it";
-    FileRead read;
+    Walked walked;
     {
         const ReadingAs as(reader);
         if (!as.taken()) return refused(notTheirs);
-        read = readWalked(path, rules, maxBytes);
+        walked = openWalked(path, file);
     }
-    if (isPermissionError(read)) return refused(notTheirs);
-    return read;
+    if (isPermissionError(walked.opened)) {
+        file.reset();
+        return refused(notTheirs);
+    }
+    return told(path, std::move(walked));
 }
 
-std::optional<FileReader> othersWhoMayChange(const std::vector<struct stat>& things)
+FileRead readNamedFile(const std::string& path, const NamedFileRules& rules, std::size_t maxBytes)
+{
+    FileDescriptor file;
+    const FileRead opened = openNamedFile(path, rules, file);
+    return readOpenedFile(file, opened, maxBytes);
+}
+
+std::optional<FileReader> othersWhoMayChange(const std::vector<struct stat>& way)
 {
     const uid_t me = ::geteuid();
     std::set<uid_t> users;
     std::set<gid_t> groups;
     bool anyone = false;
-    for (const struct stat& thing : things) {
+    for (std::size_t i = 0; i < way.size(); ++i) {
+        const struct stat& thing = way[i];
         if (S_ISLNK(thing.st_mode)) continue;
         if (thing.st_uid != me && thing.st_uid != 0) users.insert(thing.st_uid);
-        if ((thing.st_mode & S_IWGRP) != 0 && thing.st_gid != 0) groups.insert(thing.st_gid);
-        if ((thing.st_mode & S_IWOTH) != 0) anyone = true;
+        // In a sticky folder (as /tmp) others may add names, but only the
+        // owner of the next thing on the way may replace it, and that owner
+        // is counted with it.
+        if (S_ISDIR(thing.st_mode) && (thing.st_mode & S_ISVTX) != 0 && i + 1 < way.size()) continue;
+        // Root's group writing is counted as anyone's: an access list's
+        // entries show in those bits too.
+        if ((thing.st_mode & S_IWOTH) != 0 || ((thing.st_mode & S_IWGRP) != 0 && thing.st_gid == 0)) anyone = true;
+        else if ((thing.st_mode & S_IWGRP) != 0) groups.insert(thing.st_gid);
     }
     if (anyone) return nobody("any user");
-    if (users.size() == 1) {
-        // One user, and only groups of theirs besides: that user's rights.
-        FileReader user = userReader(*users.begin());
-        const bool groupsAreTheirs = std::all_of(groups.begin(), groups.end(), [&](gid_t g) {
-            return std::find(user.groups.begin(), user.groups.end(), g) != user.groups.end();
-        });
-        if (groupsAreTheirs) return user;
+    if (groups.empty()) {
+        if (users.empty()) return std::nullopt;
+        if (users.size() == 1) return userReader(*users.begin());
         return nobody("other users");
     }
-    if (users.empty() && groups.size() == 1) {
-        const gid_t group = *groups.begin();
-        return FileReader{kNobody, group, {group}, "the group " + groupName(group)};
-    }
-    if (users.empty() && groups.empty()) return std::nullopt;
+    // A group's members may write: only the group's own rights, and only
+    // where every user who owns something on the way is one of them.
+    const gid_t group = *groups.begin();
+    const bool allMembers = std::all_of(users.begin(), users.end(), [group](uid_t uid) {
+        const FileReader user = userReader(uid);
+        return std::find(user.groups.begin(), user.groups.end(), group) != user.groups.end();
+    });
+    if (groups.size() == 1 && allMembers) return FileReader{kNobody, group, {group}, "the group " + groupName(group)};
     return nobody("other users");
 }
 

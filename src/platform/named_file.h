@@ -22,15 +22,12 @@ struct FileReader {
     uid_t uid = 65534;
     gid_t gid = 65534;
     std::vector<gid_t> groups;
-    std::string who;  // for messages: "b", "the group station", "any user"
+    std::string who = "nobody";  // for messages: "b", "the group station", "any user"
 
     bool operator==(const FileReader&) const = default;
 };
 
 struct NamedFileRules {
-    // The station folder: its own path is taken as the user chose it; the
-    // links below it, and on the way to any file outside it, are judged.
-    std::string stationFolder;
     // The rights reads are made with instead of ours: those of the others
     // who may change what names the files. Only root can take them.
     std::optional<FileReader> readAs;
@@ -43,12 +40,15 @@ struct NamedFileRules {
 // with the rules' rights. Another user's link on the way, or a file those
 // rights do not reach, is `refused`, and `detail` says which.
 FileRead readNamedFile(const std::string& path, const NamedFileRules& rules, std::size_t maxBytes = smallFileLimit);
+// The same, opened and left for the caller to read (a decoder), of any size.
+FileRead openNamedFile(const std::string& path, const NamedFileRules& rules, FileDescriptor& file);
 
-// The rights of the others who could have changed something with these
-// owners and modes (folders and files, never links): its owner where that
-// is another user, the members of a group that may write it, or anyone
-// where all may. Absent when only we and root could; where no one user or
-// group stands for all of them, those of nobody.
-std::optional<FileReader> othersWhoMayChange(const std::vector<struct stat>& things);
+// The rights of the others who could have changed a file, from the owners
+// and modes of everything on its way, in order from the root folder down,
+// and of the file itself: another user who owns one, the members of a group
+// that may write one (then only the group's own rights), or anyone where all
+// may. Absent when only we and root could; where no one user or group
+// stands for all of them, those of nobody.
+std::optional<FileReader> othersWhoMayChange(const std::vector<struct stat>& way);
 
 }  // namespace ondaline::platform

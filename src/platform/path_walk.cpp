@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <deque>
-#include <filesystem>
 
 namespace ondaline::platform {
 
@@ -84,12 +83,6 @@ FilePlace walkBelow(const std::string& folder, const std::string& below, Missing
 {
     std::vector<struct stat> passed;
     FileDescriptor at = openFolder(AT_FDCWD, folder.c_str());
-    if (!at.isOpen() && errno == ENOENT && missing == MissingFolders::make) {
-        // The folder itself, like its path, is the caller's to choose.
-        std::error_code made;
-        std::filesystem::create_directories(folder, made);
-        at = openFolder(AT_FDCWD, folder.c_str());
-    }
     if (!pass(at, passed)) return leadsNowhere(errno);
     std::string atShown = folder;  // the folder's path, for messages only
     auto nowhere = [&](int error) {
@@ -174,6 +167,11 @@ FilePlace walkBelow(const std::string& folder, const std::string& below, Missing
     }
     // The path named a folder, not a file in one.
     return nowhere(EISDIR);
+}
+
+FilePlace walkPath(const std::string& path, MissingFolders missing)
+{
+    return path.starts_with('/') ? walkBelow("/", path, missing) : walkBelow(".", "/" + path, missing);
 }
 
 }  // namespace ondaline::platform

@@ -56,6 +56,10 @@ enum class MissingFolders { leave, make };
 FilePlace walkBelow(const std::string& folder, const std::string& below,
                     MissingFolders missing = MissingFolders::leave);
 
+// The same for a whole path, from the root folder (or the working folder for
+// a relative one): every link on it is judged.
+FilePlace walkPath(const std::string& path, MissingFolders missing = MissingFolders::leave);
+
 // The path of what `fd` refers to, as the kernel knows it; `fallback` when
 // that cannot be told.
 std::string pathOfDescriptor(int fd, const std::string& fallback);

@@ -139,8 +139,10 @@ std::string withControlsShown(std::string_view text, LineBreaks lineBreaks)
     for (std::size_t i = 0; i < bytes.size();) {
         const std::size_t length = sequenceLength(bytes, i);
         const std::uint8_t b = bytes[i];
-        if (length == 0 || (length == 2 && b == 0xC2 && bytes[i + 1] < 0xA0)) {
-            append(0xFFFD);  // not UTF-8, or C1
+        const bool lineSeparator = length == 3 && b == 0xE2 && bytes[i + 1] == 0x80 &&
+                                   (bytes[i + 2] == 0xA8 || bytes[i + 2] == 0xA9);  // U+2028, U+2029
+        if (length == 0 || (length == 2 && b == 0xC2 && bytes[i + 1] < 0xA0) || lineSeparator) {
+            append(0xFFFD);  // not UTF-8, C1, or a line or paragraph separator
             i += length == 0 ? 1 : length;
             continue;
         }

@@ -137,9 +137,9 @@ private slots:
 
         const std::string settings = ImageScheduleConfig::configFile();
         QVERIFY(!ImageScheduleConfig::ensureDirectory());
-        writeFile(settings, "{}");
+        writeFile(settings, R"({"nowPlaying": {"filePath": ")" + secret + R"("}})");
         QCOMPARE(::chown(settings.c_str(), 65534, 65534), 0);
-        rig.app->scheduleConfig.nowPlaying.filePath = secret;
+        rig.app->scheduleConfig = ImageScheduleConfig::load();  // as at the next start
         rig.app->pollSongFile();
         std::remove(settings.c_str());
 

@@ -48,9 +48,9 @@ TEST(Print, ControlCharactersAreShownAsMarks)
 {
     LogCapture log;
     CaptureStdout();
-    print("TestPlayer: Playing x\nOndaline: Forged\r\x1b]0;title\x07\x1b[2J\x7f\xc2\x9b\xff\tend");
+    print("TestPlayer: Playing x\nOndaline: Forged\r\x1b]0;title\x07\x1b[2J\x7f\xc2\x9b\xff\u2029\tend");
     print(PrintFormat{.keepLineBreaks = true}, "Reply:\r\nServer: \x1b[31mx\r");
-    const std::string shown = "TestPlayer: Playing x␊Ondaline: Forged␍␛]0;title␇␛[2J␡\uFFFD\uFFFD\tend";
+    const std::string shown = "TestPlayer: Playing x␊Ondaline: Forged␍␛]0;title␇␛[2J␡\uFFFD\uFFFD\uFFFD\tend";
     EXPECT_EQ(capturedStdout(), shown + "\nReply:\r\nServer: ␛[31mx␍\n");
     EXPECT_EQ(log.messages(), (std::vector<std::string>{shown, "Reply:\r\nServer: ␛[31mx␍"}));
 }

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -338,9 +339,10 @@ TEST_F(SettingsFileTest, FailureAfterTheMoveNamesWhereTheEarlierFileIs)
     EXPECT_EQ(read(saved.failure.substr(at + said.size())), edited);
 }
 
-// Another user who owns the station folder swaps `Misc` for their link to
-// root's private station, and back, whenever the settings file is opened,
-// and then without pause: no save, load or key read lands there.
+// Another user who owns the station folder, and the folder it is in, swaps
+// `Misc` for their link to root's private station, and back, whenever the
+// settings file is opened, and then without pause, and the station folder
+// itself too: no save, load or key read lands there.
 TEST_F(SettingsFileTest, FoldersSwappedOnTheWayLeadNowhereElse)
 {
     if (::geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
@@ -355,30 +357,46 @@ TEST_F(SettingsFileTest, FoldersSwappedOnTheWayLeadNowhereElse)
     fs::last_write_time(leftover, fs::file_time_type::clock::now() - std::chrono::minutes(5));
     const auto before = contentsOf(privateSettings);
 
+    const std::string home = test::makeTempFolder("home-of-b");
+    station_ = home + "/station";
+    StationPath::save(station_);
     openToNobody(fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
                  fs::perms::others_exec);
-    ASSERT_EQ(::chown(station_.c_str(), 65534, 65534), 0);
-    ASSERT_EQ(::chmod(station_.c_str(), 0755), 0);
+    for (const std::string& folder : {home, station_}) {
+        ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    }
     write(settingsFile(), R"({"stationName":"Shared"})");
     ASSERT_EQ(::chmod(settingsFile().c_str(), 0644), 0);
-    const std::string swapLink = station_ + "/Misc.swap";
+    const std::string swapLink = station_ + "/Misc.swap", stationSwap = home + "/station.swap";
     fs::create_symlink(rootOnly + "/Misc", swapLink);
-    ASSERT_EQ(::lchown(swapLink.c_str(), 65534, 65534), 0);
+    fs::create_symlink(rootOnly, stationSwap);
+    for (const std::string& link : {swapLink, stationSwap}) ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
 
     const pid_t swapper = ::fork();
     if (swapper == 0) {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // after the change of user, which clears it
         const int station = ::open(station_.c_str(), O_PATH | O_DIRECTORY);
-        auto swap = [station] { ::renameat2(station, "Misc", station, "Misc.swap", RENAME_EXCHANGE); };
+        const int above = ::open(home.c_str(), O_PATH | O_DIRECTORY);
+        auto swap = [](int folder, const char* name, const char* link) {
+            ::renameat2(folder, name, folder, link, RENAME_EXCHANGE);
+        };
         const int watch = ::inotify_init1(IN_NONBLOCK);
         ::inotify_add_watch(watch, settingsDir().c_str(), IN_OPEN);
-        for (;;) {
+        for (bool theStation = false;; theStation = !theStation) {
             char events[4096];
             if (::read(watch, events, sizeof events) > 0) {
-                swap();
+                swap(station, "Misc", "Misc.swap");
                 ::usleep(2000);
+                swap(station, "Misc", "Misc.swap");
             }
-            swap();
+            // Out and back in at once, so that most walks see neither.
+            for (int twice = 0; twice < 2; ++twice) {
+                if (theStation) swap(above, "station", "station.swap");
+                else swap(station, "Misc", "Misc.swap");
+            }
+            ::usleep(50);
         }
     }
     ASSERT_GT(swapper, 0);
@@ -399,6 +417,8 @@ TEST_F(SettingsFileTest, FoldersSwappedOnTheWayLeadNowhereElse)
 
     EXPECT_EQ(privateReads, 0);
     EXPECT_EQ(contentsOf(privateSettings), before);
+    if (fs::is_symlink(station_))
+        ::renameat2(AT_FDCWD, stationSwap.c_str(), AT_FDCWD, station_.c_str(), RENAME_EXCHANGE);
     if (fs::is_symlink(station_ + "/Misc"))
         ::renameat2(AT_FDCWD, swapLink.c_str(), AT_FDCWD, (station_ + "/Misc").c_str(), RENAME_EXCHANGE);
     EXPECT_GT(written, 0);

@@ -51,8 +51,7 @@ void OverlayEditorController::updatePreview()
             previewPicture_->size != size) {
             previewPicture_ = std::make_shared<const PreviewPicture>(PreviewPicture{
                 imagePath, modified, size,
-                platform::Picture::load(imagePath, kFrameWidth, kFrameHeight, nullptr,
-                                        ImageScheduleConfig::namedFileRules())});
+                platform::Picture::load(imagePath, kFrameWidth, kFrameHeight, nullptr, config.namedFileRules())});
         }
         picture = previewPicture_->picture;
     }

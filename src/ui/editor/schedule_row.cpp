@@ -4,7 +4,6 @@
 #include "ui/editor/number_text.h"
 #include "ui/editor/tab_parts.h"
 
-#include "models/image_schedule_config.h"
 #include "platform/named_file.h"
 #include "ui/console/wheel_scrolls_page.h"
 
@@ -78,11 +77,9 @@ QString twoDigits(std::int64_t value) { return QString::asprintf("%02lld", stati
 std::optional<QPixmap> thumbnailOf(const QString& path)
 {
     if (path.isEmpty()) return std::nullopt;
-    // Read as the stream reads it: a FIFO picked as an image must not
-    // freeze the editor, and another user's link is not followed.
-    const auto bytes = platform::readNamedFile(QFile::encodeName(path).toStdString(),
-                                               ImageScheduleConfig::namedFileRules(), kImageFileLimit)
-                           .contents;
+    // A FIFO picked as an image must not freeze the editor, and another
+    // user's link is not followed.
+    const auto bytes = platform::readNamedFile(QFile::encodeName(path).toStdString(), {}, kImageFileLimit).contents;
     QImage image;
     if (!bytes || !image.loadFromData(reinterpret_cast<const uchar*>(bytes->data()), static_cast<int>(bytes->size())) ||
         image.isNull())
