@@ -1,5 +1,6 @@
 // The crawler file as the renderer polls it: read whole, taken only when it
-// is UTF-8, its non-blank lines joined into the one line that scrolls.
+// is UTF-8, its non-blank lines joined into the one line that scrolls, with
+// every other control character shown as a mark.
 
 #include "fuzz_check.h"
 #include "fuzz_input.h"
@@ -20,6 +21,17 @@ bool hasLineBreak(std::string_view text)
     return false;
 }
 
+// Anything but the tab below U+0020, DEL, or C1.
+bool hasControlCharacter(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if ((byte < 0x20 && byte != '\t') || byte == 0x7F) return true;
+        if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -35,9 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(text.empty());
         return 0;
     }
-    FUZZ_CHECK(text == media::crawlerTextFromFile(contents));
+    FUZZ_CHECK(text == media::crawlerTextFromFile(platform::withControlsShown(contents, platform::LineBreaks::keep)));
     FUZZ_CHECK(platform::isValidUTF8(text));
     FUZZ_CHECK(!hasLineBreak(text));
+    FUZZ_CHECK(!hasControlCharacter(text));
     // Blank lines are dropped, so a text is never only white space.
     FUZZ_CHECK(text.empty() || !platform::trimWhitespaceAndNewlines(text).empty());
 
