@@ -197,6 +197,7 @@ private slots:
         QTest::qWait(1500);
         play(tone_, "Tone Maker");
         QTRY_COMPARE(look(), "lit | Connected to Tone Maker " + dim);
+        QTRY_VERIFY(std::abs(app_->dashboard().vuMeterView()->targetLevelL() - expected) < 1.0);
         QVERIFY(log.contains("AppCapture: 'Tone Maker' plays again — captured"));
         QCOMPARE(captured(), tone_.processId());
         QVERIFY(app_->activeAudioSource() == AudioSourceKind::appCapture);
