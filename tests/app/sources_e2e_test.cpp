@@ -48,16 +48,12 @@ double recordedPitch(const std::string& file, double from, double to, double rat
     return analyseTone({music.begin() + long(from * rate), music.begin() + long(to * rate)}, rate, 0).hz;
 }
 
-// The pitch of captured sound up to `to` seconds after it starts: the median
-// of short stretches, as a capture that glitches under load spoils a
-// stretch, not the pitch.
+// The pitch of captured sound up to `to` seconds after it starts.
 double capturedPitch(const std::string& file, double to, double rate)
 {
-    std::vector<double> stretches;
-    for (double from = 0.5; from + 0.4 <= to; from += 0.2)
-        stretches.push_back(recordedPitch(file, from, from + 0.4, rate));
-    std::nth_element(stretches.begin(), stretches.begin() + long(stretches.size() / 2), stretches.end());
-    return stretches[stretches.size() / 2];
+    auto music = fromOnset(decodeFirstChannel(file));
+    music.resize(std::min(music.size(), static_cast<std::size_t>(to * rate)));
+    return medianPitch(music, rate);
 }
 
 // The sink that the playback stream of the program whose binary is

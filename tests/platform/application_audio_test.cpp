@@ -256,24 +256,27 @@ TEST_F(ApplicationAudioPulse, TwoPlayersOfOneNameAreTwoApplications)
         players.push_back(std::make_unique<test::ChildProcess>(std::vector<std::string>{"pw-play", wav}));
     }
     std::vector<PlayingApplication> listed;
+    const auto ours = [&](const PlayingApplication& a) {
+        return a.name == "pw-play" && (a.pid == players[0]->pid() || a.pid == players[1]->pid());
+    };
     ASSERT_TRUE(test::eventually([&] {
         std::string error;
         listed.clear();
         for (const auto& application : platform::listPlayingApplications(error))
-            if (application.name == "pw-play") listed.push_back(application);
+            if (ours(application)) listed.push_back(application);
         return listed.size() == 2;
     })) << listed.size()
-        << " applications named pw-play";
+        << " of the players are applications of their own";
 
     for (std::size_t k = 0; k < pitches.size(); ++k) {
         const auto application = std::find_if(listed.begin(), listed.end(),
                                               [&](const PlayingApplication& a) { return a.pid == players[k]->pid(); });
-        ASSERT_NE(application, listed.end()) << "no application with pw-play's process id";
         EXPECT_EQ(application->streams.size(), 1u);
         Recorder recorder;
         record(*application, recorder);
+        // pw-play may glitch on a loaded machine: the pitch of most of it.
+        EXPECT_NEAR(test::medianPitch(recorder.firstChannel, 48000, 0.25), pitches[k], 2);
         const auto tone = test::analyseTone(recorder.firstChannel, 48000, 0.25);
-        EXPECT_NEAR(tone.hz, pitches[k], 2);
         EXPECT_NEAR(tone.peakDBFS, 20 * std::log10(0.125 / std::sqrt(2.0)), 1.0) << "the other player is not mixed in";
     }
 }
