@@ -19,7 +19,7 @@ constexpr const char* clientName = "Ondaline";
 // from its largest quantum (2048 frames as Debian ships it). A capture that
 // asked for less would change the quantum of every player on the device at
 // each start and stop, which PipeWire 0.3.65 does not always survive (a
-// player it resamples, such as a 96 kHz pw-play, crashes in its converter).
+// 96 kHz pw-play crashes in its converter).
 // A fragment this long changes nothing and is still a small part of a second.
 constexpr std::uint32_t fragmentFrames = 4096;
 
