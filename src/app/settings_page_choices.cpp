@@ -55,6 +55,8 @@ struct SettingsPage::AppListing {
         if (!watch || !watch->list(found, error)) {
             watch.reset();
             onList({}, true);
+            // No server tells of its return: it is asked again.
+            worker.asyncAfter(platform::ApplicationsWatch::serverRetry, [this] { listSoon(); });
             return;
         }
         onList(sources::AudioSourceCapture::sourcesFrom(found.playing), false);

@@ -195,7 +195,8 @@ void SourceSwitcher::showFollowerStatus(const sources::ApplicationFollower::Stat
     case Kind::notPlaying:
     case Kind::ambiguous:
     case Kind::noServer:
-        print("AppCapture: " + status.waitingText());
+        // Said once, also after an end that said it first.
+        if (status.waitingText() != appCaptureWaiting_) print("AppCapture: " + status.waitingText());
         break;
     }
     appCaptureWaiting_ = status.waitingText();

@@ -79,7 +79,7 @@ void ApplicationFollower::look()
     platform::SoundServerApplications found;
     if (!listApplications(found)) {
         report({Kind::noServer, "no sound server"});
-        retry_.scheduleAfter(serverRetry, [weak = weak_from_this()] {
+        retry_.scheduleAfter(platform::ApplicationsWatch::serverRetry, [weak = weak_from_this()] {
             if (const auto self = weak.lock()) self->look();
         });
         return;

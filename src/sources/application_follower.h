@@ -48,9 +48,6 @@ public:
     };
     using StatusHandler = std::function<void(const Status& status)>;
 
-    // How often a missing sound server is asked for again.
-    static constexpr std::chrono::milliseconds serverRetry{1000};
-
     // Follows `choice` with `capture`, whose error handler it takes over.
     static std::shared_ptr<ApplicationFollower> start(std::shared_ptr<AudioSourceCapture> capture,
                                                       ApplicationChoice choice, StatusHandler onStatus);

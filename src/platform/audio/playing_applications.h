@@ -3,6 +3,7 @@
 // Which applications are playing on the sound server: their playback
 // streams grouped by application, once or followed as they change.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,6 +42,10 @@ std::vector<PlayingApplication> listPlayingApplications(std::string& error);
 // and client that comes or goes.
 class ApplicationsWatch {
 public:
+    // How often those who follow the applications ask again for a sound
+    // server that did not answer.
+    static constexpr std::chrono::milliseconds serverRetry{1000};
+
     // Null, with `error` set, when no sound server answers.
     static std::unique_ptr<ApplicationsWatch> open(std::string& error);
     // Not from within the listener.
