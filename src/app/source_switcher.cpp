@@ -39,11 +39,14 @@ SourceSwitcher::SourceSwitcher(std::shared_ptr<platform::MainExecutor> mainExecu
 {
 }
 
-// Once the gate is closed no buffer of a capture touches the analyser.
+// Once the gate is closed no buffer of a capture touches the analyser; a
+// start still under way, of any capture stopped before, ends first.
 SourceSwitcher::~SourceSwitcher()
 {
     stopAppCapture();
     gate_->close();
+    for (const auto& stopped : stoppedFollowers_)
+        if (const auto follower = stopped.lock()) follower->waitForLook();
 }
 
 void SourceSwitcher::activate(AudioSourceKind source, const std::string& outputDeviceUID,
@@ -120,6 +123,7 @@ void SourceSwitcher::activateAppCapture(const std::string& bundleID, const std::
     // Whether the running capture's sound has come; each new capture's
     // first buffer shows it connected.
     const auto heard = std::make_shared<std::atomic<bool>>(false);
+    appCaptureHeard_ = heard;
 
     // On the capture queue. The engine takes each buffer at its own rate and
     // channel count before the meter and the bars see it.
@@ -182,7 +186,8 @@ void SourceSwitcher::showFollowerStatus(const sources::ApplicationFollower::Stat
             if (const auto source = appCapture_->currentSource()) appCaptureProcess_ = source->id;
         }
         if (status.again) print("AppCapture: '" + shown + "' plays again — captured");
-        looks_->source(false, waitingText, 0.25);  // connected once its sound comes
+        // Connected once its sound comes, which may have been told already.
+        if (!appCaptureHeard_->load()) looks_->source(false, waitingText, 0.25);
         return;
     case Kind::ended:
         print("AppCapture error: " + status.text);
@@ -209,7 +214,11 @@ void SourceSwitcher::stopAppCapture()
     // A new token first: the capture's buffers and the reports on their way
     // here all end with the old one.
     gate_->take();
-    if (follower_) follower_->stop();
+    std::erase_if(stoppedFollowers_, [](const auto& follower) { return follower.expired(); });
+    if (follower_) {
+        follower_->stop();
+        stoppedFollowers_.push_back(follower_);
+    }
     follower_.reset();
     if (appCapture_) appCapture_->stopCapture();
     appCapture_.reset();

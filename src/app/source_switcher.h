@@ -13,10 +13,12 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ondaline {
 class Ondaline;
@@ -100,6 +102,9 @@ private:
     const std::shared_ptr<MeterReportFilter> tcpMeterReports_ = std::make_shared<MeterReportFilter>();
     std::shared_ptr<sources::AudioSourceCapture> appCapture_;
     std::shared_ptr<sources::ApplicationFollower> follower_;
+    // Those stopped whose look may still be under way.
+    std::vector<std::weak_ptr<sources::ApplicationFollower>> stoppedFollowers_;
+    std::shared_ptr<std::atomic<bool>> appCaptureHeard_;  // the running capture's sound has come
     std::int32_t appCaptureProcess_ = 0;
     std::string appCaptureWaiting_;
     std::string appCaptureSilence_;  // why it is silent

@@ -48,6 +48,11 @@ void ApplicationFollower::stop()
     capture_->stopCapture();
 }
 
+void ApplicationFollower::waitForLook()
+{
+    queue_.sync([] {});
+}
+
 void ApplicationFollower::lookSoon()
 {
     if (stopped_ || lookQueued_.exchange(true)) return;

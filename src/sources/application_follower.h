@@ -57,6 +57,9 @@ public:
     // From the main thread: no capture is started any more and the one
     // running stops. Returns without waiting for a look in progress.
     void stop();
+    // Returns once a look in progress, and the start it makes, is over: for
+    // an owner that goes, so that nothing of the capture outlives it.
+    void waitForLook();
 
     // The name the choice goes by, for people.
     const std::string& shownName() const { return shownName_; }

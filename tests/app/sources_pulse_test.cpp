@@ -23,6 +23,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -271,6 +272,8 @@ private slots:
         const auto peer = test::loadPeerEnv(test::soundPeer());
         const std::string sink = peer.at("ONDALINE_PULSE_SINK");
         QCOMPARE(test::runCommand("pactl suspend-sink " + sink + " 1").exitCode, 0);
+        // Resumed whatever comes: the tests after this one play on it.
+        auto resume = qScopeGuard([&] { test::runCommand("pactl suspend-sink " + sink + " 0"); });
         app_->activateAppCaptureMode();
         QTRY_VERIFY(app_->appCapture()->isCapturing());
         QTest::qWait(500);
@@ -278,6 +281,7 @@ private slots:
         app_->setConnectedUI();
         app_->setDisconnectedUI();
         QCOMPARE(look(), waitingLook);
+        resume.dismiss();
         QCOMPARE(test::runCommand("pactl suspend-sink " + sink + " 0").exitCode, 0);
         QTRY_COMPARE(look(), "lit | Connected to Tone Maker " + dim);
     }
