@@ -32,7 +32,8 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
                                  double alpha) { showSourceLook(lampLit, text, alpha); },
                 .statusText = [this](const QString& text) { dashboard_.setStatusText(text); },
                 .levels = [this](float left, float right) { showSourceLevels(left, right); },
-                .outputDevice = [this](const std::string& uid) { applyAudioOutputDevice(uid); }}),
+                .outputDevice = [this](const std::string& uid) { applyAudioOutputDevice(uid); },
+                .titleLeft = [this] { schedulers_.sourceDidChange(); }}),
       schedulers_({.settings = scheduleConfig,
                    .engine = streamer,
                    .player = player,
@@ -49,7 +50,12 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
                                 .fieldEdited = [this](QObject* field) { drawerTextFieldDidChange(field); },
                                 .openAppearance = [this] { openAppearanceDrawer(); },
                                 .openActivity = [this] { openActivityDrawer(); },
-                                .savedApplication = [this] { return scheduleConfig.appCaptureBundleID; }})),
+                                .savedApplication =
+                                    [this] {
+                                        return sources::ApplicationChoice{scheduleConfig.appCaptureBundleID,
+                                                                          scheduleConfig.appCaptureName,
+                                                                          sources_.appCaptureProcess()};
+                                    }})),
       mainExecutor_(std::move(mainExecutor)),
       clock_(clock ? std::move(clock) : std::make_shared<platform::SystemClock>()),
       appearancePage_(std::make_unique<AppearancePage>(AppearancePage::Actions{
@@ -117,6 +123,12 @@ void TestAppDelegate::updateStationNameLabel() { dashboard_.setStationName(sched
 
 void TestAppDelegate::showSourceLook(bool lampLit, const QString& text, double alpha)
 {
+    // While live the lamp and the line are the stream's; the line says what
+    // is amiss with the source.
+    if (isUptimeClockRunning()) {
+        showLiveStatus();
+        return;
+    }
     dashboard_.setLampLit(lampLit);
     if (isSettingsNoticeShowing()) return;
     lastErrorText.reset();  // the source's newer word replaces a failure shown

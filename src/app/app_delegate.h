@@ -101,9 +101,10 @@ public:
     }
     void activateLocalPlayerMode() { sources_.activateLocalPlayer(scheduleConfig.audioOutputDeviceUID); }
     void activateTCPInputMode() { sources_.activateTCPInput(); }
-    void activateAppCaptureMode()
+    // With `pid`, the one process picked of the saved binary and name.
+    void activateAppCaptureMode(std::int32_t pid = 0)
     {
-        sources_.activateAppCapture(scheduleConfig.appCaptureBundleID, scheduleConfig.appCaptureName);
+        sources_.activateAppCapture(scheduleConfig.appCaptureBundleID, scheduleConfig.appCaptureName, pid);
     }
     void stopAppCapture() { sources_.stopAppCapture(); }
     AudioSourceKind activeAudioSource() const { return sources_.active(); }
@@ -269,6 +270,12 @@ public:
 private:
     std::optional<double> connectTime_;  // on the uptime clock; none while idle
     QTimer* uptimeTimer_ = nullptr;      // a child of this object while live
+    std::string liveService_;            // the live line's service and bitrate, as the stream began
+    std::int64_t liveKbps_ = 0;
+    // The live line now: the stream's figures and what is amiss with the
+    // source (sourceNote()).
+    void showLiveStatus();
+    std::string sourceNote() const;
     // State of the autosave: the start of the last run on the controller's
     // clock, and the run that follows calls inside its second.
     std::optional<double> lastAutoSaveTime_;

@@ -94,6 +94,7 @@ void TestAppDelegate::closeDrawer(std::function<void()> completion)
 {
     if (drawerSaveDebounceTimer) drawerSaveDebounceTimer->stop();
     if (activeDrawer_ == DrawerPage::activity) activityPage_->close();
+    settingsPage_->stopFollowingApplications();
     autoSaveDrawerSettings();
     if (!window) return;
     drawer_.close(std::move(completion));

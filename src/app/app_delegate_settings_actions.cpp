@@ -46,7 +46,8 @@ void TestAppDelegate::drAppPickerChanged()
     scheduleConfig.appCaptureName = source->name;
     saveSettings();
     stopAppCapture();
-    activateAppCaptureMode();
+    // That very process: another of its name is never taken for it.
+    activateAppCaptureMode(source->id);
 }
 
 void TestAppDelegate::drStreamModeChanged()

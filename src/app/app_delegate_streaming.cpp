@@ -107,22 +107,26 @@ void TestAppDelegate::setConnectedUI()
     // Called again (state and connection both report it), the clock restarts.
     stopUptimeClock();
     connectTime_ = clock_->now();
-    const std::int64_t kbps = shownKbps(scheduleConfig.audioBitrate);
-    const std::string name(streamingService(streamModeNamed(scheduleConfig.streamMode)).statusName);
+    liveKbps_ = shownKbps(scheduleConfig.audioBitrate);
+    liveService_ = streamingService(streamModeNamed(scheduleConfig.streamMode)).statusName;
     uptimeTimer_ = new QTimer(this);
     uptimeTimer_->setInterval(1000);
-    connect(uptimeTimer_, &QTimer::timeout, this, [this, name, kbps] {
-        if (!connectTime_ || !dashboard_.statusLabel() || isSettingsNoticeShowing()) return;
-        const auto elapsed = static_cast<std::int64_t>(std::trunc(clock_->now() - *connectTime_));
-        const QString text = QString::fromStdString(connectedStatusText(name, kbps, elapsed));
-        // After a settings notice the live colour comes back with the text.
-        if (dashboard_.statusColor() != liveStatusColor()) dashboard_.showStatus(text, liveStatusColor());
-        else dashboard_.setStatusText(text);
-    });
+    connect(uptimeTimer_, &QTimer::timeout, this, [this] { showLiveStatus(); });
     uptimeTimer_->start();
-    if (isSettingsNoticeShowing()) return;
-    dashboard_.showStatus(QString::fromStdString(connectedStatusText(name, kbps, 0)), liveStatusColor());
+    showLiveStatus();
 }
+
+void TestAppDelegate::showLiveStatus()
+{
+    if (!connectTime_ || !dashboard_.statusLabel() || isSettingsNoticeShowing()) return;
+    const auto elapsed = static_cast<std::int64_t>(std::trunc(clock_->now() - *connectTime_));
+    const QString text = QString::fromStdString(liveStatusText(liveService_, liveKbps_, elapsed, sourceNote()));
+    // After a settings notice the live colour comes back with the text.
+    if (dashboard_.statusColor() != liveStatusColor()) dashboard_.showStatus(text, liveStatusColor());
+    else dashboard_.setStatusText(text);
+}
+
+std::string TestAppDelegate::sourceNote() const { return sources_.silentSourceNote(); }
 
 void TestAppDelegate::setDisconnectedUI()
 {
@@ -132,6 +136,7 @@ void TestAppDelegate::setDisconnectedUI()
         .capturing = appCapture() && appCapture()->isDelivering(),
         .soundServerMissing = player->engine().isMissingSoundServer(),
         .appCaptureName = scheduleConfig.appCaptureName,
+        .appCaptureWaiting = sources_.appCaptureWaiting(),
     };
     const IdleLook look = idleLook(audioSourceNamed(scheduleConfig.audioSource), readiness);
     dashboard_.setLampLit(look.lampLit);

@@ -123,6 +123,17 @@ void Schedulers::sendNowPlayingOnAir()
     showOnPicture(*streamer, {}, scheduleConfig.nowPlaying);
 }
 
+void Schedulers::sourceDidChange()
+{
+    if (inputs_.activeSource() == AudioSourceKind::local) return;  // the player tells its own tracks
+    Ondaline& streamer = *inputs_.engine;
+    lastSongText_.clear();
+    inputs_.showNowPlaying({});
+    if (streamer.state() == StreamState::publishing && !streamer.currentSongText().empty())
+        showOnPicture(streamer, {}, inputs_.settings.nowPlaying);
+    pollSongFile();
+}
+
 void Schedulers::sendPlayerTrackOnAir(const std::string& name)
 {
     Ondaline& streamer = *inputs_.engine;

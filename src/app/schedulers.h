@@ -56,6 +56,10 @@ public:
     // While live: the local player's new track on the picture and, in
     // Icecast mode, to the server.
     void sendPlayerTrackOnAir(const std::string& name);
+    // Another source than the local player became the running one: the
+    // player's last title leaves the dashboard and the picture, and the
+    // now-playing file's, if any, takes its place.
+    void sourceDidChange();
 
     // The time of day the image schedule is read at (the system's).
     void setWallClock(WallClock clock) { wallClock_ = std::move(clock); }

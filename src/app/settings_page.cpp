@@ -105,6 +105,7 @@ QWidget* SettingsPage::build(const ImageScheduleConfig& stored, std::vector<plat
     const bool capturing = audioSourceNamed(stored.audioSource) == AudioSourceKind::appCapture;
     appPickerContainer_->setVisible(capturing);
     if (capturing) refreshAppList();
+    else stopFollowingApplications();
     column.space(8);
 
     divider();

@@ -9,6 +9,7 @@
 #include "models/image_schedule_config.h"
 #include "platform/audio/output_devices.h"
 #include "platform/dispatch/main_executor.h"
+#include "sources/application_choice.h"
 #include "sources/audio_source_capture.h"
 #include "ui/console/console_button.h"
 
@@ -40,7 +41,8 @@ public:
         std::function<void(QObject* field)> fieldEdited;  // typing in a field the autosave reads
         std::function<void()> openAppearance;
         std::function<void()> openActivity;
-        std::function<std::string()> savedApplication;  // the record's bundle id
+        // The record's application, with the process captured if known.
+        std::function<sources::ApplicationChoice()> savedApplication;
     };
 
     SettingsPage(std::shared_ptr<platform::MainExecutor> mainExecutor, Actions actions);
@@ -63,8 +65,10 @@ public:
 
     // Lists the applications off the main thread; the picker current when
     // the list is ready is refilled, the saved application (as the record
-    // names it then) chosen if listed.
+    // names it then) chosen if listed. From then on the list follows the
+    // applications as they come and go, until stopFollowingApplications().
     void refreshAppList();
+    void stopFollowingApplications();
     // The output pop-up refilled, without counting as a choice.
     void showOutputDevices(std::vector<platform::OutputDevice> devices, const std::string& savedUID);
     void showStationPath(const QString& folder);
@@ -92,6 +96,8 @@ public:
 
 private:
     struct AppListing;  // the worker that lists applications
+    // A listing's outcome, into the newest page's picker.
+    void showAppList(const std::vector<sources::AudioSource>& found, bool failed);
 
     const std::shared_ptr<platform::MainExecutor> mainExecutor_;
     const Actions actions_;
@@ -111,6 +117,8 @@ private:
     QPointer<QComboBox> audioOutput_;
     QPointer<ui::ConsoleButton> appearanceButton_;
     std::vector<sources::AudioSource> appSources_;
+    QPointer<QComboBox> filledPicker_;  // the picker appSources_ fills
+    bool appListFailed_ = false;
     std::vector<platform::OutputDevice> outputDevices_;  // item i + 1 of the output pop-up
     std::unique_ptr<AppListing> appListing_;
 };

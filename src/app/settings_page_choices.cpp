@@ -12,11 +12,60 @@
 #include <QSignalBlocker>
 
 #include <algorithm>
+#include <atomic>
 
 namespace ondaline::app {
 
-// Asking the sound server which applications play may take a moment.
+// Asking the sound server which applications play may take a moment; it
+// is asked again on the worker whenever its streams or clients change.
 struct SettingsPage::AppListing {
+    using Handler = std::function<void(std::vector<sources::AudioSource> found, bool failed)>;
+
+    explicit AppListing(Handler handler) : onList(std::move(handler)) {}
+    // No news reaches the worker once the watch has gone, and the worker
+    // goes first of the rest.
+    ~AppListing()
+    {
+        worker.sync([this] { watch.reset(); });
+    }
+
+    // From any thread; one listing waits at most.
+    void listSoon()
+    {
+        if (!following || queued.exchange(true)) return;
+        worker.async([this] {
+            queued = false;
+            list();
+        });
+    }
+
+    void list()
+    {
+        if (!following) {
+            watch.reset();
+            return;
+        }
+        std::string error;
+        if (!watch) {
+            watch = platform::ApplicationsWatch::open(error);
+            // On the server's thread, which runs only while the watch exists.
+            if (watch) watch->setChangeListener([this] { listSoon(); });
+        }
+        platform::SoundServerApplications found;
+        if (!watch || !watch->list(found, error)) {
+            watch.reset();
+            onList({}, true);
+            // No server tells of its return: it is asked again.
+            worker.asyncAfter(platform::ApplicationsWatch::serverRetry, [this] { listSoon(); });
+            return;
+        }
+        onList(sources::AudioSourceCapture::sourcesFrom(found.playing), false);
+    }
+
+    const Handler onList;
+    std::atomic<bool> following{false};
+    std::atomic<bool> queued{false};
+    std::unique_ptr<platform::ApplicationsWatch> watch;  // on the worker only
     platform::SerialQueue worker{"com.ondaline.applist"};
 };
 
@@ -127,36 +176,66 @@ void SettingsPage::showStationPath(const QString& folder)
 
 void SettingsPage::refreshAppList()
 {
-    if (!appListing_) appListing_ = std::make_unique<AppListing>();
-    appListing_->worker.async([self = QPointer<SettingsPage>(this), main = mainExecutor_] {
-        std::string error;
-        auto found = sources::AudioSourceCapture::create()->availableSources(error);
-        main->post([self, found = std::move(found), failed = !error.empty()] {
-            if (!self) return;
-            self->appSources_ = failed ? std::vector<sources::AudioSource>() : found;
-            QComboBox* picker = self->appPicker_;  // the newest page's, by now
-            if (!picker) return;
-            picker->clear();
-            if (failed) {
-                picker->addItem(QString::fromUtf8("⚠ Screen Recording permission required"));
-                return;
-            }
-            if (found.empty()) {
-                picker->addItem(QString::fromUtf8("⚠ Grant Screen Recording permission"));
-                return;
-            }
-            picker->addItem(QString::fromUtf8("Select an application…"));
-            for (const sources::AudioSource& source : found) picker->addItem(QString::fromStdString(source.name));
-            const std::string saved = self->actions_.savedApplication();
-            if (saved.empty()) return;
-            for (std::size_t k = 0; k < found.size(); ++k) {
-                if (found[k].bundleIdentifier == saved) {
-                    picker->setCurrentIndex(static_cast<int>(k) + 1);
-                    break;
-                }
-            }
+    if (!appListing_) {
+        appListing_ = std::make_unique<AppListing>([self = QPointer<SettingsPage>(this),
+                                                    main = mainExecutor_](std::vector<sources::AudioSource> found,
+                                                                          bool failed) {
+            main->post([self, found = std::move(found), failed] {
+                if (self) self->showAppList(found, failed);
+            });
         });
-    });
+    }
+    appListing_->following = true;
+    appListing_->listSoon();
+}
+
+void SettingsPage::stopFollowingApplications()
+{
+    if (!appListing_) return;
+    appListing_->following = false;
+    appListing_->worker.async([listing = appListing_.get()] { listing->watch.reset(); });
+}
+
+void SettingsPage::showAppList(const std::vector<sources::AudioSource>& found, bool failed)
+{
+    QComboBox* picker = appPicker_;  // the newest page's, by now
+    const auto sameItems = [&] {
+        return std::equal(found.begin(), found.end(), appSources_.begin(), appSources_.end(),
+                          [](const sources::AudioSource& a, const sources::AudioSource& b) {
+                              return a.id == b.id && a.name == b.name;
+                          });
+    };
+    // Nothing new: the picker stays as the user sees it.
+    if (picker && picker == filledPicker_ && failed == appListFailed_ && sameItems()) return;
+    // The item in view stays chosen while it is listed; else the saved one.
+    const sources::AudioSource* const inView = picker == filledPicker_ ? itemAfterFirst(picker, appSources_) : nullptr;
+    const std::optional<sources::AudioSource> kept = inView ? std::optional(*inView) : std::nullopt;
+    appSources_ = failed ? std::vector<sources::AudioSource>() : found;
+    appListFailed_ = failed;
+    filledPicker_ = picker;
+    if (!picker) return;
+    const QSignalBlocker quiet(picker);
+    picker->clear();
+    if (failed) {
+        picker->addItem(QString::fromUtf8("⚠ No sound server"));
+        return;
+    }
+    if (found.empty()) {
+        picker->addItem(QString::fromUtf8("⚠ No application is playing sound"));
+        return;
+    }
+    picker->addItem(QString::fromUtf8("Select an application…"));
+    for (const sources::AudioSource& source : found)
+        picker->addItem(QString::fromStdString(sources::shownName(source, found)));
+    std::optional<std::size_t> chosen;
+    if (kept) {
+        const auto same = std::find_if(found.begin(), found.end(), [&](const sources::AudioSource& s) {
+            return s.id == kept->id && s.name == kept->name;
+        });
+        if (same != found.end()) chosen = static_cast<std::size_t>(same - found.begin());
+    }
+    if (!chosen) chosen = sources::chosenItem(found, actions_.savedApplication());
+    if (chosen) picker->setCurrentIndex(static_cast<int>(*chosen) + 1);
 }
 
 void SettingsPage::showOutputDevices(std::vector<platform::OutputDevice> devices, const std::string& savedUID)

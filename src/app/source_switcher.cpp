@@ -6,6 +6,7 @@
 #include "engine/ondaline.h"
 #include "models/station_path.h"
 #include "platform/audio/audio_output.h"
+#include "sources/application_follower.h"
 #include "sources/audio_source_capture.h"
 #include "sources/captured_pcm.h"
 #include "sources/source_token.h"
@@ -22,47 +23,9 @@ namespace {
 
 const QString waitingText = QString::fromUtf8("Connecting to source…");
 
-// What the start task came to, on the worker.
-struct CaptureStart {
-    enum class Outcome { notPlaying, failed, started };
-    Outcome outcome = Outcome::notPlaying;
-    std::string error;
-};
-
-// The application the settings name, for people: its saved name, else what
-// it is stored as.
-std::string shownApplication(const std::string& bundleID, const std::string& name)
-{
-    return name.empty() ? bundleID : name;
-}
-
-CaptureStart startCapture(sources::AudioSourceCapture& capture, const std::string& bundleID, const std::string& name)
-{
-    std::string error;
-    const auto playing = capture.availableSources(error);
-    if (!error.empty()) return {CaptureStart::Outcome::failed, error};
-    const auto found = std::find_if(playing.begin(), playing.end(), [&](const sources::AudioSource& source) {
-        return source.bundleIdentifier == bundleID;
-    });
-    if (found == playing.end())
-        return {CaptureStart::Outcome::notPlaying,
-                "'" + shownApplication(bundleID, name) + "' is not playing any sound"};
-    if (auto failure = capture.startCapture(*found)) return {CaptureStart::Outcome::failed, std::move(*failure)};
-    return {CaptureStart::Outcome::started, {}};
-}
-
 void show(const SourceSwitcher::Looks& looks, const IdleLook& look)
 {
     looks.source(look.lampLit, QString::fromStdString(look.statusText), look.statusAlpha);
-}
-
-// A start that came to nothing is told; one that started shows nothing yet:
-// the capture's first sound shows it connected.
-void showCaptureStart(const SourceSwitcher::Looks& looks, const CaptureStart& start)
-{
-    if (start.outcome == CaptureStart::Outcome::started) return;
-    looks.source(false, QString::fromStdString("App Capture: " + start.error), 0.25);
-    print("AppCapture start error: " + start.error);
 }
 
 }  // namespace
@@ -71,11 +34,20 @@ SourceSwitcher::SourceSwitcher(std::shared_ptr<platform::MainExecutor> mainExecu
                                Looks looks)
     : mainExecutor_(std::move(mainExecutor)), sources_(sources),
       looks_(std::make_shared<const Looks>(std::move(looks))),
-      appCaptureSpectrum_(std::make_unique<sources::SpectrumAnalyzer>(40, 44100.0f))
+      appCaptureSpectrum_(std::make_unique<sources::SpectrumAnalyzer>(40, 44100.0f)),
+      gate_(std::make_shared<sources::SourceTokenGate>())
 {
 }
 
-SourceSwitcher::~SourceSwitcher() { stopAppCapture(); }
+// Once the gate is closed no buffer of a capture touches the analyser; a
+// start still under way, of any capture stopped before, ends first.
+SourceSwitcher::~SourceSwitcher()
+{
+    stopAppCapture();
+    gate_->close();
+    for (const auto& stopped : stoppedFollowers_)
+        if (const auto follower = stopped.lock()) follower->waitForLook();
+}
 
 void SourceSwitcher::activate(AudioSourceKind source, const std::string& outputDeviceUID,
                               const std::string& captureBundleID, const std::string& captureName)
@@ -122,10 +94,11 @@ void SourceSwitcher::activateTCPInput()
     stopAppCapture();
     sources_.tcpServer->start();
     looks_->source(false, waitingText, 0.25);
+    if (looks_->titleLeft) looks_->titleLeft();
     print("Dashboard: Switched to TCP Input mode");
 }
 
-void SourceSwitcher::activateAppCapture(const std::string& bundleID, const std::string& name)
+void SourceSwitcher::activateAppCapture(const std::string& bundleID, const std::string& name, std::int32_t pid)
 {
     active_ = AudioSourceKind::appCapture;
     sources_.player->stop();
@@ -133,82 +106,131 @@ void SourceSwitcher::activateAppCapture(const std::string& bundleID, const std::
     sources_.tcpServer->stop();
     stopAppCapture();  // a capture picked before never runs on beside the new one
     looks_->source(false, waitingText, 0.25);
+    if (looks_->titleLeft) looks_->titleLeft();
 
-    if (!starter_) starter_ = std::make_unique<sources::SourceStarter>(mainExecutor_);
-    const std::shared_ptr<sources::SourceTokenGate> gate = starter_->gate();
-    const sources::SourceTokenGate::Token token = gate->take();
+    const sources::SourceTokenGate::Token token = gate_->take();
     const auto capture = sources::AudioSourceCapture::create();
     appCapture_ = capture;
+    appCaptureProcess_ = pid;
 
     const std::weak_ptr<const Looks> looks = looks_;
     const std::shared_ptr<platform::MainExecutor> main = mainExecutor_;
     const std::weak_ptr<Ondaline> engine = sources_.engine;
+    const std::shared_ptr<sources::SourceTokenGate> gate = gate_;
     // Touched only while the token holds, and the gate closes before the
     // switcher lets its analyser go.
     sources::SpectrumAnalyzer* const spectrum = appCaptureSpectrum_.get();
+    // Whether the running capture's sound has come; each new capture's
+    // first buffer shows it connected.
+    const auto heard = std::make_shared<std::atomic<bool>>(false);
+    appCaptureHeard_ = heard;
 
     // On the capture queue. The engine takes each buffer at its own rate and
     // channel count before the meter and the bars see it.
     const IdleLook connected = appCaptureLook(name);
-    capture->setOnAudioBuffer(
-        [gate, token, engine, spectrum, looks, main, connected, heard = std::make_shared<std::atomic<bool>>(false),
-         reports = std::make_shared<MeterReportFilter>()](const sources::AudioSampleBuffer& buffer) {
-            gate->whileCurrent(token, [&] {
-                const auto pcm = sources::capturedPCM(buffer);
-                const auto target = engine.lock();
-                if (!pcm || !target) return;
-                // Connected once sound comes, not when the start returns: a
-                // capture that never delivers never looks connected.
-                if (!heard->exchange(true)) {
-                    main->post([looks, gate, token, connected] {
-                        const auto looked = looks.lock();
-                        if (looked && gate->isCurrent(token)) show(*looked, connected);
-                    });
-                }
-                const auto* bytes = reinterpret_cast<const std::uint8_t*>(pcm->interleaved.data());
-                target->sendRawPCMData(ByteView(bytes, pcm->interleaved.size() * sizeof(float)), pcm->sampleRate,
-                                       pcm->channels);
-                if (reports->pass(pcm->levels.left, pcm->levels.right)) {
-                    main->post([looks, gate, token, levels = pcm->levels] {
-                        const auto shown = looks.lock();
-                        if (shown && gate->isCurrent(token)) shown->levels(levels.left, levels.right);
-                    });
-                }
-                if (!pcm->spectrumInput.empty()) {
-                    spectrum->process(pcm->spectrumInput.data(), pcm->frames);
-                    target->setSpectrumLevels(spectrum->levels);
-                }
-            });
-        });
-    // The capture has marked itself stopped; nothing restarts it.
-    capture->setOnError([gate, token, looks, main](const std::string& error) {
-        main->post([gate, token, looks, error] {
-            const auto shown = looks.lock();
-            if (shown && gate->isCurrent(token)) shown->source(false, waitingText, 0.25);
-            print("AppCapture error: " + error);
+    capture->setOnAudioBuffer([gate, token, engine, spectrum, looks, main, connected, heard,
+                               reports =
+                                   std::make_shared<MeterReportFilter>()](const sources::AudioSampleBuffer& buffer) {
+        gate->whileCurrent(token, [&] {
+            const auto pcm = sources::capturedPCM(buffer);
+            const auto target = engine.lock();
+            if (!pcm || !target) return;
+            // Connected once sound comes, not when the start returns: a
+            // capture that never delivers never looks connected.
+            if (!heard->exchange(true)) {
+                main->post([looks, gate, token, connected] {
+                    const auto looked = looks.lock();
+                    if (looked && gate->isCurrent(token)) show(*looked, connected);
+                });
+            }
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(pcm->interleaved.data());
+            target->sendRawPCMData(ByteView(bytes, pcm->interleaved.size() * sizeof(float)), pcm->sampleRate,
+                                   pcm->channels);
+            if (reports->pass(pcm->levels.left, pcm->levels.right)) {
+                main->post([looks, gate, token, levels = pcm->levels] {
+                    const auto shown = looks.lock();
+                    if (shown && gate->isCurrent(token)) shown->levels(levels.left, levels.right);
+                });
+            }
+            if (!pcm->spectrumInput.empty()) {
+                spectrum->process(pcm->spectrumInput.data(), pcm->frames);
+                target->setSpectrumLevels(spectrum->levels);
+            }
         });
     });
 
     if (!bundleID.empty()) {
-        starter_->start<CaptureStart>(
-            token, [capture, bundleID, name] { return startCapture(*capture, bundleID, name); },
-            [capture](CaptureStart& start) {
-                if (start.outcome == CaptureStart::Outcome::started) capture->stopCapture();
-            },
-            [looks](CaptureStart& start) {
-                if (const auto looked = looks.lock()) showCaptureStart(*looked, start);
+        using Status = sources::ApplicationFollower::Status;
+        // On the follower's queue, or on the capture queue for an end, after
+        // the ended capture's last buffer and before the next one's first.
+        auto onStatus = [this, gate, token, main, heard](const Status& status) {
+            if (status.kind == Status::Kind::ended) heard->store(false);
+            main->post([this, gate, token, status] {
+                if (gate->isCurrent(token)) showFollowerStatus(status);
             });
+        };
+        follower_ = sources::ApplicationFollower::start(capture, {bundleID, name, pid}, std::move(onStatus));
     }
     print("Dashboard: Switched to App Capture mode");
 }
 
+void SourceSwitcher::showFollowerStatus(const sources::ApplicationFollower::Status& status)
+{
+    using Kind = sources::ApplicationFollower::Status::Kind;
+    const std::string shown = follower_ ? follower_->shownName() : std::string();
+    switch (status.kind) {
+    case Kind::capturing:
+        appCaptureWaiting_.clear();
+        appCaptureSilence_.clear();
+        if (appCapture_) {
+            if (const auto source = appCapture_->currentSource()) appCaptureProcess_ = source->id;
+        }
+        if (status.again) print("AppCapture: '" + shown + "' plays again — captured");
+        // Connected once its sound comes, which may have been told already.
+        if (!appCaptureHeard_->load()) looks_->source(false, waitingText, 0.25);
+        return;
+    case Kind::ended:
+        print("AppCapture error: " + status.text);
+        // Until the follower's next look says more.
+        showFollowerStatus({Kind::notPlaying, "'" + shown + "' is not playing"});
+        return;
+    case Kind::failed:
+        print("AppCapture start error: " + status.text);
+        break;
+    case Kind::notPlaying:
+    case Kind::ambiguous:
+    case Kind::noServer:
+        // Said once, also after an end that said it first.
+        if (status.waitingText() != appCaptureWaiting_) print("AppCapture: " + status.waitingText());
+        break;
+    }
+    appCaptureWaiting_ = status.waitingText();
+    appCaptureSilence_ = status.text;
+    looks_->source(false, QString::fromStdString("App Capture: " + appCaptureWaiting_), 0.25);
+}
+
 void SourceSwitcher::stopAppCapture()
 {
-    // A new token first: the capture's start under way, its buffers and its
-    // reports on their way here all end with the old one.
-    if (starter_) starter_->gate()->take();
+    // A new token first: the capture's buffers and the reports on their way
+    // here all end with the old one.
+    gate_->take();
+    std::erase_if(stoppedFollowers_, [](const auto& follower) { return follower.expired(); });
+    if (follower_) {
+        follower_->stop();
+        stoppedFollowers_.push_back(follower_);
+    }
+    follower_.reset();
     if (appCapture_) appCapture_->stopCapture();
     appCapture_.reset();
+    appCaptureProcess_ = 0;
+    appCaptureWaiting_.clear();
+    appCaptureSilence_.clear();
+}
+
+std::string SourceSwitcher::silentSourceNote() const
+{
+    if (active_ != AudioSourceKind::appCapture || appCaptureSilence_.empty()) return {};
+    return appCaptureSilence_ + " — carrier on air";
 }
 
 }  // namespace ondaline::app

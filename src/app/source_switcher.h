@@ -2,24 +2,29 @@
 
 // Switching the audio source: exactly one of the local player, the TCP input
 // and another application's captured sound runs. The capture's buffers go
-// to the engine on the capture's own queue; its start, which blocks on the
-// sound server, runs on a worker, and a switch made meanwhile undoes it.
+// to the engine on the capture's own queue. The chosen application is
+// followed off the main thread while it is the source: captured whenever it
+// plays, and told while it does not; a switch ends that at once.
 
 #include "app/settings_choices.h"
 #include "app/source_callbacks.h"
 #include "platform/dispatch/main_executor.h"
+#include "sources/application_follower.h"
 
 #include <QString>
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ondaline {
 class Ondaline;
 namespace sources {
 class AudioSourceCapture;
-class SourceStarter;
+class SourceTokenGate;
 class SpectrumAnalyzer;
 class TCPAudioServer;
 class TestPlayer;
@@ -42,6 +47,7 @@ public:
         std::function<void(const QString& text)> statusText;                          // the colour stays
         std::function<void(float left, float right)> levels;
         std::function<void(const std::string& uid)> outputDevice;  // the player's output, by uid
+        std::function<void()> titleLeft;                           // the player's track title is no longer the source's
     };
 
     SourceSwitcher(std::shared_ptr<platform::MainExecutor> mainExecutor, const Sources& sources, Looks looks);
@@ -58,15 +64,26 @@ public:
                   const std::string& captureName);
     void activateLocalPlayer(const std::string& outputDeviceUID);
     void activateTCPInput();
-    // The application is found and its capture started off the main thread;
-    // the look follows when that is done. No bundle id: nothing is started.
-    void activateAppCapture(const std::string& bundleID, const std::string& name);
+    // The application of that binary and name (the one process `pid` when
+    // it is not 0, as picked) is followed off the main thread; the look
+    // follows what is found. No bundle id: nothing is started.
+    void activateAppCapture(const std::string& bundleID, const std::string& name, std::int32_t pid = 0);
     // Stops and drops the capture; the looks stay as they are.
     void stopAppCapture();
 
     AudioSourceKind active() const { return active_; }
     // Present while application capture runs.
     const std::shared_ptr<sources::AudioSourceCapture>& appCapture() const { return appCapture_; }
+    // The process captured, or picked; 0 when none is known.
+    std::int32_t appCaptureProcess() const { return appCaptureProcess_; }
+    // Why application capture brings no sound, and what is done about it
+    // ("'Auto' is not playing — waiting for it"): it is not playing, two of
+    // its name play, no sound server, the start failed. Empty while it is
+    // captured or being looked for.
+    const std::string& appCaptureWaiting() const { return appCaptureWaiting_; }
+    // While it brings no sound for such a reason, what a live stream has
+    // to say of it; empty otherwise.
+    std::string silentSourceNote() const;
     const sources::SpectrumAnalyzer& appCaptureSpectrum() const { return *appCaptureSpectrum_; }
     // The level reports of the player and the TCP input on their way to the
     // meter; reset when their source becomes the shown one.
@@ -74,6 +91,9 @@ public:
     const std::shared_ptr<MeterReportFilter>& tcpMeterReports() const { return tcpMeterReports_; }
 
 private:
+    // On the main thread, while the follower's token holds.
+    void showFollowerStatus(const sources::ApplicationFollower::Status& status);
+
     const std::shared_ptr<platform::MainExecutor> mainExecutor_;
     const Sources sources_;
     const std::shared_ptr<const Looks> looks_;  // reports on their way hold it weakly
@@ -81,10 +101,17 @@ private:
     const std::shared_ptr<MeterReportFilter> playerMeterReports_ = std::make_shared<MeterReportFilter>();
     const std::shared_ptr<MeterReportFilter> tcpMeterReports_ = std::make_shared<MeterReportFilter>();
     std::shared_ptr<sources::AudioSourceCapture> appCapture_;
-    // Touched by the capture's queue only while its token holds; the
-    // starter, destroyed first, closes the gate.
+    std::shared_ptr<sources::ApplicationFollower> follower_;
+    // Those stopped whose look may still be under way.
+    std::vector<std::weak_ptr<sources::ApplicationFollower>> stoppedFollowers_;
+    std::shared_ptr<std::atomic<bool>> appCaptureHeard_;  // the running capture's sound has come
+    std::int32_t appCaptureProcess_ = 0;
+    std::string appCaptureWaiting_;
+    std::string appCaptureSilence_;  // why it is silent
+    // Touched by the capture's queue only while its token holds; the gate
+    // is closed before it goes.
     const std::unique_ptr<sources::SpectrumAnalyzer> appCaptureSpectrum_;
-    std::unique_ptr<sources::SourceStarter> starter_;  // made by the first capture
+    const std::shared_ptr<sources::SourceTokenGate> gate_;
 };
 
 }  // namespace ondaline::app

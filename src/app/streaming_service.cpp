@@ -65,13 +65,23 @@ std::string connectedStatusText(std::string_view serviceName, std::int64_t kbps,
     return "Connected to stream | " + std::string(serviceName) + " " + std::to_string(kbps) + "k | " + clock;
 }
 
+std::string liveStatusText(std::string_view serviceName, std::int64_t kbps, std::int64_t elapsedSeconds,
+                           std::string_view sourceNote)
+{
+    std::string text = connectedStatusText(serviceName, kbps, elapsedSeconds);
+    if (!sourceNote.empty()) text += " | " + std::string(sourceNote);
+    return text;
+}
+
 IdleLook idleLook(AudioSourceKind source, const SourceReadiness& readiness)
 {
     const IdleLook waiting{false, "Connecting to source…", 0.25};
     if (source == AudioSourceKind::tcp)
         return readiness.tcpReceiving ? IdleLook{true, "Connected to TCP Input", 0.4} : waiting;
     if (source == AudioSourceKind::appCapture) {
-        return readiness.capturing ? appCaptureLook(readiness.appCaptureName) : waiting;
+        if (readiness.capturing) return appCaptureLook(readiness.appCaptureName);
+        if (readiness.appCaptureWaiting.empty()) return waiting;
+        return {false, "App Capture: " + std::string(readiness.appCaptureWaiting), 0.25};
     }
     return localPlayerLook(readiness.soundServerMissing);
 }

@@ -53,6 +53,10 @@ PCMFormat sourceFormat(AudioSourceKind source, const SourceFormats& formats);
 
 // "Connected to stream | YouTube 128k | 01:02:05"; hours do not wrap.
 std::string connectedStatusText(std::string_view serviceName, std::int64_t kbps, std::int64_t elapsedSeconds);
+// The live status line: the stream's figures, then what is amiss with the
+// audio source, if anything ("'Auto' is not playing — carrier on air").
+std::string liveStatusText(std::string_view serviceName, std::int64_t kbps, std::int64_t elapsedSeconds,
+                           std::string_view sourceNote);
 
 // The lamp and status line while no stream runs, by the stored source.
 struct IdleLook {
@@ -66,6 +70,9 @@ struct SourceReadiness {
     bool capturing = false;           // application capture is running and its sound comes
     bool soundServerMissing = false;  // the local player plays, but nobody hears it here
     std::string_view appCaptureName;
+    // Why application capture brings no sound and what is done about it
+    // ("'Auto' is not playing — waiting for it"); empty while it starts.
+    std::string_view appCaptureWaiting;
 };
 
 IdleLook idleLook(AudioSourceKind source, const SourceReadiness& readiness);

@@ -151,6 +151,7 @@ void Ondaline::drainEncoder()
             },
         .log = [](const std::string& line) { print(line); },
     };
+    audioLoop_.carrierOnAir = carrierActive_;
     audioLoop_.run(pcm, channels, settings.sampleRate, hooks);
     pcmRing_.putBack(std::move(pcm));
 }

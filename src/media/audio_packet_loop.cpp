@@ -33,6 +33,7 @@ void AudioPacketLoop::reset()
     consecutiveSilenceFrames = 0;
     quietBlocks = blocksAPacketReaches;
     encodeFailures = 0;
+    carrierOnAir = false;
     audioPacketsSent = 0;
     framesTaken = 0;
     remainderBytes = 0;
@@ -104,8 +105,10 @@ void AudioPacketLoop::handle(const EncodedPacket& encoded, bool pcmQuiet, double
     const Bytes* toSend = &packet;
     if (packet.size() >= shortPacketBytes || !pcmQuiet) {
         if (consecutiveSilenceFrames > 0) {
-            hooks.log("Ondaline: 🔊 Real audio resumed after " + std::to_string(consecutiveSilenceFrames) +
-                      " silence frames at ts=" + std::to_string(ts) + "ms");
+            if (!carrierOnAir) {
+                hooks.log("Ondaline: 🔊 Real audio resumed after " + std::to_string(consecutiveSilenceFrames) +
+                          " silence frames at ts=" + std::to_string(ts) + "ms");
+            }
             consecutiveSilenceFrames = 0;
         }
     } else {

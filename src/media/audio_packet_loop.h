@@ -49,6 +49,9 @@ struct AudioPacketLoop {
     std::uint64_t encodeFailures = 0;
     std::uint64_t framesTaken = 0;   // cut into packets since the reset, silence put in included
     std::size_t remainderBytes = 0;  // what the last run left at the front of the ring
+    // Set while the silence carrier plays: its packets follow a silence,
+    // they do not end it.
+    bool carrierOnAir = false;
     std::atomic<std::uint64_t> audioPacketsSent{0};
     std::atomic<std::uint64_t> diagAACFramesProduced{0};
 

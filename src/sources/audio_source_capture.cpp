@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <sstream>
 
@@ -81,15 +82,20 @@ std::vector<AudioSource> AudioSourceCapture::availableSources(std::string& error
     error.clear();
     const auto applications = platform::listPlayingApplications(error);
     if (!error.empty()) {
-        print("AudioSourceCapture: Permission denied or ScreenCaptureKit error: " + error);
+        print("AudioSourceCapture: Cannot list the applications playing sound — " + error);
         return {};
     }
+    return sourcesFrom(applications);
+}
+
+std::vector<AudioSource> AudioSourceCapture::sourcesFrom(const std::vector<platform::PlayingApplication>& applications)
+{
     std::vector<AudioSource> sources;
     for (const auto& application : applications) {
         if (application.name.empty()) continue;
-        // What the choice is stored as, and found again by after a restart:
-        // the program's binary, else (PipeWire's own clients, which the
-        // server gives no binary) the application's name.
+        // What the choice is stored as, and found again by after a restart
+        // together with the name: the program's binary, else (PipeWire's
+        // own clients, which the server gives no binary) the name.
         sources.push_back({application.pid, application.name,
                            application.binary.empty() ? application.name : application.binary, application});
     }
@@ -110,7 +116,7 @@ std::optional<std::string> AudioSourceCapture::startCapture(const AudioSource& s
     }
     const auto* wanted = std::any_cast<platform::PlayingApplication>(&source.scApp);
     if (!wanted) {
-        print("AudioSourceCapture: Failed to cast source to SCRunningApplication");
+        print("AudioSourceCapture: The source names no application");
         return std::nullopt;
     }
 
@@ -123,7 +129,8 @@ std::optional<std::string> AudioSourceCapture::startCapture(const AudioSource& s
     const auto applications = platform::listPlayingApplications(error);
     if (!error.empty()) return error;
     const auto target = std::find_if(applications.begin(), applications.end(), [&](const auto& application) {
-        return application.pid == wanted->pid && application.name == wanted->name;
+        return wanted->owns(application.pid, application.name,
+                            application.clients.empty() ? UINT32_MAX : application.clients.front());
     });
     if (target == applications.end()) return "'" + source.name + "' is not playing any sound";
 

@@ -64,6 +64,8 @@ public:
     // form also tells in `error`.
     std::vector<AudioSource> availableSources();
     std::vector<AudioSource> availableSources(std::string& error);
+    // The same of the server's list.
+    static std::vector<AudioSource> sourcesFrom(const std::vector<platform::PlayingApplication>& applications);
 
     // Starts capturing; the failure, if any. A start while capturing, or with
     // a source that holds no application, returns without an error and

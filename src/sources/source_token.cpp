@@ -17,13 +17,4 @@ void SourceTokenGate::close()
     current_ = 0;
 }
 
-SourceStarter::SourceStarter(std::shared_ptr<platform::MainExecutor> mainExecutor)
-    : mainExecutor_(std::move(mainExecutor))
-{
-}
-
-// The worker goes with the members: a start that is running finishes and,
-// its token closed, is undone there; the ones waiting are dropped unstarted.
-SourceStarter::~SourceStarter() { gate_->close(); }
-
 }  // namespace ondaline::sources

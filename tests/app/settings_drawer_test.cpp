@@ -156,9 +156,9 @@ private slots:
         const QString dotFile = QString::fromStdString(StationPath::dotFile());
         QVERIFY(rig.toggle(true));
         QFile::remove(QString::fromStdString(ImageScheduleConfig::configFile()));
-        // No sound server: the worker's answer replaces the picker's items.
-        QTRY_COMPARE(app.settingsPage().drAppPickerPopup()->itemText(0),
-                     QString::fromUtf8("⚠ Screen Recording permission required"));
+        // No sound server: the worker's answer replaces the picker's items,
+        // in this platform's words.
+        QTRY_COMPARE(app.settingsPage().drAppPickerPopup()->itemText(0), QString::fromUtf8("⚠ No sound server"));
         QVERIFY(app.settingsPage().drAppPickerPopup()->count() == 1 && app.settingsPage().drAppSources().empty());
         choose(app.settingsPage().drAppPickerPopup(), 0);
         QCOMPARE(rig.file(), QByteArray("<missing>"));

@@ -1,6 +1,7 @@
-// Application capture on the PulseAudio peer: the start's outcomes as the
-// dashboard shows them, the program ending, and switches that come while a
-// start is under way, after which only one source runs.
+// Application capture on the PulseAudio peer: the application chosen and
+// followed while it plays, as the dashboard shows it, the picker following
+// the applications, and switches that come while a start is under way,
+// after which only one source runs.
 
 #include "app/app_delegate.h"
 #include "app/qt_main_executor.h"
@@ -12,15 +13,18 @@
 #include "support/peer_env.h"
 #include "support/private_home.h"
 #include "support/process.h"
+#include "support/pulse_peer.h"
 #include "support/tcp_peer.h"
 #include "ui/console/console_paint.h"
 #include "ui/console/led_indicator_view.h"
 #include "ui/console/vu_meter_view.h"
 
+#include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -36,6 +40,7 @@ using namespace ondaline::app;
 namespace {
 
 const QString dim = ui::white(1.0, 0.4).name(QColor::HexArgb);
+const QString waiting = ui::white(1.0, 0.25).name(QColor::HexArgb);
 const QString waitingLook = QString::fromUtf8(" | Connecting to source… ") + ui::white(1.0, 0.25).name(QColor::HexArgb);
 const std::string pid = std::to_string(::getpid());
 // Other tests play pacat tones on the same peer; ours goes by a program name
@@ -55,6 +60,7 @@ class SourcesPulseTest : public QObject {
     QTemporaryDir home_;
     QString toneFile_;  // 30 s of 440 Hz at peak 0.25, 48 kHz stereo float
     QProcess tone_;
+    std::vector<std::unique_ptr<QProcess>> players_;  // more, each till the test's end
     std::shared_ptr<QtMainExecutor> main_;
     std::unique_ptr<TestAppDelegate> app_;
 
@@ -77,6 +83,43 @@ class SourcesPulseTest : public QObject {
         const auto sources = sources::AudioSourceCapture::create()->availableSources();
         return std::any_of(sources.begin(), sources.end(), [&](const auto& s) { return s.bundleIdentifier == binary; });
     }
+    // The tone played by `player` under `name`, as the program `binary`.
+    void play(QProcess& player, const QString& name, const std::string& binary = program)
+    {
+        player.start("pacat", {"--playback", "--raw", "--format=float32le", "--rate=48000", "--channels=2",
+                               "--property=application.name=" + name,
+                               QString::fromStdString("--property=application.process.binary=" + binary), toneFile_});
+    }
+    QProcess& another(const QString& program, const QStringList& arguments = {})
+    {
+        players_.push_back(std::make_unique<QProcess>());
+        if (!program.isEmpty()) players_.back()->start(program, arguments);
+        return *players_.back();
+    }
+    // The process captured now; 0 when none.
+    qint64 captured() const
+    {
+        const auto capture = app_->appCapture();
+        const auto source = capture ? capture->currentSource() : std::nullopt;
+        return source ? source->id : 0;
+    }
+    // The application picker of the settings drawer, opened on App Capture.
+    QComboBox* openPicker()
+    {
+        app_->openDrawer(DrawerPage::settings);
+        return app_->settingsPage().drAppPickerPopup();
+    }
+    static bool lists(QComboBox* picker, const QStringList& names)
+    {
+        return QTest::qWaitFor([&] {
+            return std::all_of(names.begin(), names.end(), [&](const QString& n) { return picker->findText(n) > 0; });
+        });
+    }
+    static void choose(QComboBox* picker, const QString& item)
+    {
+        picker->setCurrentIndex(picker->findText(item));
+        emit picker->activated(picker->currentIndex());
+    }
 
 private slots:
     void initTestCase()
@@ -86,6 +129,8 @@ private slots:
         const auto peer = test::loadPeerEnv(test::soundPeer());
         QVERIFY2(!peer.empty(), "the pulse peer is not running");
         qputenv("PULSE_SERVER", QByteArray::fromStdString(peer.at("PULSE_SERVER")));
+        if (peer.contains("PIPEWIRE_RUNTIME_DIR"))
+            qputenv("PIPEWIRE_RUNTIME_DIR", QByteArray::fromStdString(peer.at("PIPEWIRE_RUNTIME_DIR")));
         main_ = std::make_shared<QtMainExecutor>();
         std::vector<float> samples(48000 * 30 * 2);
         for (std::size_t i = 0; i < samples.size(); ++i) {
@@ -98,12 +143,11 @@ private slots:
     }
     void init()
     {
-        tone_.start("pacat", {"--playback", "--raw", "--format=float32le", "--rate=48000", "--channels=2",
-                              "--property=application.name=Tone Maker",
-                              QString::fromStdString("--property=application.process.binary=" + program), toneFile_});
+        play(tone_, "Tone Maker");
         app_ = std::make_unique<TestAppDelegate>(main_);
         app_->tcpServer = sources::TCPAudioServer::create(main_, test::closedPort());
         app_->buildDashboard();
+        app_->scheduleConfig.audioSource = "appcapture";  // the idle look's source
         app_->scheduleConfig.appCaptureBundleID = program;
         app_->scheduleConfig.appCaptureName = "Tone Maker";
         QTRY_VERIFY(playing(program));
@@ -113,10 +157,17 @@ private slots:
         app_.reset();
         tone_.kill();
         tone_.waitForFinished();
+        for (const auto& player : players_) {
+            player->kill();
+            player->waitForFinished();
+        }
+        players_.clear();
         QCOMPARE(capturesRunning(), 0);
     }
 
-    void theSavedProgramIsCapturedUntilItEnds()
+    // The capture follows the program: when it ends the dashboard says so,
+    // idle and live, and when it plays again it is captured again.
+    void theSavedProgramIsFollowedWhileItPlays()
     {
         test::LogCapture log;
         app_->activateAppCaptureMode();
@@ -129,15 +180,110 @@ private slots:
         QVERIFY(std::abs(app_->dashboard().vuMeterView()->targetLevelR() - expected) < 1.0);
 
         tone_.kill();
-        QTRY_COMPARE(look(), waitingLook);
+        const QString notPlaying = QString::fromUtf8("App Capture: 'Tone Maker' is not playing — waiting for it");
+        QTRY_COMPARE(look(), " | " + notPlaying + " " + waiting);
         QVERIFY(log.contains("AppCapture error: the application stopped playing") &&
                 !anyLine(log, "AppCapture start error"));
         // No more sound: the needles rest, they do not hold the last reading.
         QTRY_VERIFY_WITH_TIMEOUT(app_->dashboard().vuMeterView()->targetLevelL() < -100 &&
                                      app_->dashboard().vuMeterView()->targetLevelR() < -100,
                                  2000);
-        QVERIFY(app_->appCapture() &&
-                app_->activeAudioSource() == AudioSourceKind::appCapture);  // no restart, nothing dropped
+        // Live, the stream's line says so beside its figures.
+        app_->setConnectedUI();
+        QTRY_VERIFY(app_->dashboard().statusLabel()->text().endsWith(
+            QString::fromUtf8(" | 'Tone Maker' is not playing — carrier on air")));
+        app_->setDisconnectedUI();
+        QCOMPARE(look(), " | " + notPlaying + " " + waiting);
+
+        // Played again a while later, by a new process: captured again.
+        QTest::qWait(1500);
+        play(tone_, "Tone Maker");
+        QTRY_COMPARE(look(), "lit | Connected to Tone Maker " + dim);
+        QTRY_VERIFY(std::abs(app_->dashboard().vuMeterView()->targetLevelL() - expected) < 1.0);
+        QVERIFY(log.contains("AppCapture: 'Tone Maker' plays again — captured"));
+        QCOMPARE(captured(), tone_.processId());
+        QVERIFY(app_->activeAudioSource() == AudioSourceKind::appCapture);
+    }
+
+    // Alpha, Mike and Zed of one binary: Mike saved is Mike captured, and
+    // each pick in the drawer is that very process.
+    void theApplicationOfThatNameIsCapturedAndAPickIsThatProcess()
+    {
+        for (const QString name : {"Alpha", "Mike", "Zed"}) play(another({}), name);
+        app_->scheduleConfig.appCaptureName = "Mike";
+        app_->activateAppCaptureMode();
+        QTRY_COMPARE(look(), "lit | Connected to Mike " + dim);
+        QCOMPARE(captured(), players_[1]->processId());
+
+        QComboBox* picker = openPicker();
+        QVERIFY(lists(picker, {"Alpha", "Mike", "Zed", "Tone Maker"}));
+        QCOMPARE(picker->currentText(), QString("Mike"));  // the saved one, highlighted
+        choose(picker, "Zed");
+        QTRY_COMPARE(look(), "lit | Connected to Zed " + dim);
+        QCOMPARE(captured(), players_[2]->processId());
+        QVERIFY(app_->scheduleConfig.appCaptureName == "Zed" && app_->scheduleConfig.appCaptureBundleID == program);
+        QTest::qWait(300);
+        QCOMPARE(capturesRunning(), 1);
+    }
+
+    // PipeWire's own players: two of one name are two items, and the one
+    // picked is the one captured, alone (the two mixed would be 3 dB up).
+    void twoPlayersOfOneNameAreTwoItems()
+    {
+        if (test::soundPeer() != "pipewire") QSKIP("pw-play is a client of PipeWire's own");
+        for (const int hz : {750, 1250}) {
+            const std::string wav = (home_.path() + QString("/%1.wav").arg(hz)).toStdString();
+            test::writeToneWAV(wav, 48000, hz, 60);
+            QVERIFY(another("pw-play", {QString::fromStdString(wav)}).waitForStarted());
+        }
+        const auto item = [](const QProcess* p) { return QString("pw-play (process %1)").arg(p->processId()); };
+        QComboBox* picker = openPicker();
+        QVERIFY(lists(picker, {item(players_[0].get()), item(players_[1].get())}));
+        choose(picker, item(players_[1].get()));
+        QTRY_COMPARE(look(), "lit | Connected to pw-play " + dim);
+        QCOMPARE(captured(), players_[1]->processId());
+        // ffmpeg's sine in stereo is -24 dBFS RMS a side: -6 on the meter.
+        QTRY_VERIFY(std::abs(app_->dashboard().vuMeterView()->targetLevelL() + 6.1) < 1.0);
+        QCOMPARE(capturesRunning(), 1);
+    }
+
+    // The picker follows the applications while the drawer is open: one
+    // that starts can be picked, one that ends goes.
+    void thePickerFollowsTheApplications()
+    {
+        tone_.kill();
+        QComboBox* picker = openPicker();
+        QTRY_COMPARE(picker->itemText(0), QString::fromUtf8("⚠ No application is playing sound"));
+        QProcess& late = another({});
+        play(late, "Late Comer");
+        QVERIFY(lists(picker, {"Late Comer"}));
+        choose(picker, "Late Comer");
+        QTRY_COMPARE(look(), "lit | Connected to Late Comer " + dim);
+        late.kill();
+        QTRY_COMPARE(picker->itemText(0), QString::fromUtf8("⚠ No application is playing sound"));
+        QVERIFY(picker->findText("Late Comer") < 0);
+    }
+
+    // Connected only once sound has come: not when the start returns with
+    // the device suspended, nor in the idle look after a stream.
+    void connectedOnlyOnceSoundComes()
+    {
+        if (test::soundPeer() != "pulse") QSKIP("a suspended device is PulseAudio's");
+        const auto peer = test::loadPeerEnv(test::soundPeer());
+        const std::string sink = peer.at("ONDALINE_PULSE_SINK");
+        QCOMPARE(test::runCommand("pactl suspend-sink " + sink + " 1").exitCode, 0);
+        // Resumed whatever comes: the tests after this one play on it.
+        auto resume = qScopeGuard([&] { test::runCommand("pactl suspend-sink " + sink + " 0"); });
+        app_->activateAppCaptureMode();
+        QTRY_VERIFY(app_->appCapture()->isCapturing());
+        QTest::qWait(500);
+        QCOMPARE(look(), waitingLook);
+        app_->setConnectedUI();
+        app_->setDisconnectedUI();
+        QCOMPARE(look(), waitingLook);
+        resume.dismiss();
+        QCOMPARE(test::runCommand("pactl suspend-sink " + sink + " 0").exitCode, 0);
+        QTRY_COMPARE(look(), "lit | Connected to Tone Maker " + dim);
     }
 
     void aStartThatFindsNothingOrFailsIsTold()
@@ -145,16 +291,17 @@ private slots:
         test::LogCapture log;
         app_->scheduleConfig.appCaptureBundleID = "ondaline-no-such-program";
         app_->activateAppCaptureMode();
-        const QString notPlaying = "App Capture: 'Tone Maker' is not playing any sound";
-        QTRY_COMPARE(look(), " | " + notPlaying + " " + ui::white(1.0, 0.25).name(QColor::HexArgb));
+        const QString notPlaying = QString::fromUtf8("App Capture: 'Tone Maker' is not playing — waiting for it");
+        QTRY_COMPARE(look(), " | " + notPlaying + " " + waiting);
         QVERIFY(!app_->appCapture()->isCapturing() &&
-                log.contains("AppCapture start error: 'Tone Maker' is not playing any sound"));
+                log.contains("AppCapture: 'Tone Maker' is not playing — waiting for it"));
 
         // This program's own sound is offered, but never captured.
         app_->player->setup();
         const std::string self = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
         QTRY_VERIFY(playing(self));
         app_->scheduleConfig.appCaptureBundleID = self;
+        app_->scheduleConfig.appCaptureName.clear();
         app_->activateAppCaptureMode();
         QTRY_VERIFY(log.contains("AppCapture start error: Ondaline's own sound is never captured"));
         QVERIFY(!app_->dashboard().ledView()->isLit());

@@ -117,8 +117,12 @@ private slots:
         QVERIFY(log.contains("Dashboard: Switched to Local Player mode"));
 
         // No application saved: a capture object, and nothing asked of the
-        // sound server. Every switch drops the capture it replaces.
+        // sound server. Every switch drops the capture it replaces. The
+        // player's last title is not the capture's.
+        app.playerTrackDidChange("Last Song.flac");
+        QCOMPARE(app.dashboard().nowPlayingLabel()->text(), QString("Last Song"));
         app.activateAppCaptureMode();
+        QCOMPARE(app.dashboard().nowPlayingLabel()->text(), QString());
         QCOMPARE(app.activeAudioSource(), AudioSourceKind::appCapture);
         QCOMPARE(rig.look(), waitingLook);
         QVERIFY(app.appCapture() && !app.player->streamer());

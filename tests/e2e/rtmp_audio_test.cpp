@@ -73,6 +73,8 @@ TEST_F(RTMPAudio, WithoutASourceTheCarrierKeepsTheTimelineMoving)
     // The carrier starts after one second without audio and runs at real
     // time; the second before it is silence in its place.
     EXPECT_NE(output.find("ms behind the stream clock — filled with silence"), std::string::npos) << output;
+    // The carrier follows the silence; it is no audio resuming.
+    EXPECT_EQ(output.find("Real audio resumed"), std::string::npos) << output;
     EXPECT_NEAR(audioSpan(file), streamedSeconds, 0.2);
     EXPECT_EQ(decodeErrors(file), "");
 }

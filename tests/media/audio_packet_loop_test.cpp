@@ -98,6 +98,18 @@ TEST(AudioPacketLoop, SilenceGoesOutAsTheCachedPacketForAsLongAsItLastsWithoutHo
                          "ts=255ms until real audio returns"));
     EXPECT_TRUE(s.logged("Ondaline: 🔊 Real audio resumed after 40 silence frames at ts=952ms"));
 
+    // The carrier after a silence is no audio resuming, nor is audio coming
+    // back while it plays (the carrier's end says so).
+    ScriptedLoop carried;
+    carried.loop.cachedSilenceAAC = Bytes(100, 0x00);
+    carried.sizes = {300, 10, 10, 10, 10, 300, 300};
+    carried.feed(5);
+    carried.loop.carrierOnAir = true;
+    carried.feed(2);
+    EXPECT_EQ(carried.loop.consecutiveSilenceFrames, 0);
+    EXPECT_TRUE(std::none_of(carried.lines.begin(), carried.lines.end(),
+                             [](const std::string& line) { return line.find("Real audio resumed") != line.npos; }));
+
     // Without a cached packet the encoder's own short packets go out.
     ScriptedLoop bare;
     bare.sizes = {300, 10, 10};

@@ -6,6 +6,7 @@
 #include "platform/audio/pulse_playback.h"
 #include "support/peer_env.h"
 #include "support/pulse_peer.h"
+#include "support/run_folder.h"
 #include "support/tone_analysis.h"
 
 #include <unistd.h>
@@ -105,6 +106,15 @@ protected:
         EXPECT_TRUE(test::eventually([&] { return (found = findApplication(name)).has_value(); })) << name;
         return found.value_or(PlayingApplication{});
     }
+    // A second and a half of what a capture of `application` delivers.
+    static void record(const PlayingApplication& application, Recorder& recorder,
+                       ApplicationAudioCapture::Format format = {48000, 2})
+    {
+        std::string error;
+        auto capture = ApplicationAudioCapture::start(application, format, recorder.data(), recorder.end(), error);
+        ASSERT_NE(capture, nullptr) << error;
+        ASSERT_TRUE(test::eventually([&] { return recorder.frames() >= std::size_t(format.sampleRate) * 3 / 2; }, 10s));
+    }
 };
 
 }  // namespace
@@ -146,11 +156,7 @@ TEST_F(ApplicationAudioPulse, CapturesTheApplicationAloneInTheAskedFormat)
     for (const ApplicationAudioCapture::Format format : {ApplicationAudioCapture::Format{48000, 2}, {44100, 1}}) {
         SCOPED_TRACE(std::to_string(format.sampleRate) + " Hz, " + std::to_string(format.channels) + " channels");
         Recorder recorder;
-        std::string error;
-        auto capture = ApplicationAudioCapture::start(application, format, recorder.data(), recorder.end(), error);
-        ASSERT_NE(capture, nullptr) << error;
-        ASSERT_TRUE(test::eventually([&] { return recorder.frames() >= std::size_t(format.sampleRate) * 3 / 2; }, 10s));
-        capture.reset();
+        record(application, recorder, format);
 
         EXPECT_EQ(recorder.format.sampleRate, format.sampleRate);
         EXPECT_EQ(recorder.format.channels, format.channels);
@@ -176,14 +182,40 @@ TEST_F(ApplicationAudioPulse, MixesTheStreamsOfOneApplication)
     }));
 
     Recorder recorder;
-    std::string error;
-    auto capture = ApplicationAudioCapture::start(*application, {48000, 2}, recorder.data(), recorder.end(), error);
-    ASSERT_NE(capture, nullptr) << error;
-    ASSERT_TRUE(test::eventually([&] { return recorder.frames() >= 48000 * 3 / 2; }, 10s));
-    capture.reset();
+    record(*application, recorder);
 
     const auto mixed = test::analyseTone(recorder.firstChannel, 48000, 0.25);
     EXPECT_NEAR(mixed.peakDBFS, 20 * std::log10(0.1 * std::sqrt(2.0)), 1.0);
+}
+
+// A player that opens its next stream before it closes the one playing (a
+// crossfade) stays captured: the new stream joins, the old one's end ends
+// nothing.
+TEST_F(ApplicationAudioPulse, AStreamOpenedLaterJoinsTheCapture)
+{
+    std::optional<OwnTone> first;
+    first.emplace("Ondaline crossfade", 440, 0.1f);
+    const auto application = waitForApplication("Ondaline crossfade");
+    Recorder recorder;
+    std::string error;
+    auto capture = ApplicationAudioCapture::start(application, {48000, 2}, recorder.data(), recorder.end(), error);
+    ASSERT_NE(capture, nullptr) << error;
+    ASSERT_TRUE(test::eventually([&] { return recorder.frames() > 0; }));
+
+    OwnTone second("Ondaline crossfade", 660, 0.1f);
+    // Once the server has it on a device, its news has gone to the capture
+    // too, before that of the first stream's end.
+    ASSERT_TRUE(test::eventually([&] {
+        const auto now = findApplication("Ondaline crossfade");
+        return now && now->streams.size() == 2;
+    }));
+    first.reset();
+    const std::size_t atTheCut = recorder.frames();
+    ASSERT_TRUE(test::eventually([&] { return recorder.frames() >= atTheCut + 48000 * 2 || recorder.ends > 0; }, 10s));
+    capture.reset();
+    EXPECT_EQ(recorder.ends, 0) << recorder.reason;
+    const std::vector<float> after(recorder.firstChannel.begin() + long(atTheCut), recorder.firstChannel.end());
+    EXPECT_NEAR(test::analyseTone(after, 48000, 0.5).hz, 660, 2);
 }
 
 TEST_F(ApplicationAudioPulse, EndsOnceWhenTheApplicationStopsAndTakesNothingElse)
@@ -210,9 +242,39 @@ TEST_F(ApplicationAudioPulse, EndsOnceWhenTheApplicationStopsAndTakesNothingElse
     EXPECT_EQ(recorder.reason, "the application stopped playing");
 }
 
+// PipeWire 0.3.65 can crash a 96 kHz player (pw-play) in its converter
+// whenever the graph's quantum changes. Captures starting and stopping on
+// its sink must not change it.
+TEST_F(ApplicationAudioPulse, CapturesComingAndGoingLeaveA96kHzPlayerPlaying)
+{
+    if (test::soundPeer() != "pipewire") GTEST_SKIP() << "pw-play is a client of PipeWire's own";
+    const std::string wav = test::runFile("tone96k.wav");
+    test::writeToneWAV(wav, 96000, 1000, 120, "pcm_f32le");
+    test::ChildProcess player({"pw-play", wav});
+    std::optional<PlayingApplication> application;
+    ASSERT_TRUE(test::eventually([&] {
+        std::string error;
+        for (const auto& a : platform::listPlayingApplications(error))
+            if (a.name == "pw-play") application = a;
+        return application.has_value();
+    }));
+    for (int round = 0; round < 60 && player.running(); ++round) {
+        std::string error;
+        auto capture = ApplicationAudioCapture::start(*application, {48000, 2}, nullptr, nullptr, error);
+        if (!capture) {
+            ASSERT_FALSE(player.running()) << error;
+            break;  // the player's stream went with it
+        }
+        std::this_thread::sleep_for(5ms);
+        capture.reset();
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_TRUE(player.running()) << "the 96 kHz player crashed";
+}
+
 TEST_F(ApplicationAudioPulse, DoesNotStartForAStreamThatIsGone)
 {
-    const PlayingApplication gone{1, "Gone", "gone", {987654}};
+    const PlayingApplication gone{1, "Gone", "gone", {987654}, {}};
     std::string error;
     EXPECT_EQ(ApplicationAudioCapture::start(gone, {48000, 2}, nullptr, nullptr, error), nullptr);
     EXPECT_FALSE(error.empty());

@@ -17,7 +17,9 @@ std::vector<float> out(std::span<const float> mixed) { return {mixed.begin(), mi
 
 TEST(CaptureMixer, DeliversTheLeadersFramesWithTheOthersAddedOnce)
 {
-    CaptureMixer mixer(2, 2, 48000);
+    CaptureMixer mixer(2, 48000);
+    EXPECT_EQ(mixer.add(), 0u);
+    EXPECT_EQ(mixer.add(), 1u);
     const std::vector<float> other{1, 2, 3, 4};  // two stereo frames
     EXPECT_TRUE(mixer.push(1, other.data(), 2).empty());
 
@@ -29,7 +31,9 @@ TEST(CaptureMixer, DeliversTheLeadersFramesWithTheOthersAddedOnce)
 
 TEST(CaptureMixer, AnInputRunningAheadKeepsOnlyItsNewestFrames)
 {
-    CaptureMixer mixer(2, 1, 4);
+    CaptureMixer mixer(1, 4);
+    mixer.add();
+    mixer.add();
     const std::vector<float> ahead{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
     mixer.push(1, ahead.data(), ahead.size());
 
@@ -39,7 +43,8 @@ TEST(CaptureMixer, AnInputRunningAheadKeepsOnlyItsNewestFrames)
 
 TEST(CaptureMixer, TheNextOpenInputLeadsWhenTheFirstCloses)
 {
-    CaptureMixer mixer(3, 1, 100);
+    CaptureMixer mixer(1, 100);
+    for (int i = 0; i < 3; ++i) mixer.add();
     const std::vector<float> one{1, 1}, two{2, 2, 2};
     mixer.push(1, one.data(), 2);
     mixer.push(2, two.data(), 3);
@@ -51,7 +56,14 @@ TEST(CaptureMixer, TheNextOpenInputLeadsWhenTheFirstCloses)
     const std::vector<float> late{5};
     EXPECT_TRUE(mixer.push(0, late.data(), 1).empty()) << "a closed input still counts";
 
+    // One opened later adds to the leader's sound, and leads once alone.
+    const std::size_t later = mixer.add();
+    mixer.push(later, late.data(), 1);
+    EXPECT_EQ(out(mixer.push(1, one.data(), 1)), (std::vector<float>{6}));
     mixer.close(1);
     mixer.close(2);
+    EXPECT_EQ(mixer.openInputs(), 1u);
+    EXPECT_EQ(out(mixer.push(later, late.data(), 1)), (std::vector<float>{5}));
+    mixer.close(later);
     EXPECT_EQ(mixer.openInputs(), 0u);
 }

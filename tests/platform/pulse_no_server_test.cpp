@@ -57,7 +57,7 @@ TEST_F(NoSoundServer, NoApplicationIsListedOrCaptured)
     EXPECT_FALSE(error.empty());
 
     error.clear();
-    PlayingApplication application{1234, "Somebody", "somebody", {7}};
+    PlayingApplication application{1234, "Somebody", "somebody", {7}, {}};
     EXPECT_EQ(ApplicationAudioCapture::start(application, {}, nullptr, nullptr, error), nullptr);
     EXPECT_FALSE(error.empty());
 }

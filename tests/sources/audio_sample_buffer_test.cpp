@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 
 using namespace ondaline;
 using namespace ondaline::sources;
@@ -94,5 +96,15 @@ TEST(AudioSource, EqualByProcessIdAlone)
     test::LogCapture log;
     EXPECT_EQ(capture->startCapture(AudioSource{42, "No application", {}, {}}), std::nullopt);
     EXPECT_FALSE(capture->isCapturing());
-    EXPECT_TRUE(log.contains("AudioSourceCapture: Failed to cast source to SCRunningApplication"));
+    EXPECT_TRUE(log.contains("AudioSourceCapture: The source names no application"));
+
+    // No sound server, said in this platform's words.
+    const char* server = std::getenv("PULSE_SERVER");
+    const std::optional<std::string> saved = server ? std::optional<std::string>(server) : std::nullopt;
+    setenv("PULSE_SERVER", "unix:/nonexistent/ondaline/pulse/native", 1);
+    std::string error;
+    EXPECT_TRUE(capture->availableSources(error).empty());
+    if (saved) setenv("PULSE_SERVER", saved->c_str(), 1);
+    else unsetenv("PULSE_SERVER");
+    EXPECT_TRUE(log.contains("AudioSourceCapture: Cannot list the applications playing sound — " + error)) << error;
 }

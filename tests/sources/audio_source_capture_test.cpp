@@ -3,6 +3,7 @@
 // stopping guarantees, also while a start is under way. The player's output
 // on the same server is moved between devices here too.
 
+#include "sources/application_follower.h"
 #include "sources/audio_source_capture.h"
 #include "sources/test_player.h"
 
@@ -152,6 +153,43 @@ TEST_F(Capture, TheProgramEndingReachesOnErrorAndANewStartWorks)
     capture->stopCapture();
     std::lock_guard lock(mutex);
     EXPECT_EQ(errors.size(), 1u);
+}
+
+// The follower captures the application whenever it plays: again after it
+// ended, by its new process; and once stopped, nothing runs.
+TEST_F(Capture, TheFollowerCapturesTheApplicationWheneverItPlays)
+{
+    std::optional<test::PacatTone> tone;
+    tone.emplace("Followed", 440, 0.25f);
+    const auto capture = AudioSourceCapture::create();
+    std::mutex mutex;
+    std::vector<ApplicationFollower::Status> statuses;
+    const auto follower = ApplicationFollower::start(capture, {"pacat", "Followed", 0}, [&](const auto& status) {
+        std::lock_guard lock(mutex);
+        statuses.push_back(status);
+    });
+    const auto capturing = [&](pid_t pid) {
+        return test::eventually([&] {
+            const auto source = capture->currentSource();
+            return source && source->id == pid;
+        });
+    };
+    ASSERT_TRUE(capturing(tone->pid()));
+    tone.reset();
+    ASSERT_TRUE(test::eventually([&] { return !capture->isCapturing(); }));
+    tone.emplace("Followed", 440, 0.25f);
+    ASSERT_TRUE(capturing(tone->pid()));
+    follower->stop();
+    follower->waitForLook();
+    EXPECT_FALSE(capture->isCapturing());
+
+    std::lock_guard lock(mutex);
+    using Kind = ApplicationFollower::Status::Kind;
+    std::vector<Kind> kinds;
+    for (const auto& status : statuses)
+        if (status.kind != Kind::notPlaying) kinds.push_back(status.kind);
+    EXPECT_EQ(kinds, (std::vector<Kind>{Kind::capturing, Kind::ended, Kind::capturing}));
+    EXPECT_TRUE(statuses.back().again);
 }
 
 // A stop that comes while a start is under way, at any moment of it: no

@@ -155,4 +155,44 @@ PacatTone::~PacatTone()
     if (pid_ > 0) waitpid(pid_, nullptr, 0);
 }
 
+ChildProcess::ChildProcess(const std::vector<std::string>& argv)
+{
+    std::vector<std::string> args = argv;  // made before fork: the child only execs
+    std::vector<char*> pointers;
+    for (auto& arg : args) pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+        execvp(pointers[0], pointers.data());
+        _exit(127);
+    }
+    if (pid_ < 0) ADD_FAILURE() << "fork failed";
+}
+
+bool ChildProcess::running()
+{
+    if (pid_ <= 0 || ended_) return false;
+    ended_ = waitpid(pid_, nullptr, WNOHANG) == pid_;
+    return !ended_;
+}
+
+void ChildProcess::kill()
+{
+    if (running()) ::kill(pid_, SIGKILL);
+}
+
+ChildProcess::~ChildProcess()
+{
+    kill();
+    if (pid_ > 0 && !ended_) waitpid(pid_, nullptr, 0);
+}
+
+void writeToneWAV(const std::string& file, int sampleRate, double hz, double seconds, const std::string& codec)
+{
+    const auto result = runCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=" + std::to_string(hz) +
+                                   ":sample_rate=" + std::to_string(sampleRate) + ":duration=" +
+                                   std::to_string(seconds) + " -ac 2 -c:a " + codec + " " + shellQuote(file));
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+}
+
 }  // namespace ondaline::test

@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace ondaline::test {
 
@@ -66,5 +67,28 @@ private:
     int socket_ = -1;
     std::thread feeder_;
 };
+
+// Another program playing (pw-play, say), killed and reaped with the object.
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::vector<std::string>& argv);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // False once it has ended, by a crash as much as by a kill.
+    bool running();
+    void kill();
+
+private:
+    pid_t pid_ = -1;
+    bool ended_ = false;
+};
+
+// A stereo WAV file of ffmpeg's sine of `hz` (1/8 of full scale, each side
+// 3 dB lower); `codec` pcm_s16le or pcm_f32le.
+void writeToneWAV(const std::string& file, int sampleRate, double hz, double seconds,
+                  const std::string& codec = "pcm_s16le");
 
 }  // namespace ondaline::test

@@ -53,4 +53,15 @@ Tone analyseTone(const std::vector<float>& samples, double sampleRate, double ma
     return {(crossings - 1) / (double(last - first) / sampleRate), 20 * std::log10(rms * std::sqrt(2.0))};
 }
 
+double medianPitch(const std::vector<float>& samples, double sampleRate, double from)
+{
+    const auto at = [&](double seconds) { return samples.begin() + static_cast<long>(seconds * sampleRate); };
+    std::vector<double> stretches;
+    for (; (from + 0.4) * sampleRate <= double(samples.size()); from += 0.2)
+        stretches.push_back(analyseTone({at(from), at(from + 0.4)}, sampleRate, 0).hz);
+    if (stretches.empty()) return 0;
+    std::nth_element(stretches.begin(), stretches.begin() + long(stretches.size() / 2), stretches.end());
+    return stretches[stretches.size() / 2];
+}
+
 }  // namespace ondaline::test

@@ -28,4 +28,9 @@ std::vector<float> fromOnset(const std::vector<float>& samples, float threshold 
 // `margin` seconds at both ends.
 Tone analyseTone(const std::vector<float>& samples, double sampleRate, double margin = 0.5);
 
+// The pitch of short stretches from `from` seconds on, their median: a
+// player or a capture that glitches under load spoils a stretch, not the
+// pitch.
+double medianPitch(const std::vector<float>& samples, double sampleRate, double from = 0.5);
+
 }  // namespace ondaline::test

@@ -2,9 +2,10 @@
 
 #include "platform/audio/capture_mixer.h"
 #include "platform/audio/pulse_connection.h"
+#include "platform/audio/pulse_properties.h"
 
 #include <algorithm>
-#include <charconv>
+#include <list>
 
 namespace ondaline::platform {
 
@@ -14,26 +15,13 @@ using pulse::PulseLock;
 namespace {
 
 constexpr const char* clientName = "Ondaline";
-// Short fragments keep what is captured close to what is heard.
-constexpr pa_usec_t fragmentDuration = 20'000;
-
-std::string property(const pa_proplist* properties, const char* key)
-{
-    const char* value = pa_proplist_gets(properties, key);
-    return value ? value : std::string();
-}
-
-std::int32_t processId(const std::string& text)
-{
-    std::int32_t pid = 0;
-    const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), pid);
-    return failure == std::errc() && end == text.data() + text.size() && pid > 0 ? pid : 0;
-}
-
-bool sameApplication(const PlayingApplication& a, const PlayingApplication& b)
-{
-    return a.pid != 0 || b.pid != 0 ? a.pid == b.pid : a.name == b.name;
-}
+// PipeWire runs its graph at the shortest latency any stream asks for, down
+// from its largest quantum (2048 frames as Debian ships it). A capture that
+// asked for less would change the quantum of every player on the device at
+// each start and stop, which PipeWire 0.3.65 does not always survive (a
+// 96 kHz pw-play crashes in its converter).
+// A fragment this long changes nothing and is still a small part of a second.
+constexpr std::uint32_t fragmentFrames = 4096;
 
 // With the lock held: the monitor source of the sink that plays the sink
 // input; empty when the sink input is gone.
@@ -60,58 +48,34 @@ std::string monitorSourceOf(const PulseConnection& connection, std::uint32_t sin
 
 }  // namespace
 
-std::vector<PlayingApplication> listPlayingApplications(std::string& error)
-{
-    auto connection = PulseConnection::open(clientName, error);
-    if (!connection) return {};
-    std::vector<PlayingApplication> streams;  // one per sink input
-    {
-        PulseLock lock(*connection);
-        const bool answered = connection->finish(pa_context_get_sink_input_info_list(
-            connection->context(),
-            [](pa_context*, const pa_sink_input_info* info, int eol, void* out) {
-                if (eol != 0 || !info) return;
-                PlayingApplication stream;
-                stream.name = property(info->proplist, PA_PROP_APPLICATION_NAME);
-                // Nobody could tell which application a nameless stream is.
-                if (stream.name.empty()) return;
-                stream.binary = property(info->proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
-                stream.pid = processId(property(info->proplist, PA_PROP_APPLICATION_PROCESS_ID));
-                stream.streams.push_back(info->index);
-                static_cast<std::vector<PlayingApplication>*>(out)->push_back(std::move(stream));
-            },
-            &streams));
-        if (!answered) {
-            error = "the sound server did not list its playback streams: " + connection->lastError();
-            return {};
-        }
-    }
-    std::vector<PlayingApplication> applications;
-    for (auto& stream : streams) {
-        auto known = std::find_if(applications.begin(), applications.end(),
-                                  [&](const PlayingApplication& a) { return sameApplication(a, stream); });
-        if (known == applications.end()) applications.push_back(std::move(stream));
-        else known->streams.push_back(stream.streams.front());
-    }
-    return applications;
-}
-
 struct ApplicationAudioCapture::Private {
     struct Input {
         Private* owner;
-        std::size_t index;
+        std::size_t id;  // in the mixer
         pulse::Stream stream;
+    };
+    // A stream of the application that came later: its device is being
+    // asked for.
+    struct Joining {
+        Private* owner;
+        std::uint32_t sinkInput;
     };
 
     Format format;
+    pa_sample_spec sampleFormat{};
+    PlayingApplication application;
     DataHandler onData;
     EndHandler onEnd;
     std::unique_ptr<PulseConnection> connection;
     // The rest is used under the mainloop lock.
     std::vector<std::unique_ptr<Input>> inputs;
+    std::vector<std::uint32_t> taken;  // the sink inputs recorded, or on their way to it
+    std::list<Joining> joining;
+    int lookups = 0;  // questions about new streams still unanswered
     std::unique_ptr<CaptureMixer> mixer;
-    bool running = false;  // all streams were ready; start() returned
+    bool running = false;  // all first streams were ready; start() returned
     bool ended = false;
+    bool closing = false;
 
     // Not from within a handler: it would wait for the handler's own thread.
     ~Private()
@@ -120,6 +84,7 @@ struct ApplicationAudioCapture::Private {
         {
             // Waits for a handler in progress: they all run under the lock.
             PulseLock lock(*connection);
+            closing = true;
             inputs.clear();
         }
         connection.reset();
@@ -136,7 +101,7 @@ struct ApplicationAudioCapture::Private {
         while (pa_stream_peek(s, &data, &bytes) == 0 && bytes > 0) {
             // No data with a length is a hole in the stream: nothing to hear.
             if (data && p.running && !p.ended) {
-                const auto mixed = p.mixer->push(input.index, static_cast<const float*>(data), bytes / p.frameBytes());
+                const auto mixed = p.mixer->push(input.id, static_cast<const float*>(data), bytes / p.frameBytes());
                 if (!mixed.empty() && p.onData)
                     p.onData(mixed.data(), mixed.size() / static_cast<std::size_t>(p.format.channels), p.format);
             }
@@ -162,22 +127,93 @@ struct ApplicationAudioCapture::Private {
     {
         Private& p = *input.owner;
         if (!p.running) return;
-        p.mixer->close(input.index);
-        if (p.mixer->openInputs() > 0 || p.ended) return;
-        p.ended = true;
-        const bool serverUp = PA_CONTEXT_IS_GOOD(pa_context_get_state(p.connection->context()));
-        if (p.onEnd) p.onEnd(serverUp ? "the application stopped playing" : "the sound server went away");
+        p.mixer->close(input.id);
+        p.endIfSilent();
+    }
+
+    // Once no stream of the application is left, nor one on its way; or
+    // once the server has gone, which answers nothing any more.
+    void endIfSilent()
+    {
+        if (ended || closing || mixer->openInputs() > 0) return;
+        const bool serverUp = PA_CONTEXT_IS_GOOD(pa_context_get_state(connection->context()));
+        if (lookups > 0 && serverUp) return;
+        ended = true;
+        if (onEnd) onEnd(serverUp ? "the application stopped playing" : "the sound server went away");
+    }
+
+    // A stream that came or changed (PipeWire links a new one to its device
+    // a moment after announcing it).
+    static void onEvent(pa_context* context, pa_subscription_event_type_t event, std::uint32_t index, void* userdata)
+    {
+        Private& p = *static_cast<Private*>(userdata);
+        if ((event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT) return;
+        if ((event & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) {
+            std::erase(p.taken, index);
+            return;
+        }
+        if (!p.running || p.ended || p.closing || p.isTaken(index)) return;
+        p.ask(pa_context_get_sink_input_info(context, index, onStreamInfo, &p));
+    }
+
+    void ask(pa_operation* operation)
+    {
+        if (!operation) return;
+        ++lookups;
+        pa_operation_unref(operation);
+    }
+
+    // An answer about a stream: one of the application's that plays on a
+    // device joins, once that device's monitor is known.
+    static void onStreamInfo(pa_context* context, const pa_sink_input_info* info, int eol, void* userdata)
+    {
+        Private& p = *static_cast<Private*>(userdata);
+        if (eol != 0 || !info) {
+            --p.lookups;
+            p.endIfSilent();
+            return;
+        }
+        if (p.ended || p.closing || p.isTaken(info->index) || info->sink == PA_INVALID_INDEX) return;
+        if (!p.application.owns(pulse::processId(info->proplist),
+                                pulse::property(info->proplist, PA_PROP_APPLICATION_NAME), info->client))
+            return;
+        p.taken.push_back(info->index);
+        Joining& joining = p.joining.emplace_back(Joining{&p, info->index});
+        p.ask(pa_context_get_sink_info_by_index(context, info->sink, onDeviceInfo, &joining));
+    }
+
+    static void onDeviceInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata)
+    {
+        Joining& joining = *static_cast<Joining*>(userdata);
+        Private& p = *joining.owner;
+        if (eol == 0 && info && info->monitor_source_name && !p.ended && !p.closing) {
+            std::string error;
+            p.addInput(joining.sinkInput, info->monitor_source_name, error);
+            return;
+        }
+        if (eol == 0) return;
+        p.joining.remove_if([&](const Joining& j) { return &j == &joining; });
+        --p.lookups;
+        p.endIfSilent();
+    }
+
+    bool isTaken(std::uint32_t sinkInput) const
+    {
+        return std::find(taken.begin(), taken.end(), sinkInput) != taken.end();
     }
 
     // With the lock held: a monitor stream of the sink input, recording.
-    bool addInput(std::uint32_t sinkInput, const pa_sample_spec& sampleFormat, std::string& error)
+    bool addInput(std::uint32_t sinkInput, const std::string& monitor, std::string& error)
     {
-        const std::string monitor = monitorSourceOf(*connection, sinkInput);
-        if (monitor.empty()) return true;  // gone meanwhile: nothing to record
-        auto input = std::make_unique<Input>(Input{this, inputs.size(), nullptr});
+        // Those that ended go now, outside their own callbacks.
+        std::erase_if(inputs, [](const std::unique_ptr<Input>& i) {
+            return !PA_STREAM_IS_GOOD(pa_stream_get_state(i->stream.get()));
+        });
+        auto input = std::make_unique<Input>(Input{this, mixer->add(), nullptr});
         input->stream.reset(pa_stream_new(connection->context(), "Application capture", &sampleFormat, nullptr));
         pa_stream* s = input->stream.get();
         if (!s || pa_stream_set_monitor_stream(s, sinkInput) < 0) {
+            mixer->close(input->id);
             error = "cannot make a capture stream: " + connection->lastError();
             return false;
         }
@@ -186,7 +222,7 @@ struct ApplicationAudioCapture::Private {
         pa_stream_set_read_callback(s, onReadable, input.get());
         pa_buffer_attr attr;
         attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentDuration, &sampleFormat));
+        attr.fragsize = fragmentFrames * static_cast<std::uint32_t>(frameBytes());
         attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
         // Without DONT_MOVE, PipeWire's pulse service keeps the stream when the
         // application's stream ends and moves it to another device's monitor,
@@ -194,9 +230,11 @@ struct ApplicationAudioCapture::Private {
         if (pa_stream_connect_record(s, monitor.c_str(), &attr,
                                      static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE)) <
             0) {
+            mixer->close(input->id);
             error = "cannot record the application's sound: " + connection->lastError();
             return false;
         }
+        if (!isTaken(sinkInput)) taken.push_back(sinkInput);
         inputs.push_back(std::move(input));
         return true;
     }
@@ -230,28 +268,43 @@ std::unique_ptr<ApplicationAudioCapture> ApplicationAudioCapture::start(const Pl
     }
     auto p = std::make_unique<Private>();
     p->format = format;
+    p->sampleFormat = sampleFormat;
+    p->application = application;
     p->onData = std::move(onData);
     p->onEnd = std::move(onEnd);
     p->connection = PulseConnection::open(clientName, error);
     if (!p->connection) return nullptr;
     const PulseConnection& connection = *p->connection;
     PulseLock lock(connection);
-    for (const std::uint32_t sinkInput : application.streams)
-        if (!p->addInput(sinkInput, sampleFormat, error)) return nullptr;
+    // At most a second of each other stream waits for the first one.
+    p->mixer = std::make_unique<CaptureMixer>(static_cast<std::size_t>(format.channels),
+                                              static_cast<std::size_t>(format.sampleRate));
+    for (const std::uint32_t sinkInput : application.streams) {
+        const std::string monitor = monitorSourceOf(connection, sinkInput);
+        if (monitor.empty()) continue;  // gone meanwhile: nothing to record
+        if (!p->addInput(sinkInput, monitor, error)) return nullptr;
+    }
     if (p->inputs.empty()) {
         error = "\"" + application.name + "\" is not playing any more";
         return nullptr;
     }
-    // At most a second of each other stream waits for the first one.
-    p->mixer = std::make_unique<CaptureMixer>(p->inputs.size(), static_cast<std::size_t>(format.channels),
-                                              static_cast<std::size_t>(format.sampleRate));
     Private& ref = *p;
     if (!connection.wait([&ref] { return ref.allReady() || ref.anyFailed(); }, PulseConnection::connectTimeout) ||
         !p->allReady()) {
         error = "cannot record the application's sound: " + connection.lastError();
         return nullptr;
     }
+    // From now on the application's new streams join; one that came while
+    // the first were set up is found by asking for them all once.
+    pa_context_set_subscribe_callback(connection.context(), Private::onEvent, p.get());
+    if (!connection.finish(pa_context_subscribe(connection.context(), PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr,
+                                                nullptr))) {
+        error = "cannot follow the application's streams: " + connection.lastError();
+        return nullptr;
+    }
+    p->connection->setLostHandler([raw = p.get()] { raw->endIfSilent(); });
     p->running = true;
+    p->ask(pa_context_get_sink_input_info_list(connection.context(), Private::onStreamInfo, p.get()));
     return std::unique_ptr<ApplicationAudioCapture>(new ApplicationAudioCapture(std::move(p)));
 }
 

@@ -1,30 +1,18 @@
 #pragma once
 
-// Other applications' sound on the sound server: which applications are
-// playing (their playback streams grouped by application), and a capture of
-// one application's streams through monitor streams, which take that
-// application's sound alone, never anybody else's or ours.
+// A capture of one application's sound on the sound server, through monitor
+// streams of its playback streams, which take that application's sound
+// alone, never anybody else's or ours. A stream the application opens while
+// it is captured joins the capture.
+
+#include "platform/audio/playing_applications.h"
 
 #include <cstddef>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace ondaline::platform {
-
-struct PlayingApplication {
-    std::int32_t pid = 0;                // application.process.id; 0 when unknown
-    std::string name;                    // application.name
-    std::string binary;                  // application.process.binary; empty when unknown
-    std::vector<std::uint32_t> streams;  // its playback streams (sink inputs), oldest first
-};
-
-// The applications that have playback streams now, in the server's order;
-// applications are told apart by process id, else by name. Empty, with
-// `error` set, when no sound server answers.
-std::vector<PlayingApplication> listPlayingApplications(std::string& error);
 
 class ApplicationAudioCapture {
 public:
@@ -34,8 +22,8 @@ public:
     };
     // Interleaved float frames, on the sound server's thread.
     using DataHandler = std::function<void(const float* interleaved, std::size_t frames, const Format& format)>;
-    // The capture ended by itself (the application's streams went away, or
-    // the server did); with a reason for people.
+    // The capture ended by itself (the application's last stream went away,
+    // or the server did); with a reason for people.
     using EndHandler = std::function<void(const std::string& reason)>;
 
     // Starts recording the application's playback streams (mixed when it

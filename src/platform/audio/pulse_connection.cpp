@@ -133,6 +133,46 @@ bool PulseConnection::finish(pa_operation* raw) const
 
 std::string PulseConnection::lastError() const { return pa_strerror(pa_context_errno(context())); }
 
+std::unique_ptr<WatchedConnection> WatchedConnection::open(pa_subscription_mask_t mask, Wanted wanted,
+                                                           std::string& error)
+{
+    std::unique_ptr<WatchedConnection> watched(new WatchedConnection);
+    watched->wanted_ = wanted;
+    watched->connection_ = PulseConnection::open("Ondaline", error);
+    if (!watched->connection_) return nullptr;
+    PulseConnection& connection = *watched->connection_;
+    PulseLock lock(connection);
+    pa_context_set_subscribe_callback(connection.context(), onEvent, watched.get());
+    connection.setLostHandler([raw = watched.get()] {
+        if (auto listener = raw->listener_) listener();
+    });
+    if (!connection.finish(pa_context_subscribe(connection.context(), mask, nullptr, nullptr))) {
+        error = "cannot follow the sound server's changes: " + connection.lastError();
+        return nullptr;
+    }
+    return watched;
+}
+
+void WatchedConnection::onEvent(pa_context*, pa_subscription_event_type_t event, std::uint32_t, void* userdata)
+{
+    const auto& watched = *static_cast<WatchedConnection*>(userdata);
+    if (!watched.wanted_(event)) return;
+    // A copy: the listener may replace itself.
+    if (auto listener = watched.listener_) listener();
+}
+
+void WatchedConnection::setListener(std::function<void()> listener)
+{
+    PulseLock lock(*connection_);
+    listener_ = std::move(listener);
+}
+
+bool WatchedConnection::isConnected() const
+{
+    PulseLock lock(*connection_);
+    return connection_->isConnected();
+}
+
 std::string PulseConnection::defaultSinkName() const
 {
     std::string name;

@@ -91,6 +91,34 @@ private:
     std::unique_ptr<pa_context, ContextUnref> context_;
 };
 
+// A connection that tells of the server's changes: `listener` runs on the
+// mainloop's thread for each event that `wanted` lets through, and once
+// when the server goes away, after which nothing is told any more.
+class WatchedConnection {
+public:
+    using Wanted = bool (*)(pa_subscription_event_type_t event);
+
+    // Null, with `error` set, when no server answers or it refuses to tell.
+    static std::unique_ptr<WatchedConnection> open(pa_subscription_mask_t mask, Wanted wanted, std::string& error);
+    // Ends the mainloop's thread while the listener still exists. Not from
+    // within the listener, which would be waited for on its own thread.
+    ~WatchedConnection() { connection_.reset(); }
+
+    const PulseConnection& connection() const { return *connection_; }
+    // Replaces an earlier listener. The listener cannot ask the server
+    // anything: the answer would come on its own thread.
+    void setListener(std::function<void()> listener);
+    bool isConnected() const;
+
+private:
+    WatchedConnection() = default;
+    static void onEvent(pa_context*, pa_subscription_event_type_t event, std::uint32_t, void* userdata);
+
+    Wanted wanted_ = nullptr;
+    std::function<void()> listener_;  // under the lock
+    std::unique_ptr<PulseConnection> connection_;
+};
+
 // Holds the mainloop's lock for a scope; it is recursive.
 class PulseLock {
 public:
