@@ -41,10 +41,17 @@ const OutputDevice* findDevice(const std::vector<OutputDevice>& devices, const s
     return found == devices.end() ? nullptr : &*found;
 }
 
+// Not started yet (another source runs): it opens its stream on the chosen
+// device when it starts.
+bool playOn(AudioOutput& output, const std::string& uid, std::string& error)
+{
+    return output.kind() == AudioOutput::Kind::none || output.moveToDevice(uid, error);
+}
+
 void applyDefaultDevice(AudioOutput& output)
 {
     std::string error;
-    if (output.moveToDevice("", error)) print("Ondaline: Audio output → System Default");
+    if (playOn(output, "", error)) print("Ondaline: Audio output → System Default");
     else print("Ondaline: Failed to set default output device (status " + error + ")");
 }
 
@@ -58,6 +65,8 @@ std::vector<OutputDevice> TestAppDelegate::enumerateAudioOutputDevices()
 void TestAppDelegate::applyAudioOutputDevice(const std::string& uid)
 {
     AudioOutput& output = player->engine();
+    // Whenever the player opens its stream (the server back), it opens it there.
+    output.chooseDevice(uid);
     // Playing to the null output, or with no server to ask, says nothing
     // about the saved device: it stays.
     std::optional<std::vector<OutputDevice>> devices;
@@ -79,7 +88,7 @@ void TestAppDelegate::applyAudioOutputDevice(const std::string& uid)
         return;
     }
     std::string error;
-    if (output.moveToDevice(device->uid, error)) print("Ondaline: Audio output → " + device->name);
+    if (playOn(output, device->uid, error)) print("Ondaline: Audio output → " + device->name);
     else print("Ondaline: Failed to set output device '" + device->name + "' (status " + error + ")");
 }
 
