@@ -30,6 +30,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -115,8 +116,8 @@ public:
     // cannot be reached.
     std::vector<platform::OutputDevice> enumerateAudioOutputDevices();
     // Points the player's output at the device with this uid ("" = the
-    // server's default); a saved device that is gone falls back to the
-    // default and is forgotten.
+    // server's default), now and whenever it opens its stream again; while
+    // that device is missing the default plays, and the choice stays.
     void applyAudioOutputDevice(const std::string& uid);
     // From now on each device added or removed refreshes the popup.
     void installAudioDeviceChangeListener();
@@ -274,6 +275,12 @@ private:
     std::optional<double> lastAutoSaveTime_;
     QTimer* pendingAutoSave_ = nullptr;
     std::unique_ptr<platform::OutputDevices> audioDeviceWatcher_;  // the change listener's connection
+    std::map<std::string, std::string> outputDeviceNames_;         // uid to name, of every device listed
+    // The name a device had when last listed; its uid if never.
+    std::string outputDeviceName(const std::string& uid) const;
+    // The player back on the chosen device, when it is among `devices` and
+    // the player plays elsewhere.
+    void followChosenOutputDevice(const std::vector<platform::OutputDevice>& devices);
     std::chrono::milliseconds deviceWatchRetry_ = platform::AudioOutput::reopenFirst;
     bool deviceWatchRetrying_ = false;
     bool watchAudioDevices();

@@ -59,16 +59,26 @@ void applyDefaultDevice(AudioOutput& output)
 
 std::vector<OutputDevice> TestAppDelegate::enumerateAudioOutputDevices()
 {
-    return listDevices().value_or(std::vector<OutputDevice>());
+    std::vector<OutputDevice> devices = listDevices().value_or(std::vector<OutputDevice>());
+    // Named in the popup while it is missing, by the name it last had.
+    for (const OutputDevice& device : devices) outputDeviceNames_[device.uid] = device.name;
+    return devices;
+}
+
+std::string TestAppDelegate::outputDeviceName(const std::string& uid) const
+{
+    const auto known = outputDeviceNames_.find(uid);
+    return known == outputDeviceNames_.end() ? uid : known->second;
 }
 
 void TestAppDelegate::applyAudioOutputDevice(const std::string& uid)
 {
     AudioOutput& output = player->engine();
-    // Whenever the player opens its stream (the server back), it opens it there.
+    // Whenever the player opens its stream (the server back, the device
+    // back), it opens it there.
     output.chooseDevice(uid);
-    // Playing to the null output, or with no server to ask, says nothing
-    // about the saved device: it stays.
+    // Playing to the null output, or with no server to ask, there is
+    // nothing to move.
     std::optional<std::vector<OutputDevice>> devices;
     if (output.kind() != AudioOutput::Kind::null) devices = listDevices();
     if (!devices) {
@@ -81,15 +91,25 @@ void TestAppDelegate::applyAudioOutputDevice(const std::string& uid)
     }
     const OutputDevice* device = findDevice(*devices, uid);
     if (!device) {
+        // Kept: only the user's choice changes it, and it gets the sound
+        // again once it is back.
         print("Ondaline: Saved output device not found (uid=" + uid + "), using system default");
         applyDefaultDevice(output);
-        scheduleConfig.audioOutputDeviceUID.clear();
-        saveSettings();
         return;
     }
     std::string error;
     if (playOn(output, device->uid, error)) print("Ondaline: Audio output → " + device->name);
     else print("Ondaline: Failed to set output device '" + device->name + "' (status " + error + ")");
+}
+
+void TestAppDelegate::followChosenOutputDevice(const std::vector<OutputDevice>& devices)
+{
+    const std::string& chosen = scheduleConfig.audioOutputDeviceUID;
+    AudioOutput& output = player->engine();
+    const OutputDevice* device = chosen.empty() ? nullptr : findDevice(devices, chosen);
+    if (!device || output.kind() != AudioOutput::Kind::soundServer || output.deviceUID() == chosen) return;
+    std::string error;
+    if (output.moveToDevice(chosen, error)) print("Ondaline: Audio output → " + device->name);
 }
 
 void TestAppDelegate::installAudioDeviceChangeListener()
@@ -144,8 +164,9 @@ void TestAppDelegate::refreshAudioOutputPopup()
         retryWatchingAudioDevices();
     }
     std::vector<OutputDevice> devices = enumerateAudioOutputDevices();
+    const std::string& chosen = scheduleConfig.audioOutputDeviceUID;
     if (!audioDeviceWatcher_ && devices.empty()) {
-        settingsPage_->showOutputDevices(std::move(devices), scheduleConfig.audioOutputDeviceUID);
+        settingsPage_->showOutputDevices(std::move(devices), chosen, outputDeviceName(chosen));
         return;
     }
     std::string names;
@@ -153,14 +174,8 @@ void TestAppDelegate::refreshAudioOutputPopup()
     print("Ondaline: Audio devices changed — " + names);
     // The chosen device back (plugged in again, or the server restarted):
     // the player goes back to it.
-    const std::string& chosen = scheduleConfig.audioOutputDeviceUID;
-    AudioOutput& output = player->engine();
-    if (const OutputDevice* device = chosen.empty() ? nullptr : findDevice(devices, chosen);
-        device && output.kind() == AudioOutput::Kind::soundServer && output.deviceUID() != chosen) {
-        std::string error;
-        if (output.moveToDevice(chosen, error)) print("Ondaline: Audio output → " + device->name);
-    }
-    settingsPage_->showOutputDevices(std::move(devices), scheduleConfig.audioOutputDeviceUID);
+    followChosenOutputDevice(devices);
+    settingsPage_->showOutputDevices(std::move(devices), chosen, outputDeviceName(chosen));
 }
 
 void TestAppDelegate::drAudioOutputChanged()
@@ -175,6 +190,9 @@ void TestAppDelegate::drAudioOutputChanged()
 void TestAppDelegate::playerSoundServerDidChange(bool playing)
 {
     print(playing ? "Ondaline: Local player heard again" : "Ondaline: ⚠ Local player not heard: no sound server");
+    // Back before the device list found the server again, or on the
+    // default because the chosen device came a moment later than it.
+    if (playing) followChosenOutputDevice(enumerateAudioOutputDevices());
     // While live the status line belongs to the stream.
     if (activeAudioSource() != AudioSourceKind::local || streamer->state() == StreamState::publishing) return;
     const IdleLook look = localPlayerLook(!playing);

@@ -276,7 +276,7 @@ private slots:
         QCOMPARE(desktop.quit(), 0);
         QFile settings(session.station() + "/Misc/System/Streamer/ondaline_schedule.json");
         QVERIFY(settings.open(QIODevice::ReadOnly));
-        QVERIFY(!settings.readAll().contains("no_such_sink"));  // cleared and saved
+        QVERIFY(settings.readAll().contains("no_such_sink"));  // kept for when it is there
     }
 
     void appCaptureIsRecordedAtItsPitchAlsoForFacebook()
