@@ -270,6 +270,12 @@ public:
 private:
     std::optional<double> connectTime_;  // on the uptime clock; none while idle
     QTimer* uptimeTimer_ = nullptr;      // a child of this object while live
+    std::string liveServiceName_;        // the live status line's figures
+    std::int64_t liveKbps_ = 0;
+    // The live status line as it stands now: the stream's figures, and what
+    // the station should know beside them.
+    void showLiveStatus();
+    std::string liveStatusNote() const;
     // State of the autosave: the start of the last run on the controller's
     // clock, and the run that follows calls inside its second.
     std::optional<double> lastAutoSaveTime_;

@@ -193,8 +193,10 @@ void TestAppDelegate::playerSoundServerDidChange(bool playing)
     // Back before the device list found the server again, or on the
     // default because the chosen device came a moment later than it.
     if (playing) followChosenOutputDevice(enumerateAudioOutputDevices());
-    // While live the status line belongs to the stream.
-    if (activeAudioSource() != AudioSourceKind::local || streamer->state() == StreamState::publishing) return;
+    if (activeAudioSource() != AudioSourceKind::local) return;
+    // While live the status line belongs to the stream, which tells it there.
+    if (isUptimeClockRunning()) return showLiveStatus();
+    if (streamer->state() == StreamState::publishing) return;
     const IdleLook look = localPlayerLook(!playing);
     showSourceLook(look.lampLit, QString::fromStdString(look.statusText), look.statusAlpha);
 }

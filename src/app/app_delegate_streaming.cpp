@@ -106,21 +106,32 @@ void TestAppDelegate::setConnectedUI()
     // Called again (state and connection both report it), the clock restarts.
     stopUptimeClock();
     connectTime_ = clock_->now();
-    const std::int64_t kbps = shownKbps(scheduleConfig.audioBitrate);
-    const std::string name(streamingService(streamModeNamed(scheduleConfig.streamMode)).statusName);
+    liveKbps_ = shownKbps(scheduleConfig.audioBitrate);
+    liveServiceName_ = streamingService(streamModeNamed(scheduleConfig.streamMode)).statusName;
     uptimeTimer_ = new QTimer(this);
     uptimeTimer_->setInterval(1000);
-    connect(uptimeTimer_, &QTimer::timeout, this, [this, name, kbps] {
-        if (!connectTime_ || !dashboard_.statusLabel() || isSettingsNoticeShowing()) return;
-        const auto elapsed = static_cast<std::int64_t>(std::trunc(clock_->now() - *connectTime_));
-        const QString text = QString::fromStdString(connectedStatusText(name, kbps, elapsed));
-        // After a settings notice the live colour comes back with the text.
-        if (dashboard_.statusColor() != liveStatusColor()) dashboard_.showStatus(text, liveStatusColor());
-        else dashboard_.setStatusText(text);
-    });
+    connect(uptimeTimer_, &QTimer::timeout, this, [this] { showLiveStatus(); });
     uptimeTimer_->start();
-    if (isSettingsNoticeShowing()) return;
-    dashboard_.showStatus(QString::fromStdString(connectedStatusText(name, kbps, 0)), liveStatusColor());
+    showLiveStatus();
+}
+
+void TestAppDelegate::showLiveStatus()
+{
+    if (!connectTime_ || !dashboard_.statusLabel() || isSettingsNoticeShowing()) return;
+    const auto elapsed = static_cast<std::int64_t>(std::trunc(clock_->now() - *connectTime_));
+    const QString text = QString::fromStdString(connectedStatusText(liveServiceName_, liveKbps_, elapsed,
+                                                                    liveStatusNote()));
+    // After a settings notice the live colour comes back with the text.
+    if (dashboard_.statusColor() != liveStatusColor()) dashboard_.showStatus(text, liveStatusColor());
+    else dashboard_.setStatusText(text);
+}
+
+std::string TestAppDelegate::liveStatusNote() const
+{
+    // The stream goes on; only the station's own listening is gone.
+    if (activeAudioSource() == AudioSourceKind::local && player->engine().isMissingSoundServer())
+        return "Local player not heard";
+    return {};
 }
 
 void TestAppDelegate::setDisconnectedUI()

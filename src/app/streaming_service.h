@@ -51,8 +51,10 @@ struct SourceFormats {
 
 PCMFormat sourceFormat(AudioSourceKind source, const SourceFormats& formats);
 
-// "Connected to stream | YouTube 128k | 01:02:05"; hours do not wrap.
-std::string connectedStatusText(std::string_view serviceName, std::int64_t kbps, std::int64_t elapsedSeconds);
+// "Connected to stream | YouTube 128k | 01:02:05"; hours do not wrap. A
+// note the station should see while live follows: "... | 01:02:05 | note".
+std::string connectedStatusText(std::string_view serviceName, std::int64_t kbps, std::int64_t elapsedSeconds,
+                                std::string_view note = {});
 
 // The lamp and status line while no stream runs, by the stored source.
 struct IdleLook {

@@ -193,7 +193,7 @@ private slots:
     // The sound server gone under the program (a crash, an upgrade) and
     // started again, on a server of this test's own with the chosen device:
     // meanwhile the drawer keeps the device chosen and the status line says
-    // the player is not heard; once the server is back the player
+    // the player is not heard, live too; once the server is back the player
     // is heard again on the chosen device, and the list follows the devices
     // again.
     void soundServerRestartIsRiddenOut()
@@ -213,12 +213,16 @@ private slots:
         const QString shown = openAndCloseTheDrawer();
         QCOMPARE(saved(), chosen);
         QCOMPARE(shown, QString::fromStdString(chosen + " (not connected)"));
+        app_->setConnectedUI();  // live
+        QVERIFY2(status().endsWith("| Local player not heard"), qPrintable(status()));
 
         QVERIFY2(server.restart(), server.output().c_str());
         QTRY_VERIFY_WITH_TIMEOUT(log.contains("Ondaline: Local player heard again") &&
                                      log.contains("Ondaline: Sound server is back"),
                                  15000);
         QTRY_COMPARE_WITH_TIMEOUT(playsOn(), chosen, 10000);
+        QTRY_VERIFY(status().startsWith("Connected to stream | ") && !status().contains("not heard"));
+        app_->setDisconnectedUI();
         QCOMPARE(status(), "Connected to Local Player");
         QCOMPARE(saved(), chosen);
 
