@@ -282,6 +282,8 @@ private:
     QTimer* pendingAutoSave_ = nullptr;
     std::unique_ptr<platform::OutputDevices> audioDeviceWatcher_;  // the change listener's connection
     std::map<std::string, std::string> outputDeviceNames_;         // uid to name, of every device listed
+    // None when no sound server answers.
+    std::optional<std::vector<platform::OutputDevice>> listOutputDevices();
     // The name a device had when last listed; its uid if never.
     std::string outputDeviceName(const std::string& uid) const;
     // The player back on the chosen device, when it is among `devices` and

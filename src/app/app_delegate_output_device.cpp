@@ -59,9 +59,16 @@ void applyDefaultDevice(AudioOutput& output)
 
 std::vector<OutputDevice> TestAppDelegate::enumerateAudioOutputDevices()
 {
-    std::vector<OutputDevice> devices = listDevices().value_or(std::vector<OutputDevice>());
-    // Named in the popup while it is missing, by the name it last had.
-    for (const OutputDevice& device : devices) outputDeviceNames_[device.uid] = device.name;
+    return listOutputDevices().value_or(std::vector<OutputDevice>());
+}
+
+std::optional<std::vector<OutputDevice>> TestAppDelegate::listOutputDevices()
+{
+    auto devices = listDevices();
+    // A device missing later is named in the popup by the name it last had.
+    if (devices) {
+        for (const OutputDevice& device : *devices) outputDeviceNames_[device.uid] = device.name;
+    }
     return devices;
 }
 
@@ -80,7 +87,7 @@ void TestAppDelegate::applyAudioOutputDevice(const std::string& uid)
     // Playing to the null output, or with no server to ask, there is
     // nothing to move.
     std::optional<std::vector<OutputDevice>> devices;
-    if (output.kind() != AudioOutput::Kind::null) devices = listDevices();
+    if (output.kind() != AudioOutput::Kind::null) devices = listOutputDevices();
     if (!devices) {
         print("Ondaline: Cannot access output audio unit");
         return;
