@@ -170,10 +170,10 @@ void TestAppDelegate::refreshAudioOutputPopup()
         print("Ondaline: ⚠ Sound server went away");
         retryWatchingAudioDevices();
     }
-    std::vector<OutputDevice> devices = enumerateAudioOutputDevices();
+    const std::vector<OutputDevice> devices = enumerateAudioOutputDevices();
     const std::string& chosen = scheduleConfig.audioOutputDeviceUID;
     if (!audioDeviceWatcher_ && devices.empty()) {
-        settingsPage_->showOutputDevices(std::move(devices), chosen, outputDeviceName(chosen));
+        settingsPage_->showOutputDevices(devices, chosen, outputDeviceName(chosen));
         return;
     }
     std::string names;
@@ -182,7 +182,7 @@ void TestAppDelegate::refreshAudioOutputPopup()
     // The chosen device back (plugged in again, or the server restarted):
     // the player goes back to it.
     followChosenOutputDevice(devices);
-    settingsPage_->showOutputDevices(std::move(devices), chosen, outputDeviceName(chosen));
+    settingsPage_->showOutputDevices(devices, chosen, outputDeviceName(chosen));
 }
 
 void TestAppDelegate::drAudioOutputChanged()
@@ -199,7 +199,8 @@ void TestAppDelegate::playerSoundServerDidChange(bool playing)
     print(playing ? "Ondaline: Local player heard again" : "Ondaline: ⚠ Local player not heard: no sound server");
     // Back before the device list found the server again, or on the
     // default because the chosen device came a moment later than it.
-    if (playing) followChosenOutputDevice(enumerateAudioOutputDevices());
+    if (playing && !scheduleConfig.audioOutputDeviceUID.empty())
+        followChosenOutputDevice(enumerateAudioOutputDevices());
     if (activeAudioSource() != AudioSourceKind::local) return;
     // While live the status line belongs to the stream, which tells it there.
     if (isUptimeClockRunning()) return showLiveStatus();
