@@ -313,6 +313,7 @@ private:
     std::vector<platform::RemovedFile> settingsLoadLeftovers_;
     std::string settingsLoadSaveRefused_;
     std::string settingsLoadLinkNotFollowed_;  // another user's link, which is the problem
+    std::string keyLeftOutTold_;               // why the key stays out of the settings file, as said
     void switchDrawer(DrawerPage page);
     void setDrawerPage(QWidget* page);
     void readOpenDrawer();  // the autosave's reading of the open page

@@ -39,6 +39,12 @@ bool TestAppDelegate::saveSettings()
 bool TestAppDelegate::reportSettingsSave(const SettingsSave& save)
 {
     reportKeptAside(save);
+    if (save.written && save.keyLeftOut != keyLeftOutTold_) {
+        keyLeftOutTold_ = save.keyLeftOut;
+        if (!save.keyLeftOut.empty())
+            print("Ondaline: ⚠ Stream key not written to " + save.file + ": " + save.keyLeftOut +
+                  " — it is read from that file at each start");
+    }
     if (save.written) return true;
     print("Ondaline: ⚠ Settings not saved to " + save.file + ": " + save.failure);
     const std::string& about = save.linkNotFollowed.empty() ? save.file : save.linkNotFollowed;

@@ -88,12 +88,9 @@ void TestAppDelegate::applicationDidFinishLaunching()
 
     if (scheduleConfig.streamKey.empty()) {
         std::string unusable;
-        std::string key = ImageScheduleConfig::readStreamKeyFile(&unusable);
+        const bool taken = scheduleConfig.takeStreamKeyFromFile(&unusable);
         if (!unusable.empty()) print("Ondaline: ⚠ Stream key file not used — " + unusable);
-        if (!key.empty()) {
-            scheduleConfig.streamKey = std::move(key);
-            saveSettings();
-        }
+        if (taken) saveSettings();
     }
 
     player->setOnTrackChange([self, main](int, int, const std::string& fileName) {

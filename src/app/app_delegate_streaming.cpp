@@ -95,6 +95,7 @@ void TestAppDelegate::sendOverlaysToEngine(const ImageScheduleConfig& settings)
     streamer->setVizConfig(settings.visualization);
     streamer->setCrawlerConfig(settings.crawler);
     streamer->setCrawlerFilePath(StationPath::crawlerFile());
+    streamer->setNamedFileRules(settings.namedFileRules());
 }
 
 void TestAppDelegate::setConnectedUI()

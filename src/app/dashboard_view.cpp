@@ -6,6 +6,7 @@
 #include "app/gold_color.h"
 #include "app/source_callbacks.h"
 #include "app/status_line.h"
+#include "platform/text.h"
 
 #include "ui/console/console_bezel_view.h"
 #include "ui/console/console_button.h"
@@ -184,6 +185,16 @@ void DashboardView::build(QWidget& content, Actions actions, const std::string& 
     if (actions.help) QObject::connect(help_, &QPushButton::clicked, help_, std::move(actions.help));
 }
 
+namespace {
+
+// The station's name, titles and file names come from files: their control characters are shown.
+QString withControlsShown(const QString& text)
+{
+    return QString::fromStdString(platform::withControlsShown(text.toStdString()));
+}
+
+}  // namespace
+
 void DashboardView::setStationName(const std::string& name)
 {
     if (!stationName_) return;
@@ -191,19 +202,22 @@ void DashboardView::setStationName(const std::string& name)
     font.setLetterSpacing(QFont::AbsoluteSpacing, 4.0);
     styleFaceLabel(*stationName_, font, goldColor(0.6));
     // Full case mapping: "ß" becomes "SS".
-    stationName_->setText(QString::fromStdString(name).toUpper());
+    stationName_->setText(QString::fromStdString(platform::withControlsShown(name)).toUpper());
 }
 
 void DashboardView::setNowPlaying(const QString& text)
 {
-    if (nowPlaying_) nowPlaying_->setText(text);
+    if (nowPlaying_) nowPlaying_->setText(withControlsShown(text));
 }
 
-void DashboardView::showStatus(const QString& text, const QColor& color) { app::showStatus(status_, text, color); }
+void DashboardView::showStatus(const QString& text, const QColor& color)
+{
+    app::showStatus(status_, withControlsShown(text), color);
+}
 
 void DashboardView::setStatusText(const QString& text)
 {
-    if (status_) status_->setText(text);
+    if (status_) status_->setText(withControlsShown(text));
 }
 
 QColor DashboardView::statusColor() const

@@ -52,7 +52,14 @@ bool Schedulers::pollSongFile(bool resend)
     if (inputs_.activeSource() == AudioSourceKind::local) return false;  // the player reports its own titles
     Ondaline* const streamer = inputs_.engine.get();
     const NowPlayingConfig settings = inputs_.settings.nowPlaying;
-    const auto text = readSongFile(songFilePath(settings));
+    const std::string path = songFilePath(settings);
+    const platform::FileRead file = readSongFile(path, inputs_.settings.namedFileRules());
+    const std::string refusal = file.problem == platform::FileProblem::refused ? file.reason() : "";
+    if (refusal != songFileRefusal_) {
+        songFileRefusal_ = refusal;
+        if (!refusal.empty()) print("Ondaline: ⚠ Song file not used — " + path + ": " + refusal);
+    }
+    const auto& text = file.contents;
     const auto title = text ? songTitleFromText(*text, settings.delimiter, settings.multiRow) : std::nullopt;
 
     if (!title) {

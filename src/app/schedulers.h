@@ -65,6 +65,7 @@ private:
     Inputs inputs_;
     WallClock wallClock_ = [] { return std::chrono::system_clock::now(); };
     std::string lastSongText_;
+    std::string songFileRefusal_;         // why the song file is not read, as told
     std::unique_ptr<QTimer> imageTimer_;  // present once started
     std::unique_ptr<QTimer> songPollTimer_;
 };

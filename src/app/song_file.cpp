@@ -7,9 +7,9 @@
 
 namespace ondaline::app {
 
-std::optional<std::string> readSongFile(const std::string& path, std::size_t limit)
+platform::FileRead readSongFile(const std::string& path, const platform::NamedFileRules& rules, std::size_t limit)
 {
-    return platform::readFile(path, limit);
+    return platform::readNamedFile(path, rules, limit);
 }
 
 std::string songFilePath(const NowPlayingConfig& settings)
@@ -23,9 +23,11 @@ std::optional<SongTitle> songTitleFromText(std::string_view text, const std::str
     if (!platform::isValidUTF8(text)) return std::nullopt;
     const std::string_view trimmed = platform::trimWhitespaceAndNewlines(text);
     if (trimmed.empty()) return std::nullopt;
+    // Its lines may be rows of the title; nothing else in it drives a screen.
+    const std::string shown = platform::withControlsShown(trimmed, platform::LineBreaks::keep);
 
-    return SongTitle{media::joinSongFields(trimmed, delimiter, multiRow ? "\n" : " - "),
-                     media::joinSongFields(trimmed, delimiter, " - ")};
+    return SongTitle{media::joinSongFields(shown, delimiter, multiRow ? "\n" : " - "),
+                     media::joinSongFields(shown, delimiter, " - ")};
 }
 
 std::string replaceLineBreaks(std::string_view text, std::string_view joiner)

@@ -5,6 +5,7 @@
 // the dashboard, the picture and the Icecast server.
 
 #include "models/overlay_configs.h"
+#include "platform/named_file.h"
 
 #include <cstddef>
 #include <optional>
@@ -17,10 +18,11 @@ namespace ondaline::app {
 inline constexpr std::size_t maxSongFileBytes = 1024 * 1024;
 
 // The whole text of `path` when it is a regular file of at most `limit`
-// bytes; none for anything else. Opened without blocking and judged on the
-// opened descriptor, so a FIFO or a device named as the file never stalls
-// the caller.
-std::optional<std::string> readSongFile(const std::string& path, std::size_t limit = maxSongFileBytes);
+// bytes, reached and read by `rules`; why not, for anything else. Opened
+// without blocking and judged on the opened descriptor, so a FIFO or a
+// device named as the file never stalls the caller.
+platform::FileRead readSongFile(const std::string& path, const platform::NamedFileRules& rules,
+                                std::size_t limit = maxSongFileBytes);
 
 // The configured file, or the station folder's default one (looked up anew).
 std::string songFilePath(const NowPlayingConfig& settings);

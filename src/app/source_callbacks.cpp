@@ -25,8 +25,8 @@ std::string trackName(std::string_view fileName)
 {
     const std::size_t componentStart = fileName.rfind('/') == std::string_view::npos ? 0 : fileName.rfind('/') + 1;
     const std::size_t dot = fileName.rfind('.');
-    if (dot == std::string_view::npos || dot <= componentStart) return std::string(fileName);
-    return std::string(fileName.substr(0, dot));
+    if (dot == std::string_view::npos || dot <= componentStart) return platform::withControlsShown(fileName);
+    return platform::withControlsShown(fileName.substr(0, dot));
 }
 
 TCPStatusLook tcpStatusLook(std::string_view status)

@@ -2,6 +2,7 @@
 
 #include "base/activity_log.h"
 #include "platform/standard_stream.h"
+#include "platform/text.h"
 
 #include <signal.h>
 
@@ -29,12 +30,14 @@ std::string describeDouble(double value)
     return result;
 }
 
-void emitLine(const std::string& message, std::string_view terminator)
+void emitLine(const std::string& message, const PrintFormat& format)
 {
-    std::string out = message;
-    out.append(terminator);
+    const std::string shown = platform::withControlsShown(message, format.keepLineBreaks ? platform::LineBreaks::keep
+                                                                                         : platform::LineBreaks::mark);
+    std::string out = shown;
+    out.append(format.terminator);
     writeStandardOutput(out);
-    ActivityLog::shared().append(message);
+    ActivityLog::shared().append(shown);
 }
 
 }  // namespace ondaline::detail

@@ -2,7 +2,10 @@
 
 // The diagnostic print every part of the program uses: the items go to
 // standard output and, as one line without the terminator, to the activity
-// log.
+// log. Control characters in the items are shown as marks (see
+// platform::withControlsShown), line breaks too unless the format keeps
+// them, so that a file's name or text never drives the terminal or forges a
+// line of its own.
 //
 //   print("Ondaline: State → ", "Live");                  // "a b" + "\n"
 //   print(PrintFormat{.separator = "", .terminator = ""}, "a", 1);
@@ -18,6 +21,7 @@ namespace ondaline {
 struct PrintFormat {
     std::string_view separator = " ";
     std::string_view terminator = "\n";
+    bool keepLineBreaks = false;  // for an entry that is several lines by design
 };
 
 namespace detail {
@@ -47,7 +51,7 @@ std::string describe(const T& item)
     }
 }
 
-void emitLine(const std::string& message, std::string_view terminator);
+void emitLine(const std::string& message, const PrintFormat& format);
 
 }  // namespace detail
 
@@ -72,7 +76,7 @@ void print(PrintFormat format, const Items&... items)
         first = false;
     };
     (add(detail::describe(items)), ...);
-    detail::emitLine(message, format.terminator);
+    detail::emitLine(message, format);
 }
 
 template <typename... Items>

@@ -180,6 +180,8 @@ public:
     void setVideoImagePath(std::optional<std::string> path) { videoImagePath_.set(std::move(path)); }
     std::string crawlerFilePath() const { return crawlerFilePath_.get(); }
     void setCrawlerFilePath(std::string path) { crawlerFilePath_.set(std::move(path)); }
+    // How the crawler file and the still images are reached and read.
+    void setNamedFileRules(platform::NamedFileRules rules) { renderer_.setNamedFileRules(std::move(rules)); }
 
     // Reads the still image behind the overlays and redraws the picture;
     // false (nothing changes) when the file does not read as an image.

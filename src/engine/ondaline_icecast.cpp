@@ -85,7 +85,8 @@ void Ondaline::sendIcecastSourceRequest(std::uint64_t epoch)
     const auto connection = currentIcecastConnection(epoch);
     if (!connection) return;
     const std::string request = icecast::sourceRequest(icecastConfig(), config());
-    print("Ondaline: Icecast SOURCE request:\n" + icecast::withoutCredentials(request));
+    print(PrintFormat{.keepLineBreaks = true},
+          "Ondaline: Icecast SOURCE request:\n" + icecast::withoutCredentials(request));
     connection->send(bytesOf(request), [weakSelf = weak_from_this(), epoch](const std::optional<std::string>& error) {
         const auto self = weakSelf.lock();
         if (!self || !self->isCurrentAttempt(epoch)) return;
@@ -137,8 +138,9 @@ void Ondaline::judgeIcecastResponse(std::uint64_t epoch, bool)
         return;
     }
     const auto end = icecast::headerEnd(reply).value_or(reply.size());
-    print("Ondaline: Icecast server response: " +
-          withoutSecrets(std::string(platform::trimWhitespaceAndNewlines(reply.substr(0, end)))));
+    print(PrintFormat{.keepLineBreaks = true},
+          "Ondaline: Icecast server response: " +
+              withoutSecrets(std::string(platform::trimWhitespaceAndNewlines(reply.substr(0, end)))));
     const auto verdict = icecast::judgeReply(reply);
     if (verdict.verdict != icecast::Reply::Verdict::accepted) {
         reportError(verdict.message);

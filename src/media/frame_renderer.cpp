@@ -103,9 +103,20 @@ FrameRenderer::FrameRenderer(int width, int height)
 
 FrameRenderer::~FrameRenderer() = default;
 
+void FrameRenderer::setNamedFileRules(platform::NamedFileRules rules)
+{
+    std::lock_guard guard(lock_);
+    fileRules_ = std::move(rules);
+}
+
 bool FrameRenderer::loadBackground(const std::string& path, std::string* problem)
 {
-    auto picture = platform::Picture::load(path, width_, height_, problem);
+    platform::NamedFileRules rules;
+    {
+        std::lock_guard guard(lock_);
+        rules = fileRules_;
+    }
+    auto picture = platform::Picture::load(path, width_, height_, problem, rules);
     if (!picture) return false;
     std::lock_guard guard(lock_);
     background_ = std::move(picture);
@@ -275,16 +286,19 @@ std::optional<FrameRenderer::Rows> FrameRenderer::rowsSince(const std::weak_ptr<
 
 void FrameRenderer::pollCrawlerFile(const std::string& path, double now)
 {
+    platform::NamedFileRules rules;
     {
         std::lock_guard guard(lock_);
         if (now - crawlerLastReadTime_ < crawlerPollSeconds) return;
         crawlerLastReadTime_ = now;
+        rules = fileRules_;
     }
     std::optional<std::string> text;
     std::string problem;
     if (!path.empty()) {
-        const platform::FileRead file = platform::readRegularFile(path, crawlerFileLimit);
-        if (file.contents && platform::isValidUTF8(*file.contents)) text = crawlerTextFromFile(*file.contents);
+        const platform::FileRead file = platform::readNamedFile(path, rules, crawlerFileLimit);
+        if (file.contents && platform::isValidUTF8(*file.contents))
+            text = crawlerTextFromFile(platform::withControlsShown(*file.contents, platform::LineBreaks::keep));
         if (!file.contents && file.problem != platform::FileProblem::missing)
             problem = path + ": " + file.reason(crawlerFileLimit);
     }

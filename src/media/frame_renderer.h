@@ -20,6 +20,7 @@
 #include "media/overlay_layout.h"
 #include "models/overlay_configs.h"
 #include "platform/codec/frame_converter.h"
+#include "platform/named_file.h"
 
 #include <memory>
 #include <mutex>
@@ -47,6 +48,10 @@ public:
 
     FrameRenderer(int width, int height);
     ~FrameRenderer();
+
+    // How the image and the crawler file are reached and read (by default,
+    // following no other user's link, with our own rights).
+    void setNamedFileRules(platform::NamedFileRules rules);
 
     // Reads a still image; false (and nothing changes) when it does not read,
     // with why in `problem` when that is given.
@@ -94,6 +99,7 @@ private:
     CrawlerScroll scroll_;
     double crawlerLastReadTime_ = -1e300;
     std::string crawlerProblem_;  // the last one logged; empty while the file is usable or missing
+    platform::NamedFileRules fileRules_;
     std::unique_ptr<Drawn> drawn_;
     Frame last_;
     std::vector<Step> steps_;  // oldest first

@@ -2,7 +2,10 @@
 
 #include "models/image_schedule_entry.h"
 #include "models/overlay_configs.h"
+#include "platform/named_file.h"
 #include "platform/staged_file.h"
+
+#include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
@@ -64,8 +67,15 @@ struct ImageScheduleConfig {
     // in a folder that is there makes that file. Only our own links and
     // root's are followed, whether the file's or a folder's below the
     // station folder: with another user's link on the way nothing is read,
-    // written, made, kept aside or removed. The new file has the old
-    // one's permissions (never wider), group and, where root saves, owner.
+    // written, made, kept aside or removed. The folder is walked once and
+    // held open, and every step of the save is taken in that folder, so a
+    // link swapped in on the way meanwhile leads nowhere else. The new file
+    // has the old one's permissions (never wider), group and, where root
+    // saves, owner. A file that holds the stream key is never readable by
+    // more users than the key's source: a key typed in makes a new file
+    // private to its owner; a key taken from the stream-key file gives no
+    // one a read that file does not give, and where the settings file's
+    // owner could not read that file the key is left out of it.
     // A file its owner made read-only, or one that its folder's sticky bit
     // lets only its owner replace, is refused before anything is written or
     // kept aside. An existing file is
@@ -96,6 +106,15 @@ struct ImageScheduleConfig {
     // regular file or not UTF-8. The program never writes that file. When
     // something is there that cannot be used, `unusable` gets why.
     static std::string readStreamKeyFile(std::string* unusable = nullptr);
+    // Takes an empty stream key from that file, remembering who may read
+    // the file (see save()); true when a key was taken.
+    bool takeStreamKeyFromFile(std::string* unusable = nullptr);
+
+    // How the files this record names (song, crawler, images) are read:
+    // another user's link on their way is never followed, and where others
+    // could have changed the settings file it was loaded from (judged when
+    // it was loaded), root reads only what they could.
+    platform::NamedFileRules namedFileRules() const { return origin.namedFiles; }
 
     // The image for this moment, shifted by hourOffset: the first entry of
     // the local weekday whose window is active (its path even when empty),
@@ -123,6 +142,16 @@ struct ImageScheduleConfig {
         // What the file held when it was last read or written here; unknown
         // when it could not be read.
         std::optional<Contents> contents;
+        // The stream-key file a key was taken from, and who may read it.
+        struct KeySource {
+            std::string key;
+            uid_t owner = 0;
+            gid_t group = 0;
+            mode_t mode = 0;
+        };
+        std::optional<KeySource> keySource;
+        // How the files the record names are read (see namedFileRules()).
+        platform::NamedFileRules namedFiles;
         bool operator==(const Origin&) const { return true; }
     };
     mutable Origin origin;  // updated by save()
@@ -157,6 +186,7 @@ struct SettingsSave {
     std::string keptAside;         // where an earlier file was kept before the write
     bool editedElsewhere = false;  // it was kept because someone else changed it
     std::string linkNotFollowed;   // the failure is this link's: another user's
+    std::string keyLeftOut;        // why the stream key was not written into the file
 };
 
 }  // namespace ondaline

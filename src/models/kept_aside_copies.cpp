@@ -1,9 +1,13 @@
 #include "models/kept_aside_copies.h"
 
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <optional>
 #include <tuple>
 
@@ -45,52 +49,53 @@ std::optional<std::tuple<std::string, long>> stampOf(std::string_view name, std:
 
 }  // namespace
 
-std::variant<KeptCopy, std::error_code> keepAsideWithStamp(const std::string& file, const char* why)
+std::variant<KeptCopy, std::error_code> keepAsideWithStamp(const platform::FilePlace& file, const char* why)
 {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    const std::string base = file + "." + why + "-" + stamp;
+    const std::string base = file.name + "." + why + "-" + stamp;
 
     // Each name is claimed by the link or move itself, so two savers (or a
     // copy made by hand) never end up with one name.
     KeptCopy copy;
     for (long n = 1; n <= 100000; ++n) {
-        copy.path = n == 1 ? base : base + "-" + std::to_string(n);
-        const std::error_code error = platform::keepUnderNewName(file, copy.path, copy.how);
-        if (!error) return copy;
+        copy.name = n == 1 ? base : base + "-" + std::to_string(n);
+        const std::error_code error = platform::keepUnderNewName(file.folder.get(), file.name, copy.name, copy.how);
+        if (!error) {
+            copy.path = file.folderPath() + "/" + copy.name;
+            return copy;
+        }
         if (error != std::errc::file_exists) return error;
     }
     return std::make_error_code(std::errc::file_exists);
 }
 
-std::error_code undoKeepAside(const std::string& file, const KeptCopy& copy)
+std::error_code undoKeepAside(const platform::FilePlace& file, const KeptCopy& copy)
 {
-    const int failed = copy.how == platform::KeptBy::move ? std::rename(copy.path.c_str(), file.c_str())
-                                                          : std::remove(copy.path.c_str());
+    const int folder = file.folder.get();
+    const int failed = copy.how == platform::KeptBy::move
+                           ? ::renameat(folder, copy.name.c_str(), folder, file.name.c_str())
+                           : ::unlinkat(folder, copy.name.c_str(), 0);
     if (failed != 0) return {errno, std::generic_category()};
     return {};
 }
 
-std::string newestKeptAsideCopy(const std::string& file)
+std::string newestKeptAsideCopy(const platform::FilePlace& file)
 {
-    namespace fs = std::filesystem;
-    const fs::path path(file);
-    const std::string name = path.filename().string();
-    std::error_code error;
+    if (!file.reached()) return {};
     std::string newest;
     std::tuple<std::string, long> newestStamp;
-    for (fs::directory_iterator entry(path.parent_path(), error); !error && entry != fs::directory_iterator();
-         entry.increment(error)) {
-        const auto stamp = stampOf(entry->path().filename().string(), name);
+    for (const std::string& name : platform::namesInFolder(file.folder.get())) {
+        const auto stamp = stampOf(name, file.name);
         if (stamp && (newest.empty() || *stamp > newestStamp)) {
-            newest = entry->path().string();
+            newest = name;
             newestStamp = *stamp;
         }
     }
-    return newest;
+    return newest.empty() ? newest : file.folderPath() + "/" + newest;
 }
 
 }  // namespace ondaline

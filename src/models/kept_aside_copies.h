@@ -4,6 +4,7 @@
 // "<file>.<why>-YYYYMMDD-HHMMSS" and, when that name is taken,
 // "<file>.<why>-YYYYMMDD-HHMMSS-2", "-3", ...
 
+#include "platform/path_walk.h"
 #include "platform/staged_file.h"
 
 #include <string>
@@ -13,22 +14,24 @@
 namespace ondaline {
 
 struct KeptCopy {
-    std::string path;
+    std::string name;  // in the file's folder
+    std::string path;  // for messages
     platform::KeptBy how = platform::KeptBy::link;
 };
 
 // Keeps the file at `file` under the first free stamped name for `why`
-// ("replaced", "unreadable", "edited"). A name is taken only if no file has
-// it, so a copy never replaces another. The file stays at `file` too where
-// the file system allows (see `platform::keepUnderNewName`).
-std::variant<KeptCopy, std::error_code> keepAsideWithStamp(const std::string& file, const char* why);
+// ("replaced", "unreadable", "edited"), in its folder. A name is taken only
+// if no file has it, so a copy never replaces another. The file stays where
+// it is too where the file system allows (see `platform::keepUnderNewName`).
+std::variant<KeptCopy, std::error_code> keepAsideWithStamp(const platform::FilePlace& file, const char* why);
 
 // Undoes a keep-aside whose save did not go through: the copy's name is
-// removed, and a moved file goes back to `file`. The error when that fails.
-std::error_code undoKeepAside(const std::string& file, const KeptCopy& copy);
+// removed, and a moved file goes back to its place. The error when that
+// fails.
+std::error_code undoKeepAside(const platform::FilePlace& file, const KeptCopy& copy);
 
 // The copy of `file` kept aside last, by the stamp in its name; empty when
 // there is none.
-std::string newestKeptAsideCopy(const std::string& file);
+std::string newestKeptAsideCopy(const platform::FilePlace& file);
 
 }  // namespace ondaline

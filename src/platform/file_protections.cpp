@@ -1,7 +1,6 @@
 #include "platform/file_protections.h"
 
-#include "platform/files.h"
-
+#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -24,14 +23,15 @@ std::error_code takeProtections(int fd, const struct stat& old, mode_t mode)
     return {};
 }
 
-std::optional<std::string> soleUserAllowedToReplace(const std::string& path)
+std::optional<std::string> soleUserAllowedToReplace(int folder, const std::string& name)
 {
     const uid_t me = ::geteuid();
     if (me == 0) return std::nullopt;
     struct stat file {};
-    struct stat folder {};
-    if (::lstat(path.c_str(), &file) != 0 || ::stat(folderOf(path).c_str(), &folder) != 0) return std::nullopt;
-    if ((folder.st_mode & S_ISVTX) == 0 || file.st_uid == me || folder.st_uid == me) return std::nullopt;
+    struct stat place {};
+    if (::fstatat(folder, name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0 || ::fstat(folder, &place) != 0)
+        return std::nullopt;
+    if ((place.st_mode & S_ISVTX) == 0 || file.st_uid == me || place.st_uid == me) return std::nullopt;
     return userName(file.st_uid);
 }
 

@@ -17,11 +17,11 @@ namespace ondaline::platform {
 // the group gets no access.
 [[nodiscard]] std::error_code takeProtections(int fd, const struct stat& old, mode_t mode);
 
-// The user who alone may replace or remove the file at `path`: its owner,
-// when the file lies in a folder with the sticky bit that belongs neither
-// to us nor to that user, and we are not root. Absent when we may replace
-// it, or when that cannot be told.
-std::optional<std::string> soleUserAllowedToReplace(const std::string& path);
+// The user who alone may replace or remove the file `name` in the folder
+// open at `folder`: its owner, when the folder has the sticky bit and
+// belongs neither to us nor to that user, and we are not root. Absent when
+// we may replace it, or when that cannot be told.
+std::optional<std::string> soleUserAllowedToReplace(int folder, const std::string& name);
 
 // The user's login name, or "user <number>" where there is none.
 std::string userName(uid_t uid);

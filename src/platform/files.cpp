@@ -3,6 +3,7 @@
 #include "platform/file_descriptor.h"
 #include "platform/staged_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -30,6 +31,8 @@ std::string FileRead::reason(std::size_t maxBytes) const
         return "larger than " + std::to_string(maxBytes) + " bytes";
     case FileProblem::unreadable:
         return error ? error.message() : "cannot be read";
+    case FileProblem::refused:
+        return detail;
     }
     return {};
 }
@@ -59,35 +62,38 @@ std::optional<FileProblem> problemWith(const struct stat& info, std::optional<st
     return std::nullopt;
 }
 
+enum class Follow { links, none };
+
 // Opens a regular file for reading without ever blocking: judged by name
 // first, so that a device or a FIFO is not even opened, then again on the
 // descriptor in case the name was replaced in between. O_NONBLOCK keeps an
 // open that races with such a swap from waiting for a writer.
-FileRead openRegularFile(const std::string& path, std::optional<std::size_t> maxBytes, FileDescriptor& file,
-                         std::size_t* size = nullptr)
+FileRead openRegularFile(int folder, const std::string& name, Follow follow, std::optional<std::size_t> maxBytes,
+                         FileDescriptor& file)
 {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return failedWithErrno();
+    const int statFlags = follow == Follow::links ? 0 : AT_SYMLINK_NOFOLLOW;
+    if (::fstatat(folder, name.c_str(), &info, statFlags) != 0) return failedWithErrno();
+    if (S_ISLNK(info.st_mode)) return failed(FileProblem::unreadable, ELOOP);
     if (const auto problem = problemWith(info, maxBytes)) return failed(*problem);
-    file.reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const int openFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow == Follow::links ? 0 : O_NOFOLLOW);
+    file.reset(::openat(folder, name.c_str(), openFlags));
     if (file.get() < 0) return failedWithErrno();
     if (::fstat(file.get(), &info) != 0) return failedWithErrno();
     if (const auto problem = problemWith(info, maxBytes)) return failed(*problem);
-    if (size) *size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 0));
-    return {};
+    FileRead opened;
+    opened.opened = info;
+    return opened;
 }
 
-}  // namespace
-
-FileRead readRegularFile(const std::string& path, std::size_t maxBytes)
+// The rest of the file open at `file`, within `maxBytes`; `result` is what
+// opening it said.
+FileRead readAll(const FileDescriptor& file, std::size_t maxBytes, FileRead result)
 {
-    FileDescriptor file;
-    std::size_t size = 0;
-    FileRead result = openRegularFile(path, maxBytes, file, &size);
-    if (result.problem != FileProblem::none) return result;
-
     std::string contents;
-    contents.reserve(size + 1);  // one read past the end sees it
+    contents.reserve(std::min<std::size_t>(static_cast<std::size_t>(std::max<off_t>(result.opened.st_size, 0)),
+                                           maxBytes) +
+                     1);  // one read past the end sees it
     char buffer[16384];
     for (;;) {
         const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
@@ -103,6 +109,57 @@ FileRead readRegularFile(const std::string& path, std::size_t maxBytes)
     return result;
 }
 
+FileRead readOpened(int folder, const std::string& name, Follow follow, std::size_t maxBytes)
+{
+    FileDescriptor file;
+    const FileRead opened = openRegularFile(folder, name, follow, maxBytes, file);
+    if (opened.problem != FileProblem::none) return opened;
+    return readAll(file, maxBytes, opened);
+}
+
+}  // namespace
+
+FileRead readRegularFile(const std::string& path, std::size_t maxBytes)
+{
+    return readOpened(AT_FDCWD, path, Follow::links, maxBytes);
+}
+
+FileRead readRegularFileAt(int folder, const std::string& name, std::size_t maxBytes)
+{
+    return readOpened(folder, name, Follow::none, maxBytes);
+}
+
+FileRead openRegularFileAt(int folder, const std::string& name, FileDescriptor& file)
+{
+    return openRegularFile(folder, name, Follow::none, std::nullopt, file);
+}
+
+FileRead readOpenedFile(const FileDescriptor& file, const FileRead& opened, std::size_t maxBytes)
+{
+    if (opened.problem != FileProblem::none) return opened;
+    if (opened.opened.st_size > 0 && static_cast<std::uintmax_t>(opened.opened.st_size) > maxBytes)
+        return failed(FileProblem::tooLarge);
+    return readAll(file, maxBytes, opened);
+}
+
+std::vector<std::string> namesInFolder(int folder)
+{
+    std::vector<std::string> names;
+    const int readable = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (readable < 0) return names;
+    DIR* listing = ::fdopendir(readable);
+    if (!listing) {
+        ::close(readable);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    ::closedir(listing);
+    return names;
+}
+
 std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes)
 {
     return readRegularFile(path, maxBytes).contents;
@@ -111,7 +168,7 @@ std::optional<std::string> readFile(const std::string& path, std::size_t maxByte
 FileRead checkRegularFile(const std::string& path)
 {
     FileDescriptor file;
-    return openRegularFile(path, std::nullopt, file);
+    return openRegularFile(AT_FDCWD, path, Follow::links, std::nullopt, file);
 }
 
 std::error_code writeFileAtomically(const std::string& path, std::string_view contents)

@@ -1,10 +1,15 @@
 #pragma once
 
+#include "platform/file_descriptor.h"
+
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace ondaline::platform {
 
@@ -19,12 +24,15 @@ enum class FileProblem {
     notRegularFile,  // a FIFO, a device, a socket or a folder
     tooLarge,        // over the reader's limit
     unreadable,      // permission, or an error while reading
+    refused,         // not read for whom it might reach: `detail` says why
 };
 
 struct FileRead {
     std::optional<std::string> contents;
     FileProblem problem = FileProblem::none;
     std::error_code error;  // the system's reason for `unreadable` (and `missing`)
+    std::string detail;     // why it was refused
+    struct stat opened {};  // the file that was read: its owner, group and mode
 
     // "not a regular file", "larger than 16 MiB", "Permission denied", ...
     std::string reason(std::size_t maxBytes = smallFileLimit) const;
@@ -35,6 +43,21 @@ struct FileRead {
 // refused before it is read, so a file the user named cannot stall the
 // thread that reads it.
 FileRead readRegularFile(const std::string& path, std::size_t maxBytes = smallFileLimit);
+
+// The same for the file `name` in the folder open at `folder`, where the
+// name itself is not followed: a link found there now (put in place since
+// the name was judged) is `unreadable` with ELOOP, and nothing is read.
+FileRead readRegularFileAt(int folder, const std::string& name, std::size_t maxBytes = smallFileLimit);
+
+// Opens it as readRegularFileAt does, with no limit on its size, and leaves
+// the reading to the caller (a decoder); `file` holds it when all went well.
+FileRead openRegularFileAt(int folder, const std::string& name, FileDescriptor& file);
+// Reads what openRegularFileAt() opened, as readRegularFileAt() would.
+FileRead readOpenedFile(const FileDescriptor& file, const FileRead& opened, std::size_t maxBytes = smallFileLimit);
+
+// The names in the folder open at `folder` (an O_PATH descriptor will do),
+// without "." and ".."; empty when it cannot be listed.
+std::vector<std::string> namesInFolder(int folder);
 
 // The contents alone, for callers to whom every problem means "no file".
 std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes = smallFileLimit);

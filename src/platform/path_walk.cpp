@@ -1,12 +1,13 @@
 #include "platform/path_walk.h"
 
+#include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <deque>
-#include <filesystem>
 
 namespace ondaline::platform {
 
@@ -22,78 +23,155 @@ struct Name {
     std::string shown;
 };
 
-PathWalk leadsTo(std::string path)
+FilePlace leadsNowhere(int error)
 {
-    PathWalk walk;
-    walk.path = std::move(path);
-    return walk;
+    FilePlace place;
+    place.nowhere = {error, std::generic_category()};
+    return place;
 }
 
-PathWalk leadsNowhere(int error)
+// Notes the folder the walk is in now among those it went through.
+bool pass(const FileDescriptor& folder, std::vector<struct stat>& passed)
 {
-    PathWalk walk;
-    walk.nowhere = {error, std::generic_category()};
-    return walk;
+    struct stat info {};
+    if (!folder.isOpen() || ::fstat(folder.get(), &info) != 0) return false;
+    passed.push_back(info);
+    return true;
+}
+
+FileDescriptor openFolder(int at, const char* name)
+{
+    return FileDescriptor(::openat(at, name, O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
+std::string joined(const std::string& folder, const std::string& name)
+{
+    return folder + (folder.ends_with('/') ? "" : "/") + name;
+}
+
+// The names of `text` split at "/", in order.
+std::deque<std::string> namesOf(const std::string& text)
+{
+    std::deque<std::string> names;
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t end = std::min(text.find('/', start), text.size());
+        if (end > start) names.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
 }
 
 }  // namespace
 
-PathWalk walkBelow(const std::string& folder, const std::string& below)
+std::string pathOfDescriptor(int fd, const std::string& fallback)
 {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    fs::path at = fs::weakly_canonical(folder, error);
-    if (error) at = folder;
-    if (!at.has_filename()) at = at.parent_path();  // a trailing "/"
+    char path[PATH_MAX];
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t n = ::readlink(proc.c_str(), path, sizeof path);
+    if (n <= 0 || n == static_cast<ssize_t>(sizeof path) || path[0] != '/') return fallback;
+    return std::string(path, static_cast<std::size_t>(n));
+}
 
+std::string FilePlace::folderPath() const
+{
+    return folder.isOpen() ? pathOfDescriptor(folder.get(), namedFolder) : namedFolder;
+}
+
+std::string FilePlace::path() const { return joined(folderPath(), name); }
+
+FilePlace walkBelow(const std::string& folder, const std::string& below, MissingFolders missing)
+{
+    std::vector<struct stat> passed;
+    FileDescriptor at = openFolder(AT_FDCWD, folder.c_str());
+    if (!pass(at, passed)) return leadsNowhere(errno);
+    std::string atShown = folder;  // the folder's path, for messages only
+    auto nowhere = [&](int error) {
+        FilePlace place = leadsNowhere(error);
+        place.foldersPassed = std::move(passed);
+        return place;
+    };
+    auto placeHere = [&](std::string name) {
+        FilePlace place;
+        place.folder = std::move(at);
+        place.namedFolder = std::move(atShown);
+        place.name = std::move(name);
+        place.foldersPassed = std::move(passed);
+        return place;
+    };
+
+    const std::string shownFolder = folder == "/" ? "" : folder;
     std::deque<Name> names;
     for (std::size_t start = 1; start <= below.size();) {
         const std::size_t end = std::min(below.find('/', start), below.size());
-        names.push_back({below.substr(start, end - start), folder + below.substr(0, end)});
+        names.push_back({below.substr(start, end - start), shownFolder + below.substr(0, end)});
         start = end + 1;
     }
 
-    // `at` is reached without links, so a ".." of a link's target is its
-    // parent, and a relative target starts from there.
-    for (int links = 0; !names.empty();) {
+    // Each name is opened without following it and judged on what was
+    // opened, so what is judged is what is followed.
+    for (int links = 0;;) {
+        while (!names.empty() && (names.front().text.empty() || names.front().text == ".")) names.pop_front();
+        if (names.empty()) break;
         const Name name = std::move(names.front());
         names.pop_front();
-        if (name.text.empty() || name.text == ".") continue;
+        const bool last = names.empty();
         if (name.text == "..") {
-            at = at.parent_path();
+            // The kernel's ".." of a link's target: the parent of the folder
+            // the link is in, wherever that was reached from.
+            at = openFolder(at.get(), "..");
+            if (!pass(at, passed)) return nowhere(errno);
+            atShown = pathOfDescriptor(at.get(), atShown + "/..");
             continue;
         }
-        const fs::path next = at / name.text;
+        FileDescriptor next(::openat(at.get(), name.text.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.isOpen()) {
+            const int error = errno;
+            if (error == ENOENT && last) return placeHere(name.text);
+            if (error != ENOENT || name.shown.empty() || missing == MissingFolders::leave) return nowhere(error);
+            if (::mkdirat(at.get(), name.text.c_str(), 0777) != 0 && errno != EEXIST) return nowhere(errno);
+            names.push_front(name);  // and judged as any other folder
+            continue;
+        }
         struct stat info {};
-        if (::lstat(next.c_str(), &info) != 0) {
-            // A link to a missing file in a folder that is there may be
-            // made good; a link into a folder that is missing (a stick not
-            // mounted) may not.
-            if (name.shown.empty() && !names.empty()) return leadsNowhere(errno);
-            fs::path rest = next;
-            for (const Name& later : names) rest /= later.text;
-            return leadsTo(rest.string());
-        }
-        if (!S_ISLNK(info.st_mode)) {
-            at = next;
+        if (::fstat(next.get(), &info) != 0) return nowhere(errno);
+        if (S_ISLNK(info.st_mode)) {
+            if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+                FilePlace refused;
+                refused.foldersPassed = std::move(passed);
+                refused.otherUsersLink = name.shown.empty() ? joined(pathOfDescriptor(at.get(), atShown), name.text)
+                                                            : name.shown;
+                refused.otherUsersLinkOwner = info.st_uid;
+                return refused;
+            }
+            if (++links > kMaxLinks) return nowhere(ELOOP);
+            char target[PATH_MAX];
+            const ssize_t n = ::readlinkat(next.get(), "", target, sizeof target);
+            if (n < 0) return nowhere(errno);
+            if (n == 0 || n == static_cast<ssize_t>(sizeof target)) return nowhere(ENAMETOOLONG);
+            const std::string text(target, static_cast<std::size_t>(n));
+            if (text.starts_with('/')) {
+                at = openFolder(AT_FDCWD, "/");
+                atShown = "/";
+                if (!pass(at, passed)) return nowhere(errno);
+            }
+            std::deque<std::string> parts = namesOf(text);
+            for (auto part = parts.rbegin(); part != parts.rend(); ++part) names.push_front({*part, {}});
+            if (parts.empty() && last) return nowhere(EISDIR);  // a link to "/" as the file
             continue;
         }
-        if (info.st_uid != ::geteuid() && info.st_uid != 0) {
-            PathWalk refused;
-            refused.otherUsersLink = name.shown.empty() ? next.string() : name.shown;
-            refused.otherUsersLinkOwner = info.st_uid;
-            return refused;
-        }
-        if (++links > kMaxLinks) return leadsNowhere(ELOOP);
-        const fs::path target = fs::read_symlink(next, error);
-        if (error) return leadsNowhere(error.value());
-        if (target.is_absolute()) at = "/";
-        for (auto part = target.end(); part != target.begin();) {
-            --part;
-            if (!part->empty() && *part != "/") names.push_front({part->string(), {}});
-        }
+        if (last) return placeHere(name.text);
+        if (!S_ISDIR(info.st_mode)) return nowhere(ENOTDIR);
+        at = std::move(next);
+        passed.push_back(info);
+        atShown = joined(atShown, name.text);
     }
-    return leadsTo(at.string());
+    // The path named a folder, not a file in one.
+    return nowhere(EISDIR);
+}
+
+FilePlace walkPath(const std::string& path, MissingFolders missing)
+{
+    return path.starts_with('/') ? walkBelow("/", path, missing) : walkBelow(".", "/" + path, missing);
 }
 
 }  // namespace ondaline::platform

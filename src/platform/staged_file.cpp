@@ -3,13 +3,15 @@
 #include "platform/file_descriptor.h"
 #include "platform/file_protections.h"
 #include "platform/files.h"
+#include "platform/path_walk.h"
+#include "platform/random_bytes.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -46,11 +48,31 @@ mode_t currentUmask()
 
 std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
-// Makes a new name, or a rename, in the folder of `path` durable.
-void syncFolderOf(const std::string& path)
+// Makes a new name, or a rename, in `folder` durable; an O_PATH descriptor
+// cannot be flushed, so the folder is opened again through it.
+void syncFolder(int folder)
 {
-    const FileDescriptor folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.isOpen()) ::fsync(folder.get());
+    const FileDescriptor readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (readable.isOpen()) ::fsync(readable.get());
+}
+
+// Six letters and digits, as mkstemp's XXXXXX.
+std::string randomSuffix()
+{
+    constexpr std::string_view letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::uint8_t bytes[kTempRandomLength];
+    if (!randomBytes(bytes)) {
+        // No generator: a count still finds a free name within the tries.
+        static std::atomic<std::uint64_t> count{0};
+        std::uint64_t n = count++ ^ (static_cast<std::uint64_t>(::getpid()) << 24);
+        for (auto& byte : bytes) {
+            byte = static_cast<std::uint8_t>(n % letters.size());
+            n /= letters.size();
+        }
+    }
+    std::string suffix;
+    for (const std::uint8_t byte : bytes) suffix += letters[byte % letters.size()];
+    return suffix;
 }
 
 bool copyBytes(int from, int to)
@@ -67,16 +89,17 @@ bool copyBytes(int from, int to)
     }
 }
 
-// Copies the regular file at `path` to `copy`, a name claimed only while no
-// file has it, with the same bytes and protections, flushed to disk.
-std::error_code copyUnderNewName(const std::string& path, const std::string& copy)
+// Copies the regular file `name` to `copy` in `folder`, a name claimed only
+// while no file has it, with the same bytes and protections, flushed to disk.
+std::error_code copyUnderNewName(int folder, const std::string& name, const std::string& copy)
 {
-    const FileDescriptor from(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const FileDescriptor from(::openat(folder, name.c_str(),
+                                       O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
     if (!from.isOpen()) return lastError();
     struct stat old {};
     if (::fstat(from.get(), &old) != 0) return lastError();
     if (!S_ISREG(old.st_mode)) return std::make_error_code(std::errc::not_supported);
-    const int to = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int to = ::openat(folder, copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (to < 0) return lastError();
     std::error_code error;
     if (!copyBytes(from.get(), to)) error = lastError();
@@ -84,10 +107,10 @@ std::error_code copyUnderNewName(const std::string& path, const std::string& cop
     if (!error && ::fsync(to) != 0) error = lastError();
     if (::close(to) != 0 && !error) error = lastError();
     if (error) {
-        ::unlink(copy.c_str());
+        ::unlinkat(folder, copy.c_str(), 0);
         return error;
     }
-    syncFolderOf(copy);
+    syncFolder(folder);
     return {};
 }
 
@@ -111,73 +134,91 @@ FileSystemSeams& fileSystemSeams()
     return seams;
 }
 
-StagedFile::StagedFile(std::string path, std::string_view contents) : path_(std::move(path))
+StagedFile::StagedFile(int folder, std::string name, std::string_view contents, mode_t modeLimit)
+    : folder_(::fcntl(folder, F_DUPFD_CLOEXEC, 0)), name_(std::move(name))
 {
-    std::string pattern = path_ + std::string(kTempInfix) + std::string(kTempRandomLength, 'X');
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
+    if (!folder_.isOpen()) {
         error_ = lastError();
         return;
     }
-    tempPath_ = name.data();
+    stage(contents, modeLimit);
+}
 
-    // mkstemp makes the file private. A folder, a FIFO or a device in the
-    // file's place says nothing of what a file there should be; a file its
-    // owner could not read back would be kept aside at every save.
+StagedFile::StagedFile(const std::string& path, std::string_view contents)
+    : folder_(::open(folderOf(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)), name_(nameOf(path))
+{
+    if (!folder_.isOpen()) {
+        error_ = lastError();
+        return;
+    }
+    stage(contents, 07777);
+}
+
+void StagedFile::stage(std::string_view contents, mode_t modeLimit)
+{
+    int fd = -1;
+    for (int tries = 0; fd < 0 && tries < 100; ++tries) {
+        tempName_ = name_ + std::string(kTempInfix) + randomSuffix();
+        fd = ::openat(folder_.get(), tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        error_ = lastError();
+        tempName_.clear();
+        return;
+    }
+
+    // The file starts private. A folder, a FIFO or a device in the file's
+    // place says nothing of what a file there should be; a file its owner
+    // could not read back would be kept aside at every save.
     struct stat old {};
-    if (::stat(path_.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-        error_ = takeProtections(fd, old, (old.st_mode & 0777) | S_IRUSR);
-    else if (::fchmod(fd, 0666 & ~currentUmask()) != 0) error_ = lastError();
+    if (::fstatat(folder_.get(), name_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode))
+        error_ = takeProtections(fd, old, ((old.st_mode & 0777) | S_IRUSR) & modeLimit);
+    else if (::fchmod(fd, 0666 & ~currentUmask() & modeLimit) != 0) error_ = lastError();
     if (!error_ && (!writeAll(fd, contents) || ::fsync(fd) != 0)) error_ = lastError();
     if (::close(fd) != 0 && !error_) error_ = lastError();
     if (error_) {
-        ::unlink(tempPath_.c_str());
-        tempPath_.clear();
+        ::unlinkat(folder_.get(), tempName_.c_str(), 0);
+        tempName_.clear();
     }
 }
 
 StagedFile::~StagedFile()
 {
-    if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+    if (!tempName_.empty()) ::unlinkat(folder_.get(), tempName_.c_str(), 0);
 }
 
 std::error_code StagedFile::commit()
 {
     if (error_) return error_;
-    if (tempPath_.empty()) return std::make_error_code(std::errc::invalid_argument);  // committed already
+    if (tempName_.empty()) return std::make_error_code(std::errc::invalid_argument);  // committed already
     if (const auto& fault = fileSystemSeams().beforeCommit) fault();
-    if (::rename(tempPath_.c_str(), path_.c_str()) != 0) return lastError();
-    tempPath_.clear();
-    syncFolderOf(path_);
+    if (::renameat(folder_.get(), tempName_.c_str(), folder_.get(), name_.c_str()) != 0) return lastError();
+    tempName_.clear();
+    syncFolder(folder_.get());
     return {};
 }
 
-std::vector<RemovedFile> StagedFile::removeLeftovers(const std::string& path, std::chrono::seconds age)
+std::vector<RemovedFile> StagedFile::removeLeftovers(int folder, const std::string& name, std::chrono::seconds age)
 {
-    const std::string folder = folderOf(path);
-    const std::string name = nameOf(path);
     std::vector<RemovedFile> removed;
-    DIR* listing = ::opendir(folder.c_str());
-    if (!listing) return removed;
+    const std::string folderPath = pathOfDescriptor(folder, ".");
     const std::time_t before = std::time(nullptr) - static_cast<std::time_t>(age.count());
-    while (const dirent* entry = ::readdir(listing)) {
-        if (!isTemporaryOf(entry->d_name, name)) continue;
+    for (const std::string& entry : namesInFolder(folder)) {
+        if (!isTemporaryOf(entry, name)) continue;
         struct stat info {};
-        if (::fstatat(::dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (::fstatat(folder, entry.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid() || info.st_mtime > before) continue;
-        if (::unlinkat(::dirfd(listing), entry->d_name, 0) == 0)
-            removed.push_back({folder + "/" + entry->d_name, static_cast<std::uintmax_t>(info.st_size)});
+        if (::unlinkat(folder, entry.c_str(), 0) == 0)
+            removed.push_back({folderPath + "/" + entry, static_cast<std::uintmax_t>(info.st_size)});
     }
-    ::closedir(listing);
     return removed;
 }
 
-std::error_code keepUnderNewName(const std::string& path, const std::string& copy, KeptBy& how)
+std::error_code keepUnderNewName(int folder, const std::string& name, const std::string& copy, KeptBy& how)
 {
     const FileSystemSeams& seams = fileSystemSeams();
-    if (!seams.refuseLinks && ::link(path.c_str(), copy.c_str()) == 0) {
+    if (!seams.refuseLinks && ::linkat(folder, name.c_str(), folder, copy.c_str(), 0) == 0) {
         how = KeptBy::link;
         return {};
     }
@@ -188,7 +229,7 @@ std::error_code keepUnderNewName(const std::string& path, const std::string& cop
         return {refused, std::generic_category()};
     int moved = EINVAL;
     if (!seams.refuseNoReplaceRenames)
-        moved = ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, copy.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+        moved = ::renameat2(folder, name.c_str(), folder, copy.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
     if (moved == 0) {
         how = KeptBy::move;
         return {};
@@ -196,7 +237,7 @@ std::error_code keepUnderNewName(const std::string& path, const std::string& cop
     // A file system that cannot rename without replacing (EINVAL), or a
     // kernel without renameat2 (ENOSYS): the bytes are copied.
     if (moved != EINVAL && moved != ENOSYS && moved != EOPNOTSUPP) return {moved, std::generic_category()};
-    if (const auto error = copyUnderNewName(path, copy)) return error;
+    if (const auto error = copyUnderNewName(folder, name, copy)) return error;
     how = KeptBy::copy;
     return {};
 }

@@ -4,6 +4,10 @@
 // full disk, finds either the old content or the new one whole, and a name
 // given to a copy never takes the place of another file.
 
+#include "platform/file_descriptor.h"
+
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -20,17 +24,21 @@ struct RemovedFile {
     std::uintmax_t bytes = 0;
 };
 
-// A new version of the file at `path`, written beside it and not yet in its
-// place: the bytes go to a temporary file "<path>.tmp-XXXXXX" in the same
-// folder and are flushed to disk. `commit()` renames it over the file. Until
-// then the file at `path` is untouched; dropped uncommitted, the temporary
-// file goes with it. The new version takes the old file's permission bits
-// (never wider, see `takeProtections`; its owner may always read it), group
-// and, where root writes it, owner; with no old file, what a plain create
-// gives.
+// A new version of the file `name` in a folder, written beside it and not
+// yet in its place: the bytes go to a temporary file "<name>.tmp-XXXXXX" in
+// the same folder and are flushed to disk. `commit()` renames it over the
+// file. Until then the file is untouched; dropped uncommitted, the temporary
+// file goes with it. Everything is done relative to the folder's
+// descriptor, so a folder on the way swapped for a link meanwhile changes
+// nothing of where it lands. The new version takes the old file's
+// permission bits (never wider, see `takeProtections`; its owner may always
+// read it), group and, where root writes it, owner; with no old file, what a
+// plain create gives. Either way no bit outside `modeLimit` is kept.
 class StagedFile {
 public:
-    StagedFile(std::string path, std::string_view contents);
+    StagedFile(int folder, std::string name, std::string_view contents, mode_t modeLimit = 07777);
+    // The file at `path`, its folder found by name.
+    StagedFile(const std::string& path, std::string_view contents);
     ~StagedFile();
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;
@@ -39,18 +47,21 @@ public:
     std::error_code error() const { return error_; }
 
     // Puts the new version in place and makes that durable. On failure the
-    // file at `path` is as it was.
+    // file is as it was.
     [[nodiscard]] std::error_code commit();
 
-    // Removes what interrupted saves of `path` left: our temporary files of
-    // that name, older than `age`, which no save still running can own.
-    // Nothing else is touched, not even such a name another user owns. The
-    // answer names each file removed.
-    static std::vector<RemovedFile> removeLeftovers(const std::string& path, std::chrono::seconds age);
+    // Removes what interrupted saves of `name` in `folder` left: our
+    // temporary files of that name, older than `age`, which no save still
+    // running can own. Nothing else is touched, not even such a name another
+    // user owns. The answer names each file removed.
+    static std::vector<RemovedFile> removeLeftovers(int folder, const std::string& name, std::chrono::seconds age);
 
 private:
-    std::string path_;
-    std::string tempPath_;  // empty once committed or when staging failed
+    void stage(std::string_view contents, mode_t modeLimit);
+
+    FileDescriptor folder_;
+    std::string name_;
+    std::string tempName_;  // empty once committed or when staging failed
     std::error_code error_;
 };
 
@@ -61,13 +72,15 @@ enum class KeptBy {
     copy,  // its bytes copied: the file is still at its old path too
 };
 
-// Gives the file at `path` the name `copy` too, never replacing a file
-// already called so (the error is then `file_exists`). A hard link where
+// Gives the file `name` in the folder open at `folder` the name `copy` there
+// too, never replacing a file already called so (the error is then
+// `file_exists`); `name` itself is not followed. A hard link where
 // the file system and the file's owner allow one, so that `path` keeps its
 // file; otherwise a move; where the file system offers no move that leaves
 // another file alone either, a copy of its bytes and protections, flushed
 // to disk.
-[[nodiscard]] std::error_code keepUnderNewName(const std::string& path, const std::string& copy, KeptBy& how);
+[[nodiscard]] std::error_code keepUnderNewName(int folder, const std::string& name, const std::string& copy,
+                                               KeptBy& how);
 
 // Seams for tests: what some file systems and failing disks do, made to
 // happen on any. Set only while no save runs.

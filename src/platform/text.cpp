@@ -121,4 +121,37 @@ std::string asciiLowercase(std::string_view text)
     return lowered;
 }
 
+std::string withControlsShown(std::string_view text, LineBreaks lineBreaks)
+{
+    const auto bytes = asBytes(text);
+    std::string shown;
+    shown.reserve(text.size());
+    auto append = [&shown](char32_t c) {  // U+0080 to U+FFFF, as UTF-8
+        if (c < 0x800) {
+            shown += static_cast<char>(0xC0 | (c >> 6));
+        } else {
+            shown += static_cast<char>(0xE0 | (c >> 12));
+            shown += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        }
+        shown += static_cast<char>(0x80 | (c & 0x3F));
+    };
+    const bool keep = lineBreaks == LineBreaks::keep;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = sequenceLength(bytes, i);
+        const std::uint8_t b = bytes[i];
+        const bool lineSeparator = length == 3 && b == 0xE2 && bytes[i + 1] == 0x80 &&
+                                   (bytes[i + 2] == 0xA8 || bytes[i + 2] == 0xA9);  // U+2028, U+2029
+        if (length == 0 || (length == 2 && b == 0xC2 && bytes[i + 1] < 0xA0) || lineSeparator) {
+            append(0xFFFD);  // not UTF-8, C1, or a line or paragraph separator
+            i += length == 0 ? 1 : length;
+            continue;
+        }
+        const bool lineBreak = b == '\n' || (b == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n');
+        if ((b < 0x20 && b != '\t' && !(keep && lineBreak)) || b == 0x7F) append(b == 0x7F ? 0x2421 : 0x2400 + b);
+        else shown.append(text.substr(i, length));
+        i += length;
+    }
+    return shown;
+}
+
 }  // namespace ondaline::platform

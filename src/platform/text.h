@@ -22,6 +22,15 @@ std::optional<std::string> decodeUTF8(std::span<const std::uint8_t> bytes);
 // (separators of category Z, U+0009 to U+000D and U+0085). Expects UTF-8.
 std::string_view trimWhitespaceAndNewlines(std::string_view text);
 
+enum class LineBreaks { mark, keep };
+
+// `text` with every control character but the tab replaced by a visible
+// mark, so that what a file holds can neither drive a terminal nor start a
+// line of its own: C0 by its picture (U+2400 to U+241F, "␛" for ESC), DEL
+// by "␡", C1, U+2028, U+2029 and bytes that are not UTF-8 by U+FFFD. With
+// `LineBreaks::keep` a line feed, and a carriage return before one, stay.
+std::string withControlsShown(std::string_view text, LineBreaks lineBreaks = LineBreaks::mark);
+
 // The text with A–Z turned into a–z; other bytes as they are.
 std::string asciiLowercase(std::string_view text);
 

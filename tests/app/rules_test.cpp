@@ -26,6 +26,8 @@ TEST(SourceRules, MeterScaleTrackNamesAndTheReportFilter)
     EXPECT_NEAR(meterTarget(0.125f), -0.0618f, 1e-3f);
     EXPECT_NEAR(meterTarget(0), -182.0f, 1e-3f);
     EXPECT_EQ(trackName("Song.Name.flac"), "Song.Name");
+    // A name is shown and drawn on one line, with its control characters as marks.
+    EXPECT_EQ(trackName("x\nOndaline: Forged\x1b[2J.flac"), "x␊Ondaline: Forged␛[2J");
 
     // Level reports go on only when they would move a needle: steps under
     // 0.1 dB are dropped, but they add up against the last one let through.
@@ -88,6 +90,11 @@ TEST(SongFileRules, FileTextBecomesTheTitle)
     EXPECT_TRUE(same(songTitleFromText("A\tB\t", "\t", false), SongTitle{"A - B", "A - B"}));  // trimmed first
     EXPECT_TRUE(same(songTitleFromText(" \n\t", "\t", false), T{}));
     EXPECT_TRUE(same(songTitleFromText("A\xff", "\t", false), T{}));
+    // Rows stay rows; nothing else in the file reaches a screen raw.
+    EXPECT_TRUE(same(songTitleFromText("\x1b]0;x\x07"
+                                       "A\tB\rC\nD",
+                                       "\t", true),
+                     SongTitle{"␛]0;x␇A\nB␍C\nD", "␛]0;x␇A - B␍C\nD"}));
 
     // Only a small regular file is read; a FIFO returns at once.
     const std::string dir = ondaline::test::runFile("song"), fifo = dir + "/fifo", big = dir + "/big.txt",
@@ -96,7 +103,8 @@ TEST(SongFileRules, FileTextBecomesTheTitle)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::ofstream(big) << std::string(2 * maxSongFileBytes, 'x');
     std::ofstream(limit) << std::string(maxSongFileBytes, 'x');
-    EXPECT_TRUE(!readSongFile(fifo) && !readSongFile(big) && !readSongFile(dir));
-    EXPECT_EQ(readSongFile(limit)->size(), maxSongFileBytes);
+    auto read = [](const std::string& path) { return readSongFile(path, {}).contents; };
+    EXPECT_TRUE(!read(fifo) && !read(big) && !read(dir));
+    EXPECT_EQ(read(limit)->size(), maxSongFileBytes);
     std::filesystem::remove_all(dir);
 }

@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QUrlQuery>
 
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -114,6 +115,44 @@ private slots:
         rig.app->scheduleConfig.nowPlaying.filePath.clear();
         rig.app->pollSongFile();
         QCOMPARE(rig.shown(), "Song.Name");
+    }
+
+    // Another user's link as the title file, or a title file that settings
+    // another user may change name and only we may read: nothing of it is
+    // shown, logged or drawn, and each refusal is told once.
+    void filesOnlyWeMayReadNeverReachTheTitle()
+    {
+        if (::geteuid() != 0) QSKIP("giving files to the user nobody needs root");
+        const std::string secret = dir_ + "/secret.txt";
+        writeFile(secret, "Root only\tSecret");
+        QCOMPARE(::chmod(secret.c_str(), 0600), 0);
+        Rig rig(true);
+        QVERIFY(rig.goLive());
+        test::LogCapture log;
+        std::filesystem::create_symlink(secret, rig.songFile);
+        QCOMPARE(::lchown(rig.songFile.c_str(), 65534, 65534), 0);
+        rig.app->pollSongFile();
+        rig.app->pollSongFile();
+        std::remove(rig.songFile.c_str());
+
+        const std::string settings = ImageScheduleConfig::configFile();
+        QVERIFY(!ImageScheduleConfig::ensureDirectory());
+        writeFile(settings, R"({"nowPlaying": {"filePath": ")" + secret + R"("}})");
+        QCOMPARE(::chown(settings.c_str(), 65534, 65534), 0);
+        rig.app->scheduleConfig = ImageScheduleConfig::load();  // as at the next start
+        rig.app->pollSongFile();
+        std::remove(settings.c_str());
+
+        QCOMPARE(rig.shown(), "");
+        QCOMPARE(rig.app->streamer->currentSongText(), "");
+        for (const std::string& line : log.messages())
+            QVERIFY2(line.find("Root only") == std::string::npos, line.data());
+        QCOMPARE(count(log,
+                       "Ondaline: ⚠ Song file not used — " + rig.songFile + ": a link owned by nobody, not followed"),
+                 1);
+        QCOMPARE(count(log, "Ondaline: ⚠ Song file not used — " + secret +
+                                ": nobody may change the station's settings and could not read it"),
+                 1);
     }
 
     void imageFollowsTheScheduleWhileLive()

@@ -85,8 +85,12 @@ private slots:
     {
         useStation(home_.path() + "/tcp");
         std::ofstream(ImageScheduleConfig::streamKeyFile()) << "  live-key\n";
+        const auto privateMode = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+        std::filesystem::permissions(ImageScheduleConfig::streamKeyFile(), privateMode);
         Rig rig("tcp");
         QCOMPARE(ImageScheduleConfig::load().streamKey, "live-key");
+        // Made from a key only its owner may read, the settings file is as private.
+        QCOMPARE(std::filesystem::status(ImageScheduleConfig::configFile()).permissions(), privateMode);
         QVERIFY(!rig.app->player->tapFormat() && rig.app->player->playlist().empty());
         QCOMPARE(rig.app->streamer->config().sampleRate, 22050.0);
 

@@ -40,6 +40,21 @@ TEST(Print, WritesStandardOutputAndOneLogLineWithoutTheTerminator)
     EXPECT_EQ(log.messages(), (std::vector<std::string>{"left-right", "no newline", ""}));
 }
 
+// What comes from files (a song's title, a file's name) never drives the
+// terminal and never starts a line of its own: each control character but
+// the tab is a mark, on standard output and in the log alike. An entry that
+// is several lines by design keeps its line breaks, and only them.
+TEST(Print, ControlCharactersAreShownAsMarks)
+{
+    LogCapture log;
+    CaptureStdout();
+    print("TestPlayer: Playing x\nOndaline: Forged\r\x1b]0;title\x07\x1b[2J\x7f\xc2\x9b\xff\u2029\tend");
+    print(PrintFormat{.keepLineBreaks = true}, "Reply:\r\nServer: \x1b[31mx\r");
+    const std::string shown = "TestPlayer: Playing x␊Ondaline: Forged␍␛]0;title␇␛[2J␡\uFFFD\uFFFD\uFFFD\tend";
+    EXPECT_EQ(capturedStdout(), shown + "\nReply:\r\nServer: ␛[31mx␍\n");
+    EXPECT_EQ(log.messages(), (std::vector<std::string>{shown, "Reply:\r\nServer: ␛[31mx␍"}));
+}
+
 TEST(Print, DescribesValuesInTheirUsualForm)
 {
     LogCapture log;

@@ -42,6 +42,12 @@ TEST(IcecastRequest, SourceRequestWithDefaultsHasSixLinesAndTheBlankOne)
                                              "\r\n");
     audio.sampleRate = std::numeric_limits<double>::infinity();
     EXPECT_NE(sourceRequest(icecast, audio).find("ice-samplerate=0\r\n"), std::string::npos);
+    // A line break in a setting never ends its header, nor the log line.
+    icecast.mountPoint = "live\r\nX-Mount: 1";
+    icecast.streamName = "Radio\r\nX-Name: 1";
+    const std::string request = sourceRequest(icecast, audio);
+    EXPECT_NE(request.find("SOURCE /live␍␊X-Mount: 1 ICE/1.0\r\n"), std::string::npos);
+    EXPECT_NE(request.find("Ice-Name: Radio␍␊X-Name: 1\r\n"), std::string::npos);
 }
 
 TEST(IcecastRequest, LoggedWithoutCredentials)

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -150,4 +153,24 @@ TEST(FrameRenderer, CrawlerReadsItsFileAndScrolls)
     EXPECT_EQ(renderer.crawlerText(), "");
     in.crawler.fontSize = -3;
     EXPECT_NO_THROW(renderer.render(in));
+
+    // Another user's link in its place is not followed, and with the rights
+    // of those who may change the settings, what only we may read is not
+    // read: either way nothing of it is drawn.
+    if (::geteuid() != 0) return;
+    const std::string secret = test::runFile("secret.txt");
+    std::ofstream(secret) << "Root only";
+    ASSERT_EQ(::chmod(secret.c_str(), 0600), 0);
+    fs::create_symlink(secret, path);
+    ASSERT_EQ(::lchown(path.c_str(), 65534, 65534), 0);
+    renderer.pollCrawlerFile(path, 140);
+    EXPECT_EQ(renderer.crawlerText(), "");
+    renderer.setNamedFileRules({.readAs = platform::FileReader{}});
+    renderer.pollCrawlerFile(secret, 150);
+    EXPECT_EQ(renderer.crawlerText(), "");
+    renderer.setNamedFileRules({});
+    renderer.pollCrawlerFile(secret, 160);
+    EXPECT_EQ(renderer.crawlerText(), "Root only");
+    fs::remove(path);
+    fs::remove(secret);
 }

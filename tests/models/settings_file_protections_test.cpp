@@ -8,10 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <tuple>
@@ -39,9 +44,9 @@ std::vector<std::string> contentsOf(const std::string& folder)
     for (const auto& entry : fs::directory_iterator(folder)) {
         const struct stat info = statOf(entry.path());
         std::ifstream in(entry.path());
+        const std::string bytes = S_ISREG(info.st_mode) ? std::string(std::istreambuf_iterator<char>(in), {}) : "";
         names.push_back(entry.path().filename().string() + " " + std::to_string(info.st_uid) + ":" +
-                        std::to_string(info.st_gid) + " " + std::to_string(info.st_mode) + " " +
-                        std::string(std::istreambuf_iterator<char>(in), {}));
+                        std::to_string(info.st_gid) + " " + std::to_string(info.st_mode) + " " + bytes);
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -218,11 +223,20 @@ TEST_F(SettingsFileTest, AnotherUsersLinksAreNotFollowed)
     }
     const std::string why = "a link owned by nobody, not followed";
     const std::string throughFolder = "is reached through " + settingsDir() + ", " + why;
-    for (const auto& [link, target, problem] : {std::tuple{settingsFile(), victim, "is " + why},
-                                                std::tuple{settingsFile(), rootOnly + "/missing.conf", "is " + why},
-                                                std::tuple{settingsDir(), rootOnly, throughFolder}}) {
-        fs::remove_all(settingsDir());
-        fs::create_directories(fs::path(link).parent_path());
+    // Nor one that a link of ours leads to: root's own folder elsewhere may
+    // hold another user's link.
+    const std::string ours = test::makeTempFolder("ours");
+    const std::string behindOurs = ours + "/sub";
+    const std::string system = station_ + "/Misc/System";
+    for (const auto& [link, target, problem] :
+         {std::tuple{settingsFile(), victim, "is " + why},
+          std::tuple{settingsFile(), rootOnly + "/missing.conf", "is " + why},
+          std::tuple{settingsDir(), rootOnly, throughFolder},
+          std::tuple{system, rootOnly, "is reached through " + system + ", " + why},
+          std::tuple{behindOurs, rootOnly, "is reached through " + behindOurs + ", " + why}}) {
+        fs::remove_all(station_ + "/Misc");
+        fs::create_directories(link == behindOurs ? system : fs::path(link).parent_path().string());
+        if (link == behindOurs) fs::create_symlink(behindOurs, settingsDir());
         fs::create_symlink(target, link);
         ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
         const auto before = contentsOf(rootOnly);
@@ -323,4 +337,133 @@ TEST_F(SettingsFileTest, FailureAfterTheMoveNamesWhereTheEarlierFileIs)
     const auto at = saved.failure.find(said);
     ASSERT_NE(at, std::string::npos) << saved.failure;
     EXPECT_EQ(read(saved.failure.substr(at + said.size())), edited);
+}
+
+// Another user who owns the station folder, and the folder it is in, swaps
+// `Misc` for their link to root's private station, and back, whenever the
+// settings file is opened, and then without pause, and the station folder
+// itself too: no save, load or key read lands there.
+TEST_F(SettingsFileTest, FoldersSwappedOnTheWayLeadNowhereElse)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
+    const std::string rootOnly = test::makeTempFolder("root-only");
+    ASSERT_EQ(::chmod(rootOnly.c_str(), 0700), 0);
+    const std::string privateSettings = rootOnly + "/Misc/System/Streamer";
+    fs::create_directories(privateSettings);
+    write(privateSettings + "/ondaline_schedule.json", R"({"stationName":"Private","streamKey":"root-key"})");
+    write(privateSettings + "/ondaline_key", "root-key");
+    const std::string leftover = privateSettings + "/ondaline_schedule.json.tmp-a1B2c3";
+    write(leftover, "{}");
+    fs::last_write_time(leftover, fs::file_time_type::clock::now() - std::chrono::minutes(5));
+    const auto before = contentsOf(privateSettings);
+
+    const std::string home = test::makeTempFolder("home-of-b");
+    station_ = home + "/station";
+    StationPath::save(station_);
+    openToNobody(fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                 fs::perms::others_exec);
+    for (const std::string& folder : {home, station_}) {
+        ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    }
+    write(settingsFile(), R"({"stationName":"Shared"})");
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0644), 0);
+    const std::string swapLink = station_ + "/Misc.swap", stationSwap = home + "/station.swap";
+    fs::create_symlink(rootOnly + "/Misc", swapLink);
+    fs::create_symlink(rootOnly, stationSwap);
+    for (const std::string& link : {swapLink, stationSwap}) ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
+
+    const pid_t swapper = ::fork();
+    if (swapper == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // after the change of user, which clears it
+        const int station = ::open(station_.c_str(), O_PATH | O_DIRECTORY);
+        const int above = ::open(home.c_str(), O_PATH | O_DIRECTORY);
+        auto swap = [](int folder, const char* name, const char* link) {
+            ::renameat2(folder, name, folder, link, RENAME_EXCHANGE);
+        };
+        const int watch = ::inotify_init1(IN_NONBLOCK);
+        ::inotify_add_watch(watch, settingsDir().c_str(), IN_OPEN);
+        for (bool theStation = false;; theStation = !theStation) {
+            char events[4096];
+            if (::read(watch, events, sizeof events) > 0) {
+                swap(station, "Misc", "Misc.swap");
+                ::usleep(2000);
+                swap(station, "Misc", "Misc.swap");
+            }
+            // Out and back in at once, so that most walks see neither.
+            for (int twice = 0; twice < 2; ++twice) {
+                if (theStation) swap(above, "station", "station.swap");
+                else swap(station, "Misc", "Misc.swap");
+            }
+            ::usleep(50);
+        }
+    }
+    ASSERT_GT(swapper, 0);
+
+    ImageScheduleConfig config = ImageScheduleConfig::load();
+    int written = 0;
+    for (int save = 0; save < 50; ++save) {
+        config.stationName = "Save " + std::to_string(save);
+        written += config.save().written ? 1 : 0;
+    }
+    int privateReads = 0;
+    for (int read = 0; read < 2000; ++read) {
+        privateReads += ImageScheduleConfig::load().stationName == "Private" ? 1 : 0;
+        privateReads += ImageScheduleConfig::readStreamKeyFile() == "root-key" ? 1 : 0;
+    }
+    ::kill(swapper, SIGKILL);
+    ::waitpid(swapper, nullptr, 0);
+
+    EXPECT_EQ(privateReads, 0);
+    EXPECT_EQ(contentsOf(privateSettings), before);
+    if (fs::is_symlink(station_))
+        ::renameat2(AT_FDCWD, stationSwap.c_str(), AT_FDCWD, station_.c_str(), RENAME_EXCHANGE);
+    if (fs::is_symlink(station_ + "/Misc"))
+        ::renameat2(AT_FDCWD, swapLink.c_str(), AT_FDCWD, (station_ + "/Misc").c_str(), RENAME_EXCHANGE);
+    EXPECT_GT(written, 0);
+    EXPECT_NE(read(settingsFile()).find(R"("stationName":"Save )"), std::string::npos);
+    for (const std::string& name : filesInSettingsDir()) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+}
+
+// A settings file that holds the stream key gives it to no one its source
+// does not: typed in, a new file is its owner's alone; taken from the key
+// file, no group or other user reads it that could not read that file, and
+// a file whose owner may not read that file does not get the key at all.
+TEST_F(SettingsFileTest, KeyIsNeverReadableByMoreUsersThanItsSource)
+{
+    fs::create_directories(settingsDir());
+    ImageScheduleConfig typed;
+    typed.streamKey = "typed-key";
+    ASSERT_TRUE(typed.save().written);
+    EXPECT_EQ(modeOf(settingsFile()), 0600u);
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0644), 0);
+    typed.stationName = "Typed";
+    ASSERT_TRUE(typed.save().written);
+    EXPECT_EQ(modeOf(settingsFile()), 0644u);  // its owner's choice
+
+    const std::string keyFile = settingsDir() + "/ondaline_key";
+    write(keyFile, "file-key\n");
+    ASSERT_EQ(::chmod(keyFile.c_str(), 0640), 0);
+    ImageScheduleConfig fromFile = ImageScheduleConfig::load();
+    fromFile.streamKey.clear();
+    ASSERT_TRUE(fromFile.takeStreamKeyFromFile());
+    const SettingsSave saved = fromFile.save();
+    ASSERT_TRUE(saved.written);
+    EXPECT_EQ(saved.keyLeftOut, "");
+    EXPECT_EQ(modeOf(settingsFile()), 0640u);
+    fs::remove(settingsFile());
+    ASSERT_EQ(::chmod(keyFile.c_str(), 0600), 0);
+    fromFile.streamKey.clear();
+    ASSERT_TRUE(fromFile.takeStreamKeyFromFile());
+    ASSERT_TRUE(fromFile.save().written);
+    EXPECT_EQ(modeOf(settingsFile()), 0600u);
+
+    if (::geteuid() != 0) return;
+    ASSERT_EQ(::chown(settingsFile().c_str(), 65534, 65534), 0);
+    const SettingsSave leftOut = fromFile.save();
+    ASSERT_TRUE(leftOut.written);
+    EXPECT_EQ(leftOut.keyLeftOut, "nobody owns " + settingsFile() + " and may not read the stream-key file");
+    EXPECT_EQ(read(settingsFile()).find("file-key"), std::string::npos);
+    EXPECT_EQ(fromFile.streamKey, "file-key");
 }

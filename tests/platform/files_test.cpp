@@ -1,10 +1,14 @@
 #include "platform/files.h"
+#include "platform/named_file.h"
 #include "support/run_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -75,4 +79,65 @@ TEST_F(FilesTest, FailedAtomicWriteSaysWhy)
     const std::error_code error = writeFileAtomically(path("missing/settings.json"), "{}");
     EXPECT_EQ(error, std::errc::no_such_file_or_directory);
     EXPECT_FALSE(fs::exists(path("missing")));
+}
+
+// Whose rights root reads a settings file's named files with, from the way
+// to it: another user's folder gives theirs; a group that may write gives
+// only that group's, and root's group or anyone's write gives nobody's; in
+// a sticky folder anyone may write, only the next thing's owner counts.
+TEST(NamedFiles, ReadersAreThoseWhoMayChangeTheWay)
+{
+    auto entry = [](uid_t owner, gid_t group, mode_t mode) {
+        struct stat info {};
+        info.st_uid = owner;
+        info.st_gid = group;
+        info.st_mode = mode;
+        return info;
+    };
+    auto who = [](const std::vector<struct stat>& way) {
+        const auto reader = othersWhoMayChange(way);
+        return reader ? reader->who : "";
+    };
+    const uid_t me = ::geteuid(), b = 65534;
+    const gid_t shared = 65534;
+    const struct stat root = entry(0, 0, S_IFDIR | 0755), tmp = entry(0, 0, S_IFDIR | 01777);
+    const struct stat file = entry(me, 0, S_IFREG | 0644);
+    EXPECT_EQ(who({root, entry(me, 0, S_IFDIR | 0755), file}), "");
+    EXPECT_EQ(who({root, tmp, entry(me, 0, S_IFDIR | 0755), file}), "");
+    EXPECT_EQ(who({root, tmp, entry(b, shared, S_IFDIR | 0755), file}), "nobody");
+    EXPECT_EQ(who({root, entry(b, shared, S_IFDIR | 0755), entry(me, 0, S_IFDIR | 0700), file}), "nobody");
+    EXPECT_EQ(who({root, entry(me, shared, S_IFDIR | 02775), file}), "the group nogroup");
+    EXPECT_EQ(who({root, entry(b, shared, S_IFDIR | 02775), file}), "the group nogroup");
+    EXPECT_EQ(who({root, entry(me, 0, S_IFDIR | 0775), file}), "any user");
+    EXPECT_EQ(who({root, entry(me, 0, S_IFDIR | 0757), file}), "any user");
+    EXPECT_EQ(who({root, entry(me, shared, S_IFDIR | 0775), entry(me, 42, S_IFREG | 0664)}), "other users");
+}
+
+// A link of another user is not followed, and a file those rights do not
+// reach is refused, each saying why; taking and giving back those rights
+// leaves the process as it was.
+TEST_F(FilesTest, NamedFilesFollowNoOtherUsersLinkAndReadWithTheirRights)
+{
+    const std::string song = write("song.txt", "Root only");
+    ASSERT_EQ(::chmod(song.c_str(), 0600), 0);
+    EXPECT_EQ(readNamedFile(song, {}).contents, "Root only");
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a link to the user nobody needs root";
+    fs::create_symlink(song, path("link.txt"));
+    ASSERT_EQ(::lchown(path("link.txt").c_str(), 65534, 65534), 0);
+    const FileRead link = readNamedFile(path("link.txt"), {});
+    EXPECT_EQ(link.problem, FileProblem::refused);
+    EXPECT_EQ(link.reason(), "a link owned by nobody, not followed");
+
+    ASSERT_EQ(::prctl(PR_SET_PDEATHSIG, SIGUSR2), 0);
+    const NamedFileRules asNobody{.readAs = FileReader{}};
+    const FileRead refused = readNamedFile(song, asNobody);
+    EXPECT_EQ(refused.problem, FileProblem::refused);
+    EXPECT_EQ(refused.reason(), "nobody may change the station's settings and could not read it");
+    EXPECT_EQ(::prctl(PR_GET_DUMPABLE), 1);
+    int deathSignal = 0;
+    ASSERT_EQ(::prctl(PR_GET_PDEATHSIG, &deathSignal), 0);
+    EXPECT_EQ(deathSignal, SIGUSR2);
+    ASSERT_EQ(::prctl(PR_SET_PDEATHSIG, 0), 0);
+    ASSERT_EQ(::chmod(song.c_str(), 0644), 0);
+    EXPECT_EQ(readNamedFile(song, asNobody).problem, FileProblem::refused);  // our run folder is our own
 }

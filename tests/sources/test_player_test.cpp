@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
@@ -129,6 +131,14 @@ TEST(AudioFileReader, DecodesToStereoAt44100WhateverTheFile)
     EXPECT_FALSE(error.empty());
     music.folder("dir.flac");
     EXPECT_FALSE(platform::AudioFileReader::open(music.path() + "/dir.flac", error));
+
+    // Another user's link in the music folder does not put what it leads to on air.
+    if (::geteuid() != 0) return;
+    const std::string link = music.path() + "/link.flac";
+    fs::create_symlink(music.path() + "/t.flac", link);
+    ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(platform::AudioFileReader::open(link, error));
+    EXPECT_EQ(error, "a link owned by nobody, not followed");
 }
 
 // FLAC lets a file change its channels from one frame to the next: the

@@ -74,16 +74,18 @@ std::string sourceRequest(const IcecastConfig& icecast, const Configuration& aud
     // stopping the program.
     const double rate = std::trunc(audio.sampleRate);
     const long long wholeRate = std::isfinite(rate) && std::fabs(rate) < 9.2e18 ? static_cast<long long>(rate) : 0;
-    std::string request = "SOURCE " + mountPath(icecast.mountPoint) + " ICE/1.0\r\n";
+    // A line break in a setting would end its header and start another.
+    auto value = [](std::string_view text) { return platform::withControlsShown(text); };
+    std::string request = "SOURCE " + value(mountPath(icecast.mountPoint)) + " ICE/1.0\r\n";
     request += "Content-Type: audio/aac\r\n";
     request += "Authorization: Basic " + basicCredentials(icecast.username, icecast.password) + "\r\n";
     request += "User-Agent: " + std::string(userAgent) + "\r\n";
     request += "Ice-Audio-Info: ice-bitrate=" + std::to_string(audio.audioBitrate / 1000) +
                ";ice-channels=" + std::to_string(audio.channels) + ";ice-samplerate=" + std::to_string(wholeRate) +
                "\r\n";
-    if (!icecast.streamName.empty()) request += "Ice-Name: " + icecast.streamName + "\r\n";
-    if (!icecast.streamDescription.empty()) request += "Ice-Description: " + icecast.streamDescription + "\r\n";
-    if (!icecast.streamGenre.empty()) request += "Ice-Genre: " + icecast.streamGenre + "\r\n";
+    if (!icecast.streamName.empty()) request += "Ice-Name: " + value(icecast.streamName) + "\r\n";
+    if (!icecast.streamDescription.empty()) request += "Ice-Description: " + value(icecast.streamDescription) + "\r\n";
+    if (!icecast.streamGenre.empty()) request += "Ice-Genre: " + value(icecast.streamGenre) + "\r\n";
     request += std::string("Ice-Public: ") + (icecast.isPublic ? "1" : "0") + "\r\n";
     request += "\r\n";
     return request;

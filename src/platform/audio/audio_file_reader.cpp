@@ -147,17 +147,21 @@ struct AudioFileReader::Decoder {
     }
 };
 
-std::unique_ptr<AudioFileReader> AudioFileReader::open(const std::string& path, std::string& error)
+std::unique_ptr<AudioFileReader> AudioFileReader::open(const std::string& path, std::string& error,
+                                                       const NamedFileRules& rules)
 {
-    // The demuxer would wait for ever on a FIFO named like a song.
-    if (const FileRead check = checkRegularFile(path); check.problem != FileProblem::none) {
+    // The demuxer would wait for ever on a FIFO named like a song, and would
+    // follow any link by that name: it is handed the file already opened.
+    FileDescriptor file;
+    if (const FileRead check = openNamedFile(path, rules, file); check.problem != FileProblem::none) {
         error = check.reason();
         return nullptr;
     }
+    const std::string opened = "file:/proc/self/fd/" + std::to_string(file.get());
     routeLibraryLog();
     auto decoder = std::make_unique<Decoder>();
     AVFormatContext* format = nullptr;
-    if (const int status = avformat_open_input(&format, path.c_str(), nullptr, nullptr); status < 0) {
+    if (const int status = avformat_open_input(&format, opened.c_str(), nullptr, nullptr); status < 0) {
         error = describeAVError(status);
         return nullptr;
     }

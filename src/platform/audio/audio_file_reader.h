@@ -4,6 +4,8 @@
 // to 44100 Hz stereo float in two planes, block by block. A mono file is
 // heard on both sides at full level; more than two channels are mixed down.
 
+#include "platform/named_file.h"
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -15,8 +17,11 @@ public:
     static constexpr int outputRate = 44100;
     static constexpr int outputChannels = 2;
 
-    // Null, with `error` set, when the file does not open as audio.
-    static std::unique_ptr<AudioFileReader> open(const std::string& path, std::string& error);
+    // Null, with `error` set, when the file does not open as audio. The file
+    // is reached as `rules` say (no other user's link followed) and opened
+    // once; the decoder reads that very file.
+    static std::unique_ptr<AudioFileReader> open(const std::string& path, std::string& error,
+                                                 const NamedFileRules& rules = {});
     ~AudioFileReader();
 
     AudioFileReader(const AudioFileReader&) = delete;

@@ -155,9 +155,10 @@ struct Picture::Private {
 Picture::Picture(std::unique_ptr<Private> p) : private_(std::move(p)) {}
 Picture::~Picture() = default;
 
-std::shared_ptr<const Picture> Picture::load(const std::string& path, int width, int height, std::string* problem)
+std::shared_ptr<const Picture> Picture::load(const std::string& path, int width, int height, std::string* problem,
+                                             const NamedFileRules& rules)
 {
-    const FileRead file = readRegularFile(path, imageFileLimit);
+    const FileRead file = readNamedFile(path, rules, imageFileLimit);
     if (!file.contents) {
         if (problem && file.problem != FileProblem::missing) *problem = file.reason(imageFileLimit);
         return nullptr;

@@ -4,6 +4,8 @@
 // bottom left, y upward, one unit per pixel. Built on QtGui (QImage and
 // QPainter); nothing of Qt shows outside this layer.
 
+#include "platform/named_file.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -48,7 +50,7 @@ public:
     // instead of stalling; none when it cannot be read or does not decode,
     // with why in `problem` (when given) unless there is no such file.
     static std::shared_ptr<const Picture> load(const std::string& path, int width, int height,
-                                               std::string* problem = nullptr);
+                                               std::string* problem = nullptr, const NamedFileRules& rules = {});
     ~Picture();
     struct Private;
     const Private& impl() const { return *private_; }

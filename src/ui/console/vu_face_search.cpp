@@ -4,6 +4,7 @@
 
 #include "models/station_path.h"
 #include "platform/files.h"
+#include "platform/named_file.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -83,7 +84,8 @@ QImage loadVUFace(const std::vector<std::string>& candidates)
         const bool exists = std::filesystem::exists(path, error);
         print("VUMeter: Checking " + path + " — exists: " + (exists ? "true" : "false"));
         if (!exists) continue;
-        const auto bytes = platform::readFile(path);  // never a FIFO or a device
+        // Never a FIFO or a device, nor another user's link on the way.
+        const auto bytes = platform::readNamedFile(path, {}).contents;
         QImage image;
         if (!bytes ||
             !image.loadFromData(reinterpret_cast<const uchar*>(bytes->data()), static_cast<int>(bytes->size())))

@@ -50,7 +50,8 @@ void OverlayEditorController::updatePreview()
         if (!previewPicture_ || previewPicture_->path != imagePath || previewPicture_->modified != modified ||
             previewPicture_->size != size) {
             previewPicture_ = std::make_shared<const PreviewPicture>(PreviewPicture{
-                imagePath, modified, size, platform::Picture::load(imagePath, kFrameWidth, kFrameHeight)});
+                imagePath, modified, size,
+                platform::Picture::load(imagePath, kFrameWidth, kFrameHeight, nullptr, config.namedFileRules())});
         }
         picture = previewPicture_->picture;
     }

@@ -4,7 +4,7 @@
 #include "ui/editor/number_text.h"
 #include "ui/editor/tab_parts.h"
 
-#include "platform/files.h"
+#include "platform/named_file.h"
 #include "ui/console/wheel_scrolls_page.h"
 
 #include <QComboBox>
@@ -77,9 +77,9 @@ QString twoDigits(std::int64_t value) { return QString::asprintf("%02lld", stati
 std::optional<QPixmap> thumbnailOf(const QString& path)
 {
     if (path.isEmpty()) return std::nullopt;
-    // Read through the guarded reader: a FIFO picked as an image must not
-    // freeze the editor.
-    const auto bytes = platform::readFile(QFile::encodeName(path).toStdString(), kImageFileLimit);
+    // A FIFO picked as an image must not freeze the editor, and another
+    // user's link is not followed.
+    const auto bytes = platform::readNamedFile(QFile::encodeName(path).toStdString(), {}, kImageFileLimit).contents;
     QImage image;
     if (!bytes || !image.loadFromData(reinterpret_cast<const uchar*>(bytes->data()), static_cast<int>(bytes->size())) ||
         image.isNull())

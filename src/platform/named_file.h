@@ -1,0 +1,54 @@
+#pragma once
+
+// Reading a file that the station's settings name, or that lies in the
+// station folder: the song and crawler files and the images. Such a name
+// may come from another user, who shares the station folder or owns it;
+// nothing the program may read and that user may not should reach the
+// picture, the log or a file others read through it.
+
+#include "platform/files.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ondaline::platform {
+
+// Whose rights a read is made with.
+struct FileReader {
+    uid_t uid = 65534;
+    gid_t gid = 65534;
+    std::vector<gid_t> groups;
+    std::string who = "nobody";  // for messages: "b", "the group station", "any user"
+
+    bool operator==(const FileReader&) const = default;
+};
+
+struct NamedFileRules {
+    // The rights reads are made with instead of ours: those of the others
+    // who may change what names the files. Only root can take them.
+    std::optional<FileReader> readAs;
+
+    bool operator==(const NamedFileRules&) const = default;
+};
+
+// The contents of the regular file at `path` (at most `maxBytes`), reached
+// one name at a time, following only our own and root's links, and read
+// with the rules' rights. Another user's link on the way, or a file those
+// rights do not reach, is `refused`, and `detail` says which.
+FileRead readNamedFile(const std::string& path, const NamedFileRules& rules, std::size_t maxBytes = smallFileLimit);
+// The same, opened and left for the caller to read (a decoder), of any size.
+FileRead openNamedFile(const std::string& path, const NamedFileRules& rules, FileDescriptor& file);
+
+// The rights of the others who could have changed a file, from the owners
+// and modes of everything on its way, in order from the root folder down,
+// and of the file itself: another user who owns one, the members of a group
+// that may write one (then only the group's own rights), or anyone where all
+// may. Absent when only we and root could; where no one user or group
+// stands for all of them, those of nobody.
+std::optional<FileReader> othersWhoMayChange(const std::vector<struct stat>& way);
+
+}  // namespace ondaline::platform
