@@ -60,6 +60,16 @@ kill_pidfile() {
   stop_pidfile "$1"
 }
 
+# Holds (STOP) or lets go on (CONT, as $1) the processes recorded in the
+# pid files that follow, as a server that hangs and recovers.
+signal_pidfiles() {
+  local signal=$1 pidfile
+  for pidfile in "${@:2}"; do
+    [[ -f $pidfile ]] && kill "-$signal" "$(cat "$pidfile")" 2>/dev/null
+  done
+  return 0
+}
+
 # Whether others may pass through every folder from / down to $1.
 others_can_enter() {
   local dir=$1

@@ -30,6 +30,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -116,8 +117,8 @@ public:
     // cannot be reached.
     std::vector<platform::OutputDevice> enumerateAudioOutputDevices();
     // Points the player's output at the device with this uid ("" = the
-    // server's default); a saved device that is gone falls back to the
-    // default and is forgotten.
+    // server's default), now and whenever it opens its stream again; while
+    // that device is missing the default plays, and the choice stays.
     void applyAudioOutputDevice(const std::string& uid);
     // From now on each device added or removed refreshes the popup.
     void installAudioDeviceChangeListener();
@@ -270,17 +271,25 @@ public:
 private:
     std::optional<double> connectTime_;  // on the uptime clock; none while idle
     QTimer* uptimeTimer_ = nullptr;      // a child of this object while live
-    std::string liveService_;            // the live line's service and bitrate, as the stream began
+    std::string liveServiceName_;        // the live status line's figures
     std::int64_t liveKbps_ = 0;
-    // The live line now: the stream's figures and what is amiss with the
-    // source (sourceNote()).
+    // The live status line as it stands now: the stream's figures, and what
+    // the station should know beside them.
     void showLiveStatus();
-    std::string sourceNote() const;
+    std::string liveStatusNote() const;
     // State of the autosave: the start of the last run on the controller's
     // clock, and the run that follows calls inside its second.
     std::optional<double> lastAutoSaveTime_;
     QTimer* pendingAutoSave_ = nullptr;
     std::unique_ptr<platform::OutputDevices> audioDeviceWatcher_;  // the change listener's connection
+    std::map<std::string, std::string> outputDeviceNames_;         // uid to name, of every device listed
+    // None when no sound server answers.
+    std::optional<std::vector<platform::OutputDevice>> listOutputDevices();
+    // The name a device had when last listed; its uid if never.
+    std::string outputDeviceName(const std::string& uid) const;
+    // The player back on the chosen device, when it is among `devices` and
+    // the player plays elsewhere.
+    void followChosenOutputDevice(const std::vector<platform::OutputDevice>& devices);
     std::chrono::milliseconds deviceWatchRetry_ = platform::AudioOutput::reopenFirst;
     bool deviceWatchRetrying_ = false;
     bool watchAudioDevices();

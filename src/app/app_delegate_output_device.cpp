@@ -41,10 +41,17 @@ const OutputDevice* findDevice(const std::vector<OutputDevice>& devices, const s
     return found == devices.end() ? nullptr : &*found;
 }
 
+// Not started yet (another source runs): it opens its stream on the chosen
+// device when it starts.
+bool playOn(AudioOutput& output, const std::string& uid, std::string& error)
+{
+    return output.kind() == AudioOutput::Kind::none || output.moveToDevice(uid, error);
+}
+
 void applyDefaultDevice(AudioOutput& output)
 {
     std::string error;
-    if (output.moveToDevice("", error)) print("Ondaline: Audio output → System Default");
+    if (playOn(output, "", error)) print("Ondaline: Audio output → System Default");
     else print("Ondaline: Failed to set default output device (status " + error + ")");
 }
 
@@ -52,16 +59,35 @@ void applyDefaultDevice(AudioOutput& output)
 
 std::vector<OutputDevice> TestAppDelegate::enumerateAudioOutputDevices()
 {
-    return listDevices().value_or(std::vector<OutputDevice>());
+    return listOutputDevices().value_or(std::vector<OutputDevice>());
+}
+
+std::optional<std::vector<OutputDevice>> TestAppDelegate::listOutputDevices()
+{
+    auto devices = listDevices();
+    // A device missing later is named in the popup by the name it last had.
+    if (devices) {
+        for (const OutputDevice& device : *devices) outputDeviceNames_[device.uid] = device.name;
+    }
+    return devices;
+}
+
+std::string TestAppDelegate::outputDeviceName(const std::string& uid) const
+{
+    const auto known = outputDeviceNames_.find(uid);
+    return known == outputDeviceNames_.end() ? uid : known->second;
 }
 
 void TestAppDelegate::applyAudioOutputDevice(const std::string& uid)
 {
     AudioOutput& output = player->engine();
-    // Playing to the null output, or with no server to ask, says nothing
-    // about the saved device: it stays.
+    // Whenever the player opens its stream (the server back, the device
+    // back), it opens it there.
+    output.chooseDevice(uid);
+    // Playing to the null output, or with no server to ask, there is
+    // nothing to move.
     std::optional<std::vector<OutputDevice>> devices;
-    if (output.kind() != AudioOutput::Kind::null) devices = listDevices();
+    if (output.kind() != AudioOutput::Kind::null) devices = listOutputDevices();
     if (!devices) {
         print("Ondaline: Cannot access output audio unit");
         return;
@@ -72,15 +98,25 @@ void TestAppDelegate::applyAudioOutputDevice(const std::string& uid)
     }
     const OutputDevice* device = findDevice(*devices, uid);
     if (!device) {
+        // Kept: only the user's choice changes it, and it gets the sound
+        // again once it is back.
         print("Ondaline: Saved output device not found (uid=" + uid + "), using system default");
         applyDefaultDevice(output);
-        scheduleConfig.audioOutputDeviceUID.clear();
-        saveSettings();
         return;
     }
     std::string error;
-    if (output.moveToDevice(device->uid, error)) print("Ondaline: Audio output → " + device->name);
+    if (playOn(output, device->uid, error)) print("Ondaline: Audio output → " + device->name);
     else print("Ondaline: Failed to set output device '" + device->name + "' (status " + error + ")");
+}
+
+void TestAppDelegate::followChosenOutputDevice(const std::vector<OutputDevice>& devices)
+{
+    const std::string& chosen = scheduleConfig.audioOutputDeviceUID;
+    AudioOutput& output = player->engine();
+    const OutputDevice* device = chosen.empty() ? nullptr : findDevice(devices, chosen);
+    if (!device || output.kind() != AudioOutput::Kind::soundServer || output.deviceUID() == chosen) return;
+    std::string error;
+    if (output.moveToDevice(chosen, error)) print("Ondaline: Audio output → " + device->name);
 }
 
 void TestAppDelegate::installAudioDeviceChangeListener()
@@ -134,9 +170,10 @@ void TestAppDelegate::refreshAudioOutputPopup()
         print("Ondaline: ⚠ Sound server went away");
         retryWatchingAudioDevices();
     }
-    std::vector<OutputDevice> devices = enumerateAudioOutputDevices();
+    const std::vector<OutputDevice> devices = enumerateAudioOutputDevices();
+    const std::string& chosen = scheduleConfig.audioOutputDeviceUID;
     if (!audioDeviceWatcher_ && devices.empty()) {
-        settingsPage_->showOutputDevices(std::move(devices), scheduleConfig.audioOutputDeviceUID);
+        settingsPage_->showOutputDevices(devices, chosen, outputDeviceName(chosen));
         return;
     }
     std::string names;
@@ -144,14 +181,8 @@ void TestAppDelegate::refreshAudioOutputPopup()
     print("Ondaline: Audio devices changed — " + names);
     // The chosen device back (plugged in again, or the server restarted):
     // the player goes back to it.
-    const std::string& chosen = scheduleConfig.audioOutputDeviceUID;
-    AudioOutput& output = player->engine();
-    if (const OutputDevice* device = chosen.empty() ? nullptr : findDevice(devices, chosen);
-        device && output.kind() == AudioOutput::Kind::soundServer && output.deviceUID() != chosen) {
-        std::string error;
-        if (output.moveToDevice(chosen, error)) print("Ondaline: Audio output → " + device->name);
-    }
-    settingsPage_->showOutputDevices(std::move(devices), scheduleConfig.audioOutputDeviceUID);
+    followChosenOutputDevice(devices);
+    settingsPage_->showOutputDevices(devices, chosen, outputDeviceName(chosen));
 }
 
 void TestAppDelegate::drAudioOutputChanged()
@@ -166,8 +197,14 @@ void TestAppDelegate::drAudioOutputChanged()
 void TestAppDelegate::playerSoundServerDidChange(bool playing)
 {
     print(playing ? "Ondaline: Local player heard again" : "Ondaline: ⚠ Local player not heard: no sound server");
-    // While live the status line belongs to the stream.
-    if (activeAudioSource() != AudioSourceKind::local || streamer->state() == StreamState::publishing) return;
+    // Back before the device list found the server again, or on the
+    // default because the chosen device came a moment later than it.
+    if (playing && !scheduleConfig.audioOutputDeviceUID.empty())
+        followChosenOutputDevice(enumerateAudioOutputDevices());
+    if (activeAudioSource() != AudioSourceKind::local) return;
+    // While live the status line belongs to the stream, which tells it there.
+    if (isUptimeClockRunning()) return showLiveStatus();
+    if (streamer->state() == StreamState::publishing) return;
     const IdleLook look = localPlayerLook(!playing);
     showSourceLook(look.lampLit, QString::fromStdString(look.statusText), look.statusAlpha);
 }

@@ -26,7 +26,8 @@ std::optional<QString> runFolderDialog(QWidget* parent, const QString& title)
 
 QWidget* TestAppDelegate::buildSettingsDrawerContent()
 {
-    return settingsPage_->build(scheduleConfig, enumerateAudioOutputDevices());
+    const std::vector<platform::OutputDevice> devices = enumerateAudioOutputDevices();
+    return settingsPage_->build(scheduleConfig, devices, outputDeviceName(scheduleConfig.audioOutputDeviceUID));
 }
 
 void TestAppDelegate::drStationNameEntered()

@@ -111,6 +111,8 @@ void TestAppDelegate::applicationDidFinishLaunching()
         });
     });
 
+    // Before the player's first sound, and for every stream it opens later.
+    player->engine().chooseDevice(scheduleConfig.audioOutputDeviceUID);
     activateAudioSource(audioSourceNamed(scheduleConfig.audioSource));
 
     if (const std::string uid = scheduleConfig.audioOutputDeviceUID; !uid.empty()) applyAudioOutputDevice(uid);

@@ -108,7 +108,7 @@ void TestAppDelegate::setConnectedUI()
     stopUptimeClock();
     connectTime_ = clock_->now();
     liveKbps_ = shownKbps(scheduleConfig.audioBitrate);
-    liveService_ = streamingService(streamModeNamed(scheduleConfig.streamMode)).statusName;
+    liveServiceName_ = streamingService(streamModeNamed(scheduleConfig.streamMode)).statusName;
     uptimeTimer_ = new QTimer(this);
     uptimeTimer_->setInterval(1000);
     connect(uptimeTimer_, &QTimer::timeout, this, [this] { showLiveStatus(); });
@@ -120,13 +120,23 @@ void TestAppDelegate::showLiveStatus()
 {
     if (!connectTime_ || !dashboard_.statusLabel() || isSettingsNoticeShowing()) return;
     const auto elapsed = static_cast<std::int64_t>(std::trunc(clock_->now() - *connectTime_));
-    const QString text = QString::fromStdString(liveStatusText(liveService_, liveKbps_, elapsed, sourceNote()));
+    const QString text = QString::fromStdString(connectedStatusText(liveServiceName_, liveKbps_, elapsed,
+                                                                    liveStatusNote()));
     // After a settings notice the live colour comes back with the text.
     if (dashboard_.statusColor() != liveStatusColor()) dashboard_.showStatus(text, liveStatusColor());
     else dashboard_.setStatusText(text);
 }
 
-std::string TestAppDelegate::sourceNote() const { return sources_.silentSourceNote(); }
+std::string TestAppDelegate::liveStatusNote() const
+{
+    // First what is amiss with the source on air ("'Auto' is not playing —
+    // carrier on air"); else, the stream going on, that only the station's
+    // own listening is gone.
+    if (std::string silent = sources_.silentSourceNote(); !silent.empty()) return silent;
+    if (activeAudioSource() == AudioSourceKind::local && player->engine().isMissingSoundServer())
+        return "Local player not heard";
+    return {};
+}
 
 void TestAppDelegate::setDisconnectedUI()
 {

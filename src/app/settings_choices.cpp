@@ -108,4 +108,23 @@ bool hasStreamKey(StreamMode mode) { return mode != StreamMode::icecast; }
 
 bool hasServerURLField(StreamMode mode) { return mode == StreamMode::kick || mode == StreamMode::rtmp; }
 
+OutputChoices outputChoices(const std::vector<platform::OutputDevice>& devices, const std::string& savedUID,
+                            std::string_view savedName)
+{
+    OutputChoices choices{{"System Default"}, {""}, 0};
+    for (const platform::OutputDevice& device : devices) {
+        // Two devices with one uid: the first is the one.
+        if (choices.selected == 0 && !savedUID.empty() && device.uid == savedUID)
+            choices.selected = static_cast<int>(choices.titles.size());
+        choices.titles.push_back(device.name);
+        choices.uids.push_back(device.uid);
+    }
+    if (!savedUID.empty() && choices.selected == 0) {
+        choices.selected = static_cast<int>(choices.titles.size());
+        choices.titles.push_back(std::string(savedName.empty() ? savedUID : savedName) + " (not connected)");
+        choices.uids.push_back(savedUID);
+    }
+    return choices;
+}
+
 }  // namespace ondaline::app

@@ -7,11 +7,13 @@
 // typed.
 
 #include "base/engine_types.h"
+#include "platform/audio/output_devices.h"
 
 #include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ondaline::app {
 
@@ -48,6 +50,19 @@ std::int64_t bitrateAt(int index);             // no such item: 320000
 // The whole text must be an optional sign and ASCII digits that fit 64 bits;
 // anything else, empty included, is the default port 8000. No range check.
 std::int64_t icecastPortFromText(std::string_view text);
+
+// The output pop-up's items: "System Default", the devices in the server's
+// order, and the saved device while it is not there, marked so. The saved
+// device's item is the one selected, whether it is there or not.
+struct OutputChoices {
+    std::vector<std::string> titles;
+    std::vector<std::string> uids;  // of each item, "" for the default
+    int selected = 0;
+};
+// `savedName`: what the saved device was called when last seen (its uid if
+// empty).
+OutputChoices outputChoices(const std::vector<platform::OutputDevice>& devices, const std::string& savedUID,
+                            std::string_view savedName);
 
 // The services whose stream key the page shows.
 bool hasStreamKey(StreamMode mode);

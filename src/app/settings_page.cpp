@@ -32,7 +32,8 @@ QString text(const std::string& value) { return QString::fromStdString(value); }
 
 }  // namespace
 
-QWidget* SettingsPage::build(const ImageScheduleConfig& stored, std::vector<platform::OutputDevice> devices)
+QWidget* SettingsPage::build(const ImageScheduleConfig& stored, const std::vector<platform::OutputDevice>& devices,
+                             const std::string& savedOutputName)
 {
     const double pageW = DrawerShell::width - DashboardView::bezelPad;
     const double W = pageW - 36;
@@ -204,16 +205,8 @@ QWidget* SettingsPage::build(const ImageScheduleConfig& stored, std::vector<plat
     divider();
 
     labelled(QStringLiteral("AUDIO OUTPUT"));
-    outputDevices_ = std::move(devices);
-    QStringList outputs{QStringLiteral("System Default")};
-    int selectedOutput = 0;
-    for (std::size_t i = 0; i < outputDevices_.size(); ++i) {
-        outputs << text(outputDevices_[i].name);
-        const std::string& uid = stored.audioOutputDeviceUID;
-        if (selectedOutput == 0 && !uid.empty() && outputDevices_[i].uid == uid)
-            selectedOutput = static_cast<int>(i) + 1;
-    }
-    audioOutput_ = popup(outputs, selectedOutput, actions_.outputDeviceChosen);
+    audioOutput_ = popup({}, 0, actions_.outputDeviceChosen);
+    fillOutputPopup(devices, stored.audioOutputDeviceUID, savedOutputName);
     column.row(audioOutput_.data(), 26);
     column.space(14);
 

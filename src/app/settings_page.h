@@ -49,8 +49,10 @@ public:
     ~SettingsPage() override;
 
     // A new page, owned by the caller; the controls of the one before are
-    // let go. `devices` are the output pop-up's items after the default.
-    QWidget* build(const ImageScheduleConfig& stored, std::vector<platform::OutputDevice> devices);
+    // let go. `devices` are the output pop-up's items after the default;
+    // `savedOutputName` names the saved device while it is not among them.
+    QWidget* build(const ImageScheduleConfig& stored, const std::vector<platform::OutputDevice>& devices,
+                   const std::string& savedOutputName);
     // What the page shows, into the record (and the station folder's
     // pointer file). Fields no longer on a page count for nothing.
     void read(ImageScheduleConfig& into) const;
@@ -69,8 +71,10 @@ public:
     // applications as they come and go, until stopFollowingApplications().
     void refreshAppList();
     void stopFollowingApplications();
-    // The output pop-up refilled, without counting as a choice.
-    void showOutputDevices(std::vector<platform::OutputDevice> devices, const std::string& savedUID);
+    // The output pop-up refilled, without counting as a choice; the saved
+    // device stays chosen, also while it is not there.
+    void showOutputDevices(const std::vector<platform::OutputDevice>& devices, const std::string& savedUID,
+                           const std::string& savedName);
     void showStationPath(const QString& folder);
     // One of the newest page's fields that the autosave reads.
     bool isWatchedField(const QObject* field) const;
@@ -98,6 +102,8 @@ private:
     struct AppListing;  // the worker that lists applications
     // A listing's outcome, into the newest page's picker.
     void showAppList(const std::vector<sources::AudioSource>& found, bool failed);
+    void fillOutputPopup(const std::vector<platform::OutputDevice>& devices, const std::string& savedUID,
+                         const std::string& savedName);
 
     const std::shared_ptr<platform::MainExecutor> mainExecutor_;
     const Actions actions_;
@@ -119,7 +125,7 @@ private:
     std::vector<sources::AudioSource> appSources_;
     QPointer<QComboBox> filledPicker_;  // the picker appSources_ fills
     bool appListFailed_ = false;
-    std::vector<platform::OutputDevice> outputDevices_;  // item i + 1 of the output pop-up
+    std::vector<std::string> outputUIDs_;  // of each item of the output pop-up
     std::unique_ptr<AppListing> appListing_;
 };
 

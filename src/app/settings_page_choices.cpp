@@ -155,10 +155,9 @@ std::optional<sources::AudioSource> SettingsPage::application() const
 std::optional<std::string> SettingsPage::outputDevice() const
 {
     if (!audioOutput_) return std::nullopt;
-    if (audioOutput_->currentIndex() == 0) return std::string();
-    const platform::OutputDevice* device = itemAfterFirst(audioOutput_.data(), outputDevices_);
-    if (!device) return std::nullopt;
-    return device->uid;
+    const int i = audioOutput_->currentIndex();
+    if (i < 0 || static_cast<std::size_t>(i) >= outputUIDs_.size()) return std::nullopt;
+    return outputUIDs_[static_cast<std::size_t>(i)];
 }
 
 bool SettingsPage::isWatchedField(const QObject* field) const
@@ -238,21 +237,24 @@ void SettingsPage::showAppList(const std::vector<sources::AudioSource>& found, b
     if (chosen) picker->setCurrentIndex(static_cast<int>(*chosen) + 1);
 }
 
-void SettingsPage::showOutputDevices(std::vector<platform::OutputDevice> devices, const std::string& savedUID)
+void SettingsPage::showOutputDevices(const std::vector<platform::OutputDevice>& devices, const std::string& savedUID,
+                                     const std::string& savedName)
 {
-    outputDevices_ = std::move(devices);
+    if (!audioOutput_ || !audioOutput_->parentWidget()) return;
+    fillOutputPopup(devices, savedUID, savedName);
+}
+
+void SettingsPage::fillOutputPopup(const std::vector<platform::OutputDevice>& devices, const std::string& savedUID,
+                                   const std::string& savedName)
+{
+    OutputChoices choices = outputChoices(devices, savedUID, savedName);
+    outputUIDs_ = std::move(choices.uids);
     QComboBox* popup = audioOutput_;
-    if (!popup || !popup->parentWidget()) return;
     // Filling it is no choice of the user's.
     const QSignalBlocker quiet(popup);
     popup->clear();
-    popup->addItem("System Default");
-    for (const platform::OutputDevice& device : outputDevices_) popup->addItem(QString::fromStdString(device.name));
-    const auto chosen = std::find_if(outputDevices_.begin(), outputDevices_.end(),
-                                     [&](const platform::OutputDevice& d) { return d.uid == savedUID; });
-    popup->setCurrentIndex(!savedUID.empty() && chosen != outputDevices_.end()
-                               ? static_cast<int>(chosen - outputDevices_.begin()) + 1
-                               : 0);
+    for (const std::string& title : choices.titles) popup->addItem(QString::fromStdString(title));
+    popup->setCurrentIndex(choices.selected);
 }
 
 }  // namespace ondaline::app

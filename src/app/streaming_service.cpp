@@ -56,20 +56,16 @@ PCMFormat sourceFormat(AudioSourceKind source, const SourceFormats& formats)
     return formats.playerTap.value_or(PCMFormat{});
 }
 
-std::string connectedStatusText(std::string_view serviceName, std::int64_t kbps, std::int64_t elapsedSeconds)
+std::string connectedStatusText(std::string_view serviceName, std::int64_t kbps, std::int64_t elapsedSeconds,
+                                std::string_view note)
 {
     const std::int64_t elapsed = std::max<std::int64_t>(elapsedSeconds, 0);
     char clock[64];
     std::snprintf(clock, sizeof clock, "%02lld:%02lld:%02lld", static_cast<long long>(elapsed / 3600),
                   static_cast<long long>(elapsed % 3600 / 60), static_cast<long long>(elapsed % 60));
-    return "Connected to stream | " + std::string(serviceName) + " " + std::to_string(kbps) + "k | " + clock;
-}
-
-std::string liveStatusText(std::string_view serviceName, std::int64_t kbps, std::int64_t elapsedSeconds,
-                           std::string_view sourceNote)
-{
-    std::string text = connectedStatusText(serviceName, kbps, elapsedSeconds);
-    if (!sourceNote.empty()) text += " | " + std::string(sourceNote);
+    std::string text = "Connected to stream | " + std::string(serviceName) + " " + std::to_string(kbps) + "k | " +
+                       clock;
+    if (!note.empty()) text += " | " + std::string(note);
     return text;
 }
 

@@ -51,12 +51,10 @@ struct SourceFormats {
 
 PCMFormat sourceFormat(AudioSourceKind source, const SourceFormats& formats);
 
-// "Connected to stream | YouTube 128k | 01:02:05"; hours do not wrap.
-std::string connectedStatusText(std::string_view serviceName, std::int64_t kbps, std::int64_t elapsedSeconds);
-// The live status line: the stream's figures, then what is amiss with the
-// audio source, if anything ("'Auto' is not playing — carrier on air").
-std::string liveStatusText(std::string_view serviceName, std::int64_t kbps, std::int64_t elapsedSeconds,
-                           std::string_view sourceNote);
+// "Connected to stream | YouTube 128k | 01:02:05"; hours do not wrap. A
+// note the station should see while live follows: "... | 01:02:05 | note".
+std::string connectedStatusText(std::string_view serviceName, std::int64_t kbps, std::int64_t elapsedSeconds,
+                                std::string_view note = {});
 
 // The lamp and status line while no stream runs, by the stored source.
 struct IdleLook {

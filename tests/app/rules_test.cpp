@@ -1,7 +1,8 @@
 // The program's rules that need no widget: the meter's scale and its report
-// filter, track names, the service table and the song file's text. Built
-// without Qt, so the sanitizer builds run them too.
+// filter, track names, the service table, the output pop-up's items and the
+// song file's text. Built without Qt, so the sanitizer builds run them too.
 
+#include "app/settings_choices.h"
 #include "app/song_file.h"
 #include "app/source_callbacks.h"
 #include "app/streaming_service.h"
@@ -57,6 +58,23 @@ TEST(StreamingRules, TableEdges)
     EXPECT_TRUE((sourceFormat(AudioSourceKind::local, {PCMFormat{48000, 1}, {}}) == PCMFormat{48000, 1}));
     EXPECT_TRUE((sourceFormat(AudioSourceKind::local, {}) == PCMFormat{44100, 2}));  // the player not set up
     EXPECT_TRUE(!icecastPort(-1) && !icecastPort(65536) && icecastPort(65535) == 65535);
+}
+
+// The saved output device stays the chosen item, marked while it is not
+// there; of two devices with one uid the first is the one.
+TEST(SettingsRules, OutputPopupKeepsTheSavedDevice)
+{
+    const std::vector<platform::OutputDevice> devices{{"a", "Speakers", 1}, {"b", "Headphones", 2}, {"b", "Twin", 3}};
+    const OutputChoices there = outputChoices(devices, "b", "Headphones");
+    EXPECT_EQ(there.titles, (std::vector<std::string>{"System Default", "Speakers", "Headphones", "Twin"}));
+    EXPECT_EQ(there.selected, 2);
+    const OutputChoices gone = outputChoices({devices[0]}, "b", "Headphones");
+    EXPECT_EQ(gone.titles, (std::vector<std::string>{"System Default", "Speakers", "Headphones (not connected)"}));
+    EXPECT_EQ(gone.uids, (std::vector<std::string>{"", "a", "b"}));
+    EXPECT_EQ(gone.selected, 2);
+    EXPECT_EQ(outputChoices({}, "usb-dac", "").titles.back(), "usb-dac (not connected)");  // never seen: its uid
+    EXPECT_EQ(outputChoices(devices, "", "").selected, 0);
+    EXPECT_EQ(outputChoices(devices, "", "").titles.size(), 4u);
 }
 
 TEST(SongFileRules, FileTextBecomesTheTitle)

@@ -254,7 +254,7 @@ private slots:
         QVERIFY(QFile::remove(QString::fromStdString(ImageScheduleConfig::configFile())));
         SettingsPage& page = app.settingsPage();
         page.showOutputDevices({{"sink-a", "Speakers A", 1}, {"sink-b", "Speakers B", 2}, {"sink-c", "Speakers C", 3}},
-                               "sink-b");
+                               "sink-b", "");
         QScrollBar* bar = app.drawer().scrollView()->verticalScrollBar();
         QVERIFY(bar->maximum() > 120);
         for (QComboBox* popup : {page.drAudioSourcePopup(), page.drAppPickerPopup(), page.drStreamModePopup(),

@@ -3,6 +3,7 @@
 // display), against nginx, icecast2 and the PulseAudio peer.
 
 #include "support/desktop_session.h"
+#include "support/own_sound_server.h"
 #include "support/pcm_sender.h"
 #include "support/peer_env.h"
 #include "support/process.h"
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -74,6 +76,30 @@ QString sinkOfProgram(const QString& binary)
         if (fields.size() > 1 && fields[0] == sinkIndex) return fields[1];
     }
     return {};
+}
+
+// Start clicked; once the stream is live, `whileLive` runs (it waits as
+// long as the stream should go on), then Stop is clicked. What the program
+// printed by then; empty when the stream never went live.
+QString liveRun(Desktop& desktop, const std::function<void()>& whileLive)
+{
+    desktop.click(startButton);
+    if (!QTest::qWaitFor([&] { return desktop.output().contains("Ondaline: ✓ Publishing live!"); }, 20000)) return {};
+    whileLive();
+    desktop.click(startButton);
+    QThread::msleep(500);
+    return desktop.output();
+}
+
+// The longest stretch of digital silence, in samples.
+std::size_t longestSilence(const std::vector<float>& samples)
+{
+    std::size_t longest = 0, run = 0;
+    for (const float sample : samples) {
+        run = std::abs(sample) < 1e-4f ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return longest;
 }
 
 // How many pixels of two pictures differ clearly.
@@ -179,12 +205,8 @@ private slots:
             NullSink another((sinkName + "_b").toStdString());
             QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: Audio devices changed — "), 10000);
         }
-        desktop.click(startButton);
-        QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: ✓ Publishing live!"), 20000);
-        QThread::msleep(6000);
-        desktop.click(startButton);
-        QThread::msleep(500);
-        const QString output = desktop.output();
+        const QString output = liveRun(desktop, [] { QThread::msleep(6000); });
+        QVERIFY2(!output.isEmpty(), qPrintable(desktop.describe()));
         QCOMPARE(desktop.quit(), 0);
 
         const std::string file = recordingOf(rtmp_.at("ONDALINE_RTMP_RECORD_DIR"), key.toStdString());
@@ -202,6 +224,41 @@ private slots:
         QVERIFY2(at440 >= 3 && at660 >= 3, qPrintable(measured + "\n" + output));
     }
 
+    // The sound server restarted while the local player is on air, on a
+    // server of the test's own: what goes on air never waits for the
+    // station's own output, so no stretch of silence is sent around the
+    // server's return.
+    void playerOnAirRidesOutASoundServerRestart()
+    {
+        OwnSoundServer server;
+        QVERIFY2(server.ok(), server.output().c_str());
+        const QString key = QString("app-restart-%1").arg(QCoreApplication::applicationPid());
+        Session session(rtmpSettings(rtmp_, key, "\"audioSource\": \"local\""),
+                        {{"PULSE_SERVER", QString::fromStdString(server.address())}});
+        writeToneFLAC((session.station() + "/Music/a.flac").toStdString(), 44100, 2, 440, 60);
+        Desktop& desktop = session.start();
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
+        bool heardAgain = false;
+        const QString output = liveRun(desktop, [&] {
+            QThread::msleep(2000);
+            heardAgain =
+                server.restart() &&
+                QTest::qWaitFor([&] { return desktop.output().contains("Ondaline: Local player heard again"); }, 15000);
+            QThread::msleep(4000);
+        });
+        QVERIFY2(!output.isEmpty(), qPrintable(desktop.describe()));
+        QVERIFY2(heardAgain, qPrintable(QString::fromStdString(server.output()) + "\n" + output));
+        QCOMPARE(desktop.quit(), 0);
+
+        const std::string file = recordingOf(rtmp_.at("ONDALINE_RTMP_RECORD_DIR"), key.toStdString());
+        QVERIFY(!file.empty());
+        std::vector<float> music = fromOnset(decodeFirstChannel(file));
+        QVERIFY2(music.size() > 44100 * 5, qPrintable(QString::number(double(music.size()) / 44100)));
+        music.resize(music.size() - 44100 / 2);  // past the stop
+        const double longest = double(longestSilence(music)) / 44100;
+        QVERIFY2(longest < 0.2, qPrintable(QString("%1 s of silence on air\n").arg(longest) + output));
+    }
+
     void anAbsentSavedSinkFallsBackToTheDefault()
     {
         Session session("{\"audioSource\": \"local\", \"audioOutputDeviceUID\": \"no_such_sink\"}");
@@ -215,7 +272,7 @@ private slots:
         QCOMPARE(desktop.quit(), 0);
         QFile settings(session.station() + "/Misc/System/Streamer/ondaline_schedule.json");
         QVERIFY(settings.open(QIODevice::ReadOnly));
-        QVERIFY(!settings.readAll().contains("no_such_sink"));  // cleared and saved
+        QVERIFY(settings.readAll().contains("no_such_sink"));  // kept for when it is there
     }
 
     void appCaptureIsRecordedAtItsPitchAlsoForFacebook()
@@ -251,13 +308,9 @@ private slots:
                                          desktop.output().contains("AudioSourceCapture: Setting up capture"),
                                      10000);
             QThread::msleep(1000);
-            desktop.click(startButton);
-            QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: ✓ Publishing live!"), 20000);
-            QThread::msleep(5000);
-            desktop.click(startButton);
-            QThread::msleep(500);
+            const QString output = liveRun(desktop, [] { QThread::msleep(5000); });
+            QVERIFY2(!output.isEmpty(), qPrintable(desktop.describe()));
             QCOMPARE(desktop.quit(), 0);
-            const QString output = desktop.output();
             const std::string file = recordingOf(rtmp_.at("ONDALINE_RTMP_RECORD_DIR"), key.toStdString());
             QVERIFY(!file.empty());
             const double rate = std::string(mode) == "facebook" ? 44100 : 48000;

@@ -1,25 +1,49 @@
-// The output takes its device before it starts (another source runs then),
-// on the PulseAudio peer.
+// The output's device and its stream on the sound server: the device chosen
+// before the start (another source runs then), the server's default when
+// none is chosen, and a server that hangs or restarts under a playing
+// output. On the sound peer, and on servers of the tests' own.
 
 #include "platform/audio/audio_output.h"
 
+#include "support/own_sound_server.h"
 #include "support/peer_env.h"
 #include "support/process.h"
 #include "support/pulse_peer.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
+#include <regex>
+#include <thread>
 
 using namespace ondaline;
 using platform::AudioOutput;
+using namespace std::chrono_literals;
 
 namespace {
 
 constexpr const char* appName = "Ondaline output device test";
+const std::string tag = std::to_string(::getpid());  // other tests share the peer
 
-class AudioOutputDevice : public test::PulsePeerTest {};
+class AudioOutputDevice : public test::PulsePeerTest {
+protected:
+    // A server of the test's own, which the output then plays on.
+    bool useOwnServer(const test::OwnSoundServer& server)
+    {
+        if (!server.ok()) return false;
+        setenv("PULSE_SERVER", server.address().c_str(), 1);
+        return true;
+    }
+    // The level the server plays the output's stream at, as pactl shows it.
+    std::string volumeOf(const std::string& sinkInputEntry)
+    {
+        std::smatch level;
+        return std::regex_search(sinkInputEntry, level, std::regex(R"(Volume:[^\n]*?(\d+)%)")) ? level[1].str() + "%"
+                                                                                               : std::string();
+    }
+};
 
 void silence(float* left, float* right, std::size_t frames)
 {
@@ -35,7 +59,7 @@ TEST_F(AudioOutputDevice, OpensItsStreamOnTheDeviceChosenBeforeStart)
     std::string error;
     {
         test::NullSink gone("output_gone_sink");
-        ASSERT_TRUE(output.moveToDevice("output_gone_sink", error)) << error;
+        output.chooseDevice("output_gone_sink");
     }
     ASSERT_TRUE(output.start(error)) << error;
     ASSERT_EQ(output.kind(), AudioOutput::Kind::soundServer) << output.nullReason();
@@ -43,41 +67,99 @@ TEST_F(AudioOutputDevice, OpensItsStreamOnTheDeviceChosenBeforeStart)
 
     test::NullSink chosen("output_chosen_sink");
     output.stop();
-    ASSERT_TRUE(output.moveToDevice("output_chosen_sink", error)) << error;
+    output.chooseDevice("output_chosen_sink");
     ASSERT_TRUE(output.start(error)) << error;
     EXPECT_EQ(sinkNameOf(sinkInputOf(appName)), "output_chosen_sink");
     EXPECT_EQ(output.deviceUID(), "output_chosen_sink");
 }
 
-// The sound server killed and started again under a playing output (a
-// crash, an upgrade), on a server of the test's own: the output keeps its
-// pace meanwhile and plays on the server again once it is back.
+// The server remembers where a program's stream was moved to (PulseAudio's
+// stream-restore, WirePlumber's restore-stream) and puts a new stream of it
+// there; with no device chosen the output plays on the default all the same.
+TEST_F(AudioOutputDevice, WithNoDeviceChosenPlaysOnTheServersDefault)
+{
+    const bool pulseAudio = test::soundPeer() == "pulse";
+    const std::string module = pulseAudio ? pactl("load-module module-stream-restore") : std::string();
+    struct Unload {
+        std::string module;
+        ~Unload()
+        {
+            if (!module.empty()) test::runCommand("pactl unload-module " + module);
+        }
+    } unload{module.substr(0, module.find('\n'))};
+    test::NullSink elsewhere("output_remembered_" + tag);
+    std::string error;
+    {
+        AudioOutput moved(silence, nullptr, {.useSoundServer = true, .applicationName = appName});
+        ASSERT_TRUE(moved.start(error)) << error;
+        ASSERT_TRUE(moved.moveToDevice("output_remembered_" + tag, error)) << error;
+        ASSERT_TRUE(test::eventually([&] { return sinkNameOf(sinkInputOf(appName)) == "output_remembered_" + tag; }));
+        std::this_thread::sleep_for(1500ms);  // WirePlumber stores what it remembers a second later
+    }
+    AudioOutput output(silence, nullptr, {.useSoundServer = true, .applicationName = appName});
+    ASSERT_TRUE(output.start(error)) << error;
+    ASSERT_EQ(output.kind(), AudioOutput::Kind::soundServer) << output.nullReason();
+    // Where the server puts a stream is settled a moment after it plays.
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(sinkNameOf(sinkInputOf(appName)), defaultSink_);
+}
+
+// A server that hangs holds up the output's stream, never the tap: what
+// feeds the broadcast keeps its pace.
+TEST_F(AudioOutputDevice, TheTapKeepsItsPaceWhileTheServerHangs)
+{
+    test::OwnSoundServer server;
+    ASSERT_TRUE(useOwnServer(server)) << server.output();
+    std::atomic<std::size_t> blocks{0};
+    AudioOutput output(silence, [&](const platform::AudioBlock&) { ++blocks; },
+                       {.useSoundServer = true, .applicationName = appName});
+    std::string error;
+    ASSERT_TRUE(output.start(error)) << error;
+    ASSERT_EQ(output.kind(), AudioOutput::Kind::soundServer) << output.nullReason();
+    ASSERT_TRUE(test::eventually([&] { return blocks > 20; }));
+    ASSERT_TRUE(server.pause()) << server.output();
+    const std::size_t before = blocks;
+    // Two seconds of sound, whatever the server does.
+    EXPECT_TRUE(
+        test::eventually([&] { return blocks > before + 2 * AudioOutput::sampleRate / AudioOutput::blockFrames; }, 10s))
+        << blocks - before << " blocks while the server hung";
+    ASSERT_TRUE(server.resume()) << server.output();
+}
+
+// The sound server killed under a playing output (a crash, an upgrade) and
+// started again 16 s later, with the chosen device: the tap keeps its pace
+// meanwhile, and within the back-off's cap of the server's return the
+// output plays there again, on the chosen device, at the chosen level.
 TEST_F(AudioOutputDevice, PlaysOnTheServerAgainOnceItIsBack)
 {
-    std::string folder = (std::filesystem::temp_directory_path() / "ondaline-sound-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
-    const std::string script = std::string(ONDALINE_SOURCE_DIR) + "/scripts/peers/" + test::soundPeer() + " ";
-    const std::string peer = test::shellQuote(folder);
-    ASSERT_EQ(test::runCommand(script + "start " + peer).exitCode, 0);
-    setenv("PULSE_SERVER", test::loadPeerEnvFrom(folder, test::soundPeer()).at("PULSE_SERVER").c_str(), 1);
-    {
-        std::atomic<int> lost{0}, back{0};
-        std::atomic<std::size_t> blocks{0};
-        AudioOutput output(silence, [&](const platform::AudioBlock&) { ++blocks; },
-                           {.useSoundServer = true, .applicationName = appName});
-        output.setServerListener([&](bool playing) { ++(playing ? back : lost); });
-        std::string error;
-        ASSERT_TRUE(output.start(error)) << error;
-        ASSERT_EQ(output.kind(), AudioOutput::Kind::soundServer) << output.nullReason();
+    const std::string chosen = "output_back_" + tag;
+    test::OwnSoundServer server({chosen});
+    ASSERT_TRUE(useOwnServer(server)) << server.output();
+    std::atomic<int> lost{0}, back{0};
+    std::atomic<std::size_t> blocks{0};
+    AudioOutput output(silence, [&](const platform::AudioBlock&) { ++blocks; },
+                       {.useSoundServer = true, .applicationName = appName});
+    output.setServerListener([&](bool playing) { ++(playing ? back : lost); });
+    output.chooseDevice(chosen);
+    std::string error;
+    ASSERT_TRUE(output.start(error)) << error;
+    ASSERT_EQ(output.kind(), AudioOutput::Kind::soundServer) << output.nullReason();
+    output.setVolume(0.493f);  // 79 % as the server shows it
+    ASSERT_TRUE(test::eventually([&] { return volumeOf(sinkInputOf(appName)) == "79%"; })) << sinkInputOf(appName);
 
-        ASSERT_EQ(test::runCommand(script + "restart " + peer).exitCode, 0);
-        ASSERT_TRUE(test::eventually([&] { return back > 0; }, std::chrono::seconds(15)));
-        EXPECT_EQ(lost, 1);
-        EXPECT_EQ(output.kind(), AudioOutput::Kind::soundServer);
-        EXPECT_FALSE(sinkInputOf(appName).empty());
-        const std::size_t before = blocks;
-        EXPECT_TRUE(test::eventually([&] { return blocks > before + 10; })) << "the tap's pace goes on";
-    }
-    test::runCommand(script + "stop " + peer);
-    std::filesystem::remove_all(folder);
+    ASSERT_TRUE(server.kill()) << server.output();
+    ASSERT_TRUE(test::eventually([&] { return lost > 0; }));
+    // Long enough for a back-off that kept doubling to wait 16 s more.
+    std::this_thread::sleep_for(16500ms);
+    const std::size_t before = blocks;
+    ASSERT_TRUE(server.restart()) << server.output();
+    EXPECT_TRUE(test::eventually([&] { return back > 0; }, AudioOutput::reopenMost + 4s))
+        << "not heard again within the back-off's cap of the server's return";
+    ASSERT_TRUE(test::eventually([&] { return back > 0; }, 15s));
+    EXPECT_EQ(lost, 1);
+    EXPECT_EQ(output.kind(), AudioOutput::Kind::soundServer);
+    const std::string stream = sinkInputOf(appName);
+    EXPECT_EQ(sinkNameOf(stream), chosen);
+    EXPECT_EQ(volumeOf(stream), "79%") << stream;
+    EXPECT_TRUE(test::eventually([&] { return blocks > before + 10; })) << "the tap's pace goes on";
 }

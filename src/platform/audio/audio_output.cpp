@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <system_error>
-#include <vector>
 
 namespace ondaline::platform {
 
@@ -12,17 +11,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr std::size_t blockSamples = AudioOutput::blockFrames * AudioOutput::channels;
 constexpr auto blockDuration = std::chrono::duration_cast<Clock::duration>(
     std::chrono::duration<double>(double(AudioOutput::blockFrames) / AudioOutput::sampleRate));
-// A null output that fell this far behind (a stopped process, a busy
-// machine) starts its deadlines afresh instead of racing to catch up.
-constexpr auto nullMaxLateness = std::chrono::milliseconds(500);
+// A pace that fell this far behind (a stopped process, a busy machine)
+// starts its deadlines afresh instead of racing to catch up.
+constexpr auto maxLateness = std::chrono::milliseconds(500);
 
 }  // namespace
 
 AudioOutput::AudioOutput(Render render, Tap tap, Options options)
     : render_(std::move(render)), tap_(std::move(tap)), options_(std::move(options)),
-      interleaved_(new float[blockFrames * channels])
+      queue_(options_.useSoundServer ? queuedBlocksMost * blockSamples : 0)
 {
 }
 
@@ -30,39 +30,41 @@ AudioOutput::~AudioOutput() { stop(); }
 
 bool AudioOutput::start(std::string& error)
 {
-    std::unique_lock lock(mutex_);
-    if (running_) return true;
-    std::shared_ptr<PulsePlayback> playback;
-    std::string reason = "sound server not used";
-    const std::string device = chosenDevice_;
-    if (options_.useSoundServer) {
-        lock.unlock();  // connecting may take a moment; nothing else starts meanwhile
-        playback = PulsePlayback::open(options_.applicationName, device, reason);
-        lock.lock();
+    {
+        std::lock_guard lock(mutex_);
         if (running_) return true;
     }
-    // Another device was chosen while the stream opened.
-    std::string ignored;
-    if (playback && chosenDevice_ != device) playback->moveToDevice(chosenDevice_, ignored);
-    playback_ = playback;
-    kind_ = playback ? Kind::soundServer : Kind::null;
-    nullReason_ = playback ? std::string() : reason;
-    if (playback) playback->setVolume(volume_);
+    std::string reason = "sound server not used";
+    // Connecting may take a moment; nothing else starts meanwhile.
+    std::shared_ptr<PulsePlayback> playback = options_.useSoundServer ? openPlayback(reason) : nullptr;
+    std::unique_lock lock(mutex_);
+    if (running_) {
+        lock.unlock();  // the stream it opened goes without our lock held
+        return true;
+    }
+    playback_ = std::move(playback);
+    kind_ = playback_ ? Kind::soundServer : Kind::null;
+    nullReason_ = playback_ ? std::string() : reason;
+    queued_ = 0;
     stopping_ = false;
     try {
-        thread_ = std::thread([this] { run(); });
+        pacer_ = std::thread([this] { pace(); });
     } catch (const std::system_error& e) {
         error = e.what();
-        playback_.reset();
+        playback = std::move(playback_);
         kind_ = Kind::none;
+        lock.unlock();
         return false;
     }
     running_ = true;
     if (options_.useSoundServer) {
         try {
-            reopener_ = std::thread([this] { reopen(); });
-        } catch (const std::system_error&) {
-            // Plays on all the same; only a lost server is not found again.
+            server_ = std::thread([this] { playOnServer(); });
+        } catch (const std::system_error& e) {
+            // The tap goes on; only nothing is heard.
+            playback = std::move(playback_);
+            kind_ = Kind::null;
+            nullReason_ = e.what();
         }
     }
     return true;
@@ -70,22 +72,28 @@ bool AudioOutput::start(std::string& error)
 
 void AudioOutput::stop()
 {
-    std::thread thread, reopener;
+    std::thread pacer, server;
+    std::shared_ptr<PulsePlayback> playback;
     {
         std::lock_guard lock(mutex_);
         if (!running_) return;
         stopping_ = true;
         running_ = false;
-        if (playback_) playback_->interrupt();
-        thread = std::move(thread_);
-        reopener = std::move(reopener_);
+        playback = playback_;
+        pacer = std::move(pacer_);
+        server = std::move(server_);
     }
-    wake_.notify_all();
-    thread.join();
-    if (reopener.joinable()) reopener.join();
+    // A write waiting for a stalled server returns; none of ours is installed
+    // from now on.
+    if (playback) playback->interrupt();
+    paceWake_.notify_all();
+    serverWake_.notify_all();
+    pacer.join();
+    if (server.joinable()) server.join();
     std::lock_guard lock(mutex_);
-    playback_.reset();
+    playback = std::move(playback_);  // closed once the lock is let go
     kind_ = Kind::none;
+    queued_ = 0;
 }
 
 bool AudioOutput::isRunning() const
@@ -128,46 +136,6 @@ void AudioOutput::tell(bool playing)
     if (listener) listener(playing);
 }
 
-void AudioOutput::reopen()
-{
-    auto delay = reopenFirst;
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        wake_.wait(lock, [this] { return stopping_ || kind_ == Kind::null; });
-        if (wake_.wait_for(lock, delay, [this] { return stopping_; })) return;
-        const std::string device = chosenDevice_;
-        lock.unlock();
-        std::string reason;
-        std::shared_ptr<PulsePlayback> playback = PulsePlayback::open(options_.applicationName, device, reason);
-        if (playback) {
-            // Moved while it opened: where it plays now is what counts.
-            std::string ignored;
-            lock.lock();
-            const std::string chosen = chosenDevice_;
-            const float volume = volume_;
-            lock.unlock();
-            if (chosen != device) playback->moveToDevice(chosen, ignored);
-            playback->setVolume(volume);
-        }
-        lock.lock();
-        if (stopping_) {
-            lock.unlock();  // the stream it opened goes without our lock held
-            return;
-        }
-        if (!playback) {
-            delay = std::min(delay * 2, reopenMost);
-            continue;
-        }
-        playback_ = std::move(playback);
-        kind_ = Kind::soundServer;
-        nullReason_.clear();
-        delay = reopenFirst;
-        lock.unlock();
-        tell(true);
-        lock.lock();
-    }
-}
-
 void AudioOutput::setVolume(float volume)
 {
     std::shared_ptr<PulsePlayback> playback;
@@ -179,6 +147,12 @@ void AudioOutput::setVolume(float volume)
     if (playback) playback->setVolume(volume);
 }
 
+void AudioOutput::chooseDevice(const std::string& uid)
+{
+    std::lock_guard lock(mutex_);
+    chosenDevice_ = uid;
+}
+
 bool AudioOutput::moveToDevice(const std::string& uid, std::string& error)
 {
     std::shared_ptr<PulsePlayback> playback;
@@ -188,21 +162,13 @@ bool AudioOutput::moveToDevice(const std::string& uid, std::string& error)
             error = "the sound server is not used";
             return false;
         }
-        if (!running_) {
-            chosenDevice_ = uid;
-            return true;
-        }
         playback = playback_;
     }
     if (!playback) {
         error = "no sound server output";
         return false;
     }
-    if (!playback->moveToDevice(uid, error)) return false;
-    // A later start opens the stream where it plays now.
-    std::lock_guard lock(mutex_);
-    chosenDevice_ = uid;
-    return true;
+    return playback->moveToDevice(uid, error);
 }
 
 std::string AudioOutput::deviceUID() const
@@ -215,11 +181,31 @@ std::string AudioOutput::deviceUID() const
     return playback ? playback->deviceUID() : std::string();
 }
 
-void AudioOutput::run()
+std::shared_ptr<PulsePlayback> AudioOutput::openPlayback(std::string& reason)
+{
+    std::unique_lock lock(mutex_);
+    const std::string device = chosenDevice_;
+    lock.unlock();
+    std::shared_ptr<PulsePlayback> playback = PulsePlayback::open(options_.applicationName, device, reason);
+    if (!playback) return nullptr;
+    lock.lock();
+    const std::string chosen = chosenDevice_;
+    const float volume = volume_;
+    lock.unlock();
+    // Chosen anew while it opened: the newer choice counts.
+    std::string ignored;
+    if (chosen != device) playback->moveToDevice(chosen, ignored);
+    playback->setVolume(volume);
+    return playback;
+}
+
+// --- the pacer: the tap's thread ---
+
+void AudioOutput::pace()
 {
     std::vector<float> left(blockFrames), right(blockFrames);
     const float* planes[] = {left.data(), right.data()};
-    nullDeadline_ = Clock::now();
+    deadline_ = Clock::now();
     for (;;) {
         {
             std::lock_guard lock(mutex_);
@@ -227,46 +213,92 @@ void AudioOutput::run()
         }
         render_(left.data(), right.data(), blockFrames);
         if (tap_) tap_({planes, channels, static_cast<std::uint32_t>(blockFrames), double(sampleRate)});
-        play(left.data(), right.data());
+        if (options_.useSoundServer) queueForServer(left.data(), right.data());
+        waitForDeadline();
     }
 }
 
-void AudioOutput::play(const float* left, const float* right)
+void AudioOutput::waitForDeadline()
 {
-    std::shared_ptr<PulsePlayback> playback;
+    deadline_ += blockDuration;
+    const auto now = Clock::now();
+    if (now - deadline_ > maxLateness) deadline_ = now;
+    std::unique_lock lock(mutex_);
+    paceWake_.wait_until(lock, deadline_, [this] { return stopping_; });
+}
+
+void AudioOutput::queueForServer(const float* left, const float* right)
+{
     {
         std::lock_guard lock(mutex_);
-        playback = playback_;
-    }
-    if (playback) {
-        for (std::size_t i = 0; i < blockFrames; ++i) {
-            interleaved_[2 * i] = left[i];
-            interleaved_[2 * i + 1] = right[i];
+        if (kind_ != Kind::soundServer) return;  // heard nowhere
+        if (queued_ == queuedBlocksMost) {
+            queueHead_ = (queueHead_ + 1) % queuedBlocksMost;
+            --queued_;
         }
-        if (playback->write(interleaved_.get(), blockFrames)) return;
-        // The sound server went away: go on at real-time pace without it,
-        // and have the reopener look for it.
-        {
-            std::lock_guard lock(mutex_);
-            if (stopping_) return;
+        float* slot = queue_.data() + (queueHead_ + queued_) % queuedBlocksMost * blockSamples;
+        for (std::size_t i = 0; i < blockFrames; ++i) {
+            slot[2 * i] = left[i];
+            slot[2 * i + 1] = right[i];
+        }
+        ++queued_;
+    }
+    serverWake_.notify_one();
+}
+
+// --- the sound server's thread: plays, and opens the stream anew ---
+
+void AudioOutput::playOnServer()
+{
+    std::vector<float> block(blockSamples);
+    auto delay = reopenFirst;
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        if (kind_ == Kind::soundServer) {
+            serverWake_.wait(lock, [this] { return stopping_ || queued_ > 0; });
+            if (stopping_) break;
+            const float* slot = queue_.data() + queueHead_ * blockSamples;
+            std::copy(slot, slot + blockSamples, block.begin());
+            queueHead_ = (queueHead_ + 1) % queuedBlocksMost;
+            --queued_;
+            std::shared_ptr<PulsePlayback> playback = playback_;
+            lock.unlock();
+            // Waits for room at the device's pace; the pacer does not.
+            const bool played = playback->write(block.data(), blockFrames);
+            lock.lock();
+            if (played || stopping_) continue;
+            // The sound server went away: heard nowhere until it is back.
             playback_.reset();
             kind_ = Kind::null;
             nullReason_ = "the sound server went away";
-            nullDeadline_ = Clock::now();
+            delay = reopenFirst;
+            lock.unlock();
+            playback.reset();  // closed without our lock held
+            tell(false);
+            lock.lock();
+            continue;
         }
-        wake_.notify_all();
-        tell(false);
+        if (serverWake_.wait_for(lock, delay, [this] { return stopping_; })) break;
+        lock.unlock();
+        std::string reason;
+        std::shared_ptr<PulsePlayback> playback = openPlayback(reason);
+        lock.lock();
+        if (stopping_) {
+            lock.unlock();  // the stream it opened goes without our lock held
+            return;
+        }
+        if (!playback) {
+            delay = std::min(delay * 2, reopenMost);
+            continue;
+        }
+        playback_ = std::move(playback);
+        kind_ = Kind::soundServer;
+        nullReason_.clear();
+        queued_ = 0;  // from now on, not what was played meanwhile
+        lock.unlock();
+        tell(true);
+        lock.lock();
     }
-    waitForNullDeadline();
-}
-
-void AudioOutput::waitForNullDeadline()
-{
-    nullDeadline_ += blockDuration;
-    const auto now = Clock::now();
-    if (now - nullDeadline_ > nullMaxLateness) nullDeadline_ = now;
-    std::unique_lock lock(mutex_);
-    wake_.wait_until(lock, nullDeadline_, [this] { return stopping_; });
 }
 
 }  // namespace ondaline::platform

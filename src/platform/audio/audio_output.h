@@ -1,12 +1,15 @@
 #pragma once
 
-// The player's output: a thread of its own pulls 1024-frame blocks of 44100 Hz
-// stereo float from a render callback, hands each to the tap, and then plays
-// it on the sound server. Where no sound server answers (a headless
-// machine), or once it goes away, a null output takes the blocks at real-time
-// pace on absolute deadlines, so the tap keeps its rhythm either way. Until
-// the server answers again a second thread tries to open the stream anew,
-// after reopenFirst and then twice as long each time, up to reopenMost.
+// The player's output. A thread of its own pulls 1024-frame blocks of 44100
+// Hz stereo float from a render callback at real-time pace, on absolute
+// deadlines, and hands each to the tap: what the tap feeds (the broadcast)
+// never waits on the sound server. A second thread plays the blocks there,
+// for the station's own listening: a stream that opens, closes or stalls
+// holds up that thread alone, and of the blocks it cannot take in time the
+// oldest are dropped. Where no sound server answers (a headless machine), or
+// once it goes away, the blocks are heard nowhere; until the server answers
+// again the second thread tries to open the stream anew, after reopenFirst
+// and then twice as long each time, up to reopenMost.
 
 #include "platform/audio/audio_block.h"
 
@@ -18,6 +21,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace ondaline::platform {
 
@@ -35,6 +39,9 @@ public:
 
     static constexpr std::chrono::milliseconds reopenFirst{500};
     static constexpr std::chrono::milliseconds reopenMost{4000};
+    // Blocks waiting for the sound server (about 93 ms): beyond them the
+    // oldest goes, so that what is heard stays close to what is sent.
+    static constexpr std::size_t queuedBlocksMost = 4;
 
     enum class Kind { none, soundServer, null };
     // Told when the stream on the sound server is lost (false) and when it
@@ -52,8 +59,8 @@ public:
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
 
-    // Opens the sound server's stream, or the null output, and starts the
-    // thread. False, with `error` set, only when the thread cannot run.
+    // Opens the sound server's stream, if it answers, and starts the
+    // threads. False, with `error` set, only when the tap cannot run.
     bool start(std::string& error);
     void stop();
     bool isRunning() const;
@@ -70,41 +77,50 @@ public:
     // What is heard: 0 silent, 1 full level. The tap always has the full signal.
     void setVolume(float volume);
 
-    // Moves playback to the output device with this uid ("" = the default).
-    // Before start() it chooses the device that start() opens the stream on
-    // (the default, should it be gone by then). False, with `error` set,
-    // while the null output plays or when the sound server is not used.
+    // The output device every stream the output opens plays on ("" = the
+    // server's default): at start, and whenever the server is back. While
+    // that device is not there the default plays. The stream that plays now
+    // stays where it is.
+    void chooseDevice(const std::string& uid);
+    // Moves the stream that plays now to the device with this uid ("" = the
+    // default). False, with `error` set, while none plays on the server.
     bool moveToDevice(const std::string& uid, std::string& error);
     // The device the stream plays on now; "" without one.
     std::string deviceUID() const;
 
 private:
-    void run();
-    void play(const float* left, const float* right);
-    void waitForNullDeadline();
-    void reopen();
+    void pace();
+    void waitForDeadline();
+    void queueForServer(const float* left, const float* right);
+    void playOnServer();
+    // With the lock free: a stream on the chosen device at the set level.
+    std::shared_ptr<PulsePlayback> openPlayback(std::string& reason);
     void tell(bool playing);
 
     const Render render_;
     const Tap tap_;
     const Options options_;
 
-    mutable std::mutex mutex_;  // guards what the methods share with the thread
-    std::condition_variable wake_;
+    mutable std::mutex mutex_;            // guards what the methods share with the threads
+    std::condition_variable paceWake_;    // stopping
+    std::condition_variable serverWake_;  // stopping, or a block queued
     bool stopping_ = false;
     bool running_ = false;
     Kind kind_ = Kind::none;
     std::string nullReason_;
     float volume_ = 1;
-    std::string chosenDevice_;  // where start() opens the stream; "" = the default
+    std::string chosenDevice_;  // where a stream is opened; "" = the default
     std::shared_ptr<PulsePlayback> playback_;
     ServerListener serverListener_;
-    std::thread thread_;
-    std::thread reopener_;  // while the sound server is used
+    // Interleaved blocks on their way to the server: a ring of
+    // queuedBlocksMost, `queued_` of them from `queueHead_` on.
+    std::vector<float> queue_;
+    std::size_t queueHead_ = 0, queued_ = 0;
+    std::thread pacer_;
+    std::thread server_;  // while the sound server is used
 
-    // The thread's own.
-    std::chrono::steady_clock::time_point nullDeadline_{};
-    std::unique_ptr<float[]> interleaved_;
+    // The pacer's own.
+    std::chrono::steady_clock::time_point deadline_{};
 };
 
 }  // namespace ondaline::platform

@@ -81,7 +81,14 @@ std::unique_ptr<PulsePlayback> PulsePlayback::open(const std::string& applicatio
     const PulseConnection& connection = *p->connection;
     PulseLock lock(connection);
     if (!deviceUID.empty()) p->stream = startStream(connection, deviceUID.c_str());
-    // A chosen device may have gone since it was chosen; the default plays then.
+    // No device chosen, or the chosen one gone: the default, by its name. A
+    // stream with no device would be put where the server last kept this
+    // program's (its stream-restore); one on the default by name follows
+    // the default as it changes all the same.
+    if (!p->stream) {
+        const std::string fallback = connection.defaultSinkName();
+        if (!fallback.empty()) p->stream = startStream(connection, fallback.c_str());
+    }
     if (!p->stream) p->stream = startStream(connection, nullptr);
     if (!p->stream) {
         error = "cannot start playing on the sound server: " + connection.lastError();

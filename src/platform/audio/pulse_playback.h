@@ -16,7 +16,8 @@ public:
     // two seconds) or the stream cannot be made. The server is the one
     // PULSE_SERVER names, else the user's; it is never spawned. The stream
     // plays on the output device with `deviceUID`, or on the server's
-    // default device when that is "" or the device is not there.
+    // default device when that is "" or the device is not there (then the
+    // default, not where the server last kept this program's stream).
     static std::unique_ptr<PulsePlayback> open(const std::string& applicationName, const std::string& deviceUID,
                                                std::string& error);
     static std::unique_ptr<PulsePlayback> open(const std::string& applicationName, std::string& error)
