@@ -161,8 +161,9 @@ void SourceSwitcher::activateAppCapture(const std::string& bundleID, const std::
 
     if (!bundleID.empty()) {
         using Status = sources::ApplicationFollower::Status;
-        // On the follower's queue, or on the capture queue for an end, after
-        // the ended capture's last buffer and before the next one's first.
+        // On the follower's queue, or on the capture queue for an end (and
+        // the start it may tell first), after the ended capture's last buffer
+        // and before the next one's first.
         auto onStatus = [this, gate, token, main, heard](const Status& status) {
             if (status.kind == Status::Kind::ended) heard->store(false);
             main->post([this, gate, token, status] {

@@ -28,7 +28,7 @@ std::shared_ptr<ApplicationFollower> ApplicationFollower::start(std::shared_ptr<
     follower->capture_->setOnError([weak = std::weak_ptr(follower)](const std::string& reason) {
         const auto self = weak.lock();
         if (!self || self->stopped_) return;
-        self->report({Kind::ended, reason});
+        self->ended(reason);
         self->lookSoon();  // it may play on in a new stream, or come back later
     });
     follower->lookSoon();
@@ -78,7 +78,7 @@ bool ApplicationFollower::listApplications(platform::SoundServerApplications& in
     return false;
 }
 
-void ApplicationFollower::look()
+void ApplicationFollower::look(bool afterFailure)
 {
     if (stopped_) return;
     platform::SoundServerApplications found;
@@ -91,15 +91,22 @@ void ApplicationFollower::look()
     }
     // Also while it is captured: who plays beside it is worth knowing.
     const auto decision = tracker_.decide(AudioSourceCapture::sourcesFrom(found.playing), found.connectedProcesses);
-    if (capture_->isCapturing()) return;
-    using Decision = ApplicationTracker::Decision;
-    if (decision.kind == Decision::Kind::notPlaying) {
-        report({Kind::notPlaying, "'" + shownName_ + "' is not playing"});
-        return;
-    }
-    if (decision.kind == Decision::Kind::ambiguous) {
-        report({Kind::ambiguous, std::to_string(decision.matching) + " applications named '" + shownName_ + "' play"});
-        return;
+    {
+        // A capture whose end is not told yet counts as running: its end
+        // comes first, then a look of its own.
+        std::lock_guard lock(reportMutex_);
+        if (capture_->isCapturing() || state_ != CaptureState::idle) return;
+        using Decision = ApplicationTracker::Decision;
+        if (decision.kind == Decision::Kind::notPlaying) {
+            tell({Kind::notPlaying, "'" + shownName_ + "' is not playing"});
+            return;
+        }
+        if (decision.kind == Decision::Kind::ambiguous) {
+            tell({Kind::ambiguous,
+                  std::to_string(decision.matching) + " applications named '" + shownName_ + "' play"});
+            return;
+        }
+        state_ = CaptureState::starting;
     }
     const auto failure = capture_->startCapture(*decision.source);
     // A stop that came meanwhile has the last word.
@@ -108,23 +115,49 @@ void ApplicationFollower::look()
         return;
     }
     if (failure) {
+        {
+            std::lock_guard lock(reportMutex_);
+            state_ = CaptureState::idle;
+        }
+        // It may have gone between the list and the start: one more look
+        // tells what is true now, and the failure only if it still plays.
+        if (!afterFailure) return look(true);
         report({Kind::failed, *failure});
         return;
     }
-    if (!capture_->isCapturing()) return;
-    report({Kind::capturing, {}, captured_});
+    std::lock_guard lock(reportMutex_);
+    // Unless its end came first and told it.
+    if (state_ == CaptureState::starting) announceStart();
+}
+
+void ApplicationFollower::ended(const std::string& reason)
+{
+    std::lock_guard lock(reportMutex_);
+    if (state_ == CaptureState::starting) announceStart();
+    state_ = CaptureState::idle;
+    tell({Kind::ended, reason});
+}
+
+void ApplicationFollower::announceStart()
+{
+    state_ = CaptureState::running;
+    tell({Kind::capturing, {}, captured_});
     captured_ = true;
 }
 
-// Each status once, until another comes; a start and an end always.
 void ApplicationFollower::report(Status status)
 {
-    {
-        std::lock_guard lock(statusMutex_);
-        const bool repeated = last_ && last_->kind == status.kind && last_->text == status.text;
-        if (repeated && status.kind != Kind::capturing && status.kind != Kind::ended) return;
-        last_ = status;
-    }
+    std::lock_guard lock(reportMutex_);
+    tell(std::move(status));
+}
+
+// Each status once, until another comes; a start and an end always. Under
+// the lock, so that statuses from the queue and the capture keep their order.
+void ApplicationFollower::tell(Status status)
+{
+    const bool repeated = last_ && last_->kind == status.kind && last_->text == status.text;
+    if (repeated && status.kind != Kind::capturing && status.kind != Kind::ended) return;
+    last_ = status;
     if (onStatus_ && !stopped_) onStatus_(status);
 }
 

@@ -8,7 +8,7 @@
 // Threads: it looks at the sound server on a queue of its own, woken by
 // the server's news of streams and clients and, while the server is away,
 // by a timer. Statuses come on that queue, or on the capture's queue for
-// the end of a capture.
+// the end of a capture (and its start, when the end is learnt first).
 
 #include "platform/audio/playing_applications.h"
 #include "platform/dispatch/serial_queue.h"
@@ -66,8 +66,11 @@ public:
 
 private:
     void lookSoon();
-    void look();
+    void look(bool afterFailure = false);
+    void ended(const std::string& reason);
+    void announceStart();
     void report(Status status);
+    void tell(Status status);
     bool listApplications(platform::SoundServerApplications& into);
 
     const std::shared_ptr<AudioSourceCapture> capture_;
@@ -75,7 +78,12 @@ private:
     const std::string shownName_;
     std::atomic<bool> stopped_{false};
     std::atomic<bool> lookQueued_{false};
-    std::mutex statusMutex_;  // the queue's and the capture's reports take turns
+    // The queue's and the capture's reports take turns under it, and a
+    // capture's start is told before its end, its end before the next start.
+    std::mutex reportMutex_;
+    enum class CaptureState { idle, starting, running };
+    CaptureState state_ = CaptureState::idle;
+    bool captured_ = false;  // a capture of it has run
     std::optional<Status> last_;
 
     platform::SerialQueue queue_{"com.ondaline.appfollow"};
@@ -83,7 +91,6 @@ private:
     // server's thread, reaches this object only while it exists.
     platform::Timer retry_ = queue_.makeTimer();
     ApplicationTracker tracker_;
-    bool captured_ = false;  // a capture of it has run
     std::unique_ptr<platform::ApplicationsWatch> watch_;
 };
 

@@ -168,10 +168,13 @@ TEST_F(Capture, TheFollowerCapturesTheApplicationWheneverItPlays)
         std::lock_guard lock(mutex);
         statuses.push_back(status);
     });
+    using Kind = ApplicationFollower::Status::Kind;
+    // Captured, and told: a stop from here on silences what is not told yet.
     const auto capturing = [&](pid_t pid) {
         return test::eventually([&] {
             const auto source = capture->currentSource();
-            return source && source->id == pid;
+            std::lock_guard lock(mutex);
+            return source && source->id == pid && !statuses.empty() && statuses.back().kind == Kind::capturing;
         });
     };
     ASSERT_TRUE(capturing(tone->pid()));
@@ -184,7 +187,6 @@ TEST_F(Capture, TheFollowerCapturesTheApplicationWheneverItPlays)
     EXPECT_FALSE(capture->isCapturing());
 
     std::lock_guard lock(mutex);
-    using Kind = ApplicationFollower::Status::Kind;
     std::vector<Kind> kinds;
     for (const auto& status : statuses)
         if (status.kind != Kind::notPlaying) kinds.push_back(status.kind);
