@@ -113,6 +113,7 @@ std::optional<std::string> AudioSourceCapture::startCapture(const AudioSource& s
         std::lock_guard lock(mutex_);
         if (isCapturing_) return std::nullopt;
         generation = ++generation_;
+        endedWhileStarting_.reset();
     }
     const auto* wanted = std::any_cast<platform::PlayingApplication>(&source.scApp);
     if (!wanted) {
@@ -181,6 +182,10 @@ std::optional<std::string> AudioSourceCapture::startCapture(const AudioSource& s
             // Stopped while starting: the new stream goes unused.
             print("AudioSourceCapture: Stopped");
             return std::nullopt;
+        }
+        if (endedWhileStarting_) {
+            ++generation_;
+            return "'" + source.name + "': " + *endedWhileStarting_;
         }
         stream_ = std::move(stream);
         currentSource_ = source;
@@ -256,7 +261,12 @@ void AudioSourceCapture::handleStop(const std::string& error, std::uint64_t gene
     ErrorHandler handler;
     {
         std::lock_guard lock(mutex_);
-        if (generation != generation_ || !isCapturing_) return;
+        if (generation != generation_) return;
+        if (!isCapturing_) {
+            // Ended before its start returned: the start tells it.
+            endedWhileStarting_ = error;
+            return;
+        }
         ++generation_;
         stream = std::move(stream_);
         currentSource_.reset();

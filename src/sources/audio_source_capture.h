@@ -96,7 +96,8 @@ private:
     bool isCapturing_ = false;
     std::optional<AudioSource> currentSource_;
     std::unique_ptr<platform::ApplicationAudioCapture> stream_;
-    std::uint64_t generation_ = 0;  // moves on with every start and stop
+    std::uint64_t generation_ = 0;                   // moves on with every start and stop
+    std::optional<std::string> endedWhileStarting_;  // the end of the start under way
     std::uint64_t audioBufferCount_ = 0;
     std::atomic<std::size_t> queuedFrames_{0};  // handed to the queue, not yet taken
     std::atomic<std::uint64_t> droppedBuffers_{0};

@@ -3,6 +3,7 @@
 
 #include "platform/audio/application_audio.h"
 
+#include "platform/audio/pulse_connection.h"
 #include "platform/audio/pulse_playback.h"
 #include "support/peer_env.h"
 #include "support/pulse_peer.h"
@@ -100,10 +101,13 @@ struct Recorder {
 
 class ApplicationAudioPulse : public test::PulsePeerTest {
 protected:
-    PlayingApplication waitForApplication(const std::string& name)
+    PlayingApplication waitForApplication(const std::string& name, std::size_t streams = 1)
     {
         std::optional<PlayingApplication> found;
-        EXPECT_TRUE(test::eventually([&] { return (found = findApplication(name)).has_value(); })) << name;
+        EXPECT_TRUE(test::eventually([&] {
+            found = findApplication(name);
+            return found && found->streams.size() >= streams;
+        })) << name;
         return found.value_or(PlayingApplication{});
     }
     // A second and a half of what a capture of `application` delivers.
@@ -175,17 +179,42 @@ TEST_F(ApplicationAudioPulse, MixesTheStreamsOfOneApplication)
     // Two tones of 0.1 each, unrelated: together they have the level of a
     // single tone of 0.1 * sqrt(2), 3 dB above either alone.
     OwnTone first("Ondaline mix", 440, 0.1f), second("Ondaline mix", 660, 0.1f);
-    std::optional<PlayingApplication> application;
-    ASSERT_TRUE(test::eventually([&] {
-        application = findApplication("Ondaline mix");
-        return application && application->streams.size() == 2;
-    }));
+    const auto application = waitForApplication("Ondaline mix", 2);
+    ASSERT_EQ(application.streams.size(), 2u);
 
     Recorder recorder;
-    record(*application, recorder);
+    record(application, recorder);
 
     const auto mixed = test::analyseTone(recorder.firstChannel, 48000, 0.25);
     EXPECT_NEAR(mixed.peakDBFS, 20 * std::log10(0.1 * std::sqrt(2.0)), 1.0);
+}
+
+// A paused stream beside the one playing, as a browser's paused tab: the
+// application is captured all the same (PipeWire never readies the monitor
+// of a paused stream).
+TEST_F(ApplicationAudioPulse, APausedStreamDoesNotKeepTheApplicationFromBeingCaptured)
+{
+    std::string error;
+    const auto connection = platform::pulse::PulseConnection::open("Ondaline paused", error);
+    ASSERT_NE(connection, nullptr) << error;
+    platform::pulse::Stream paused;
+    {
+        platform::pulse::PulseLock lock(*connection);
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 44100, 2};
+        paused.reset(pa_stream_new(connection->context(), "Paused", &spec, nullptr));
+        ASSERT_TRUE(paused);
+        ASSERT_EQ(pa_stream_connect_playback(paused.get(), nullptr, nullptr, PA_STREAM_START_CORKED, nullptr, nullptr),
+                  0);
+    }
+    OwnTone tone("Ondaline paused", 440, 0.1f);
+    const auto application = waitForApplication("Ondaline paused", 2);
+    ASSERT_EQ(application.streams.size(), 2u);
+
+    Recorder recorder;
+    record(application, recorder);
+    EXPECT_NEAR(test::analyseTone(recorder.firstChannel, 48000, 0.25).peakDBFS, 20 * std::log10(0.1), 1.0);
+    platform::pulse::PulseLock lock(*connection);
+    paused.reset();
 }
 
 // A player that opens its next stream before it closes the one playing (a

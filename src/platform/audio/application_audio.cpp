@@ -24,14 +24,15 @@ constexpr const char* clientName = "Ondaline";
 constexpr std::uint32_t fragmentFrames = 4096;
 
 // With the lock held: the monitor source of the sink that plays the sink
-// input; empty when the sink input is gone.
+// input; empty when the sink input is gone or paused. PipeWire never
+// readies the monitor of a paused stream; it joins once it plays.
 std::string monitorSourceOf(const PulseConnection& connection, std::uint32_t sinkInput)
 {
     std::uint32_t sink = PA_INVALID_INDEX;
     connection.finish(pa_context_get_sink_input_info(
         connection.context(), sinkInput,
         [](pa_context*, const pa_sink_input_info* info, int eol, void* out) {
-            if (eol == 0 && info) *static_cast<std::uint32_t*>(out) = info->sink;
+            if (eol == 0 && info && !info->corked) *static_cast<std::uint32_t*>(out) = info->sink;
         },
         &sink));
     if (sink == PA_INVALID_INDEX) return {};
@@ -53,6 +54,7 @@ struct ApplicationAudioCapture::Private {
         Private* owner;
         std::size_t id;  // in the mixer
         pulse::Stream stream;
+        bool endedWhileStarting = false;
     };
     // A stream of the application that came later: its device is being
     // asked for.
@@ -113,7 +115,7 @@ struct ApplicationAudioCapture::Private {
     // the streams are made so that it may not move them instead.
     static void onStateChange(pa_stream* s, void* userdata)
     {
-        const Input& input = *static_cast<Input*>(userdata);
+        Input& input = *static_cast<Input*>(userdata);
         input.owner->connection->signal();
         if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s))) inputEnded(input);
     }
@@ -123,10 +125,15 @@ struct ApplicationAudioCapture::Private {
     // for us that stream has ended.
     static void onMoved(pa_stream*, void* userdata) { inputEnded(*static_cast<Input*>(userdata)); }
 
-    static void inputEnded(const Input& input)
+    static void inputEnded(Input& input)
     {
         Private& p = *input.owner;
-        if (!p.running) return;
+        if (!p.running) {
+            // Told once the start is over, which may still be waiting on
+            // the server.
+            input.endedWhileStarting = true;
+            return;
+        }
         p.mixer->close(input.id);
         p.endIfSilent();
     }
@@ -173,7 +180,8 @@ struct ApplicationAudioCapture::Private {
             p.endIfSilent();
             return;
         }
-        if (p.ended || p.closing || p.isTaken(info->index) || info->sink == PA_INVALID_INDEX) return;
+        // A paused one is asked for again when it plays, by its change.
+        if (p.ended || p.closing || p.isTaken(info->index) || info->sink == PA_INVALID_INDEX || info->corked) return;
         if (!p.application.owns(pulse::processId(info->proplist),
                                 pulse::property(info->proplist, PA_PROP_APPLICATION_NAME), info->client))
             return;
@@ -281,7 +289,7 @@ std::unique_ptr<ApplicationAudioCapture> ApplicationAudioCapture::start(const Pl
                                               static_cast<std::size_t>(format.sampleRate));
     for (const std::uint32_t sinkInput : application.streams) {
         const std::string monitor = monitorSourceOf(connection, sinkInput);
-        if (monitor.empty()) continue;  // gone meanwhile: nothing to record
+        if (monitor.empty()) continue;  // gone or paused: nothing to record yet
         if (!p->addInput(sinkInput, monitor, error)) return nullptr;
     }
     if (p->inputs.empty()) {
@@ -291,7 +299,9 @@ std::unique_ptr<ApplicationAudioCapture> ApplicationAudioCapture::start(const Pl
     Private& ref = *p;
     if (!connection.wait([&ref] { return ref.allReady() || ref.anyFailed(); }, PulseConnection::connectTimeout) ||
         !p->allReady()) {
-        error = "cannot record the application's sound: " + connection.lastError();
+        // A stream that never got ready is no error of the server's.
+        error = "cannot record the application's sound: " +
+                (p->anyFailed() ? connection.lastError() : std::string("the sound server did not start it in time"));
         return nullptr;
     }
     // From now on the application's new streams join; one that came while
@@ -304,7 +314,11 @@ std::unique_ptr<ApplicationAudioCapture> ApplicationAudioCapture::start(const Pl
     }
     p->connection->setLostHandler([raw = p.get()] { raw->endIfSilent(); });
     p->running = true;
+    for (const auto& input : p->inputs)
+        if (input->endedWhileStarting) p->mixer->close(input->id);
     p->ask(pa_context_get_sink_input_info_list(connection.context(), Private::onStreamInfo, p.get()));
+    // Ends now if every stream went meanwhile and the question was not sent.
+    p->endIfSilent();
     return std::unique_ptr<ApplicationAudioCapture>(new ApplicationAudioCapture(std::move(p)));
 }
 
