@@ -6,6 +6,7 @@
 
 #include "models/station_path.h"
 #include "platform/dispatch/serial_queue.h"
+#include "platform/dispatch/timer.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -26,6 +27,8 @@ struct SettingsPage::AppListing {
     // goes first of the rest.
     ~AppListing()
     {
+        following = false;
+        retry.cancel();
         worker.sync([this] { watch.reset(); });
     }
 
@@ -45,18 +48,15 @@ struct SettingsPage::AppListing {
             watch.reset();
             return;
         }
-        std::string error;
-        if (!watch) {
-            watch = platform::ApplicationsWatch::open(error);
-            // On the server's thread, which runs only while the watch exists.
-            if (watch) watch->setChangeListener([this] { listSoon(); });
-        }
         platform::SoundServerApplications found;
-        if (!watch || !watch->list(found, error)) {
-            watch.reset();
+        // The watch's news comes on the server's thread, which runs only
+        // while the watch exists.
+        if (!platform::ApplicationsWatch::listKeptOpen(
+                watch, [this] { listSoon(); }, found)) {
             onList({}, true);
-            // No server tells of its return: it is asked again.
-            worker.asyncAfter(platform::ApplicationsWatch::serverRetry, [this] { listSoon(); });
+            // No server tells of its return: it is asked again, once however
+            // often the list was asked for meanwhile.
+            retry.scheduleAfter(platform::ApplicationsWatch::serverRetry, [this] { listSoon(); });
             return;
         }
         onList(sources::AudioSourceCapture::sourcesFrom(found.playing), false);
@@ -67,6 +67,7 @@ struct SettingsPage::AppListing {
     std::atomic<bool> queued{false};
     std::unique_ptr<platform::ApplicationsWatch> watch;  // on the worker only
     platform::SerialQueue worker{"com.ondaline.applist"};
+    platform::Timer retry = worker.makeTimer();
 };
 
 namespace {
@@ -198,11 +199,11 @@ void SettingsPage::stopFollowingApplications()
 void SettingsPage::showAppList(const std::vector<sources::AudioSource>& found, bool failed)
 {
     QComboBox* picker = appPicker_;  // the newest page's, by now
+    const auto sameApplication = [](const sources::AudioSource& a, const sources::AudioSource& b) {
+        return a.id == b.id && a.name == b.name;
+    };
     const auto sameItems = [&] {
-        return std::equal(found.begin(), found.end(), appSources_.begin(), appSources_.end(),
-                          [](const sources::AudioSource& a, const sources::AudioSource& b) {
-                              return a.id == b.id && a.name == b.name;
-                          });
+        return std::equal(found.begin(), found.end(), appSources_.begin(), appSources_.end(), sameApplication);
     };
     // Nothing new: the picker stays as the user sees it.
     if (picker && picker == filledPicker_ && failed == appListFailed_ && sameItems()) return;
@@ -228,9 +229,8 @@ void SettingsPage::showAppList(const std::vector<sources::AudioSource>& found, b
         picker->addItem(QString::fromStdString(sources::shownName(source, found)));
     std::optional<std::size_t> chosen;
     if (kept) {
-        const auto same = std::find_if(found.begin(), found.end(), [&](const sources::AudioSource& s) {
-            return s.id == kept->id && s.name == kept->name;
-        });
+        const auto same = std::find_if(found.begin(), found.end(),
+                                       [&](const sources::AudioSource& s) { return sameApplication(s, *kept); });
         if (same != found.end()) chosen = static_cast<std::size_t>(same - found.begin());
     }
     if (!chosen) chosen = sources::chosenItem(found, actions_.savedApplication());

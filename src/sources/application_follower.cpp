@@ -64,25 +64,14 @@ void ApplicationFollower::lookSoon()
     });
 }
 
-bool ApplicationFollower::listApplications(platform::SoundServerApplications& into)
-{
-    std::string error;
-    if (!watch_) {
-        watch_ = platform::ApplicationsWatch::open(error);
-        if (!watch_) return false;
-        // On the server's thread, which only ever runs while the watch exists.
-        watch_->setChangeListener([this] { lookSoon(); });
-    }
-    if (watch_->list(into, error)) return true;
-    watch_.reset();
-    return false;
-}
-
 void ApplicationFollower::look(bool afterFailure)
 {
     if (stopped_) return;
     platform::SoundServerApplications found;
-    if (!listApplications(found)) {
+    // The watch's news comes on the server's thread, which runs only while
+    // the watch exists.
+    if (!platform::ApplicationsWatch::listKeptOpen(
+            watch_, [this] { lookSoon(); }, found)) {
         report({Kind::noServer, "no sound server"});
         retry_.scheduleAfter(platform::ApplicationsWatch::serverRetry, [weak = weak_from_this()] {
             if (const auto self = weak.lock()) self->look();

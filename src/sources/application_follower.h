@@ -71,7 +71,6 @@ private:
     void announceStart();
     void report(Status status);
     void tell(Status status);
-    bool listApplications(platform::SoundServerApplications& into);
 
     const std::shared_ptr<AudioSourceCapture> capture_;
     const StatusHandler onStatus_;

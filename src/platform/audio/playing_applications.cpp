@@ -133,6 +133,20 @@ void ApplicationsWatch::setChangeListener(std::function<void()> listener)
     private_->watched->setListener(std::move(listener));
 }
 
+bool ApplicationsWatch::listKeptOpen(std::unique_ptr<ApplicationsWatch>& watch, const std::function<void()>& onChange,
+                                     SoundServerApplications& into)
+{
+    std::string error;
+    if (!watch) {
+        watch = open(error);
+        if (!watch) return false;
+        watch->setChangeListener(onChange);
+    }
+    if (watch->list(into, error)) return true;
+    watch.reset();
+    return false;
+}
+
 bool ApplicationsWatch::isConnected() const { return private_->watched->isConnected(); }
 
 }  // namespace ondaline::platform

@@ -64,6 +64,12 @@ public:
 
     bool isConnected() const;
 
+    // Lists through `watch`, opened first (with `onChange` as its listener)
+    // when there is none; one that no longer answers is let go, so that the
+    // next call opens a new one. False while no server answers.
+    static bool listKeptOpen(std::unique_ptr<ApplicationsWatch>& watch, const std::function<void()>& onChange,
+                             SoundServerApplications& into);
+
     struct Private;
 
 private:
