@@ -11,14 +11,41 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
 #include <set>
 
 namespace ondaline::platform {
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNoGroup = 65534;
+// A change of the file-system user makes the process undumpable, and the
+// flag is the process's, not the thread's: while readers on several threads
+// overlap, the value from before the first is kept here and put back when
+// the last has given its rights back.
+class DumpableFlag {
+public:
+    void enter()
+    {
+        const std::lock_guard lock(lock_);
+        if (readers_++ == 0) saved_ = ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0);
+    }
+    void leave()
+    {
+        const std::lock_guard lock(lock_);
+        if (--readers_ == 0 && saved_ > 0) (void)::prctl(PR_SET_DUMPABLE, saved_, 0, 0, 0);
+    }
+
+private:
+    std::mutex lock_;
+    int readers_ = 0;
+    int saved_ = 0;
+};
+
+DumpableFlag& dumpableFlag()
+{
+    static DumpableFlag flag;
+    return flag;
+}
 
 // Takes the reader's rights for file access on this thread alone, and gives
 // them back when it goes. The kernel keeps these rights per thread; the C
@@ -28,16 +55,16 @@ class ReadingAs {
 public:
     explicit ReadingAs(const FileReader& reader)
     {
-        // A change of the file-system user also makes the process undumpable
-        // and clears this thread's parent-death signal; both are put back.
-        dumpable_ = ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0);
+        // The change also clears this thread's parent-death signal, which
+        // is put back.
         if (::prctl(PR_GET_PDEATHSIG, &deathSignal_, 0, 0, 0) != 0) deathSignal_ = 0;
         const int count = ::getgroups(0, nullptr);
         if (count < 0) return;
         saved_.resize(static_cast<std::size_t>(count));
         if (::getgroups(count, saved_.data()) != count) return;
-        if (::syscall(SYS_setgroups, reader.groups.size(), reader.groups.data()) != 0) return;
+        dumpableFlag().enter();
         changed_ = true;
+        if (::syscall(SYS_setgroups, reader.groups.size(), reader.groups.data()) != 0) return;
         ::setfsgid(reader.gid);
         ::setfsuid(reader.uid);
         // setfsuid() tells of a failure only by what it answers next.
@@ -50,7 +77,7 @@ public:
         ::setfsuid(::geteuid());
         ::setfsgid(::getegid());
         (void)::syscall(SYS_setgroups, saved_.size(), saved_.data());
-        if (dumpable_ > 0) (void)::prctl(PR_SET_DUMPABLE, dumpable_, 0, 0, 0);
+        dumpableFlag().leave();
         if (deathSignal_ != 0) (void)::prctl(PR_SET_PDEATHSIG, deathSignal_, 0, 0, 0);
     }
     ReadingAs(const ReadingAs&) = delete;
@@ -60,11 +87,20 @@ public:
 
 private:
     std::vector<gid_t> saved_;
-    int dumpable_ = 0;
     int deathSignal_ = 0;
     bool changed_ = false;
     bool taken_ = false;
 };
+
+// What the mode bits of `thing` give `reader` of `wanted` (R_OK, X_OK),
+// as the kernel chooses among owner, group and others.
+bool modeGives(const FileReader& reader, const struct stat& thing, int wanted)
+{
+    const bool member = thing.st_gid == reader.gid ||
+                        std::find(reader.groups.begin(), reader.groups.end(), thing.st_gid) != reader.groups.end();
+    const int shift = thing.st_uid == reader.uid ? 6 : member ? 3 : 0;
+    return ((static_cast<int>(thing.st_mode) >> shift) & wanted) == wanted;
+}
 
 FileRead refused(std::string why)
 {
@@ -80,21 +116,31 @@ struct Walked {
     FileRead opened;
     std::string otherUsersLink;
     uid_t linkOwner = 0;
+    std::vector<struct stat> way;  // the folders passed
 };
 
 Walked openWalked(const std::string& path, FileDescriptor& file)
 {
-    const FilePlace place = walkPath(path);
-    if (!place.otherUsersLink.empty()) return {refused({}), place.otherUsersLink, place.otherUsersLinkOwner};
+    FilePlace place = walkPath(path);
+    if (!place.otherUsersLink.empty()) return {refused({}), place.otherUsersLink, place.otherUsersLinkOwner, {}};
     if (!place.reached()) {
         FileRead read;
         const bool missing = place.nowhere == std::errc::no_such_file_or_directory ||
                              place.nowhere == std::errc::not_a_directory;
         read.problem = missing ? FileProblem::missing : FileProblem::unreadable;
         read.error = place.nowhere;
-        return {read, {}, 0};
+        return {read, {}, 0, std::move(place.foldersPassed)};
     }
-    return {openRegularFileAt(place.folder.get(), place.name, file), {}, 0};
+    return {openRegularFileAt(place.folder.get(), place.name, file), {}, 0, std::move(place.foldersPassed)};
+}
+
+// Whether the reader could have opened what the walk opened: search every
+// folder on the way, and read the file.
+bool reaches(const FileReader& reader, const Walked& walked)
+{
+    const bool searched = std::all_of(walked.way.begin(), walked.way.end(),
+                                      [&](const struct stat& folder) { return modeGives(reader, folder, X_OK); });
+    return searched && (walked.opened.problem != FileProblem::none || modeGives(reader, walked.opened.opened, R_OK));
 }
 
 FileRead told(const std::string& path, Walked walked)
@@ -119,7 +165,7 @@ std::string groupName(gid_t gid)
     return "group " + std::to_string(gid);
 }
 
-FileReader nobody(std::string who) { return {kNobody, kNoGroup, {}, std::move(who)}; }
+FileReader nobody(std::string who) { return {kNoOwner, kNoGroup, {}, std::move(who)}; }
 
 // A user's own rights: their group and every group they are a member of;
 // a user the system does not list has only their own.
@@ -145,18 +191,28 @@ FileReader userReader(uid_t uid)
 
 FileRead openNamedFile(const std::string& path, const NamedFileRules& rules, FileDescriptor& file)
 {
-    if (!rules.readAs || ::geteuid() != 0) return told(path, openWalked(path, file));
+    if (!rules.readAs) return told(path, openWalked(path, file));
     const FileReader& reader = *rules.readAs;
     const std::string notTheirs = reader.who + " may change the station's settings and could not read it";
     Walked walked;
-    {
-        const ReadingAs as(reader);
-        if (!as.taken()) return refused(notTheirs);
+    if (::geteuid() == 0) {
+        {
+            const ReadingAs as(reader);
+            if (!as.taken()) return refused(notTheirs);
+            walked = openWalked(path, file);
+        }
+        if (isPermissionError(walked.opened)) {
+            file.reset();
+            return refused(notTheirs);
+        }
+    } else {
+        // Another user's rights cannot be taken: the bits on the way say
+        // what they could reach.
         walked = openWalked(path, file);
-    }
-    if (isPermissionError(walked.opened)) {
-        file.reset();
-        return refused(notTheirs);
+        if (walked.otherUsersLink.empty() && !reaches(reader, walked)) {
+            file.reset();
+            return refused(notTheirs);
+        }
     }
     return told(path, std::move(walked));
 }
@@ -200,7 +256,7 @@ std::optional<FileReader> othersWhoMayChange(const std::vector<struct stat>& way
         const FileReader user = userReader(uid);
         return std::find(user.groups.begin(), user.groups.end(), group) != user.groups.end();
     });
-    if (groups.size() == 1 && allMembers) return FileReader{kNobody, group, {group}, "the group " + groupName(group)};
+    if (groups.size() == 1 && allMembers) return FileReader{kNoOwner, group, {group}, "the group " + groupName(group)};
     return nobody("other users");
 }
 

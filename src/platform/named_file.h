@@ -17,10 +17,16 @@
 
 namespace ondaline::platform {
 
+// A user and a group that own no file: a reader made of them has only
+// what every user has, and a group's reader only what its group has. Not
+// the user nobody, who owns real files (root-squashed NFS files, daemons').
+inline constexpr uid_t kNoOwner = 2147483646;
+inline constexpr gid_t kNoGroup = 2147483646;
+
 // Whose rights a read is made with.
 struct FileReader {
-    uid_t uid = 65534;
-    gid_t gid = 65534;
+    uid_t uid = kNoOwner;
+    gid_t gid = kNoGroup;
     std::vector<gid_t> groups;
     std::string who = "nobody";  // for messages: "b", "the group station", "any user"
 
@@ -28,17 +34,19 @@ struct FileReader {
 };
 
 struct NamedFileRules {
-    // The rights reads are made with instead of ours: those of the others
-    // who may change what names the files. Only root can take them.
+    // The others who may change what names the files: a file is read only
+    // where they could read it too. Root reads with their rights; any other
+    // user, who cannot take them, judges by the mode bits of the file and of
+    // each folder on its way.
     std::optional<FileReader> readAs;
 
     bool operator==(const NamedFileRules&) const = default;
 };
 
 // The contents of the regular file at `path` (at most `maxBytes`), reached
-// one name at a time, following only our own and root's links, and read
-// with the rules' rights. Another user's link on the way, or a file those
-// rights do not reach, is `refused`, and `detail` says which.
+// one name at a time, following only our own and root's links, and only
+// where the rules' reader could read it. Another user's link on the way, or
+// a file that reader does not reach, is `refused`, and `detail` says which.
 FileRead readNamedFile(const std::string& path, const NamedFileRules& rules, std::size_t maxBytes = smallFileLimit);
 // The same, opened and left for the caller to read (a decoder), of any size.
 FileRead openNamedFile(const std::string& path, const NamedFileRules& rules, FileDescriptor& file);
