@@ -19,6 +19,19 @@ constexpr auto metadataTimeLimit = std::chrono::seconds(10);
 
 Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
+// What the server said, one log line for each of its lines, each under
+// `heading`: a line of its could otherwise pass for one of ours.
+void printServerText(std::string_view heading, std::string_view text)
+{
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        std::string_view line = text.substr(start, end - start);
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        if (!line.empty()) print(std::string(heading) + std::string(line));
+        start = end + 1;
+    }
+}
+
 }  // namespace
 
 std::shared_ptr<platform::Connection> Ondaline::currentIcecastConnection(std::uint64_t epoch) const
@@ -138,9 +151,8 @@ void Ondaline::judgeIcecastResponse(std::uint64_t epoch, bool)
         return;
     }
     const auto end = icecast::headerEnd(reply).value_or(reply.size());
-    print(PrintFormat{.keepLineBreaks = true},
-          "Ondaline: Icecast server response: " +
-              withoutSecrets(std::string(platform::trimWhitespaceAndNewlines(reply.substr(0, end)))));
+    printServerText("Ondaline: Icecast server response: ",
+                    withoutSecrets(std::string(platform::trimWhitespaceAndNewlines(reply.substr(0, end)))));
     const auto verdict = icecast::judgeReply(reply);
     if (verdict.verdict != icecast::Reply::Verdict::accepted) {
         reportError(verdict.message);
@@ -187,8 +199,8 @@ void Ondaline::monitorIcecastConnection(std::uint64_t epoch)
         if (!ended) {
             const std::string text(result.bytes.begin(), result.bytes.end());
             if (platform::isValidUTF8(text)) {
-                print("Ondaline: Icecast server message: " +
-                      self->withoutSecrets(std::string(platform::trimWhitespaceAndNewlines(text))));
+                printServerText("Ondaline: Icecast server message: ",
+                                self->withoutSecrets(std::string(platform::trimWhitespaceAndNewlines(text))));
             }
             self->monitorIcecastConnection(epoch);
             return;

@@ -29,7 +29,7 @@ protected:
                           const std::string& extra, int seconds = 6)
     {
         return runCommand("timeout 180 " + shellQuote(ONDALINE_HARNESS) + " --mode icecast --host 127.0.0.1 --port " +
-                          env.at("ONDALINE_ICECAST_PORT") + " --mount " + mount + " --password " +
+                          env.at("ONDALINE_ICECAST_PORT") + " --mount " + shellQuote(mount) + " --password " +
                           shellQuote(env.at("ONDALINE_ICECAST_SOURCE_PASSWORD")) + " --seconds " +
                           std::to_string(seconds) + " " + extra);
     }
@@ -91,7 +91,10 @@ TEST_F(Icecast, ListenerHearsTheToneAndSeesTheTitle)
     ASSERT_FALSE(env_.empty()) << "the icecast peer is not running";
     const std::string title = "Rock & Roll + Jazz = 100% (Live) #1 Caf\u00e9 Z\u00fcrich";
     for (const auto& [rate, channels] : {std::pair{44100, 2}, std::pair{48000, 1}}) {
-        const std::string mount = "/tone-" + std::to_string(rate) + "-" + std::to_string(channels) + ".aac";
+        // The second mount's space and "#" go encoded, in the source's
+        // request and in each title update.
+        const std::string mount = "/tone" + std::string(channels == 1 ? " #" : "-") + std::to_string(rate) + "-" +
+                                  std::to_string(channels) + ".aac";
         SCOPED_TRACE(mount);
         auto source = std::async(std::launch::async, [&] {
             return harness(env_, mount,
@@ -102,7 +105,7 @@ TEST_F(Icecast, ListenerHearsTheToneAndSeesTheTitle)
         const std::string heard = runFile("listener-" + std::to_string(rate) + ".aac");
         const auto listener =
             runCommand("timeout 30 ffmpeg -nostdin -v error -y -i http://127.0.0.1:" + env_["ONDALINE_ICECAST_PORT"] +
-                       mount + " -t 3 -c copy -f adts " + shellQuote(heard));
+                       ondaline::icecast::encodePath(mount) + " -t 3 -c copy -f adts " + shellQuote(heard));
         const std::string stats = adminStats();
         const auto run = source.get();
         ASSERT_EQ(run.exitCode, 0) << run.output;

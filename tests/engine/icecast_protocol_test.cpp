@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 using namespace ondaline;
 using namespace ondaline::icecast;
@@ -43,11 +44,8 @@ TEST(IcecastRequest, SourceRequestWithDefaultsHasSixLinesAndTheBlankOne)
     audio.sampleRate = std::numeric_limits<double>::infinity();
     EXPECT_NE(sourceRequest(icecast, audio).find("ice-samplerate=0\r\n"), std::string::npos);
     // A line break in a setting never ends its header, nor the log line.
-    icecast.mountPoint = "live\r\nX-Mount: 1";
     icecast.streamName = "Radio\r\nX-Name: 1";
-    const std::string request = sourceRequest(icecast, audio);
-    EXPECT_NE(request.find("SOURCE /live␍␊X-Mount: 1 ICE/1.0\r\n"), std::string::npos);
-    EXPECT_NE(request.find("Ice-Name: Radio␍␊X-Name: 1\r\n"), std::string::npos);
+    EXPECT_NE(sourceRequest(icecast, audio).find("Ice-Name: Radio␍␊X-Name: 1\r\n"), std::string::npos);
 }
 
 TEST(IcecastRequest, LoggedWithoutCredentials)
@@ -96,6 +94,35 @@ TEST(IcecastRequest, MetadataURLEncodesWhatWouldBreakTheQuery)
               "User-Agent: Ondaline/1.0.26\r\n"
               "Connection: close\r\n"
               "\r\n");
+}
+
+// A mount holding a line break, a space, "&", "#" or "%" arrives whole, as
+// part of the mount, in both requests: no line is broken, no header added.
+TEST(IcecastRequest, MountIsEncodedForEachRequest)
+{
+    IcecastConfig icecast;
+    icecast.host = "radio.example";
+    icecast.password = "pw";
+    const Configuration audio;
+    for (const auto& [mount, path, query] :
+         {std::tuple{"/live me\r\nX-Injected: yes", "/live%20me%0D%0AX-Injected:%20yes",
+                     "/live%20me%0D%0AX-Injected:%20yes"},
+          std::tuple{"rock & roll #1 100%", "/rock%20&%20roll%20%231%20100%25", "/rock%20%26%20roll%20%231%20100%25"},
+          std::tuple{"/caf\u00e9+jazz", "/caf%C3%A9+jazz", "/caf%C3%A9%2Bjazz"}}) {
+        SCOPED_TRACE(mount);
+        icecast.mountPoint = mount;
+        for (const std::string& request : {sourceRequest(icecast, audio), metadataRequest(icecast, "Song")}) {
+            // Every line ends in CR LF, and no CR or LF is found elsewhere.
+            std::size_t lines = 0;
+            for (std::size_t at = 0; (at = request.find_first_of("\r\n", at)) != std::string::npos; at += 2, ++lines)
+                ASSERT_EQ(request.compare(at, 2, "\r\n"), 0) << at;
+            EXPECT_EQ(lines, request.starts_with("SOURCE") ? 7u : 6u);
+        }
+        EXPECT_TRUE(sourceRequest(icecast, audio).starts_with("SOURCE " + std::string(path) + " ICE/1.0\r\n"));
+        EXPECT_TRUE(metadataRequest(icecast, "Song")
+                        .starts_with("GET /admin/metadata?mount=" + std::string(query) +
+                                     "&mode=updinfo&song=Song&charset=UTF-8 HTTP/1.1\r\n"));
+    }
 }
 
 TEST(IcecastReply, DecidedByTheStatusCodeOfTheFirstLine)

@@ -22,6 +22,25 @@ std::string_view firstCharacters(std::string_view text, std::size_t count)
     return text.substr(0, end);
 }
 
+// Letters, digits and the marks in `kept` as they are; every other byte as
+// %XX.
+std::string percentEncoded(std::string_view text, std::string_view kept)
+{
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
+            kept.find(c) != std::string_view::npos) {
+            out += c;
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string mountPath(std::string_view mountPoint)
@@ -76,7 +95,7 @@ std::string sourceRequest(const IcecastConfig& icecast, const Configuration& aud
     const long long wholeRate = std::isfinite(rate) && std::fabs(rate) < 9.2e18 ? static_cast<long long>(rate) : 0;
     // A line break in a setting would end its header and start another.
     auto value = [](std::string_view text) { return platform::withControlsShown(text); };
-    std::string request = "SOURCE " + value(mountPath(icecast.mountPoint)) + " ICE/1.0\r\n";
+    std::string request = "SOURCE " + encodePath(mountPath(icecast.mountPoint)) + " ICE/1.0\r\n";
     request += "Content-Type: audio/aac\r\n";
     request += "Authorization: Basic " + basicCredentials(icecast.username, icecast.password) + "\r\n";
     request += "User-Agent: " + std::string(userAgent) + "\r\n";
@@ -91,28 +110,14 @@ std::string sourceRequest(const IcecastConfig& icecast, const Configuration& aud
     return request;
 }
 
-std::string encodeQueryValue(std::string_view text)
-{
-    static constexpr std::string_view kept = "-._~!$'()*,;:/?@";
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
-            kept.find(c) != std::string_view::npos) {
-            out += c;
-        } else {
-            char escaped[4];
-            std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
-            out += escaped;
-        }
-    }
-    return out;
-}
+std::string encodeQueryValue(std::string_view text) { return percentEncoded(text, "-._~!$'()*,;:/?@"); }
+
+std::string encodePath(std::string_view path) { return percentEncoded(path, "-._~!$&'()*+,;=:@/"); }
 
 std::string metadataRequest(const IcecastConfig& icecast, std::string_view song)
 {
     // Icecast takes the title of an AAC stream as Latin-1 unless told the charset.
-    return "GET /admin/metadata?mount=" + mountPath(icecast.mountPoint) +
+    return "GET /admin/metadata?mount=" + encodeQueryValue(mountPath(icecast.mountPoint)) +
            "&mode=updinfo&song=" + encodeQueryValue(song) + "&charset=UTF-8 HTTP/1.1\r\n" + "Host: " + icecast.host +
            ":" + std::to_string(icecast.port) + "\r\n" + "Authorization: Basic " +
            basicCredentials(icecast.username, icecast.password) + "\r\n" + "User-Agent: " + std::string(userAgent) +

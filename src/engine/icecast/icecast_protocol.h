@@ -23,6 +23,8 @@ std::string mountPath(std::string_view mountPoint);
 std::string basicCredentials(std::string_view user, std::string_view password);
 std::string base64(std::string_view bytes);
 
+// The SOURCE request. The mount goes as an encoded path, so that a space or
+// a line break in it arrives as part of it and never breaks a line.
 std::string sourceRequest(const IcecastConfig& icecast, const Configuration& audio);
 
 // A request as it may be logged: each "Authorization: Basic" value (the
@@ -34,6 +36,13 @@ std::string withoutCredentials(std::string_view request);
 // and every non-ASCII byte included, becomes %XX.
 std::string encodeQueryValue(std::string_view text);
 
+// Percent-encoding of a path, the mount's in the SOURCE request: letters,
+// digits, "/" and the marks - . _ ~ ! $ & ' ( ) * + , ; = : @ stay;
+// everything else, " ", "#", "?", "%", line breaks and every non-ASCII byte
+// included, becomes %XX, which the server decodes.
+std::string encodePath(std::string_view path);
+
+// The title update: the mount and the song as encoded query values.
 std::string metadataRequest(const IcecastConfig& icecast, std::string_view song);
 
 // The server's answer to SOURCE, read up to the blank line.
