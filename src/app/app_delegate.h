@@ -224,6 +224,7 @@ public:
     bool reportSettingsSave(const SettingsSave& save);
     // An earlier file the save kept aside, logged and shown once.
     void reportKeptAside(const SettingsSave& save);
+    void reportSecrets(const SettingsSave& save);
     // A settings notice holds the status line for ten seconds: the source's
     // and the live status wait for it.
     bool isSettingsNoticeShowing() const;
@@ -314,7 +315,7 @@ private:
     std::vector<platform::RemovedFile> settingsLoadLeftovers_;
     std::string settingsLoadSaveRefused_;
     std::string settingsLoadLinkNotFollowed_;  // another user's link, which is the problem
-    std::string keyLeftOutTold_;               // why the key stays out of the settings file, as said
+    SettingsSave secretsTold_;                 // what saves said of the secrets, as told
     void switchDrawer(DrawerPage page);
     void setDrawerPage(QWidget* page);
     void readOpenDrawer();  // the autosave's reading of the open page

@@ -39,17 +39,32 @@ bool TestAppDelegate::saveSettings()
 bool TestAppDelegate::reportSettingsSave(const SettingsSave& save)
 {
     reportKeptAside(save);
-    if (save.written && save.keyLeftOut != keyLeftOutTold_) {
-        keyLeftOutTold_ = save.keyLeftOut;
-        if (!save.keyLeftOut.empty())
-            print("Ondaline: ⚠ Stream key not written to " + save.file + ": " + save.keyLeftOut +
-                  " — it is read from that file at each start");
+    if (save.written) {
+        reportSecrets(save);
+        return true;
     }
-    if (save.written) return true;
     print("Ondaline: ⚠ Settings not saved to " + save.file + ": " + save.failure);
     const std::string& about = save.linkNotFollowed.empty() ? save.file : save.linkNotFollowed;
     showSettingsNotice("Settings not saved: " + withNameOnly(save.failure, about));
     return false;
+}
+
+// What a save did with the stream key and the Icecast password, each said
+// once for as long as it stays so.
+void TestAppDelegate::reportSecrets(const SettingsSave& save)
+{
+    auto tell = [](const std::string& now, std::string& told, const std::string& line) {
+        if (now == told) return;
+        told = now;
+        if (!now.empty()) print(line);
+    };
+    tell(save.keyLeftOut, secretsTold_.keyLeftOut,
+         "Ondaline: ⚠ Stream key not written to " + save.file + ": " + save.keyLeftOut +
+             " — it is read from that file at each start");
+    tell(save.passwordLeftOut, secretsTold_.passwordLeftOut,
+         "Ondaline: ⚠ Icecast password not written to " + save.file + ": " + save.passwordLeftOut +
+             " — enter it again after a restart");
+    tell(save.secretsExposed, secretsTold_.secretsExposed, "Ondaline: ⚠ " + save.secretsExposed);
 }
 
 void TestAppDelegate::reportKeptAside(const SettingsSave& save)

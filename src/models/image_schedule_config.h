@@ -5,6 +5,7 @@
 #include "platform/named_file.h"
 #include "platform/staged_file.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -71,11 +72,15 @@ struct ImageScheduleConfig {
     // held open, and every step of the save is taken in that folder, so a
     // link swapped in on the way meanwhile leads nowhere else. The new file
     // has the old one's permissions (never wider), group and, where root
-    // saves, owner. A file that holds the stream key is never readable by
-    // more users than the key's source: a key typed in makes a new file
-    // private to its owner; a key taken from the stream-key file gives no
-    // one a read that file does not give, and where the settings file's
-    // owner could not read that file the key is left out of it.
+    // saves, owner, taken from the file the record was read from or last
+    // wrote as it is now, never from a file that someone else put in its
+    // place since (that one is kept aside as edited, and a new file made).
+    // A file that holds a secret (the stream key, the Icecast password) is
+    // never readable by more users than the secret's source: a new file
+    // holding one is private to its owner; a key taken from the stream-key
+    // file gives no one a read that file does not give, and where the
+    // settings file's owner could not read that file the key is left out of
+    // it; where the file system keeps no permissions, the save says so.
     // A file its owner made read-only, or one that its folder's sticky bit
     // lets only its owner replace, is refused before anything is written or
     // kept aside. An existing file is
@@ -113,7 +118,7 @@ struct ImageScheduleConfig {
     // How the files this record names (song, crawler, images) are read:
     // another user's link on their way is never followed, and where others
     // could have changed the settings file it was loaded from (judged when
-    // it was loaded), root reads only what they could.
+    // it was loaded), only what they could read too is read.
     platform::NamedFileRules namedFileRules() const { return origin.namedFiles; }
 
     // The image for this moment, shifted by hourOffset: the first entry of
@@ -152,6 +157,17 @@ struct ImageScheduleConfig {
         std::optional<KeySource> keySource;
         // How the files the record names are read (see namedFileRules()).
         platform::NamedFileRules namedFiles;
+        // The settings folder the file was in, where a walk reached it, and
+        // the file there as last read or written here (its owner, group and
+        // mode); absent where there was none. A save models the new file on
+        // it, never on a file someone else has put in its place since.
+        struct Folder {
+            dev_t device = 0;
+            ino_t inode = 0;
+            bool operator==(const Folder&) const = default;
+        };
+        std::optional<Folder> folder;
+        std::optional<struct stat> stored;
         bool operator==(const Origin&) const { return true; }
     };
     mutable Origin origin;  // updated by save()
@@ -187,6 +203,10 @@ struct SettingsSave {
     bool editedElsewhere = false;  // it was kept because someone else changed it
     std::string linkNotFollowed;   // the failure is this link's: another user's
     std::string keyLeftOut;        // why the stream key was not written into the file
+    std::string passwordLeftOut;   // why the Icecast password was not
+    // Why the secrets written are readable by others despite all: the file
+    // system keeps no permissions.
+    std::string secretsExposed;
 };
 
 }  // namespace ondaline

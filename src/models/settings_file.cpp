@@ -132,42 +132,124 @@ SettingsSave failedSave(std::string file, std::string failure, std::string linkN
             .keptAside = {},
             .editedElsewhere = false,
             .linkNotFollowed = std::move(linkNotFollowed),
-            .keyLeftOut = {}};
+            .keyLeftOut = {},
+            .passwordLeftOut = {},
+            .secretsExposed = {}};
 }
 
-// How a save keeps the stream key as private as it came: the protection
-// bits the file may keep, or that the key must stay out of it.
-struct KeyPrivacy {
-    mode_t modeLimit = 07777;
-    std::string leaveOut;  // why, when the key may not be written at all
+// The settings folder's identity, to tell a folder from another whatever
+// names lead to it.
+std::optional<ImageScheduleConfig::Origin::Folder> identityOf(const platform::FilePlace& place)
+{
+    struct stat info {};
+    if (!place.reached() || ::fstat(place.folder.get(), &info) != 0) return std::nullopt;
+    return ImageScheduleConfig::Origin::Folder{info.st_dev, info.st_ino};
+}
+
+std::optional<struct stat> regularEntryOf(const platform::FilePlace& place)
+{
+    auto entry = entryOf(place);
+    return entry && S_ISREG(entry->st_mode) ? entry : std::nullopt;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// The file whose owner, group and mode a save gives the new one: the one the
+// record was read from or last wrote, as its owner keeps it now, and never
+// one that someone else has put in its place since; none for a file that was
+// not there. Where the record comes from another folder, the file it
+// replaces.
+std::optional<struct stat> modelFor(const ImageScheduleConfig::Origin& origin, const std::optional<struct stat>& now,
+                                    bool fromElsewhere)
+{
+    if (fromElsewhere || !origin.folder) return now;
+    if (now && origin.stored && sameFile(*now, *origin.stored)) return now;
+    return origin.stored;
+}
+
+// Who may read where a secret came from.
+struct Readers {
+    uid_t owner = 0;
+    gid_t group = 0;
+    mode_t mode = 0;
 };
 
-KeyPrivacy keyPrivacy(const ImageScheduleConfig& config, const std::optional<struct stat>& old, const std::string& file)
+Readers readersOf(const struct stat& file) { return {file.st_uid, file.st_gid, file.st_mode & 0777}; }
+
+// How a file modelled on `model` keeps a secret as private as its source:
+// the protection bits it may keep, or why the secret must stay out of it.
+struct Privacy {
+    mode_t modeLimit = 07777;
+    std::string leaveOut;
+};
+
+Privacy privacyFor(const std::optional<Readers>& source, std::string_view sourceName,
+                   const std::optional<struct stat>& model, const std::string& file)
 {
-    if (config.streamKey.empty()) return {};
-    const auto& source = config.origin.keySource;
-    // Typed in, or read from the settings file itself: a new file is its
-    // owner's alone, an existing one keeps what its owner chose.
-    if (!source || source->key != config.streamKey) return {old ? mode_t{07777} : mode_t{S_IRWXU}, {}};
-    // Only who may read the file matters: its owner, a group and the rest.
+    // A new file is its owner's alone; typed into an existing one, the
+    // secret is its owner's choice.
+    if (!model) return {S_IRWXU, {}};
+    if (!source) return {};
+    // Only who may read it matters: its owner, a group and the rest.
     const bool othersRead = (source->mode & S_IROTH) != 0;
-    const uid_t owner = old ? old->st_uid : ::geteuid();
+    const uid_t owner = model->st_uid;
     if (owner != source->owner && owner != 0 && owner != ::geteuid() && !othersRead)
-        return {07777, platform::userName(owner) + " owns " + file + " and may not read the stream-key file"};
-    const bool groupReads = (source->mode & S_IRGRP) != 0 && old && old->st_gid == source->group;
+        return {07777, platform::userName(owner) + " owns " + file + " and may not read " + std::string(sourceName)};
+    const bool groupReads = (source->mode & S_IRGRP) != 0 && model->st_gid == source->group;
     mode_t limit = 07777;
     if (!othersRead) limit &= ~mode_t{S_IROTH};
     if (!othersRead && !groupReads) limit &= ~mode_t{S_IRGRP};
     return {limit, {}};
 }
 
-// How the files named by a record read from `place` are read: with the
-// rights of whoever else could have changed it, as its way and the file
-// (absent when there is none) show. Only root takes others' rights.
+// What the stream key and the Icecast password may be written into.
+struct SecretsPrivacy {
+    mode_t modeLimit = 07777;
+    std::string keyLeftOut;
+    std::string passwordLeftOut;
+};
+
+// The secrets a record holds, as a station would name them.
+std::string secretsIn(const ImageScheduleConfig& config)
+{
+    const bool key = !config.streamKey.empty(), password = !config.icecastPassword.empty();
+    if (key && password) return "the stream key and the Icecast password";
+    return key ? "the stream key" : password ? "the Icecast password" : "";
+}
+
+SecretsPrivacy secretsPrivacy(const ImageScheduleConfig& config, const std::optional<struct stat>& model,
+                              bool fromElsewhere, const std::string& file)
+{
+    const auto& origin = config.origin;
+    // A secret typed here or read from the settings file is as private as
+    // that file; one that came with a record from another folder, as the
+    // file there.
+    std::optional<Readers> own;
+    if (const auto& from = fromElsewhere ? origin.stored : model) own = readersOf(*from);
+    const std::string ownName = fromElsewhere ? origin.file : file;
+    SecretsPrivacy privacy;
+    auto keep = [&](const std::string& secret, const std::optional<Readers>& source, std::string_view sourceName,
+                    std::string& leftOut) {
+        if (secret.empty()) return;
+        Privacy kept = privacyFor(source, sourceName, model, file);
+        privacy.modeLimit &= kept.modeLimit;
+        leftOut = std::move(kept.leaveOut);
+    };
+    const auto& keyFile = origin.keySource;
+    if (keyFile && keyFile->key == config.streamKey)
+        keep(config.streamKey, Readers{keyFile->owner, keyFile->group, keyFile->mode}, "the stream-key file",
+             privacy.keyLeftOut);
+    else keep(config.streamKey, own, ownName, privacy.keyLeftOut);
+    keep(config.icecastPassword, own, ownName, privacy.passwordLeftOut);
+    return privacy;
+}
+
+// How the files named by a record read from `place` are read: only where
+// whoever else could have changed it could read them too, as its way and
+// the file (absent when there is none) show.
 platform::NamedFileRules rulesFor(const platform::FilePlace& place, const std::optional<struct stat>& file)
 {
     platform::NamedFileRules rules;
-    if (::geteuid() != 0) return rules;
     std::vector<struct stat> way = place.foldersPassed;
     if (!place.otherUsersLink.empty()) {
         // Whoever put a link there may change what the folder holds.
@@ -225,7 +307,9 @@ SettingsLoad ImageScheduleConfig::loadReporting()
                                 .notUsedInFull = true,
                                 .contents = std::nullopt,
                                 .keySource = {},
-                                .namedFiles = rulesFor(place, std::nullopt)};
+                                .namedFiles = rulesFor(place, std::nullopt),
+                                .folder = {},
+                                .stored = {}};
         return result;
     }
     // Named where it really is, which a link of ours may have moved.
@@ -236,17 +320,21 @@ SettingsLoad ImageScheduleConfig::loadReporting()
     result.problem = std::move(verdict.problem);
     result.scheduleOnly = verdict.scheduleOnly;
     if (place.reached()) {
-        result.removedLeftovers = platform::StagedFile::removeLeftovers(place.folder.get(), place.name, kLeftoverAge);
+        result.removedLeftovers = platform::StagedFile::removeLeftovers(place.folder.get(), place.folderPath(),
+                                                                        place.name, kLeftoverAge);
         result.saveRefused = saveRefusal(place);
         if (read.problem == platform::FileProblem::missing) result.keptAsideCopy = newestKeptAsideCopy(place);
     }
     // Where the walk really led, so that a station folder reached through a
     // link that is later pointed elsewhere still counts as another file.
+    const std::optional<struct stat> file = read.contents ? read.opened : entryOf(place);
     result.config.origin = {.file = place.reached() ? result.file : resolvedPath(at.path),
                             .notUsedInFull = !result.problem.empty(),
                             .contents = contentsOf(read),
                             .keySource = {},
-                            .namedFiles = rulesFor(place, read.contents ? read.opened : entryOf(place))};
+                            .namedFiles = rulesFor(place, file),
+                            .folder = identityOf(place),
+                            .stored = file && S_ISREG(file->st_mode) ? file : std::nullopt};
     return result;
 }
 
@@ -265,16 +353,21 @@ SettingsSave ImageScheduleConfig::save() const
                                            : "cannot reach " + at.path + " (" + place.nowhere.message() + ")");
     }
     const std::string target = place.path();
-    const std::optional<struct stat> old = entryOf(place);
-    const KeyPrivacy privacy = keyPrivacy(*this, old && S_ISREG(old->st_mode) ? old : std::nullopt, target);
+    const std::optional<Origin::Folder> folder = identityOf(place);
+    // Another station's folder than the one the record came from; told by
+    // the folder itself, as its names may be another user's to change.
+    const bool replacing = !origin.file.empty() && (origin.folder ? origin.folder != folder : origin.file != target);
+    // Owner, group and mode are decided once, here, on one look at the file.
+    const std::optional<struct stat> model = modelFor(origin, regularEntryOf(place), replacing);
+    const SecretsPrivacy privacy = secretsPrivacy(*this, model, replacing, target);
     ImageScheduleConfig written = *this;
-    if (!privacy.leaveOut.empty()) written.streamKey.clear();
+    if (!privacy.keyLeftOut.empty()) written.streamKey.clear();
+    if (!privacy.passwordLeftOut.empty()) written.icecastPassword.clear();
     const auto json = encodeSettings(written);
     if (!json) return failedSave(target, "a setting is not a finite number");
 
     const platform::FileRead onDisk = platform::readRegularFileAt(place.folder.get(), place.name);
     const bool present = onDisk.problem != platform::FileProblem::missing;
-    const bool replacing = !origin.file.empty() && resolvedPath(origin.file) != target;
     const bool unused = origin.notUsedInFull || !judgeSettingsFile(onDisk).problem.empty();
     // Someone else wrote the file since it was last read or written here.
     const bool edited = !origin.file.empty() && origin.contents && contentsOf(onDisk) != origin.contents;
@@ -283,7 +376,7 @@ SettingsSave ImageScheduleConfig::save() const
 
     // The new file is written before the old one is touched, so a full disk
     // leaves the old one where it was.
-    platform::StagedFile staged(place.folder.get(), place.name, *json, privacy.modeLimit);
+    platform::StagedFile staged(place.folder.get(), place.name, *json, model, privacy.modeLimit);
     auto cannotWrite = [&](std::error_code error) {
         return failedSave(target, "cannot write in " + place.folderPath() + " (" + error.message() + ")");
     };
@@ -305,7 +398,12 @@ SettingsSave ImageScheduleConfig::save() const
     }
     SettingsSave result = failedSave(target, {});
     result.written = true;
-    result.keyLeftOut = privacy.leaveOut;
+    result.keyLeftOut = privacy.keyLeftOut;
+    result.passwordLeftOut = privacy.passwordLeftOut;
+    if (const std::string secrets = secretsIn(written);
+        !secrets.empty() && !staged.keepsModes() && (staged.written().st_mode & (S_IRGRP | S_IROTH)) != 0)
+        result.secretsExposed = "every user of this computer may read " + secrets + " in " + target +
+                                ": its file system keeps no permissions";
     if (kept) {
         result.keptAside = kept->path;
         result.editedElsewhere = why == std::string_view("edited");
@@ -314,7 +412,9 @@ SettingsSave ImageScheduleConfig::save() const
               .notUsedInFull = false,
               .contents = Contents::of(*json),
               .keySource = std::move(origin.keySource),
-              .namedFiles = std::move(origin.namedFiles)};
+              .namedFiles = std::move(origin.namedFiles),
+              .folder = folder,
+              .stored = staged.written()};
     return result;
 }
 

@@ -9,7 +9,7 @@
 
 namespace ondaline::platform {
 
-std::error_code takeProtections(int fd, const struct stat& old, mode_t mode)
+std::error_code takeProtections(int fd, const struct stat& old, mode_t mode, mode_t* given)
 {
     // Owner and group first: changing them clears the set-id bits. Where
     // they cannot be changed the file keeps ours, and that is judged below.
@@ -19,6 +19,7 @@ std::error_code takeProtections(int fd, const struct stat& old, mode_t mode)
     struct stat now {};
     if (::fstat(fd, &now) != 0) return {errno, std::generic_category()};
     if (now.st_gid != old.st_gid) mode &= ~S_IRWXG;
+    if (given) *given = mode;
     if (::fchmod(fd, mode) != 0) return {errno, std::generic_category()};
     return {};
 }

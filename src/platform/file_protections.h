@@ -14,8 +14,8 @@ namespace ondaline::platform {
 // Gives the file open at `fd` the group of `old`, its owner too where we
 // may (as root), and then `mode`. Never wider: where the group cannot be
 // given (one we are not a member of, a file system that keeps no groups),
-// the group gets no access.
-[[nodiscard]] std::error_code takeProtections(int fd, const struct stat& old, mode_t mode);
+// the group gets no access. `given`, when asked for, gets the mode set.
+[[nodiscard]] std::error_code takeProtections(int fd, const struct stat& old, mode_t mode, mode_t* given = nullptr);
 
 // The user who alone may replace or remove the file `name` in the folder
 // open at `folder`: its owner, when the folder has the sticky bit and

@@ -61,6 +61,22 @@ std::deque<std::string> namesOf(const std::string& text)
     return names;
 }
 
+// A folder the walk made in another user's folder is that user's, with the
+// folder's group; in a folder its group shares (set-group-ID) the group may
+// write it too. Otherwise a station's owner could no longer save where root
+// once did. Only the folder we made is changed, not one put in its place.
+void handOver(int at, const std::string& name, const struct stat& parent)
+{
+    const bool shared = (parent.st_mode & S_ISGID) != 0;
+    const bool theirs = ::geteuid() == 0 && parent.st_uid != 0;
+    if (!shared && !theirs) return;
+    const FileDescriptor made(::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (!made.isOpen() || ::fstat(made.get(), &info) != 0 || info.st_uid != ::geteuid()) return;
+    if (theirs) (void)::fchown(made.get(), parent.st_uid, parent.st_gid);
+    if (shared) (void)::fchmod(made.get(), (info.st_mode & 07777) | S_IRWXG | S_ISGID);
+}
+
 }  // namespace
 
 std::string pathOfDescriptor(int fd, const std::string& fallback)
@@ -72,10 +88,7 @@ std::string pathOfDescriptor(int fd, const std::string& fallback)
     return std::string(path, static_cast<std::size_t>(n));
 }
 
-std::string FilePlace::folderPath() const
-{
-    return folder.isOpen() ? pathOfDescriptor(folder.get(), namedFolder) : namedFolder;
-}
+std::string FilePlace::folderPath() const { return namedFolder; }
 
 std::string FilePlace::path() const { return joined(folderPath(), name); }
 
@@ -128,7 +141,8 @@ FilePlace walkBelow(const std::string& folder, const std::string& below, Missing
             const int error = errno;
             if (error == ENOENT && last) return placeHere(name.text);
             if (error != ENOENT || name.shown.empty() || missing == MissingFolders::leave) return nowhere(error);
-            if (::mkdirat(at.get(), name.text.c_str(), 0777) != 0 && errno != EEXIST) return nowhere(errno);
+            if (::mkdirat(at.get(), name.text.c_str(), 0777) == 0) handOver(at.get(), name.text, passed.back());
+            else if (errno != EEXIST) return nowhere(errno);
             names.push_front(name);  // and judged as any other folder
             continue;
         }
@@ -138,8 +152,7 @@ FilePlace walkBelow(const std::string& folder, const std::string& below, Missing
             if (info.st_uid != ::geteuid() && info.st_uid != 0) {
                 FilePlace refused;
                 refused.foldersPassed = std::move(passed);
-                refused.otherUsersLink = name.shown.empty() ? joined(pathOfDescriptor(at.get(), atShown), name.text)
-                                                            : name.shown;
+                refused.otherUsersLink = name.shown.empty() ? joined(atShown, name.text) : name.shown;
                 refused.otherUsersLinkOwner = info.st_uid;
                 return refused;
             }

@@ -33,14 +33,16 @@ struct FilePlace {
     std::string otherUsersLink;
     uid_t otherUsersLinkOwner = 0;
 
-    // The folder's path as the walk named it, where the kernel cannot say.
+    // The folder's path by the names the walk took, with our own links
+    // resolved: the kernel's name for the folder may since have become one
+    // that another user gave it in passing.
     std::string namedFolder;
     // Each folder the walk went through, from the one it started in: who
     // could have changed what it found.
     std::vector<struct stat> foldersPassed;
 
     bool reached() const { return folder.isOpen(); }
-    // Where the folder, and the file in it, really are, for messages.
+    // Where the folder, and the file in it, are, for messages.
     std::string folderPath() const;
     std::string path() const;
 };
@@ -53,6 +55,8 @@ enum class MissingFolders { leave, make };
 // file still to be made); a missing folder before it leads nowhere, unless
 // it is one of `below`'s own names and `missing` says to make it. A folder
 // a link's target asked for is never made: it may be a stick not mounted.
+// A folder made in another user's folder is theirs; in a set-group-ID
+// folder, its group may write it.
 FilePlace walkBelow(const std::string& folder, const std::string& below,
                     MissingFolders missing = MissingFolders::leave);
 

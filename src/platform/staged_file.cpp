@@ -3,7 +3,6 @@
 #include "platform/file_descriptor.h"
 #include "platform/file_protections.h"
 #include "platform/files.h"
-#include "platform/path_walk.h"
 #include "platform/random_bytes.h"
 
 #include <fcntl.h>
@@ -134,14 +133,15 @@ FileSystemSeams& fileSystemSeams()
     return seams;
 }
 
-StagedFile::StagedFile(int folder, std::string name, std::string_view contents, mode_t modeLimit)
+StagedFile::StagedFile(int folder, std::string name, std::string_view contents, const std::optional<struct stat>& model,
+                       mode_t modeLimit)
     : folder_(::fcntl(folder, F_DUPFD_CLOEXEC, 0)), name_(std::move(name))
 {
     if (!folder_.isOpen()) {
         error_ = lastError();
         return;
     }
-    stage(contents, modeLimit);
+    stage(contents, model, modeLimit);
 }
 
 StagedFile::StagedFile(const std::string& path, std::string_view contents)
@@ -151,10 +151,13 @@ StagedFile::StagedFile(const std::string& path, std::string_view contents)
         error_ = lastError();
         return;
     }
-    stage(contents, 07777);
+    struct stat old {};
+    const bool regular = ::fstatat(folder_.get(), name_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         S_ISREG(old.st_mode);
+    stage(contents, regular ? std::optional(old) : std::nullopt, 07777);
 }
 
-void StagedFile::stage(std::string_view contents, mode_t modeLimit)
+void StagedFile::stage(std::string_view contents, const std::optional<struct stat>& model, mode_t modeLimit)
 {
     int fd = -1;
     for (int tries = 0; fd < 0 && tries < 100; ++tries) {
@@ -168,13 +171,17 @@ void StagedFile::stage(std::string_view contents, mode_t modeLimit)
         return;
     }
 
-    // The file starts private. A folder, a FIFO or a device in the file's
-    // place says nothing of what a file there should be; a file its owner
-    // could not read back would be kept aside at every save.
-    struct stat old {};
-    if (::fstatat(folder_.get(), name_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode))
-        error_ = takeProtections(fd, old, ((old.st_mode & 0777) | S_IRUSR) & modeLimit);
-    else if (::fchmod(fd, 0666 & ~currentUmask() & modeLimit) != 0) error_ = lastError();
+    // The file starts private, and takes its protections before it gets
+    // its bytes. A file its owner could not read back would be kept aside
+    // at every save.
+    if (model) {
+        error_ = takeProtections(fd, *model, ((model->st_mode & 0777) | S_IRUSR) & modeLimit, &asked_);
+    } else {
+        asked_ = 0666 & ~currentUmask() & modeLimit;
+        if (::fchmod(fd, asked_) != 0) error_ = lastError();
+    }
+    if (!error_ && fileSystemSeams().keepNoModes && ::fchmod(fd, 0777) != 0) error_ = lastError();
+    if (!error_ && ::fstat(fd, &written_) != 0) error_ = lastError();
     if (!error_ && (!writeAll(fd, contents) || ::fsync(fd) != 0)) error_ = lastError();
     if (::close(fd) != 0 && !error_) error_ = lastError();
     if (error_) {
@@ -199,10 +206,10 @@ std::error_code StagedFile::commit()
     return {};
 }
 
-std::vector<RemovedFile> StagedFile::removeLeftovers(int folder, const std::string& name, std::chrono::seconds age)
+std::vector<RemovedFile> StagedFile::removeLeftovers(int folder, const std::string& shownFolder,
+                                                     const std::string& name, std::chrono::seconds age)
 {
     std::vector<RemovedFile> removed;
-    const std::string folderPath = pathOfDescriptor(folder, ".");
     const std::time_t before = std::time(nullptr) - static_cast<std::time_t>(age.count());
     for (const std::string& entry : namesInFolder(folder)) {
         if (!isTemporaryOf(entry, name)) continue;
@@ -210,7 +217,7 @@ std::vector<RemovedFile> StagedFile::removeLeftovers(int folder, const std::stri
         if (::fstatat(folder, entry.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid() || info.st_mtime > before) continue;
         if (::unlinkat(folder, entry.c_str(), 0) == 0)
-            removed.push_back({folderPath + "/" + entry, static_cast<std::uintmax_t>(info.st_size)});
+            removed.push_back({shownFolder + "/" + entry, static_cast<std::uintmax_t>(info.st_size)});
     }
     return removed;
 }

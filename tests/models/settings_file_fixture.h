@@ -55,12 +55,18 @@ protected:
     void openToNobody(std::filesystem::perms folderMode) const
     {
         namespace fs = std::filesystem;
-        fs::permissions(tempRoot(), fs::perms::owner_all | fs::perms::others_exec);
+        openPointerToNobody();
         fs::create_directories(settingsDir());
         for (std::string folder = fs::path(settingsDir()).parent_path(); folder.size() > tempRoot().size();
              folder = fs::path(folder).parent_path())
             fs::permissions(folder, fs::perms::all);
         fs::permissions(settingsDir(), folderMode);
+    }
+    // Lets "nobody" reach the temporary folder and read the station pointer.
+    static void openPointerToNobody()
+    {
+        namespace fs = std::filesystem;
+        fs::permissions(tempRoot(), fs::perms::owner_all | fs::perms::others_exec);
         const std::string dotFile = StationPath::dotFile();
         fs::permissions(fs::path(dotFile).parent_path(), fs::perms::owner_all | fs::perms::others_exec);
         fs::permissions(dotFile, fs::perms::owner_all | fs::perms::others_read);

@@ -342,7 +342,9 @@ TEST_F(SettingsFileTest, FailureAfterTheMoveNamesWhereTheEarlierFileIs)
 // Another user who owns the station folder, and the folder it is in, swaps
 // `Misc` for their link to root's private station, and back, whenever the
 // settings file is opened, and then without pause, and the station folder
-// itself too: no save, load or key read lands there.
+// itself too: no save, load or key read lands there, nothing is kept aside
+// as replaced (it is the same station all along), and no path told is one
+// that the other user named.
 TEST_F(SettingsFileTest, FoldersSwappedOnTheWayLeadNowhereElse)
 {
     if (::geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
@@ -373,8 +375,9 @@ TEST_F(SettingsFileTest, FoldersSwappedOnTheWayLeadNowhereElse)
     fs::create_symlink(rootOnly, stationSwap);
     for (const std::string& link : {swapLink, stationSwap}) ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
 
-    const pid_t swapper = ::fork();
-    if (swapper == 0) {
+    auto startSwapper = [&](bool withoutPause) {
+        const pid_t swapper = ::fork();
+        if (swapper != 0) return swapper;
         if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // after the change of user, which clears it
         const int station = ::open(station_.c_str(), O_PATH | O_DIRECTORY);
@@ -382,6 +385,8 @@ TEST_F(SettingsFileTest, FoldersSwappedOnTheWayLeadNowhereElse)
         auto swap = [](int folder, const char* name, const char* link) {
             ::renameat2(folder, name, folder, link, RENAME_EXCHANGE);
         };
+        if (withoutPause)
+            for (;;) swap(station, "Misc", "Misc.swap");
         const int watch = ::inotify_init1(IN_NONBLOCK);
         ::inotify_add_watch(watch, settingsDir().c_str(), IN_OPEN);
         for (bool theStation = false;; theStation = !theStation) {
@@ -398,32 +403,45 @@ TEST_F(SettingsFileTest, FoldersSwappedOnTheWayLeadNowhereElse)
             }
             ::usleep(50);
         }
-    }
-    ASSERT_GT(swapper, 0);
+    };
+    auto putBack = [&] {
+        if (fs::is_symlink(station_))
+            ::renameat2(AT_FDCWD, stationSwap.c_str(), AT_FDCWD, station_.c_str(), RENAME_EXCHANGE);
+        if (fs::is_symlink(station_ + "/Misc"))
+            ::renameat2(AT_FDCWD, swapLink.c_str(), AT_FDCWD, (station_ + "/Misc").c_str(), RENAME_EXCHANGE);
+    };
 
     ImageScheduleConfig config = ImageScheduleConfig::load();
-    int written = 0;
-    for (int save = 0; save < 50; ++save) {
-        config.stationName = "Save " + std::to_string(save);
-        written += config.save().written ? 1 : 0;
+    int written = 0, privateReads = 0;
+    std::vector<std::string> told;
+    for (const auto& [withoutPause, saves, reads] : {std::tuple{false, 50, 1000}, std::tuple{true, 3000, 3000}}) {
+        const pid_t swapper = startSwapper(withoutPause);
+        ASSERT_GT(swapper, 0);
+        for (int save = 0; save < saves; ++save) {
+            config.stationName = "Save " + std::to_string(save);
+            const SettingsSave saved = config.save();
+            written += saved.written ? 1 : 0;
+            for (const std::string& path : {saved.file, saved.keptAside})
+                if (path.find(".swap") != std::string::npos) told.push_back(path);
+        }
+        for (int read = 0; read < reads; ++read) {
+            privateReads += ImageScheduleConfig::load().stationName == "Private" ? 1 : 0;
+            privateReads += ImageScheduleConfig::readStreamKeyFile() == "root-key" ? 1 : 0;
+        }
+        ::kill(swapper, SIGKILL);
+        ::waitpid(swapper, nullptr, 0);
+        putBack();
     }
-    int privateReads = 0;
-    for (int read = 0; read < 2000; ++read) {
-        privateReads += ImageScheduleConfig::load().stationName == "Private" ? 1 : 0;
-        privateReads += ImageScheduleConfig::readStreamKeyFile() == "root-key" ? 1 : 0;
-    }
-    ::kill(swapper, SIGKILL);
-    ::waitpid(swapper, nullptr, 0);
 
     EXPECT_EQ(privateReads, 0);
     EXPECT_EQ(contentsOf(privateSettings), before);
-    if (fs::is_symlink(station_))
-        ::renameat2(AT_FDCWD, stationSwap.c_str(), AT_FDCWD, station_.c_str(), RENAME_EXCHANGE);
-    if (fs::is_symlink(station_ + "/Misc"))
-        ::renameat2(AT_FDCWD, swapLink.c_str(), AT_FDCWD, (station_ + "/Misc").c_str(), RENAME_EXCHANGE);
+    EXPECT_TRUE(told.empty()) << told.size() << " paths through the link, such as " << told.front();
     EXPECT_GT(written, 0);
     EXPECT_NE(read(settingsFile()).find(R"("stationName":"Save )"), std::string::npos);
-    for (const std::string& name : filesInSettingsDir()) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+    for (const std::string& name : filesInSettingsDir()) {
+        EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+        EXPECT_EQ(name.find(".replaced-"), std::string::npos) << name;
+    }
 }
 
 // A settings file that holds the stream key gives it to no one its source
@@ -466,4 +484,27 @@ TEST_F(SettingsFileTest, KeyIsNeverReadableByMoreUsersThanItsSource)
     EXPECT_EQ(leftOut.keyLeftOut, "nobody owns " + settingsFile() + " and may not read the stream-key file");
     EXPECT_EQ(read(settingsFile()).find("file-key"), std::string::npos);
     EXPECT_EQ(fromFile.streamKey, "file-key");
+}
+
+// The Icecast source password is as secret as the stream key: a new file
+// holding it is its owner's alone. Where the file system keeps no modes,
+// the save says who may read what.
+TEST_F(SettingsFileTest, IcecastPasswordIsKeptAsPrivateAsTheKey)
+{
+    fs::create_directories(settingsDir());
+    ImageScheduleConfig icecast;
+    icecast.streamMode = "icecast";
+    icecast.icecastPassword = "hackme";
+    const SettingsSave saved = icecast.save();
+    ASSERT_TRUE(saved.written);
+    EXPECT_EQ(modeOf(settingsFile()), 0600u);
+    EXPECT_EQ(saved.secretsExposed, "");
+
+    fs::remove(settingsFile());
+    platform::fileSystemSeams().keepNoModes = true;
+    icecast.streamKey = "typed-key";
+    EXPECT_EQ(icecast.save().secretsExposed,
+              "every user of this computer may read the stream key and the Icecast password in " + settingsFile() +
+                  ": its file system keeps no permissions");
+    EXPECT_EQ(ImageScheduleConfig{}.save().secretsExposed, "");
 }
