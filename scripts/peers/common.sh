@@ -21,51 +21,68 @@ wait_for_port() {
   return 1
 }
 
-# Starts a command in its own session, detached from our output so CTest
-# does not wait for it, and records its pid in $1.
-start_detached() {
-  local pidfile=$1 log=$2
-  shift 2
-  setsid "$@" </dev/null >>"$log" 2>&1 &
-  echo $! >"$pidfile"
+# When process $1 started, in clock ticks since boot: with its pid, what
+# tells it from a later process that was given the same pid.
+start_time() {
+  local stat
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+  stat=${stat##*) }
+  set -- $stat
+  echo "${20}"
 }
 
-# Whether process $1 still runs. An ended one whose parent has not reaped it
-# yet (a detached peer's parent is init, which can take seconds) has ended.
-process_alive() {
-  local stat
-  stat=$(ps -o stat= -p "$1" 2>/dev/null) || return 1
-  [[ $stat != Z* ]]
+# Starts a command in its own session, detached from our output so CTest
+# does not wait for it, and records its pid and start time in $1.
+start_detached() {
+  local pidfile=$1 log=$2 pid
+  shift 2
+  setsid "$@" </dev/null >>"$log" 2>&1 &
+  pid=$!
+  echo "$pid $(start_time "$pid")" >"$pidfile"
+}
+
+# The pid recorded in $1, while that very process runs: a pid file left by
+# a run that ended without its stop step names a process that is gone, or
+# by now another's, which is not ours to signal.
+running_pid() {
+  local pid started stat
+  [[ -f $1 ]] || return 1
+  read -r pid started <"$1" || [[ -n ${pid:-} ]] || return 1
+  [[ $pid =~ ^[0-9]+$ && $(start_time "$pid") == "${started:-}" ]] || return 1
+  # An ended one whose parent has not reaped it yet (a detached peer's
+  # parent is init, which can take seconds) has ended.
+  stat=$(ps -o stat= -p "$pid" 2>/dev/null) || return 1
+  [[ $stat != Z* ]] || return 1
+  echo "$pid"
 }
 
 # Stops the process recorded in $1: TERM, then KILL after 10 s.
 stop_pidfile() {
   local pidfile=$1 pid i
-  [[ -f $pidfile ]] || return 0
-  pid=$(cat "$pidfile")
-  if process_alive "$pid"; then
+  if pid=$(running_pid "$pidfile"); then
     kill -TERM "$pid" 2>/dev/null || true
     for ((i = 0; i < 100; i++)); do
-      process_alive "$pid" || break
+      running_pid "$pidfile" >/dev/null || break
       sleep 0.1
     done
-    kill -KILL "$pid" 2>/dev/null || true
+    running_pid "$pidfile" >/dev/null && { kill -KILL "$pid" 2>/dev/null || true; }
   fi
   rm -f "$pidfile"
 }
 
 # Ends the process recorded in $1 at once, as a crash would: KILL.
 kill_pidfile() {
-  [[ -f $1 ]] && kill -KILL "$(cat "$1")" 2>/dev/null
+  local pid
+  if pid=$(running_pid "$1"); then kill -KILL "$pid" 2>/dev/null || true; fi
   stop_pidfile "$1"
 }
 
 # Holds (STOP) or lets go on (CONT, as $1) the processes recorded in the
 # pid files that follow, as a server that hangs and recovers.
 signal_pidfiles() {
-  local signal=$1 pidfile
+  local signal=$1 pidfile pid
   for pidfile in "${@:2}"; do
-    [[ -f $pidfile ]] && kill "-$signal" "$(cat "$pidfile")" 2>/dev/null
+    if pid=$(running_pid "$pidfile"); then kill "-$signal" "$pid" 2>/dev/null || true; fi
   done
   return 0
 }

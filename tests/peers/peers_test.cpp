@@ -5,15 +5,19 @@
 
 #include "support/peer_env.h"
 #include "support/process.h"
+#include "support/run_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
+#include <fstream>
 
 using namespace ondaline::test;
 namespace fs = std::filesystem;
@@ -137,4 +141,36 @@ TEST(Peers, pulseOffersTheNullSink)
     const auto sinks = runCommand("PULSE_SERVER=" + shellQuote(env["PULSE_SERVER"]) + " pactl list short sinks");
     ASSERT_EQ(sinks.exitCode, 0) << sinks.output;
     EXPECT_NE(sinks.output.find(env["ONDALINE_PULSE_SINK"]), std::string::npos) << sinks.output;
+}
+
+// A run that ended without its stop step (its servers killed with their
+// session, the machine restarted) leaves its pid files behind; by the next
+// run one of them may name another's process. The peer starts clean anyway
+// and signals no process that is not its own.
+TEST(Peers, pipewireStartsCleanAfterARunCutShort)
+{
+    const std::string peer = std::string(ONDALINE_PEER_SCRIPTS) + "/pipewire";
+    const std::string dir = runFile("cut-short");
+    fs::create_directories(dir);
+    const auto first = runCommand(shellQuote(peer) + " start " + shellQuote(dir));
+    ASSERT_EQ(first.exitCode, 0) << first.output;
+    // Gone for good, as with their PID namespace, not only signalled.
+    const auto killed = runCommand("for f in " + shellQuote(dir) +
+                                   "/pipewire/*.pid; do p=$(cut -d' ' -f1 $f); "
+                                   "kill -KILL $p; while [ -e /proc/$p ]; do sleep 0.05; done; done");
+    ASSERT_EQ(killed.exitCode, 0) << killed.output;
+    const pid_t another = ::fork();
+    if (another == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    std::ofstream(dir + "/pipewire/pulse.pid") << another << "\n";
+
+    for (const std::string action : {"start", "stop"}) {
+        const auto run = runCommand(shellQuote(peer) + " " + action + " " + shellQuote(dir));
+        EXPECT_EQ(run.exitCode, 0) << action << ": " << run.output;
+        EXPECT_EQ(::waitpid(another, nullptr, WNOHANG), 0) << action;  // untouched
+    }
+    ::kill(another, SIGKILL);
+    ::waitpid(another, nullptr, 0);
 }
