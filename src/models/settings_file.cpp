@@ -190,9 +190,10 @@ Privacy privacyFor(const std::optional<Readers>& source, std::string_view source
     // secret is its owner's choice.
     if (!model) return {S_IRWXU, {}};
     if (!source) return {};
-    // Only who may read it matters: its owner, a group and the rest.
+    // Only who may read it matters: its owner, a group and the rest. The
+    // new file is the model's owner's only where root writes it.
     const bool othersRead = (source->mode & S_IROTH) != 0;
-    const uid_t owner = model->st_uid;
+    const uid_t owner = ::geteuid() == 0 ? model->st_uid : ::geteuid();
     if (owner != source->owner && owner != 0 && owner != ::geteuid() && !othersRead)
         return {07777, platform::userName(owner) + " owns " + file + " and may not read " + std::string(sourceName)};
     const bool groupReads = (source->mode & S_IRGRP) != 0 && model->st_gid == source->group;
@@ -224,8 +225,13 @@ SecretsPrivacy secretsPrivacy(const ImageScheduleConfig& config, const std::opti
     // A secret typed here or read from the settings file is as private as
     // that file; one that came with a record from another folder, as the
     // file there.
+    // Where the new file will not be the model's owner's (another user's
+    // file replaced by a user who is not root), its bits were not chosen for
+    // the secret: the secret is ours alone.
     std::optional<Readers> own;
     if (const auto& from = fromElsewhere ? origin.stored : model) own = readersOf(*from);
+    if (own && !fromElsewhere && ::geteuid() != 0 && own->owner != ::geteuid())
+        own = Readers{::geteuid(), 0, S_IRUSR | S_IWUSR};
     const std::string ownName = fromElsewhere ? origin.file : file;
     SecretsPrivacy privacy;
     auto keep = [&](const std::string& secret, const std::optional<Readers>& source, std::string_view sourceName,

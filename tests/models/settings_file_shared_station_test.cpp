@@ -86,38 +86,41 @@ TEST_F(SharedStationTest, AMembersFileAtTheNameNeverGetsTheKey)
     EXPECT_EQ(ImageScheduleConfig::load().streamKey, "root-key");
     expectOnlyOwnerReads("root-key", 0);
 
-    // So for a member who runs the program as herself, when another member
-    // puts his file in the place of hers.
+    // So for a member who runs the program as herself: she types her key
+    // into the settings another member wrote, and he then puts his file in
+    // the place of hers.
     fs::remove_all(settingsDir());
     openToNobody(fs::perms::owner_all | fs::perms::group_all | fs::perms::set_gid);
     ASSERT_EQ(::chown(settingsDir().c_str(), 0, kGroup), 0);
-    int replaced[2];
-    ASSERT_EQ(::pipe(replaced), 0);
+    auto hisFile = [this] {
+        write(settingsDir() + "/.x", R"({"stationName":"His"})");
+        return ::chown((settingsDir() + "/.x").c_str(), 1001, kGroup) == 0 &&
+               ::chmod((settingsDir() + "/.x").c_str(), 0644) == 0 &&
+               ::rename((settingsDir() + "/.x").c_str(), settingsFile().c_str()) == 0;
+    };
+    ASSERT_TRUE(hisFile());
+    int herTurn[2], hisTurn[2];
+    ASSERT_EQ(::pipe(herTurn), 0);
+    ASSERT_EQ(::pipe(hisTurn), 0);
     const pid_t her = ::fork();
     if (her == 0) {
         if (::setgid(kGroup) != 0 || ::setuid(kMember) != 0) ::_exit(2);
-        ImageScheduleConfig hers;
+        ImageScheduleConfig hers = ImageScheduleConfig::load();
         hers.streamKey = "her-key";
-        const bool first = hers.save().written;
-        char done = 0;
-        if (::read(replaced[0], &done, 1) != 1) ::_exit(2);
+        const bool first = hers.save().written && (statOf(settingsFile()).st_mode & 077) == 0;
+        char turn = 0;
+        if (::write(hisTurn[1], "s", 1) != 1 || ::read(herTurn[0], &turn, 1) != 1) ::_exit(2);
         hers.stationName = "Hers";
         ::_exit(first && hers.save().written ? 0 : 1);
     }
-    for (int wait = 0; wait < 5000 && !fs::exists(settingsFile()); ++wait) ::usleep(1000);
-    const pid_t his = ::fork();
-    if (his == 0) {
-        if (::setgid(kGroup) != 0 || ::setuid(1001) != 0) ::_exit(2);
-        ::umask(022);
-        write(settingsDir() + "/.x", R"({"stationName":"His"})");
-        ::_exit(::rename((settingsDir() + "/.x").c_str(), settingsFile().c_str()) == 0 ? 0 : 1);
-    }
+    char turn = 0;
+    ASSERT_EQ(::read(hisTurn[0], &turn, 1), 1);
+    ASSERT_TRUE(hisFile());
+    ASSERT_EQ(::write(herTurn[1], "r", 1), 1);
     int status = -1;
-    ASSERT_EQ(::waitpid(his, &status, 0), his);
-    ASSERT_EQ(status, 0);
-    ASSERT_EQ(::write(replaced[1], "x", 1), 1);
     ASSERT_EQ(::waitpid(her, &status, 0), her);
     EXPECT_EQ(status, 0);
+    for (const int end : {herTurn[0], herTurn[1], hisTurn[0], hisTurn[1]}) ::close(end);
     expectOnlyOwnerReads("her-key", kMember);
 }
 
