@@ -97,7 +97,8 @@ std::vector<AudioSource> AudioSourceCapture::sourcesFrom(const std::vector<platf
         // together with the name: the program's binary, else (PipeWire's
         // own clients, which the server gives no binary) the name.
         sources.push_back({application.pid, application.name,
-                           application.binary.empty() ? application.name : application.binary, application});
+                           application.binary.empty() ? application.name : application.binary, application,
+                           application.paused});
     }
     std::stable_sort(sources.begin(), sources.end(), [](const AudioSource& a, const AudioSource& b) {
         return platform::asciiLowercase(a.name) < platform::asciiLowercase(b.name);
