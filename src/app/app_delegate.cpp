@@ -41,21 +41,21 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
                    .showNowPlaying = [this](const QString& text) { dashboard_.setNowPlaying(text); }}),
       settingsPage_(std::make_unique<SettingsPage>(
           mainExecutor,
-          SettingsPage::Actions{.stationNameEntered = [this] { drStationNameEntered(); },
-                                .audioSourceChosen = [this] { drAudioSourceChanged(); },
-                                .applicationChosen = [this] { drAppPickerChanged(); },
-                                .streamModeChosen = [this] { drStreamModeChanged(); },
-                                .outputDeviceChosen = [this] { drAudioOutputChanged(); },
-                                .browse = [this] { drBrowseStationPath(); },
-                                .fieldEdited = [this](QObject* field) { drawerTextFieldDidChange(field); },
-                                .openAppearance = [this] { openAppearanceDrawer(); },
-                                .openActivity = [this] { openActivityDrawer(); },
-                                .savedApplication =
-                                    [this] {
-                                        return sources::ApplicationChoice{scheduleConfig.appCaptureBundleID,
-                                                                          scheduleConfig.appCaptureName,
-                                                                          sources_.appCaptureProcess()};
-                                    }})),
+          SettingsPage::Actions{
+              .stationNameEntered = [this] { drStationNameEntered(); },
+              .audioSourceChosen = [this] { drAudioSourceChanged(); },
+              .applicationChosen = [this](const sources::AudioSource& picked) { drAppPickerChanged(picked); },
+              .streamModeChosen = [this] { drStreamModeChanged(); },
+              .outputDeviceChosen = [this] { drAudioOutputChanged(); },
+              .browse = [this] { drBrowseStationPath(); },
+              .fieldEdited = [this](QObject* field) { drawerTextFieldDidChange(field); },
+              .openAppearance = [this] { openAppearanceDrawer(); },
+              .openActivity = [this] { openActivityDrawer(); },
+              .savedApplication =
+                  [this] {
+                      return sources::ApplicationChoice{scheduleConfig.appCaptureBundleID,
+                                                        scheduleConfig.appCaptureName, sources_.appCaptureProcess()};
+                  }})),
       mainExecutor_(std::move(mainExecutor)),
       clock_(clock ? std::move(clock) : std::make_shared<platform::SystemClock>()),
       appearancePage_(std::make_unique<AppearancePage>(AppearancePage::Actions{

@@ -195,7 +195,7 @@ public:
     // --- the settings page's actions (app_delegate_settings_actions.cpp) ---
     void drStationNameEntered();
     void drAudioSourceChanged();
-    void drAppPickerChanged();
+    void drAppPickerChanged(const sources::AudioSource& picked);
     void drStreamModeChanged();
     void drBrowseStationPath();
     // Lists the applications off the main thread; the picker current when

@@ -294,6 +294,44 @@ private slots:
         QCOMPARE(captured(), qint64(playing.pid()));
     }
 
+    // Three Down presses on the picker, its list closed, while live: only
+    // the application stepped to last is captured and saved; those passed
+    // over never reach the air.
+    void steppingThroughThePickerCapturesOnlyTheLastOne()
+    {
+        test::PausingPlayer first("Ua", program, 1500), second("Vb", program, 2200), last("Wc", program, 660);
+        QVERIFY(first.ready() && second.ready() && last.ready());
+        app_->activateAppCaptureMode();
+        QTRY_COMPARE(look(), "lit | Connected to Tone Maker " + dim);
+        const QString key = goLive("app-steps");
+        QVERIFY2(!key.isEmpty(), qPrintable(status()));
+        QComboBox* picker = openPicker();
+        QVERIFY(lists(picker, {"Tone Maker", "Ua", "Vb", "Wc"}));
+        QCOMPARE(picker->currentText(), QString("Tone Maker"));
+        test::LogCapture log;
+        QTest::qWait(1000);
+        for (int step = 0; step < 3; ++step) {
+            QTest::keyClick(picker, Qt::Key_Down);
+            QTest::qWait(250);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(captured(), qint64(last.pid()), 5000);
+        QCOMPARE(app_->scheduleConfig.appCaptureName, std::string("Wc"));
+        QTest::qWait(2000);
+        const std::vector<float> onAir = stopAndListen(key);
+
+        const double rate = 48000;
+        QVERIFY2(onAir.size() > rate * 3, qPrintable(QString::number(double(onAir.size()) / rate)));
+        QString heard;
+        for (auto from = onAir.begin(); from + long(rate / 10) <= onAir.end(); from += long(rate / 10)) {
+            const double hz = test::analyseTone({from, from + long(rate / 10)}, rate, 0).hz;
+            heard += QString::number(std::lround(hz)) + " ";
+            QVERIFY2(std::abs(hz - 1500) > 50 && std::abs(hz - 2200) > 50, qPrintable(heard));
+        }
+        QVERIFY2(heard.contains("440 ") && heard.contains("660 "), qPrintable(heard));
+        QVERIFY(!anyLine(log, "AudioSourceCapture: ✅ Capture started for 'Ua'") &&
+                !anyLine(log, "AudioSourceCapture: ✅ Capture started for 'Vb'"));
+    }
+
     // Alpha, Mike and Zed of one binary: Mike saved is Mike captured, and
     // each pick in the drawer is that very process.
     void theApplicationOfThatNameIsCapturedAndAPickIsThatProcess()
