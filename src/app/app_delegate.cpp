@@ -76,6 +76,14 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
     settingsLoadLeftovers_ = std::move(loaded.removedLeftovers);
     settingsLoadSaveRefused_ = std::move(loaded.saveRefused);
     settingsLoadLinkNotFollowed_ = std::move(loaded.linkNotFollowed);
+    // A bitrate the drawer does not offer (a hand-edited file) would run the
+    // encoder at whatever it says: the one the drawer shows for it is used,
+    // and written at the next save.
+    if (const std::int64_t offered = bitrateAt(bitrateIndex(scheduleConfig.audioBitrate));
+        offered != scheduleConfig.audioBitrate) {
+        settingsLoadRefusedBitrate_ = scheduleConfig.audioBitrate;
+        scheduleConfig.audioBitrate = offered;
+    }
     storedSettings_ = scheduleConfig;
     // Every way of quitting (the menu, its keys, the last window closed, a
     // signal) ends the event loop, and this runs first.

@@ -313,8 +313,9 @@ private:
     // Interrupted saves' files, removed; why a save may not replace the file.
     std::vector<platform::RemovedFile> settingsLoadLeftovers_;
     std::string settingsLoadSaveRefused_;
-    std::string settingsLoadLinkNotFollowed_;  // another user's link, which is the problem
-    std::string keyLeftOutTold_;               // why the key stays out of the settings file, as said
+    std::string settingsLoadLinkNotFollowed_;                 // another user's link, which is the problem
+    std::optional<std::int64_t> settingsLoadRefusedBitrate_;  // not offered, replaced
+    std::string keyLeftOutTold_;                              // why the key stays out of the settings file, as said
     void switchDrawer(DrawerPage page);
     void setDrawerPage(QWidget* page);
     void readOpenDrawer();  // the autosave's reading of the open page
