@@ -137,7 +137,7 @@ std::optional<std::string> AudioSourceCapture::startCapture(const AudioSource& s
     if (target == applications.end()) return "'" + source.name + "' is not playing any sound";
 
     print("AudioSourceCapture: Setting up capture for '" + source.name +
-          "' (bundle: " + source.bundleIdentifier.value_or("nil") + ", pid: " + std::to_string(source.id) + ")");
+          "' (binary: " + source.bundleIdentifier.value_or("none") + ", pid: " + std::to_string(source.id) + ")");
     print("AudioSourceCapture: Filter excludes " + std::to_string(applications.size() - 1) +
           " other apps, targeting pid " + std::to_string(source.id));
 
