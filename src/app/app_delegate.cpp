@@ -41,21 +41,21 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
                    .showNowPlaying = [this](const QString& text) { dashboard_.setNowPlaying(text); }}),
       settingsPage_(std::make_unique<SettingsPage>(
           mainExecutor,
-          SettingsPage::Actions{.stationNameEntered = [this] { drStationNameEntered(); },
-                                .audioSourceChosen = [this] { drAudioSourceChanged(); },
-                                .applicationChosen = [this] { drAppPickerChanged(); },
-                                .streamModeChosen = [this] { drStreamModeChanged(); },
-                                .outputDeviceChosen = [this] { drAudioOutputChanged(); },
-                                .browse = [this] { drBrowseStationPath(); },
-                                .fieldEdited = [this](QObject* field) { drawerTextFieldDidChange(field); },
-                                .openAppearance = [this] { openAppearanceDrawer(); },
-                                .openActivity = [this] { openActivityDrawer(); },
-                                .savedApplication =
-                                    [this] {
-                                        return sources::ApplicationChoice{scheduleConfig.appCaptureBundleID,
-                                                                          scheduleConfig.appCaptureName,
-                                                                          sources_.appCaptureProcess()};
-                                    }})),
+          SettingsPage::Actions{
+              .stationNameEntered = [this] { drStationNameEntered(); },
+              .audioSourceChosen = [this] { drAudioSourceChanged(); },
+              .applicationChosen = [this](const sources::AudioSource& picked) { drAppPickerChanged(picked); },
+              .streamModeChosen = [this] { drStreamModeChanged(); },
+              .outputDeviceChosen = [this] { drAudioOutputChanged(); },
+              .browse = [this] { drBrowseStationPath(); },
+              .fieldEdited = [this](QObject* field) { drawerTextFieldDidChange(field); },
+              .openAppearance = [this] { openAppearanceDrawer(); },
+              .openActivity = [this] { openActivityDrawer(); },
+              .savedApplication =
+                  [this] {
+                      return sources::ApplicationChoice{scheduleConfig.appCaptureBundleID,
+                                                        scheduleConfig.appCaptureName, sources_.appCaptureProcess()};
+                  }})),
       mainExecutor_(std::move(mainExecutor)),
       clock_(clock ? std::move(clock) : std::make_shared<platform::SystemClock>()),
       appearancePage_(std::make_unique<AppearancePage>(AppearancePage::Actions{
@@ -76,6 +76,14 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
     settingsLoadLeftovers_ = std::move(loaded.removedLeftovers);
     settingsLoadSaveRefused_ = std::move(loaded.saveRefused);
     settingsLoadLinkNotFollowed_ = std::move(loaded.linkNotFollowed);
+    // A bitrate the drawer does not offer (a hand-edited file) would run the
+    // encoder at whatever it says: the one the drawer shows for it is used,
+    // and written at the next save.
+    if (const std::int64_t offered = bitrateAt(bitrateIndex(scheduleConfig.audioBitrate));
+        offered != scheduleConfig.audioBitrate) {
+        settingsLoadRefusedBitrate_ = scheduleConfig.audioBitrate;
+        scheduleConfig.audioBitrate = offered;
+    }
     storedSettings_ = scheduleConfig;
     // Every way of quitting (the menu, its keys, the last window closed, a
     // signal) ends the event loop, and this runs first.

@@ -195,7 +195,7 @@ public:
     // --- the settings page's actions (app_delegate_settings_actions.cpp) ---
     void drStationNameEntered();
     void drAudioSourceChanged();
-    void drAppPickerChanged();
+    void drAppPickerChanged(const sources::AudioSource& picked);
     void drStreamModeChanged();
     void drBrowseStationPath();
     // Lists the applications off the main thread; the picker current when
@@ -314,8 +314,9 @@ private:
     // Interrupted saves' files, removed; why a save may not replace the file.
     std::vector<platform::RemovedFile> settingsLoadLeftovers_;
     std::string settingsLoadSaveRefused_;
-    std::string settingsLoadLinkNotFollowed_;  // another user's link, which is the problem
-    SettingsSave secretsTold_;                 // what saves said of the secrets, as told
+    std::string settingsLoadLinkNotFollowed_;                 // another user's link, which is the problem
+    std::optional<std::int64_t> settingsLoadRefusedBitrate_;  // not offered, replaced
+    SettingsSave secretsTold_;                                // what saves said of the secrets, as told
     void switchDrawer(DrawerPage page);
     void setDrawerPage(QWidget* page);
     void readOpenDrawer();  // the autosave's reading of the open page

@@ -89,7 +89,7 @@ void TestAppDelegate::applyAudioOutputDevice(const std::string& uid)
     std::optional<std::vector<OutputDevice>> devices;
     if (output.kind() != AudioOutput::Kind::null) devices = listOutputDevices();
     if (!devices) {
-        print("Ondaline: Cannot access output audio unit");
+        print("Ondaline: Cannot access output device: no sound server");
         return;
     }
     if (uid.empty()) {

@@ -39,16 +39,14 @@ void TestAppDelegate::drStationNameEntered()
     updateStationNameLabel();
 }
 
-void TestAppDelegate::drAppPickerChanged()
+void TestAppDelegate::drAppPickerChanged(const sources::AudioSource& picked)
 {
-    const auto source = settingsPage_->application();
-    if (!source) return;
-    scheduleConfig.appCaptureBundleID = source->bundleIdentifier.value_or("");
-    scheduleConfig.appCaptureName = source->name;
+    scheduleConfig.appCaptureBundleID = picked.bundleIdentifier.value_or("");
+    scheduleConfig.appCaptureName = picked.name;
     saveSettings();
     stopAppCapture();
     // That very process: another of its name is never taken for it.
-    activateAppCaptureMode(source->id);
+    activateAppCaptureMode(picked.id);
 }
 
 void TestAppDelegate::drStreamModeChanged()

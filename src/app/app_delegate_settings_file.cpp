@@ -4,7 +4,9 @@
 
 #include "app/app_delegate.h"
 
+#include "app/settings_choices.h"
 #include "app/status_line.h"
+#include "app/streaming_service.h"
 #include "base/print.h"
 #include "models/station_path.h"
 #include "ui/editor/overlay_editor_controller.h"
@@ -110,6 +112,17 @@ void TestAppDelegate::reportUnusableFilesAtLaunch()
                                          withNameOnly(settingsLoadSaveRefused_, settingsLoadLinkNotFollowed_));
         }
         settingsLoadProblem_.clear();  // said once
+    }
+    if (settingsLoadRefusedBitrate_) {
+        std::string offered;
+        for (std::size_t i = 0; i < kBitrates.size(); ++i)
+            offered += (i == 0 ? "" : i + 1 < kBitrates.size() ? ", " : " or ") + std::to_string(kBitrates[i]);
+        const std::string refused = std::to_string(*settingsLoadRefusedBitrate_);
+        print("Ondaline: ⚠ Settings file " + settingsLoadFile_ + ": audioBitrate " + refused + " is not offered (" +
+              offered + " bit/s) — " + std::to_string(scheduleConfig.audioBitrate) + " is used");
+        showSettingsNotice("Bitrate " + refused +
+                           " not offered: " + std::to_string(shownKbps(scheduleConfig.audioBitrate)) + " kbps used");
+        settingsLoadRefusedBitrate_.reset();  // said once
     }
     if (!settingsLoadKeptCopy_.empty()) {
         print("Ondaline: ⚠ Settings file " + settingsLoadFile_ +

@@ -99,7 +99,8 @@ QWidget* SettingsPage::build(const ImageScheduleConfig& stored, const std::vecto
     column.space(6);
 
     appPickerContainer_ = new QWidget;
-    appPicker_ = popup({QString::fromUtf8("Select an application…")}, 0, actions_.applicationChosen);
+    appPicker_ = popup({QString::fromUtf8("Select an application…")}, 0, [this] { applicationActivated(); });
+    appPicker_->installEventFilter(this);
     appPicker_->setParent(appPickerContainer_);
     appPicker_->setGeometry(0, 0, static_cast<int>(W), 26);
     column.row(appPickerContainer_.data(), 32);

@@ -18,7 +18,9 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -31,10 +33,17 @@ namespace ondaline::app {
 
 class SettingsPage : public QObject {
 public:
+    // Stepping through the application picker with its list closed (arrow
+    // keys, letters, the wheel) picks the item stepped to once the user
+    // has stopped for this long, or left the picker; the items passed over
+    // count for nothing. A pick from the open list counts at once.
+    static constexpr std::chrono::milliseconds pickerSettle{1000};
+
     struct Actions {
         std::function<void()> stationNameEntered;  // editing of the name ended
         std::function<void()> audioSourceChosen;
-        std::function<void()> applicationChosen;
+        // The application picked, as the picker's item stood for it.
+        std::function<void(const sources::AudioSource& picked)> applicationChosen;
         std::function<void()> streamModeChosen;
         std::function<void()> outputDeviceChosen;
         std::function<void()> browse;                     // "Browse" for the station folder
@@ -100,6 +109,10 @@ public:
 
 private:
     struct AppListing;  // the worker that lists applications
+    // The application picker's (settings_page_picker.cpp).
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void applicationActivated();
+    void takeSteppedPick();
     // A listing's outcome, into the newest page's picker.
     void showAppList(const std::vector<sources::AudioSource>& found, bool failed);
     void fillOutputPopup(const std::vector<platform::OutputDevice>& devices, const std::string& savedUID,
@@ -127,6 +140,10 @@ private:
     bool appListFailed_ = false;
     std::vector<std::string> outputUIDs_;  // of each item of the output pop-up
     std::unique_ptr<AppListing> appListing_;
+    bool stepping_ = false;  // the picker's item changes by a step
+    // The item stepped to, held past its page; picked when the timer fires.
+    std::optional<sources::AudioSource> steppedPick_;
+    QTimer pickerSettleTimer_;
 };
 
 }  // namespace ondaline::app

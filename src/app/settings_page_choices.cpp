@@ -92,6 +92,8 @@ const Item* itemAfterFirst(const QComboBox* popup, const std::vector<Item>& item
 SettingsPage::SettingsPage(std::shared_ptr<platform::MainExecutor> mainExecutor, Actions actions)
     : mainExecutor_(std::move(mainExecutor)), actions_(std::move(actions))
 {
+    pickerSettleTimer_.setSingleShot(true);
+    connect(&pickerSettleTimer_, &QTimer::timeout, this, [this] { takeSteppedPick(); });
 }
 
 SettingsPage::~SettingsPage() = default;

@@ -202,7 +202,7 @@ void Ondaline::sendAACSequenceHeader()
     Bytes asc = encoderASC_;
     if (asc.empty()) {
         asc = media::buildAudioSpecificConfig(format.sampleRate, format.channels);
-        print("Ondaline: Using handcrafted ASC (no magic cookie)");
+        print("Ondaline: Using handcrafted ASC (none from the encoder)");
     }
     print("Ondaline: AAC sequence header ASC: " + hexBytes(asc));
     sendMessage(rtmp::audioType, rtmp_.publishStreamID.load(), rtmp::audioChunkStream,

@@ -22,7 +22,7 @@ bool Ondaline::setupVideoEncoder()
     encoderQueue_.sync([&] {
         auto created = platform::H264Encoder::create({});
         if (auto* failed = std::get_if<platform::H264Encoder::Failure>(&created)) {
-            print("Ondaline: Failed to create VT session (status " + std::to_string(failed->status) + ")");
+            print("Ondaline: Failed to create H.264 encoder (status " + std::to_string(failed->status) + ")");
             return;
         }
         videoEncoder_ = std::move(std::get<std::unique_ptr<platform::H264Encoder>>(created));
@@ -32,7 +32,7 @@ bool Ondaline::setupVideoEncoder()
         createBlackPixelBuffer();
         char fps[16];
         std::snprintf(fps, sizeof fps, "%.3f", 24000.0 / 1001.0);
-        print(std::string("Ondaline: VideoToolbox encoder ready — 1280×720, 1200kbps, Main 3.1, ") + fps +
+        print(std::string("Ondaline: H.264 encoder (x264) ready — 1280×720, 1200kbps, Main 3.1, ") + fps +
               "fps, keyframe every 48 frames (2s)");
         ready = true;
     });
@@ -161,11 +161,11 @@ void Ondaline::extractAndSendVTSequenceHeader()
 {
     if (!videoEncoder_) return;
     if (videoEncoder_->sps().empty()) {
-        print("Ondaline: Failed to extract SPS from VT");
+        print("Ondaline: Failed to extract SPS from the H.264 encoder");
         return;
     }
     if (videoEncoder_->pps().empty()) {
-        print("Ondaline: Failed to extract PPS from VT");
+        print("Ondaline: Failed to extract PPS from the H.264 encoder");
         return;
     }
     vtSPS_ = videoEncoder_->sps();
@@ -176,7 +176,7 @@ void Ondaline::extractAndSendVTSequenceHeader()
                 media::videoTagBody(true, 0, *record));
     flushSendQueue();
     vtSequenceHeaderSent_ = true;
-    print("Ondaline: Sent VT H.264 sequence header — SPS " + std::to_string(vtSPS_.size()) + "B, PPS " +
+    print("Ondaline: Sent H.264 sequence header — SPS " + std::to_string(vtSPS_.size()) + "B, PPS " +
           std::to_string(vtPPS_.size()) + "B");
 }
 

@@ -68,7 +68,7 @@ void AudioPacketLoop::handle(const EncodedPacket& encoded, bool pcmQuiet, double
         if (encoded.status != 0) {
             ++encodeFailures;
             if (audioPacketsSent == 0 && encodeFailures == 1) {
-                hooks.log("Ondaline: WARNING — AAC encoder returned nil for first frame");
+                hooks.log("Ondaline: WARNING — AAC encoder returned nothing for first frame");
             }
             if (worthLogging(encodeFailures)) {
                 hooks.log("Ondaline: AAC encode error: " + std::to_string(encoded.status) + " (" +

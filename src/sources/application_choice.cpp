@@ -42,11 +42,12 @@ std::optional<std::size_t> chosenItem(const std::vector<AudioSource>& listed, co
     return only;
 }
 
-ApplicationTracker::Decision ApplicationTracker::decide(const std::vector<AudioSource>& playing,
+ApplicationTracker::Decision ApplicationTracker::decide(const std::vector<AudioSource>& listed,
                                                         const std::vector<std::int32_t>& connected)
 {
+    // Paused ones count as there, never as playing.
     std::vector<const AudioSource*> matches;
-    for (const AudioSource& source : playing)
+    for (const AudioSource& source : listed)
         if (isOfChoice(source, choice_)) matches.push_back(&source);
 
     const auto take = [&](const AudioSource& source) {
@@ -64,9 +65,10 @@ ApplicationTracker::Decision ApplicationTracker::decide(const std::vector<AudioS
         }
         looked_ = true;
         // Still there, and only quiet when not playing: nothing takes its place.
-        if (present) return chosen != matches.end() ? take(**chosen) : Decision{};
+        if (present) return chosen != matches.end() && !(*chosen)->isPaused ? take(**chosen) : Decision{};
         std::erase_if(matches, [&](const AudioSource* match) { return contains(others_, match->id); });
     }
+    std::erase_if(matches, [](const AudioSource* match) { return match->isPaused; });
     if (matches.size() == 1) return take(*matches.front());
     if (matches.empty()) return {};
     return {Decision::Kind::ambiguous, std::nullopt, matches.size()};

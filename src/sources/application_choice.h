@@ -42,15 +42,16 @@ public:
 
     explicit ApplicationTracker(ApplicationChoice choice) : choice_(std::move(choice)) {}
 
-    // `playing` as availableSources() gives it; `connected`, the processes
+    // `listed` as availableSources() gives it; `connected`, the processes
     // with a connection to the server. The process chosen is taken whenever
-    // it plays. Once it has left the server, one of that binary and name
-    // that came since may take its place, if it is the only one; those seen
-    // beside it, or there at the first look, never do, so every change is
-    // to be shown, also while the capture runs. With no process known, the
-    // only one of that binary and name is taken. What is taken is followed
-    // from then on.
-    Decision decide(const std::vector<AudioSource>& playing, const std::vector<std::int32_t>& connected);
+    // it plays (is listed and not paused). Once it has left the server, one
+    // of that binary and name that came since may take its place, if it is
+    // the only one playing; those seen beside it, or there at the first
+    // look, paused or not, never do, so every change is to be shown, also
+    // while the capture runs. With no process known, the only one of that
+    // binary and name that plays is taken. What is taken is followed from
+    // then on.
+    Decision decide(const std::vector<AudioSource>& listed, const std::vector<std::int32_t>& connected);
 
     const ApplicationChoice& choice() const { return choice_; }
 

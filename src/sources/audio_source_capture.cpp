@@ -97,7 +97,8 @@ std::vector<AudioSource> AudioSourceCapture::sourcesFrom(const std::vector<platf
         // together with the name: the program's binary, else (PipeWire's
         // own clients, which the server gives no binary) the name.
         sources.push_back({application.pid, application.name,
-                           application.binary.empty() ? application.name : application.binary, application});
+                           application.binary.empty() ? application.name : application.binary, application,
+                           application.paused});
     }
     std::stable_sort(sources.begin(), sources.end(), [](const AudioSource& a, const AudioSource& b) {
         return platform::asciiLowercase(a.name) < platform::asciiLowercase(b.name);
@@ -136,7 +137,7 @@ std::optional<std::string> AudioSourceCapture::startCapture(const AudioSource& s
     if (target == applications.end()) return "'" + source.name + "' is not playing any sound";
 
     print("AudioSourceCapture: Setting up capture for '" + source.name +
-          "' (bundle: " + source.bundleIdentifier.value_or("nil") + ", pid: " + std::to_string(source.id) + ")");
+          "' (binary: " + source.bundleIdentifier.value_or("none") + ", pid: " + std::to_string(source.id) + ")");
     print("AudioSourceCapture: Filter excludes " + std::to_string(applications.size() - 1) +
           " other apps, targeting pid " + std::to_string(source.id));
 

@@ -32,7 +32,8 @@ struct AudioSource {
     // The program's binary name stands for it here, else the application's
     // name; the list always fills it.
     std::optional<std::string> bundleIdentifier;
-    std::any scApp;  // the sound server's view of the application
+    std::any scApp;         // the sound server's view of the application
+    bool isPaused = false;  // listed, but every stream of it paused: not playing
 
     bool operator==(const AudioSource& other) const { return id == other.id; }
 };

@@ -291,7 +291,7 @@ private slots:
         qputenv("PULSE_SERVER", QByteArray::fromStdString(server_));
         app_->applyAudioOutputDevice("ondaline_elsewhere");
         const auto lines = log.messages();
-        QCOMPARE(std::count(lines.begin(), lines.end(), "Ondaline: Cannot access output audio unit"),
+        QCOMPARE(std::count(lines.begin(), lines.end(), "Ondaline: Cannot access output device: no sound server"),
                  std::ptrdiff_t(2));
         QCOMPARE(saved(), std::string("ondaline_elsewhere"));
     }

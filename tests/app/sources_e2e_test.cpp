@@ -102,6 +102,18 @@ std::size_t longestSilence(const std::vector<float>& samples)
     return longest;
 }
 
+// The first line of `output` with a name of another platform's frameworks
+// or words: the program speaks of what it does on Linux. Empty when none.
+QString otherPlatformsWords(const QString& output)
+{
+    for (const QString& line : output.split('\n')) {
+        for (const char* word : {"VideoToolbox", "VT ", "AudioToolbox", "audio unit", "CoreAudio", "ScreenCaptureKit",
+                                 "magic cookie", "bundle"})
+            if (line.contains(QLatin1String(word))) return line;
+    }
+    return {};
+}
+
 // How many pixels of two pictures differ clearly.
 int differingPixels(const QImage& a, const QImage& b)
 {
@@ -275,6 +287,7 @@ private slots:
         QVERIFY(settings.readAll().contains("no_such_sink"));  // kept for when it is there
     }
 
+    // What the program says of it is in Linux words.
     void appCaptureIsRecordedAtItsPitchAlsoForFacebook()
     {
         // A 550 Hz program under a binary name of its own: other tests play
@@ -311,6 +324,7 @@ private slots:
             const QString output = liveRun(desktop, [] { QThread::msleep(5000); });
             QVERIFY2(!output.isEmpty(), qPrintable(desktop.describe()));
             QCOMPARE(desktop.quit(), 0);
+            QCOMPARE(otherPlatformsWords(output), QString());
             const std::string file = recordingOf(rtmp_.at("ONDALINE_RTMP_RECORD_DIR"), key.toStdString());
             QVERIFY(!file.empty());
             const double rate = std::string(mode) == "facebook" ? 44100 : 48000;

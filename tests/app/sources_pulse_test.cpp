@@ -1,10 +1,12 @@
 // Application capture on the PulseAudio peer: the application chosen and
-// followed while it plays, as the dashboard shows it, the picker following
-// the applications, and switches that come while a start is under way,
-// after which only one source runs.
+// followed while it plays or pauses, as the dashboard shows it and as it
+// goes on air to the nginx peer, the picker following the applications,
+// and switches that come while a start is under way, after which only one
+// source runs.
 
 #include "app/app_delegate.h"
 #include "app/qt_main_executor.h"
+#include "engine/ondaline.h"
 #include "models/station_path.h"
 #include "sources/audio_source_capture.h"
 #include "sources/tcp_audio_server.h"
@@ -14,12 +16,15 @@
 #include "support/private_home.h"
 #include "support/process.h"
 #include "support/pulse_peer.h"
+#include "support/recording.h"
 #include "support/tcp_peer.h"
+#include "support/tone_analysis.h"
 #include "ui/console/console_paint.h"
 #include "ui/console/led_indicator_view.h"
 #include "ui/console/vu_meter_view.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -27,6 +32,7 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <unistd.h>
 
@@ -120,6 +126,31 @@ class SourcesPulseTest : public QObject {
         picker->setCurrentIndex(picker->findText(item));
         emit picker->activated(picker->currentIndex());
     }
+    QString status() const { return app_->dashboard().statusLabel()->text(); }
+    // Live to the nginx peer under a key of this test's own: the key.
+    QString goLive(const QString& name)
+    {
+        const auto rtmp = test::loadPeerEnv("rtmp");
+        if (rtmp.empty()) return {};
+        const QString key = name + "-" + QString::fromStdString(pid);
+        app_->scheduleConfig.streamMode = "rtmp";
+        app_->scheduleConfig.serverURL = rtmp.at("ONDALINE_RTMP_URL");
+        app_->scheduleConfig.streamKey = key.toStdString();
+        app_->scheduleConfig.audioBitrate = 128000;
+        app_->toggleConnect();
+        if (!QTest::qWaitFor([&] { return app_->streamer->isConnected(); }, 20000)) return {};
+        app_->setConnectedUI();  // as the engine's news does in the program
+        return key;
+    }
+    // Stopped; the first channel of what went on air, from the source's onset.
+    std::vector<float> stopAndListen(const QString& key)
+    {
+        app_->toggleConnect();
+        QTest::qWait(500);  // nginx closes the recording
+        const std::string file = test::recordingOf(test::loadPeerEnv("rtmp").at("ONDALINE_RTMP_RECORD_DIR"),
+                                                   key.toStdString());
+        return file.empty() ? std::vector<float>() : test::fromOnset(test::decodeFirstChannel(file));
+    }
 
 private slots:
     void initTestCase()
@@ -203,6 +234,102 @@ private slots:
         QVERIFY(log.contains("AppCapture: 'Tone Maker' plays again — captured"));
         QCOMPARE(captured(), tone_.processId());
         QVERIFY(app_->activeAudioSource() == AudioSourceKind::appCapture);
+    }
+
+    // The application paused while live (its stream corked, the process and
+    // the stream kept), as a player's pause button does: the status line
+    // says it is not playing, the carrier goes on air rather than silence,
+    // and its sound is back as soon as it plays again.
+    void aPausedApplicationIsNotPlayingAndTheCarrierGoesOnAir()
+    {
+        test::PausingPlayer player("Pauser", program, 660);
+        QVERIFY(player.ready());
+        app_->scheduleConfig.appCaptureName = "Pauser";
+        app_->activateAppCaptureMode();
+        QTRY_COMPARE(look(), "lit | Connected to Pauser " + dim);
+        const QString key = goLive("app-pause");
+        QVERIFY2(!key.isEmpty(), qPrintable(status()));
+        QTest::qWait(1000);
+
+        QVERIFY(player.pause());
+        QElapsedTimer paused;
+        paused.start();
+        const QString told = QString::fromUtf8(" | 'Pauser' is not playing — carrier on air");
+        QTRY_VERIFY2_WITH_TIMEOUT(status().endsWith(told), qPrintable(status()), 3000);
+        QTest::qWait(static_cast<int>(4000 - paused.elapsed()));
+        QVERIFY(player.play());
+        // The level the meter shows is that of what the engine is given.
+        const double expected = 20 * std::log10(0.25 / std::numbers::sqrt2) + 18;
+        QTRY_VERIFY2_WITH_TIMEOUT(std::abs(app_->dashboard().vuMeterView()->targetLevelL() - expected) < 1.0,
+                                  qPrintable(QString::number(app_->dashboard().vuMeterView()->targetLevelL())), 2000);
+        QVERIFY2(!status().contains("not playing"), qPrintable(status()));
+        QTest::qWait(2000);
+        const std::vector<float> onAir = stopAndListen(key);
+
+        const double rate = 48000;
+        QVERIFY2(onAir.size() > rate * 6, qPrintable(QString::number(double(onAir.size()) / rate)));
+        std::size_t silent = 0, longest = 0, faint = 0;
+        for (const float sample : onAir) {
+            silent = std::abs(sample) < 1e-4f ? silent + 1 : 0;
+            longest = std::max(longest, silent);
+            faint += std::abs(sample) > 5e-4f && std::abs(sample) < 2e-3f;
+        }
+        // The carrier comes after a second without sound, which the engine
+        // fills with silence: no longer than that.
+        QVERIFY2(double(longest) / rate < 1.5, qPrintable(QString("%1 s of silence on air").arg(longest / rate)));
+        QVERIFY2(double(faint) / rate > 1.0, "no carrier on air");
+        const std::vector<float> end(onAir.end() - long(rate * 2), onAir.end() - long(rate / 2));
+        QVERIFY(std::abs(test::medianPitch(end, rate, 0) - 660) < 1.5);
+    }
+
+    // After a restart (no process known), two of that binary and name of
+    // which one is paused: the one playing is captured.
+    void aPausedNamesakeDoesNotCountAfterARestart()
+    {
+        test::PausingPlayer paused("Dup", program, 660, true), playing("Dup", program, 880);
+        QVERIFY(paused.ready() && playing.ready());
+        app_->scheduleConfig.appCaptureName = "Dup";
+        app_->activateAppCaptureMode();
+        QTRY_COMPARE(look(), "lit | Connected to Dup " + dim);
+        QCOMPARE(captured(), qint64(playing.pid()));
+    }
+
+    // Three Down presses on the picker, its list closed, while live: only
+    // the application stepped to last is captured and saved; those passed
+    // over never reach the air.
+    void steppingThroughThePickerCapturesOnlyTheLastOne()
+    {
+        test::PausingPlayer first("Ua", program, 1500), second("Vb", program, 2200), last("Wc", program, 660);
+        QVERIFY(first.ready() && second.ready() && last.ready());
+        app_->activateAppCaptureMode();
+        QTRY_COMPARE(look(), "lit | Connected to Tone Maker " + dim);
+        const QString key = goLive("app-steps");
+        QVERIFY2(!key.isEmpty(), qPrintable(status()));
+        QComboBox* picker = openPicker();
+        QVERIFY(lists(picker, {"Tone Maker", "Ua", "Vb", "Wc"}));
+        QCOMPARE(picker->currentText(), QString("Tone Maker"));
+        test::LogCapture log;
+        QTest::qWait(1000);
+        for (int step = 0; step < 3; ++step) {
+            QTest::keyClick(picker, Qt::Key_Down);
+            QTest::qWait(250);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(captured(), qint64(last.pid()), 5000);
+        QCOMPARE(app_->scheduleConfig.appCaptureName, std::string("Wc"));
+        QTest::qWait(1000);
+        const std::vector<float> onAir = stopAndListen(key);
+
+        const double rate = 48000;
+        QVERIFY2(onAir.size() > rate * 3, qPrintable(QString::number(double(onAir.size()) / rate)));
+        QString heard;
+        for (auto from = onAir.begin(); from + long(rate / 10) <= onAir.end(); from += long(rate / 10)) {
+            const double hz = test::analyseTone({from, from + long(rate / 10)}, rate, 0).hz;
+            heard += QString::number(std::lround(hz)) + " ";
+            QVERIFY2(std::abs(hz - 1500) > 50 && std::abs(hz - 2200) > 50, qPrintable(heard));
+        }
+        QVERIFY2(heard.contains("440 ") && heard.contains("660 "), qPrintable(heard));
+        QVERIFY(!anyLine(log, "AudioSourceCapture: ✅ Capture started for 'Ua'") &&
+                !anyLine(log, "AudioSourceCapture: ✅ Capture started for 'Vb'"));
     }
 
     // Alpha, Mike and Zed of one binary: Mike saved is Mike captured, and

@@ -19,9 +19,15 @@
 #include "ui/console/console_paint.h"
 #include "ui/console/led_indicator_view.h"
 
+#include <QComboBox>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 using namespace ondaline;
 using namespace ondaline::app;
@@ -191,6 +197,37 @@ private slots:
             QCOMPARE(rig.look(), "Start Streaming gold lit | Connected to Local Player " + dim);
             QVERIFY(rig.app->streamer->state() == StreamState::idle && !rig.app->streamer->isReconnectPending());
         }
+    }
+
+    // A bitrate the program does not offer, as a hand-edited file gives it
+    // ("audioBitrate": 128, meant as kbit/s, is 128 bit/s): refused at start
+    // and told with the one used instead, which the drawer, the engine's
+    // encoder and the live status line share.
+    void aBitrateNotOfferedIsRefusedAndTold()
+    {
+        ImageScheduleConfig::ensureDirectory();
+        const std::string file = ImageScheduleConfig::configFile();
+        std::ofstream(file) << R"({"streamMode": "rtmp", "audioBitrate": 128})";
+        const auto removed = qScopeGuard([&] { std::filesystem::remove(file); });
+        test::LogCapture log;
+        Rig rig;
+        QCOMPARE(std::ranges::count(log.messages(), "Ondaline: ⚠ Settings file " + file +
+                                                        ": audioBitrate 128 is not offered (96000, 128000, 192000, "
+                                                        "256000 or 320000 bit/s) — 320000 is used"),
+                 1);
+        QCOMPARE(rig.look(), "Start Streaming gold lit | Bitrate 128 not offered: 320 kbps used " + dim);
+        const std::unique_ptr<QWidget> page(rig.app->buildSettingsDrawerContent());
+        QCOMPARE(rig.app->settingsPage().drBitratePopup()->currentText(), "320 kbps");
+
+        rig.press();
+        QCOMPARE(rig.app->streamer->config().audioBitrate, 320000);
+        rig.clock->advance(60);  // past the notice
+        rig.app->setConnectedUI();
+        QCOMPARE(rig.app->dashboard().statusLabel()->text(), "Connected to stream | RTMP 320k | 00:00:00");
+        rig.app->setDisconnectedUI();
+        rig.app->scheduleConfig.streamMode = "icecast";
+        rig.press();
+        QCOMPARE(rig.app->streamer->config().audioBitrate, 320000);
     }
 
     void looksFollowTheEnginesReports()

@@ -70,7 +70,7 @@ TEST(AudioPacketLoop, HeldBackPacketsDoNotMoveTheTimelineAndAShortFirstOneIsPrim
     EXPECT_EQ(s.loop.audioPacketsSent, 3u);
     EXPECT_TRUE(s.logged("Ondaline: Audio packet #1 — 300 bytes, ts=0ms"));
     EXPECT_TRUE(s.logged("Ondaline: First audio packet hex: 21 21 21 21 21 21 21 21 21 21 21 21 21 21 21 21"));
-    EXPECT_FALSE(s.logged("Ondaline: WARNING — AAC encoder returned nil for first frame"));
+    EXPECT_FALSE(s.logged("Ondaline: WARNING — AAC encoder returned nothing for first frame"));
 }
 
 TEST(AudioPacketLoop, SilenceGoesOutAsTheCachedPacketForAsLongAsItLastsWithoutHoles)
@@ -139,7 +139,7 @@ TEST(AudioPacketLoop, EncodeErrorsAreRateLimitedAndSilenceFillsAfterTheRemainder
     ScriptedLoop failing;
     for (int i = 0; i < 250; ++i) failing.sizes.push_back(-22);
     failing.feed(250);
-    EXPECT_TRUE(failing.logged("Ondaline: WARNING — AAC encoder returned nil for first frame"));
+    EXPECT_TRUE(failing.logged("Ondaline: WARNING — AAC encoder returned nothing for first frame"));
     int errorLines = 0;
     for (const auto& line : failing.lines) errorLines += line.starts_with("Ondaline: AAC encode error: -22") ? 1 : 0;
     EXPECT_EQ(errorLines, 3);                                 // the 1st, 10th and 100th

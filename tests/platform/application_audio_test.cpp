@@ -271,6 +271,37 @@ TEST_F(ApplicationAudioPulse, EndsOnceWhenTheApplicationStopsAndTakesNothingElse
     EXPECT_EQ(recorder.reason, "the application stopped playing");
 }
 
+// A player paused (its stream corked, the process and the stream kept) is
+// listed as paused, and its capture ends as for one that stopped, rather
+// than recording the silence PulseAudio's monitor gives of it; played
+// again, it is listed as playing.
+TEST_F(ApplicationAudioPulse, APauseEndsTheCaptureAndIsListed)
+{
+    const std::string name = "Ondaline pauser " + std::to_string(getpid());
+    test::PausingPlayer player(name, "ondaline-pauser", 440);
+    ASSERT_TRUE(player.ready());
+    const auto application = waitForApplication(name);
+    EXPECT_FALSE(application.paused);
+    Recorder recorder;
+    std::string error;
+    auto capture = ApplicationAudioCapture::start(application, {48000, 2}, recorder.data(), recorder.end(), error);
+    ASSERT_NE(capture, nullptr) << error;
+    ASSERT_TRUE(test::eventually([&] { return recorder.frames() > 0; }));
+
+    ASSERT_TRUE(player.pause());
+    ASSERT_TRUE(test::eventually([&] { return recorder.ends > 0; }));
+    {
+        std::lock_guard lock(recorder.mutex);
+        EXPECT_EQ(recorder.reason, "the application paused");
+    }
+    EXPECT_TRUE(test::eventually([&] { return findApplication(name).value_or(PlayingApplication{}).paused; }));
+    ASSERT_TRUE(player.play());
+    EXPECT_TRUE(test::eventually([&] {
+        const auto now = findApplication(name);
+        return now && !now->paused;
+    }));
+}
+
 // PipeWire 0.3.65 can crash a 96 kHz player (pw-play) in its converter
 // whenever the graph's quantum changes. Captures starting and stopping on
 // its sink must not change it.

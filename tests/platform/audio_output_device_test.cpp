@@ -163,3 +163,55 @@ TEST_F(AudioOutputDevice, PlaysOnTheServerAgainOnceItIsBack)
     EXPECT_EQ(volumeOf(stream), "79%") << stream;
     EXPECT_TRUE(test::eventually([&] { return blocks > before + 10; })) << "the tap's pace goes on";
 }
+
+// The default device changing under the output (a headset plugged in, the
+// desktop's sound settings): a chosen device keeps the stream, whether it
+// was the default when chosen or became it later; only no choice ("System
+// Default") follows the default. A stream of another program that follows
+// the default tells when the server has moved what it moves.
+TEST_F(AudioOutputDevice, TheChosenDeviceKeepsTheStreamWhereverTheDefaultGoes)
+{
+    const std::string speakers = "output_speakers_" + tag, headset = "output_headset_" + tag,
+                      hdmi = "output_hdmi_" + tag;
+    test::NullSink speakersSink(speakers), headsetSink(headset), hdmiSink(hdmi);
+    struct RestoreDefault {
+        std::string sink;
+        ~RestoreDefault() { test::runCommand("pactl set-default-sink " + sink); }
+    } restore{defaultSink_};
+    pactl("set-default-sink " + speakers);
+    const std::string probeName = "Ondaline default probe " + tag;
+    test::PacatTone probe(probeName, 220, 0.01f);
+    ASSERT_TRUE(test::eventually([&] { return sinkNameOf(sinkInputOf(probeName)) == speakers; }));
+
+    AudioOutput output(silence, nullptr, {.useSoundServer = true, .applicationName = appName});
+    output.chooseDevice(speakers);  // the default at the start
+    std::string error;
+    ASSERT_TRUE(output.start(error)) << error;
+    ASSERT_EQ(output.kind(), AudioOutput::Kind::soundServer) << output.nullReason();
+    const auto defaultBecomes = [&](const std::string& sink) {
+        pactl("set-default-sink " + sink);
+        return test::eventually([&] { return sinkNameOf(sinkInputOf(probeName)) == sink; });
+    };
+    const auto staysOn = [&](const std::string& chosen, const std::vector<std::string>& defaults) {
+        for (const std::string& next : defaults) {
+            SCOPED_TRACE("the default now " + next);
+            ASSERT_TRUE(defaultBecomes(next));
+            EXPECT_TRUE(test::eventually([&] { return sinkNameOf(sinkInputOf(appName)) == chosen; }))
+                << "plays on " << sinkNameOf(sinkInputOf(appName));
+        }
+    };
+    staysOn(speakers, {headset, hdmi, speakers});
+    // Chosen while the default is another, and passed through by it.
+    output.stop();
+    output.chooseDevice(headset);
+    ASSERT_TRUE(output.start(error)) << error;
+    staysOn(headset, {headset, hdmi, speakers});
+    // Chosen in the drawer while it is the default.
+    ASSERT_TRUE(output.moveToDevice(speakers, error)) << error;
+    staysOn(speakers, {hdmi, speakers});
+
+    ASSERT_TRUE(output.moveToDevice("", error)) << error;
+    ASSERT_TRUE(defaultBecomes(hdmi));
+    EXPECT_TRUE(test::eventually([&] { return sinkNameOf(sinkInputOf(appName)) == hdmi; }))
+        << "System Default follows the default";
+}

@@ -67,3 +67,27 @@ TEST(ApplicationChoice, ThePickerNamesNamesakesByProcessAndShowsTheChoiceByTheSa
     EXPECT_EQ(chosenItem(listed, {"pacat", "Mike", 99}), std::nullopt);      // not the one picked
     EXPECT_EQ(chosenItem(listed, {"pacat", "Alpha", 0}), std::nullopt);
 }
+
+// A paused player (its stream kept, corked) is not playing: it is not
+// taken, nor counted as a namesake after a restart, and it is taken once it
+// plays; one paused beside the chosen one from the first look stays
+// another, also once the chosen one has gone.
+TEST(ApplicationChoice, APausedApplicationIsThereButNotPlaying)
+{
+    const auto paused = [](AudioSource source) {
+        source.isPaused = true;
+        return source;
+    };
+    ApplicationTracker restarted({"pacat", "Dup", 0});
+    auto decision = restarted.decide({paused(pacat(1, "Dup")), pacat(2, "Dup")}, {1, 2});
+    ASSERT_EQ(decision.kind, Kind::capture);
+    EXPECT_EQ(decision.source->id, 2);
+
+    EXPECT_EQ(restarted.decide({paused(pacat(1, "Dup")), paused(pacat(2, "Dup"))}, {1, 2}).kind, Kind::notPlaying);
+    EXPECT_EQ(restarted.decide({paused(pacat(1, "Dup")), pacat(2, "Dup")}, {1, 2}).source->id, 2);
+    EXPECT_EQ(restarted.decide({pacat(1, "Dup")}, {1}).kind, Kind::notPlaying);
+
+    ApplicationTracker waiting({"pacat", "Dup", 0});
+    EXPECT_EQ(waiting.decide({paused(pacat(3, "Dup"))}, {3}).kind, Kind::notPlaying);
+    EXPECT_EQ(waiting.decide({pacat(3, "Dup")}, {3}).source->id, 3);
+}

@@ -8,6 +8,7 @@
 #include "sources/test_player.h"
 
 #include "support/log_capture.h"
+#include "support/own_sound_server.h"
 #include "support/pulse_peer.h"
 #include "support/tone_analysis.h"
 
@@ -192,6 +193,49 @@ TEST_F(Capture, TheFollowerCapturesTheApplicationWheneverItPlays)
         if (status.kind != Kind::notPlaying) kinds.push_back(status.kind);
     EXPECT_EQ(kinds, (std::vector<Kind>{Kind::capturing, Kind::ended, Kind::capturing}));
     EXPECT_TRUE(statuses.back().again);
+}
+
+// The sound server killed under the follower and started again (a crash,
+// an upgrade), on a server of the test's own: the follower says there is
+// none, keeps asking, and captures the application again once it plays
+// there, with nothing on the server to tell it of the server's return.
+TEST_F(Capture, TheFollowerCapturesAgainOnceTheSoundServerIsBack)
+{
+    test::OwnSoundServer server;
+    ASSERT_TRUE(server.ok()) << server.output();
+    setenv("PULSE_SERVER", server.address().c_str(), 1);  // for pacat too
+    std::optional<test::PacatTone> tone;
+    tone.emplace("Restarted", 440, 0.25f);
+    const auto capture = AudioSourceCapture::create();
+    std::mutex mutex;
+    std::vector<ApplicationFollower::Status::Kind> kinds;
+    const auto follower = ApplicationFollower::start(capture, {"pacat", "Restarted", 0}, [&](const auto& status) {
+        std::lock_guard lock(mutex);
+        kinds.push_back(status.kind);
+    });
+    using Kind = ApplicationFollower::Status::Kind;
+    const auto told = [&](Kind kind) {
+        std::lock_guard lock(mutex);
+        return std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
+    };
+    const auto captures = [&](pid_t pid) {
+        return test::eventually(
+            [&] {
+                const auto source = capture->currentSource();
+                return source && source->id == pid;
+            },
+            15s);
+    };
+    ASSERT_TRUE(captures(tone->pid()));
+
+    ASSERT_TRUE(server.kill()) << server.output();
+    ASSERT_TRUE(test::eventually([&] { return told(Kind::noServer); }));
+    tone.reset();  // gone with its server
+    ASSERT_TRUE(server.restart()) << server.output();
+    tone.emplace("Restarted", 440, 0.25f);
+    EXPECT_TRUE(captures(tone->pid()));
+    follower->stop();
+    follower->waitForLook();
 }
 
 // A stop that comes while a start is under way, at any moment of it: no

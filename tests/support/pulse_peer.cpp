@@ -3,6 +3,7 @@
 #include "support/peer_env.h"
 #include "support/process.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -15,6 +16,28 @@
 #include <vector>
 
 namespace ondaline::test {
+
+namespace {
+
+// Starts `args` (looked up on PATH) with `redirect` run in the child first,
+// which may only dup2 and close; -1 when fork fails.
+template <typename Redirect>
+pid_t spawn(std::vector<std::string> args, Redirect redirect)
+{
+    // Made before fork: the child only execs.
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        redirect();
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+}  // namespace
 
 void PulsePeerTest::SetUp()
 {
@@ -90,27 +113,14 @@ PacatTone::PacatTone(const std::string& applicationName, double hz, float amplit
         ADD_FAILURE() << "socketpair failed";
         return;
     }
-    // Made before fork: the child only execs.
-    std::vector<std::string> args{"pacat",
-                                  "--playback",
-                                  "--raw",
-                                  "--format=float32le",
-                                  "--rate=" + std::to_string(sampleRate),
-                                  "--channels=2",
-                                  "--latency-msec=200",
-                                  "--client-name=" + applicationName,
-                                  "--property=application.name=" + applicationName};
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-        dup2(ends[1], STDIN_FILENO);
-        close(ends[0]);
-        close(ends[1]);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
+    pid_ = spawn({"pacat", "--playback", "--raw", "--format=float32le", "--rate=" + std::to_string(sampleRate),
+                  "--channels=2", "--latency-msec=200", "--client-name=" + applicationName,
+                  "--property=application.name=" + applicationName},
+                 [&] {
+                     dup2(ends[1], STDIN_FILENO);
+                     close(ends[0]);
+                     close(ends[1]);
+                 });
     close(ends[1]);
     if (pid_ < 0) {
         close(ends[0]);
@@ -155,17 +165,65 @@ PacatTone::~PacatTone()
     if (pid_ > 0) waitpid(pid_, nullptr, 0);
 }
 
+PausingPlayer::PausingPlayer(const std::string& applicationName, const std::string& binary, double hz, bool paused)
+{
+    int toPlayer[2], fromPlayer[2];
+    if (pipe(toPlayer) != 0 || pipe(fromPlayer) != 0) {
+        ADD_FAILURE() << "pipe failed";
+        return;
+    }
+    std::vector<std::string> args{ONDALINE_PAUSING_PLAYER, applicationName, binary, std::to_string(hz)};
+    if (paused) args.emplace_back("paused");
+    pid_ = spawn(args, [&] {
+        dup2(toPlayer[0], STDIN_FILENO);
+        dup2(fromPlayer[1], STDOUT_FILENO);
+        for (const int fd : {toPlayer[0], toPlayer[1], fromPlayer[0], fromPlayer[1]}) close(fd);
+    });
+    close(toPlayer[0]);
+    close(fromPlayer[1]);
+    input_ = toPlayer[1];
+    output_ = fromPlayer[0];
+    if (pid_ < 0) ADD_FAILURE() << "fork failed";
+    ready_ = pid_ > 0 && answered("ready");
+}
+
+PausingPlayer::~PausingPlayer()
+{
+    if (input_ >= 0) close(input_);  // it ends with its input
+    if (output_ >= 0) close(output_);
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+}
+
+bool PausingPlayer::tell(const std::string& command, const std::string& answer)
+{
+    const std::string line = command + "\n";
+    return ready_ && write(input_, line.data(), line.size()) == static_cast<ssize_t>(line.size()) && answered(answer);
+}
+
+// The next line it writes, within a few seconds.
+bool PausingPlayer::answered(const std::string& answer)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        if (const auto end = received_.find('\n'); end != std::string::npos) {
+            const std::string line = received_.substr(0, end);
+            received_.erase(0, end + 1);
+            return line == answer;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                                std::chrono::steady_clock::now());
+        pollfd wanted{output_, POLLIN, 0};
+        if (left.count() <= 0 || poll(&wanted, 1, static_cast<int>(left.count())) <= 0) return false;
+        char buffer[256];
+        const ssize_t n = read(output_, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        received_.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
 ChildProcess::ChildProcess(const std::vector<std::string>& argv)
 {
-    std::vector<std::string> args = argv;  // made before fork: the child only execs
-    std::vector<char*> pointers;
-    for (auto& arg : args) pointers.push_back(arg.data());
-    pointers.push_back(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-        execvp(pointers[0], pointers.data());
-        _exit(127);
-    }
+    pid_ = spawn(argv, [] {});
     if (pid_ < 0) ADD_FAILURE() << "fork failed";
 }
 

@@ -68,6 +68,33 @@ private:
     std::thread feeder_;
 };
 
+// Another application with a pause button (ondaline-pausing-player): a sine
+// of `hz` at a quarter of full scale as `applicationName` of the program
+// `binary`, playing or paused from the start. Gone with the object.
+class PausingPlayer {
+public:
+    PausingPlayer(const std::string& applicationName, const std::string& binary, double hz, bool paused = false);
+    ~PausingPlayer();
+    PausingPlayer(const PausingPlayer&) = delete;
+    PausingPlayer& operator=(const PausingPlayer&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // True once its stream is there, and once the server has corked or
+    // uncorked it.
+    bool ready() const { return ready_; }
+    bool pause() { return tell("pause", "paused"); }
+    bool play() { return tell("play", "playing"); }
+
+private:
+    bool tell(const std::string& command, const std::string& answer);
+    bool answered(const std::string& answer);
+
+    pid_t pid_ = -1;
+    int input_ = -1, output_ = -1;
+    bool ready_ = false;
+    std::string received_;
+};
+
 // Another program playing (pw-play, say), killed and reaped with the object.
 class ChildProcess {
 public:

@@ -53,6 +53,7 @@ struct ApplicationAudioCapture::Private {
     struct Input {
         Private* owner;
         std::size_t id;  // in the mixer
+        std::uint32_t sinkInput;
         pulse::Stream stream;
         bool endedWhileStarting = false;
     };
@@ -61,6 +62,7 @@ struct ApplicationAudioCapture::Private {
     struct Joining {
         Private* owner;
         std::uint32_t sinkInput;
+        bool paused = false;  // meanwhile
     };
 
     Format format;
@@ -78,6 +80,7 @@ struct ApplicationAudioCapture::Private {
     bool running = false;  // all first streams were ready; start() returned
     bool ended = false;
     bool closing = false;
+    bool lastPaused = false;  // the last stream to go was paused, not gone
 
     // Not from within a handler: it would wait for the handler's own thread.
     ~Private()
@@ -135,7 +138,26 @@ struct ApplicationAudioCapture::Private {
             return;
         }
         p.mixer->close(input.id);
+        p.lastPaused = false;
         p.endIfSilent();
+    }
+
+    // A stream of the application paused (corked): it brings nothing, and
+    // PulseAudio's monitor of it would bring silence. It joins again when
+    // it plays, by its change.
+    void paused(std::uint32_t sinkInput)
+    {
+        std::erase(taken, sinkInput);
+        for (Joining& j : joining)
+            if (j.sinkInput == sinkInput) j.paused = true;
+        const auto input = std::find_if(inputs.begin(), inputs.end(), [&](const std::unique_ptr<Input>& i) {
+            return i->sinkInput == sinkInput && PA_STREAM_IS_GOOD(pa_stream_get_state(i->stream.get()));
+        });
+        if (input == inputs.end()) return;
+        mixer->close((*input)->id);
+        inputs.erase(input);
+        lastPaused = true;
+        endIfSilent();
     }
 
     // Once no stream of the application is left, nor one on its way; or
@@ -146,7 +168,9 @@ struct ApplicationAudioCapture::Private {
         const bool serverUp = PA_CONTEXT_IS_GOOD(pa_context_get_state(connection->context()));
         if (lookups > 0 && serverUp) return;
         ended = true;
-        if (onEnd) onEnd(serverUp ? "the application stopped playing" : "the sound server went away");
+        if (!onEnd) return;
+        if (!serverUp) onEnd("the sound server went away");
+        else onEnd(lastPaused ? "the application paused" : "the application stopped playing");
     }
 
     // A stream that came or changed (PipeWire links a new one to its device
@@ -159,7 +183,8 @@ struct ApplicationAudioCapture::Private {
             std::erase(p.taken, index);
             return;
         }
-        if (!p.running || p.ended || p.closing || p.isTaken(index)) return;
+        // Those taken too: they may have paused.
+        if (!p.running || p.ended || p.closing) return;
         p.ask(pa_context_get_sink_input_info(context, index, onStreamInfo, &p));
     }
 
@@ -180,8 +205,13 @@ struct ApplicationAudioCapture::Private {
             p.endIfSilent();
             return;
         }
+        if (p.ended || p.closing || info->sink == PA_INVALID_INDEX) return;
+        if (p.isTaken(info->index)) {
+            if (info->corked) p.paused(info->index);
+            return;
+        }
         // A paused one is asked for again when it plays, by its change.
-        if (p.ended || p.closing || p.isTaken(info->index) || info->sink == PA_INVALID_INDEX || info->corked) return;
+        if (info->corked) return;
         if (!p.application.owns(pulse::processId(info->proplist),
                                 pulse::property(info->proplist, PA_PROP_APPLICATION_NAME), info->client))
             return;
@@ -194,7 +224,7 @@ struct ApplicationAudioCapture::Private {
     {
         Joining& joining = *static_cast<Joining*>(userdata);
         Private& p = *joining.owner;
-        if (eol == 0 && info && info->monitor_source_name && !p.ended && !p.closing) {
+        if (eol == 0 && info && info->monitor_source_name && !p.ended && !p.closing && !joining.paused) {
             std::string error;
             p.addInput(joining.sinkInput, info->monitor_source_name, error);
             return;
@@ -217,7 +247,7 @@ struct ApplicationAudioCapture::Private {
         std::erase_if(inputs, [](const std::unique_ptr<Input>& i) {
             return !PA_STREAM_IS_GOOD(pa_stream_get_state(i->stream.get()));
         });
-        auto input = std::make_unique<Input>(Input{this, mixer->add(), nullptr});
+        auto input = std::make_unique<Input>(Input{this, mixer->add(), sinkInput, nullptr});
         input->stream.reset(pa_stream_new(connection->context(), "Application capture", &sampleFormat, nullptr));
         pa_stream* s = input->stream.get();
         if (!s || pa_stream_set_monitor_stream(s, sinkInput) < 0) {

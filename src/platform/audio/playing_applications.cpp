@@ -39,6 +39,7 @@ bool listOn(const PulseConnection& connection, SoundServerApplications& into, st
                 stream.pid = pulse::processId(info->proplist);
                 stream.streams.push_back(info->index);
                 stream.clients.push_back(info->client);
+                stream.paused = info->corked;
                 static_cast<std::vector<PlayingApplication>*>(out)->push_back(std::move(stream));
             },
             &streams)) &&
@@ -72,6 +73,7 @@ bool listOn(const PulseConnection& connection, SoundServerApplications& into, st
             continue;
         }
         known->streams.push_back(stream.streams.front());
+        known->paused = known->paused && stream.paused;
         if (std::find(known->clients.begin(), known->clients.end(), stream.clients.front()) == known->clients.end())
             known->clients.push_back(stream.clients.front());
     }

@@ -18,6 +18,9 @@ struct PlayingApplication {
     std::string binary;                  // application.process.binary; empty when unknown
     std::vector<std::uint32_t> streams;  // its playback streams (sink inputs), oldest first
     std::vector<std::uint32_t> clients;  // the server's clients they came through
+    // Every stream of it paused (corked, as a player's pause button does):
+    // listed, but not playing.
+    bool paused = false;
 
     // Whether a stream of `streamPid` (0: unknown) and `streamName` that came
     // through `client` is one of this application's: one process and one
@@ -28,8 +31,8 @@ struct PlayingApplication {
 
 // What the sound server has now.
 struct SoundServerApplications {
-    // Applications with playback streams that play on a device, in the
-    // server's order.
+    // Applications with playback streams on a device, paused or not, in
+    // the server's order.
     std::vector<PlayingApplication> playing;
     // The process ids of all its clients, playing or not.
     std::vector<std::int32_t> connectedProcesses;

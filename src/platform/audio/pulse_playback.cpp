@@ -24,12 +24,49 @@ struct PulsePlayback::Private {
     std::unique_ptr<PulseConnection> connection;
     pulse::Stream stream;
     bool interrupted = false;  // under the mainloop lock
+    std::string keptOn;        // under the mainloop lock: the device chosen; "" follows the default
+
+    // Both servers take a stream put on the default device for one that
+    // follows the default, and move it whenever the default changes: one
+    // on a chosen device is put back. And a stream that was on a chosen
+    // device may be left where it is by PulseAudio when "" is chosen while
+    // that device is the default: it is taken to each new default. On the
+    // server's thread, where nothing may be waited for; a device that is
+    // gone refuses the move, and gets the stream again once it is back.
+    static void onMoved(pa_stream*, void* userdata)
+    {
+        const Private& p = *static_cast<const Private*>(userdata);
+        if (!p.keptOn.empty()) p.moveTo(p.keptOn);
+    }
+    static void onServerChange(pa_context* context, pa_subscription_event_type_t, std::uint32_t, void* userdata)
+    {
+        const Private& p = *static_cast<const Private*>(userdata);
+        if (!p.stream || !p.keptOn.empty()) return;
+        pulse::Operation(pa_context_get_server_info(
+            context,
+            [](pa_context*, const pa_server_info* info, void* q) {
+                const Private& self = *static_cast<const Private*>(q);
+                if (info && info->default_sink_name && self.stream && self.keptOn.empty())
+                    self.moveTo(info->default_sink_name);
+            },
+            userdata));
+    }
+    void moveTo(const std::string& device) const
+    {
+        const char* now = pa_stream_get_device_name(stream.get());
+        if (now && device == now) return;
+        pulse::Operation(pa_context_move_sink_input_by_name(connection->context(), pa_stream_get_index(stream.get()),
+                                                            device.c_str(), nullptr, nullptr));
+    }
 
     ~Private()
     {
-        if (!stream) return;
-        PulseLock lock(*connection);
-        stream.reset();
+        if (stream) {
+            PulseLock lock(*connection);
+            stream.reset();
+        }
+        // The server's thread ends before the rest goes: its callbacks use it.
+        connection.reset();
     }
 
     bool streamGood() const { return PA_STREAM_IS_GOOD(pa_stream_get_state(stream.get())); }
@@ -94,6 +131,10 @@ std::unique_ptr<PulsePlayback> PulsePlayback::open(const std::string& applicatio
         error = "cannot start playing on the sound server: " + connection.lastError();
         return nullptr;
     }
+    p->keptOn = deviceUID;
+    pa_stream_set_moved_callback(p->stream.get(), Private::onMoved, p.get());
+    pa_context_set_subscribe_callback(connection.context(), Private::onServerChange, p.get());
+    pulse::Operation(pa_context_subscribe(connection.context(), PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
     return std::unique_ptr<PulsePlayback>(new PulsePlayback(std::move(p)));
 }
 
@@ -148,9 +189,11 @@ void PulsePlayback::setVolume(float volume)
 
 bool PulsePlayback::moveToDevice(const std::string& uid, std::string& error)
 {
-    const Private& p = *private_;
+    Private& p = *private_;
     const PulseConnection& connection = *p.connection;
     PulseLock lock(connection);
+    // First, or the move would be taken for the server's and undone.
+    p.keptOn = uid;
     const std::string sink = uid.empty() ? connection.defaultSinkName() : uid;
     if (sink.empty()) {
         error = "the sound server names no default output device";

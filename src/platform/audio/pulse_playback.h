@@ -18,6 +18,8 @@ public:
     // plays on the output device with `deviceUID`, or on the server's
     // default device when that is "" or the device is not there (then the
     // default, not where the server last kept this program's stream).
+    // Only "" follows the default as it changes: on a chosen device the
+    // stream stays, whatever the server does with the default.
     static std::unique_ptr<PulsePlayback> open(const std::string& applicationName, const std::string& deviceUID,
                                                std::string& error);
     static std::unique_ptr<PulsePlayback> open(const std::string& applicationName, std::string& error)
@@ -40,7 +42,8 @@ public:
     void setVolume(float volume);
 
     // Moves the stream to the output device with this uid ("" = the
-    // server's default device). False, with `error` set, when it fails.
+    // server's default device, followed from then on), where it stays.
+    // False, with `error` set, when it fails.
     bool moveToDevice(const std::string& uid, std::string& error);
 
     // The device the stream plays on now.
