@@ -68,8 +68,9 @@ private slots:
         red.fill(QColor(200, 0, 0));
         QVERIFY(blue.save(home.filePath("blue.png")) && red.save(home.filePath("red.png")));
 
-        // An entry from the first whole minute at least a minute after now.
-        const QDateTime begins = QDateTime::currentDateTime().addSecs(60 + 59);
+        // An entry from the first whole minute at least 30 s after now: the
+        // stream is live well before, and its first 15 s are blue.
+        const QDateTime begins = QDateTime::currentDateTime().addSecs(30 + 59);
         const QTime at(begins.time().hour(), begins.time().minute());
         const QTime ends = at.addSecs(600);
         const int dayOfWeek = begins.date().dayOfWeek() % 7 + 1;  // 1 = Sunday
@@ -93,11 +94,12 @@ private slots:
         QThread::msleep(8000);
         writeText(songFile, "Second Title\n");
         QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: Now Playing updated — Second Title"), 10000);
-        // The image timer ticks every 30 s: 35 s past the entry's start.
+        // The image timer ticks every 30 s: within 35 s of the entry's start.
         const qint64 wait = QDateTime::currentDateTime().msecsTo(QDateTime(begins.date(), at)) + 35000;
-        QTest::qWait(static_cast<int>(std::max<qint64>(wait, 0)));
-        QVERIFY2(desktop.output().contains("Ondaline: Scheduler switching image to: red.png"),
-                 qPrintable(desktop.output()));
+        QTRY_VERIFY2_WITH_TIMEOUT(desktop.output().contains("Ondaline: Scheduler switching image to: red.png"),
+                                  qPrintable(desktop.output()), static_cast<int>(std::max<qint64>(wait, 0)));
+        QVERIFY(QDateTime::currentDateTime() >= QDateTime(begins.date(), at));
+        QThread::msleep(6000);  // the red picture is in the recording for a while
         desktop.click(startButton);
         QThread::msleep(500);
         QCOMPARE(desktop.quit(), 0);
