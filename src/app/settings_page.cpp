@@ -101,6 +101,7 @@ QWidget* SettingsPage::build(const ImageScheduleConfig& stored, const std::vecto
     appPickerContainer_ = new QWidget;
     appPicker_ = popup({QString::fromUtf8("Select an application…")}, 0, [this] { applicationActivated(); });
     appPicker_->installEventFilter(this);
+    appPickerEvents_ = appPicker_.data();
     appPicker_->setParent(appPickerContainer_);
     appPicker_->setGeometry(0, 0, static_cast<int>(W), 26);
     column.row(appPickerContainer_.data(), 32);

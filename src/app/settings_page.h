@@ -124,6 +124,9 @@ private:
     QPointer<QComboBox> audioSource_;
     QPointer<QWidget> appPickerContainer_;
     QPointer<QComboBox> appPicker_;
+    // The picker as its events name it, even while it is being destroyed,
+    // when it is no longer a QComboBox to look at through appPicker_.
+    const QObject* appPickerEvents_ = nullptr;
     QPointer<QComboBox> streamMode_;
     QPointer<QLineEdit> serverURL_;
     QPointer<QLineEdit> streamKey_;

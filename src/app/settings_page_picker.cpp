@@ -13,7 +13,7 @@ namespace ondaline::app {
 // open list has events of its own), before the picker acts on them.
 bool SettingsPage::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched != appPicker_.data()) return false;
+    if (watched != appPickerEvents_) return false;
     switch (event->type()) {
     case QEvent::KeyPress:
     case QEvent::Wheel:
