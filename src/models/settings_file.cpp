@@ -224,10 +224,9 @@ SecretsPrivacy secretsPrivacy(const ImageScheduleConfig& config, const std::opti
     const auto& origin = config.origin;
     // A secret typed here or read from the settings file is as private as
     // that file; one that came with a record from another folder, as the
-    // file there.
-    // Where the new file will not be the model's owner's (another user's
-    // file replaced by a user who is not root), its bits were not chosen for
-    // the secret: the secret is ours alone.
+    // file there. Where the new file will not be the model's owner's
+    // (another user's file, replaced by a user who is not root), the
+    // model's bits were not chosen for the secret: it is ours alone.
     std::optional<Readers> own;
     if (const auto& from = fromElsewhere ? origin.stored : model) own = readersOf(*from);
     if (own && !fromElsewhere && ::geteuid() != 0 && own->owner != ::geteuid())
