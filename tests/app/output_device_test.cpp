@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -234,13 +235,21 @@ private slots:
                  0);
         QComboBox* popup = app_->settingsPage().drAudioOutputPopup();
         QTRY_VERIFY(popup->findText(QString::fromStdString(later)) > 0);
-        // What the chosen device plays, past the recorder's own start.
-        const std::string recording = test::shellQuote(home_.filePath("heard.raw").toStdString());
-        runCommand("timeout 4 parec --latency-msec=50 --raw --format=float32le --channels=1 --rate=44100 -d " + chosen +
-                   ".monitor > " + recording);
-        QFile file(home_.filePath("heard.raw"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
+        // What the chosen device plays: two seconds of it, the last one past
+        // the recorder's own start.
+        QProcess recorder;
+        recorder.start("parec", {"--latency-msec=50", "--raw", "--format=float32le", "--channels=1", "--rate=44100",
+                                 "-d", QString::fromStdString(chosen + ".monitor")});
+        QByteArray bytes;
+        const bool recorded = QTest::qWaitFor(
+            [&] {
+                bytes += recorder.readAllStandardOutput();
+                return bytes.size() >= qsizetype(2 * 44100 * sizeof(float));
+            },
+            10000);
+        QVERIFY2(recorded, qPrintable(QString("%1 bytes recorded").arg(bytes.size())));
+        recorder.kill();
+        recorder.waitForFinished();
         std::vector<float> samples(static_cast<std::size_t>(bytes.size()) / sizeof(float));
         std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
         QVERIFY2(samples.size() > 44100, qPrintable(QString::number(samples.size())));

@@ -76,6 +76,10 @@ TEST_F(AudioOutputDevice, OpensItsStreamOnTheDeviceChosenBeforeStart)
 // The server remembers where a program's stream was moved to (PulseAudio's
 // stream-restore, WirePlumber's restore-stream) and puts a new stream of it
 // there; with no device chosen the output plays on the default all the same.
+// Another stream of the program's name, on no device of its own, tells when
+// the server has done so: once it goes where the move went, the server
+// remembers; once it is placed, the server has placed the output's stream,
+// which came first.
 TEST_F(AudioOutputDevice, WithNoDeviceChosenPlaysOnTheServersDefault)
 {
     const bool pulseAudio = test::soundPeer() == "pulse";
@@ -87,21 +91,26 @@ TEST_F(AudioOutputDevice, WithNoDeviceChosenPlaysOnTheServersDefault)
             if (!module.empty()) test::runCommand("pactl unload-module " + module);
         }
     } unload{module.substr(0, module.find('\n'))};
-    test::NullSink elsewhere("output_remembered_" + tag);
+    const std::string remembered = "output_remembered_" + tag;
+    test::NullSink elsewhere(remembered);
+    const auto probePlaysOn = [&](const std::function<bool(const std::string&)>& wanted) {
+        test::PacatTone probe(appName, 220, 0.01f);
+        return test::eventually([&] { return wanted(sinkNameOf(sinkInputOf(appName, probe.pid()))); });
+    };
     std::string error;
     {
         AudioOutput moved(silence, nullptr, {.useSoundServer = true, .applicationName = appName});
         ASSERT_TRUE(moved.start(error)) << error;
-        ASSERT_TRUE(moved.moveToDevice("output_remembered_" + tag, error)) << error;
-        ASSERT_TRUE(test::eventually([&] { return sinkNameOf(sinkInputOf(appName)) == "output_remembered_" + tag; }));
-        std::this_thread::sleep_for(1500ms);  // WirePlumber stores what it remembers a second later
+        ASSERT_TRUE(moved.moveToDevice(remembered, error)) << error;
+        ASSERT_TRUE(test::eventually([&] { return sinkNameOf(sinkInputOf(appName)) == remembered; }));
+        ASSERT_TRUE(probePlaysOn([&](const std::string& sink) { return sink == remembered; }))
+            << "the server does not remember the move";
     }
     AudioOutput output(silence, nullptr, {.useSoundServer = true, .applicationName = appName});
     ASSERT_TRUE(output.start(error)) << error;
     ASSERT_EQ(output.kind(), AudioOutput::Kind::soundServer) << output.nullReason();
-    // Where the server puts a stream is settled a moment after it plays.
-    std::this_thread::sleep_for(500ms);
-    EXPECT_EQ(sinkNameOf(sinkInputOf(appName)), defaultSink_);
+    ASSERT_TRUE(probePlaysOn([](const std::string& sink) { return !sink.empty(); }));
+    EXPECT_EQ(sinkNameOf(sinkInputOf(appName, ::getpid())), defaultSink_);
 }
 
 // A server that hangs holds up the output's stream, never the tap: what
@@ -119,17 +128,32 @@ TEST_F(AudioOutputDevice, TheTapKeepsItsPaceWhileTheServerHangs)
     ASSERT_TRUE(test::eventually([&] { return blocks > 20; }));
     ASSERT_TRUE(server.pause()) << server.output();
     const std::size_t before = blocks;
-    // Two seconds of sound, whatever the server does.
-    EXPECT_TRUE(
-        test::eventually([&] { return blocks > before + 2 * AudioOutput::sampleRate / AudioOutput::blockFrames; }, 10s))
+    // A second of sound, whatever the server does: five times what the
+    // stream and the queue before it hold.
+    EXPECT_TRUE(test::eventually([&] { return blocks > before + AudioOutput::sampleRate / AudioOutput::blockFrames; },
+                                 10s))
         << blocks - before << " blocks while the server hung";
     ASSERT_TRUE(server.resume()) << server.output();
 }
 
+// When the output tries to open its stream again, counted from the loss:
+// reopenFirst, then each wait twice the last, up to the cap. The first try
+// after a whole capped wait (0.5 + 1 + 2 + 4 s).
+std::chrono::milliseconds firstTryAfterACappedWait()
+{
+    auto wait = AudioOutput::reopenFirst, at = wait;
+    while (wait < AudioOutput::reopenMost) {
+        wait = std::min(wait * 2, AudioOutput::reopenMost);
+        at += wait;
+    }
+    return at;
+}
+
 // The sound server killed under a playing output (a crash, an upgrade) and
-// started again 16 s later, with the chosen device: the tap keeps its pace
-// meanwhile, and within the back-off's cap of the server's return the
-// output plays there again, on the chosen device, at the chosen level.
+// started again just after the back-off has reached its cap, with the
+// chosen device: the tap keeps its pace meanwhile, and within the cap of the
+// server's return the output plays there again, on the chosen device, at
+// the chosen level.
 TEST_F(AudioOutputDevice, PlaysOnTheServerAgainOnceItIsBack)
 {
     const std::string chosen = "output_back_" + tag;
@@ -149,11 +173,13 @@ TEST_F(AudioOutputDevice, PlaysOnTheServerAgainOnceItIsBack)
 
     ASSERT_TRUE(server.kill()) << server.output();
     ASSERT_TRUE(test::eventually([&] { return lost > 0; }));
-    // Long enough for a back-off that kept doubling to wait 16 s more.
-    std::this_thread::sleep_for(16500ms);
+    // Back half a second after the first try that waited the whole cap: the
+    // next one comes a cap later (3.5 s from the return), where a back-off
+    // that kept doubling would wait twice the cap (7.5 s).
+    std::this_thread::sleep_for(firstTryAfterACappedWait() + 500ms);
     const std::size_t before = blocks;
     ASSERT_TRUE(server.restart()) << server.output();
-    EXPECT_TRUE(test::eventually([&] { return back > 0; }, AudioOutput::reopenMost + 4s))
+    EXPECT_TRUE(test::eventually([&] { return back > 0; }, AudioOutput::reopenMost + 1500ms))
         << "not heard again within the back-off's cap of the server's return";
     ASSERT_TRUE(test::eventually([&] { return back > 0; }, 15s));
     EXPECT_EQ(lost, 1);

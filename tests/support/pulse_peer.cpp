@@ -56,14 +56,16 @@ std::string PulsePeerTest::pactl(const std::string& arguments)
     return result.output;
 }
 
-std::string PulsePeerTest::sinkInputOf(const std::string& applicationName)
+std::string PulsePeerTest::sinkInputOf(const std::string& applicationName, pid_t process)
 {
     const std::string all = pactl("list sink-inputs");
     const std::string property = "application.name = \"" + applicationName + "\"";
+    const std::string ofProcess = "application.process.id = \"" + std::to_string(process) + "\"";
     for (std::size_t start = all.find("Sink Input #"); start != std::string::npos;) {
         const std::size_t next = all.find("Sink Input #", start + 1);
         const std::string entry = all.substr(start, next == std::string::npos ? std::string::npos : next - start);
-        if (entry.find(property) != std::string::npos) return entry;
+        if (entry.find(property) != std::string::npos && (process == 0 || entry.find(ofProcess) != std::string::npos))
+            return entry;
         start = next;
     }
     return {};

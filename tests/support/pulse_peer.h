@@ -24,9 +24,9 @@ protected:
     // Runs pactl against the peer; a failure fails the test.
     std::string pactl(const std::string& arguments);
 
-    // The `pactl list sink-inputs` entry whose application.name is `name`;
-    // empty when there is none.
-    std::string sinkInputOf(const std::string& applicationName);
+    // The `pactl list sink-inputs` entry whose application.name is `name`,
+    // of the process `process` if given; empty when there is none.
+    std::string sinkInputOf(const std::string& applicationName, pid_t process = 0);
 
     // The name of the sink that a sink input entry plays on.
     std::string sinkNameOf(const std::string& sinkInputEntry);
