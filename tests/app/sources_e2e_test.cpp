@@ -1,8 +1,9 @@
 // The built program with each audio source, started as a user would (its
 // own home and station folder, the Start button clicked on a virtual
-// display), against nginx, icecast2 and the PulseAudio peer.
+// display), against nginx and a sound server of the test's own.
 
 #include "support/desktop_session.h"
+#include "support/machine_lock.h"
 #include "support/own_sound_server.h"
 #include "support/pcm_sender.h"
 #include "support/peer_env.h"
@@ -157,15 +158,16 @@ private slots:
     void initTestCase()
     {
         rtmp_ = loadPeerEnv("rtmp");
-        pulse_ = loadPeerEnv(soundPeer());
-        QVERIFY2(!rtmp_.empty() && !pulse_.empty(), "the rtmp and pulse peers are not running");
-        qputenv("PULSE_SERVER", QByteArray::fromStdString(pulse_.at("PULSE_SERVER")));
-        if (pulse_.contains("PIPEWIRE_RUNTIME_DIR"))
-            qputenv("PIPEWIRE_RUNTIME_DIR", QByteArray::fromStdString(pulse_.at("PIPEWIRE_RUNTIME_DIR")));
+        QVERIFY2(!rtmp_.empty(), "the rtmp peer is not running");
+        server_ = std::make_unique<OwnSoundServer>();
+        QVERIFY2(server_->ok(), server_->output().c_str());
+        useSoundServer(server_->environment());
     }
 
     void tcpToneIsRecordedAtItsPitchAndMovesTheNeedles()
     {
+        // Only one program on this machine can listen on the TCP input's port.
+        MachineLock port(machineLockFile("tcp-input"), "the TCP input's port 9170");
         const QString key = QString("app-tcp-%1").arg(QCoreApplication::applicationPid());
         Session session(rtmpSettings(rtmp_, key, "\"audioSource\": \"tcp\""));
         Desktop& desktop = session.start();
@@ -414,7 +416,8 @@ private:
         return recordingOf(rtmp_.at("ONDALINE_RTMP_RECORD_DIR"), key.toStdString());
     }
 
-    std::map<std::string, std::string> rtmp_, pulse_;
+    std::map<std::string, std::string> rtmp_;
+    std::unique_ptr<OwnSoundServer> server_;
 };
 
 QTEST_GUILESS_MAIN(SourcesEndToEnd)

@@ -1,8 +1,8 @@
-// Application capture on the PulseAudio peer: the application chosen and
-// followed while it plays or pauses, as the dashboard shows it and as it
-// goes on air to the nginx peer, the picker following the applications,
-// and switches that come while a start is under way, after which only one
-// source runs.
+// Application capture on a sound server of the test's own (the picker lists
+// every application playing there): the application chosen and followed
+// while it plays or pauses, as the dashboard shows it and as it goes on air
+// to the nginx peer, the picker following the applications, and switches
+// that come while a start is under way, after which only one source runs.
 
 #include "app/app_delegate.h"
 #include "app/qt_main_executor.h"
@@ -12,6 +12,7 @@
 #include "sources/tcp_audio_server.h"
 #include "sources/test_player.h"
 #include "support/log_capture.h"
+#include "support/own_sound_server.h"
 #include "support/peer_env.h"
 #include "support/private_home.h"
 #include "support/process.h"
@@ -64,6 +65,7 @@ bool anyLine(const test::LogCapture& log, const std::string& start)
 class SourcesPulseTest : public QObject {
     Q_OBJECT
     QTemporaryDir home_;
+    std::unique_ptr<test::OwnSoundServer> server_;
     QString toneFile_;  // 30 s of 440 Hz at peak 0.25, 48 kHz stereo float
     QProcess tone_;
     std::vector<std::unique_ptr<QProcess>> players_;  // more, each till the test's end
@@ -157,11 +159,9 @@ private slots:
     {
         test::usePrivateHome(home_.path());
         StationPath::save((home_.path() + "/station").toStdString());
-        const auto peer = test::loadPeerEnv(test::soundPeer());
-        QVERIFY2(!peer.empty(), "the pulse peer is not running");
-        qputenv("PULSE_SERVER", QByteArray::fromStdString(peer.at("PULSE_SERVER")));
-        if (peer.contains("PIPEWIRE_RUNTIME_DIR"))
-            qputenv("PIPEWIRE_RUNTIME_DIR", QByteArray::fromStdString(peer.at("PIPEWIRE_RUNTIME_DIR")));
+        server_ = std::make_unique<test::OwnSoundServer>();
+        QVERIFY2(server_->ok(), server_->output().c_str());
+        test::useSoundServer(server_->environment());
         main_ = std::make_shared<QtMainExecutor>();
         std::vector<float> samples(48000 * 30 * 2);
         for (std::size_t i = 0; i < samples.size(); ++i) {
@@ -396,8 +396,7 @@ private slots:
     void connectedOnlyOnceSoundComes()
     {
         if (test::soundPeer() != "pulse") QSKIP("a suspended device is PulseAudio's");
-        const auto peer = test::loadPeerEnv(test::soundPeer());
-        const std::string sink = peer.at("ONDALINE_PULSE_SINK");
+        const std::string sink = server_->environment().at("ONDALINE_PULSE_SINK");
         QCOMPARE(test::runCommand("pactl suspend-sink " + sink + " 1").exitCode, 0);
         // Resumed whatever comes: the tests after this one play on it.
         auto resume = qScopeGuard([&] { test::runCommand("pactl suspend-sink " + sink + " 0"); });

@@ -1,5 +1,5 @@
-// Other applications' sound on the PulseAudio peer: listing them and
-// capturing one of them alone.
+// Other applications' sound: listing them and capturing one of them alone,
+// on a sound server of the suite's own (it lists all that plays there).
 
 #include "platform/audio/application_audio.h"
 
@@ -99,7 +99,7 @@ struct Recorder {
     }
 };
 
-class ApplicationAudioPulse : public test::PulsePeerTest {
+class ApplicationAudioPulse : public test::OwnServerTest {
 protected:
     PlayingApplication waitForApplication(const std::string& name, std::size_t streams = 1)
     {

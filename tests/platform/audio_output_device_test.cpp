@@ -33,7 +33,7 @@ protected:
     bool useOwnServer(const test::OwnSoundServer& server)
     {
         if (!server.ok()) return false;
-        setenv("PULSE_SERVER", server.address().c_str(), 1);
+        useServer(server.environment());
         return true;
     }
     // The level the server plays the output's stream at, as pactl shows it.
@@ -44,6 +44,10 @@ protected:
                                                                                                : std::string();
     }
 };
+
+// Cases on a server of their own, which they hang or kill: they run beside
+// the tests of the peer.
+using AudioOutputOwnServer = AudioOutputDevice;
 
 void silence(float* left, float* right, std::size_t frames)
 {
@@ -115,7 +119,7 @@ TEST_F(AudioOutputDevice, WithNoDeviceChosenPlaysOnTheServersDefault)
 
 // A server that hangs holds up the output's stream, never the tap: what
 // feeds the broadcast keeps its pace.
-TEST_F(AudioOutputDevice, TheTapKeepsItsPaceWhileTheServerHangs)
+TEST_F(AudioOutputOwnServer, TheTapKeepsItsPaceWhileTheServerHangs)
 {
     test::OwnSoundServer server;
     ASSERT_TRUE(useOwnServer(server)) << server.output();
@@ -154,7 +158,7 @@ std::chrono::milliseconds firstTryAfterACappedWait()
 // chosen device: the tap keeps its pace meanwhile, and within the cap of the
 // server's return the output plays there again, on the chosen device, at
 // the chosen level.
-TEST_F(AudioOutputDevice, PlaysOnTheServerAgainOnceItIsBack)
+TEST_F(AudioOutputOwnServer, PlaysOnTheServerAgainOnceItIsBack)
 {
     const std::string chosen = "output_back_" + tag;
     test::OwnSoundServer server({chosen});

@@ -1,7 +1,8 @@
-// Application capture on the PulseAudio peer: the list of programs playing
-// sound, a capture of one of them, its end when the program goes, and what
-// stopping guarantees, also while a start is under way. The player's output
-// on the same server is moved between devices here too.
+// Application capture on a sound server of the suite's own (the list is of
+// every program playing there): the list of programs playing sound, a
+// capture of one of them, its end when the program goes, and what stopping
+// guarantees, also while a start is under way. The player's output on the
+// same server is moved between devices here too.
 
 #include "sources/application_follower.h"
 #include "sources/audio_source_capture.h"
@@ -26,7 +27,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class Capture : public test::PulsePeerTest {
+class Capture : public test::OwnServerTest {
 protected:
     std::optional<AudioSource> find(AudioSourceCapture& capture, const std::string& name)
     {
@@ -203,7 +204,7 @@ TEST_F(Capture, TheFollowerCapturesAgainOnceTheSoundServerIsBack)
 {
     test::OwnSoundServer server;
     ASSERT_TRUE(server.ok()) << server.output();
-    setenv("PULSE_SERVER", server.address().c_str(), 1);  // for pacat too
+    useServer(server.environment());  // for pacat too
     std::optional<test::PacatTone> tone;
     tone.emplace("Restarted", 440, 0.25f);
     const auto capture = AudioSourceCapture::create();

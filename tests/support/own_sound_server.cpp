@@ -15,7 +15,7 @@ OwnSoundServer::OwnSoundServer(const std::vector<std::string>& sinks)
     std::filesystem::create_directories(folder_);
     std::string names;
     for (const std::string& sink : sinks) names += " " + shellQuote(sink);
-    if (run("start", names)) address_ = loadPeerEnvFrom(folder_, soundPeer()).at("PULSE_SERVER");
+    if (run("start", names)) environment_ = loadPeerEnvFrom(folder_, soundPeer());
 }
 
 OwnSoundServer::~OwnSoundServer()

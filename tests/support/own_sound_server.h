@@ -5,6 +5,7 @@
 // start it again. Whatever the test did meanwhile, and however it ended,
 // the destructor stops every process it started.
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,12 @@ public:
     OwnSoundServer(const OwnSoundServer&) = delete;
     OwnSoundServer& operator=(const OwnSoundServer&) = delete;
 
-    bool ok() const { return !address_.empty(); }
+    bool ok() const { return environment_.contains("PULSE_SERVER"); }
     // Its PULSE_SERVER; the same across restarts.
-    const std::string& address() const { return address_; }
+    const std::string& address() const { return environment_.at("PULSE_SERVER"); }
+    // What its peer script wrote, as a peer's .env: PULSE_SERVER,
+    // ONDALINE_PULSE_SINK, and PIPEWIRE_RUNTIME_DIR for a PipeWire server.
+    const std::map<std::string, std::string>& environment() const { return environment_; }
     // Ends it at once, as a crash does.
     bool kill();
     // Kills it if it runs and starts it again; true once it answers.
@@ -37,7 +41,8 @@ public:
 private:
     bool run(const std::string& action, const std::string& arguments = {});
 
-    std::string folder_, address_, output_;
+    std::string folder_, output_;
+    std::map<std::string, std::string> environment_;
 };
 
 }  // namespace ondaline::test

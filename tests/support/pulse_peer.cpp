@@ -1,5 +1,6 @@
 #include "support/pulse_peer.h"
 
+#include "support/own_sound_server.h"
 #include "support/peer_env.h"
 #include "support/process.h"
 
@@ -39,14 +40,36 @@ pid_t spawn(std::vector<std::string> args, Redirect redirect)
 
 }  // namespace
 
+void useSoundServer(const std::map<std::string, std::string>& peer)
+{
+    setenv("PULSE_SERVER", peer.at("PULSE_SERVER").c_str(), 1);
+    if (peer.contains("PIPEWIRE_RUNTIME_DIR"))
+        setenv("PIPEWIRE_RUNTIME_DIR", peer.at("PIPEWIRE_RUNTIME_DIR").c_str(), 1);
+}
+
 void PulsePeerTest::SetUp()
 {
     const auto env = loadPeerEnv(test::soundPeer());
     ASSERT_FALSE(env.empty()) << "the pulse peer is not running";
-    setenv("PULSE_SERVER", env.at("PULSE_SERVER").c_str(), 1);
-    // PipeWire's own clients (pw-play) find the server through it.
-    if (env.contains("PIPEWIRE_RUNTIME_DIR")) setenv("PIPEWIRE_RUNTIME_DIR", env.at("PIPEWIRE_RUNTIME_DIR").c_str(), 1);
-    defaultSink_ = env.at("ONDALINE_PULSE_SINK");
+    useServer(env);
+}
+
+void PulsePeerTest::useServer(const std::map<std::string, std::string>& peer)
+{
+    useSoundServer(peer);
+    defaultSink_ = peer.at("ONDALINE_PULSE_SINK");
+}
+
+std::unique_ptr<OwnSoundServer> OwnServerTest::server_;
+
+void OwnServerTest::SetUpTestSuite() { server_ = std::make_unique<OwnSoundServer>(); }
+
+void OwnServerTest::TearDownTestSuite() { server_.reset(); }
+
+void OwnServerTest::SetUp()
+{
+    ASSERT_TRUE(server_ && server_->ok()) << (server_ ? server_->output() : std::string());
+    useServer(server_->environment());
 }
 
 std::string PulsePeerTest::pactl(const std::string& arguments)

@@ -2,7 +2,8 @@
 
 // The PulseAudio peer as the sound-server tests use it: its address in
 // PULSE_SERVER for the code under test and for pactl, extra null sinks, and
-// other applications playing a tone.
+// other applications playing a tone. Or, for tests that need a server to
+// themselves, a server of their own of the same kind.
 
 #include <gtest/gtest.h>
 
@@ -11,15 +12,27 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace ondaline::test {
 
+class OwnSoundServer;
+
+// Points this process, and the programs it starts, at the sound server that
+// `peer` (a peer's .env) describes: PULSE_SERVER, and PIPEWIRE_RUNTIME_DIR
+// for PipeWire's own clients (pw-play).
+void useSoundServer(const std::map<std::string, std::string>& peer);
+
+// On the sound peer, which other tests share: CTest has them take turns.
 class PulsePeerTest : public ::testing::Test {
 protected:
     void SetUp() override;
+    // On the server that `peer` describes from now on.
+    void useServer(const std::map<std::string, std::string>& peer);
 
     // Runs pactl against the peer; a failure fails the test.
     std::string pactl(const std::string& arguments);
@@ -32,6 +45,20 @@ protected:
     std::string sinkNameOf(const std::string& sinkInputEntry);
 
     std::string defaultSink_;
+};
+
+// The same on a sound server of the suite's own (OwnSoundServer), started
+// before its first case and stopped after its last: for suites that take
+// every application the server plays as theirs, so that they need not take
+// turns with the tests of the peer.
+class OwnServerTest : public PulsePeerTest {
+protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    void SetUp() override;
+
+private:
+    static std::unique_ptr<OwnSoundServer> server_;
 };
 
 // Polls `condition` until it holds or `timeout` passes.
