@@ -121,6 +121,10 @@ protected:
     }
 };
 
+// Streams and captures that come and go: a suite of its own, run beside the
+// one above, each on a server of its own.
+using ApplicationAudioChanges = ApplicationAudioPulse;
+
 }  // namespace
 
 TEST_F(ApplicationAudioPulse, ListsApplicationsByProcessWithTheirStreams)
@@ -220,7 +224,7 @@ TEST_F(ApplicationAudioPulse, APausedStreamDoesNotKeepTheApplicationFromBeingCap
 // A player that opens its next stream before it closes the one playing (a
 // crossfade) stays captured: the new stream joins, the old one's end ends
 // nothing.
-TEST_F(ApplicationAudioPulse, AStreamOpenedLaterJoinsTheCapture)
+TEST_F(ApplicationAudioChanges, AStreamOpenedLaterJoinsTheCapture)
 {
     std::optional<OwnTone> first;
     first.emplace("Ondaline crossfade", 440, 0.1f);
@@ -247,7 +251,7 @@ TEST_F(ApplicationAudioPulse, AStreamOpenedLaterJoinsTheCapture)
     EXPECT_NEAR(test::analyseTone(after, 48000, 0.5).hz, 660, 2);
 }
 
-TEST_F(ApplicationAudioPulse, EndsOnceWhenTheApplicationStopsAndTakesNothingElse)
+TEST_F(ApplicationAudioChanges, EndsOnceWhenTheApplicationStopsAndTakesNothingElse)
 {
     test::PacatTone pacat("ToneMaker", 440, 0.25f);
     const auto application = waitForApplication("ToneMaker");
@@ -275,7 +279,7 @@ TEST_F(ApplicationAudioPulse, EndsOnceWhenTheApplicationStopsAndTakesNothingElse
 // listed as paused, and its capture ends as for one that stopped, rather
 // than recording the silence PulseAudio's monitor gives of it; played
 // again, it is listed as playing.
-TEST_F(ApplicationAudioPulse, APauseEndsTheCaptureAndIsListed)
+TEST_F(ApplicationAudioChanges, APauseEndsTheCaptureAndIsListed)
 {
     const std::string name = "Ondaline pauser " + std::to_string(getpid());
     test::PausingPlayer player(name, "ondaline-pauser", 440);
@@ -305,7 +309,7 @@ TEST_F(ApplicationAudioPulse, APauseEndsTheCaptureAndIsListed)
 // PipeWire 0.3.65 can crash a 96 kHz player (pw-play) in its converter
 // whenever the graph's quantum changes. Captures starting and stopping on
 // its sink must not change it.
-TEST_F(ApplicationAudioPulse, CapturesComingAndGoingLeaveA96kHzPlayerPlaying)
+TEST_F(ApplicationAudioChanges, CapturesComingAndGoingLeaveA96kHzPlayerPlaying)
 {
     if (test::soundPeer() != "pipewire") GTEST_SKIP() << "pw-play is a client of PipeWire's own";
     const std::string wav = test::runFile("tone96k.wav");
@@ -332,7 +336,7 @@ TEST_F(ApplicationAudioPulse, CapturesComingAndGoingLeaveA96kHzPlayerPlaying)
     EXPECT_TRUE(player.running()) << "the 96 kHz player crashed";
 }
 
-TEST_F(ApplicationAudioPulse, DoesNotStartForAStreamThatIsGone)
+TEST_F(ApplicationAudioChanges, DoesNotStartForAStreamThatIsGone)
 {
     const PlayingApplication gone{1, "Gone", "gone", {987654}, {}};
     std::string error;
@@ -340,7 +344,7 @@ TEST_F(ApplicationAudioPulse, DoesNotStartForAStreamThatIsGone)
     EXPECT_FALSE(error.empty());
 }
 
-TEST_F(ApplicationAudioPulse, NoHandlerRunsOnceTheCaptureIsDestroyed)
+TEST_F(ApplicationAudioChanges, NoHandlerRunsOnceTheCaptureIsDestroyed)
 {
     test::PacatTone pacat("ToneMaker", 440, 0.25f);
     const auto application = waitForApplication("ToneMaker");
