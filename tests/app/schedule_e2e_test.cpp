@@ -30,11 +30,12 @@ void writeText(const QString& path, const QString& text)
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(text.toUtf8());
 }
 
-// A frame of the recording `seconds` into it.
+// A frame of the recording `seconds` into it, or before its end where
+// negative.
 QImage frameAt(const std::string& file, double seconds, const QString& out)
 {
-    runCommand("ffmpeg -v error -y -ss " + std::to_string(seconds) + " -i " + shellQuote(file) + " -frames:v 1 " +
-               shellQuote(out.toStdString()));
+    runCommand("ffmpeg -v error -y " + std::string(seconds < 0 ? "-sseof " : "-ss ") + std::to_string(seconds) +
+               " -i " + shellQuote(file) + " -frames:v 1 " + shellQuote(out.toStdString()));
     return QImage(out).convertToFormat(QImage::Format_RGB32);
 }
 
@@ -90,7 +91,6 @@ private slots:
         QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
         desktop.click(startButton);
         QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: ✓ Publishing live!"), 20000);
-        const QDateTime live = QDateTime::currentDateTime();
         QThread::msleep(8000);
         writeText(songFile, "Second Title\n");
         QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains("Ondaline: Now Playing updated — Second Title"), 10000);
@@ -108,8 +108,8 @@ private slots:
         QVERIFY(!file.empty());
         const QImage first = frameAt(file, 4, home.filePath("first.png"));
         const QImage second = frameAt(file, 14, home.filePath("second.png"));
-        const double end = live.msecsTo(QDateTime::currentDateTime()) / 1000.0 - 3;
-        const QImage last = frameAt(file, end, home.filePath("last.png"));
+        // What a busy machine recorded may fall short of the wall clock.
+        const QImage last = frameAt(file, -3, home.filePath("last.png"));
         QVERIFY(!first.isNull() && !second.isNull() && !last.isNull());
         // The background: blue at first, red once the entry has begun.
         QVERIFY(qBlue(first.pixel(40, 40)) > 150 && qRed(first.pixel(40, 40)) < 60);
