@@ -226,12 +226,14 @@ SecretsPrivacy secretsPrivacy(const ImageScheduleConfig& config, const std::opti
     // that file; one that came with a record from another folder, as the
     // file there. Where the new file will not be the model's owner's
     // (another user's file, replaced by a user who is not root), the
-    // model's bits were not chosen for the secret: it is ours alone.
+    // model's bits were not chosen for the secret: it is ours alone. A
+    // record from a folder that had no file takes the model's as its own.
+    const bool fromModel = !fromElsewhere || !origin.stored;
     std::optional<Readers> own;
-    if (const auto& from = fromElsewhere ? origin.stored : model) own = readersOf(*from);
-    if (own && !fromElsewhere && ::geteuid() != 0 && own->owner != ::geteuid())
+    if (const auto& from = fromModel ? model : origin.stored) own = readersOf(*from);
+    if (own && fromModel && ::geteuid() != 0 && own->owner != ::geteuid())
         own = Readers{::geteuid(), 0, S_IRUSR | S_IWUSR};
-    const std::string ownName = fromElsewhere ? origin.file : file;
+    const std::string ownName = fromModel ? file : origin.file;
     SecretsPrivacy privacy;
     auto keep = [&](const std::string& secret, const std::optional<Readers>& source, std::string_view sourceName,
                     std::string& leftOut) {

@@ -122,6 +122,18 @@ TEST_F(SharedStationTest, AMembersFileAtTheNameNeverGetsTheKey)
     EXPECT_EQ(status, 0);
     for (const int end : {herTurn[0], herTurn[1], hisTurn[0], hisTurn[1]}) ::close(end);
     expectOnlyOwnerReads("her-key", kMember);
+
+    // A key typed for a station that had no settings yet, saved once the
+    // station is one where his file is: hers alone there too.
+    SetUp();
+    ImageScheduleConfig typed = ImageScheduleConfig::load();
+    typed.streamKey = "her-next-key";
+    SetUp();
+    openToNobody(fs::perms::owner_all | fs::perms::group_all | fs::perms::set_gid);
+    ASSERT_EQ(::chown(settingsDir().c_str(), 0, kGroup), 0);
+    ASSERT_TRUE(hisFile());
+    ASSERT_EQ(asNobody([&typed] { return typed.save().written; }), 0);
+    expectOnlyOwnerReads("her-next-key", kMember);
 }
 
 // The files the settings name are read only where those who may change the
