@@ -134,7 +134,10 @@ std::unique_ptr<PulsePlayback> PulsePlayback::open(const std::string& applicatio
     p->keptOn = deviceUID;
     pa_stream_set_moved_callback(p->stream.get(), Private::onMoved, p.get());
     pa_context_set_subscribe_callback(connection.context(), Private::onServerChange, p.get());
-    pulse::Operation(pa_context_subscribe(connection.context(), PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
+    if (!connection.finish(pa_context_subscribe(connection.context(), PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))) {
+        error = "cannot follow the sound server's default: " + connection.lastError();
+        return nullptr;
+    }
     return std::unique_ptr<PulsePlayback>(new PulsePlayback(std::move(p)));
 }
 
