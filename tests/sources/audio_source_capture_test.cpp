@@ -120,9 +120,12 @@ TEST_F(Capture, CapturesTheProgramAndStopsDelivering)
         return m.starts_with("AudioSourceCapture: First audio buffer received — 48000Hz, 2ch, flags=0x9, "
                              "nonInterleaved=false, samples=");
     }));
-    const auto measured = test::analyseTone(received.left, 48000, 0.2);
-    EXPECT_NEAR(measured.hz, 440, 2);
-    EXPECT_NEAR(measured.peakDBFS, 20 * std::log10(0.25), 1.0);
+    // The player starved under load leaves gaps of silence, its own and not
+    // the capture's: pitch from stretches, level from the peak.
+    EXPECT_NEAR(test::medianPitch(received.left, 48000, 0.2), 440, 2);
+    float peak = 0;
+    for (const float x : received.left) peak = std::max(peak, std::abs(x));
+    EXPECT_NEAR(20 * std::log10(peak), 20 * std::log10(0.25), 1.0);
 }
 
 TEST_F(Capture, TheProgramEndingReachesOnErrorAndANewStartWorks)
