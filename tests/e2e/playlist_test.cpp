@@ -91,8 +91,8 @@ TEST_F(Playlist, TracksPlayOncePerPassInTheLoggedOrderAtTheirPitch)
     EXPECT_EQ(decodeErrors(file), "");
     // The player's first audio comes a second after the stream began; the
     // wait is silence in place, so the sound stays level with the picture.
-    EXPECT_LT(std::abs(avStartOffset(file)), 150);
-    for (const double offset : avOffsetsAt(file, {1.5, 3, 4.5})) EXPECT_LT(std::abs(offset), 150);
+    EXPECT_LT(std::abs(avStartOffset(file)), kLevelWithThePictureMs);
+    for (const double offset : avOffsetsAt(file, {1.5, 3, 4.5})) EXPECT_LT(std::abs(offset), kLevelWithThePictureMs);
     // Measured from where the music starts: before it, the engine stood in
     // its faint silence frames for the player's silence.
     const auto music = fromOnset(decodeFirstChannel(file));

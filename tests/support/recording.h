@@ -29,6 +29,13 @@ std::vector<long> audioPacketTimes(const std::string& file);
 // median over the second around each point smooths the audio's bursts.
 std::vector<double> avOffsetsAt(const std::string& file, const std::vector<double>& seconds);
 
+// How far apart the sound and the picture may be sent and still be level:
+// the engine fills in missing sound once it is 100 ms behind, and on a
+// busy machine its sound and picture threads send up to some 80 ms apart
+// besides. Sound not filled in is off by seconds, or by half a second for
+// a sender's wild samples.
+inline constexpr double kLevelWithThePictureMs = 250;
+
 // The first audio timestamp minus the first video timestamp, in milliseconds.
 double avStartOffset(const std::string& file);
 
