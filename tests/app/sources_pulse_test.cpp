@@ -323,9 +323,12 @@ private slots:
         QVERIFY2(onAir.size() > rate * 3, qPrintable(QString::number(double(onAir.size()) / rate)));
         QString heard;
         for (auto from = onAir.begin(); from + long(rate / 10) <= onAir.end(); from += long(rate / 10)) {
-            const double hz = test::analyseTone({from, from + long(rate / 10)}, rate, 0).hz;
-            heard += QString::number(std::lround(hz)) + " ";
-            QVERIFY2(std::abs(hz - 1500) > 50 && std::abs(hz - 2200) > 50, qPrintable(heard));
+            const test::Tone tone = test::analyseTone({from, from + long(rate / 10)}, rate, 0);
+            heard += QString::number(std::lround(tone.hz)) + " ";
+            // Where one application gives way to the next, the silence
+            // between ends a tone in the codec's ringing: no pitch to judge.
+            if (tone.peakDBFS < 20 * std::log10(0.25) - 2) continue;
+            QVERIFY2(std::abs(tone.hz - 1500) > 50 && std::abs(tone.hz - 2200) > 50, qPrintable(heard));
         }
         QVERIFY2(heard.contains("440 ") && heard.contains("660 "), qPrintable(heard));
         QVERIFY(!anyLine(log, "AudioSourceCapture: ✅ Capture started for 'Ua'") &&
