@@ -168,12 +168,13 @@ TEST_F(ApplicationAudioPulse, CapturesTheApplicationAloneInTheAskedFormat)
 
         EXPECT_EQ(recorder.format.sampleRate, format.sampleRate);
         EXPECT_EQ(recorder.format.channels, format.channels);
-        const auto tone = test::analyseTone(recorder.firstChannel, format.sampleRate, 0.25);
-        EXPECT_NEAR(tone.hz, 440, 2);
+        // Judged by stretches: the players starve under load, and leave gaps.
+        EXPECT_NEAR(test::medianPitch(recorder.firstChannel, format.sampleRate, 0.25), 440, 2);
         // Mixed down to one channel, PulseAudio takes the mean of the two,
         // PipeWire their sum at -3 dB each.
         const double mixDown = format.channels == 1 && test::soundPeer() == "pipewire" ? 3.01 : 0;
-        EXPECT_NEAR(tone.peakDBFS, 20 * std::log10(0.25) + mixDown, 1.5);
+        EXPECT_NEAR(test::medianLevel(recorder.firstChannel, format.sampleRate, 0.25), 20 * std::log10(0.25) + mixDown,
+                    1.5);
         EXPECT_EQ(recorder.ends, 0);
     }
 }
@@ -189,8 +190,7 @@ TEST_F(ApplicationAudioPulse, MixesTheStreamsOfOneApplication)
     Recorder recorder;
     record(application, recorder);
 
-    const auto mixed = test::analyseTone(recorder.firstChannel, 48000, 0.25);
-    EXPECT_NEAR(mixed.peakDBFS, 20 * std::log10(0.1 * std::sqrt(2.0)), 1.0);
+    EXPECT_NEAR(test::medianLevel(recorder.firstChannel, 48000, 0.25), 20 * std::log10(0.1 * std::sqrt(2.0)), 1.0);
 }
 
 // A paused stream beside the one playing, as a browser's paused tab: the
@@ -216,7 +216,7 @@ TEST_F(ApplicationAudioPulse, APausedStreamDoesNotKeepTheApplicationFromBeingCap
 
     Recorder recorder;
     record(application, recorder);
-    EXPECT_NEAR(test::analyseTone(recorder.firstChannel, 48000, 0.25).peakDBFS, 20 * std::log10(0.1), 1.0);
+    EXPECT_NEAR(test::medianLevel(recorder.firstChannel, 48000, 0.25), 20 * std::log10(0.1), 1.0);
     platform::pulse::PulseLock lock(*connection);
     paused.reset();
 }
@@ -248,7 +248,7 @@ TEST_F(ApplicationAudioChanges, AStreamOpenedLaterJoinsTheCapture)
     capture.reset();
     EXPECT_EQ(recorder.ends, 0) << recorder.reason;
     const std::vector<float> after(recorder.firstChannel.begin() + long(atTheCut), recorder.firstChannel.end());
-    EXPECT_NEAR(test::analyseTone(after, 48000, 0.5).hz, 660, 2);
+    EXPECT_NEAR(test::medianPitch(after, 48000, 0.5), 660, 2);
 }
 
 TEST_F(ApplicationAudioChanges, EndsOnceWhenTheApplicationStopsAndTakesNothingElse)

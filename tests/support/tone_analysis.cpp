@@ -64,4 +64,18 @@ double medianPitch(const std::vector<float>& samples, double sampleRate, double 
     return stretches[stretches.size() / 2];
 }
 
+double medianLevel(const std::vector<float>& samples, double sampleRate, double from)
+{
+    const auto at = [&](double seconds) { return samples.begin() + static_cast<long>(seconds * sampleRate); };
+    std::vector<double> stretches;
+    for (; (from + 0.1) * sampleRate <= double(samples.size()); from += 0.1) {
+        double sumSquares = 0;
+        for (auto sample = at(from); sample != at(from + 0.1); ++sample) sumSquares += double(*sample) * *sample;
+        stretches.push_back(sumSquares / double(at(from + 0.1) - at(from)));
+    }
+    if (stretches.empty()) return -1000;
+    std::nth_element(stretches.begin(), stretches.begin() + long(stretches.size() / 2), stretches.end());
+    return 10 * std::log10(stretches[stretches.size() / 2] * 2);
+}
+
 }  // namespace ondaline::test

@@ -33,4 +33,9 @@ Tone analyseTone(const std::vector<float>& samples, double sampleRate, double ma
 // pitch.
 double medianPitch(const std::vector<float>& samples, double sampleRate, double from = 0.5);
 
+// The level of tenths of a second from `from` seconds on, as a sine's peak
+// in dBFS, their median: a player starved under load leaves gaps of
+// silence in a stretch, not in the level.
+double medianLevel(const std::vector<float>& samples, double sampleRate, double from = 0.5);
+
 }  // namespace ondaline::test
