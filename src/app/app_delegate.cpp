@@ -73,6 +73,8 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
     settingsLoadProblem_ = std::move(loaded.problem);
     settingsLoadScheduleOnly_ = loaded.scheduleOnly;
     settingsLoadKeptCopy_ = std::move(loaded.keptAsideCopy);
+    // Anyone who may write there may have made it: whose it is goes with it.
+    if (!loaded.keptAsideCopyOwner.empty()) settingsLoadKeptCopy_ += ", which belongs to " + loaded.keptAsideCopyOwner;
     settingsLoadLeftovers_ = std::move(loaded.removedLeftovers);
     settingsLoadSaveRefused_ = std::move(loaded.saveRefused);
     settingsLoadLinkNotFollowed_ = std::move(loaded.linkNotFollowed);

@@ -60,9 +60,13 @@ void TestAppDelegate::reportSecrets(const SettingsSave& save)
         told = now;
         if (!now.empty()) print(line);
     };
+    // Named where the key really is: a stream-key file that is no longer the
+    // station's is not read at start.
+    const std::string keyKept = save.keyKeptIn.empty() ? " — enter it again after a restart"
+                                : save.keyReadAtStart  ? " — it is read from " + save.keyKeptIn + " at each start"
+                                                       : " — it stays in " + save.keyKeptIn + ", not read at start";
     tell(save.keyLeftOut, secretsTold_.keyLeftOut,
-         "Ondaline: ⚠ Stream key not written to " + save.file + ": " + save.keyLeftOut +
-             " — it is read from that file at each start");
+         "Ondaline: ⚠ Stream key not written to " + save.file + ": " + save.keyLeftOut + keyKept);
     tell(save.passwordLeftOut, secretsTold_.passwordLeftOut,
          "Ondaline: ⚠ Icecast password not written to " + save.file + ": " + save.passwordLeftOut +
              " — enter it again after a restart");

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -147,27 +148,29 @@ struct ImageScheduleConfig {
         // What the file held when it was last read or written here; unknown
         // when it could not be read.
         std::optional<Contents> contents;
-        // The stream-key file a key was taken from, and who may read it.
+        // The stream-key file a key was taken from: who may read it, where
+        // it was, and the file itself, held open.
         struct KeySource {
             std::string key;
-            uid_t owner = 0;
-            gid_t group = 0;
-            mode_t mode = 0;
+            platform::FileAccess readers;
+            std::string file;
+            std::shared_ptr<const platform::FileDescriptor> held;
         };
         std::optional<KeySource> keySource;
         // How the files the record names are read (see namedFileRules()).
         platform::NamedFileRules namedFiles;
         // The settings folder the file was in, where a walk reached it, and
-        // the file there as last read or written here (its owner, group and
-        // mode); absent where there was none. A save models the new file on
-        // it, never on a file someone else has put in its place since.
+        // the file there as last read or written here, held open so that no
+        // other file can take its numbers; null where there was none. A save
+        // models the new file on it, as its owner keeps it now, never on a
+        // file someone else has put in its place since.
         struct Folder {
             dev_t device = 0;
             ino_t inode = 0;
             bool operator==(const Folder&) const = default;
         };
         std::optional<Folder> folder;
-        std::optional<struct stat> stored;
+        std::shared_ptr<const platform::FileDescriptor> stored;
         bool operator==(const Origin&) const { return true; }
     };
     mutable Origin origin;  // updated by save()
@@ -185,6 +188,7 @@ struct SettingsLoad {
     // When there was no file: the newest earlier file kept aside beside it,
     // if any, which the user may want back.
     std::string keptAsideCopy;
+    std::string keptAsideCopyOwner;  // where another user owns it: who
     // Temporary files of interrupted saves, removed.
     std::vector<platform::RemovedFile> removedLeftovers;
     // Why a save may not replace the file, as `SettingsSave::failure` would
@@ -204,6 +208,10 @@ struct SettingsSave {
     std::string linkNotFollowed;   // the failure is this link's: another user's
     std::string keyLeftOut;        // why the stream key was not written into the file
     std::string passwordLeftOut;   // why the Icecast password was not
+    // Where a stream key left out is kept: the stream-key file it came from
+    // and whether that is still the one read at each start.
+    std::string keyKeptIn;
+    bool keyReadAtStart = false;
     // Why the secrets written are readable by others despite all: the file
     // system keeps no permissions.
     std::string secretsExposed;

@@ -1,9 +1,12 @@
 #include "models/kept_aside_copies.h"
 
+#include "platform/file_access.h"
 #include "platform/files.h"
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -83,7 +86,7 @@ std::error_code undoKeepAside(const platform::FilePlace& file, const KeptCopy& c
     return {};
 }
 
-std::string newestKeptAsideCopy(const platform::FilePlace& file)
+std::string newestKeptAsideCopy(const platform::FilePlace& file, std::string* owner)
 {
     if (!file.reached()) return {};
     std::string newest;
@@ -95,7 +98,12 @@ std::string newestKeptAsideCopy(const platform::FilePlace& file)
             newestStamp = *stamp;
         }
     }
-    return newest.empty() ? newest : file.folderPath() + "/" + newest;
+    if (newest.empty()) return newest;
+    struct stat info {};
+    if (owner && ::fstatat(file.folder.get(), newest.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        info.st_uid != ::geteuid())
+        *owner = platform::userName(info.st_uid);
+    return file.folderPath() + "/" + newest;
 }
 
 }  // namespace ondaline

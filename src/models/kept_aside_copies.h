@@ -31,7 +31,8 @@ std::variant<KeptCopy, std::error_code> keepAsideWithStamp(const platform::FileP
 std::error_code undoKeepAside(const platform::FilePlace& file, const KeptCopy& copy);
 
 // The copy of `file` kept aside last, by the stamp in its name; empty when
-// there is none.
-std::string newestKeptAsideCopy(const platform::FilePlace& file);
+// there is none. Anyone who may write in the folder may give a file such a
+// name: `owner` gets the user it belongs to where that is not us.
+std::string newestKeptAsideCopy(const platform::FilePlace& file, std::string* owner = nullptr);
 
 }  // namespace ondaline

@@ -18,6 +18,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <tuple>
 #include <variant>
 
 namespace ondaline {
@@ -91,10 +92,18 @@ std::string notFollowed(const platform::FilePlace& place)
     return "a link owned by " + platform::userName(place.otherUsersLinkOwner) + ", not followed";
 }
 
-// What reading the file gives where the walk to it ended.
-platform::FileRead readPlace(const platform::FilePlace& place)
+// What reading the file gives where the walk to it ended; `held` gets the
+// file read, held open.
+platform::FileRead readPlace(const platform::FilePlace& place,
+                             std::shared_ptr<const platform::FileDescriptor>* held = nullptr)
 {
-    if (place.reached()) return platform::readRegularFileAt(place.folder.get(), place.name);
+    if (place.reached()) {
+        auto file = std::make_shared<platform::FileDescriptor>();
+        const platform::FileRead opened = platform::openRegularFileAt(place.folder.get(), place.name, *file);
+        platform::FileRead read = platform::readOpenedFile(*file, opened);
+        if (held && read.contents) *held = std::move(file);
+        return read;
+    }
     platform::FileRead read;
     const bool missing = place.nowhere == std::errc::no_such_file_or_directory ||
                          place.nowhere == std::errc::not_a_directory;
@@ -134,6 +143,8 @@ SettingsSave failedSave(std::string file, std::string failure, std::string linkN
             .linkNotFollowed = std::move(linkNotFollowed),
             .keyLeftOut = {},
             .passwordLeftOut = {},
+            .keyKeptIn = {},
+            .keyReadAtStart = false,
             .secretsExposed = {}};
 }
 
@@ -146,68 +157,63 @@ std::optional<ImageScheduleConfig::Origin::Folder> identityOf(const platform::Fi
     return ImageScheduleConfig::Origin::Folder{info.st_dev, info.st_ino};
 }
 
-std::optional<struct stat> regularEntryOf(const platform::FilePlace& place)
-{
-    auto entry = entryOf(place);
-    return entry && S_ISREG(entry->st_mode) ? entry : std::nullopt;
-}
-
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// The file whose owner, group and mode a save gives the new one: the one the
-// record was read from or last wrote, as its owner keeps it now, and never
-// one that someone else has put in its place since; none for a file that was
-// not there. Where the record comes from another folder, the file it
-// replaces.
-std::optional<struct stat> modelFor(const ImageScheduleConfig::Origin& origin, const std::optional<struct stat>& now,
-                                    bool fromElsewhere)
+// Who may read and change the file open at `fd`; where its access list
+// cannot be read, its owner alone.
+std::optional<platform::FileAccess> protectionsOf(int fd)
 {
-    if (fromElsewhere || !origin.folder) return now;
-    if (now && origin.stored && sameFile(*now, *origin.stored)) return now;
-    return origin.stored;
+    if (auto access = platform::accessOf(fd)) return access;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return std::nullopt;
+    return platform::FileAccess::ownerOnly(info.st_uid, info.st_gid, (info.st_mode >> 6) & 7u);
 }
 
-// Who may read where a secret came from.
-struct Readers {
-    uid_t owner = 0;
-    gid_t group = 0;
-    mode_t mode = 0;
-};
-
-Readers readersOf(const struct stat& file) { return {file.st_uid, file.st_gid, file.st_mode & 0777}; }
-
-// How a file modelled on `model` keeps a secret as private as its source:
-// the protection bits it may keep, or why the secret must stay out of it.
-struct Privacy {
-    mode_t modeLimit = 07777;
-    std::string leaveOut;
-};
-
-Privacy privacyFor(const std::optional<Readers>& source, std::string_view sourceName,
-                   const std::optional<struct stat>& model, const std::string& file)
+// The regular file at the place's name, held open.
+std::shared_ptr<const platform::FileDescriptor> holdEntry(const platform::FilePlace& place)
 {
-    // A new file is its owner's alone; typed into an existing one, the
-    // secret is its owner's choice.
-    if (!model) return {S_IRWXU, {}};
-    if (!source) return {};
-    // Only who may read it matters: its owner, a group and the rest. The
-    // new file is the model's owner's only where root writes it.
-    const bool othersRead = (source->mode & S_IROTH) != 0;
-    const uid_t owner = ::geteuid() == 0 ? model->st_uid : ::geteuid();
-    if (owner != source->owner && owner != 0 && owner != ::geteuid() && !othersRead)
-        return {07777, platform::userName(owner) + " owns " + file + " and may not read " + std::string(sourceName)};
-    const bool groupReads = (source->mode & S_IRGRP) != 0 && model->st_gid == source->group;
-    mode_t limit = 07777;
-    if (!othersRead) limit &= ~mode_t{S_IROTH};
-    if (!othersRead && !groupReads) limit &= ~mode_t{S_IRGRP};
-    return {limit, {}};
+    auto held = std::make_shared<platform::FileDescriptor>(::openat(place.folder.get(), place.name.c_str(),
+                                                                    O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (!held->isOpen() || ::fstat(held->get(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+    return held;
 }
 
-// What the stream key and the Icecast password may be written into.
-struct SecretsPrivacy {
-    mode_t modeLimit = 07777;
-    std::string keyLeftOut;
-    std::string passwordLeftOut;
+// The protections a save gives the new file: those of the one the record
+// was read from or last wrote, as its owner keeps it now, and never of one
+// that someone else has put in its place since; its owner's own file put
+// there gives its narrower rights. None for a file that was not there.
+// Where the record comes from another folder, the file it replaces.
+std::optional<platform::FileAccess> modelFor(const ImageScheduleConfig::Origin& origin,
+                                             const platform::FilePlace& place, bool fromElsewhere)
+{
+    const auto now = holdEntry(place);
+    const auto nowAccess = now ? protectionsOf(now->get()) : std::nullopt;
+    if (fromElsewhere || !origin.folder) return nowAccess;
+    if (!origin.stored) return std::nullopt;
+    // Held open since, the file's numbers cannot have gone to another.
+    struct stat held {};
+    struct stat there {};
+    if (::fstat(origin.stored->get(), &held) != 0) return std::nullopt;
+    const auto heldAccess = protectionsOf(origin.stored->get());
+    if (now && ::fstat(now->get(), &there) == 0 && sameFile(there, held)) return heldAccess;
+    if (nowAccess && heldAccess && nowAccess->owner == heldAccess->owner &&
+        platform::readersBeyond(*nowAccess, *heldAccess).empty())
+        return nowAccess;
+    return heldAccess;
+}
+
+// Who may read a secret, as its source says, and what those beyond them
+// lack, for messages: "may not read the stream-key file".
+struct SecretLimit {
+    platform::FileAccess readers;
+    std::string lacking;
+};
+
+// A secret the record holds and the limits of who may read it.
+struct Secret {
+    bool present = false;
+    std::vector<SecretLimit> limits;
 };
 
 // The secrets a record holds, as a station would name them.
@@ -218,37 +224,44 @@ std::string secretsIn(const ImageScheduleConfig& config)
     return key ? "the stream key" : password ? "the Icecast password" : "";
 }
 
-SecretsPrivacy secretsPrivacy(const ImageScheduleConfig& config, const std::optional<struct stat>& model,
-                              bool fromElsewhere, const std::string& file)
+// Those who may read a secret typed here or read from the settings file:
+// only those who may change the settings file it goes into. A new file is
+// its owner's alone, and so is one written by a user who is not root over
+// another user's file, whose rights were not chosen for that user's secret.
+// One that came with a record from another folder is also no more readable
+// than the file there.
+std::vector<SecretLimit> ownLimits(const ImageScheduleConfig::Origin& origin,
+                                   const std::optional<platform::FileAccess>& model, bool fromElsewhere)
 {
-    const auto& origin = config.origin;
-    // A secret typed here or read from the settings file is as private as
-    // that file; one that came with a record from another folder, as the
-    // file there. Where the new file will not be the model's owner's
-    // (another user's file, replaced by a user who is not root), the
-    // model's bits were not chosen for the secret: it is ours alone. A
-    // record from a folder that had no file takes the model's as its own.
-    const bool fromModel = !fromElsewhere || !origin.stored;
-    std::optional<Readers> own;
-    if (const auto& from = fromModel ? model : origin.stored) own = readersOf(*from);
-    if (own && fromModel && ::geteuid() != 0 && own->owner != ::geteuid())
-        own = Readers{::geteuid(), 0, S_IRUSR | S_IWUSR};
-    const std::string ownName = fromModel ? file : origin.file;
-    SecretsPrivacy privacy;
-    auto keep = [&](const std::string& secret, const std::optional<Readers>& source, std::string_view sourceName,
-                    std::string& leftOut) {
-        if (secret.empty()) return;
-        Privacy kept = privacyFor(source, sourceName, model, file);
-        privacy.modeLimit &= kept.modeLimit;
-        leftOut = std::move(kept.leaveOut);
-    };
-    const auto& keyFile = origin.keySource;
-    if (keyFile && keyFile->key == config.streamKey)
-        keep(config.streamKey, Readers{keyFile->owner, keyFile->group, keyFile->mode}, "the stream-key file",
-             privacy.keyLeftOut);
-    else keep(config.streamKey, own, ownName, privacy.keyLeftOut);
-    keep(config.icecastPassword, own, ownName, privacy.passwordLeftOut);
-    return privacy;
+    const uid_t me = ::geteuid();
+    std::vector<SecretLimit> limits;
+    if (!model || (me != 0 && model->owner != me))
+        limits.push_back({platform::FileAccess::ownerOnly(me, ::getegid(), platform::kMayRead | platform::kMayWrite),
+                          "was not to read it"});
+    else limits.push_back({platform::readersWhoMayWrite(*model), "may not change the settings"});
+    if (fromElsewhere && origin.stored) {
+        if (auto source = protectionsOf(origin.stored->get()))
+            limits.push_back({*source, "may not read " + origin.file});
+        else limits.push_back({platform::FileAccess::ownerOnly(me, ::getegid(), 0), "may not read " + origin.file});
+    }
+    return limits;
+}
+
+// Why `access` lets readers beyond one of the limits read a secret in
+// `file`; empty when it lets none.
+std::string beyondLimits(const platform::FileAccess& access, const std::vector<SecretLimit>& limits,
+                         const std::string& file)
+{
+    for (const SecretLimit& limit : limits) {
+        if (!platform::letsUserRead(limit.readers, access.owner))
+            return platform::userName(access.owner) + " owns " + file + " and " + limit.lacking;
+        const std::vector<std::string> beyond = platform::readersBeyond(access, limit.readers);
+        if (beyond.empty()) continue;
+        std::string who;
+        for (std::size_t i = 0; i < beyond.size(); ++i) who += (i == 0 ? "" : " and ") + beyond[i];
+        return who + " could read " + file + " and " + limit.lacking;
+    }
+    return {};
 }
 
 // How the files named by a record read from `place` are read: only where
@@ -321,7 +334,9 @@ SettingsLoad ImageScheduleConfig::loadReporting()
     }
     // Named where it really is, which a link of ours may have moved.
     if (place.reached()) result.file = place.path();
-    const platform::FileRead read = readPlace(place);
+    std::shared_ptr<const platform::FileDescriptor> held;
+    const platform::FileRead read = readPlace(place, &held);
+    if (!held && place.reached()) held = holdEntry(place);
     FileVerdict verdict = judgeSettingsFile(read);
     result.config = verdict.config.value_or(ImageScheduleConfig{});
     result.problem = std::move(verdict.problem);
@@ -330,20 +345,46 @@ SettingsLoad ImageScheduleConfig::loadReporting()
         result.removedLeftovers = platform::StagedFile::removeLeftovers(place.folder.get(), place.folderPath(),
                                                                         place.name, kLeftoverAge);
         result.saveRefused = saveRefusal(place);
-        if (read.problem == platform::FileProblem::missing) result.keptAsideCopy = newestKeptAsideCopy(place);
+        if (read.problem == platform::FileProblem::missing)
+            result.keptAsideCopy = newestKeptAsideCopy(place, &result.keptAsideCopyOwner);
     }
     // Where the walk really led, so that a station folder reached through a
     // link that is later pointed elsewhere still counts as another file.
-    const std::optional<struct stat> file = read.contents ? read.opened : entryOf(place);
+    std::optional<struct stat> file = read.contents ? read.opened : entryOf(place);
+    if (held) {
+        struct stat info {};
+        if (::fstat(held->get(), &info) == 0) file = info;
+    }
     result.config.origin = {.file = place.reached() ? result.file : resolvedPath(at.path),
                             .notUsedInFull = !result.problem.empty(),
                             .contents = contentsOf(read),
                             .keySource = {},
                             .namedFiles = rulesFor(place, file),
                             .folder = identityOf(place),
-                            .stored = file && S_ISREG(file->st_mode) ? file : std::nullopt};
+                            .stored = std::move(held)};
     return result;
 }
+
+namespace {
+
+// Where the stream-key file `held` is now, and whether it is the one the
+// station folder names, read at each start. A file no longer there is told
+// as removed.
+std::pair<std::string, bool> whereKeyFileIs(const std::shared_ptr<const platform::FileDescriptor>& held)
+{
+    const SettingsPlace at = settingsPlace(kKeyFileName);
+    const auto there = at.place.reached() ? holdEntry(at.place) : nullptr;
+    struct stat a {};
+    struct stat b {};
+    if (there && ::fstat(there->get(), &a) == 0 && ::fstat(held->get(), &b) == 0 && sameFile(a, b))
+        return {at.place.path(), true};
+    std::error_code error;
+    std::string now = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(held->get()), error);
+    if (error || now.ends_with(" (deleted)")) return {"the stream-key file it came from, since removed", false};
+    return {now, false};
+}
+
+}  // namespace
 
 SettingsSave ImageScheduleConfig::save() const
 {
@@ -364,14 +405,23 @@ SettingsSave ImageScheduleConfig::save() const
     // Another station's folder than the one the record came from; told by
     // the folder itself, as its names may be another user's to change.
     const bool replacing = !origin.file.empty() && (origin.folder ? origin.folder != folder : origin.file != target);
-    // Owner, group and mode are decided once, here, on one look at the file.
-    const std::optional<struct stat> model = modelFor(origin, regularEntryOf(place), replacing);
-    const SecretsPrivacy privacy = secretsPrivacy(*this, model, replacing, target);
-    ImageScheduleConfig written = *this;
-    if (!privacy.keyLeftOut.empty()) written.streamKey.clear();
-    if (!privacy.passwordLeftOut.empty()) written.icecastPassword.clear();
-    const auto json = encodeSettings(written);
-    if (!json) return failedSave(target, "a setting is not a finite number");
+    // Owner, group and rights are decided once, here, on one look at the
+    // file; what the file system then really gives is judged below.
+    const std::optional<platform::FileAccess> model = modelFor(origin, place, replacing);
+    const std::vector<SecretLimit> own = ownLimits(origin, model, replacing);
+    const auto& keyFile = origin.keySource;
+    const bool keyFromFile = keyFile && keyFile->key == streamKey;
+    Secret key{!streamKey.empty(),
+               keyFromFile ? std::vector<SecretLimit>{{keyFile->readers, "may not read the stream-key file"}} : own};
+    Secret password{!icecastPassword.empty(), own};
+    std::optional<platform::FileAccess> protections = model;
+    for (const Secret* secret : {&key, &password}) {
+        if (!secret->present) continue;
+        if (!protections)
+            protections = platform::FileAccess::ownerOnly(::geteuid(), ::getegid(),
+                                                          platform::kMayRead | platform::kMayWrite);
+        for (const SecretLimit& limit : secret->limits) protections = platform::narrowedTo(*protections, limit.readers);
+    }
 
     const platform::FileRead onDisk = platform::readRegularFileAt(place.folder.get(), place.name);
     const bool present = onDisk.problem != platform::FileProblem::missing;
@@ -383,11 +433,31 @@ SettingsSave ImageScheduleConfig::save() const
 
     // The new file is written before the old one is touched, so a full disk
     // leaves the old one where it was.
-    platform::StagedFile staged(place.folder.get(), place.name, *json, model, privacy.modeLimit);
+    platform::StagedFile staged(place.folder.get(), place.name, protections);
     auto cannotWrite = [&](std::error_code error) {
         return failedSave(target, "cannot write in " + place.folderPath() + " (" + error.message() + ")");
     };
     if (staged.error()) return cannotWrite(staged.error());
+
+    // No secret goes into the file before it is seen who may read it as it
+    // is: a file system, a share or a folder's access list may give it to
+    // others than asked. One that keeps no permissions at all is told.
+    ImageScheduleConfig written = *this;
+    std::string keyLeftOut, passwordLeftOut;
+    if (staged.keepsModes()) {
+        const std::optional<platform::FileAccess> landed = staged.access();
+        auto judge = [&](const Secret& secret, std::string& secretValue, std::string& leftOut) {
+            if (!secret.present) return;
+            leftOut = landed ? beyondLimits(*landed, secret.limits, target)
+                             : "who may read " + target + " cannot be told";
+            if (!leftOut.empty()) secretValue.clear();
+        };
+        judge(key, written.streamKey, keyLeftOut);
+        judge(password, written.icecastPassword, passwordLeftOut);
+    }
+    const auto json = encodeSettings(written);
+    if (!json) return failedSave(target, "a setting is not a finite number");
+    if (const auto error = staged.write(*json)) return cannotWrite(error);
 
     std::optional<KeptCopy> kept;
     if (present && why) {
@@ -405,8 +475,11 @@ SettingsSave ImageScheduleConfig::save() const
     }
     SettingsSave result = failedSave(target, {});
     result.written = true;
-    result.keyLeftOut = privacy.keyLeftOut;
-    result.passwordLeftOut = privacy.passwordLeftOut;
+    result.keyLeftOut = std::move(keyLeftOut);
+    result.passwordLeftOut = std::move(passwordLeftOut);
+    if (!result.keyLeftOut.empty() && keyFromFile) {
+        std::tie(result.keyKeptIn, result.keyReadAtStart) = whereKeyFileIs(keyFile->held);
+    }
     if (const std::string secrets = secretsIn(written);
         !secrets.empty() && !staged.keepsModes() && (staged.written().st_mode & (S_IRGRP | S_IROTH)) != 0)
         result.secretsExposed = "every user of this computer may read " + secrets + " in " + target +
@@ -421,7 +494,7 @@ SettingsSave ImageScheduleConfig::save() const
               .keySource = std::move(origin.keySource),
               .namedFiles = std::move(origin.namedFiles),
               .folder = folder,
-              .stored = staged.written()};
+              .stored = staged.held()};
     return result;
 }
 
@@ -442,7 +515,8 @@ bool ImageScheduleConfig::takeStreamKeyFromFile(std::string* unusable)
         if (unusable) *unusable = at.place.otherUsersLink + " is " + notFollowed(at.place);
         return false;
     }
-    const platform::FileRead read = readPlace(at.place);
+    std::shared_ptr<const platform::FileDescriptor> held;
+    const platform::FileRead read = readPlace(at.place, &held);
     if (!read.contents) {
         if (unusable && read.problem != platform::FileProblem::missing) *unusable = at.path + ": " + read.reason();
         return false;
@@ -450,9 +524,11 @@ bool ImageScheduleConfig::takeStreamKeyFromFile(std::string* unusable)
     if (!platform::isValidUTF8(*read.contents)) return false;
     streamKey = std::string(platform::trimWhitespaceAndNewlines(*read.contents));
     if (streamKey.empty()) return false;
-    const struct stat& file = read.opened;
+    // Read with its access list, or taken as its owner's alone.
+    auto readers = protectionsOf(held->get());
+    if (!readers) readers = platform::FileAccess::ownerOnly(read.opened.st_uid, read.opened.st_gid, platform::kMayRead);
     origin.keySource = Origin::KeySource{
-        .key = streamKey, .owner = file.st_uid, .group = file.st_gid, .mode = file.st_mode & 0777};
+        .key = streamKey, .readers = std::move(*readers), .file = at.place.path(), .held = std::move(held)};
     return true;
 }
 

@@ -36,14 +36,4 @@ std::optional<std::string> soleUserAllowedToReplace(int folder, const std::strin
     return userName(file.st_uid);
 }
 
-std::string userName(uid_t uid)
-{
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_name)
-        return found->pw_name;
-    return "user " + std::to_string(uid);
-}
-
 }  // namespace ondaline::platform

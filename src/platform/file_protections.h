@@ -3,6 +3,8 @@
 // Who may read a file and who may replace it: what a new version or a copy
 // of a file takes over from it, and what its folder allows.
 
+#include "platform/file_access.h"
+
 #include <sys/stat.h>
 
 #include <optional>
@@ -22,8 +24,5 @@ namespace ondaline::platform {
 // belongs neither to us nor to that user, and we are not root. Absent when
 // we may replace it, or when that cannot be told.
 std::optional<std::string> soleUserAllowedToReplace(int folder, const std::string& name);
-
-// The user's login name, or "user <number>" where there is none.
-std::string userName(uid_t uid);
 
 }  // namespace ondaline::platform

@@ -155,37 +155,7 @@ bool isPermissionError(const FileRead& read)
     return read.error == std::errc::permission_denied || read.error == std::errc::operation_not_permitted;
 }
 
-std::string groupName(gid_t gid)
-{
-    std::vector<char> buffer(16384);
-    group entry{};
-    group* found = nullptr;
-    if (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->gr_name)
-        return found->gr_name;
-    return "group " + std::to_string(gid);
-}
-
 FileReader nobody(std::string who) { return {kNoOwner, kNoGroup, {}, std::move(who)}; }
-
-// A user's own rights: their group and every group they are a member of;
-// a user the system does not list has only their own.
-FileReader userReader(uid_t uid)
-{
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
-        return {uid, kNoGroup, {}, userName(uid)};
-    int count = 64;
-    std::vector<gid_t> groups(static_cast<std::size_t>(count));
-    if (::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) < 0) {
-        groups.resize(static_cast<std::size_t>(count));
-        if (::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) < 0)
-            return {uid, found->pw_gid, {}, found->pw_name};
-    }
-    groups.resize(static_cast<std::size_t>(count));
-    return FileReader{uid, found->pw_gid, std::move(groups), found->pw_name};
-}
 
 }  // namespace
 

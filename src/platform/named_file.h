@@ -6,6 +6,7 @@
 // nothing the program may read and that user may not should reach the
 // picture, the log or a file others read through it.
 
+#include "platform/file_access.h"
 #include "platform/files.h"
 
 #include <sys/stat.h>
@@ -16,22 +17,6 @@
 #include <vector>
 
 namespace ondaline::platform {
-
-// A user and a group that own no file: a reader made of them has only
-// what every user has, and a group's reader only what its group has. Not
-// the user nobody, who owns real files (root-squashed NFS files, daemons').
-inline constexpr uid_t kNoOwner = 2147483646;
-inline constexpr gid_t kNoGroup = 2147483646;
-
-// Whose rights a read is made with.
-struct FileReader {
-    uid_t uid = kNoOwner;
-    gid_t gid = kNoGroup;
-    std::vector<gid_t> groups;
-    std::string who = "nobody";  // for messages: "b", "the group station", "any user"
-
-    bool operator==(const FileReader&) const = default;
-};
 
 struct NamedFileRules {
     // The others who may change what names the files: a file is read only

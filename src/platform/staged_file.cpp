@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 namespace ondaline::platform {
@@ -133,15 +134,14 @@ FileSystemSeams& fileSystemSeams()
     return seams;
 }
 
-StagedFile::StagedFile(int folder, std::string name, std::string_view contents, const std::optional<struct stat>& model,
-                       mode_t modeLimit)
+StagedFile::StagedFile(int folder, std::string name, const std::optional<FileAccess>& protections)
     : folder_(::fcntl(folder, F_DUPFD_CLOEXEC, 0)), name_(std::move(name))
 {
     if (!folder_.isOpen()) {
         error_ = lastError();
         return;
     }
-    stage(contents, model, modeLimit);
+    stage(protections);
 }
 
 StagedFile::StagedFile(const std::string& path, std::string_view contents)
@@ -151,13 +151,23 @@ StagedFile::StagedFile(const std::string& path, std::string_view contents)
         error_ = lastError();
         return;
     }
-    struct stat old {};
-    const bool regular = ::fstatat(folder_.get(), name_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
-                         S_ISREG(old.st_mode);
-    stage(contents, regular ? std::optional(old) : std::nullopt, 07777);
+    const FileDescriptor old(::openat(folder_.get(), name_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    const bool regular = old.isOpen() && ::fstat(old.get(), &info) == 0 && S_ISREG(info.st_mode);
+    stage(regular ? accessOf(old.get()) : std::nullopt);
+    if (!error_) fail(write(contents));
 }
 
-void StagedFile::stage(std::string_view contents, const std::optional<struct stat>& model, mode_t modeLimit)
+void StagedFile::fail(std::error_code error)
+{
+    if (!error) return;
+    error_ = error;
+    fd_.reset();
+    if (!tempName_.empty()) ::unlinkat(folder_.get(), tempName_.c_str(), 0);
+    tempName_.clear();
+}
+
+void StagedFile::stage(const std::optional<FileAccess>& protections)
 {
     int fd = -1;
     for (int tries = 0; fd < 0 && tries < 100; ++tries) {
@@ -170,24 +180,50 @@ void StagedFile::stage(std::string_view contents, const std::optional<struct sta
         tempName_.clear();
         return;
     }
+    fd_ = std::make_shared<FileDescriptor>(fd);
+    const FileSystemSeams& seams = fileSystemSeams();
+    if (seams.keepNoModes && ::fchmod(fd, 0777) != 0) return fail(lastError());
+
+    // A file system that keeps no modes shows the new file as it shows
+    // every file, not as made.
+    struct stat made {};
+    if (::fstat(fd, &made) != 0) return fail(lastError());
+    keepsModes_ = (made.st_mode & 07777) == 0600;
 
     // The file starts private, and takes its protections before it gets
     // its bytes. A file its owner could not read back would be kept aside
     // at every save.
-    if (model) {
-        error_ = takeProtections(fd, *model, ((model->st_mode & 0777) | S_IRUSR) & modeLimit, &asked_);
-    } else {
-        asked_ = 0666 & ~currentUmask() & modeLimit;
-        if (::fchmod(fd, asked_) != 0) error_ = lastError();
+    if (protections) {
+        FileAccess given = *protections;
+        given.ownerRights |= kMayRead;
+        // Owner and group first: changing them clears the set-id bits.
+        const uid_t owner = ::geteuid() == 0 ? given.owner : static_cast<uid_t>(-1);
+        if (::fchown(fd, owner, given.group) != 0 && owner != static_cast<uid_t>(-1))
+            (void)::fchown(fd, static_cast<uid_t>(-1), given.group);
+        struct stat now {};
+        if (::fstat(fd, &now) != 0) return fail(lastError());
+        // Never wider: a group it could not have (one we are not a member
+        // of, a file system that keeps no groups) gets nothing.
+        if (now.st_gid != given.group) given.groupRights = 0;
+        given.owner = now.st_uid;
+        given.group = now.st_gid;
+        if (const auto error = setAccess(fd, given)) return fail(error);
+    } else if (::fchmod(fd, 0666 & ~currentUmask()) != 0) {
+        return fail(lastError());
     }
-    if (!error_ && fileSystemSeams().keepNoModes && ::fchmod(fd, 0777) != 0) error_ = lastError();
-    if (!error_ && ::fstat(fd, &written_) != 0) error_ = lastError();
-    if (!error_ && (!writeAll(fd, contents) || ::fsync(fd) != 0)) error_ = lastError();
-    if (::close(fd) != 0 && !error_) error_ = lastError();
-    if (error_) {
-        ::unlinkat(folder_.get(), tempName_.c_str(), 0);
-        tempName_.clear();
+    if (seams.keepNoModes && ::fchmod(fd, 0777) != 0) return fail(lastError());
+}
+
+std::error_code StagedFile::write(std::string_view contents)
+{
+    if (error_) return error_;
+    if (!fd_) return std::make_error_code(std::errc::invalid_argument);
+    if (!writeAll(fd_->get(), contents) || ::fsync(fd_->get()) != 0 || ::fstat(fd_->get(), &written_) != 0) {
+        const std::error_code error = lastError();
+        fail(error);
+        return error;
     }
+    return {};
 }
 
 StagedFile::~StagedFile()

@@ -4,6 +4,7 @@
 // full disk, finds either the old content or the new one whole, and a name
 // given to a copy never takes the place of another file.
 
+#include "platform/file_access.h"
 #include "platform/file_descriptor.h"
 
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,32 +34,45 @@ struct RemovedFile {
 // file. Until then the file is untouched; dropped uncommitted, the temporary
 // file goes with it. Everything is done relative to the folder's
 // descriptor, so a folder on the way swapped for a link meanwhile changes
-// nothing of where it lands. The new version takes the permission bits of
-// the file it is modelled on (never wider, see `takeProtections`; its owner
-// may always read it), its group and, where root writes it, its owner; with
-// none, what a plain create gives. Either way no bit outside `modeLimit` is
-// kept, where the file system keeps modes at all.
+// nothing of where it lands.
+//
+// The new version gets its protections before any byte: the owner, group,
+// rights and access list it is given (its group only where it can have it,
+// its owner only where root writes it; its owner may always read it), with
+// nothing inherited from the folder; with none, what a plain create gives.
+// What it really got is then looked at on the file itself (`access()`),
+// since a file system or a share may give something else.
 class StagedFile {
 public:
-    // Modelled on `model`, decided by the caller once.
-    StagedFile(int folder, std::string name, std::string_view contents, const std::optional<struct stat>& model,
-               mode_t modeLimit);
-    // The file at `path`, its folder found by name, modelled on the regular
-    // file there now.
+    // Protected as `protections`, decided by the caller once; the bytes
+    // follow with `write()`.
+    StagedFile(int folder, std::string name, const std::optional<FileAccess>& protections);
+    // The file at `path`, its folder found by name, protected as the
+    // regular file there now, and written with `contents`.
     StagedFile(const std::string& path, std::string_view contents);
     ~StagedFile();
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;
 
-    // Why the bytes could not be staged; nothing is left behind then.
+    // Why the file could not be staged or written; nothing is left behind
+    // then.
     std::error_code error() const { return error_; }
 
-    // The new version as the file system keeps it: its owner, group and the
-    // mode it really has, which on a file system without modes (FAT, exFAT)
-    // is wider than the one asked for.
+    // Who may read and change the new version, as its file system keeps it
+    // now; absent when that cannot be told.
+    std::optional<FileAccess> access() const { return fd_ ? accessOf(fd_->get()) : std::nullopt; }
+    // Whether its file system keeps the rights it is given; one that keeps
+    // none (FAT, exFAT) shows every file alike.
+    bool keepsModes() const { return keepsModes_; }
+
+    // Gives it its bytes and flushes them to disk.
+    [[nodiscard]] std::error_code write(std::string_view contents);
+    // The new version as written: its owner, group and the mode it really
+    // has.
     const struct stat& written() const { return written_; }
-    // Whether it kept the mode it was given.
-    bool keepsModes() const { return (written_.st_mode & 07777) == (asked_ & 07777); }
+    // The new version, held open: while it is held, no other file can have
+    // its device and inode numbers. Null when staging failed.
+    std::shared_ptr<const FileDescriptor> held() const { return fd_; }
 
     // Puts the new version in place and makes that durable. On failure the
     // file is as it was.
@@ -72,14 +87,16 @@ public:
                                                     std::chrono::seconds age);
 
 private:
-    void stage(std::string_view contents, const std::optional<struct stat>& model, mode_t modeLimit);
+    void stage(const std::optional<FileAccess>& protections);
+    void fail(std::error_code error);
 
     FileDescriptor folder_;
     std::string name_;
     std::string tempName_;  // empty once committed or when staging failed
+    std::shared_ptr<FileDescriptor> fd_;
     std::error_code error_;
     struct stat written_ {};
-    mode_t asked_ = 0;
+    bool keepsModes_ = true;
 };
 
 // How `keepUnderNewName` kept a file.

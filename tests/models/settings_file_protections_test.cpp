@@ -445,7 +445,8 @@ TEST_F(SettingsFileTest, FoldersSwappedOnTheWayLeadNowhereElse)
 }
 
 // A settings file that holds the stream key gives it to no one its source
-// does not: typed in, a new file is its owner's alone; taken from the key
+// does not: typed in, a new file is its owner's alone and an existing one
+// is read only by those who may change it; taken from the key
 // file, no group or other user reads it that could not read that file, and
 // a file whose owner may not read that file does not get the key at all.
 TEST_F(SettingsFileTest, KeyIsNeverReadableByMoreUsersThanItsSource)
@@ -455,10 +456,12 @@ TEST_F(SettingsFileTest, KeyIsNeverReadableByMoreUsersThanItsSource)
     typed.streamKey = "typed-key";
     ASSERT_TRUE(typed.save().written);
     EXPECT_EQ(modeOf(settingsFile()), 0600u);
+    // Those who may only read the settings do not read a key typed in.
     ASSERT_EQ(::chmod(settingsFile().c_str(), 0644), 0);
     typed.stationName = "Typed";
     ASSERT_TRUE(typed.save().written);
-    EXPECT_EQ(modeOf(settingsFile()), 0644u);  // its owner's choice
+    EXPECT_EQ(modeOf(settingsFile()), 0600u);
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0644), 0);
 
     const std::string keyFile = settingsDir() + "/ondaline_key";
     write(keyFile, "file-key\n");
