@@ -223,6 +223,17 @@ std::error_code StagedFile::write(std::string_view contents)
         fail(error);
         return error;
     }
+    // Held from now on without the right to write, which a watcher would
+    // see closed only when the hold ends, long after the file is in place.
+    auto held = std::make_shared<FileDescriptor>(::open(("/proc/self/fd/" + std::to_string(fd_->get())).c_str(),
+                                                        O_PATH | O_CLOEXEC));
+    if (!held->isOpen() || ::close(fd_->get()) != 0) {
+        const std::error_code error = lastError();
+        fail(error);
+        return error;
+    }
+    (void)fd_->release();
+    fd_ = std::move(held);
     return {};
 }
 
