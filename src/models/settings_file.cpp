@@ -266,21 +266,27 @@ std::string beyondLimits(const platform::FileAccess& access, const std::vector<S
 
 // How the files named by a record read from `place` are read: only where
 // whoever else could have changed it could read them too, as its way and
-// the file (absent when there is none) show.
-platform::NamedFileRules rulesFor(const platform::FilePlace& place, const std::optional<struct stat>& file)
+// the file (not held when there is none) show; a relative name is the
+// station folder's.
+platform::NamedFileRules rulesFor(const platform::FilePlace& place, const std::optional<struct stat>& file,
+                                  const std::optional<platform::FileAccess>& fileAccess)
 {
     platform::NamedFileRules rules;
+    rules.folder = StationPath::load();
     std::vector<struct stat> way = place.foldersPassed;
+    std::vector<std::optional<platform::FileAccess>> lists = place.accessPassed;
     if (!place.otherUsersLink.empty()) {
         // Whoever put a link there may change what the folder holds.
         struct stat linkOwner {};
         linkOwner.st_mode = S_IFDIR;
         linkOwner.st_uid = place.otherUsersLinkOwner;
         way.push_back(linkOwner);
+        lists.push_back(platform::FileAccess::ofMode(linkOwner));
     } else if (file) {
         way.push_back(*file);
+        lists.push_back(fileAccess);
     }
-    rules.readAs = platform::othersWhoMayChange(way);
+    rules.readAs = platform::othersWhoMayChange(way, lists);
     return rules;
 }
 
@@ -327,7 +333,7 @@ SettingsLoad ImageScheduleConfig::loadReporting()
                                 .notUsedInFull = true,
                                 .contents = std::nullopt,
                                 .keySource = {},
-                                .namedFiles = rulesFor(place, std::nullopt),
+                                .namedFiles = rulesFor(place, std::nullopt, std::nullopt),
                                 .folder = {},
                                 .stored = {}};
         return result;
@@ -351,15 +357,18 @@ SettingsLoad ImageScheduleConfig::loadReporting()
     // Where the walk really led, so that a station folder reached through a
     // link that is later pointed elsewhere still counts as another file.
     std::optional<struct stat> file = read.contents ? read.opened : entryOf(place);
+    std::optional<platform::FileAccess> fileAccess;
+    if (file) fileAccess = platform::FileAccess::ofMode(*file);
     if (held) {
         struct stat info {};
         if (::fstat(held->get(), &info) == 0) file = info;
+        fileAccess = platform::accessOf(held->get());
     }
     result.config.origin = {.file = place.reached() ? result.file : resolvedPath(at.path),
                             .notUsedInFull = !result.problem.empty(),
                             .contents = contentsOf(read),
                             .keySource = {},
-                            .namedFiles = rulesFor(place, file),
+                            .namedFiles = rulesFor(place, file, fileAccess),
                             .folder = identityOf(place),
                             .stored = std::move(held)};
     return result;

@@ -92,16 +92,6 @@ private:
     bool taken_ = false;
 };
 
-// What the mode bits of `thing` give `reader` of `wanted` (R_OK, X_OK),
-// as the kernel chooses among owner, group and others.
-bool modeGives(const FileReader& reader, const struct stat& thing, int wanted)
-{
-    const bool member = thing.st_gid == reader.gid ||
-                        std::find(reader.groups.begin(), reader.groups.end(), thing.st_gid) != reader.groups.end();
-    const int shift = thing.st_uid == reader.uid ? 6 : member ? 3 : 0;
-    return ((static_cast<int>(thing.st_mode) >> shift) & wanted) == wanted;
-}
-
 FileRead refused(std::string why)
 {
     FileRead read;
@@ -116,31 +106,45 @@ struct Walked {
     FileRead opened;
     std::string otherUsersLink;
     uid_t linkOwner = 0;
-    std::vector<struct stat> way;  // the folders passed
+    std::vector<std::optional<FileAccess>> way;  // the folders passed
+    std::optional<FileAccess> file;              // the file opened
 };
 
 Walked openWalked(const std::string& path, FileDescriptor& file)
 {
     FilePlace place = walkPath(path);
-    if (!place.otherUsersLink.empty()) return {refused({}), place.otherUsersLink, place.otherUsersLinkOwner, {}};
+    Walked walked;
+    if (!place.otherUsersLink.empty()) {
+        walked.opened = refused({});
+        walked.otherUsersLink = place.otherUsersLink;
+        walked.linkOwner = place.otherUsersLinkOwner;
+        return walked;
+    }
+    walked.way = std::move(place.accessPassed);
     if (!place.reached()) {
-        FileRead read;
         const bool missing = place.nowhere == std::errc::no_such_file_or_directory ||
                              place.nowhere == std::errc::not_a_directory;
-        read.problem = missing ? FileProblem::missing : FileProblem::unreadable;
-        read.error = place.nowhere;
-        return {read, {}, 0, std::move(place.foldersPassed)};
+        walked.opened.problem = missing ? FileProblem::missing : FileProblem::unreadable;
+        walked.opened.error = place.nowhere;
+        return walked;
     }
-    return {openRegularFileAt(place.folder.get(), place.name, file), {}, 0, std::move(place.foldersPassed)};
+    walked.opened = openRegularFileAt(place.folder.get(), place.name, file);
+    if (file.isOpen()) walked.file = accessOf(file.get());
+    return walked;
 }
 
 // Whether the reader could have opened what the walk opened: search every
-// folder on the way, and read the file.
+// folder on the way, and read the file, as the kernel grants it by owner,
+// access list entries, group and others. What cannot be looked at is not
+// granted.
 bool reaches(const FileReader& reader, const Walked& walked)
 {
-    const bool searched = std::all_of(walked.way.begin(), walked.way.end(),
-                                      [&](const struct stat& folder) { return modeGives(reader, folder, X_OK); });
-    return searched && (walked.opened.problem != FileProblem::none || modeGives(reader, walked.opened.opened, R_OK));
+    const bool searched = std::all_of(walked.way.begin(), walked.way.end(), [&](const auto& folder) {
+        return folder && grants(*folder, reader, kMaySearch);
+    });
+    if (!searched) return false;
+    if (walked.opened.problem != FileProblem::none) return true;
+    return walked.file && grants(*walked.file, reader, kMayRead);
 }
 
 FileRead told(const std::string& path, Walked walked)
@@ -159,11 +163,16 @@ FileReader nobody(std::string who) { return {kNoOwner, kNoGroup, {}, std::move(w
 
 }  // namespace
 
-FileRead openNamedFile(const std::string& path, const NamedFileRules& rules, FileDescriptor& file)
+FileRead openNamedFile(const std::string& named, const NamedFileRules& rules, FileDescriptor& file)
 {
+    // A relative name is the station folder's, never the working folder's
+    // of whoever started the program.
+    if (!named.starts_with('/') && rules.folder.empty())
+        return refused("a relative name, and no station folder to find it in");
+    const std::string path = named.starts_with('/') ? named : rules.folder + "/" + named;
     if (!rules.readAs) return told(path, openWalked(path, file));
     const FileReader& reader = *rules.readAs;
-    const std::string notTheirs = reader.who + " may change the station's settings and could not read it";
+    const std::string notTheirs = reader.who + " may change " + rules.changing + " and could not read it";
     Walked walked;
     if (::geteuid() == 0) {
         {
@@ -176,8 +185,8 @@ FileRead openNamedFile(const std::string& path, const NamedFileRules& rules, Fil
             return refused(notTheirs);
         }
     } else {
-        // Another user's rights cannot be taken: the bits on the way say
-        // what they could reach.
+        // Another user's rights cannot be taken: the modes and access lists
+        // on the way say what they could reach.
         walked = openWalked(path, file);
         if (walked.otherUsersLink.empty() && !reaches(reader, walked)) {
             file.reset();
@@ -194,12 +203,16 @@ FileRead readNamedFile(const std::string& path, const NamedFileRules& rules, std
     return readOpenedFile(file, opened, maxBytes);
 }
 
-std::optional<FileReader> othersWhoMayChange(const std::vector<struct stat>& way)
+std::optional<FileReader> othersWhoMayChange(const std::vector<struct stat>& way,
+                                             const std::vector<std::optional<FileAccess>>& lists)
 {
     const uid_t me = ::geteuid();
     std::set<uid_t> users;
     std::set<gid_t> groups;
     bool anyone = false;
+    // A user or group its access list lets write, or a list that cannot be
+    // read: no one user or group stands for them.
+    bool unnamed = false;
     for (std::size_t i = 0; i < way.size(); ++i) {
         const struct stat& thing = way[i];
         if (S_ISLNK(thing.st_mode)) continue;
@@ -208,12 +221,27 @@ std::optional<FileReader> othersWhoMayChange(const std::vector<struct stat>& way
         // owner of the next thing on the way may replace it, and that owner
         // is counted with it.
         if (S_ISDIR(thing.st_mode) && (thing.st_mode & S_ISVTX) != 0 && i + 1 < way.size()) continue;
-        // Root's group writing is counted as anyone's: an access list's
-        // entries show in those bits too.
-        if ((thing.st_mode & S_IWOTH) != 0 || ((thing.st_mode & S_IWGRP) != 0 && thing.st_gid == 0)) anyone = true;
-        else if ((thing.st_mode & S_IWGRP) != 0) groups.insert(thing.st_gid);
+        // With its access list read, the group's own entry says what the
+        // group may do; the group bits are the list's mask then.
+        FileAccess access = FileAccess::ofMode(thing);
+        if (i < lists.size()) {
+            if (!lists[i]) {
+                unnamed = true;
+                continue;
+            }
+            access = *lists[i];
+        }
+        const bool groupWrites = (access.groupRights & kMayWrite) != 0;
+        // Root's group writing is counted as anyone's.
+        if ((access.othersRights & kMayWrite) != 0 || (groupWrites && access.group == 0)) anyone = true;
+        else if (groupWrites) groups.insert(access.group);
+        for (const auto& user : access.users)
+            if ((user.rights & kMayWrite) && user.id != me && user.id != 0) unnamed = true;
+        for (const auto& group : access.groups)
+            if (group.rights & kMayWrite) unnamed = true;
     }
     if (anyone) return nobody("any user");
+    if (unnamed) return nobody("other users");
     if (groups.empty()) {
         if (users.empty()) return std::nullopt;
         if (users.size() == 1) return userReader(*users.begin());

@@ -30,12 +30,29 @@ FilePlace leadsNowhere(int error)
     return place;
 }
 
+// The folders the walk went through, and who may search and change each.
+struct Passed {
+    std::vector<struct stat> folders;
+    std::vector<std::optional<FileAccess>> access;
+
+    void note(int fd, const struct stat& info)
+    {
+        folders.push_back(info);
+        access.push_back(accessOf(fd));
+    }
+    void handTo(FilePlace& place)
+    {
+        place.foldersPassed = std::move(folders);
+        place.accessPassed = std::move(access);
+    }
+};
+
 // Notes the folder the walk is in now among those it went through.
-bool pass(const FileDescriptor& folder, std::vector<struct stat>& passed)
+bool pass(const FileDescriptor& folder, Passed& passed)
 {
     struct stat info {};
     if (!folder.isOpen() || ::fstat(folder.get(), &info) != 0) return false;
-    passed.push_back(info);
+    passed.note(folder.get(), info);
     return true;
 }
 
@@ -94,13 +111,13 @@ std::string FilePlace::path() const { return joined(folderPath(), name); }
 
 FilePlace walkBelow(const std::string& folder, const std::string& below, MissingFolders missing)
 {
-    std::vector<struct stat> passed;
+    Passed passed;
     FileDescriptor at = openFolder(AT_FDCWD, folder.c_str());
     if (!pass(at, passed)) return leadsNowhere(errno);
     std::string atShown = folder;  // the folder's path, for messages only
     auto nowhere = [&](int error) {
         FilePlace place = leadsNowhere(error);
-        place.foldersPassed = std::move(passed);
+        passed.handTo(place);
         return place;
     };
     auto placeHere = [&](std::string name) {
@@ -108,7 +125,7 @@ FilePlace walkBelow(const std::string& folder, const std::string& below, Missing
         place.folder = std::move(at);
         place.namedFolder = std::move(atShown);
         place.name = std::move(name);
-        place.foldersPassed = std::move(passed);
+        passed.handTo(place);
         return place;
     };
 
@@ -141,7 +158,7 @@ FilePlace walkBelow(const std::string& folder, const std::string& below, Missing
             const int error = errno;
             if (error == ENOENT && last) return placeHere(name.text);
             if (error != ENOENT || name.shown.empty() || missing == MissingFolders::leave) return nowhere(error);
-            if (::mkdirat(at.get(), name.text.c_str(), 0777) == 0) handOver(at.get(), name.text, passed.back());
+            if (::mkdirat(at.get(), name.text.c_str(), 0777) == 0) handOver(at.get(), name.text, passed.folders.back());
             else if (errno != EEXIST) return nowhere(errno);
             names.push_front(name);  // and judged as any other folder
             continue;
@@ -151,7 +168,7 @@ FilePlace walkBelow(const std::string& folder, const std::string& below, Missing
         if (S_ISLNK(info.st_mode)) {
             if (info.st_uid != ::geteuid() && info.st_uid != 0) {
                 FilePlace refused;
-                refused.foldersPassed = std::move(passed);
+                passed.handTo(refused);
                 refused.otherUsersLink = name.shown.empty() ? joined(atShown, name.text) : name.shown;
                 refused.otherUsersLinkOwner = info.st_uid;
                 return refused;
@@ -174,8 +191,8 @@ FilePlace walkBelow(const std::string& folder, const std::string& below, Missing
         }
         if (last) return placeHere(name.text);
         if (!S_ISDIR(info.st_mode)) return nowhere(ENOTDIR);
+        passed.note(next.get(), info);
         at = std::move(next);
-        passed.push_back(info);
         atShown = joined(atShown, name.text);
     }
     // The path named a folder, not a file in one.

@@ -7,11 +7,13 @@
 // done there next is done relative to that folder, so a folder swapped for
 // a link after the walk is not followed either.
 
+#include "platform/file_access.h"
 #include "platform/file_descriptor.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -40,6 +42,9 @@ struct FilePlace {
     // Each folder the walk went through, from the one it started in: who
     // could have changed what it found.
     std::vector<struct stat> foldersPassed;
+    // And who may search and change each, its access list included; absent
+    // where that cannot be told.
+    std::vector<std::optional<FileAccess>> accessPassed;
 
     bool reached() const { return folder.isOpen(); }
     // Where the folder, and the file in it, are, for messages.

@@ -3,6 +3,7 @@
 #include "base/print.h"
 #include "engine/ondaline.h"
 #include "platform/audio/audio_file_reader.h"
+#include "platform/path_walk.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -64,6 +65,12 @@ void TestPlayer::loadPlaylist(const std::string& folder)
         if (hasFlacExtension(name)) names.push_back(name);
     }
     std::sort(names.begin(), names.end());
+    // Whoever may put a file in the folder may move in one they could not
+    // read themselves: the folder's way says who they are.
+    const platform::FilePlace place = platform::walkPath(folder + "/.playlist");
+    playlistRules_ = {};
+    playlistRules_.readAs = platform::othersWhoMayChange(place.foldersPassed, place.accessPassed);
+    playlistRules_.changing = "the station's music";
     playlist_.clear();
     for (const auto& name : names) playlist_.push_back((std::filesystem::path(folder) / name).string());
     print("TestPlayer: Found " + std::to_string(playlist_.size()) + " FLAC files");
@@ -175,7 +182,7 @@ void TestPlayer::playCurrentTrack()
         const std::string path = playlist_[static_cast<std::size_t>(currentIndex_)];
         const std::string fileName = fileNameOf(path);
         std::string error;
-        auto reader = platform::AudioFileReader::open(path, error);
+        auto reader = platform::AudioFileReader::open(path, error, playlistRules_);
         if (!reader) {
             print("TestPlayer: " + fileName + ": " + error);
             print("TestPlayer: Cannot read " + fileName + " — skipping");

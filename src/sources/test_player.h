@@ -15,6 +15,7 @@
 #include "platform/dispatch/main_executor.h"
 #include "platform/dispatch/serial_queue.h"
 #include "platform/locked.h"
+#include "platform/named_file.h"
 #include "sources/spectrum_analyzer.h"
 
 #include <atomic>
@@ -74,6 +75,8 @@ public:
 
     // The ".flac" files directly inside `folder` (any case of the
     // extension), sorted and then shuffled; position back to the first.
+    // Each is played only where those who may change what the folder holds
+    // could read it too.
     void loadPlaylist(const std::string& folder);
     // Installs the tap and starts the output; a second call changes nothing.
     void setup();
@@ -110,6 +113,7 @@ private:
 
     // Main thread only.
     std::vector<std::string> playlist_;
+    platform::NamedFileRules playlistRules_;
     int currentIndex_ = 0;
     bool isMuted_ = false;
     bool isSetUp_ = false;

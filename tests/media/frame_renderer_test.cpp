@@ -165,7 +165,7 @@ TEST(FrameRenderer, CrawlerReadsItsFileAndScrolls)
     ASSERT_EQ(::lchown(path.c_str(), 65534, 65534), 0);
     renderer.pollCrawlerFile(path, 140);
     EXPECT_EQ(renderer.crawlerText(), "");
-    renderer.setNamedFileRules({.readAs = platform::FileReader{}});
+    renderer.setNamedFileRules({.readAs = platform::FileReader{}, .folder = {}});
     renderer.pollCrawlerFile(secret, 150);
     EXPECT_EQ(renderer.crawlerText(), "");
     renderer.setNamedFileRules({});

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/acl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,6 +32,14 @@ struct stat statOf(const std::string& path)
     struct stat info {};
     EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
     return info;
+}
+
+void setAcl(const std::string& path, const char* text)
+{
+    acl_t acl = ::acl_from_text(text);
+    ASSERT_NE(acl, nullptr) << text;
+    EXPECT_EQ(::acl_set_file(path.c_str(), ACL_TYPE_ACCESS, acl), 0) << path << " " << text;
+    ::acl_free(acl);
 }
 
 }  // namespace
@@ -208,4 +217,82 @@ TEST_F(SharedStationTest, FoldersRootMakesInAUsersStationAreTheirs)
     ASSERT_TRUE(ImageScheduleConfig{}.save().written);
     for (const std::string& folder : {station_ + "/Misc", station_ + "/Misc/System", settingsDir()})
         EXPECT_EQ(statOf(folder).st_mode & 07777, 02775u) << folder;
+}
+
+// What others' settings name is judged as the kernel judges it: an access
+// list's entries and not its mask for a member who runs the program as
+// herself; a user an access list lets write the settings is among "other
+// users" for root; a relative name is the station folder's, never the
+// working folder's.
+TEST_F(SharedStationTest, NamedFilesAreJudgedWithAccessListsAndFromTheStation)
+{
+    openToNobody(fs::perms::owner_all | fs::perms::group_all | fs::perms::others_exec | fs::perms::set_gid);
+    ASSERT_EQ(::chown(settingsDir().c_str(), 0, kGroup), 0);
+    for (const std::string& folder : {station_, station_ + "/Misc", station_ + "/Misc/System"})
+        ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    write(settingsFile(), R"({"stationName":"Group"})");
+    ASSERT_EQ(::chown(settingsFile().c_str(), 0, kGroup), 0);
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0664), 0);
+
+    // Her private folder and notes, shared with one colleague by a list.
+    const std::string home = test::makeTempFolder("home-of-nobody");
+    const std::string notes = home + "/private/notes.txt";
+    fs::create_directories(home + "/private");
+    write(notes, "Her notes");
+    for (const std::string& path : {home, home + "/private", notes})
+        ASSERT_EQ(::chown(path.c_str(), kMember, kGroup), 0);
+    ASSERT_EQ(::chmod(home.c_str(), 0755), 0);
+    setAcl(home + "/private", "u::rwx,u:64999:rx,g::-,m::rx,o::-");
+    setAcl(notes, "u::rw,u:64999:r,g::-,m::r,o::-");
+    // And notes all may read, in a folder of hers that no one else enters.
+    const std::string closedNotes = home + "/closed/notes.txt";
+    fs::create_directories(home + "/closed");
+    write(closedNotes, "Her other notes");
+    ASSERT_EQ(::chown((home + "/closed").c_str(), kMember, kGroup), 0);
+    ASSERT_EQ(::chown(closedNotes.c_str(), kMember, kGroup), 0);
+    ASSERT_EQ(::chmod((home + "/closed").c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(closedNotes.c_str(), 0644), 0);
+    EXPECT_EQ(asNobody([&] {
+                  const auto rules = ImageScheduleConfig::load().namedFileRules();
+                  const std::string notTheirs =
+                      "the group nogroup may change the station's settings and could not read it";
+                  for (const std::string& path : {notes, closedNotes}) {
+                      const platform::FileRead refused = platform::readNamedFile(path, rules);
+                      if (refused.problem != platform::FileProblem::refused || refused.reason() != notTheirs)
+                          return false;
+                  }
+                  return true;
+              }),
+              0);
+
+    // A user outside the group who may write root's settings by a list.
+    const std::string groupOnly = settingsDir() + "/group-only.txt";
+    write(groupOnly, "For the group");
+    ASSERT_EQ(::chown(groupOnly.c_str(), 0, kGroup), 0);
+    ASSERT_EQ(::chmod(groupOnly.c_str(), 0640), 0);
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0640), 0);
+    EXPECT_EQ(platform::readNamedFile(groupOnly, ImageScheduleConfig::load().namedFileRules()).contents,
+              "For the group");
+    setAcl(settingsFile(), "u::rw,u:64999:rw,g::r,m::rw,o::-");
+    const platform::FileRead byAList = platform::readNamedFile(groupOnly, ImageScheduleConfig::load().namedFileRules());
+    EXPECT_EQ(byAList.problem, platform::FileProblem::refused);
+    EXPECT_EQ(byAList.reason(), "other users may change the station's settings and could not read it");
+
+    // A relative name, with the working folder in a private checkout.
+    const std::string checkout = test::makeTempFolder("checkout");
+    fs::create_directories(checkout + "/.git");
+    write(checkout + "/.git/config", "token = secret");
+    const std::string song = station_ + "/Misc/System/current_song.txt";
+    write(song, "Station song");
+    const fs::path before = fs::current_path();
+    fs::current_path(checkout);
+    const auto rules = ImageScheduleConfig::load().namedFileRules();
+    const platform::FileRead relative = platform::readNamedFile(".git/config", rules);
+    const platform::FileRead inTheStation = platform::readNamedFile("Misc/System/current_song.txt", rules);
+    const platform::FileRead noStation = platform::readNamedFile(".git/config", {});
+    fs::current_path(before);
+    EXPECT_FALSE(relative.contents.has_value());
+    EXPECT_EQ(relative.problem, platform::FileProblem::missing);
+    EXPECT_EQ(inTheStation.contents, "Station song");
+    EXPECT_EQ(noStation.problem, platform::FileProblem::refused);
 }

@@ -132,7 +132,7 @@ TEST_F(FilesTest, NamedFilesFollowNoOtherUsersLinkAndReadWithTheirRights)
     EXPECT_EQ(link.problem, FileProblem::refused);
     EXPECT_EQ(link.reason(), "a link owned by nobody, not followed");
 
-    const NamedFileRules asNobody{.readAs = FileReader{}};
+    const NamedFileRules asNobody{.readAs = FileReader{}, .folder = {}};
     const FileRead refused = readNamedFile(song, asNobody);
     EXPECT_EQ(refused.problem, FileProblem::refused);
     EXPECT_EQ(refused.reason(), "nobody may change the station's settings and could not read it");
@@ -148,7 +148,7 @@ TEST_F(FilesTest, ReadingWithAnothersRightsLeavesNothingBehind)
 {
     if (::geteuid() != 0) GTEST_SKIP() << "taking another user's rights needs root";
     const std::string song = write("song.txt", "Song");
-    const NamedFileRules asAGroup{.readAs = FileReader{.uid = kNoOwner, .gid = 42, .groups = {42}, .who = "a group"}};
+    const NamedFileRules asAGroup{.readAs = FileReader{.uid = kNoOwner, .gid = 42, .groups = {42}, .who = "a group"}, .folder = {}};
     const std::vector<gid_t> ours{0, 7, 29};
     ASSERT_EQ(::setgroups(ours.size(), ours.data()), 0);
     ASSERT_EQ(::prctl(PR_SET_PDEATHSIG, SIGUSR2), 0);

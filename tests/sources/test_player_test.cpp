@@ -244,6 +244,35 @@ TEST_F(Player, PlaysEachTrackOncePerPassAndSkipsWhatDoesNotOpen)
     }
 }
 
+// A file that those who may change the music folder could not read is
+// skipped as an unreadable one is: a member who may move files into the
+// folder moves in root's private recording from elsewhere.
+TEST_F(Player, SkipsWhatThoseWhoMayChangeTheFolderCouldNotRead)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "changing to another user needs root";
+    constexpr gid_t kGroup = 65534;  // "nogroup", the station's group
+    MusicFolder music;
+    fs::permissions(test::runFolder(), fs::perms::owner_all | fs::perms::others_exec | fs::perms::group_exec);
+    ASSERT_EQ(::chown(music.path().c_str(), 0, kGroup), 0);
+    ASSERT_EQ(::chmod(music.path().c_str(), 02775), 0);
+    fs::permissions(music.tone("open.flac", 44100, 2, 440),
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(music.tone("private.flac", 44100, 2, 660), fs::perms::owner_read | fs::perms::owner_write);
+    test::LogCapture log;
+    onMain([&] {
+        player_->loadPlaylist(music.path());
+        player_->setup();
+        player_->play();
+    });
+    ASSERT_TRUE(tracks_.waitFor(2));
+    onMain([&] { player_->stop(); });
+    EXPECT_TRUE(log.contains("TestPlayer: private.flac: the group nogroup may change the station's music and could "
+                             "not read it"));
+    EXPECT_TRUE(log.contains("TestPlayer: Cannot read private.flac — skipping"));
+    std::lock_guard lock(tracks_.mutex);
+    for (const std::string& played : tracks_.reported) EXPECT_EQ(played.substr(4), "open.flac");
+}
+
 TEST_F(Player, APlaylistWithNothingPlayableStopsAfterOnePass)
 {
     MusicFolder music;

@@ -84,8 +84,11 @@ QImage loadVUFace(const std::vector<std::string>& candidates)
         const bool exists = std::filesystem::exists(path, error);
         print("VUMeter: Checking " + path + " — exists: " + (exists ? "true" : "false"));
         if (!exists) continue;
-        // Never a FIFO or a device, nor another user's link on the way.
-        const auto bytes = platform::readNamedFile(path, {}).contents;
+        // Never a FIFO or a device, nor another user's link on the way. The
+        // places searched are the program's own, the working folder among
+        // them, where a relative one lies.
+        const std::string absolute = std::filesystem::absolute(path, error).string();
+        const auto bytes = platform::readNamedFile(error ? path : absolute, {}).contents;
         QImage image;
         if (!bytes ||
             !image.loadFromData(reinterpret_cast<const uchar*>(bytes->data()), static_cast<int>(bytes->size())))
