@@ -148,7 +148,8 @@ TEST_F(FilesTest, ReadingWithAnothersRightsLeavesNothingBehind)
 {
     if (::geteuid() != 0) GTEST_SKIP() << "taking another user's rights needs root";
     const std::string song = write("song.txt", "Song");
-    const NamedFileRules asAGroup{.readAs = FileReader{.uid = kNoOwner, .gid = 42, .groups = {42}, .who = "a group"}, .folder = {}};
+    const NamedFileRules asAGroup{.readAs = FileReader{.uid = kNoOwner, .gid = 42, .groups = {42}, .who = "a group"},
+                                  .folder = {}};
     const std::vector<gid_t> ours{0, 7, 29};
     ASSERT_EQ(::setgroups(ours.size(), ours.data()), 0);
     ASSERT_EQ(::prctl(PR_SET_PDEATHSIG, SIGUSR2), 0);
