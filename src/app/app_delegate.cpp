@@ -55,7 +55,8 @@ TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExe
                   [this] {
                       return sources::ApplicationChoice{scheduleConfig.appCaptureBundleID,
                                                         scheduleConfig.appCaptureName, sources_.appCaptureProcess()};
-                  }})),
+                  },
+              .savedApplicationOffered = [this] { return isSavedApplicationOffered(); }})),
       mainExecutor_(std::move(mainExecutor)),
       clock_(clock ? std::move(clock) : std::make_shared<platform::SystemClock>()),
       appearancePage_(std::make_unique<AppearancePage>(AppearancePage::Actions{

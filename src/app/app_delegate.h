@@ -97,16 +97,24 @@ public:
     // --- audio source switching (source_switcher.h), by the record ---
     void activateAudioSource(AudioSourceKind source)
     {
+        if (source == AudioSourceKind::appCapture) return activateAppCaptureMode();
         sources_.activate(source, scheduleConfig.audioOutputDeviceUID, scheduleConfig.appCaptureBundleID,
                           scheduleConfig.appCaptureName);
     }
     void activateLocalPlayerMode() { sources_.activateLocalPlayer(scheduleConfig.audioOutputDeviceUID); }
     void activateTCPInputMode() { sources_.activateTCPInput(); }
-    // With `pid`, the one process picked of the saved binary and name.
+    // With `pid`, the one process picked of the saved binary and name. An
+    // application only offered (savedApplicationOffered()) is told, not
+    // captured.
     void activateAppCaptureMode(std::int32_t pid = 0)
     {
-        sources_.activateAppCapture(scheduleConfig.appCaptureBundleID, scheduleConfig.appCaptureName, pid);
+        if (isSavedApplicationOffered())
+            sources_.offerAppCapture(scheduleConfig.appCaptureBundleID, scheduleConfig.appCaptureName);
+        else sources_.activateAppCapture(scheduleConfig.appCaptureBundleID, scheduleConfig.appCaptureName, pid);
     }
+    // The saved application was chosen in settings others may change, and
+    // not picked here since the start.
+    bool isSavedApplicationOffered() const { return savedApplicationOffered(scheduleConfig, applicationPicked_); }
     void stopAppCapture() { sources_.stopAppCapture(); }
     AudioSourceKind activeAudioSource() const { return sources_.active(); }
     const std::shared_ptr<sources::AudioSourceCapture>& appCapture() const { return sources_.appCapture(); }
@@ -317,6 +325,7 @@ private:
     std::string settingsLoadLinkNotFollowed_;                 // another user's link, which is the problem
     std::optional<std::int64_t> settingsLoadRefusedBitrate_;  // not offered, replaced
     SettingsSave secretsTold_;                                // what saves said of the secrets, as told
+    bool applicationPicked_ = false;                          // in the application picker, since the start
     void switchDrawer(DrawerPage page);
     void setDrawerPage(QWidget* page);
     void readOpenDrawer();  // the autosave's reading of the open page

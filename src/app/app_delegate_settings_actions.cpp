@@ -43,6 +43,7 @@ void TestAppDelegate::drAppPickerChanged(const sources::AudioSource& picked)
 {
     scheduleConfig.appCaptureBundleID = picked.bundleIdentifier.value_or("");
     scheduleConfig.appCaptureName = picked.name;
+    applicationPicked_ = true;  // the user's own choice from now on
     saveSettings();
     stopAppCapture();
     // That very process: another of its name is never taken for it.

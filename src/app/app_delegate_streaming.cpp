@@ -131,10 +131,12 @@ std::string TestAppDelegate::liveStatusNote() const
 {
     // First what is amiss with the source on air ("'Auto' is not playing —
     // carrier on air"); else, the stream going on, that only the station's
-    // own listening is gone.
+    // own listening is gone; else the application captured.
     if (std::string silent = sources_.silentSourceNote(); !silent.empty()) return silent;
     if (activeAudioSource() == AudioSourceKind::local && player->engine().isMissingSoundServer())
         return "Local player not heard";
+    // Which application's sound is on air, whoever chose it.
+    if (std::string captured = sources_.capturedApplication(); !captured.empty()) return "Capturing '" + captured + "'";
     return {};
 }
 

@@ -127,4 +127,9 @@ OutputChoices outputChoices(const std::vector<platform::OutputDevice>& devices, 
     return choices;
 }
 
+bool savedApplicationOffered(const ImageScheduleConfig& record, bool pickedHere)
+{
+    return !pickedHere && !record.appCaptureBundleID.empty() && record.origin.namedFiles.readAs.has_value();
+}
+
 }  // namespace ondaline::app

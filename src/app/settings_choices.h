@@ -7,6 +7,7 @@
 // typed.
 
 #include "base/engine_types.h"
+#include "models/image_schedule_config.h"
 #include "platform/audio/output_devices.h"
 
 #include <array>
@@ -68,5 +69,12 @@ OutputChoices outputChoices(const std::vector<platform::OutputDevice>& devices, 
 bool hasStreamKey(StreamMode mode);
 // Kick and plain RTMP take the server address from the page.
 bool hasServerURLField(StreamMode mode);
+
+// The application the record names is captured without a pick only where
+// no one but us and root could have changed the settings file it was read
+// from: elsewhere it is offered, and captured once the user has picked it
+// here. Else another member's settings would put any sound of the user's
+// own session on air.
+bool savedApplicationOffered(const ImageScheduleConfig& record, bool pickedHere);
 
 }  // namespace ondaline::app

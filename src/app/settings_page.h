@@ -52,6 +52,8 @@ public:
         std::function<void()> openActivity;
         // The record's application, with the process captured if known.
         std::function<sources::ApplicationChoice()> savedApplication;
+        // It is only offered: captured once picked. Its items say so.
+        std::function<bool()> savedApplicationOffered;
     };
 
     SettingsPage(std::shared_ptr<platform::MainExecutor> mainExecutor, Actions actions);
@@ -115,6 +117,8 @@ private:
     void takeSteppedPick();
     // A listing's outcome, into the newest page's picker.
     void showAppList(const std::vector<sources::AudioSource>& found, bool failed);
+    // The items of an application only offered marked so, the others not.
+    void markOfferedItems();
     void fillOutputPopup(const std::vector<platform::OutputDevice>& devices, const std::string& savedUID,
                          const std::string& savedName);
 

@@ -72,6 +72,9 @@ struct SettingsPage::AppListing {
 
 namespace {
 
+// After the name of an application only offered.
+constexpr const char* kOfferedMark = " — pick to capture";
+
 // A server-group field counts only while it is part of a page.
 std::optional<std::string> attachedText(const QLineEdit* field)
 {
@@ -227,8 +230,8 @@ void SettingsPage::showAppList(const std::vector<sources::AudioSource>& found, b
         return;
     }
     picker->addItem(QString::fromUtf8("Select an application…"));
-    for (const sources::AudioSource& source : found)
-        picker->addItem(QString::fromStdString(sources::shownName(source, found)));
+    for (std::size_t k = 0; k < found.size(); ++k) picker->addItem(QString());
+    markOfferedItems();
     std::optional<std::size_t> chosen;
     if (kept) {
         const auto same = std::find_if(found.begin(), found.end(),
@@ -237,6 +240,19 @@ void SettingsPage::showAppList(const std::vector<sources::AudioSource>& found, b
     }
     if (!chosen) chosen = sources::chosenItem(found, actions_.savedApplication());
     if (chosen) picker->setCurrentIndex(static_cast<int>(*chosen) + 1);
+}
+
+void SettingsPage::markOfferedItems()
+{
+    QComboBox* picker = filledPicker_;
+    if (!picker || picker->count() != static_cast<int>(appSources_.size()) + 1) return;
+    const bool offered = actions_.savedApplicationOffered && actions_.savedApplicationOffered();
+    const sources::ApplicationChoice saved = actions_.savedApplication();
+    for (std::size_t k = 0; k < appSources_.size(); ++k) {
+        std::string title = sources::shownName(appSources_[k], appSources_);
+        if (offered && sources::isOfChoice(appSources_[k], saved)) title += kOfferedMark;
+        picker->setItemText(static_cast<int>(k) + 1, QString::fromStdString(title));
+    }
 }
 
 void SettingsPage::showOutputDevices(const std::vector<platform::OutputDevice>& devices, const std::string& savedUID,

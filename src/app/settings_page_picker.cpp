@@ -46,12 +46,18 @@ void SettingsPage::applicationActivated()
     }
     pickerSettleTimer_.stop();
     steppedPick_.reset();
-    if (picked) actions_.applicationChosen(*picked);
+    if (picked) {
+        actions_.applicationChosen(*picked);
+        markOfferedItems();  // picked: no longer only offered
+    }
 }
 
 void SettingsPage::takeSteppedPick()
 {
-    if (auto picked = std::exchange(steppedPick_, std::nullopt)) actions_.applicationChosen(*picked);
+    if (auto picked = std::exchange(steppedPick_, std::nullopt)) {
+        actions_.applicationChosen(*picked);
+        markOfferedItems();
+    }
 }
 
 }  // namespace ondaline::app

@@ -175,6 +175,16 @@ void SourceSwitcher::activateAppCapture(const std::string& bundleID, const std::
     print("Dashboard: Switched to App Capture mode");
 }
 
+void SourceSwitcher::offerAppCapture(const std::string& bundleID, const std::string& name)
+{
+    activateAppCapture({}, name);  // the source, with nothing followed
+    const std::string shown = "'" + (name.empty() ? bundleID : name) + "'";
+    appCaptureWaiting_ = shown + " from settings others may change — pick to capture";
+    appCaptureSilence_ = shown + " not captured until picked";
+    print("AppCapture: " + appCaptureWaiting_);
+    looks_->source(false, QString::fromStdString("App Capture: " + appCaptureWaiting_), 0.25);
+}
+
 void SourceSwitcher::showFollowerStatus(const sources::ApplicationFollower::Status& status)
 {
     using Kind = sources::ApplicationFollower::Status::Kind;
@@ -232,6 +242,14 @@ std::string SourceSwitcher::silentSourceNote() const
 {
     if (active_ != AudioSourceKind::appCapture || appCaptureSilence_.empty()) return {};
     return appCaptureSilence_ + " — carrier on air";
+}
+
+std::string SourceSwitcher::capturedApplication() const
+{
+    if (active_ != AudioSourceKind::appCapture || !appCapture_ || !appCapture_->isDelivering()) return {};
+    const auto source = appCapture_->currentSource();
+    if (!source) return {};
+    return source->name.empty() ? source->bundleIdentifier.value_or("") : source->name;
 }
 
 }  // namespace ondaline::app

@@ -68,6 +68,10 @@ public:
     // it is not 0, as picked) is followed off the main thread; the look
     // follows what is found. No bundle id: nothing is started.
     void activateAppCapture(const std::string& bundleID, const std::string& name, std::int32_t pid = 0);
+    // Application capture is the source, but the application of that binary
+    // and name, chosen in settings others may change, is not captured: it
+    // is told until the user picks it (then activateAppCapture()).
+    void offerAppCapture(const std::string& bundleID, const std::string& name);
     // Stops and drops the capture; the looks stay as they are.
     void stopAppCapture();
 
@@ -78,12 +82,14 @@ public:
     std::int32_t appCaptureProcess() const { return appCaptureProcess_; }
     // Why application capture brings no sound, and what is done about it
     // ("'Auto' is not playing — waiting for it"): it is not playing, two of
-    // its name play, no sound server, the start failed. Empty while it is
-    // captured or being looked for.
+    // its name play, no sound server, the start failed, it is only offered.
+    // Empty while it is captured or being looked for.
     const std::string& appCaptureWaiting() const { return appCaptureWaiting_; }
     // While it brings no sound for such a reason, what a live stream has
     // to say of it; empty otherwise.
     std::string silentSourceNote() const;
+    // While an application's sound is captured and comes, its name.
+    std::string capturedApplication() const;
     const sources::SpectrumAnalyzer& appCaptureSpectrum() const { return *appCaptureSpectrum_; }
     // The level reports of the player and the TCP input on their way to the
     // meter; reset when their source becomes the shown one.

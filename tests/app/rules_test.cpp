@@ -1,12 +1,16 @@
 // The program's rules that need no widget: the meter's scale and its report
-// filter, track names, the service table, the output pop-up's items and the
-// song file's text. Built without Qt, so the sanitizer builds run them too.
+// filter, track names, the service table, the output pop-up's items, the
+// song file's text and whose settings choose the application captured.
+// Built without Qt, so the sanitizer builds run them too.
 
 #include "app/settings_choices.h"
 #include "app/song_file.h"
 #include "app/source_callbacks.h"
 #include "app/streaming_service.h"
+#include "models/image_schedule_config.h"
+#include "models/station_path.h"
 #include "support/run_folder.h"
+#include "support/temp_home.h"
 
 #include <gtest/gtest.h>
 
@@ -75,6 +79,30 @@ TEST(SettingsRules, OutputPopupKeepsTheSavedDevice)
     EXPECT_EQ(outputChoices({}, "usb-dac", "").titles.back(), "usb-dac (not connected)");  // never seen: its uid
     EXPECT_EQ(outputChoices(devices, "", "").selected, 0);
     EXPECT_EQ(outputChoices(devices, "", "").titles.size(), 4u);
+}
+
+// The application the settings name is captured unasked only where no one
+// but us and root could have changed them; elsewhere it waits for a pick.
+TEST(SettingsRules, AnApplicationNamedWhereOthersMayChangeTheSettingsIsOffered)
+{
+    StationPath::save(test::makeTempFolder("station"));
+    std::filesystem::create_directories(ImageScheduleConfig::configDir());
+    const std::string file = ImageScheduleConfig::configFile();
+    std::ofstream(file) << R"({"audioSource": "appcapture", "appCaptureBundleID": "auto", "appCaptureName": "Auto"})";
+    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+    EXPECT_FALSE(savedApplicationOffered(ImageScheduleConfig::load(), false));
+
+    ASSERT_EQ(::chmod(file.c_str(), 0664), 0);  // the group may write it
+    ImageScheduleConfig shared = ImageScheduleConfig::load();
+    EXPECT_TRUE(savedApplicationOffered(shared, false));
+    EXPECT_FALSE(savedApplicationOffered(shared, true));
+    shared.appCaptureBundleID.clear();  // nothing named, nothing offered
+    EXPECT_FALSE(savedApplicationOffered(shared, false));
+
+    if (::geteuid() != 0) return;
+    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+    ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);  // another user's
+    EXPECT_TRUE(savedApplicationOffered(ImageScheduleConfig::load(), false));
 }
 
 TEST(SongFileRules, FileTextBecomesTheTitle)

@@ -1,6 +1,7 @@
 // The built program with each audio source, started as a user would (its
 // own home and station folder, the Start button clicked on a virtual
-// display), against nginx and a sound server of the test's own.
+// display), against nginx and a sound server of the test's own; and an
+// application named by another member's settings, kept off the air.
 
 #include "support/desktop_session.h"
 #include "support/machine_lock.h"
@@ -19,6 +20,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -365,6 +369,49 @@ private slots:
         QVERIFY2(!file.empty(), qPrintable(output));
         const double pitch = capturedPitch(file, 2.5, 48000);
         QVERIFY2(std::abs(pitch - 1250) < 2, qPrintable(QString("%1 Hz\n").arg(pitch) + output));
+    }
+
+    // Another member's settings (a file another user owns, or, run by
+    // anyone but root, one the group may write) name an application
+    // playing in the operator's session: it is told and not captured at
+    // start, and nothing of it goes on air at Start.
+    void anApplicationNamedInAMembersSettingsIsNotOnAir()
+    {
+        QTemporaryDir dir;
+        const QString program = QString("ondaline-e2e-member-%1").arg(QCoreApplication::applicationPid());
+        const QString wav = dir.filePath("tone.wav");
+        writeToneWAV(wav.toStdString(), 48000, 550, 60);
+        QProcess player;
+        player.start("pacat", {"--file-format=wav", "--property=application.name=Member Tone",
+                               "--property=application.process.binary=" + program, wav});
+        QVERIFY(player.waitForStarted());
+        const QString key = QString("app-capture-member-%1").arg(QCoreApplication::applicationPid());
+        Session session(rtmpSettings(rtmp_, key,
+                                     "\"audioSource\": \"appcapture\", \"appCaptureName\": \"Member Tone\", "
+                                     "\"appCaptureBundleID\": \"" +
+                                         program + "\""));
+        const std::string file = (session.station() + "/Misc/System/Streamer/ondaline_schedule.json").toStdString();
+        if (::geteuid() == 0) QCOMPARE(::chown(file.c_str(), 65534, 65534), 0);
+        else QCOMPARE(::chmod(file.c_str(), 0664), 0);
+        Desktop& desktop = session.start();
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.output().contains(QString::fromUtf8(
+                                     "AppCapture: 'Member Tone' from settings others may change — pick "
+                                     "to capture")),
+                                 10000);
+        const QString output = liveRun(desktop, [] { QThread::msleep(3000); });
+        QVERIFY2(!output.isEmpty(), qPrintable(desktop.describe()));
+        QCOMPARE(desktop.quit(), 0);
+        player.kill();
+        player.waitForFinished();
+        QVERIFY2(!output.contains("AudioSourceCapture: ✅ Capture started"), qPrintable(output));
+        const std::string recording = recordingOf(rtmp_.at("ONDALINE_RTMP_RECORD_DIR"), key.toStdString());
+        QVERIFY(!recording.empty());
+        const std::vector<float> onAir = decodeFirstChannel(recording);
+        QVERIFY2(onAir.size() > 48000 * 2, qPrintable(QString::number(double(onAir.size()) / 48000)));
+        const float loudest = std::abs(*std::max_element(onAir.begin(), onAir.end(),
+                                                         [](float a, float b) { return std::abs(a) < std::abs(b); }));
+        QVERIFY2(loudest < 0.01f, qPrintable(QString("peak %1 on air\n").arg(loudest) + output));
     }
 
     // PipeWire gives its own players (pw-play) no binary: chosen by the

@@ -2,11 +2,14 @@
 // every application playing there): the application chosen and followed
 // while it plays or pauses, as the dashboard shows it and as it goes on air
 // to the nginx peer, the picker following the applications, and switches
-// that come while a start is under way, after which only one source runs.
+// that come while a start is under way, after which only one source runs;
+// an application named by settings others may change, captured only once
+// picked.
 
 #include "app/app_delegate.h"
 #include "app/qt_main_executor.h"
 #include "engine/ondaline.h"
+#include "models/image_schedule_config.h"
 #include "models/station_path.h"
 #include "sources/audio_source_capture.h"
 #include "sources/tcp_audio_server.h"
@@ -25,6 +28,7 @@
 #include "ui/console/vu_meter_view.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -35,10 +39,12 @@
 #include <QTest>
 #include <QThread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <numbers>
 
 using namespace ondaline;
@@ -280,6 +286,65 @@ private slots:
         QVERIFY2(double(faint) / rate > 1.0, "no carrier on air");
         const std::vector<float> end(onAir.end() - long(rate * 2), onAir.end() - long(rate / 2));
         QVERIFY(std::abs(test::medianPitch(end, rate, 0) - 660) < 1.5);
+    }
+
+    // Settings the station's group may write name an application of the
+    // operator's own session: at start it is only offered, told on the
+    // status line and marked in the picker, and nothing of it goes on air;
+    // picked, it is captured, and the live line names it. Once picked it is
+    // followed as any other, also when the source comes back to it.
+    void anApplicationNamedInAMembersSettingsIsCapturedOncePicked()
+    {
+        const QString station = home_.path() + "/member-station";
+        auto ownStation = qScopeGuard([&] { StationPath::save((home_.path() + "/station").toStdString()); });
+        StationPath::save(station.toStdString());
+        QVERIFY(QDir().mkpath(station + "/Misc/System/Streamer"));
+        const std::string file = ImageScheduleConfig::configFile();
+        std::ofstream(file) << "{\"audioSource\": \"appcapture\", \"appCaptureBundleID\": \"" << program
+                            << "\", \"appCaptureName\": \"Tone Maker\"}";
+        QCOMPARE(::chmod(file.c_str(), 0664), 0);
+        app_ = std::make_unique<TestAppDelegate>(main_);
+        app_->tcpServer = sources::TCPAudioServer::create(main_, test::closedPort());
+        app_->buildDashboard();
+        test::LogCapture log;
+        app_->activateAudioSource(audioSourceNamed(app_->scheduleConfig.audioSource));  // as at start
+
+        const QString offered =
+            QString::fromUtf8("App Capture: 'Tone Maker' from settings others may change — pick to capture");
+        QCOMPARE(look(), " | " + offered + " " + waiting);
+        QVERIFY(log.contains("AppCapture: 'Tone Maker' from settings others may change — pick to capture"));
+        const QString key = goLive("app-offered");
+        QVERIFY2(!key.isEmpty(), qPrintable(status()));
+        QTRY_VERIFY(status().endsWith(QString::fromUtf8(" | 'Tone Maker' not captured until picked — carrier on air")));
+        QComboBox* picker = openPicker();
+        const QString marked = QString::fromUtf8("Tone Maker — pick to capture");
+        QVERIFY(lists(picker, {marked}));
+        QCOMPARE(picker->currentText(), marked);
+        QTest::qWait(2000);
+        QCOMPARE(captured(), 0);
+        QCOMPARE(capturesRunning(), 0);
+
+        choose(picker, marked);
+        QTRY_COMPARE(captured(), tone_.processId());
+        QTRY_VERIFY2(status().endsWith(" | Capturing 'Tone Maker'"), qPrintable(status()));
+        QCOMPARE(picker->currentText(), QString("Tone Maker"));
+        QTest::qWait(1500);
+        app_->toggleConnect();
+        QTest::qWait(500);  // nginx closes the recording
+        const std::string recording = test::recordingOf(test::loadPeerEnv("rtmp").at("ONDALINE_RTMP_RECORD_DIR"),
+                                                        key.toStdString());
+        QVERIFY(!recording.empty());
+        const std::vector<float> onAir = test::decodeFirstChannel(recording);
+        const std::vector<float> picked = test::fromOnset(onAir);
+        const double rate = 48000, before = double(onAir.size() - picked.size()) / rate;
+        QVERIFY2(before > 1.5, qPrintable(QString("the tone came %1 s after the start").arg(before)));
+        QVERIFY2(std::abs(test::medianPitch(picked, rate, 0.2) - 440) < 1.5, qPrintable(QString::number(before)));
+
+        app_->setDisconnectedUI();
+        QCOMPARE(look(), "lit | Connected to Tone Maker " + dim);
+        app_->activateAudioSource(AudioSourceKind::tcp);
+        app_->activateAudioSource(AudioSourceKind::appCapture);
+        QTRY_COMPARE(look(), "lit | Connected to Tone Maker " + dim);
     }
 
     // After a restart (no process known), two of that binary and name of
