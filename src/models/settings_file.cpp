@@ -83,7 +83,7 @@ SettingsPlace settingsPlace(std::string_view name, platform::MissingFolders miss
 {
     const std::string station = StationPath::load();
     const std::string below = StationPath::streamerFolder("") + std::string(name);
-    return {station + below, platform::walkPath(station + below, missing)};
+    return {station + below, platform::walkPath(station + below, missing, platform::AccessLists::note)};
 }
 
 // Another user's link met on the way: "a link owned by …, not followed".

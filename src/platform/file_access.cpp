@@ -33,14 +33,12 @@ unsigned rightsOf(acl_entry_t entry)
     return rights;
 }
 
-// The access list of the file open at `fd`. An O_PATH descriptor has no
-// extended attributes of its own; the file is named through it instead.
-Acl aclOf(int fd)
+// The file open at `fd` as a path, for an O_PATH descriptor, which has no
+// extended attributes of its own; empty for any other.
+std::string pathFor(int fd)
 {
-    Acl acl(::acl_get_fd(fd));
-    if (!acl && errno == EBADF)
-        acl.reset(::acl_get_file(("/proc/self/fd/" + std::to_string(fd)).c_str(), ACL_TYPE_ACCESS));
-    return acl;
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & O_PATH) != 0 ? "/proc/self/fd/" + std::to_string(fd) : std::string{};
 }
 
 // Takes the entries of `acl` into `access`, whose owner, group and mode
@@ -170,9 +168,10 @@ std::optional<FileAccess> accessOf(int fd, std::error_code* error)
     }
     FileAccess access = FileAccess::ofMode(file);
     // A file with no list beyond its mode bits is judged by them alone.
-    const int extended = ::acl_extended_fd(fd);
+    const std::string path = pathFor(fd);
+    const int extended = path.empty() ? ::acl_extended_fd(fd) : ::acl_extended_file(path.c_str());
     if (extended == 0 || (extended < 0 && (errno == ENOTSUP || errno == ENOSYS))) return access;
-    const Acl acl = aclOf(fd);
+    const Acl acl(path.empty() ? ::acl_get_fd(fd) : ::acl_get_file(path.c_str(), ACL_TYPE_ACCESS));
     if (!acl) {
         if (errno == ENOTSUP || errno == ENOSYS) return access;
         if (error) *error = lastError();

@@ -110,9 +110,9 @@ struct Walked {
     std::optional<FileAccess> file;              // the file opened
 };
 
-Walked openWalked(const std::string& path, FileDescriptor& file)
+Walked openWalked(const std::string& path, FileDescriptor& file, AccessLists lists = AccessLists::skip)
 {
-    FilePlace place = walkPath(path);
+    FilePlace place = walkPath(path, MissingFolders::leave, lists);
     Walked walked;
     if (!place.otherUsersLink.empty()) {
         walked.opened = refused({});
@@ -129,7 +129,7 @@ Walked openWalked(const std::string& path, FileDescriptor& file)
         return walked;
     }
     walked.opened = openRegularFileAt(place.folder.get(), place.name, file);
-    if (file.isOpen()) walked.file = accessOf(file.get());
+    if (file.isOpen() && lists == AccessLists::note) walked.file = accessOf(file.get());
     return walked;
 }
 
@@ -187,7 +187,7 @@ FileRead openNamedFile(const std::string& named, const NamedFileRules& rules, Fi
     } else {
         // Another user's rights cannot be taken: the modes and access lists
         // on the way say what they could reach.
-        walked = openWalked(path, file);
+        walked = openWalked(path, file, AccessLists::note);
         if (walked.otherUsersLink.empty() && !reaches(reader, walked)) {
             file.reset();
             return refused(notTheirs);

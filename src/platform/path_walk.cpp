@@ -32,13 +32,14 @@ FilePlace leadsNowhere(int error)
 
 // The folders the walk went through, and who may search and change each.
 struct Passed {
+    AccessLists lists = AccessLists::skip;
     std::vector<struct stat> folders;
     std::vector<std::optional<FileAccess>> access;
 
     void note(int fd, const struct stat& info)
     {
         folders.push_back(info);
-        access.push_back(accessOf(fd));
+        if (lists == AccessLists::note) access.push_back(accessOf(fd));
     }
     void handTo(FilePlace& place)
     {
@@ -109,9 +110,9 @@ std::string FilePlace::folderPath() const { return namedFolder; }
 
 std::string FilePlace::path() const { return joined(folderPath(), name); }
 
-FilePlace walkBelow(const std::string& folder, const std::string& below, MissingFolders missing)
+FilePlace walkBelow(const std::string& folder, const std::string& below, MissingFolders missing, AccessLists lists)
 {
-    Passed passed;
+    Passed passed{.lists = lists, .folders = {}, .access = {}};
     FileDescriptor at = openFolder(AT_FDCWD, folder.c_str());
     if (!pass(at, passed)) return leadsNowhere(errno);
     std::string atShown = folder;  // the folder's path, for messages only
@@ -199,9 +200,9 @@ FilePlace walkBelow(const std::string& folder, const std::string& below, Missing
     return nowhere(EISDIR);
 }
 
-FilePlace walkPath(const std::string& path, MissingFolders missing)
+FilePlace walkPath(const std::string& path, MissingFolders missing, AccessLists lists)
 {
-    return path.starts_with('/') ? walkBelow("/", path, missing) : walkBelow(".", "/" + path, missing);
+    return path.starts_with('/') ? walkBelow("/", path, missing, lists) : walkBelow(".", "/" + path, missing, lists);
 }
 
 }  // namespace ondaline::platform

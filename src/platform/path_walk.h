@@ -42,8 +42,8 @@ struct FilePlace {
     // Each folder the walk went through, from the one it started in: who
     // could have changed what it found.
     std::vector<struct stat> foldersPassed;
-    // And who may search and change each, its access list included; absent
-    // where that cannot be told.
+    // And who may search and change each, its access list included, where
+    // the walk was asked to look; absent where that cannot be told.
     std::vector<std::optional<FileAccess>> accessPassed;
 
     bool reached() const { return folder.isOpen(); }
@@ -53,6 +53,9 @@ struct FilePlace {
 };
 
 enum class MissingFolders { leave, make };
+// Whether the walk notes each folder's access list (`accessPassed`), which
+// costs a look at each.
+enum class AccessLists { skip, note };
 
 // Walks `below` (which begins with "/") down from `folder`, following the
 // links of our effective user and of root. What `folder` itself is made of
@@ -62,12 +65,13 @@ enum class MissingFolders { leave, make };
 // a link's target asked for is never made: it may be a stick not mounted.
 // A folder made in another user's folder is theirs; in a set-group-ID
 // folder, its group may write it.
-FilePlace walkBelow(const std::string& folder, const std::string& below,
-                    MissingFolders missing = MissingFolders::leave);
+FilePlace walkBelow(const std::string& folder, const std::string& below, MissingFolders missing = MissingFolders::leave,
+                    AccessLists lists = AccessLists::skip);
 
 // The same for a whole path, from the root folder (or the working folder for
 // a relative one): every link on it is judged.
-FilePlace walkPath(const std::string& path, MissingFolders missing = MissingFolders::leave);
+FilePlace walkPath(const std::string& path, MissingFolders missing = MissingFolders::leave,
+                   AccessLists lists = AccessLists::skip);
 
 // The path of what `fd` refers to, as the kernel knows it; `fallback` when
 // that cannot be told.

@@ -67,7 +67,8 @@ void TestPlayer::loadPlaylist(const std::string& folder)
     std::sort(names.begin(), names.end());
     // Whoever may put a file in the folder may move in one they could not
     // read themselves: the folder's way says who they are.
-    const platform::FilePlace place = platform::walkPath(folder + "/.playlist");
+    const platform::FilePlace place = platform::walkPath(folder + "/.playlist", platform::MissingFolders::leave,
+                                                         platform::AccessLists::note);
     playlistRules_ = {};
     playlistRules_.readAs = platform::othersWhoMayChange(place.foldersPassed, place.accessPassed);
     playlistRules_.changing = "the station's music";
