@@ -263,6 +263,9 @@ public:
     std::unique_ptr<QMenu> mainMenu;             // its four submenus hold the actions
     std::unique_ptr<HelpWindowBase> helpWindow;  // the last one built
     QUrl helpURL;                                // the documentation page
+    // As root, help is a page of our own with the documentation's address:
+    // the web engine would run as root without its sandbox.
+    bool helpWithoutWebEngine;
     // The autosave 5 s after the last keystroke: single-shot, a child of
     // this object.
     QTimer* drawerSaveDebounceTimer = nullptr;
