@@ -281,6 +281,8 @@ private:
     // the station should know beside them.
     void showLiveStatus();
     std::string liveStatusNote() const;
+    // "Connecting to stream…" on the line, in place of whatever it said.
+    void showConnecting();
     // State of the autosave: the start of the last run on the controller's
     // clock, and the run that follows calls inside its second.
     std::optional<double> lastAutoSaveTime_;
