@@ -21,12 +21,15 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <unistd.h>
+
 namespace ondaline::app {
 
 TestAppDelegate::TestAppDelegate(std::shared_ptr<platform::MainExecutor> mainExecutor,
                                  std::shared_ptr<const platform::Clock> clock)
     : player(sources::TestPlayer::create(mainExecutor)), streamer(Ondaline::create(mainExecutor)),
       tcpServer(sources::TCPAudioServer::create(mainExecutor, 9170)), helpURL(helpPageURL()),
+      helpWithoutWebEngine(::geteuid() == 0),
       sources_(mainExecutor, {player, tcpServer, streamer},
                {.source = [this](bool lampLit, const QString& text,
                                  double alpha) { showSourceLook(lampLit, text, alpha); },

@@ -271,6 +271,9 @@ public:
     std::unique_ptr<QMenu> mainMenu;             // its four submenus hold the actions
     std::unique_ptr<HelpWindowBase> helpWindow;  // the last one built
     QUrl helpURL;                                // the documentation page
+    // As root, help is a page of our own with the documentation's address:
+    // the web engine would run as root without its sandbox.
+    bool helpWithoutWebEngine;
     // The autosave 5 s after the last keystroke: single-shot, a child of
     // this object.
     QTimer* drawerSaveDebounceTimer = nullptr;
@@ -286,6 +289,8 @@ private:
     // the station should know beside them.
     void showLiveStatus();
     std::string liveStatusNote() const;
+    // "Connecting to stream…" on the line, in place of whatever it said.
+    void showConnecting();
     // State of the autosave: the start of the last run on the controller's
     // clock, and the run that follows calls inside its second.
     std::optional<double> lastAutoSaveTime_;

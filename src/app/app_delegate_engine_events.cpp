@@ -82,7 +82,7 @@ void TestAppDelegate::engineDidChangeState(StreamState state)
     case StreamState::handshaking:
     case StreamState::negotiating:
     case StreamState::disconnecting:
-        dashboard_.showStatus(QString::fromUtf8("Connecting to stream…"), ordinaryStatusColor());
+        showConnecting();
         break;
     }
 }

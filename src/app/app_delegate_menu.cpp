@@ -6,6 +6,7 @@
 #include "app/app_delegate.h"
 
 #include "app/help_window_loader.h"
+#include "app/offline_help_window.h"
 #include "base/print.h"
 #include "ui/console/keyable_borderless_window.h"
 
@@ -123,7 +124,9 @@ void TestAppDelegate::openOndalineHelp()
         return;
     }
     QString problem;
-    auto opened = makeHelpWindow(&problem);
+    std::unique_ptr<HelpWindowBase> opened;
+    if (helpWithoutWebEngine) opened = std::make_unique<OfflineHelpWindow>();
+    else opened = makeHelpWindow(&problem);
     if (!opened) {
         print("Ondaline: ⚠ Help cannot be shown — " + problem.toStdString());
         return;

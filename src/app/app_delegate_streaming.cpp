@@ -86,6 +86,14 @@ void TestAppDelegate::toggleConnect()
     streamer->connect();
 
     dashboard_.showConnectButton("Stop Streaming", false, false);
+    showConnecting();
+}
+
+void TestAppDelegate::showConnecting()
+{
+    // A settings notice it replaces has been seen: it no longer holds the
+    // line against the live status that follows.
+    settingsNoticeUntil_.reset();
     dashboard_.showStatus(QString::fromUtf8("Connecting to stream…"), ordinaryStatusColor());
 }
 

@@ -4,7 +4,7 @@
 // the engine draws with, cost more memory than the rest of the dashboard,
 // and most sessions never open help: the window lives in a library of its
 // own beside the program ("libondaline_help.so"), loaded the first time
-// help is opened.
+// help is opened; as root, never (offline_help_window.h).
 
 #include <QString>
 #include <QUrl>

@@ -15,8 +15,6 @@
 
 #include <chrono>
 
-#include <unistd.h>
-
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
 #endif
@@ -37,10 +35,6 @@ int main(int argc, char** argv)
         ondaline::platform::StandardStream::error().write(*problem + "\n");
         return 1;
     }
-    // The help window's web engine, loaded when help is first opened: its
-    // renderer refuses to start as root inside its sandbox.
-    if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     // Its start-up report (GL, switches) would fill the log when help first
     // opens; rules in the user's QT_LOGGING_RULES are applied after it, and win.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.debug=false\nqt.webenginecontext.info=false"));

@@ -1,15 +1,21 @@
 // The help window of the built program on a virtual display: with no way to
 // the documentation it shows its own page, the web engine's start leaves the
 // log alone, and quitting with it open ends the program cleanly. Its web
-// engine is loaded only then, and without the library that holds it help
-// says it cannot be shown.
+// engine is loaded only then, never runs without its sandbox, and as root is
+// not loaded at all; without the library that holds it help says it cannot
+// be shown.
 
 #include "support/desktop_session.h"
 
+#include <QDir>
 #include <QFile>
+#include <QMap>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+
+#include <unistd.h>
 
 using namespace ondaline::test;
 
@@ -17,10 +23,80 @@ namespace {
 
 const QPoint helpButton(14 + 462 + 11, 14 + 4 + 11);
 
-bool webEngineMapped(qint64 pid)
+bool mapped(qint64 pid, const QByteArray& library)
 {
     QFile maps(QString("/proc/%1/maps").arg(pid));
-    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libQt6WebEngineCore");
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(library);
+}
+
+bool webEngineMapped(qint64 pid) { return mapped(pid, "libQt6WebEngineCore"); }
+
+// The command lines of `pid` and of every process below it, their
+// arguments joined by spaces.
+QStringList commandLinesFrom(qint64 pid)
+{
+    QMultiMap<qint64, qint64> children;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 process = entry.toLongLong(&number);
+        QFile stat("/proc/" + entry + "/stat");
+        if (!number || !stat.open(QIODevice::ReadOnly)) continue;
+        // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1) children.insert(fields[1].toLongLong(), process);
+    }
+    QStringList lines;
+    QList<qint64> pending{pid};
+    while (!pending.isEmpty()) {
+        const qint64 process = pending.takeFirst();
+        pending += children.values(process);
+        QFile cmdline(QString("/proc/%1/cmdline").arg(process));
+        if (cmdline.open(QIODevice::ReadOnly)) lines << QString::fromUtf8(cmdline.readAll().replace('\0', ' '));
+    }
+    return lines;
+}
+
+QString unsandboxed(qint64 pid) { return commandLinesFrom(pid).filter("--no-sandbox").join('\n'); }
+
+// The names of the windows shown on the session's display.
+QStringList windowNames(const Desktop& desktop)
+{
+    QProcess tool;
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert("DISPLAY", desktop.display());
+    tool.setProcessEnvironment(variables);
+    tool.start("xdotool", {"search", "--onlyvisible", "--name", ".", "getwindowname", "%@"});
+    tool.waitForFinished(10000);
+    return QString::fromUtf8(tool.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+// A launcher in `folder` that starts `program` as the user nobody.
+QString asNobody(const QString& folder, const QString& program)
+{
+    return writeLauncher(folder, "as-nobody",
+                         "setpriv --reuid=nobody --regid=nogroup --clear-groups --pdeathsig keep " + program);
+}
+
+// The sanitizers' options, their suppression files copied to where another
+// user can read them.
+QMap<QString, QString> sanitizerOptionsReadableIn(const QString& folder)
+{
+    QMap<QString, QString> options;
+    const QString key = "suppressions=";
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
+        QStringList parts = qEnvironmentVariable(name).split(':', Qt::SkipEmptyParts);
+        if (parts.isEmpty()) continue;
+        for (QString& part : parts) {
+            if (!part.startsWith(key)) continue;
+            const QString copy = folder + "/" + QString(name).toLower() + ".supp";
+            if (!QFile::copy(part.mid(key.size()), copy)) continue;
+            QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+            part = "suppressions=" + copy;
+        }
+        options.insert(name, parts.join(':'));
+    }
+    return options;
 }
 
 }  // namespace
@@ -28,11 +104,20 @@ bool webEngineMapped(qint64 pid)
 class HelpEndToEnd : public QObject {
     Q_OBJECT
 private slots:
+    // As a person's own account: run by root, the test starts the program
+    // as the user nobody.
     void theFallbackPageShowsAndQuitEndsCleanly()
     {
         QTemporaryDir home;
         writeStation(home.path(), "{}");
-        Desktop desktop(ONDALINE_PROGRAM, home.path());
+        QString program = ONDALINE_PROGRAM;
+        QMap<QString, QString> environment;
+        if (geteuid() == 0) {
+            QProcess::execute("chmod", {"-R", "a+rwX", home.path()});
+            program = asNobody(home.path(), program);
+            environment = sanitizerOptionsReadableIn(home.path());
+        }
+        Desktop desktop(program, home.path(), environment);
         QVERIFY(desktop.started());
         QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
         QVERIFY2(!webEngineMapped(desktop.pid()), "the web engine was loaded before help was opened");
@@ -49,6 +134,9 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(fallbackShown(), 30000);
         QVERIFY(webEngineMapped(desktop.pid()));
+        QVERIFY2(commandLinesFrom(desktop.pid()).filter("QtWebEngineProcess").size() > 0,
+                 qPrintable(commandLinesFrom(desktop.pid()).join('\n')));
+        QVERIFY2(unsandboxed(desktop.pid()).isEmpty(), qPrintable(unsandboxed(desktop.pid())));
         // The web engine's start-up report stays out of the log.
         QVERIFY2(!desktop.output().contains("qt.webenginecontext"), qPrintable(desktop.output()));
 
@@ -57,14 +145,52 @@ private slots:
         QVERIFY2(!desktop.output().contains("still not deleted"), qPrintable(desktop.output()));
     }
 
+    // Run as root, help is a page of the program's own with the
+    // documentation's address; the web engine, and the library that holds
+    // it, are never loaded.
+    void helpAsRootShowsItsOwnPageWithoutTheWebEngine()
+    {
+        if (geteuid() != 0) QSKIP("running the program as root needs root");
+        QTemporaryDir home;
+        writeStation(home.path(), "{}");
+        Desktop desktop(ONDALINE_PROGRAM, home.path());
+        QVERIFY(desktop.started());
+        QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
+        desktop.click(helpButton);
+
+        // A white page of 620 x 300 over the dashboard, centred.
+        const auto pageShown = [&] {
+            const QImage screen = desktop.screen();
+            int ground = 0, letters = 0;
+            for (int y = 260; y < 540; y += 2) {
+                for (int x = 340; x < 940; x += 2) {
+                    const QColor pixel = screen.pixelColor(x, y);
+                    ground += pixel == Qt::white;
+                    letters += pixel.lightness() < 60;
+                }
+            }
+            return windowNames(desktop).contains("Ondaline Help") && ground > 30000 && letters > 200;
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(pageShown(), qPrintable(windowNames(desktop).join(", ")), 20000);
+        QThread::msleep(1000);  // where an engine started, its processes would be up by now
+        QVERIFY2(unsandboxed(desktop.pid()).isEmpty(), qPrintable(unsandboxed(desktop.pid())));
+        QVERIFY2(commandLinesFrom(desktop.pid()).size() == 1, qPrintable(commandLinesFrom(desktop.pid()).join('\n')));
+        QVERIFY(!mapped(desktop.pid(), "libondaline_help.so"));
+        QVERIFY(!webEngineMapped(desktop.pid()));
+        QCOMPARE(desktop.quit(), 0);
+    }
+
     // The program alone, as if the library beside it had not been installed.
     void helpWithoutItsLibrarySaysSoAndTheProgramGoesOn()
     {
         QTemporaryDir home;
         writeStation(home.path(), "{}");
+        QProcess::execute("chmod", {"-R", "a+rwX", home.path()});
         const QString program = home.path() + "/ondaline";
         QVERIFY(QFile::copy(ONDALINE_PROGRAM, program));
-        Desktop desktop(program, home.path());
+        // As root there would be no library to miss.
+        const QString launcher = geteuid() == 0 ? asNobody(home.path(), program) : program;
+        Desktop desktop(launcher, home.path(), sanitizerOptionsReadableIn(home.path()));
         QVERIFY(desktop.started());
         QVERIFY2(desktop.waitForWindow(), qPrintable(desktop.describe()));
         desktop.click(helpButton);

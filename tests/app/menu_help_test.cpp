@@ -1,9 +1,10 @@
 // The menu's keys from the dashboard and the help window, its context menu,
 // and the help window: its fallback page for failed loads, the pages it
-// shows as sent, and its zoom keys.
+// shows as sent, and its zoom keys; root's page with the address.
 
 #include "app/activity_page.h"
 #include "app/help_window.h"
+#include "app/offline_help_window.h"
 #include "base/activity_log.h"
 #include "launched_controller.h"
 #include "ui/console/keyable_borderless_window.h"
@@ -18,6 +19,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -86,6 +88,8 @@ private slots:
     {
         app_ = test::launchController(main_, [](TestAppDelegate& app) {
             app.helpURL = QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(test::closedPort()));
+            // The web engine's window, whoever runs the test (see main).
+            app.helpWithoutWebEngine = false;
         });
     }
     void cleanup() { app_.reset(); }
@@ -192,6 +196,33 @@ private slots:
                     .contains("&lt;strong jscontent=&quot;failedUrl&quot;&gt;&lt;/strong&gt; &amp; co"));
     }
 
+    // Root's help: the documentation's address on a page of its own, to
+    // copy; nothing opens, nothing is fetched.
+    void helpWithoutTheWebEngineGivesTheAddress()
+    {
+        TestAppDelegate& app = *app_;
+        app.helpWithoutWebEngine = true;
+        app.helpURL = helpPageURL();
+        QTest::keyClick(app.window->windowHandle(), Qt::Key_Question, Qt::ControlModifier);
+        auto* help = dynamic_cast<OfflineHelpWindow*>(app.helpWindow.get());
+        QVERIFY(help && help->isOnScreen());
+        QCOMPARE(help->windowTitle(), "Ondaline Help");
+        QVERIFY(help->findChildren<QWebEngineView*>().isEmpty());
+        const QString address = QStringLiteral("https://www.quillmere.com/documentation/ondaline/");
+        QVERIFY2(help->page()->toPlainText().contains(address), qPrintable(help->page()->toPlainText()));
+        QVERIFY(help->page()->toHtml().count("<a ") == 0);
+
+        QApplication::setActiveWindow(help);
+        help->page()->setFocus();
+        QClipboard& clipboard = *QApplication::clipboard();
+        clipboard.clear();
+        QTest::keyClick(help->windowHandle(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(help->windowHandle(), Qt::Key_C, Qt::ControlModifier);
+        QTRY_VERIFY(clipboard.text().contains(address));
+        QTest::keyClick(help->windowHandle(), Qt::Key_V, Qt::ControlModifier);  // reads only
+        QVERIFY(!help->page()->toPlainText().contains(address + address));
+    }
+
     // Last: it ends the event loop.
     void helpKeysAndQuitWithTheDashboardClosed()
     {
@@ -242,6 +273,9 @@ private:
 
 int main(int argc, char** argv)
 {
+    // The program never runs the web engine as root; its tests, run by
+    // root, do so without its sandbox: its renderer will not start as root
+    // inside it.
     if (geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);

@@ -1,6 +1,7 @@
 // Start and Stop against the engine: what each service and source hands
 // over, stopping in every phase before live, the looks that follow the
-// engine's reports, the uptime clock and the failures shown on the line.
+// engine's reports, the uptime clock and the failures and notices shown on
+// the line.
 
 #include "app/app_delegate.h"
 #include "app/qt_main_executor.h"
@@ -12,6 +13,7 @@
 #include "sources/test_player.h"
 #include "support/log_capture.h"
 #include "support/pcm_sender.h"
+#include "support/peer_env.h"
 #include "support/private_home.h"
 #include "support/scripted_rtmp_server.h"
 #include "support/tcp_peer.h"
@@ -228,6 +230,29 @@ private slots:
         rig.app->scheduleConfig.streamMode = "icecast";
         rig.press();
         QCOMPARE(rig.app->streamer->config().audioBitrate, 320000);
+    }
+
+    // The same notice, and Start pressed at once against the nginx peer: the
+    // live status comes with the stream, not once the notice's time is over.
+    void aNoticeAtStartGivesWayToTheLiveStatus()
+    {
+        const auto rtmp = test::loadPeerEnv("rtmp");
+        QVERIFY2(!rtmp.empty(), "the nginx-rtmp peer is not running");
+        ImageScheduleConfig::ensureDirectory();
+        const std::string file = ImageScheduleConfig::configFile();
+        std::ofstream(file) << R"({"streamMode": "rtmp", "audioBitrate": 128})";
+        const auto removed = qScopeGuard([&] { std::filesystem::remove(file); });
+        Rig rig(rtmp.at("ONDALINE_RTMP_URL"), "notice-" + std::to_string(QCoreApplication::applicationPid()));
+        QCOMPARE(rig.look(), "Start Streaming gold lit | Bitrate 128 not offered: 320 kbps used " + dim);
+
+        rig.app->toggleConnect();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.app->isUptimeClockRunning(), 20000);
+        rig.clock->advance(2);
+        const QString live = "Stop Streaming green lit | Connected to stream | RTMP 320k | ";
+        QTRY_VERIFY2_WITH_TIMEOUT(rig.look().startsWith(live) && rig.look().endsWith(green), qPrintable(rig.look()),
+                                  2000);
+        rig.app->toggleConnect();
+        QTRY_VERIFY(rig.app->streamer->state() == StreamState::idle);
     }
 
     void looksFollowTheEnginesReports()
