@@ -194,8 +194,9 @@ TEST_F(ApplicationAudioPulse, MixesTheStreamsOfOneApplication)
 }
 
 // A paused stream beside the one playing, as a browser's paused tab: the
-// application is captured all the same (PipeWire never readies the monitor
-// of a paused stream).
+// application is listed as playing, not paused (which would put the carrier
+// on air in its place), and captured all the same (PipeWire never readies
+// the monitor of a paused stream).
 TEST_F(ApplicationAudioPulse, APausedStreamDoesNotKeepTheApplicationFromBeingCaptured)
 {
     std::string error;
@@ -213,6 +214,7 @@ TEST_F(ApplicationAudioPulse, APausedStreamDoesNotKeepTheApplicationFromBeingCap
     OwnTone tone("Ondaline paused", 440, 0.1f);
     const auto application = waitForApplication("Ondaline paused", 2);
     ASSERT_EQ(application.streams.size(), 2u);
+    EXPECT_FALSE(application.paused);
 
     Recorder recorder;
     record(application, recorder);
