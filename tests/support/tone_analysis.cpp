@@ -78,4 +78,18 @@ double medianLevel(const std::vector<float>& samples, double sampleRate, double 
     return 10 * std::log10(stretches[stretches.size() / 2] * 2);
 }
 
+std::string whereHeard(const std::vector<float>& samples, double sampleRate, double hz, double levelDBFS, double from)
+{
+    const auto at = [&](double seconds) { return samples.begin() + static_cast<long>(seconds * sampleRate); };
+    std::string heard;
+    for (; (from + 0.1) * sampleRate <= double(samples.size()); from += 0.1) {
+        const Tone tone = analyseTone({at(from), at(from + 0.1)}, sampleRate, 0);
+        if (tone.peakDBFS < levelDBFS || std::abs(tone.hz - hz) > 50) continue;
+        char stretch[64];
+        std::snprintf(stretch, sizeof stretch, "%s%.1f s: %.0f Hz", heard.empty() ? "" : ", ", from, tone.hz);
+        heard += stretch;
+    }
+    return heard;
+}
+
 }  // namespace ondaline::test

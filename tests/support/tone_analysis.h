@@ -38,4 +38,12 @@ double medianPitch(const std::vector<float>& samples, double sampleRate, double 
 // silence in a stretch, not in the level.
 double medianLevel(const std::vector<float>& samples, double sampleRate, double from = 0.5);
 
+// Where a tone of `hz` is heard, judging each tenth of a second alone from
+// `from` seconds on: another tone let through for a moment, which the
+// medians pass over. Tenths quieter than `levelDBFS` (a sine's peak) are
+// not judged: a tone's end rings in a codec. As "0.1 s: 1000 Hz, …";
+// empty when nowhere.
+std::string whereHeard(const std::vector<float>& samples, double sampleRate, double hz, double levelDBFS,
+                       double from = 0);
+
 }  // namespace ondaline::test
