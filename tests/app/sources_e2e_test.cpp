@@ -369,6 +369,14 @@ private slots:
         QVERIFY2(!file.empty(), qPrintable(output));
         const double pitch = capturedPitch(file, 2.5, 48000);
         QVERIFY2(std::abs(pitch - 1250) < 2, qPrintable(QString("%1 Hz\n").arg(pitch) + output));
+        // Each tenth alone, from where the sound starts: Alpha or Zed let
+        // through for a moment, which the median passes over, is heard there.
+        const auto onAir = fromOnset(decodeFirstChannel(file));
+        const double toneLevel = medianLevel(onAir, 48000);
+        for (const double other : {300.0, 2000.0}) {
+            const std::string heard = whereHeard(onAir, 48000, other, toneLevel - 3);
+            QVERIFY2(heard.empty(), qPrintable(QString("%1 Hz at ").arg(other) + QString::fromStdString(heard)));
+        }
     }
 
     // Another member's settings (a file another user owns, or, run by

@@ -150,14 +150,31 @@ class SourcesPulseTest : public QObject {
         app_->setConnectedUI();  // as the engine's news does in the program
         return key;
     }
+    // The first channel of what has gone on air so far, from the source's
+    // onset: nginx writes its recording as the stream comes.
+    static std::vector<float> onAirSoFar(const QString& key)
+    {
+        const std::string file = test::recordingOf(test::loadPeerEnv("rtmp").at("ONDALINE_RTMP_RECORD_DIR"),
+                                                   key.toStdString());
+        return file.empty() ? std::vector<float>() : test::fromOnset(test::decodeFirstChannel(file));
+    }
+    // Waits until a tone of `hz` at the players' level has gone on air.
+    static bool comesOnAir(const QString& key, double hz)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (test::whereHeard(onAirSoFar(key), 48000, hz, 20 * std::log10(0.25) - 2).empty()) {
+            if (waited.elapsed() > 20000) return false;
+            QTest::qWait(200);
+        }
+        return true;
+    }
     // Stopped; the first channel of what went on air, from the source's onset.
     std::vector<float> stopAndListen(const QString& key)
     {
         app_->toggleConnect();
         QTest::qWait(500);  // nginx closes the recording
-        const std::string file = test::recordingOf(test::loadPeerEnv("rtmp").at("ONDALINE_RTMP_RECORD_DIR"),
-                                                   key.toStdString());
-        return file.empty() ? std::vector<float>() : test::fromOnset(test::decodeFirstChannel(file));
+        return onAirSoFar(key);
     }
 
 private slots:
@@ -374,28 +391,25 @@ private slots:
         QVERIFY(lists(picker, {"Tone Maker", "Ua", "Vb", "Wc"}));
         QCOMPARE(picker->currentText(), QString("Tone Maker"));
         test::LogCapture log;
-        QTest::qWait(1000);
+        QVERIFY2(comesOnAir(key, 440), "the application captured first never went on air");
+        // At a typing pace: a passed-over application captured at its step
+        // would be on air for a quarter of a second.
         for (int step = 0; step < 3; ++step) {
             QTest::keyClick(picker, Qt::Key_Down);
             QTest::qWait(250);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(captured(), qint64(last.pid()), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(captured(), qint64(last.pid()), 10000);
         QCOMPARE(app_->scheduleConfig.appCaptureName, std::string("Wc"));
-        QTest::qWait(1000);
-        const std::vector<float> onAir = stopAndListen(key);
+        QVERIFY2(comesOnAir(key, 660), "the application stepped to never went on air");
+        app_->toggleConnect();
+        const std::vector<float> onAir = onAirSoFar(key);
 
-        const double rate = 48000;
-        QVERIFY2(onAir.size() > rate * 3, qPrintable(QString::number(double(onAir.size()) / rate)));
-        QString heard;
-        for (auto from = onAir.begin(); from + long(rate / 10) <= onAir.end(); from += long(rate / 10)) {
-            const test::Tone tone = test::analyseTone({from, from + long(rate / 10)}, rate, 0);
-            heard += QString::number(std::lround(tone.hz)) + " ";
-            // Where one application gives way to the next, the silence
-            // between ends a tone in the codec's ringing: no pitch to judge.
-            if (tone.peakDBFS < 20 * std::log10(0.25) - 2) continue;
-            QVERIFY2(std::abs(tone.hz - 1500) > 50 && std::abs(tone.hz - 2200) > 50, qPrintable(heard));
-        }
-        QVERIFY2(heard.contains("440 ") && heard.contains("660 "), qPrintable(heard));
+        // Each tenth of a second alone, by the passed-over tones' own
+        // frequencies: one captured for a moment is heard there.
+        const double toneLevel = 20 * std::log10(0.25);
+        QVERIFY(!test::whereHeard(onAir, 48000, 660, toneLevel - 2).empty());
+        QCOMPARE(QString::fromStdString(test::whereHeard(onAir, 48000, 1500, toneLevel - 2)), QString());
+        QCOMPARE(QString::fromStdString(test::whereHeard(onAir, 48000, 2200, toneLevel - 2)), QString());
         QVERIFY(!anyLine(log, "AudioSourceCapture: ✅ Capture started for 'Ua'") &&
                 !anyLine(log, "AudioSourceCapture: ✅ Capture started for 'Vb'"));
     }

@@ -22,7 +22,8 @@ TEST_F(CaptureStream, AProgramsToneIsStreamedAtItsPitchAndLevel)
     const auto rtmp = loadPeerEnv("rtmp");
     ASSERT_FALSE(rtmp.empty()) << "the rtmp peer is not running";
     PacatTone tone("Tone Maker", 440, 0.25f);
-    ASSERT_TRUE(eventually([&] { return !sinkInputOf("Tone Maker").empty(); }));
+    PacatTone other("Noise Maker", 1000, 0.5f);  // on the same device, never to be heard
+    ASSERT_TRUE(eventually([&] { return !sinkInputOf("Tone Maker").empty() && !sinkInputOf("Noise Maker").empty(); }));
 
     const auto run = runCommand("timeout 120 " + shellQuote(ONDALINE_HARNESS) + " --mode rtmp --url " +
                                 rtmp.at("ONDALINE_RTMP_URL") + " --key captured --seconds 5 --source capture " +
@@ -42,4 +43,7 @@ TEST_F(CaptureStream, AProgramsToneIsStreamedAtItsPitchAndLevel)
     const Tone measured = analyseTone({samples.end() - 44100 * 23 / 10, samples.end()}, 44100, 0.15);
     EXPECT_NEAR(measured.hz, 440.0, 1.0);
     EXPECT_NEAR(measured.peakDBFS, 20 * std::log10(0.25), 0.5);
+    // Each tenth alone, from where the sound starts: the other program let
+    // through for a moment as the capture starts is heard there.
+    EXPECT_EQ(whereHeard(fromOnset(samples), 44100, 1000, 20 * std::log10(0.25) - 2), "");
 }

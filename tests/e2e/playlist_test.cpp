@@ -93,6 +93,7 @@ TEST_F(Playlist, TracksPlayOncePerPassInTheLoggedOrderAtTheirPitch)
     // wait is silence in place, so the sound stays level with the picture.
     EXPECT_LT(std::abs(avStartOffset(file)), kLevelWithThePictureMs);
     for (const double offset : avOffsetsAt(file, {1.5, 3, 4.5})) EXPECT_LT(std::abs(offset), kLevelWithThePictureMs);
+    EXPECT_LE(audioStampsOffTheirFrames(file), 1.0);
     // Measured from where the music starts: before it, the engine stood in
     // its faint silence frames for the player's silence.
     const auto music = fromOnset(decodeFirstChannel(file));

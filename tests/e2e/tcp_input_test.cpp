@@ -147,6 +147,7 @@ TEST_F(TCPInput, StallsAndReplacementsKeepTheSoundLevelWithThePicture)
     EXPECT_LT(std::abs(avStartOffset(file)), kLevelWithThePictureMs);
     for (const double offset : avOffsetsAt(file, {1.5, 6, 7.5, 8.5, 9.5, 11}))
         EXPECT_LT(std::abs(offset), kLevelWithThePictureMs);
+    EXPECT_LE(audioStampsOffTheirFrames(file), 1.0);
 }
 
 // While no sender streams, the keep-alive's silence holds the stream (the
@@ -274,6 +275,7 @@ TEST_F(TCPInput, WildSamplesKeepTheSoundLevelWithThePicture)
     ASSERT_FALSE(file.empty());
     for (const double offset : avOffsetsAt(file, {2, 5, 8, 10.5, 12.5}))
         EXPECT_LT(std::abs(offset), kLevelWithThePictureMs);
+    EXPECT_LE(audioStampsOffTheirFrames(file), 1.0);
 }
 
 // A sender that stalls and then delivers the three seconds it held back at

@@ -175,6 +175,9 @@ TEST_F(ApplicationAudioPulse, CapturesTheApplicationAloneInTheAskedFormat)
         const double mixDown = format.channels == 1 && test::soundPeer() == "pipewire" ? 3.01 : 0;
         EXPECT_NEAR(test::medianLevel(recorder.firstChannel, format.sampleRate, 0.25), 20 * std::log10(0.25) + mixDown,
                     1.5);
+        // Each tenth alone, from the first on: the other application let
+        // through for a moment is heard there.
+        EXPECT_EQ(test::whereHeard(recorder.firstChannel, format.sampleRate, 1000, 20 * std::log10(0.25) - 2), "");
         EXPECT_EQ(recorder.ends, 0);
     }
 }
@@ -194,8 +197,9 @@ TEST_F(ApplicationAudioPulse, MixesTheStreamsOfOneApplication)
 }
 
 // A paused stream beside the one playing, as a browser's paused tab: the
-// application is captured all the same (PipeWire never readies the monitor
-// of a paused stream).
+// application is listed as playing, not paused (which would put the carrier
+// on air in its place), and captured all the same (PipeWire never readies
+// the monitor of a paused stream).
 TEST_F(ApplicationAudioPulse, APausedStreamDoesNotKeepTheApplicationFromBeingCaptured)
 {
     std::string error;
@@ -213,6 +217,7 @@ TEST_F(ApplicationAudioPulse, APausedStreamDoesNotKeepTheApplicationFromBeingCap
     OwnTone tone("Ondaline paused", 440, 0.1f);
     const auto application = waitForApplication("Ondaline paused", 2);
     ASSERT_EQ(application.streams.size(), 2u);
+    EXPECT_FALSE(application.paused);
 
     Recorder recorder;
     record(application, recorder);

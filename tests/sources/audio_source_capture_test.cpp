@@ -82,11 +82,12 @@ TEST_F(Capture, ListsTheProgramsPlayingByName)
     EXPECT_EQ(*source, (AudioSource{alpha.pid(), "renamed", {}, {}}));
 }
 
-// The program's tone arrives at its pitch and level; once stopCapture() has
-// returned, nothing more reaches onAudioBuffer.
+// The program's tone arrives at its pitch and level, alone; once
+// stopCapture() has returned, nothing more reaches onAudioBuffer.
 TEST_F(Capture, CapturesTheProgramAndStopsDelivering)
 {
     test::PacatTone tone("Tone Maker", 440, 0.25f);
+    test::PacatTone other("Noise Maker", 1000, 0.5f);  // on the same device, never to be heard
     test::LogCapture log;
     const auto capture = AudioSourceCapture::create();
     Received received;
@@ -126,6 +127,7 @@ TEST_F(Capture, CapturesTheProgramAndStopsDelivering)
     float peak = 0;
     for (const float x : received.left) peak = std::max(peak, std::abs(x));
     EXPECT_NEAR(20 * std::log10(peak), 20 * std::log10(0.25), 1.0);
+    EXPECT_EQ(test::whereHeard(received.left, 48000, 1000, 20 * std::log10(0.25) - 2), "");
 }
 
 TEST_F(Capture, TheProgramEndingReachesOnErrorAndANewStartWorks)

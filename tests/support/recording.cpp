@@ -113,6 +113,19 @@ double avStartOffset(const std::string& file)
     return audio && video ? double(*audio - *video) : 1e9;
 }
 
+double audioStampsOffTheirFrames(const std::string& file)
+{
+    double rate = 0;
+    if (std::sscanf(probeAudio(file, "stream=sample_rate").c_str(), "sample_rate=%lf", &rate) != 1 || !(rate > 0))
+        return 1e9;
+    double worst = 0, frames = 0;
+    for (const long ms : audioPacketTimes(file)) {
+        worst = std::max(worst, std::abs(double(ms) - std::floor(frames * 1000 / rate)));
+        frames += 1024;
+    }
+    return frames > 0 ? worst : 1e9;
+}
+
 std::string decodeErrors(const std::string& file)
 {
     return runCommand("ffmpeg -v error -i " + shellQuote(file) + " -f null -").output;

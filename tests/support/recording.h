@@ -33,11 +33,19 @@ std::vector<double> avOffsetsAt(const std::string& file, const std::vector<doubl
 // the engine fills in missing sound once it is 100 ms behind, and on a
 // busy machine its sound and picture threads send up to some 80 ms apart
 // besides. Sound not filled in is off by seconds, or by half a second for
-// a sender's wild samples.
+// a sender's wild samples. Sound stamped off its time, which this allows,
+// is judged exactly by audioStampsOffTheirFrames.
 inline constexpr double kLevelWithThePictureMs = 250;
 
 // The first audio timestamp minus the first video timestamp, in milliseconds.
 double avStartOffset(const std::string& file);
+
+// How far, at most, an audio packet's timestamp is from the time of the
+// frames before it (1024 to each AAC packet) since the stream began, in
+// milliseconds. The engine stamps the sound by what it sent, silence filled
+// in included: against that it is exact, however busy the machine, where
+// the offsets from the picture above move with the source's delivery.
+double audioStampsOffTheirFrames(const std::string& file);
 
 // What ffmpeg complains of while decoding the whole file; empty when clean.
 std::string decodeErrors(const std::string& file);

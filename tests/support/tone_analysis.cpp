@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <numbers>
 
 namespace ondaline::test {
 
@@ -76,6 +77,43 @@ double medianLevel(const std::vector<float>& samples, double sampleRate, double 
     if (stretches.empty()) return -1000;
     std::nth_element(stretches.begin(), stretches.begin() + long(stretches.size() / 2), stretches.end());
     return 10 * std::log10(stretches[stretches.size() / 2] * 2);
+}
+
+namespace {
+
+// The amplitude of a sine of `hz` in `samples`, under a Hann window.
+double amplitudeAt(const float* samples, std::size_t count, double sampleRate, double hz)
+{
+    double re = 0, im = 0, weights = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / double(count));
+        const double phase = 2 * std::numbers::pi * hz * double(i) / sampleRate;
+        re += w * samples[i] * std::cos(phase);
+        im -= w * samples[i] * std::sin(phase);
+        weights += w;
+    }
+    return 2 * std::hypot(re, im) / weights;
+}
+
+}  // namespace
+
+std::string whereHeard(const std::vector<float>& samples, double sampleRate, double hz, double levelDBFS, double from)
+{
+    const auto tenth = static_cast<std::size_t>(sampleRate / 10);
+    std::string heard;
+    for (auto begin = static_cast<std::size_t>(from * sampleRate); begin + tenth <= samples.size(); begin += tenth) {
+        // Within the window's main lobe of the tone, wherever it falls.
+        double amplitude = 0;
+        for (double off = -10; off <= 10; off += 5)
+            amplitude = std::max(amplitude, amplitudeAt(samples.data() + begin, tenth, sampleRate, hz + off));
+        const double dbfs = 20 * std::log10(std::max(amplitude, 1e-9));
+        if (dbfs < levelDBFS) continue;
+        char stretch[64];
+        std::snprintf(stretch, sizeof stretch, "%s%.1f s at %.0f dBFS", heard.empty() ? "" : ", ",
+                      double(begin) / sampleRate, dbfs);
+        heard += stretch;
+    }
+    return heard;
 }
 
 }  // namespace ondaline::test

@@ -38,4 +38,12 @@ double medianPitch(const std::vector<float>& samples, double sampleRate, double 
 // silence in a stretch, not in the level.
 double medianLevel(const std::vector<float>& samples, double sampleRate, double from = 0.5);
 
+// Where a tone of `hz` is heard at `levelDBFS` (a sine's peak) or louder,
+// judging each tenth of a second alone from `from` seconds on: another tone
+// let through for a moment, which the medians pass over. By the tone's own
+// frequency, not by zero crossings, which a tone's end ringing out in a
+// codec sends high. As "0.1 s at -6 dBFS, …"; empty when nowhere.
+std::string whereHeard(const std::vector<float>& samples, double sampleRate, double hz, double levelDBFS,
+                       double from = 0);
+
 }  // namespace ondaline::test
