@@ -78,27 +78,6 @@ QString asNobody(const QString& folder, const QString& program)
                          "setpriv --reuid=nobody --regid=nogroup --clear-groups --pdeathsig keep " + program);
 }
 
-// The sanitizers' options, their suppression files copied to where another
-// user can read them.
-QMap<QString, QString> sanitizerOptionsReadableIn(const QString& folder)
-{
-    QMap<QString, QString> options;
-    const QString key = "suppressions=";
-    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
-        QStringList parts = qEnvironmentVariable(name).split(':', Qt::SkipEmptyParts);
-        if (parts.isEmpty()) continue;
-        for (QString& part : parts) {
-            if (!part.startsWith(key)) continue;
-            const QString copy = folder + "/" + QString(name).toLower() + ".supp";
-            if (!QFile::copy(part.mid(key.size()), copy)) continue;
-            QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-            part = "suppressions=" + copy;
-        }
-        options.insert(name, parts.join(':'));
-    }
-    return options;
-}
-
 }  // namespace
 
 class HelpEndToEnd : public QObject {

@@ -29,28 +29,6 @@ void makeFIFO(const QString& path)
     QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0644) == 0);
 }
 
-// The sanitizers' options for a program run as another user: the files they
-// name lie in the checkout, which that user may not read (a checkout under
-// root's home), so they name copies in `folder`, which it can.
-QMap<QString, QString> sanitizerOptionsReadableIn(const QString& folder)
-{
-    QMap<QString, QString> options;
-    const QString key = "suppressions=";
-    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
-        QStringList parts = qEnvironmentVariable(name).split(':', Qt::SkipEmptyParts);
-        if (parts.isEmpty()) continue;
-        for (QString& part : parts) {
-            if (!part.startsWith(key)) continue;
-            const QString copy = folder + "/" + QString(name).toLower() + ".supp";
-            if (!QFile::copy(part.mid(key.size()), copy)) continue;
-            QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-            part = "suppressions=" + copy;
-        }
-        options.insert(name, parts.join(':'));
-    }
-    return options;
-}
-
 }  // namespace
 
 class StoredFilesEndToEnd : public QObject {

@@ -287,4 +287,23 @@ QString writeLauncher(const QString& folder, const QString& name, const QString&
     return writeScript(folder, name, "exec " + command);
 }
 
+QMap<QString, QString> sanitizerOptionsReadableIn(const QString& folder)
+{
+    QMap<QString, QString> options;
+    const QString key = "suppressions=";
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
+        QStringList parts = qEnvironmentVariable(name).split(':', Qt::SkipEmptyParts);
+        if (parts.isEmpty()) continue;
+        for (QString& part : parts) {
+            if (!part.startsWith(key)) continue;
+            const QString copy = folder + "/" + QString(name).toLower() + ".supp";
+            if (!QFile::copy(part.mid(key.size()), copy)) continue;
+            QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+            part = "suppressions=" + copy;
+        }
+        options.insert(name, parts.join(':'));
+    }
+    return options;
+}
+
 }  // namespace ondaline::test

@@ -99,4 +99,9 @@ QString writeScript(const QString& folder, const QString& name, const QString& b
 // with its streams redirected or closed, or as another user. Returns its path.
 QString writeLauncher(const QString& folder, const QString& name, const QString& command);
 
+// The sanitizers' options for a program run as another user: the files they
+// name lie in the checkout, which that user may not read (a checkout under
+// root's home), so they name copies in `folder`, which it can.
+QMap<QString, QString> sanitizerOptionsReadableIn(const QString& folder);
+
 }  // namespace ondaline::test
