@@ -67,7 +67,7 @@ struct PulsePlayback::Private {
             [](pa_context*, const pa_server_info* info, void* q) {
                 const Private& self = *static_cast<const Private*>(q);
                 if (info && info->default_sink_name && self.stream && self.keptOn.empty())
-                    self.moveTo(info->default_sink_name);
+                    self.move(info->default_sink_name);
             },
             userdata));
     }
@@ -140,13 +140,6 @@ struct PulsePlayback::Private {
                 pa_context_disconnect(c);
             },
             userdata));
-    }
-    // To `device`, unless libpulse has the stream there already.
-    void moveTo(const std::string& device) const
-    {
-        const char* now = pa_stream_get_device_name(stream.get());
-        if (now && device == now) return;
-        move(device);
     }
     void move(const std::string& device) const
     {
