@@ -414,6 +414,38 @@ private slots:
                 !anyLine(log, "AudioSourceCapture: ✅ Capture started for 'Vb'"));
     }
 
+    // A step with the list closed, then the picker left (Tab to the next
+    // field): the item stepped to is picked as the focus goes, not once the
+    // settling second is over.
+    void leavingThePickerAfterAStepPicksAtOnce()
+    {
+        test::PausingPlayer other("Ua", program, 1500);
+        QVERIFY(other.ready());
+        app_->activateAppCaptureMode();
+        QTRY_COMPARE(look(), "lit | Connected to Tone Maker " + dim);
+        QComboBox* picker = openPicker();
+        QVERIFY(lists(picker, {"Tone Maker", "Ua"}));
+        QCOMPARE(picker->currentText(), QString("Tone Maker"));
+        picker->window()->show();
+        QVERIFY(QTest::qWaitForWindowActive(picker->window()));
+        picker->setFocus();
+        QTRY_VERIFY(picker->hasFocus());
+        QTest::keyClick(picker, Qt::Key_Down);
+        QCOMPARE(picker->currentText(), QString("Ua"));
+        QCOMPARE(app_->scheduleConfig.appCaptureName, std::string("Tone Maker"));  // settling
+        QElapsedTimer stepped;
+        stepped.start();
+        QTest::keyClick(picker, Qt::Key_Tab);
+        QVERIFY(!picker->hasFocus());
+        // What the focus's going set off, and nothing that waits for the
+        // settling: half of it at most.
+        while (app_->scheduleConfig.appCaptureName != "Ua" &&
+               stepped.elapsed() < SettingsPage::pickerSettle.count() / 2)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCOMPARE(app_->scheduleConfig.appCaptureName, std::string("Ua"));
+        QTRY_COMPARE(captured(), qint64(other.pid()));
+    }
+
     // Alpha, Mike and Zed of one binary: Mike saved is Mike captured, and
     // each pick in the drawer is that very process.
     void theApplicationOfThatNameIsCapturedAndAPickIsThatProcess()

@@ -204,54 +204,75 @@ TEST_F(AudioOutputOwnServer, PlaysOnTheServerAgainOnceItIsBack)
 
 // The default device changing under the output (a headset plugged in, the
 // desktop's sound settings): a chosen device keeps the stream, whether it
-// was the default when chosen or became it later; only no choice ("System
-// Default") follows the default. A stream of another program that follows
-// the default tells when the server has moved what it moves.
+// was the default when chosen or became it later, however late the server
+// or its session manager moves it; only no choice ("System Default")
+// follows the default. A stream of another program that follows the
+// default tells when the server has moved what it moves. The moves race
+// with PipeWire's session manager, and lose now and then on a busy
+// machine: 150 rounds are a long check.
 TEST_F(AudioOutputDevice, TheChosenDeviceKeepsTheStreamWhereverTheDefaultGoes)
 {
+    const int rounds = std::getenv("ONDALINE_LONG_CHECKS") ? 150 : 1;
     const std::string speakers = "output_speakers_" + tag, headset = "output_headset_" + tag,
                       hdmi = "output_hdmi_" + tag;
+    test::ServerEvents events;
     test::NullSink speakersSink(speakers), headsetSink(headset), hdmiSink(hdmi);
     struct RestoreDefault {
         std::string sink;
         ~RestoreDefault() { test::runCommand("pactl set-default-sink " + sink); }
     } restore{defaultSink_};
-    pactl("set-default-sink " + speakers);
     const std::string probeName = "Ondaline default probe " + tag;
     test::PacatTone probe(probeName, 220, 0.01f);
-    ASSERT_TRUE(test::eventually([&] { return sinkNameOf(sinkInputOf(probeName)) == speakers; }));
-
-    AudioOutput output(silence, nullptr, {.useSoundServer = true, .applicationName = appName});
-    output.chooseDevice(speakers);  // the default at the start
-    std::string error;
-    ASSERT_TRUE(output.start(error)) << error;
-    ASSERT_EQ(output.kind(), AudioOutput::Kind::soundServer) << output.nullReason();
+    const auto playsOn = [&](const std::string& name) { return sinkNameOf(sinkInputOf(appName)) == name; };
     // PipeWire's session manager takes its time to move what follows the
     // default, the longer the busier the machine.
     const auto defaultBecomes = [&](const std::string& sink) {
         pactl("set-default-sink " + sink);
-        return test::eventually([&] { return sinkNameOf(sinkInputOf(probeName)) == sink; }, 20s);
+        return events.waitFor([&] { return sinkNameOf(sinkInputOf(probeName)) == sink; }, 60s);
     };
     const auto staysOn = [&](const std::string& chosen, const std::vector<std::string>& defaults) {
         for (const std::string& next : defaults) {
             SCOPED_TRACE("the default now " + next);
             ASSERT_TRUE(defaultBecomes(next));
-            EXPECT_TRUE(test::eventually([&] { return sinkNameOf(sinkInputOf(appName)) == chosen; }, 10s))
+            EXPECT_TRUE(events.waitFor([&] { return playsOn(chosen); }, 30s))
                 << "plays on " << sinkNameOf(sinkInputOf(appName));
         }
     };
-    staysOn(speakers, {headset, hdmi, speakers});
-    // Chosen while the default is another, and passed through by it.
-    output.stop();
-    output.chooseDevice(headset);
-    ASSERT_TRUE(output.start(error)) << error;
-    staysOn(headset, {headset, hdmi, speakers});
-    // Chosen in the drawer while it is the default.
-    ASSERT_TRUE(output.moveToDevice(speakers, error)) << error;
-    staysOn(speakers, {hdmi, speakers});
+    for (int round = 1; round <= rounds && !HasFailure(); ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        ASSERT_TRUE(defaultBecomes(speakers));
+        AudioOutput output(silence, nullptr, {.useSoundServer = true, .applicationName = appName});
+        output.chooseDevice(speakers);  // the default at the start
+        std::string error;
+        ASSERT_TRUE(output.start(error)) << error;
+        ASSERT_EQ(output.kind(), AudioOutput::Kind::soundServer) << output.nullReason();
+        staysOn(speakers, {headset, hdmi, speakers});
+        // Chosen while the default is another, and passed through by it.
+        output.stop();
+        output.chooseDevice(headset);
+        ASSERT_TRUE(output.start(error)) << error;
+        staysOn(headset, {headset, hdmi, speakers});
+        // Chosen in the drawer while it is the default.
+        ASSERT_TRUE(output.moveToDevice(speakers, error)) << error;
+        staysOn(speakers, {hdmi, speakers});
 
-    ASSERT_TRUE(output.moveToDevice("", error)) << error;
-    ASSERT_TRUE(defaultBecomes(hdmi));
-    EXPECT_TRUE(test::eventually([&] { return sinkNameOf(sinkInputOf(appName)) == hdmi; }))
-        << "System Default follows the default";
+        // "System Default", chosen while the stream is on the default,
+        // follows it: PulseAudio leaves a stream moved to the device it is
+        // on where it is. And both servers keep a stream that someone else
+        // moved (the desktop's sound settings) where it was moved to, also
+        // when the default changes: the program takes it to the next
+        // default. (The program's own following of a change may come after
+        // that move, and undo it: the stream then follows all the same.)
+        ASSERT_TRUE(output.moveToDevice("", error)) << error;
+        ASSERT_TRUE(defaultBecomes(hdmi));
+        EXPECT_TRUE(events.waitFor([&] { return playsOn(hdmi); }, 30s)) << "System Default follows the default";
+        const std::string entry = sinkInputOf(appName);
+        std::smatch index;
+        ASSERT_TRUE(std::regex_search(entry, index, std::regex(R"(Sink Input #(\d+))"))) << entry;
+        pactl("move-sink-input " + index[1].str() + " " + headset);
+        ASSERT_TRUE(defaultBecomes(speakers));
+        EXPECT_TRUE(events.waitFor([&] { return playsOn(speakers); }, 30s))
+            << "System Default follows the default from where another program moved it; plays on "
+            << sinkNameOf(sinkInputOf(appName));
+    }
 }

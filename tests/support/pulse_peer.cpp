@@ -4,12 +4,14 @@
 #include "support/peer_env.h"
 #include "support/process.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
@@ -115,6 +117,50 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+ServerEvents::ServerEvents()
+{
+    int ends[2];
+    // Not for the other programs the test starts; dup2 makes pactl's own.
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe failed";
+        return;
+    }
+    pid_ = spawn({"pactl", "subscribe"}, [&] {
+        dup2(ends[1], STDOUT_FILENO);
+        close(ends[0]);
+        close(ends[1]);
+    });
+    close(ends[1]);
+    output_ = ends[0];
+    if (pid_ < 0) ADD_FAILURE() << "fork failed";
+}
+
+ServerEvents::~ServerEvents()
+{
+    // pactl may be stuck writing to a full pipe, where it sees no SIGTERM.
+    if (output_ >= 0) close(output_);
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+bool ServerEvents::waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    using std::chrono::steady_clock;
+    const auto deadline = steady_clock::now() + timeout;
+    while (!condition()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd events{output_, POLLIN, 0};
+        if (poll(&events, 1, static_cast<int>(std::min<long long>(left.count(), 1000))) > 0) {
+            char lines[4096];
+            if (read(output_, lines, sizeof lines) <= 0) return eventually(condition, left);  // pactl gone
+        }
     }
     return true;
 }

@@ -64,6 +64,25 @@ private:
 // Polls `condition` until it holds or `timeout` passes.
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
+// The sound server's events (`pactl subscribe`) for the life of the object:
+// waits that wake on each of them, not on a clock.
+class ServerEvents {
+public:
+    ServerEvents();
+    ~ServerEvents();
+    ServerEvents(const ServerEvents&) = delete;
+    ServerEvents& operator=(const ServerEvents&) = delete;
+
+    // Until `condition` holds, checked at the start and after each event
+    // (and each second, for one that came before pactl listened), or until
+    // `timeout` passes.
+    bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+
+private:
+    pid_t pid_ = -1;
+    int output_ = -1;
+};
+
 // A null sink for the life of the object.
 class NullSink {
 public:

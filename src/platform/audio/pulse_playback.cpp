@@ -26,35 +26,123 @@ struct PulsePlayback::Private {
     bool interrupted = false;  // under the mainloop lock
     std::string keptOn;        // under the mainloop lock: the device chosen; "" follows the default
 
+    // A second client of the sound server, for one move (see putBack()).
+    struct MoverClose {
+        void operator()(pa_context* c) const
+        {
+            pa_context_set_state_callback(c, nullptr, nullptr);
+            pa_context_disconnect(c);
+            pa_context_unref(c);
+        }
+    };
+    mutable std::unique_ptr<pa_context, MoverClose> mover;  // under the mainloop lock
+    mutable bool moverBusy = false;                         // under the mainloop lock
+
     // Both servers take a stream put on the default device for one that
     // follows the default, and move it whenever the default changes: one
-    // on a chosen device is put back. And a stream that was on a chosen
-    // device may be left where it is by PulseAudio when "" is chosen while
-    // that device is the default: it is taken to each new default. On the
-    // server's thread, where nothing may be waited for; a device that is
-    // gone refuses the move, and gets the stream again once it is back.
-    static void onMoved(pa_stream*, void* userdata)
+    // on a chosen device is put back, after every move, however late: its
+    // device is checked on each change of the stream or of the default,
+    // as a move may come with no word of it. And a stream that was on a
+    // chosen device may be left where it is by PulseAudio when "" is
+    // chosen while that device is the default: it is taken to each new
+    // default. On the server's thread, where nothing may be waited for; a
+    // device that is gone refuses the move, and gets the stream again once
+    // it is back.
+    static void onMoved(pa_stream*, void* userdata) { static_cast<const Private*>(userdata)->keep(); }
+    static void onServerChange(pa_context* context, pa_subscription_event_type_t event, std::uint32_t index,
+                               void* userdata)
     {
         const Private& p = *static_cast<const Private*>(userdata);
-        if (!p.keptOn.empty()) p.moveTo(p.keptOn);
-    }
-    static void onServerChange(pa_context* context, pa_subscription_event_type_t, std::uint32_t, void* userdata)
-    {
-        const Private& p = *static_cast<const Private*>(userdata);
-        if (!p.stream || !p.keptOn.empty()) return;
+        if (!p.stream) return;
+        if ((event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
+            if (index == pa_stream_get_index(p.stream.get())) p.keep();
+            return;
+        }
+        if (!p.keptOn.empty()) {
+            p.keep();
+            return;
+        }
         pulse::Operation(pa_context_get_server_info(
             context,
             [](pa_context*, const pa_server_info* info, void* q) {
                 const Private& self = *static_cast<const Private*>(q);
                 if (info && info->default_sink_name && self.stream && self.keptOn.empty())
-                    self.moveTo(info->default_sink_name);
+                    self.move(info->default_sink_name);
             },
             userdata));
     }
-    void moveTo(const std::string& device) const
+    // Asks the server where the stream plays now (libpulse's own record is
+    // only as new as the last move it was told of), and puts it back when
+    // it is elsewhere than on the chosen device.
+    void keep() const
     {
-        const char* now = pa_stream_get_device_name(stream.get());
-        if (now && device == now) return;
+        if (keptOn.empty()) return;
+        pulse::Operation(pa_context_get_sink_input_info(
+            connection->context(), pa_stream_get_index(stream.get()),
+            [](pa_context* context, const pa_sink_input_info* input, int, void* q) {
+                const Private& self = *static_cast<const Private*>(q);
+                if (!input || !self.stream || input->index != pa_stream_get_index(self.stream.get())) return;
+                pulse::Operation(pa_context_get_sink_info_by_index(
+                    context, input->sink,
+                    [](pa_context*, const pa_sink_info* sink, int, void* r) {
+                        const Private& kept = *static_cast<const Private*>(r);
+                        if (sink && kept.stream && !kept.keptOn.empty() && kept.keptOn != sink->name) kept.putBack();
+                    },
+                    q));
+            },
+            const_cast<Private*>(this)));
+    }
+    // PipeWire's pulse service takes a move to the device that it names as
+    // the default for "follow the default" (the session manager then keeps
+    // the stream where it is), and the default it names to a client may
+    // lag behind the session manager's, or stay behind until the default
+    // changes again. A stream moved off the chosen device while this
+    // client is told that device is the default is therefore moved by a
+    // new client, which is told the default as it is; should that move be
+    // lost too, the stream's next change tries again.
+    void putBack() const
+    {
+        pulse::Operation(pa_context_get_server_info(
+            connection->context(),
+            [](pa_context*, const pa_server_info* info, void* q) {
+                const Private& self = *static_cast<const Private*>(q);
+                if (!self.stream || self.keptOn.empty()) return;
+                if (info && info->default_sink_name && self.keptOn == info->default_sink_name) self.moveAsNewClient();
+                else self.move(self.keptOn);
+            },
+            const_cast<Private*>(this)));
+    }
+    void moveAsNewClient() const
+    {
+        if (moverBusy) return;  // it moves to the device chosen when it is in
+        mover.reset(pa_context_new(pa_threaded_mainloop_get_api(connection->mainloop()), "Playback mover"));
+        if (!mover) return;
+        moverBusy = true;
+        pa_context_set_state_callback(mover.get(), onMoverState, const_cast<Private*>(this));
+        if (pa_context_connect(mover.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) moverBusy = false;
+    }
+    static void onMoverState(pa_context* context, void* userdata)
+    {
+        const Private& p = *static_cast<const Private*>(userdata);
+        const pa_context_state_t state = pa_context_get_state(context);
+        if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) p.moverBusy = false;
+        if (state != PA_CONTEXT_READY) return;
+        if (!p.stream || p.keptOn.empty()) {
+            p.moverBusy = false;
+            return;
+        }
+        // Closed at the next move or with the stream: not from within its
+        // own callback.
+        pulse::Operation(pa_context_move_sink_input_by_name(
+            context, pa_stream_get_index(p.stream.get()), p.keptOn.c_str(),
+            [](pa_context* c, int, void* q) {
+                static_cast<const Private*>(q)->moverBusy = false;
+                pa_context_disconnect(c);
+            },
+            userdata));
+    }
+    void move(const std::string& device) const
+    {
         pulse::Operation(pa_context_move_sink_input_by_name(connection->context(), pa_stream_get_index(stream.get()),
                                                             device.c_str(), nullptr, nullptr));
     }
@@ -63,6 +151,7 @@ struct PulsePlayback::Private {
     {
         if (stream) {
             PulseLock lock(*connection);
+            mover.reset();
             stream.reset();
         }
         // The server's thread ends before the rest goes: its callbacks use it.
@@ -134,7 +223,9 @@ std::unique_ptr<PulsePlayback> PulsePlayback::open(const std::string& applicatio
     p->keptOn = deviceUID;
     pa_stream_set_moved_callback(p->stream.get(), Private::onMoved, p.get());
     pa_context_set_subscribe_callback(connection.context(), Private::onServerChange, p.get());
-    if (!connection.finish(pa_context_subscribe(connection.context(), PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))) {
+    const auto events = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
+                                                            PA_SUBSCRIPTION_MASK_SINK_INPUT);
+    if (!connection.finish(pa_context_subscribe(connection.context(), events, nullptr, nullptr))) {
         error = "cannot follow the sound server's default: " + connection.lastError();
         return nullptr;
     }
