@@ -2,8 +2,6 @@
 
 #include <QAction>
 #include <QChildEvent>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -84,11 +82,7 @@ QString helpFallbackPage(const QString& error)
 
 OndalineHelpWindow::OndalineHelpWindow() : HelpWindowBase(nullptr, Qt::Window)
 {
-    setWindowTitle(QStringLiteral("Ondaline Help"));
-    resize(820, 640);
-    setMinimumSize(500, 400);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - QPoint(410, 320));
+    placeOnScreen({820, 640}, {500, 400});
 
     helpWebView = new QWebEngineView(this);
     auto* layout = new QVBoxLayout(this);

@@ -6,6 +6,8 @@
 // own beside the program ("libondaline_help.so"), loaded the first time
 // help is opened; as root, never (offline_help_window.h).
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QString>
 #include <QUrl>
 #include <QWidget>
@@ -34,6 +36,18 @@ public:
 
     // Shown and not minimized.
     bool isOnScreen() const { return isVisible() && !isMinimized(); }
+
+protected:
+    // Titled, `size` large (and never below `minimum`), in the middle of the
+    // screen.
+    void placeOnScreen(QSize size, QSize minimum)
+    {
+        setWindowTitle(QStringLiteral("Ondaline Help"));
+        resize(size);
+        setMinimumSize(minimum);
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
+    }
 };
 
 // A new help window; none, with `problem` saying why, when the library

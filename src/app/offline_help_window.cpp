@@ -1,7 +1,5 @@
 #include "app/offline_help_window.h"
 
-#include <QGuiApplication>
-#include <QScreen>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -9,11 +7,7 @@ namespace ondaline::app {
 
 OfflineHelpWindow::OfflineHelpWindow() : HelpWindowBase(nullptr, Qt::Window)
 {
-    setWindowTitle(QStringLiteral("Ondaline Help"));
-    resize(620, 300);
-    setMinimumSize(400, 240);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - QPoint(310, 150));
+    placeOnScreen({620, 300}, {400, 240});
 
     page_ = new QTextBrowser(this);
     // The address is text to copy: a link would open a browser as root.

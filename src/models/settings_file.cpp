@@ -79,11 +79,12 @@ struct SettingsPlace {
     platform::FilePlace place;
 };
 
-SettingsPlace settingsPlace(std::string_view name, platform::MissingFolders missing = platform::MissingFolders::leave)
+SettingsPlace settingsPlace(std::string_view name, platform::MissingFolders missing = platform::MissingFolders::leave,
+                            platform::AccessLists lists = platform::AccessLists::skip)
 {
     const std::string station = StationPath::load();
     const std::string below = StationPath::streamerFolder("") + std::string(name);
-    return {station + below, platform::walkPath(station + below, missing, platform::AccessLists::note)};
+    return {station + below, platform::walkPath(station + below, missing, lists)};
 }
 
 // Another user's link met on the way: "a link owned by …, not followed".
@@ -157,7 +158,14 @@ std::optional<ImageScheduleConfig::Origin::Folder> identityOf(const platform::Fi
     return ImageScheduleConfig::Origin::Folder{info.st_dev, info.st_ino};
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+// Whether two open files are one: while either is held open, no other file
+// can have its numbers.
+bool sameFile(const platform::FileDescriptor& a, const platform::FileDescriptor& b)
+{
+    struct stat x {};
+    struct stat y {};
+    return ::fstat(a.get(), &x) == 0 && ::fstat(b.get(), &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
 
 // Who may read and change the file open at `fd`; where its access list
 // cannot be read, its owner alone.
@@ -191,12 +199,8 @@ std::optional<platform::FileAccess> modelFor(const ImageScheduleConfig::Origin& 
     const auto nowAccess = now ? protectionsOf(now->get()) : std::nullopt;
     if (fromElsewhere || !origin.folder) return nowAccess;
     if (!origin.stored) return std::nullopt;
-    // Held open since, the file's numbers cannot have gone to another.
-    struct stat held {};
-    struct stat there {};
-    if (::fstat(origin.stored->get(), &held) != 0) return std::nullopt;
     const auto heldAccess = protectionsOf(origin.stored->get());
-    if (now && ::fstat(now->get(), &there) == 0 && sameFile(there, held)) return heldAccess;
+    if (now && sameFile(*now, *origin.stored)) return heldAccess;
     if (nowAccess && heldAccess && nowAccess->owner == heldAccess->owner &&
         platform::readersBeyond(*nowAccess, *heldAccess).empty())
         return nowAccess;
@@ -266,7 +270,7 @@ std::string beyondLimits(const platform::FileAccess& access, const std::vector<S
 
 // How the files named by a record read from `place` are read: only where
 // whoever else could have changed it could read them too, as its way and
-// the file (not held when there is none) show; a relative name is the
+// the file (absent when there is none) show; a relative name is the
 // station folder's.
 platform::NamedFileRules rulesFor(const platform::FilePlace& place, const std::optional<struct stat>& file,
                                   const std::optional<platform::FileAccess>& fileAccess)
@@ -319,7 +323,8 @@ ImageScheduleConfig ImageScheduleConfig::load() { return loadReporting().config;
 SettingsLoad ImageScheduleConfig::loadReporting()
 {
     (void)ensureDirectory();
-    const SettingsPlace at = settingsPlace(kFileName);
+    // The folders' access lists tell who else may change the settings.
+    const SettingsPlace at = settingsPlace(kFileName, platform::MissingFolders::leave, platform::AccessLists::note);
     const platform::FilePlace& place = at.place;
     SettingsLoad result;
     result.file = at.path;
@@ -383,14 +388,10 @@ std::pair<std::string, bool> whereKeyFileIs(const std::shared_ptr<const platform
 {
     const SettingsPlace at = settingsPlace(kKeyFileName);
     const auto there = at.place.reached() ? holdEntry(at.place) : nullptr;
-    struct stat a {};
-    struct stat b {};
-    if (there && ::fstat(there->get(), &a) == 0 && ::fstat(held->get(), &b) == 0 && sameFile(a, b))
-        return {at.place.path(), true};
-    std::error_code error;
-    std::string now = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(held->get()), error);
-    if (error || now.ends_with(" (deleted)")) return {"the stream-key file it came from, since removed", false};
-    return {now, false};
+    if (there && sameFile(*there, *held)) return {at.place.path(), true};
+    const std::string removed = "the stream-key file it came from, since removed";
+    const std::string now = platform::pathOfDescriptor(held->get(), removed);
+    return {now.ends_with(" (deleted)") ? removed : now, false};
 }
 
 }  // namespace
@@ -534,10 +535,13 @@ bool ImageScheduleConfig::takeStreamKeyFromFile(std::string* unusable)
     streamKey = std::string(platform::trimWhitespaceAndNewlines(*read.contents));
     if (streamKey.empty()) return false;
     // Read with its access list, or taken as its owner's alone.
-    auto readers = protectionsOf(held->get());
-    if (!readers) readers = platform::FileAccess::ownerOnly(read.opened.st_uid, read.opened.st_gid, platform::kMayRead);
     origin.keySource = Origin::KeySource{
-        .key = streamKey, .readers = std::move(*readers), .file = at.place.path(), .held = std::move(held)};
+        .key = streamKey,
+        .readers = protectionsOf(held->get())
+                       .value_or(platform::FileAccess::ownerOnly(read.opened.st_uid, read.opened.st_gid,
+                                                                 platform::kMayRead)),
+        .file = at.place.path(),
+        .held = std::move(held)};
     return true;
 }
 

@@ -25,8 +25,6 @@ public:
         fd_ = fd;
     }
     int get() const { return fd_; }
-    // Gives the descriptor up without closing it.
-    int release() { return std::exchange(fd_, -1); }
     bool isOpen() const { return fd_ >= 0; }
 
 private:

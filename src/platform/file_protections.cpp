@@ -9,17 +9,23 @@
 
 namespace ondaline::platform {
 
-std::error_code takeProtections(int fd, const struct stat& old, mode_t mode, mode_t* given)
+std::error_code giveOwnerAndGroup(int fd, uid_t owner, gid_t group, struct stat& now)
 {
-    // Owner and group first: changing them clears the set-id bits. Where
-    // they cannot be changed the file keeps ours, and that is judged below.
+    // Where they cannot be changed the file keeps ours, and the caller
+    // judges that on `now`.
     const uid_t noChange = static_cast<uid_t>(-1);
-    const uid_t owner = ::geteuid() == 0 ? old.st_uid : noChange;
-    if (::fchown(fd, owner, old.st_gid) != 0 && owner != noChange) (void)::fchown(fd, noChange, old.st_gid);
-    struct stat now {};
+    const uid_t asked = ::geteuid() == 0 ? owner : noChange;
+    if (::fchown(fd, asked, group) != 0 && asked != noChange) (void)::fchown(fd, noChange, group);
     if (::fstat(fd, &now) != 0) return {errno, std::generic_category()};
+    return {};
+}
+
+std::error_code takeProtections(int fd, const struct stat& old, mode_t mode)
+{
+    // Owner and group first: changing them clears the set-id bits.
+    struct stat now {};
+    if (const auto error = giveOwnerAndGroup(fd, old.st_uid, old.st_gid, now)) return error;
     if (now.st_gid != old.st_gid) mode &= ~S_IRWXG;
-    if (given) *given = mode;
     if (::fchmod(fd, mode) != 0) return {errno, std::generic_category()};
     return {};
 }

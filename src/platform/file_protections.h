@@ -13,11 +13,16 @@
 
 namespace ondaline::platform {
 
+// Gives the file open at `fd` the group `group`, and the owner `owner` too
+// where we may (as root); clears the set-id bits. `now` gets the file as it
+// then is: its group may not be the one asked for (one we are not a member
+// of, a file system that keeps no groups), nor its owner.
+[[nodiscard]] std::error_code giveOwnerAndGroup(int fd, uid_t owner, gid_t group, struct stat& now);
+
 // Gives the file open at `fd` the group of `old`, its owner too where we
 // may (as root), and then `mode`. Never wider: where the group cannot be
-// given (one we are not a member of, a file system that keeps no groups),
-// the group gets no access. `given`, when asked for, gets the mode set.
-[[nodiscard]] std::error_code takeProtections(int fd, const struct stat& old, mode_t mode, mode_t* given = nullptr);
+// given, the group gets no access.
+[[nodiscard]] std::error_code takeProtections(int fd, const struct stat& old, mode_t mode);
 
 // The user who alone may replace or remove the file `name` in the folder
 // open at `folder`: its owner, when the folder has the sticky bit and

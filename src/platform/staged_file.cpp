@@ -197,11 +197,8 @@ void StagedFile::stage(const std::optional<FileAccess>& protections)
         FileAccess given = *protections;
         given.ownerRights |= kMayRead;
         // Owner and group first: changing them clears the set-id bits.
-        const uid_t owner = ::geteuid() == 0 ? given.owner : static_cast<uid_t>(-1);
-        if (::fchown(fd, owner, given.group) != 0 && owner != static_cast<uid_t>(-1))
-            (void)::fchown(fd, static_cast<uid_t>(-1), given.group);
         struct stat now {};
-        if (::fstat(fd, &now) != 0) return fail(lastError());
+        if (const auto error = giveOwnerAndGroup(fd, given.owner, given.group, now)) return fail(error);
         // Never wider: a group it could not have (one we are not a member
         // of, a file system that keeps no groups) gets nothing.
         if (now.st_gid != given.group) given.groupRights = 0;
@@ -227,12 +224,11 @@ std::error_code StagedFile::write(std::string_view contents)
     // see closed only when the hold ends, long after the file is in place.
     auto held = std::make_shared<FileDescriptor>(::open(("/proc/self/fd/" + std::to_string(fd_->get())).c_str(),
                                                         O_PATH | O_CLOEXEC));
-    if (!held->isOpen() || ::close(fd_->get()) != 0) {
+    if (!held->isOpen()) {
         const std::error_code error = lastError();
         fail(error);
         return error;
     }
-    (void)fd_->release();
     fd_ = std::move(held);
     return {};
 }
