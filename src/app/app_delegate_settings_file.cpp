@@ -51,8 +51,9 @@ bool TestAppDelegate::reportSettingsSave(const SettingsSave& save)
     return false;
 }
 
-// What a save did with the stream key and the Icecast password, each said
-// once for as long as it stays so.
+// Where a save left the stream key and the Icecast password, and the
+// access-list entries a share could not keep, each said once for as long as
+// it stays so.
 void TestAppDelegate::reportSecrets(const SettingsSave& save)
 {
     auto tell = [](const std::string& now, std::string& told, const std::string& line) {
@@ -60,17 +61,12 @@ void TestAppDelegate::reportSecrets(const SettingsSave& save)
         told = now;
         if (!now.empty()) print(line);
     };
-    // Named where the key really is: a stream-key file that is no longer the
-    // station's is not read at start.
-    const std::string keyKept = save.keyKeptIn.empty() ? " — enter it again after a restart"
-                                : save.keyReadAtStart  ? " — it is read from " + save.keyKeptIn + " at each start"
-                                                       : " — it stays in " + save.keyKeptIn + ", not read at start";
-    tell(save.keyLeftOut, secretsTold_.keyLeftOut,
-         "Ondaline: ⚠ Stream key not written to " + save.file + ": " + save.keyLeftOut + keyKept);
-    tell(save.passwordLeftOut, secretsTold_.passwordLeftOut,
-         "Ondaline: ⚠ Icecast password not written to " + save.file + ": " + save.passwordLeftOut +
-             " — enter it again after a restart");
-    tell(save.secretsExposed, secretsTold_.secretsExposed, "Ondaline: ⚠ " + save.secretsExposed);
+    // Kept for this run only, a secret is lost at the next start.
+    const bool runOnly = !save.secretsNotice.empty() && !save.privateRefused.empty();
+    tell(save.secretsNotice, secretsTold_.secretsNotice,
+         std::string("Ondaline: ") + (runOnly ? "⚠ " : "") + save.secretsNotice);
+    tell(save.accessLost, secretsTold_.accessLost,
+         "Ondaline: ⚠ Settings file " + save.file + " saved without the access list entries of " + save.accessLost);
 }
 
 void TestAppDelegate::reportKeptAside(const SettingsSave& save)

@@ -72,16 +72,19 @@ struct ImageScheduleConfig {
     // written, made, kept aside or removed. The folder is walked once and
     // held open, and every step of the save is taken in that folder, so a
     // link swapped in on the way meanwhile leads nowhere else. The new file
-    // has the old one's permissions (never wider), group and, where root
+    // has the old one's permissions, access list, group and, where root
     // saves, owner, taken from the file the record was read from or last
     // wrote as it is now, never from a file that someone else put in its
-    // place since (that one is kept aside as edited, and a new file made).
-    // A file that holds a secret (the stream key, the Icecast password) is
-    // never readable by more users than the secret's source: a new file
-    // holding one is private to its owner; a key taken from the stream-key
-    // file gives no one a read that file does not give, and where the
-    // settings file's owner could not read that file the key is left out of
-    // it; where the file system keeps no permissions, the save says so.
+    // place since (that one is kept aside as edited, and a new file made);
+    // access-list entries a share cannot keep are left out, and said.
+    // The secrets (the stream key, the Icecast password) go into the file
+    // only in a station of the operator's own (see platform/own_folder.h),
+    // judged on the folder held open at each save; there the file is its
+    // owner's alone while it holds one. Anywhere else no secret is written
+    // into it: they are kept in the operator's private file
+    // (models/private_secrets.h), or for this run only where that is not
+    // theirs either; a key taken from the stream-key file stays there. The
+    // save says where they are and why.
     // A file its owner made read-only, or one that its folder's sticky bit
     // lets only its owner replace, is refused before anything is written or
     // kept aside. An existing file is
@@ -105,21 +108,23 @@ struct ImageScheduleConfig {
     // made, a number is not finite, the link leads nowhere, the file may not
     // be replaced, the file to keep aside cannot be kept, or the write
     // fails; the result says which, and where the earlier file is when it
-    // was moved aside and could not be put back.
+    // was moved aside and could not be put back. Each save also works out
+    // anew how the files the record names are read (namedFileRules()).
     SettingsSave save() const;
 
     // The stream-key file's text, trimmed; empty when it is missing, not a
     // regular file or not UTF-8. The program never writes that file. When
     // something is there that cannot be used, `unusable` gets why.
     static std::string readStreamKeyFile(std::string* unusable = nullptr);
-    // Takes an empty stream key from that file, remembering who may read
-    // the file (see save()); true when a key was taken.
+    // Takes an empty stream key from that file, remembering the file (see
+    // save()); true when a key was taken.
     bool takeStreamKeyFromFile(std::string* unusable = nullptr);
 
     // How the files this record names (song, crawler, images) are read:
     // another user's link on their way is never followed, and where others
-    // could have changed the settings file it was loaded from (judged when
-    // it was loaded), only what they could read too is read.
+    // could have changed the settings file of the station in use (judged
+    // when it was loaded and at each save since), only what they could read
+    // too is read.
     platform::NamedFileRules namedFileRules() const { return origin.namedFiles; }
 
     // The image for this moment, shifted by hourOffset: the first entry of
@@ -148,11 +153,10 @@ struct ImageScheduleConfig {
         // What the file held when it was last read or written here; unknown
         // when it could not be read.
         std::optional<Contents> contents;
-        // The stream-key file a key was taken from: who may read it, where
-        // it was, and the file itself, held open.
+        // The stream-key file a key was taken from: where it was, and the
+        // file itself, held open.
         struct KeySource {
             std::string key;
-            platform::FileAccess readers;
             std::string file;
             std::shared_ptr<const platform::FileDescriptor> held;
         };
@@ -206,15 +210,22 @@ struct SettingsSave {
     std::string keptAside;         // where an earlier file was kept before the write
     bool editedElsewhere = false;  // it was kept because someone else changed it
     std::string linkNotFollowed;   // the failure is this link's: another user's
-    std::string keyLeftOut;        // why the stream key was not written into the file
-    std::string passwordLeftOut;   // why the Icecast password was not
-    // Where a stream key left out is kept: the stream-key file it came from
-    // and whether that is still the one read at each start.
+    // Why the station is not the operator's own, so that no secret was
+    // written into its file; empty where it is.
+    std::string notOwn;
+    // Where the secrets the record holds are kept, when not in the file: the
+    // private file or the stream-key file; empty for this run only.
     std::string keyKeptIn;
-    bool keyReadAtStart = false;
-    // Why the secrets written are readable by others despite all: the file
-    // system keeps no permissions.
-    std::string secretsExposed;
+    std::string passwordKeptIn;
+    bool keyReadAtStart = false;   // the stream-key file kept in is the one read at each start
+    std::string privateRefused;    // why the private file could not keep them
+    bool secretsMovedOut = false;  // the file held secrets that it no longer does
+    // Where the secrets are and why, for the log ("Stream key kept in
+    // ~/.config/ondaline/secrets.json — the station folder is shared: …");
+    // empty when they are in the file or there are none.
+    std::string secretsNotice;
+    // Access-list entries of the file that could not be carried over.
+    std::string accessLost;
 };
 
 }  // namespace ondaline

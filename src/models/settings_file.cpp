@@ -5,10 +5,12 @@
 #include "models/image_schedule_config.h"
 
 #include "models/kept_aside_copies.h"
+#include "models/private_secrets.h"
 #include "models/settings_codec.h"
 #include "models/station_path.h"
 #include "platform/file_protections.h"
 #include "platform/files.h"
+#include "platform/own_folder.h"
 #include "platform/path_walk.h"
 #include "platform/staged_file.h"
 #include "platform/text.h"
@@ -16,6 +18,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <tuple>
@@ -136,17 +139,11 @@ std::string saveRefusal(const platform::FilePlace& place)
 
 SettingsSave failedSave(std::string file, std::string failure, std::string linkNotFollowed = {})
 {
-    return {.written = false,
-            .file = std::move(file),
-            .failure = std::move(failure),
-            .keptAside = {},
-            .editedElsewhere = false,
-            .linkNotFollowed = std::move(linkNotFollowed),
-            .keyLeftOut = {},
-            .passwordLeftOut = {},
-            .keyKeptIn = {},
-            .keyReadAtStart = false,
-            .secretsExposed = {}};
+    SettingsSave save;
+    save.file = std::move(file);
+    save.failure = std::move(failure);
+    save.linkNotFollowed = std::move(linkNotFollowed);
+    return save;
 }
 
 // The settings folder's identity, to tell a folder from another whatever
@@ -187,6 +184,28 @@ std::shared_ptr<const platform::FileDescriptor> holdEntry(const platform::FilePl
     return held;
 }
 
+// Whether a file of `access` lets no one read that one of `than` does not:
+// entry by entry, without looking up who is in which group.
+bool readsNoWider(const platform::FileAccess& access, const platform::FileAccess& than)
+{
+    auto reads = [](unsigned rights) { return (rights & platform::kMayRead) != 0; };
+    auto userReads = [&](uid_t id) {
+        return std::any_of(than.users.begin(), than.users.end(),
+                           [&](const auto& user) { return user.id == id && reads(user.rights); });
+    };
+    auto groupReads = [&](gid_t id) {
+        return (than.group == id && reads(than.groupRights)) ||
+               std::any_of(than.groups.begin(), than.groups.end(),
+                           [&](const auto& group) { return group.id == id && reads(group.rights); });
+    };
+    if (reads(than.othersRights)) return true;
+    if (reads(access.othersRights) || (reads(access.groupRights) && !groupReads(access.group))) return false;
+    return std::all_of(access.users.begin(), access.users.end(),
+                       [&](const auto& user) { return !reads(user.rights) || userReads(user.id); }) &&
+           std::all_of(access.groups.begin(), access.groups.end(),
+                       [&](const auto& group) { return !reads(group.rights) || groupReads(group.id); });
+}
+
 // The protections a save gives the new file: those of the one the record
 // was read from or last wrote, as its owner keeps it now, and never of one
 // that someone else has put in its place since; its owner's own file put
@@ -201,71 +220,17 @@ std::optional<platform::FileAccess> modelFor(const ImageScheduleConfig::Origin& 
     if (!origin.stored) return std::nullopt;
     const auto heldAccess = protectionsOf(origin.stored->get());
     if (now && sameFile(*now, *origin.stored)) return heldAccess;
-    if (nowAccess && heldAccess && nowAccess->owner == heldAccess->owner &&
-        platform::readersBeyond(*nowAccess, *heldAccess).empty())
+    if (nowAccess && heldAccess && nowAccess->owner == heldAccess->owner && readsNoWider(*nowAccess, *heldAccess))
         return nowAccess;
     return heldAccess;
 }
 
-// Who may read a secret, as its source says, and what those beyond them
-// lack, for messages: "may not read the stream-key file".
-struct SecretLimit {
-    platform::FileAccess readers;
-    std::string lacking;
-};
-
-// A secret the record holds and the limits of who may read it.
-struct Secret {
-    bool present = false;
-    std::vector<SecretLimit> limits;
-};
-
-// The secrets a record holds, as a station would name them.
-std::string secretsIn(const ImageScheduleConfig& config)
+// A path below the home folder as "~/…", as the operator knows it.
+std::string shown(const std::string& path)
 {
-    const bool key = !config.streamKey.empty(), password = !config.icecastPassword.empty();
-    if (key && password) return "the stream key and the Icecast password";
-    return key ? "the stream key" : password ? "the Icecast password" : "";
-}
-
-// Those who may read a secret typed here or read from the settings file:
-// only those who may change the settings file it goes into. A new file is
-// its owner's alone, and so is one written by a user who is not root over
-// another user's file, whose rights were not chosen for that user's secret.
-// One that came with a record from another folder is also no more readable
-// than the file there.
-std::vector<SecretLimit> ownLimits(const ImageScheduleConfig::Origin& origin,
-                                   const std::optional<platform::FileAccess>& model, bool fromElsewhere)
-{
-    const uid_t me = ::geteuid();
-    std::vector<SecretLimit> limits;
-    if (!model || (me != 0 && model->owner != me))
-        limits.push_back({platform::FileAccess::ownerOnly(me, ::getegid(), platform::kMayRead | platform::kMayWrite),
-                          "was not to read it"});
-    else limits.push_back({platform::readersWhoMayWrite(*model), "may not change the settings"});
-    if (fromElsewhere && origin.stored) {
-        if (auto source = protectionsOf(origin.stored->get()))
-            limits.push_back({*source, "may not read " + origin.file});
-        else limits.push_back({platform::FileAccess::ownerOnly(me, ::getegid(), 0), "may not read " + origin.file});
-    }
-    return limits;
-}
-
-// Why `access` lets readers beyond one of the limits read a secret in
-// `file`; empty when it lets none.
-std::string beyondLimits(const platform::FileAccess& access, const std::vector<SecretLimit>& limits,
-                         const std::string& file)
-{
-    for (const SecretLimit& limit : limits) {
-        if (!platform::letsUserRead(limit.readers, access.owner))
-            return platform::userName(access.owner) + " owns " + file + " and " + limit.lacking;
-        const std::vector<std::string> beyond = platform::readersBeyond(access, limit.readers);
-        if (beyond.empty()) continue;
-        std::string who;
-        for (std::size_t i = 0; i < beyond.size(); ++i) who += (i == 0 ? "" : " and ") + beyond[i];
-        return who + " could read " + file + " and " + limit.lacking;
-    }
-    return {};
+    const std::string home = platform::homeDirectory();
+    if (home.size() > 1 && path.starts_with(home + "/")) return "~" + path.substr(home.size());
+    return path;
 }
 
 // How the files named by a record read from `place` are read: only where
@@ -369,6 +334,13 @@ SettingsLoad ImageScheduleConfig::loadReporting()
         if (::fstat(held->get(), &info) == 0) file = info;
         fileAccess = platform::accessOf(held->get());
     }
+    // A station that is not the operator's own keeps no secret in its file:
+    // they come from the operator's private file.
+    if (place.reached() && (result.config.streamKey.empty() || result.config.icecastPassword.empty())) {
+        const StationSecrets kept = readPrivateSecrets(result.file);
+        if (result.config.streamKey.empty()) result.config.streamKey = kept.streamKey;
+        if (result.config.icecastPassword.empty()) result.config.icecastPassword = kept.icecastPassword;
+    }
     result.config.origin = {.file = place.reached() ? result.file : resolvedPath(at.path),
                             .notUsedInFull = !result.problem.empty(),
                             .contents = contentsOf(read),
@@ -396,13 +368,75 @@ std::pair<std::string, bool> whereKeyFileIs(const std::shared_ptr<const platform
 
 }  // namespace
 
+namespace {
+
+// Whether the file a read found holds a secret.
+bool holdsSecrets(const platform::FileRead& read)
+{
+    if (!read.contents) return false;
+    const auto decoded = decodeSettings(*read.contents);
+    return decoded && (!decoded->streamKey.empty() || !decoded->icecastPassword.empty());
+}
+
+// Where a save of `record` into a station that is not the operator's own
+// leaves its secrets, and the line that says so: no secret goes into any
+// file of the station; they go into the operator's private file, but for
+// a key taken from the stream-key file, which stays there.
+void keepSecretsElsewhere(const ImageScheduleConfig& record, const std::string& target, bool fileHeldSecrets,
+                          SettingsSave& result)
+{
+    const auto& keyFile = record.origin.keySource;
+    const bool key = !record.streamKey.empty(), password = !record.icecastPassword.empty();
+    const bool keyFromFile = key && keyFile && keyFile->key == record.streamKey;
+    result.privateRefused = keepPrivateSecrets(target, {keyFromFile ? std::string{} : record.streamKey,
+                                                        record.icecastPassword});
+    if (!key && !password) return;
+    const std::string privateFile = result.privateRefused.empty() ? privateSecretsFile() : std::string{};
+    if (keyFromFile) std::tie(result.keyKeptIn, result.keyReadAtStart) = whereKeyFileIs(keyFile->held);
+    else if (key) result.keyKeptIn = privateFile;
+    if (password) result.passwordKeptIn = privateFile;
+    result.secretsMovedOut = fileHeldSecrets;
+
+    auto where = [&](const std::string& kept, bool fromKeyFile) -> std::string {
+        if (kept.empty())
+            return result.secretsMovedOut ? "moved out of " + target + ", kept for this run only"
+                                          : "kept for this run only";
+        const std::string how = !fromKeyFile            ? ""
+                                : result.keyReadAtStart ? ", read from there at each start"
+                                                        : ", no longer read at start";
+        return (result.secretsMovedOut ? "moved out of " + target + " into " : "kept in ") + shown(kept) + how;
+    };
+    std::string notice;
+    const std::string keyWhere = key ? where(result.keyKeptIn, keyFromFile) : std::string{};
+    const std::string passwordWhere = password ? where(result.passwordKeptIn, false) : std::string{};
+    if (key && password && keyWhere == passwordWhere) notice = "Stream key and Icecast password " + keyWhere;
+    else {
+        if (key) notice = "Stream key " + keyWhere;
+        if (password) notice += (key ? "; Icecast password " : "Icecast password ") + passwordWhere;
+    }
+    notice += " — the station folder is shared: " + result.notOwn;
+    const bool runOnly = (key && result.keyKeptIn.empty()) || (password && result.passwordKeptIn.empty());
+    if (runOnly) {
+        const bool both = (key && !keyFromFile) && password;
+        notice += "; " + shown(privateSecretsFile()) + (both ? " cannot keep them: " : " cannot keep it: ") +
+                  result.privateRefused;
+    }
+    result.secretsNotice = std::move(notice);
+}
+
+}  // namespace
+
 SettingsSave ImageScheduleConfig::save() const
 {
     if (const auto error = ensureDirectory()) {
         return failedSave(configFile(), "cannot create " + configDir() + " (" + error.message() + ")");
     }
-    const SettingsPlace at = settingsPlace(kFileName);
+    // The folders' access lists tell who else may change the settings.
+    const SettingsPlace at = settingsPlace(kFileName, platform::MissingFolders::leave, platform::AccessLists::note);
     const platform::FilePlace& place = at.place;
+    // The files the record names are read by the rules of the station in
+    // use, whatever the save comes to.
+    origin.namedFiles = rulesFor(place, entryOf(place), std::nullopt);
     if (const std::string& link = place.otherUsersLink; !link.empty())
         return failedSave(at.path, link + " is " + notFollowed(place), link);
     if (!place.reached()) {
@@ -416,22 +450,17 @@ SettingsSave ImageScheduleConfig::save() const
     // the folder itself, as its names may be another user's to change.
     const bool replacing = !origin.file.empty() && (origin.folder ? origin.folder != folder : origin.file != target);
     // Owner, group and rights are decided once, here, on one look at the
-    // file; what the file system then really gives is judged below.
+    // file.
     const std::optional<platform::FileAccess> model = modelFor(origin, place, replacing);
-    const std::vector<SecretLimit> own = ownLimits(origin, model, replacing);
-    const auto& keyFile = origin.keySource;
-    const bool keyFromFile = keyFile && keyFile->key == streamKey;
-    Secret key{!streamKey.empty(),
-               keyFromFile ? std::vector<SecretLimit>{{keyFile->readers, "may not read the stream-key file"}} : own};
-    Secret password{!icecastPassword.empty(), own};
+    // A secret goes into the file only where the whole way to it is the
+    // operator's own, judged on the folder held open and the file there now.
+    const auto entry = holdEntry(place);
+    std::string notOwn = platform::whyNotOwn(place.folder.get(), entry ? entry->get() : -1);
+    const bool secrets = !streamKey.empty() || !icecastPassword.empty();
     std::optional<platform::FileAccess> protections = model;
-    for (const Secret* secret : {&key, &password}) {
-        if (!secret->present) continue;
-        if (!protections)
-            protections = platform::FileAccess::ownerOnly(::geteuid(), ::getegid(),
-                                                          platform::kMayRead | platform::kMayWrite);
-        for (const SecretLimit& limit : secret->limits) protections = platform::narrowedTo(*protections, limit.readers);
-    }
+    if (notOwn.empty() && secrets)
+        protections = platform::FileAccess::ownerOnly(::geteuid(), model ? model->group : ::getegid(),
+                                                      platform::kMayRead | platform::kMayWrite);
 
     const platform::FileRead onDisk = platform::readRegularFileAt(place.folder.get(), place.name);
     const bool present = onDisk.problem != platform::FileProblem::missing;
@@ -448,22 +477,16 @@ SettingsSave ImageScheduleConfig::save() const
         return failedSave(target, "cannot write in " + place.folderPath() + " (" + error.message() + ")");
     };
     if (staged.error()) return cannotWrite(staged.error());
-
-    // No secret goes into the file before it is seen who may read it as it
-    // is: a file system, a share or a folder's access list may give it to
-    // others than asked. One that keeps no permissions at all is told.
+    // What the new file really got is looked at before a secret goes in.
+    if (notOwn.empty() && secrets) {
+        const auto landed = staged.access();
+        if (!landed || landed->owner != ::geteuid() || !platform::onlyItsOwnerReads(*landed))
+            notOwn = "others could read " + target + " as it was made";
+    }
     ImageScheduleConfig written = *this;
-    std::string keyLeftOut, passwordLeftOut;
-    if (staged.keepsModes()) {
-        const std::optional<platform::FileAccess> landed = staged.access();
-        auto judge = [&](const Secret& secret, std::string& secretValue, std::string& leftOut) {
-            if (!secret.present) return;
-            leftOut = landed ? beyondLimits(*landed, secret.limits, target)
-                             : "who may read " + target + " cannot be told";
-            if (!leftOut.empty()) secretValue.clear();
-        };
-        judge(key, written.streamKey, keyLeftOut);
-        judge(password, written.icecastPassword, passwordLeftOut);
+    if (!notOwn.empty()) {
+        written.streamKey.clear();
+        written.icecastPassword.clear();
     }
     const auto json = encodeSettings(written);
     if (!json) return failedSave(target, "a setting is not a finite number");
@@ -485,26 +508,29 @@ SettingsSave ImageScheduleConfig::save() const
     }
     SettingsSave result = failedSave(target, {});
     result.written = true;
-    result.keyLeftOut = std::move(keyLeftOut);
-    result.passwordLeftOut = std::move(passwordLeftOut);
-    if (!result.keyLeftOut.empty() && keyFromFile) {
-        std::tie(result.keyKeptIn, result.keyReadAtStart) = whereKeyFileIs(keyFile->held);
-    }
-    if (const std::string secrets = secretsIn(written);
-        !secrets.empty() && !staged.keepsModes() && (staged.written().st_mode & (S_IRGRP | S_IROTH)) != 0)
-        result.secretsExposed = "every user of this computer may read " + secrets + " in " + target +
-                                ": its file system keeps no permissions";
+    result.accessLost = staged.accessLost();
     if (kept) {
         result.keptAside = kept->path;
         result.editedElsewhere = why == std::string_view("edited");
     }
+    const auto held = staged.held();
+    struct stat made {};
+    if (::fstat(held->get(), &made) == 0) origin.namedFiles = rulesFor(place, made, platform::accessOf(held->get()));
     origin = {.file = target,
               .notUsedInFull = false,
               .contents = Contents::of(*json),
               .keySource = std::move(origin.keySource),
               .namedFiles = std::move(origin.namedFiles),
               .folder = folder,
-              .stored = staged.held()};
+              .stored = held};
+    if (notOwn.empty()) {
+        // The file holds them now: an entry kept while the station was
+        // another's to change would only come back once they are gone.
+        (void)keepPrivateSecrets(target, {});
+    } else {
+        result.notOwn = std::move(notOwn);
+        keepSecretsElsewhere(*this, target, holdsSecrets(onDisk), result);
+    }
     return result;
 }
 
@@ -534,14 +560,7 @@ bool ImageScheduleConfig::takeStreamKeyFromFile(std::string* unusable)
     if (!platform::isValidUTF8(*read.contents)) return false;
     streamKey = std::string(platform::trimWhitespaceAndNewlines(*read.contents));
     if (streamKey.empty()) return false;
-    // Read with its access list, or taken as its owner's alone.
-    origin.keySource = Origin::KeySource{
-        .key = streamKey,
-        .readers = protectionsOf(held->get())
-                       .value_or(platform::FileAccess::ownerOnly(read.opened.st_uid, read.opened.st_gid,
-                                                                 platform::kMayRead)),
-        .file = at.place.path(),
-        .held = std::move(held)};
+    origin.keySource = Origin::KeySource{.key = streamKey, .file = at.place.path(), .held = std::move(held)};
     return true;
 }
 

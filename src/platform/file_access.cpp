@@ -125,16 +125,6 @@ bool isMember(const FileReader& reader, gid_t group)
     return reader.gid == group || std::find(reader.groups.begin(), reader.groups.end(), group) != reader.groups.end();
 }
 
-bool letsGroupRead(const FileAccess& allowed, gid_t gid)
-{
-    if (allowed.othersRights & kMayRead) return true;
-    if (gid == allowed.group && (allowed.groupRights & kMayRead)) return true;
-    return std::any_of(allowed.groups.begin(), allowed.groups.end(),
-                       [gid](const auto& group) { return group.id == gid && (group.rights & kMayRead); });
-}
-
-unsigned withoutRead(unsigned rights) { return rights & ~unsigned{kMayRead}; }
-
 }  // namespace
 
 FileAccess FileAccess::ofMode(const struct stat& file)
@@ -192,7 +182,8 @@ std::error_code setAccess(int fd, const FileAccess& access)
         // with a minimal list made of them.
         const Acl minimal(::acl_from_mode(mode));
         if (minimal && ::acl_set_fd(fd, minimal.get()) == 0) return {};
-        if (minimal && errno != ENOTSUP && errno != ENOSYS) return lastError();
+        // A file system without lists, or a share that keeps them
+        // read-only: there the mode bits are all that can be given.
         return ::fchmod(fd, mode) == 0 ? std::error_code{} : lastError();
     }
     Acl acl(::acl_init(static_cast<int>(3 + access.users.size() + access.groups.size() + 1)));
@@ -236,51 +227,14 @@ bool grants(const FileAccess& access, const FileReader& reader, unsigned wanted)
     return !inAGroup && gives(access.othersRights);
 }
 
-bool letsUserRead(const FileAccess& allowed, uid_t uid)
+bool onlyItsOwnerReads(const FileAccess& access)
 {
-    if (uid == 0 || (allowed.othersRights & kMayRead)) return true;
-    if (uid == allowed.owner) return (allowed.ownerRights & kMayRead) != 0;
-    return std::any_of(allowed.users.begin(), allowed.users.end(),
-                       [uid](const auto& user) { return user.id == uid && (user.rights & kMayRead); });
-}
-
-FileAccess narrowedTo(FileAccess access, const FileAccess& allowed)
-{
-    if (!letsGroupRead(allowed, access.group)) access.groupRights = withoutRead(access.groupRights);
-    if (!(allowed.othersRights & kMayRead)) access.othersRights = withoutRead(access.othersRights);
-    for (auto& user : access.users)
-        if (!letsUserRead(allowed, user.id)) user.rights = withoutRead(user.rights);
-    for (auto& group : access.groups)
-        if (!letsGroupRead(allowed, group.id)) group.rights = withoutRead(group.rights);
-    return access;
-}
-
-std::vector<std::string> readersBeyond(const FileAccess& access, const FileAccess& allowed)
-{
-    std::vector<std::string> beyond;
-    if ((access.othersRights & kMayRead) && !(allowed.othersRights & kMayRead)) beyond.push_back("every user");
-    if ((access.ownerRights & kMayRead) && !letsUserRead(allowed, access.owner))
-        beyond.push_back("its owner " + userName(access.owner));
-    for (const auto& user : access.users)
-        if ((user.rights & kMayRead) && !letsUserRead(allowed, user.id)) beyond.push_back(userName(user.id));
-    if ((access.groupRights & kMayRead) && !letsGroupRead(allowed, access.group))
-        beyond.push_back("the group " + groupName(access.group));
-    for (const auto& group : access.groups)
-        if ((group.rights & kMayRead) && !letsGroupRead(allowed, group.id))
-            beyond.push_back("the group " + groupName(group.id));
-    return beyond;
-}
-
-FileAccess readersWhoMayWrite(FileAccess access)
-{
-    auto keep = [](unsigned& rights) {
-        if (!(rights & kMayWrite)) rights = withoutRead(rights);
-    };
-    keep(access.groupRights);
-    keep(access.othersRights);
-    for (auto& user : access.users) keep(user.rights);
-    for (auto& group : access.groups) keep(group.rights);
-    return access;
+    auto reads = [](unsigned rights) { return (rights & kMayRead) != 0; };
+    return !reads(access.groupRights) && !reads(access.othersRights) &&
+           std::none_of(access.users.begin(), access.users.end(),
+                        [&](const auto& user) { return reads(user.rights); }) &&
+           std::none_of(access.groups.begin(), access.groups.end(),
+                        [&](const auto& group) { return reads(group.rights); });
 }
 
 FileReader userReader(uid_t uid)

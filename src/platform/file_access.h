@@ -2,8 +2,8 @@
 
 // Who may read or change a file: its owner, its group, the users and groups
 // its access list names, and everyone else, as the file open at a
-// descriptor has them now. The one place that answers it, for secrets
-// written into a file and for files others' settings name alike.
+// descriptor has them now. The one place that answers it, for the files
+// others' settings name and for the folders judged the operator's own.
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -68,8 +68,9 @@ std::optional<FileAccess> accessOf(int fd, std::error_code* error = nullptr);
 
 // Gives the file open at `fd` exactly `access`'s entries, its access list
 // included: what it inherited from its folder's default list goes. Its
-// owner and group are not changed. On a file system without access lists,
-// a file with named entries is refused (`not_supported`).
+// owner and group are not changed. Where no list can be written (a file
+// system without them, a share that keeps them read-only), one without
+// named entries gets its mode bits alone; one with them is refused.
 [[nodiscard]] std::error_code setAccess(int fd, const FileAccess& access);
 
 // Whether the kernel grants `reader` all of `wanted` on a file of `access`:
@@ -79,25 +80,8 @@ std::optional<FileAccess> accessOf(int fd, std::error_code* error = nullptr);
 // others' entry.
 bool grants(const FileAccess& access, const FileReader& reader, unsigned wanted);
 
-// `access` with the right to read left only to those whom `allowed` lets
-// read too (its owner, a named user or group, the owning group, everyone),
-// judged entry by entry without looking up who is in which group. The
-// owner of `access` keeps their entry: see `readersBeyond`.
-FileAccess narrowedTo(FileAccess access, const FileAccess& allowed);
-
-// Whether `allowed` lets the user `uid` read as its owner, by a named
-// entry or as everyone; root reads everything.
-bool letsUserRead(const FileAccess& allowed, uid_t uid);
-
-// The readers of a file of `access` that `allowed` does not let read, for
-// messages ("user b", "the group staff", "every user"); empty when none.
-// Root, who reads everything, is no one's reader here.
-std::vector<std::string> readersBeyond(const FileAccess& access, const FileAccess& allowed);
-
-// Those who may change the file: its entries' right to read is kept only
-// where they may also write. Its owner keeps theirs, as an owner may
-// always change what they may do.
-FileAccess readersWhoMayWrite(FileAccess access);
+// Whether no one but its owner may read a file of `access` (root aside).
+bool onlyItsOwnerReads(const FileAccess& access);
 
 // A user's own rights: their group and every group they are a member of;
 // a user the system does not list has only their own.

@@ -114,6 +114,25 @@ std::error_code copyUnderNewName(int folder, const std::string& name, const std:
     return {};
 }
 
+// The users and groups an access list names, for messages: "user bob and
+// group staff".
+std::string namesOf(const FileAccess& access)
+{
+    std::vector<std::string> names;
+    for (const auto& user : access.users) {
+        const std::string name = userName(user.id);  // "user 1234" where there is no name
+        names.push_back(name.starts_with("user ") ? name : "user " + name);
+    }
+    for (const auto& group : access.groups) {
+        const std::string name = groupName(group.id);
+        names.push_back(name.starts_with("group ") ? name : "group " + name);
+    }
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 < names.size() ? ", " : " and ") + names[i];
+    return text;
+}
+
 // "<name>.tmp-" and six of mkstemp's letters, nothing more.
 bool isTemporaryOf(std::string_view entry, std::string_view name)
 {
@@ -181,14 +200,6 @@ void StagedFile::stage(const std::optional<FileAccess>& protections)
         return;
     }
     fd_ = std::make_shared<FileDescriptor>(fd);
-    const FileSystemSeams& seams = fileSystemSeams();
-    if (seams.keepNoModes && ::fchmod(fd, 0777) != 0) return fail(lastError());
-
-    // A file system that keeps no modes shows the new file as it shows
-    // every file, not as made.
-    struct stat made {};
-    if (::fstat(fd, &made) != 0) return fail(lastError());
-    keepsModes_ = (made.st_mode & 07777) == 0600;
 
     // The file starts private, and takes its protections before it gets
     // its bytes. A file its owner could not read back would be kept aside
@@ -204,18 +215,26 @@ void StagedFile::stage(const std::optional<FileAccess>& protections)
         if (now.st_gid != given.group) given.groupRights = 0;
         given.owner = now.st_uid;
         given.group = now.st_gid;
-        if (const auto error = setAccess(fd, given)) return fail(error);
+        if (const auto error = setAccess(fd, given)) {
+            if (!given.hasNamedEntries()) return fail(error);
+            // A share that keeps no lists, or only read-only ones, still
+            // saves: with the mode bits, and the entries lost are told.
+            FileAccess plain = given;
+            plain.users.clear();
+            plain.groups.clear();
+            if (const auto again = setAccess(fd, plain)) return fail(again);
+            accessLost_ = namesOf(given) + " (" + error.message() + ")";
+        }
     } else if (::fchmod(fd, 0666 & ~currentUmask()) != 0) {
         return fail(lastError());
     }
-    if (seams.keepNoModes && ::fchmod(fd, 0777) != 0) return fail(lastError());
 }
 
 std::error_code StagedFile::write(std::string_view contents)
 {
     if (error_) return error_;
     if (!fd_) return std::make_error_code(std::errc::invalid_argument);
-    if (!writeAll(fd_->get(), contents) || ::fsync(fd_->get()) != 0 || ::fstat(fd_->get(), &written_) != 0) {
+    if (!writeAll(fd_->get(), contents) || ::fsync(fd_->get()) != 0) {
         const std::error_code error = lastError();
         fail(error);
         return error;

@@ -38,8 +38,9 @@ struct RemovedFile {
 //
 // The new version gets its protections before any byte: the owner, group,
 // rights and access list it is given (its group only where it can have it,
-// its owner only where root writes it; its owner may always read it), with
-// nothing inherited from the folder; with none, what a plain create gives.
+// its owner only where root writes it, its named entries only where its
+// file system keeps them; its owner may always read it), with nothing
+// inherited from the folder; with none, what a plain create gives.
 // What it really got is then looked at on the file itself (`access()`),
 // since a file system or a share may give something else.
 class StagedFile {
@@ -61,15 +62,13 @@ public:
     // Who may read and change the new version, as its file system keeps it
     // now; absent when that cannot be told.
     std::optional<FileAccess> access() const { return fd_ ? accessOf(fd_->get()) : std::nullopt; }
-    // Whether its file system keeps the rights it is given; one that keeps
-    // none (FAT, exFAT) shows every file alike.
-    bool keepsModes() const { return keepsModes_; }
+    // The access-list entries it was to have and could not, where its file
+    // system or a share keeps no lists or only read-only ones: "user bob and
+    // group staff (Operation not permitted)"; empty when none were lost.
+    const std::string& accessLost() const { return accessLost_; }
 
     // Gives it its bytes and flushes them to disk.
     [[nodiscard]] std::error_code write(std::string_view contents);
-    // The new version as written: its owner, group and the mode it really
-    // has.
-    const struct stat& written() const { return written_; }
     // The new version, held open: while it is held, no other file can have
     // its device and inode numbers. Null when staging failed.
     std::shared_ptr<const FileDescriptor> held() const { return fd_; }
@@ -95,8 +94,7 @@ private:
     std::string tempName_;  // empty once committed or when staging failed
     std::shared_ptr<FileDescriptor> fd_;
     std::error_code error_;
-    struct stat written_ {};
-    bool keepsModes_ = true;
+    std::string accessLost_;
 };
 
 // How `keepUnderNewName` kept a file.
@@ -121,7 +119,6 @@ enum class KeptBy {
 struct FileSystemSeams {
     bool refuseLinks = false;             // link() fails with EPERM, as on FAT and exFAT
     bool refuseNoReplaceRenames = false;  // renameat2(RENAME_NOREPLACE) fails with EINVAL, as on a FUSE exFAT
-    bool keepNoModes = false;             // every file reads as 0777, as on a FAT or exFAT stick
     // Runs just before a staged version is renamed into place, where a test
     // puts the fault that makes that rename fail.
     std::function<void()> beforeCommit;

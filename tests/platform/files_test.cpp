@@ -1,9 +1,11 @@
 #include "platform/files.h"
 #include "platform/named_file.h"
+#include "platform/own_folder.h"
 #include "support/run_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/fsuid.h>
 #include <sys/prctl.h>
@@ -11,6 +13,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -174,4 +177,38 @@ TEST_F(FilesTest, ReadingWithAnothersRightsLeavesNothingBehind)
     crawler.join();
     EXPECT_EQ(state(), before);
     ASSERT_EQ(::prctl(PR_SET_PDEATHSIG, 0), 0);
+}
+
+// A folder is the operator's own only where no one else can change it or
+// any folder on its way, judged on what is held open; a sticky folder on the
+// way (as /tmp) counts, the settings folder itself being one does not.
+TEST_F(FilesTest, AFolderIsOwnOnlyWhereNoOneElseMayChangeTheWay)
+{
+    const std::string way = path("a/b/c");
+    fs::create_directories(way);
+    fs::permissions(path("a"), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    fs::permissions(path("a/b"), fs::perms::owner_all);
+    const std::string file = write("a/b/c/f", "settings");
+    auto judged = [&](const std::string& at, bool withFile = false) {
+        const FileDescriptor folder(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        const FileDescriptor held(withFile ? ::open(file.c_str(), O_PATH | O_CLOEXEC) : -1);
+        return whyNotOwn(folder.get(), held.get());
+    };
+    EXPECT_EQ(judged(way, true), "");
+
+    fs::permissions(file, fs::perms::group_write, fs::perm_options::add);
+    EXPECT_EQ(judged(way, true), "the group " + groupName(::getegid()) + " may change " + file);
+    fs::permissions(path("a"), fs::perms::all | fs::perms::sticky_bit);
+    EXPECT_EQ(judged(way), "");
+    fs::permissions(way, fs::perms::all | fs::perms::sticky_bit);
+    EXPECT_EQ(judged(way), "every user may change " + way);
+    fs::permissions(way, fs::perms::owner_all);
+    fs::permissions(path("a"), fs::perms::owner_all);
+    ASSERT_EQ(std::system(("setfacl -m u:64999:rwx " + path("a/b")).c_str()), 0);
+    EXPECT_EQ(judged(way), "user 64999 may change " + path("a/b"));
+    ASSERT_EQ(std::system(("setfacl -m u:64999:r-x " + path("a/b")).c_str()), 0);
+    EXPECT_EQ(judged(way), "");
+    if (::geteuid() != 0) return;
+    ASSERT_EQ(::chown(path("a/b").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(judged(way), "nobody owns " + path("a/b"));
 }

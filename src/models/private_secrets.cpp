@@ -1,0 +1,131 @@
+#include "models/private_secrets.h"
+
+#include "platform/file_access.h"
+#include "platform/files.h"
+#include "platform/own_folder.h"
+#include "platform/path_walk.h"
+#include "platform/staged_file.h"
+
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <optional>
+
+namespace ondaline {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr const char* kStreamKey = "streamKey";
+constexpr const char* kIcecastPassword = "icecastPassword";
+
+// The private file's place and why it is not the operator's own; empty
+// when it is.
+struct PrivatePlace {
+    platform::FilePlace place;
+    std::string notOwn;
+};
+
+PrivatePlace privatePlace(platform::MissingFolders missing)
+{
+    const std::string path = privateSecretsFile();
+    PrivatePlace at{platform::walkPath(path, missing), {}};
+    const platform::FilePlace& place = at.place;
+    if (!place.otherUsersLink.empty()) {
+        at.notOwn = place.otherUsersLink + " is a link owned by " + platform::userName(place.otherUsersLinkOwner);
+        return at;
+    }
+    if (!place.reached()) {
+        at.notOwn = "cannot reach " + path + " (" + place.nowhere.message() + ")";
+        return at;
+    }
+    // The folder is the operator's private one: no one else even lists it.
+    if (missing == platform::MissingFolders::make) {
+        const platform::FileDescriptor folder(::openat(place.folder.get(), ".",
+                                                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat info {};
+        if (folder.isOpen() && ::fstat(folder.get(), &info) == 0 && info.st_uid == ::geteuid() &&
+            (info.st_mode & 077) != 0)
+            (void)::fchmod(folder.get(), 0700);
+    }
+    const platform::FileDescriptor file(::openat(place.folder.get(), place.name.c_str(),
+                                                 O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    at.notOwn = platform::whyNotOwn(place.folder.get(), file.isOpen() ? file.get() : -1);
+    return at;
+}
+
+// The private file's entries; absent, with why, when it is there and does
+// not hold them.
+std::optional<Json> entriesAt(const platform::FilePlace& place, std::string* why = nullptr)
+{
+    const platform::FileRead read = platform::readRegularFileAt(place.folder.get(), place.name);
+    if (read.problem == platform::FileProblem::missing) return Json::object();
+    if (!read.contents) {
+        if (why) *why = place.path() + ": " + read.reason();
+        return std::nullopt;
+    }
+    Json entries = Json::parse(*read.contents, nullptr, false);
+    if (entries.is_discarded() || !entries.is_object()) {
+        if (why) *why = place.path() + " does not decode";
+        return std::nullopt;
+    }
+    return entries;
+}
+
+std::string textAt(const Json& entry, const char* key)
+{
+    const auto found = entry.find(key);
+    return found != entry.end() && found->is_string() ? found->get<std::string>() : std::string{};
+}
+
+}  // namespace
+
+std::string privateSecretsFile() { return platform::configHomeDirectory() + "/ondaline/secrets.json"; }
+
+StationSecrets readPrivateSecrets(const std::string& settingsFile)
+{
+    const PrivatePlace at = privatePlace(platform::MissingFolders::leave);
+    if (!at.notOwn.empty()) return {};
+    const std::optional<Json> entries = entriesAt(at.place);
+    if (!entries) return {};
+    const auto entry = entries->find(settingsFile);
+    if (entry == entries->end() || !entry->is_object()) return {};
+    return {textAt(*entry, kStreamKey), textAt(*entry, kIcecastPassword)};
+}
+
+std::string keepPrivateSecrets(const std::string& settingsFile, const StationSecrets& secrets)
+{
+    // Nothing is made only to say that nothing is kept.
+    const PrivatePlace at = privatePlace(secrets.empty() ? platform::MissingFolders::leave
+                                                         : platform::MissingFolders::make);
+    if (secrets.empty() && !at.place.reached()) return {};
+    if (!at.notOwn.empty()) return at.notOwn;
+    const platform::FilePlace& place = at.place;
+    std::string why;
+    std::optional<Json> entries = entriesAt(place, &why);
+    if (!entries) return why;
+    const Json before = *entries;
+    if (secrets.empty()) entries->erase(settingsFile);
+    else (*entries)[settingsFile] = {{kStreamKey, secrets.streamKey}, {kIcecastPassword, secrets.icecastPassword}};
+    if (*entries == before) return {};
+
+    const auto ownerOnly = platform::FileAccess::ownerOnly(::geteuid(), ::getegid(),
+                                                           platform::kMayRead | platform::kMayWrite);
+    platform::StagedFile staged(place.folder.get(), place.name, ownerOnly);
+    auto cannotWrite = [&](std::error_code error) {
+        return "cannot write in " + place.folderPath() + " (" + error.message() + ")";
+    };
+    if (staged.error()) return cannotWrite(staged.error());
+    if (const auto access = staged.access(); !access || !platform::onlyItsOwnerReads(*access))
+        return "others could read " + place.path();
+    if (const auto error = staged.write(entries->dump())) return cannotWrite(error);
+    if (const auto error = staged.commit()) return cannotWrite(error);
+    return {};
+}
+
+}  // namespace ondaline
