@@ -129,7 +129,7 @@ OutputChoices outputChoices(const std::vector<platform::OutputDevice>& devices, 
 
 bool savedApplicationOffered(const ImageScheduleConfig& record, bool pickedHere)
 {
-    return !pickedHere && !record.appCaptureBundleID.empty() && record.origin.namedFiles.readAs.has_value();
+    return !pickedHere && !record.appCaptureBundleID.empty() && record.namedFileRules().readAs.has_value();
 }
 
 }  // namespace ondaline::app

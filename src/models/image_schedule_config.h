@@ -122,10 +122,11 @@ struct ImageScheduleConfig {
 
     // How the files this record names (song, crawler, images) are read:
     // another user's link on their way is never followed, and where others
-    // could have changed the settings file of the station in use (judged
-    // when it was loaded and at each save since), only what they could read
-    // too is read.
-    platform::NamedFileRules namedFileRules() const { return origin.namedFiles; }
+    // could have changed the settings file of the station in use, only what
+    // they could read too is read. Judged when the record is loaded, at each
+    // save, and whenever the station folder is no longer the one last
+    // judged.
+    platform::NamedFileRules namedFileRules() const;
 
     // The image for this moment, shifted by hourOffset: the first entry of
     // the local weekday whose window is active (its path even when empty),

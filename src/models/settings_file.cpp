@@ -259,6 +259,15 @@ platform::NamedFileRules rulesFor(const platform::FilePlace& place, const std::o
     return rules;
 }
 
+// The same for the settings file at the place's name now, if any.
+platform::NamedFileRules rulesAt(const platform::FilePlace& place)
+{
+    const auto entry = place.reached() ? holdEntry(place) : nullptr;
+    struct stat file {};
+    if (entry && ::fstat(entry->get(), &file) == 0) return rulesFor(place, file, platform::accessOf(entry->get()));
+    return rulesFor(place, place.reached() ? entryOf(place) : std::nullopt, std::nullopt);
+}
+
 }  // namespace
 
 ImageScheduleConfig::Contents ImageScheduleConfig::Contents::of(std::string_view bytes)
@@ -436,7 +445,7 @@ SettingsSave ImageScheduleConfig::save() const
     const platform::FilePlace& place = at.place;
     // The files the record names are read by the rules of the station in
     // use, whatever the save comes to.
-    origin.namedFiles = rulesFor(place, entryOf(place), std::nullopt);
+    origin.namedFiles = rulesAt(place);
     if (const std::string& link = place.otherUsersLink; !link.empty())
         return failedSave(at.path, link + " is " + notFollowed(place), link);
     if (!place.reached()) {
@@ -532,6 +541,17 @@ SettingsSave ImageScheduleConfig::save() const
         keepSecretsElsewhere(*this, target, holdsSecrets(onDisk), result);
     }
     return result;
+}
+
+platform::NamedFileRules ImageScheduleConfig::namedFileRules() const
+{
+    // Another station than the one judged last (Browse, or a pointer file
+    // changed): whoever may change that one's settings counts now.
+    if (origin.namedFiles.folder != StationPath::load()) {
+        const SettingsPlace at = settingsPlace(kFileName, platform::MissingFolders::leave, platform::AccessLists::note);
+        origin.namedFiles = rulesAt(at.place);
+    }
+    return origin.namedFiles;
 }
 
 std::string ImageScheduleConfig::readStreamKeyFile(std::string* unusable)

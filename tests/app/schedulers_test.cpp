@@ -4,6 +4,7 @@
 
 #include "app/app_delegate.h"
 #include "app/qt_main_executor.h"
+#include "app/settings_page.h"
 #include "app/song_file.h"
 #include "engine/ondaline.h"
 #include "launched_controller.h"
@@ -17,6 +18,8 @@
 #include <QDir>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -153,6 +156,49 @@ private slots:
         QCOMPARE(count(log, "Ondaline: ⚠ Song file not used — " + secret +
                                 ": nobody may change the station's settings and could not read it"),
                  1);
+    }
+
+    // Started at a station of root's own, Browse leads to one whose group may
+    // change its folders: the song file is judged by that station's rules
+    // from then on. Root's private file moved there by a member is not read,
+    // and that is told; a file the group may read is.
+    void afterBrowseTheStationInUseJudgesTheSongFile()
+    {
+        if (::geteuid() != 0) QSKIP("reading with the group's rights needs root");
+        QCOMPARE(::chmod(dir_.c_str(), 0711), 0);
+        const std::string group = dir_ + "/group";
+        for (const std::string& folder : {group, group + "/Misc", group + "/Misc/System"}) {
+            QVERIFY(QDir().mkpath(QString::fromStdString(folder)));
+            QCOMPARE(::chown(folder.c_str(), 0, 65534), 0);
+            QCOMPARE(::chmod(folder.c_str(), 02775), 0);
+        }
+        Rig rig(true);
+        rig.app->scheduleConfig.audioSource = "tcp";
+        rig.app->openDrawer(DrawerPage::settings);
+        rig.app->pickFolder = [&](QWidget*, const QString&) { return std::optional(QString::fromStdString(group)); };
+        QTest::mouseClick(rig.app->settingsPage().drStationPathField()->parentWidget()->findChild<QPushButton*>(),
+                          Qt::LeftButton);
+        rig.app->closeDrawer();
+        QTRY_VERIFY(!rig.app->isDrawerOpen());
+
+        test::LogCapture log;
+        const std::string songFile = group + "/Misc/System/current_song.txt";
+        writeFile(group + "/Misc/private.txt", "Root only\tSecret");
+        QCOMPARE(::chmod((group + "/Misc/private.txt").c_str(), 0600), 0);
+        QCOMPARE(::rename((group + "/Misc/private.txt").c_str(), songFile.c_str()), 0);
+        rig.app->pollSongFile();
+        rig.app->pollSongFile();
+        QCOMPARE(rig.shown(), "");
+        for (const std::string& line : log.messages())
+            QVERIFY2(line.find("Root only") == std::string::npos, line.data());
+        QCOMPARE(count(log, "Ondaline: ⚠ Song file not used — " + songFile +
+                                ": the group nogroup may change the station's settings and could not read it"),
+                 1);
+        QCOMPARE(::chmod(songFile.c_str(), 0644), 0);
+        rig.app->pollSongFile();
+        QCOMPARE(rig.shown(), "Root only - Secret");
+        StationPath::save(dir_ + "/station");
+        QCOMPARE(::chmod(dir_.c_str(), 0700), 0);
     }
 
     void imageFollowsTheScheduleWhileLive()

@@ -169,6 +169,15 @@ TEST_F(SharedStationTest, NamedFilesAreReadOnlyWhereThoseWhoMayChangeTheSettings
     EXPECT_EQ(platform::readNamedFile(privateKey, config.namedFileRules()).reason(), byTheGroup);
     EXPECT_EQ(platform::readNamedFile(song, config.namedFileRules()).contents, "Shared song");
 
+    // A record loaded at a station of root's own judges by the group's
+    // rules once the station in use is the group's, saved or not.
+    const std::string group = station_;
+    StationPath::save(test::makeTempFolder("own"));
+    ImageScheduleConfig own = ImageScheduleConfig::load();
+    EXPECT_EQ(platform::readNamedFile(privateKey, own.namedFileRules()).contents, "PRIVATE KEY");
+    StationPath::save(group);
+    EXPECT_EQ(platform::readNamedFile(privateKey, own.namedFileRules()).reason(), byTheGroup);
+
     // Another member, not of the group, wrote the settings she runs on.
     ASSERT_EQ(::chown(settingsFile().c_str(), 1001, kGroup), 0);
     ASSERT_EQ(::chmod(settingsFile().c_str(), 0664), 0);
