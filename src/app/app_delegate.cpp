@@ -3,7 +3,7 @@
 #include "app/activity_page.h"
 #include "app/appearance_page.h"
 #include "app/gold_color.h"
-#include "app/help_window_loader.h"
+#include "app/help_window.h"
 
 #include "engine/ondaline.h"
 #include "engine/ondaline_delegate.h"

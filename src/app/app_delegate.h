@@ -61,7 +61,7 @@ namespace ondaline::app {
 
 class ActivityPage;
 class AppearancePage;
-class HelpWindowBase;
+class HelpWindow;
 
 inline constexpr const char* kOndalineVersion = "1.1.4";
 
@@ -268,10 +268,10 @@ public:
     // The overlay and schedule editor, made by its first opening.
     std::unique_ptr<editor::OverlayEditorController> overlayEditor;
     // State of the menu and the help window:
-    std::unique_ptr<QMenu> mainMenu;             // its four submenus hold the actions
-    std::unique_ptr<HelpWindowBase> helpWindow;  // the last one built
-    QUrl helpURL;                                // the documentation page
-    // As root, help is a page of our own with the documentation's address:
+    std::unique_ptr<QMenu> mainMenu;         // its four submenus hold the actions
+    std::unique_ptr<HelpWindow> helpWindow;  // the last one built
+    QUrl helpURL;                            // the documentation page
+    // As root, help is the program's own page, with the documentation's address:
     // the web engine would run as root without its sandbox.
     bool helpWithoutWebEngine;
     // The autosave 5 s after the last keystroke: single-shot, a child of

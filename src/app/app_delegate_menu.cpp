@@ -5,8 +5,8 @@
 
 #include "app/app_delegate.h"
 
-#include "app/help_window_loader.h"
-#include "app/offline_help_window.h"
+#include "app/built_in_help_page.h"
+#include "app/help_window.h"
 #include "base/print.h"
 #include "ui/console/keyable_borderless_window.h"
 
@@ -39,7 +39,7 @@ bool editText(Text& text, EditCommand command, bool perform, bool hasSelection, 
 
 // What the focused widget makes of an editing command: whether it can, and
 // doing it when `perform` is set.
-bool edit(EditCommand command, bool perform, HelpWindowBase* help)
+bool edit(EditCommand command, bool perform, HelpWindow* help)
 {
     QWidget* focus = QApplication::focusWidget();
     if (auto* field = qobject_cast<QLineEdit*>(focus))
@@ -123,15 +123,16 @@ void TestAppDelegate::openOndalineHelp()
         helpWindow->activateWindow();
         return;
     }
+    // One window, filled one of two ways: as root, no web engine is loaded.
     QString problem;
-    std::unique_ptr<HelpWindowBase> opened;
-    if (helpWithoutWebEngine) opened = std::make_unique<OfflineHelpWindow>();
-    else opened = makeHelpWindow(&problem);
-    if (!opened) {
+    std::unique_ptr<HelpPage> page;
+    if (helpWithoutWebEngine) page = std::make_unique<BuiltInHelpPage>();
+    else page = makeWebHelpPage(&problem);
+    if (!page) {
         print("Ondaline: ⚠ Help cannot be shown — " + problem.toStdString());
         return;
     }
-    helpWindow = std::move(opened);
+    helpWindow = std::make_unique<HelpWindow>(std::move(page));
     attachMenu(*helpWindow);
     helpWindow->show();
     helpWindow->raise();

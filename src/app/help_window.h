@@ -1,50 +1,42 @@
 #pragma once
 
-// The help window: the maker's documentation page in a web view of its own
-// window, with larger text, zoom keys, and a page of our own saying that
-// help is unavailable, and why, when the documentation cannot be loaded.
-// Built into the library the program loads when help is first opened.
+// The help window, whoever runs the program: titled "Ondaline Help", 820 by
+// 640 in the middle of the screen and never smaller than 500 by 400, with
+// zoom keys (Ctrl+= and Ctrl++ in, Ctrl+- out, Ctrl+0 back) in steps of 0.1
+// between 0.5 and 3.0. Filled with a page (help_page.h): the documentation
+// in a web view, or, as root, the program's own.
 
-#include "app/help_window_loader.h"
+#include "app/help_page.h"
 
-#include <QString>
-#include <QUrl>
+#include <QWidget>
 
-class QTimer;
-class QWebEngineLoadingInfo;
-class QWebEngineView;
+#include <memory>
 
 namespace ondaline::app {
 
-// The page shown when loading fails; `error` is shown as text.
-QString helpFallbackPage(const QString& error);
-
-class OndalineHelpWindow : public HelpWindowBase {
-    Q_OBJECT
+class HelpWindow : public QWidget {
 public:
-    OndalineHelpWindow();
-
-    QWebEngineView* helpWebView = nullptr;
-    double zoomLevel() const { return zoomLevel_; }
-
-    void load(const QUrl& url, int timeoutMs = 60000) override;
-    // The page reads only: copying and selecting are what it can do.
-    bool edit(EditCommand command, bool perform) override;
+    explicit HelpWindow(std::unique_ptr<HelpPage> page);
 
     static constexpr double zoomStep = 0.1;
     static constexpr double zoomMin = 0.5;
     static constexpr double zoomMax = 3.0;
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    HelpPage& page() const { return *page_; }
+    double zoomLevel() const { return zoomLevel_; }
+
+    // See HelpPage.
+    void load(const QUrl& url, int timeoutMs = 60000) { page_->load(url, timeoutMs); }
+    bool edit(EditCommand command, bool perform) { return page_->edit(command, perform); }
+
+    // Shown and not minimized.
+    bool isOnScreen() const { return isVisible() && !isMinimized(); }
 
 private:
     void zoomTo(double level);
-    void loadingChanged(const QWebEngineLoadingInfo& info);
-    void loadFallbackPage(const QString& error);
 
+    HelpPage* page_;  // a child
     double zoomLevel_ = 1.0;
-    QTimer* stallTimer_ = nullptr;
 };
 
 }  // namespace ondaline::app

@@ -1,10 +1,11 @@
 // The menu's keys from the dashboard and the help window, its context menu,
 // and the help window: its fallback page for failed loads, the pages it
-// shows as sent, and its zoom keys; root's page with the address.
+// shows as sent, and its zoom keys; root's window with the program's page.
 
 #include "app/activity_page.h"
+#include "app/built_in_help_page.h"
 #include "app/help_window.h"
-#include "app/offline_help_window.h"
+#include "app/web_help_page.h"
 #include "base/activity_log.h"
 #include "launched_controller.h"
 #include "ui/console/keyable_borderless_window.h"
@@ -15,6 +16,7 @@
 #include <QMenu>
 #include <QParallelAnimationGroup>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -32,8 +34,23 @@ using namespace ondaline::app;
 
 namespace {
 
-// The help window the program loaded, as the library builds it.
-OndalineHelpWindow& helpOf(TestAppDelegate& app) { return static_cast<OndalineHelpWindow&>(*app.helpWindow); }
+// The help window's web page, as the library builds it.
+WebHelpPage& helpOf(TestAppDelegate& app) { return static_cast<WebHelpPage&>(app.helpWindow->page()); }
+
+// The rows from the top of `image` to the bottom of the heading's red
+// letters, and how many rows they span; {-1, 0} where there are none.
+std::pair<int, int> headingRows(const QImage& image)
+{
+    int first = -1, last = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y) == QColor(0xc0, 0x39, 0x2b)) {
+                if (first < 0) first = y;
+                last = y;
+                break;
+            }
+    return {first, first < 0 ? 0 : last - first + 1};
+}
 
 // What the page's script gives, waited for.
 QVariant evaluate(QWebEngineView& view, const QString& script)
@@ -88,8 +105,10 @@ private slots:
     {
         app_ = test::launchController(main_, [](TestAppDelegate& app) {
             app.helpURL = QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(test::closedPort()));
-            // The web engine's window, whoever runs the test (see main).
-            app.helpWithoutWebEngine = false;
+            // The web engine's page, whoever runs the test (see main), but
+            // where root's own is the test.
+            if (QTest::currentTestFunction() != QByteArray("helpAsRootIsTheHelpWindowWithThePagesOwnText"))
+                app.helpWithoutWebEngine = false;
         });
     }
     void cleanup() { app_.reset(); }
@@ -178,7 +197,7 @@ private slots:
 
         // A server's error page shows as sent; a load replaced by another is
         // no failure; one that stalls times out.
-        OndalineHelpWindow& help = helpOf(app);
+        HelpWindow& help = *app.helpWindow;
         help.load(server.url("/missing"));
         QTRY_COMPARE_WITH_TIMEOUT(heading(view), "Not here", 20000);
         help.load(server.url("/slow"));
@@ -196,31 +215,74 @@ private slots:
                     .contains("&lt;strong jscontent=&quot;failedUrl&quot;&gt;&lt;/strong&gt; &amp; co"));
     }
 
-    // Root's help: the documentation's address on a page of its own, to
-    // copy; nothing opens, nothing is fetched.
-    void helpWithoutTheWebEngineGivesTheAddress()
+    // Run as root, help is the same window, reused, with the page that says
+    // help is unavailable drawn by the program: its four lines, the last
+    // saying why and where the documentation is, to copy; its zoom keys
+    // scale it. No web view is made.
+    void helpAsRootIsTheHelpWindowWithThePagesOwnText()
     {
+        if (geteuid() != 0) QSKIP("the program's decision for root needs root");
         TestAppDelegate& app = *app_;
-        app.helpWithoutWebEngine = true;
         app.helpURL = helpPageURL();
         QTest::keyClick(app.window->windowHandle(), Qt::Key_Question, Qt::ControlModifier);
-        auto* help = dynamic_cast<OfflineHelpWindow*>(app.helpWindow.get());
-        QVERIFY(help && help->isOnScreen());
+        QVERIFY(app.helpWindow && app.helpWindow->isOnScreen());
+        HelpWindow* help = app.helpWindow.get();
+        auto* page = dynamic_cast<BuiltInHelpPage*>(&help->page());
+        QVERIFY(page && help->findChildren<QWebEngineView*>().isEmpty());
         QCOMPARE(help->windowTitle(), "Ondaline Help");
-        QVERIFY(help->findChildren<QWebEngineView*>().isEmpty());
-        const QString address = QStringLiteral("https://www.quillmere.com/documentation/ondaline/");
-        QVERIFY2(help->page()->toPlainText().contains(address), qPrintable(help->page()->toPlainText()));
-        QVERIFY(help->page()->toHtml().count("<a ") == 0);
+        QCOMPARE(help->size(), QSize(820, 640));
+        QCOMPARE(help->minimumSize(), QSize(500, 400));
+        QCOMPARE(help->pos(), QGuiApplication::primaryScreen()->availableGeometry().center() - QPoint(410, 320));
 
         QApplication::setActiveWindow(help);
-        help->page()->setFocus();
+        page->text()->setFocus();
         QClipboard& clipboard = *QApplication::clipboard();
         clipboard.clear();
         QTest::keyClick(help->windowHandle(), Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(help->windowHandle(), Qt::Key_C, Qt::ControlModifier);
-        QTRY_VERIFY(clipboard.text().contains(address));
+        QTRY_VERIFY(!clipboard.text().isEmpty());
+        QStringList lines = clipboard.text().replace(QChar(0xa0), ' ').split('\n');
+        for (QString& line : lines) line = line.simplified();
+        QCOMPARE(lines, QStringList({"Help is currently unavailable",
+                                     "Ondaline couldn't load the help documentation from www.quillmere.com .",
+                                     "This usually means your internet connection is offline, or the Quillmere "
+                                     "Systems website is temporarily unreachable. Please check your connection and "
+                                     "try again.",
+                                     QString::fromUtf8("Run as root, Ondaline shows no web pages: its web engine "
+                                                       "would run without its sandbox. The documentation is at "
+                                                       "https://www.quillmere.com/documentation/ondaline/ — open it "
+                                                       "in your own browser.")}));
+        QCOMPARE(page->text()->toHtml().count("<a "), 0);
+        const QString before = page->text()->toPlainText();
         QTest::keyClick(help->windowHandle(), Qt::Key_V, Qt::ControlModifier);  // reads only
-        QVERIFY(!help->page()->toPlainText().contains(address + address));
+        QCOMPARE(page->text()->toPlainText(), before);
+
+        // The heading's letters at each zoom, measured as drawn.
+        QTextCursor unselected = page->text()->textCursor();
+        unselected.clearSelection();
+        page->text()->setTextCursor(unselected);
+        const auto [top, rows] = headingRows(page->grab().toImage());
+        QVERIFY(rows > 10);
+        for (int i = 0; i < 5; ++i) QTest::keyClick(help->windowHandle(), Qt::Key_Equal, Qt::ControlModifier);
+        QVERIFY(std::abs(help->zoomLevel() - 1.5) < 1e-9);
+        const auto [topZoomed, rowsZoomed] = headingRows(page->grab().toImage());
+        QVERIFY2(std::abs(rowsZoomed - 1.5 * rows) <= 2, qPrintable(QString("%1 %2").arg(rows).arg(rowsZoomed)));
+        QVERIFY(std::abs(topZoomed - 1.5 * top) <= 2);
+        for (int i = 0; i < 30; ++i) QTest::keyClick(help->windowHandle(), Qt::Key_Minus, Qt::ControlModifier);
+        QCOMPARE(help->zoomLevel(), 0.5);
+        QVERIFY(std::abs(headingRows(page->grab().toImage()).second - rows / 2.0) <= 2);
+        QTest::keyClick(help->windowHandle(), Qt::Key_0, Qt::ControlModifier);
+        QCOMPARE(help->zoomLevel(), 1.0);
+        QCOMPARE(headingRows(page->grab().toImage()), std::make_pair(top, rows));
+
+        // Asked again while shown: the same window and zoom; Ctrl+W closes
+        // the dashboard, not the help.
+        QTest::keyClick(help->windowHandle(), Qt::Key_Plus, Qt::ControlModifier);
+        QTest::keyClick(help->windowHandle(), Qt::Key_Question, Qt::ControlModifier);
+        QVERIFY(app.helpWindow.get() == help);
+        QVERIFY(std::abs(help->zoomLevel() - 1.1) < 1e-9);
+        QTest::keyClick(help->windowHandle(), Qt::Key_W, Qt::ControlModifier);
+        QVERIFY(!app.window->isVisible() && help->isVisible());
     }
 
     // Last: it ends the event loop.
@@ -229,7 +291,7 @@ private slots:
         TestAppDelegate& app = *app_;
         QTest::keyClick(app.window->windowHandle(), Qt::Key_Question, Qt::ControlModifier);
         QVERIFY(app.helpWindow && app.helpWindow->isOnScreen());
-        OndalineHelpWindow* help = &helpOf(app);
+        HelpWindow* help = app.helpWindow.get();
         QApplication::setActiveWindow(help);
         QWindow* helpHandle = help->windowHandle();
 
@@ -243,8 +305,8 @@ private slots:
         QCOMPARE(help->zoomLevel(), 3.0);
         for (int i = 0; i < 30; ++i) QTest::keyClick(helpHandle, Qt::Key_Minus, Qt::ControlModifier);
         QCOMPARE(help->zoomLevel(), 0.5);
-        QVERIFY(std::abs(help->helpWebView->zoomFactor() - 0.5) < 1e-6);
-        QTRY_VERIFY(std::abs(evaluate(*help->helpWebView, "window.devicePixelRatio").toDouble() - 0.5) < 1e-6);
+        QVERIFY(std::abs(helpOf(app).helpWebView->zoomFactor() - 0.5) < 1e-6);
+        QTRY_VERIFY(std::abs(evaluate(*helpOf(app).helpWebView, "window.devicePixelRatio").toDouble() - 0.5) < 1e-6);
         QTest::keyClick(helpHandle, Qt::Key_0, Qt::ControlModifier);
         QCOMPARE(help->zoomLevel(), 1.0);
         QTest::keyClick(helpHandle, Qt::Key_Equal, Qt::ControlModifier);

@@ -1,4 +1,4 @@
-#include "app/help_window_loader.h"
+#include "app/help_page.h"
 
 #include <QCoreApplication>
 #include <QLibrary>
@@ -30,7 +30,7 @@ QUrl helpPageURL()
     return QUrl(QStringLiteral("https://") + QLatin1String(kHelpHost) + QStringLiteral("/documentation/ondaline/"));
 }
 
-std::unique_ptr<HelpWindowBase> makeHelpWindow(QString* problem)
+std::unique_ptr<HelpPage> makeWebHelpPage(QString* problem)
 {
     // The web engine wants a context shared with everything Qt draws before
     // it is loaded. Asked for at start (Qt::AA_ShareOpenGLContexts) it would
@@ -47,13 +47,13 @@ std::unique_ptr<HelpWindowBase> makeHelpWindow(QString* problem)
         if (shared->create()) setShared(shared);
     }
     static QLibrary library(QCoreApplication::applicationDirPath() + QStringLiteral("/libondaline_help.so"));
-    using Make = HelpWindowBase* (*)();
-    const auto make = reinterpret_cast<Make>(library.resolve("ondalineMakeHelpWindow"));
+    using Make = HelpPage* (*)();
+    const auto make = reinterpret_cast<Make>(library.resolve("ondalineMakeWebHelpPage"));
     if (!make) {
         if (problem) *problem = library.errorString();
         return nullptr;
     }
-    return std::unique_ptr<HelpWindowBase>(make());
+    return std::unique_ptr<HelpPage>(make());
 }
 
 }  // namespace ondaline::app
