@@ -288,7 +288,7 @@ private:
     // The live status line as it stands now: the stream's figures, and what
     // the station should know beside them.
     void showLiveStatus();
-    std::string liveStatusNote() const;
+    SourceSwitcher::Note liveStatusNote() const;
     // "Connecting to stream…" on the line, in place of whatever it said.
     void showConnecting();
     // State of the autosave: the start of the last run on the controller's

@@ -128,23 +128,25 @@ void TestAppDelegate::showLiveStatus()
 {
     if (!connectTime_ || !dashboard_.statusLabel() || isSettingsNoticeShowing()) return;
     const auto elapsed = static_cast<std::int64_t>(std::trunc(clock_->now() - *connectTime_));
-    const QString text = QString::fromStdString(connectedStatusText(liveServiceName_, liveKbps_, elapsed,
-                                                                    liveStatusNote()));
+    const SourceSwitcher::Note note = liveStatusNote();
+    const QString text = QString::fromStdString(connectedStatusText(liveServiceName_, liveKbps_, elapsed, note.text));
+    const QString name = QString::fromStdString(note.application);
     // After a settings notice the live colour comes back with the text.
-    if (dashboard_.statusColor() != liveStatusColor()) dashboard_.showStatus(text, liveStatusColor());
-    else dashboard_.setStatusText(text);
+    if (dashboard_.statusColor() != liveStatusColor()) dashboard_.showStatus(text, liveStatusColor(), name);
+    else dashboard_.setStatusText(text, name);
 }
 
-std::string TestAppDelegate::liveStatusNote() const
+SourceSwitcher::Note TestAppDelegate::liveStatusNote() const
 {
     // First what is amiss with the source on air ("'Auto' is not playing —
     // carrier on air"); else, the stream going on, that only the station's
     // own listening is gone; else the application captured.
-    if (std::string silent = sources_.silentSourceNote(); !silent.empty()) return silent;
+    if (SourceSwitcher::Note silent = sources_.silentSourceNote(); !silent.text.empty()) return silent;
     if (activeAudioSource() == AudioSourceKind::local && player->engine().isMissingSoundServer())
-        return "Local player not heard";
+        return {"Local player not heard", {}};
     // Which application's sound is on air, whoever chose it.
-    if (std::string captured = sources_.capturedApplication(); !captured.empty()) return "Capturing '" + captured + "'";
+    if (std::string captured = sources_.capturedApplication(); !captured.empty())
+        return {"Capturing '" + captured + "'", captured};
     return {};
 }
 

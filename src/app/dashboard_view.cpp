@@ -15,11 +15,14 @@
 #include "ui/console/led_indicator_view.h"
 #include "ui/console/vu_meter_view.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QTextLayout>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace ondaline::app {
 
@@ -193,6 +196,26 @@ QString withControlsShown(const QString& text)
     return QString::fromStdString(platform::withControlsShown(text.toStdString()));
 }
 
+// `text` as it fits `label` on one line: an application's `name` in it,
+// between quotes, is shortened first, with an ellipsis, so that the state
+// and the figures before it stay whole and what the name is said of still
+// shows; what still does not fit ends in an ellipsis, never cut at both
+// edges as centred text would be.
+QString fitted(const QLabel& label, QString text, const QString& name)
+{
+    const QFontMetrics metrics(label.font());
+    const int room = label.contentsRect().width();
+    if (metrics.horizontalAdvance(text) <= room) return text;
+    const QString quoted = QLatin1Char('\'') + name + QLatin1Char('\'');
+    if (const qsizetype at = name.isEmpty() ? -1 : text.indexOf(quoted); at >= 0) {
+        const int rest = metrics.horizontalAdvance(QString(text).remove(at + 1, name.size()));
+        const QString shortened = metrics.elidedText(name, Qt::ElideRight, std::max(0, room - rest));
+        text.replace(at + 1, name.size(), shortened.isEmpty() ? QString(QChar(0x2026)) : shortened);
+        if (metrics.horizontalAdvance(text) <= room) return text;
+    }
+    return metrics.elidedText(text, Qt::ElideRight, room);
+}
+
 }  // namespace
 
 void DashboardView::setStationName(const std::string& name)
@@ -210,14 +233,15 @@ void DashboardView::setNowPlaying(const QString& text)
     if (nowPlaying_) nowPlaying_->setText(withControlsShown(text));
 }
 
-void DashboardView::showStatus(const QString& text, const QColor& color)
+void DashboardView::showStatus(const QString& text, const QColor& color, const QString& name)
 {
-    app::showStatus(status_, withControlsShown(text), color);
+    if (!status_) return;
+    app::showStatus(status_, fitted(*status_, withControlsShown(text), withControlsShown(name)), color);
 }
 
-void DashboardView::setStatusText(const QString& text)
+void DashboardView::setStatusText(const QString& text, const QString& name)
 {
-    if (status_) status_->setText(withControlsShown(text));
+    if (status_) status_->setText(fitted(*status_, withControlsShown(text), withControlsShown(name)));
 }
 
 QColor DashboardView::statusColor() const

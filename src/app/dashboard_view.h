@@ -46,8 +46,10 @@ public:
     // Shown in capitals; the record keeps the name as typed.
     void setStationName(const std::string& name);
     void setNowPlaying(const QString& text);
-    void showStatus(const QString& text, const QColor& color);
-    void setStatusText(const QString& text);  // the colour stays
+    // The status line, fitted to its width: an application's `name` that
+    // `text` holds in quotes is shortened first (see dashboard_view.cpp).
+    void showStatus(const QString& text, const QColor& color, const QString& name = {});
+    void setStatusText(const QString& text, const QString& name = {});  // the colour stays
     QColor statusColor() const;
     void setLampLit(bool lit);
     void showConnectButton(const QString& title, bool gold, bool green);

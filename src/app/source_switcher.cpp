@@ -6,6 +6,7 @@
 #include "engine/ondaline.h"
 #include "models/station_path.h"
 #include "platform/audio/audio_output.h"
+#include "platform/text.h"
 #include "sources/application_follower.h"
 #include "sources/audio_source_capture.h"
 #include "sources/captured_pcm.h"
@@ -178,7 +179,8 @@ void SourceSwitcher::activateAppCapture(const std::string& bundleID, const std::
 void SourceSwitcher::offerAppCapture(const std::string& bundleID, const std::string& name)
 {
     activateAppCapture({}, name);  // the source, with nothing followed
-    const std::string shown = "'" + (name.empty() ? bundleID : name) + "'";
+    appCaptureSilenceName_ = platform::withFormatCharactersShown(name.empty() ? bundleID : name);
+    const std::string shown = "'" + appCaptureSilenceName_ + "'";
     appCaptureWaiting_ = shown + " from settings others may change — pick to capture";
     appCaptureSilence_ = shown + " not captured until picked";
     print("AppCapture: " + appCaptureWaiting_);
@@ -217,6 +219,7 @@ void SourceSwitcher::showFollowerStatus(const sources::ApplicationFollower::Stat
     }
     appCaptureWaiting_ = status.waitingText();
     appCaptureSilence_ = status.text;
+    appCaptureSilenceName_ = shown;
     looks_->source(false, QString::fromStdString("App Capture: " + appCaptureWaiting_), 0.25);
 }
 
@@ -236,12 +239,13 @@ void SourceSwitcher::stopAppCapture()
     appCaptureProcess_ = 0;
     appCaptureWaiting_.clear();
     appCaptureSilence_.clear();
+    appCaptureSilenceName_.clear();
 }
 
-std::string SourceSwitcher::silentSourceNote() const
+SourceSwitcher::Note SourceSwitcher::silentSourceNote() const
 {
     if (active_ != AudioSourceKind::appCapture || appCaptureSilence_.empty()) return {};
-    return appCaptureSilence_ + " — carrier on air";
+    return {appCaptureSilence_ + " — carrier on air", appCaptureSilenceName_};
 }
 
 std::string SourceSwitcher::capturedApplication() const

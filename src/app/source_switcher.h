@@ -86,8 +86,13 @@ public:
     // Empty while it is captured or being looked for.
     const std::string& appCaptureWaiting() const { return appCaptureWaiting_; }
     // While it brings no sound for such a reason, what a live stream has
-    // to say of it; empty otherwise.
-    std::string silentSourceNote() const;
+    // to say of it, and the application's name as the note shows it; empty
+    // otherwise.
+    struct Note {
+        std::string text;
+        std::string application;
+    };
+    Note silentSourceNote() const;
     // While an application's sound is captured and comes, its name.
     std::string capturedApplication() const;
     const sources::SpectrumAnalyzer& appCaptureSpectrum() const { return *appCaptureSpectrum_; }
@@ -113,7 +118,8 @@ private:
     std::shared_ptr<std::atomic<bool>> appCaptureHeard_;  // the running capture's sound has come
     std::int32_t appCaptureProcess_ = 0;
     std::string appCaptureWaiting_;
-    std::string appCaptureSilence_;  // why it is silent
+    std::string appCaptureSilence_;      // why it is silent
+    std::string appCaptureSilenceName_;  // the application it names
     // Touched by the capture's queue only while its token holds; the gate
     // is closed before it goes.
     const std::unique_ptr<sources::SpectrumAnalyzer> appCaptureSpectrum_;

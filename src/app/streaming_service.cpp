@@ -1,5 +1,7 @@
 #include "app/streaming_service.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -84,7 +86,7 @@ IdleLook idleLook(AudioSourceKind source, const SourceReadiness& readiness)
 
 IdleLook appCaptureLook(std::string_view name)
 {
-    return {true, "Connected to " + std::string(name.empty() ? "App Capture" : name), 0.4};
+    return {true, "Connected to " + (name.empty() ? "App Capture" : platform::withFormatCharactersShown(name)), 0.4};
 }
 
 IdleLook localPlayerLook(bool soundServerMissing)

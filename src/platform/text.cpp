@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <utility>
+
 namespace ondaline::platform {
 
 namespace {
@@ -152,6 +154,44 @@ std::string withControlsShown(std::string_view text, LineBreaks lineBreaks)
         i += length;
     }
     return shown;
+}
+
+namespace {
+
+// Unicode 15's format characters (category Cf), as ranges.
+constexpr std::pair<char32_t, char32_t> kFormatCharacters[] = {
+    {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},   {0x070F, 0x070F},
+    {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},   {0x200B, 0x200F},   {0x202A, 0x202E},
+    {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD},
+    {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F},
+};
+
+bool isFormatCharacter(char32_t c)
+{
+    for (const auto& [first, last] : kFormatCharacters)
+        if (c >= first && c <= last) return true;
+    return false;
+}
+
+}  // namespace
+
+std::string withFormatCharactersShown(std::string_view text)
+{
+    // Valid UTF-8 from here on: what was not is U+FFFD already.
+    const std::string shown = withControlsShown(text);
+    std::string marked;
+    marked.reserve(shown.size());
+    for (std::size_t i = 0; i < shown.size();) {
+        const auto lead = static_cast<std::uint8_t>(shown[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (static_cast<std::uint8_t>(shown[i + k]) & 0x3F);
+        if (isFormatCharacter(c)) marked += "\xEF\xBF\xBD";  // U+FFFD
+        else marked.append(shown, i, length);
+        i += length;
+    }
+    return marked;
 }
 
 }  // namespace ondaline::platform

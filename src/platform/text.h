@@ -31,6 +31,12 @@ enum class LineBreaks { mark, keep };
 // `LineBreaks::keep` a line feed, and a carriage return before one, stay.
 std::string withControlsShown(std::string_view text, LineBreaks lineBreaks = LineBreaks::mark);
 
+// The same for a name that others choose, such as an application's: also
+// every invisible format character (Unicode's category Cf: direction
+// controls, zero-width characters, the soft hyphen, ...) by U+FFFD, so that
+// a name can neither turn the text around it nor pass for another.
+std::string withFormatCharactersShown(std::string_view text);
+
 // The text with A–Z turned into a–z; other bytes as they are.
 std::string asciiLowercase(std::string_view text);
 

@@ -1,5 +1,7 @@
 #include "sources/application_choice.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 
 namespace ondaline::sources {
@@ -17,7 +19,9 @@ bool isOfChoice(const AudioSource& source, const ApplicationChoice& choice)
 {
     // A source without an identifier never matches.
     if (!source.bundleIdentifier || *source.bundleIdentifier != choice.binary) return false;
-    return choice.name.empty() || source.name == choice.name;
+    // Names from the sound server come in their visible form; so does the
+    // choice's, whatever settings file it came from.
+    return choice.name.empty() || source.name == platform::withFormatCharactersShown(choice.name);
 }
 
 std::string shownName(const AudioSource& source, const std::vector<AudioSource>& all)

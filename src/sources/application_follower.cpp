@@ -1,5 +1,7 @@
 #include "sources/application_follower.h"
 
+#include "platform/text.h"
+
 namespace ondaline::sources {
 
 using Kind = ApplicationFollower::Status::Kind;
@@ -38,7 +40,8 @@ std::shared_ptr<ApplicationFollower> ApplicationFollower::start(std::shared_ptr<
 ApplicationFollower::ApplicationFollower(Passkey, std::shared_ptr<AudioSourceCapture> capture, ApplicationChoice choice,
                                          StatusHandler onStatus)
     : capture_(std::move(capture)), onStatus_(std::move(onStatus)),
-      shownName_(choice.name.empty() ? choice.binary : choice.name), tracker_(std::move(choice))
+      shownName_(platform::withFormatCharactersShown(choice.name.empty() ? choice.binary : choice.name)),
+      tracker_(std::move(choice))
 {
 }
 

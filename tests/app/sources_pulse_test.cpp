@@ -32,6 +32,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QProcess>
 #include <QScopeGuard>
@@ -362,6 +363,49 @@ private slots:
         app_->activateAudioSource(AudioSourceKind::tcp);
         app_->activateAudioSource(AudioSourceKind::appCapture);
         QTRY_COMPARE(look(), "lit | Connected to Tone Maker " + dim);
+    }
+
+    // Everyday application names on the live line: its state and figures
+    // stay whole and what is captured still shows, the name shortened so
+    // that the line fits; nothing is cut at its edges.
+    void aLongNameIsShortenedAndTheLiveLineReadsWhole()
+    {
+        const QString vlc = "VLC media player (LibVLC 3.0.24)";
+        play(another({}), vlc);
+        app_->scheduleConfig.appCaptureName = vlc.toStdString();
+        app_->activateAppCaptureMode();
+        QTRY_COMPARE(look(), "lit | Connected to " + vlc + " " + dim);
+        app_->setConnectedUI();
+        QTRY_VERIFY2(status().contains("| Capturing 'VLC"), qPrintable(status()));
+        const QLabel& line = *app_->dashboard().statusLabel();
+        QVERIFY2(status().startsWith("Connected to stream | ") && status().endsWith(QString::fromUtf8("…'")),
+                 qPrintable(status()));
+        QVERIFY2(QFontMetrics(line.font()).horizontalAdvance(status()) <= line.contentsRect().width(),
+                 qPrintable(status()));
+        app_->setDisconnectedUI();
+    }
+
+    // A name with direction controls would turn the text around it: in the
+    // picker, on the status line and in the log they are shown as marks.
+    void directionControlsInANameAreShownAsMarks()
+    {
+        const QString turned = QString::fromUtf8("Radio \u202E(Ward 7) live end\u202C");
+        const QString shown = QString::fromUtf8("Radio \uFFFD(Ward 7) live end\uFFFD");
+        test::LogCapture log;
+        play(another({}), turned);
+        QComboBox* picker = openPicker();
+        QVERIFY(lists(picker, {shown}));
+        choose(picker, shown);
+        QTRY_COMPARE(look(), "lit | Connected to " + shown + " " + dim);
+        app_->setConnectedUI();
+        QTRY_VERIFY2(status().endsWith("Capturing '" + shown + "'"), qPrintable(status()));
+        for (int k = 0; k < picker->count(); ++k)
+            QVERIFY2(!picker->itemText(k).contains(QChar(0x202E)) && !picker->itemText(k).contains(QChar(0x202C)),
+                     qPrintable(picker->itemText(k)));
+        QVERIFY(log.contains("AudioSourceCapture: ✅ Capture started for '" + shown.toStdString() + "'"));
+        for (const std::string& line : log.messages())
+            QVERIFY2(line.find("\u202E") == std::string::npos && line.find("\u202C") == std::string::npos, line.data());
+        app_->setDisconnectedUI();
     }
 
     // After a restart (no process known), two of that binary and name of

@@ -52,3 +52,16 @@ TEST(Trim, RemovesUnicodeWhitespaceAndNewlinesAtBothEndsOnly)
     EXPECT_EQ(trimWhitespaceAndNewlines("\u200bx\u200b"), "\u200bx\u200b");
     EXPECT_EQ(trimWhitespaceAndNewlines(" \xff \x80"), "\xff \x80");
 }
+
+TEST(ShownName, FormatCharactersAndControlsBecomeMarksAndTheRestStays)
+{
+    // Direction controls, isolates, zero-width and tag characters, a soft
+    // hyphen, and a byte order mark: each one mark.
+    EXPECT_EQ(withFormatCharactersShown("Radio \u202e(Ward 7) live end\u202c"), "Radio \ufffd(Ward 7) live end\ufffd");
+    EXPECT_EQ(withFormatCharactersShown("\u2067a\u2069\u200bb\u200fc\u00add\ufeff\U000e0041"),
+              "\ufffda\ufffd\ufffdb\ufffdc\ufffdd\ufffd\ufffd");
+    EXPECT_EQ(withFormatCharactersShown("mpv\n\x1b[2J\x85"), "mpv\u240a\u241b[2J\ufffd");
+    EXPECT_EQ(withFormatCharactersShown("caf\u00e9 \u05e9\u05dc\u05d5\u05dd \U0001f3b5"),
+              "caf\u00e9 \u05e9\u05dc\u05d5\u05dd \U0001f3b5");
+    EXPECT_EQ(withFormatCharactersShown("\xff\xc3"), "\ufffd\ufffd");
+}

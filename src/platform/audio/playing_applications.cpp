@@ -2,6 +2,7 @@
 
 #include "platform/audio/pulse_connection.h"
 #include "platform/audio/pulse_properties.h"
+#include "platform/text.h"
 
 #include <algorithm>
 
@@ -30,7 +31,8 @@ bool listOn(const PulseConnection& connection, SoundServerApplications& into, st
             [](pa_context*, const pa_sink_input_info* info, int eol, void* out) {
                 if (eol != 0 || !info) return;
                 PlayingApplication stream;
-                stream.name = pulse::property(info->proplist, PA_PROP_APPLICATION_NAME);
+                // Shown, logged and kept as settings in its visible form.
+                stream.name = withFormatCharactersShown(pulse::property(info->proplist, PA_PROP_APPLICATION_NAME));
                 // Nobody could tell which application a nameless stream is.
                 // One on no device yet (PipeWire lists a new stream a moment
                 // before it links it) cannot be recorded.
