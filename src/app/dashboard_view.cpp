@@ -196,23 +196,25 @@ QString withControlsShown(const QString& text)
     return QString::fromStdString(platform::withControlsShown(text.toStdString()));
 }
 
-// `text` as it fits `label` on one line: an application's `name` in it,
-// between quotes, is shortened first, with an ellipsis, so that the state
-// and the figures before it stay whole and what the name is said of still
-// shows; what still does not fit ends in an ellipsis, never cut at both
-// edges as centred text would be.
+// `text` as it fits `label` on one line, never cut at its edges as
+// centred text too wide would be. An application's `name` in it, between
+// quotes, is shortened first, with an ellipsis, so that the state and the
+// figures before it stay whole and what is said of the name still shows;
+// down to its first letters, after which the end of the line goes. Other
+// text loses its middle (a path's folders).
 QString fitted(const QLabel& label, QString text, const QString& name)
 {
     const QFontMetrics metrics(label.font());
     const int room = label.contentsRect().width();
     if (metrics.horizontalAdvance(text) <= room) return text;
     const QString quoted = QLatin1Char('\'') + name + QLatin1Char('\'');
-    if (const qsizetype at = name.isEmpty() ? -1 : text.indexOf(quoted); at >= 0) {
-        const int rest = metrics.horizontalAdvance(QString(text).remove(at + 1, name.size()));
-        const QString shortened = metrics.elidedText(name, Qt::ElideRight, std::max(0, room - rest));
-        text.replace(at + 1, name.size(), shortened.isEmpty() ? QString(QChar(0x2026)) : shortened);
-        if (metrics.horizontalAdvance(text) <= room) return text;
-    }
+    const qsizetype at = name.isEmpty() ? -1 : text.indexOf(quoted);
+    if (at < 0) return metrics.elidedText(text, Qt::ElideMiddle, room);
+    const QString ellipsis(QChar(0x2026));
+    const int rest = metrics.horizontalAdvance(QString(text).remove(at + 1, name.size()));
+    const int least = metrics.horizontalAdvance(name.left(3) + ellipsis);
+    const QString shortened = metrics.elidedText(name, Qt::ElideRight, std::max(least, room - rest));
+    text.replace(at + 1, name.size(), shortened.isEmpty() ? name.left(3) + ellipsis : shortened);
     return metrics.elidedText(text, Qt::ElideRight, room);
 }
 

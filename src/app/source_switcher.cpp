@@ -182,7 +182,7 @@ void SourceSwitcher::offerAppCapture(const std::string& bundleID, const std::str
     appCaptureSilenceName_ = platform::withFormatCharactersShown(name.empty() ? bundleID : name);
     const std::string shown = "'" + appCaptureSilenceName_ + "'";
     appCaptureWaiting_ = shown + " from settings others may change — pick to capture";
-    appCaptureSilence_ = shown + " not captured until picked";
+    appCaptureSilence_ = shown + " waits for a pick";  // short: the live line holds it beside its figures
     print("AppCapture: " + appCaptureWaiting_);
     looks_->source(false, QString::fromStdString("App Capture: " + appCaptureWaiting_), 0.25);
 }
