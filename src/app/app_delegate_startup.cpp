@@ -110,6 +110,8 @@ void TestAppDelegate::applicationDidFinishLaunching()
             if (self) self->playerSoundServerDidChange(playing);
         });
     });
+    // What keeping the player's sound on the device chosen had to do.
+    player->engine().setDeviceListener([](const std::string& note) { print("Ondaline: Audio output: " + note); });
 
     // Before the player's first sound, and for every stream it opens later.
     player->engine().chooseDevice(scheduleConfig.audioOutputDeviceUID);

@@ -126,6 +126,12 @@ void AudioOutput::setServerListener(ServerListener listener)
     serverListener_ = std::move(listener);
 }
 
+void AudioOutput::setDeviceListener(DeviceListener listener)
+{
+    std::lock_guard lock(mutex_);
+    deviceListener_ = std::move(listener);
+}
+
 void AudioOutput::tell(bool playing)
 {
     ServerListener listener;
@@ -265,6 +271,13 @@ void AudioOutput::playOnServer()
             lock.unlock();
             // Waits for room at the device's pace; the pacer does not.
             const bool played = playback->write(block.data(), blockFrames);
+            if (const std::string note = played ? playback->takeNote() : std::string(); !note.empty()) {
+                DeviceListener listener;
+                lock.lock();
+                listener = deviceListener_;
+                lock.unlock();
+                if (listener) listener(note);
+            }
             lock.lock();
             if (played || stopping_) continue;
             // The sound server went away: heard nowhere until it is back.

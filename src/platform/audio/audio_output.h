@@ -47,6 +47,10 @@ public:
     // Told when the stream on the sound server is lost (false) and when it
     // plays again (true), on the output's own threads.
     using ServerListener = std::function<void(bool playing)>;
+    // Told, on the output's own thread, what keeping the stream on the
+    // device chosen had to do ("the player's stream was on …, not on … —
+    // put back"), once each time.
+    using DeviceListener = std::function<void(const std::string& note)>;
     struct Options {
         bool useSoundServer = true;
         std::string applicationName = "Ondaline";
@@ -73,14 +77,16 @@ public:
     // played is not heard.
     bool isMissingSoundServer() const;
     void setServerListener(ServerListener listener);
+    void setDeviceListener(DeviceListener listener);
 
     // What is heard: 0 silent, 1 full level. The tap always has the full signal.
     void setVolume(float volume);
 
     // The output device every stream the output opens plays on ("" = the
-    // server's default): at start, and whenever the server is back. While
-    // that device is not there the default plays. The stream that plays now
-    // stays where it is.
+    // server's default): at start, and whenever the server is back. Nothing
+    // the server or its session manager do moves it off that device; while
+    // the device is not there the default plays, and once it is back, it
+    // again. The stream that plays now stays where it is.
     void chooseDevice(const std::string& uid);
     // Moves the stream that plays now to the device with this uid ("" = the
     // default). False, with `error` set, while none plays on the server.
@@ -112,6 +118,7 @@ private:
     std::string chosenDevice_;  // where a stream is opened; "" = the default
     std::shared_ptr<PulsePlayback> playback_;
     ServerListener serverListener_;
+    DeviceListener deviceListener_;
     // Interleaved blocks on their way to the server: a ring of
     // queuedBlocksMost, `queued_` of them from `queueHead_` on.
     std::vector<float> queue_;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 namespace ondaline::platform {
 
@@ -12,160 +13,25 @@ using pulse::PulseLock;
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr pa_sample_spec streamFormat{PA_SAMPLE_FLOAT32LE, 44100, 2};
 constexpr std::size_t frameBytes = sizeof(float) * 2;
 // Enough to ride out a late writer, short enough that volume changes and
 // moves are heard soon.
 constexpr pa_usec_t targetLatency = 100'000;
 
-}  // namespace
-
-struct PulsePlayback::Private {
-    std::unique_ptr<PulseConnection> connection;
-    pulse::Stream stream;
-    bool interrupted = false;  // under the mainloop lock
-    std::string keptOn;        // under the mainloop lock: the device chosen; "" follows the default
-
-    // A second client of the sound server, for one move (see putBack()).
-    struct MoverClose {
-        void operator()(pa_context* c) const
-        {
-            pa_context_set_state_callback(c, nullptr, nullptr);
-            pa_context_disconnect(c);
-            pa_context_unref(c);
-        }
-    };
-    mutable std::unique_ptr<pa_context, MoverClose> mover;  // under the mainloop lock
-    mutable bool moverBusy = false;                         // under the mainloop lock
-
-    // Both servers take a stream put on the default device for one that
-    // follows the default, and move it whenever the default changes: one
-    // on a chosen device is put back, after every move, however late: its
-    // device is checked on each change of the stream or of the default,
-    // as a move may come with no word of it. And a stream that was on a
-    // chosen device may be left where it is by PulseAudio when "" is
-    // chosen while that device is the default: it is taken to each new
-    // default. On the server's thread, where nothing may be waited for; a
-    // device that is gone refuses the move, and gets the stream again once
-    // it is back.
-    static void onMoved(pa_stream*, void* userdata) { static_cast<const Private*>(userdata)->keep(); }
-    static void onServerChange(pa_context* context, pa_subscription_event_type_t event, std::uint32_t index,
-                               void* userdata)
-    {
-        const Private& p = *static_cast<const Private*>(userdata);
-        if (!p.stream) return;
-        if ((event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
-            if (index == pa_stream_get_index(p.stream.get())) p.keep();
-            return;
-        }
-        if (!p.keptOn.empty()) {
-            p.keep();
-            return;
-        }
-        pulse::Operation(pa_context_get_server_info(
-            context,
-            [](pa_context*, const pa_server_info* info, void* q) {
-                const Private& self = *static_cast<const Private*>(q);
-                if (info && info->default_sink_name && self.stream && self.keptOn.empty())
-                    self.move(info->default_sink_name);
-            },
-            userdata));
-    }
-    // Asks the server where the stream plays now (libpulse's own record is
-    // only as new as the last move it was told of), and puts it back when
-    // it is elsewhere than on the chosen device.
-    void keep() const
-    {
-        if (keptOn.empty()) return;
-        pulse::Operation(pa_context_get_sink_input_info(
-            connection->context(), pa_stream_get_index(stream.get()),
-            [](pa_context* context, const pa_sink_input_info* input, int, void* q) {
-                const Private& self = *static_cast<const Private*>(q);
-                if (!input || !self.stream || input->index != pa_stream_get_index(self.stream.get())) return;
-                pulse::Operation(pa_context_get_sink_info_by_index(
-                    context, input->sink,
-                    [](pa_context*, const pa_sink_info* sink, int, void* r) {
-                        const Private& kept = *static_cast<const Private*>(r);
-                        if (sink && kept.stream && !kept.keptOn.empty() && kept.keptOn != sink->name) kept.putBack();
-                    },
-                    q));
-            },
-            const_cast<Private*>(this)));
-    }
-    // PipeWire's pulse service takes a move to the device that it names as
-    // the default for "follow the default" (the session manager then keeps
-    // the stream where it is), and the default it names to a client may
-    // lag behind the session manager's, or stay behind until the default
-    // changes again. A stream moved off the chosen device while this
-    // client is told that device is the default is therefore moved by a
-    // new client, which is told the default as it is; should that move be
-    // lost too, the stream's next change tries again.
-    void putBack() const
-    {
-        pulse::Operation(pa_context_get_server_info(
-            connection->context(),
-            [](pa_context*, const pa_server_info* info, void* q) {
-                const Private& self = *static_cast<const Private*>(q);
-                if (!self.stream || self.keptOn.empty()) return;
-                if (info && info->default_sink_name && self.keptOn == info->default_sink_name) self.moveAsNewClient();
-                else self.move(self.keptOn);
-            },
-            const_cast<Private*>(this)));
-    }
-    void moveAsNewClient() const
-    {
-        if (moverBusy) return;  // it moves to the device chosen when it is in
-        mover.reset(pa_context_new(pa_threaded_mainloop_get_api(connection->mainloop()), "Playback mover"));
-        if (!mover) return;
-        moverBusy = true;
-        pa_context_set_state_callback(mover.get(), onMoverState, const_cast<Private*>(this));
-        if (pa_context_connect(mover.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) moverBusy = false;
-    }
-    static void onMoverState(pa_context* context, void* userdata)
-    {
-        const Private& p = *static_cast<const Private*>(userdata);
-        const pa_context_state_t state = pa_context_get_state(context);
-        if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) p.moverBusy = false;
-        if (state != PA_CONTEXT_READY) return;
-        if (!p.stream || p.keptOn.empty()) {
-            p.moverBusy = false;
-            return;
-        }
-        // Closed at the next move or with the stream: not from within its
-        // own callback.
-        pulse::Operation(pa_context_move_sink_input_by_name(
-            context, pa_stream_get_index(p.stream.get()), p.keptOn.c_str(),
-            [](pa_context* c, int, void* q) {
-                static_cast<const Private*>(q)->moverBusy = false;
-                pa_context_disconnect(c);
-            },
-            userdata));
-    }
-    void move(const std::string& device) const
-    {
-        pulse::Operation(pa_context_move_sink_input_by_name(connection->context(), pa_stream_get_index(stream.get()),
-                                                            device.c_str(), nullptr, nullptr));
-    }
-
-    ~Private()
-    {
-        if (stream) {
-            PulseLock lock(*connection);
-            mover.reset();
-            stream.reset();
-        }
-        // The server's thread ends before the rest goes: its callbacks use it.
-        connection.reset();
-    }
-
-    bool streamGood() const { return PA_STREAM_IS_GOOD(pa_stream_get_state(stream.get())); }
-};
-
-namespace {
+pa_cvolume levelsOf(float volume)
+{
+    pa_cvolume levels;
+    pa_cvolume_set(&levels, streamFormat.channels,
+                   volume > 0 ? pa_sw_volume_from_linear(std::min(volume, 1.0f)) : PA_VOLUME_MUTED);
+    return levels;
+}
 
 // With the lock held: a stream playing on `device` (null: the server's
-// default), or null when the server does not give one.
-pulse::Stream startStream(const PulseConnection& connection, const char* device)
+// default) at `volume`, or null when the server does not give one.
+pulse::Stream startStream(const PulseConnection& connection, const char* device, pa_stream_flags_t flags, float volume)
 {
     pulse::Stream stream(pa_stream_new(connection.context(), "Playback", &streamFormat, nullptr));
     if (!stream) return stream;
@@ -182,10 +48,13 @@ pulse::Stream startStream(const PulseConnection& connection, const char* device)
     attr.prebuf = static_cast<std::uint32_t>(-1);
     attr.minreq = static_cast<std::uint32_t>(-1);
     attr.fragsize = static_cast<std::uint32_t>(-1);
+    // At its level from the first sample, not at the server's for a moment.
+    const pa_cvolume levels = levelsOf(volume);
     // A refused stream fails at once (a device that is not there): no waiting
     // out the time-out for it.
-    const bool settled = pa_stream_connect_playback(s, device, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) ==
-                             0 &&
+    const bool settled = pa_stream_connect_playback(s, device, &attr,
+                                                    static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | flags),
+                                                    &levels, nullptr) == 0 &&
                          connection.wait(
                              [s] {
                                  const pa_stream_state_t state = pa_stream_get_state(s);
@@ -198,6 +67,160 @@ pulse::Stream startStream(const PulseConnection& connection, const char* device)
 
 }  // namespace
 
+// A chosen device holds the stream by design, not by catching moves: the
+// stream is made unmovable there (PA_STREAM_DONT_MOVE, which PipeWire's
+// pulse service makes a node its session manager does not reconnect), so
+// neither the server nor the session manager takes it elsewhere when the
+// default changes. Should the device go, such a stream ends: a new one
+// plays on the default until the device is back, then a new one on it
+// again. With no device chosen ("" ) the stream follows the default. And
+// while it plays, where it really plays is asked every checkInterval and any
+// difference from the choice put right, said once.
+struct PulsePlayback::Private {
+    std::unique_ptr<PulseConnection> connection;
+    pulse::Stream stream;
+    bool interrupted = false;  // under the mainloop lock
+    std::string chosen;        // under the mainloop lock: the device chosen; "" follows the default
+    std::string pinnedTo;      // under the mainloop lock: the device the stream cannot leave, if any
+    float volume = 1;          // under the mainloop lock
+    // The writer's own, under the mainloop lock: when it next asks, where
+    // the stream was off the default at the last ask, the difference last
+    // told, and what it has to tell.
+    Clock::time_point nextCheck{};
+    std::string seenOff;
+    std::string toldOf;
+    std::string note;
+
+    // "" on PulseAudio: a stream placed by name stays where it is when the
+    // default changes, so it is taken to each new one. On the server's
+    // thread, where nothing may be waited for. A stream on the default while
+    // the chosen device is away follows it the same way.
+    static void onServerChange(pa_context* context, pa_subscription_event_type_t, std::uint32_t, void* userdata)
+    {
+        const Private& p = *static_cast<const Private*>(userdata);
+        if (!p.stream || !p.pinnedTo.empty()) return;
+        pulse::Operation(pa_context_get_server_info(
+            context,
+            [](pa_context*, const pa_server_info* info, void* q) {
+                const Private& self = *static_cast<const Private*>(q);
+                if (info && info->default_sink_name && self.stream && self.pinnedTo.empty())
+                    self.moveTo(info->default_sink_name);
+            },
+            userdata));
+    }
+    void moveTo(const std::string& device) const
+    {
+        pulse::Operation(pa_context_move_sink_input_by_name(connection->context(), pa_stream_get_index(stream.get()),
+                                                            device.c_str(), nullptr, nullptr));
+    }
+
+    // With the lock held, not on the server's thread: a new stream on
+    // `device`, which it cannot leave, or where that is not there on the
+    // default, following it; it takes the place of the one playing. False,
+    // the one playing kept, when the server gives none.
+    bool reconnect(const std::string& device)
+    {
+        pulse::Stream fresh;
+        if (!device.empty()) fresh = startStream(*connection, device.c_str(), PA_STREAM_DONT_MOVE, volume);
+        const bool pinned = static_cast<bool>(fresh);
+        // No device chosen, or the chosen one gone: the default, by its
+        // name. A stream with no device would be put where the server last
+        // kept this program's (its stream-restore).
+        if (!fresh) {
+            const std::string fallback = connection->defaultSinkName();
+            if (!fallback.empty()) fresh = startStream(*connection, fallback.c_str(), PA_STREAM_NOFLAGS, volume);
+        }
+        if (!fresh) fresh = startStream(*connection, nullptr, PA_STREAM_NOFLAGS, volume);
+        if (!fresh) return false;
+        pulse::Stream old = std::move(stream);
+        stream = std::move(fresh);
+        pinnedTo = pinned ? device : std::string();
+        old.reset();  // what it still held is not heard: a moment
+        return true;
+    }
+
+    // With the lock held: the name of the device the stream plays on, as the
+    // server has it now (libpulse's own record is only as new as the last
+    // move it was told of); empty when it cannot tell.
+    std::string playsOn() const
+    {
+        std::uint32_t sink = PA_INVALID_INDEX;
+        connection->finish(pa_context_get_sink_input_info(
+            connection->context(), pa_stream_get_index(stream.get()),
+            [](pa_context*, const pa_sink_input_info* input, int, void* out) {
+                if (input) *static_cast<std::uint32_t*>(out) = input->sink;
+            },
+            &sink));
+        std::string name;
+        if (sink == PA_INVALID_INDEX) return name;
+        connection->finish(pa_context_get_sink_info_by_index(
+            connection->context(), sink,
+            [](pa_context*, const pa_sink_info* info, int, void* out) {
+                if (info && info->name) *static_cast<std::string*>(out) = info->name;
+            },
+            &name));
+        return name;
+    }
+    bool deviceIsThere(const std::string& device) const
+    {
+        bool there = false;
+        connection->finish(pa_context_get_sink_info_by_name(
+            connection->context(), device.c_str(),
+            [](pa_context*, const pa_sink_info* info, int, void* out) {
+                if (info) *static_cast<bool*>(out) = true;
+            },
+            &there));
+        return there;
+    }
+
+    // With the lock held, by the writer: where the stream plays, against
+    // the choice. The chosen device back gets the stream again; one moved
+    // off it (which no server should do), or off the default with none
+    // chosen at two asks in a row (PulseAudio's following takes a moment),
+    // is put back, and that is said once.
+    void check()
+    {
+        nextCheck = Clock::now() + checkInterval;
+        const std::string actual = playsOn();
+        if (actual.empty()) return;
+        const std::string wanted = chosen.empty() ? connection->defaultSinkName() : chosen;
+        if (wanted.empty() || actual == wanted) {
+            seenOff.clear();
+            toldOf.clear();
+            return;
+        }
+        if (!chosen.empty() && pinnedTo != chosen) {
+            // On the default while the device was away: back now?
+            if (deviceIsThere(chosen) && reconnect(chosen) && pinnedTo == chosen)
+                note = "the player plays on " + chosen + " again, the device chosen";
+            return;
+        }
+        if (chosen.empty() && seenOff != actual) {
+            seenOff = actual;
+            return;
+        }
+        if (chosen.empty()) moveTo(wanted);
+        else reconnect(chosen);
+        const std::string difference = actual + " " + wanted;
+        if (toldOf == difference) return;
+        toldOf = difference;
+        note = "the player's stream was on " + actual + ", not on " + wanted +
+               (chosen.empty() ? ", the default" : ", the device chosen") + " — put back";
+    }
+
+    ~Private()
+    {
+        if (stream) {
+            PulseLock lock(*connection);
+            stream.reset();
+        }
+        // The server's thread ends before the rest goes: its callbacks use it.
+        connection.reset();
+    }
+
+    bool streamGood() const { return PA_STREAM_IS_GOOD(pa_stream_get_state(stream.get())); }
+};
+
 std::unique_ptr<PulsePlayback> PulsePlayback::open(const std::string& applicationName, const std::string& deviceUID,
                                                    std::string& error)
 {
@@ -206,26 +229,14 @@ std::unique_ptr<PulsePlayback> PulsePlayback::open(const std::string& applicatio
     if (!p->connection) return nullptr;
     const PulseConnection& connection = *p->connection;
     PulseLock lock(connection);
-    if (!deviceUID.empty()) p->stream = startStream(connection, deviceUID.c_str());
-    // No device chosen, or the chosen one gone: the default, by its name. A
-    // stream with no device would be put where the server last kept this
-    // program's (its stream-restore); one on the default by name follows
-    // the default as it changes all the same.
-    if (!p->stream) {
-        const std::string fallback = connection.defaultSinkName();
-        if (!fallback.empty()) p->stream = startStream(connection, fallback.c_str());
-    }
-    if (!p->stream) p->stream = startStream(connection, nullptr);
-    if (!p->stream) {
+    p->chosen = deviceUID;
+    if (!p->reconnect(deviceUID)) {
         error = "cannot start playing on the sound server: " + connection.lastError();
         return nullptr;
     }
-    p->keptOn = deviceUID;
-    pa_stream_set_moved_callback(p->stream.get(), Private::onMoved, p.get());
+    p->nextCheck = Clock::now() + checkInterval;
     pa_context_set_subscribe_callback(connection.context(), Private::onServerChange, p.get());
-    const auto events = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
-                                                            PA_SUBSCRIPTION_MASK_SINK_INPUT);
-    if (!connection.finish(pa_context_subscribe(connection.context(), events, nullptr, nullptr))) {
+    if (!connection.finish(pa_context_subscribe(connection.context(), PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))) {
         error = "cannot follow the sound server's default: " + connection.lastError();
         return nullptr;
     }
@@ -241,7 +252,6 @@ bool PulsePlayback::write(const float* interleaved, std::size_t frames)
     Private& p = *private_;
     PulseLock lock(*p.connection);
     if (p.interrupted) return false;
-    pa_stream* s = p.stream.get();
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(interleaved);
     std::size_t left = frames * frameBytes;
     while (left > 0) {
@@ -249,17 +259,33 @@ bool PulsePlayback::write(const float* interleaved, std::size_t frames)
         p.connection->wait(
             [&] {
                 if (p.interrupted || !p.streamGood()) return true;
-                room = pa_stream_writable_size(s);
+                room = pa_stream_writable_size(p.stream.get());
                 return room != static_cast<std::size_t>(-1) && room >= frameBytes;
             },
             std::nullopt);
-        if (p.interrupted || !p.streamGood() || room == static_cast<std::size_t>(-1) || room < frameBytes) return false;
+        if (p.interrupted) return false;
+        if (!p.streamGood()) {
+            // Its device gone, the server still there: the default plays
+            // until the device chosen is back.
+            if (!p.connection->isConnected() || !p.reconnect(p.chosen)) return false;
+            if (!p.chosen.empty() && p.pinnedTo != p.chosen)
+                p.note = "the player plays on the default until " + p.chosen + ", the device chosen, is back";
+            continue;
+        }
+        if (room == static_cast<std::size_t>(-1) || room < frameBytes) return false;
         const std::size_t chunk = std::min(left, room - room % frameBytes);
-        if (pa_stream_write(s, bytes, chunk, nullptr, 0, PA_SEEK_RELATIVE) < 0) return false;
+        if (pa_stream_write(p.stream.get(), bytes, chunk, nullptr, 0, PA_SEEK_RELATIVE) < 0) return false;
         bytes += chunk;
         left -= chunk;
     }
+    if (Clock::now() >= p.nextCheck) p.check();
     return true;
+}
+
+std::string PulsePlayback::takeNote()
+{
+    PulseLock lock(*private_->connection);
+    return std::exchange(private_->note, {});
 }
 
 void PulsePlayback::interrupt()
@@ -271,11 +297,10 @@ void PulsePlayback::interrupt()
 
 void PulsePlayback::setVolume(float volume)
 {
-    const Private& p = *private_;
+    Private& p = *private_;
     PulseLock lock(*p.connection);
-    pa_cvolume levels;
-    pa_cvolume_set(&levels, streamFormat.channels,
-                   volume > 0 ? pa_sw_volume_from_linear(std::min(volume, 1.0f)) : PA_VOLUME_MUTED);
+    p.volume = volume;
+    const pa_cvolume levels = levelsOf(volume);
     // Not waited for: a slider sends many, and the server applies them in order.
     pulse::Operation(pa_context_set_sink_input_volume(p.connection->context(), pa_stream_get_index(p.stream.get()),
                                                       &levels, nullptr, nullptr));
@@ -286,21 +311,39 @@ bool PulsePlayback::moveToDevice(const std::string& uid, std::string& error)
     Private& p = *private_;
     const PulseConnection& connection = *p.connection;
     PulseLock lock(connection);
-    // First, or the move would be taken for the server's and undone.
-    p.keptOn = uid;
-    const std::string sink = uid.empty() ? connection.defaultSinkName() : uid;
-    if (sink.empty()) {
-        error = "the sound server names no default output device";
+    if (uid.empty()) {
+        // Following the default: where a chosen device held it, a new stream
+        // there; then on the default, which it follows from now on.
+        const std::string sink = connection.defaultSinkName();
+        if (sink.empty()) {
+            error = "the sound server names no default output device";
+            return false;
+        }
+        if (!p.pinnedTo.empty() && !p.reconnect({})) {
+            error = "cannot play on \"" + sink + "\": " + connection.lastError();
+            return false;
+        }
+        p.chosen.clear();
+        int success = 0;
+        const bool answered = connection.finish(pa_context_move_sink_input_by_name(
+            connection.context(), pa_stream_get_index(p.stream.get()), sink.c_str(),
+            [](pa_context*, int ok, void* out) { *static_cast<int*>(out) = ok; }, &success));
+        if (!answered || !success) {
+            error = "cannot play on \"" + sink + "\": " + connection.lastError();
+            return false;
+        }
+        return true;
+    }
+    if (p.pinnedTo == uid) {
+        p.chosen = uid;
+        return true;
+    }
+    if (!p.deviceIsThere(uid) || !p.reconnect(uid) || p.pinnedTo != uid) {
+        error = "cannot play on \"" + uid +
+                "\": " + (connection.lastError().empty() ? "no such device" : connection.lastError());
         return false;
     }
-    int success = 0;
-    const bool answered = connection.finish(pa_context_move_sink_input_by_name(
-        connection.context(), pa_stream_get_index(p.stream.get()), sink.c_str(),
-        [](pa_context*, int ok, void* out) { *static_cast<int*>(out) = ok; }, &success));
-    if (!answered || !success) {
-        error = "cannot play on \"" + sink + "\": " + connection.lastError();
-        return false;
-    }
+    p.chosen = uid;
     return true;
 }
 
