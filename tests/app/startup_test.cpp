@@ -171,6 +171,29 @@ private slots:
         QVERIFY(rig.app->dashboard().statusLabel()->text().startsWith("Earlier settings kept as "));
     }
 
+    // A settings file missing, with copies kept aside beside it: the start
+    // names the newest, and whose it is where another user made it.
+    void aMissingFileNamesTheNewestCopyAndWhoseItIs()
+    {
+        if (::geteuid() != 0) {
+            if (qgetenv("CI") == "true") QFAIL("giving a file to the user nobody needs root");
+            QSKIP("giving a file to the user nobody needs root");
+        }
+        useStation(home_.path() + "/missing");
+        const std::string file = ImageScheduleConfig::configFile();
+        std::ofstream(file + ".edited-20240101-000000") << R"({"stationName":"Older"})";
+        const std::string planted = file + ".edited-29991231-235959";
+        std::ofstream(planted) << R"({"stationName":"Planted"})";
+        QCOMPARE(::chown(planted.c_str(), 65534, 65534), 0);
+        test::LogCapture log;
+        Rig rig("tcp");
+        QCOMPARE(std::ranges::count(log.messages(), "Ondaline: ⚠ Settings file " + file +
+                                                        " is missing — settings start from defaults; the newest "
+                                                        "earlier file is kept as " +
+                                                        planted + ", which belongs to nobody"),
+                 1);
+    }
+
     // A file its owner made read-only is not kept aside at the next save:
     // the start says so, and the key's save is refused as told.
     void readOnlyFileNotUsedIsSaidToStay()

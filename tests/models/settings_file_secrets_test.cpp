@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <acl/libacl.h>
 #include <sys/acl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -405,4 +406,35 @@ TEST_F(SecretsTest, AShareWithReadOnlyAccessListsStillSaves)
     ASSERT_TRUE(saved.written) << saved.failure;
     EXPECT_EQ(saved.accessLost, "user 64999 (Permission denied)");
     EXPECT_EQ(ImageScheduleConfig::load().stationName, "Renamed");
+}
+
+// A folder of one's own whose default access list gives an outsider what is
+// made there: the file a save makes takes none of it, whether it carries a
+// file's protections over or holds the key.
+TEST_F(SecretsTest, AFoldersDefaultListGivesTheNewFileNothing)
+{
+    fs::create_directories(settingsDir());
+    write(settingsFile(), R"({"stationName":"Before the list"})");
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0644), 0);
+    setAcl(settingsDir(), "u::rwx,u:64999:rwx,g::rx,m::rwx,o::rx", ACL_TYPE_DEFAULT);
+    auto outsiderEntries = [this] {
+        acl_t acl = ::acl_get_file(settingsFile().c_str(), ACL_TYPE_ACCESS);
+        char* text = acl ? ::acl_to_any_text(acl, nullptr, ',', 0) : nullptr;
+        const std::string entries = text ? text : "";
+        ::acl_free(text);
+        ::acl_free(acl);
+        return entries.find("64999") != std::string::npos;
+    };
+    ImageScheduleConfig config = ImageScheduleConfig::load();
+    config.stationName = "After the list";
+    ASSERT_TRUE(config.save().written);
+    EXPECT_FALSE(outsiderEntries());
+    EXPECT_EQ(statOf(settingsFile()).st_mode & 07777, 0644u);
+    config.streamKey = "own-key";
+    const SettingsSave saved = config.save();
+    ASSERT_TRUE(saved.written);
+    EXPECT_EQ(saved.notOwn, "");
+    EXPECT_TRUE(holds(settingsFile(), "own-key"));
+    EXPECT_FALSE(outsiderEntries());
+    EXPECT_EQ(statOf(settingsFile()).st_mode & 07777, 0600u);
 }

@@ -252,11 +252,22 @@ TEST_F(SharedStationTest, NamedFilesAreJudgedWithAccessListsAndFromTheStation)
     ASSERT_EQ(::chown(closedNotes.c_str(), kMember, kGroup), 0);
     ASSERT_EQ(::chmod((home + "/closed").c_str(), 0700), 0);
     ASSERT_EQ(::chmod(closedNotes.c_str(), 0644), 0);
+    // And notes shared by a list with one colleague, in a folder everyone
+    // may enter: the list's mask shows as the group's mode bits, but its
+    // entry for the group gives nothing.
+    const std::string listedNotes = home + "/open/notes.txt";
+    fs::create_directories(home + "/open");
+    write(listedNotes, "Her listed notes");
+    for (const std::string& path : {home + "/open", listedNotes})
+        ASSERT_EQ(::chown(path.c_str(), kMember, kGroup), 0);
+    ASSERT_EQ(::chmod((home + "/open").c_str(), 0711), 0);
+    setAcl(listedNotes, "u::rw,u:64999:r,g::-,m::r,o::-");
+    ASSERT_EQ(statOf(listedNotes).st_mode & 07777, 0640u);
     EXPECT_EQ(asNobody([&] {
                   const auto rules = ImageScheduleConfig::load().namedFileRules();
                   const std::string notTheirs =
                       "the group nogroup may change the station's settings and could not read it";
-                  for (const std::string& path : {notes, closedNotes}) {
+                  for (const std::string& path : {notes, closedNotes, listedNotes}) {
                       const platform::FileRead refused = platform::readNamedFile(path, rules);
                       if (refused.problem != platform::FileProblem::refused || refused.reason() != notTheirs)
                           return false;

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -269,6 +270,27 @@ TEST_F(Player, SkipsWhatThoseWhoMayChangeTheFolderCouldNotRead)
     EXPECT_TRUE(log.contains("TestPlayer: private.flac: the group nogroup may change the station's music and could "
                              "not read it"));
     EXPECT_TRUE(log.contains("TestPlayer: Cannot read private.flac — skipping"));
+    {
+        std::lock_guard lock(tracks_.mutex);
+        for (const std::string& played : tracks_.reported) EXPECT_EQ(played.substr(4), "open.flac");
+        tracks_.reported.clear();
+    }
+
+    // The folder's access list lets one more user put files there, beside
+    // the group: a file only the group may read is skipped too.
+    fs::remove(music.path() + "/private.flac");
+    fs::permissions(music.tone("group.flac", 44100, 2, 550),
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_EQ(std::system(("setfacl -m u:64999:rwx " + music.path()).c_str()), 0);
+    test::LogCapture listed;
+    onMain([&] {
+        player_->loadPlaylist(music.path());
+        player_->play();
+    });
+    ASSERT_TRUE(tracks_.waitFor(2));
+    onMain([&] { player_->stop(); });
+    EXPECT_TRUE(listed.contains("TestPlayer: group.flac: other users may change the station's music and could "
+                                "not read it"));
     std::lock_guard lock(tracks_.mutex);
     for (const std::string& played : tracks_.reported) EXPECT_EQ(played.substr(4), "open.flac");
 }
