@@ -83,28 +83,6 @@ TEST(SettingsRules, OutputPopupKeepsTheSavedDevice)
 
 // The application the settings name is captured unasked only where no one
 // but us and root could have changed them; elsewhere it waits for a pick.
-TEST(SettingsRules, AnApplicationNamedWhereOthersMayChangeTheSettingsIsOffered)
-{
-    StationPath::save(test::makeTempFolder("station"));
-    std::filesystem::create_directories(ImageScheduleConfig::configDir());
-    const std::string file = ImageScheduleConfig::configFile();
-    std::ofstream(file) << R"({"audioSource": "appcapture", "appCaptureBundleID": "auto", "appCaptureName": "Auto"})";
-    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
-    EXPECT_FALSE(savedApplicationOffered(ImageScheduleConfig::load(), false));
-
-    ASSERT_EQ(::chmod(file.c_str(), 0664), 0);  // the group may write it
-    ImageScheduleConfig shared = ImageScheduleConfig::load();
-    EXPECT_TRUE(savedApplicationOffered(shared, false));
-    EXPECT_FALSE(savedApplicationOffered(shared, true));
-    shared.appCaptureBundleID.clear();  // nothing named, nothing offered
-    EXPECT_FALSE(savedApplicationOffered(shared, false));
-
-    if (::geteuid() != 0) return;
-    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
-    ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);  // another user's
-    EXPECT_TRUE(savedApplicationOffered(ImageScheduleConfig::load(), false));
-}
-
 TEST(SongFileRules, FileTextBecomesTheTitle)
 {
     using T = std::optional<SongTitle>;

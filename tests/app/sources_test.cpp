@@ -5,6 +5,7 @@
 #include "app/app_delegate.h"
 #include "app/qt_main_executor.h"
 #include "engine/ondaline.h"
+#include "models/image_schedule_config.h"
 #include "models/station_path.h"
 #include "sources/audio_source_capture.h"
 #include "sources/spectrum_analyzer.h"
@@ -24,10 +25,12 @@
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 
 using namespace ondaline;
 using namespace ondaline::app;
@@ -138,6 +141,57 @@ private slots:
         QVERIFY(std::none_of(lines.begin(), lines.end(), [](const std::string& line) {
             return line.starts_with("AudioSourceCapture:") || line.starts_with("AppCapture");
         }));
+    }
+
+    // An application named in settings that others may change (the group
+    // may write the file, or another user owns it) is only offered: told,
+    // and nothing of it followed or captured until it is picked here. In
+    // settings of one's own it is followed at once.
+    void anApplicationNamedWhereOthersMayChangeTheSettingsIsOnlyOffered()
+    {
+        StationPath::save((home_.path() + "/offered").toStdString());
+        QVERIFY(!ImageScheduleConfig::ensureDirectory());
+        const std::string file = ImageScheduleConfig::configFile();
+        std::ofstream(file)
+            << R"({"audioSource": "appcapture", "appCaptureBundleID": "auto", "appCaptureName": "Auto"})";
+        const QString offered =
+            QString::fromUtf8(" | App Capture: 'Auto' from settings others may change — pick to capture ");
+        const auto startsOn = [](test::LogCapture& log) {
+            Rig rig;
+            rig.app->activateAudioSource(audioSourceNamed(rig.app->scheduleConfig.audioSource));  // as at start
+            QTest::qWait(300);  // a follower would have looked by now
+            const QString look = rig.look();
+            const auto lines = log.messages();
+            // Followed, it asks the sound server for the application, and
+            // there is none here.
+            const bool followed = std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+                return line.starts_with("AppCapture: no sound server") || line.starts_with("AudioSourceCapture:");
+            });
+            return std::make_pair(look, followed);
+        };
+        QCOMPARE(::chmod(file.c_str(), 0644), 0);
+        {
+            test::LogCapture log;
+            const auto [look, followed] = startsOn(log);
+            QVERIFY2(!look.contains("pick to capture") && followed, qPrintable(look));
+        }
+        QCOMPARE(::chmod(file.c_str(), 0664), 0);  // the group may write it
+        {
+            test::LogCapture log;
+            const auto [look, followed] = startsOn(log);
+            QCOMPARE(look, offered + ui::white(1.0, 0.25).name(QColor::HexArgb));
+            QVERIFY(!followed);
+            QVERIFY(log.contains("AppCapture: 'Auto' from settings others may change — pick to capture"));
+        }
+        if (::geteuid() == 0) {
+            QCOMPARE(::chmod(file.c_str(), 0644), 0);
+            QCOMPARE(::chown(file.c_str(), 65534, 65534), 0);  // another user's
+            test::LogCapture log;
+            const auto [look, followed] = startsOn(log);
+            QCOMPARE(look, offered + ui::white(1.0, 0.25).name(QColor::HexArgb));
+            QVERIFY(!followed);
+        }
+        StationPath::save((home_.path() + "/station").toStdString());
     }
 
     // The current capture's buffers reach a live stream at their own rate,

@@ -11,9 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <acl/libacl.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <acl/libacl.h>
 #include <sys/acl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -159,6 +159,53 @@ protected:
         }
     }
 };
+
+// Root's private settings file in a group station, held open by the record
+// read from it: a member who removes it and makes files until one would get
+// its numbers never gets them (the file system gives freed numbers again,
+// as seen first), and root's next save takes nothing from the member's
+// file in its place.
+TEST_F(SecretsTest, AMembersFileCannotTakeTheNumbersOfTheFileHeld)
+{
+    shareWithTheGroup();
+    const std::string probe = settingsDir() + "/.probe";
+    write(probe, "x");
+    const ino_t freed = statOf(probe).st_ino;
+    ::unlink(probe.c_str());
+    bool reused = false;
+    for (int tries = 0; tries < 200 && !reused; ++tries) {
+        write(probe, "x");
+        reused = statOf(probe).st_ino == freed;
+        ::unlink(probe.c_str());
+    }
+    if (!reused) GTEST_SKIP() << "this file system does not give freed numbers again";
+
+    write(settingsFile(), R"({"stationName":"Root"})");
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0600), 0);
+    ImageScheduleConfig config = ImageScheduleConfig::load();
+    const ino_t rootsInode = statOf(settingsFile()).st_ino;
+    EXPECT_EQ(asNobody([&] {
+                  const std::string mine = settingsDir() + "/.mine";
+                  if (::unlink(settingsFile().c_str()) != 0) return false;
+                  for (int tries = 0; tries < 200; ++tries) {
+                      write(mine, R"({"stationName":"His"})");
+                      if (statOf(mine).st_ino == rootsInode) return false;
+                      ::unlink(mine.c_str());
+                  }
+                  write(mine, R"({"stationName":"His"})");
+                  return ::chmod(mine.c_str(), 0644) == 0 && ::rename(mine.c_str(), settingsFile().c_str()) == 0;
+              }),
+              0)
+        << "a member's file got the numbers of the file the record holds";
+
+    config.stationName = "Typed";
+    const SettingsSave saved = config.save();
+    ASSERT_TRUE(saved.written) << saved.failure;
+    EXPECT_TRUE(saved.editedElsewhere);
+    EXPECT_EQ(statOf(saved.keptAside).st_uid, kMember);
+    EXPECT_EQ(statOf(settingsFile()).st_uid, 0u);
+    EXPECT_EQ(statOf(settingsFile()).st_mode & 07777, 0600u);
+}
 
 // Shares whose owners and permissions their mount decides, not the files:
 // one that gives every file to a member, one that makes every new file
