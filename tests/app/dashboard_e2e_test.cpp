@@ -4,6 +4,7 @@
 
 #include "support/desktop_session.h"
 #include "support/fault_relay.h"
+#include "support/needs.h"
 #include "support/peer_env.h"
 #include "support/process.h"
 #include "support/recording.h"
@@ -243,7 +244,7 @@ private slots:
     // X clients do. Only the program's own mount namespace loses the file.
     void displayWithoutItsSocketFileStillOpens()
     {
-        if (geteuid() != 0) QSKIP("a private mount namespace needs root");
+        ONDALINE_QT_NEEDS(::geteuid() == 0, "a private mount namespace needs root");
         QTemporaryDir home;
         writeStation(home.path(), "{\"audioSource\": \"tcp\"}");
         QFile wrapper(home.path() + "/without-socket-file");

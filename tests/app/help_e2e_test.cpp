@@ -6,6 +6,7 @@
 // be shown.
 
 #include "support/desktop_session.h"
+#include "support/needs.h"
 
 #include <QDir>
 #include <QFile>
@@ -132,7 +133,7 @@ private slots:
     // loaded, and nothing runs without a sandbox.
     void helpAsRootShowsItsOwnPageWithoutTheWebEngine()
     {
-        if (geteuid() != 0) QSKIP("running the program as root needs root");
+        ONDALINE_QT_NEEDS(::geteuid() == 0, "running the program as root needs root");
         QTemporaryDir home;
         writeStation(home.path(), "{}");
         Desktop desktop(ONDALINE_PROGRAM, home.path());

@@ -11,6 +11,7 @@
 #include "models/station_path.h"
 #include "sources/test_player.h"
 #include "support/log_capture.h"
+#include "support/needs.h"
 #include "support/private_home.h"
 #include "support/tcp_peer.h"
 #include "support/tone_analysis.h"
@@ -125,7 +126,7 @@ private slots:
     // shown, logged or drawn, and each refusal is told once.
     void filesOnlyWeMayReadNeverReachTheTitle()
     {
-        if (::geteuid() != 0) QSKIP("giving files to the user nobody needs root");
+        ONDALINE_QT_NEEDS(::geteuid() == 0, "giving files to the user nobody needs root");
         const std::string secret = dir_ + "/secret.txt";
         writeFile(secret, "Root only\tSecret");
         QCOMPARE(::chmod(secret.c_str(), 0600), 0);
@@ -164,7 +165,7 @@ private slots:
     // and that is told; a file the group may read is.
     void afterBrowseTheStationInUseJudgesTheSongFile()
     {
-        if (::geteuid() != 0) QSKIP("reading with the group's rights needs root");
+        ONDALINE_QT_NEEDS(::geteuid() == 0, "reading with the group's rights needs root");
         QCOMPARE(::chmod(dir_.c_str(), 0711), 0);
         const std::string group = dir_ + "/group";
         for (const std::string& folder : {group, group + "/Misc", group + "/Misc/System"}) {

@@ -5,6 +5,7 @@
 #include "models/image_schedule_config.h"
 
 #include "settings_file_fixture.h"
+#include "support/needs.h"
 
 #include <gtest/gtest.h>
 
@@ -78,7 +79,7 @@ TEST_F(SettingsFileTest, PrivateFileStaysPrivateWhenAnEditIsKeptAside)
 
 TEST_F(SettingsFileTest, GroupAndOwnerAreKept)
 {
-    if (geteuid() != 0) GTEST_SKIP() << "giving a file another owner and group needs root";
+    ONDALINE_NEEDS(::geteuid() == 0, "giving a file another owner and group needs root");
     fs::create_directories(settingsDir());
     ImageScheduleConfig config;
     ASSERT_TRUE(config.save().written);
@@ -156,7 +157,7 @@ TEST_F(SettingsFileTest, CopyIsKeptWhereNeitherLinksNorNoReplaceRenamesAre)
 // says why, at every start alike.
 TEST_F(SettingsFileTest, FileOnlyItsOwnerMayReplaceIsRefusedWithNoCopyLeft)
 {
-    if (geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
+    ONDALINE_NEEDS(::geteuid() == 0, "changing to the user nobody needs root");
     openToNobody(fs::perms::all | fs::perms::sticky_bit);
     write(settingsFile(), "not JSON");
     fs::permissions(settingsFile(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
@@ -209,7 +210,7 @@ TEST_F(SettingsFileTest, LinkToAMissingFileIsToldAndMadeGood)
 // written, kept aside or removed, and the refusal names it and its owner.
 TEST_F(SettingsFileTest, AnotherUsersLinksAreNotFollowed)
 {
-    if (::geteuid() != 0) GTEST_SKIP() << "giving a link to the user nobody needs root";
+    ONDALINE_NEEDS(::geteuid() == 0, "giving a link to the user nobody needs root");
     const std::string rootOnly = test::makeTempFolder("root-only");
     ASSERT_EQ(::chmod(rootOnly.c_str(), 0700), 0);
     const std::string victim = rootOnly + "/victim.conf";
@@ -268,7 +269,7 @@ TEST_F(SettingsFileTest, AnotherUsersLinksAreNotFollowed)
 // the settings file's place does not lead user A's program to A's file.
 TEST_F(SettingsFileTest, LinkOfAnotherUserOfASharedFolderIsNotFollowed)
 {
-    if (::geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
+    ONDALINE_NEEDS(::geteuid() == 0, "changing to the user nobody needs root");
     const uid_t userB = 1001;
     openToNobody(fs::perms::all);
     for (std::string folder = settingsDir(); folder.size() >= station_.size();
@@ -295,7 +296,7 @@ TEST_F(SettingsFileTest, LinkOfAnotherUserOfASharedFolderIsNotFollowed)
 // save lands where they lead, and they stay links.
 TEST_F(SettingsFileTest, OwnAndRootsLinksAreFollowed)
 {
-    if (::geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
+    ONDALINE_NEEDS(::geteuid() == 0, "changing to the user nobody needs root");
     openToNobody(fs::perms::all);
     const std::string streamer = test::makeTempFolder("streamer");
     fs::permissions(streamer, fs::perms::all);
@@ -347,7 +348,7 @@ TEST_F(SettingsFileTest, FailureAfterTheMoveNamesWhereTheEarlierFileIs)
 // that the other user named.
 TEST_F(SettingsFileTest, FoldersSwappedOnTheWayLeadNowhereElse)
 {
-    if (::geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
+    ONDALINE_NEEDS(::geteuid() == 0, "changing to the user nobody needs root");
     const std::string rootOnly = test::makeTempFolder("root-only");
     ASSERT_EQ(::chmod(rootOnly.c_str(), 0700), 0);
     const std::string privateSettings = rootOnly + "/Misc/System/Streamer";

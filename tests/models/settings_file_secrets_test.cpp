@@ -8,6 +8,7 @@
 #include "models/private_secrets.h"
 
 #include "settings_file_fixture.h"
+#include "support/needs.h"
 
 #include <gtest/gtest.h>
 
@@ -97,7 +98,10 @@ private:
     bool mounted_ = false;
 };
 
-bool ci() { return std::getenv("CI") && std::string(std::getenv("CI")) == "true"; }
+bool canMountShares()
+{
+    return std::system("command -v bindfs >/dev/null") == 0 && ::access("/dev/fuse", R_OK | W_OK) == 0;
+}
 
 }  // namespace
 
@@ -106,10 +110,7 @@ protected:
     void SetUp() override
     {
         SettingsFileTest::SetUp();
-        if (::geteuid() != 0) {
-            if (ci()) FAIL() << "changing to another user needs root";
-            GTEST_SKIP() << "changing to another user needs root";
-        }
+        ONDALINE_NEEDS(::geteuid() == 0, "changing to another user needs root");
     }
 
     // A station its group shares: the settings folder and the folders on
@@ -215,10 +216,7 @@ TEST_F(SecretsTest, AMembersFileCannotTakeTheNumbersOfTheFileHeld)
 // one is in no file of the share, and is there after a restart.
 TEST_F(SecretsTest, SharesThatDecideOwnersOrPermissionsGetNoSecret)
 {
-    if (std::system("command -v bindfs >/dev/null") != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0) {
-        if (ci()) FAIL() << "bindfs and /dev/fuse are needed";
-        GTEST_SKIP() << "no bindfs or no /dev/fuse";
-    }
+    ONDALINE_NEEDS(canMountShares(), "a share needs bindfs and /dev/fuse");
     for (const std::string options :
          {"--force-user=nobody --chown-ignore --chmod-normal", "--create-for-user=nobody --chown-ignore",
           "--perms=go-rwx --create-with-perms=go+r --chmod-ignore --xattr-none", "--mirror=nobody", "--xattr-none"}) {
@@ -434,10 +432,7 @@ TEST_F(SecretsTest, AStationOfOnesOwnKeepsTheSecretsInTheSettingsFile)
 // carried over.
 TEST_F(SecretsTest, AShareWithReadOnlyAccessListsStillSaves)
 {
-    if (std::system("command -v bindfs >/dev/null") != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0) {
-        if (ci()) FAIL() << "bindfs and /dev/fuse are needed";
-        GTEST_SKIP() << "no bindfs or no /dev/fuse";
-    }
+    ONDALINE_NEEDS(canMountShares(), "a share needs bindfs and /dev/fuse");
     const std::string real = test::makeTempFolder("share");
     const std::string streamer = real + "/station/Misc/System/Streamer";
     fs::create_directories(streamer);

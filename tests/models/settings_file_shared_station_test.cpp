@@ -6,6 +6,7 @@
 #include "platform/named_file.h"
 
 #include "settings_file_fixture.h"
+#include "support/needs.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +50,7 @@ protected:
     void SetUp() override
     {
         SettingsFileTest::SetUp();
-        if (::geteuid() != 0) GTEST_SKIP() << "changing to another user needs root";
+        ONDALINE_NEEDS(::geteuid() == 0, "changing to another user needs root");
     }
 
     // No file in the settings folder holds `secret`.
@@ -258,8 +259,7 @@ TEST_F(SharedStationTest, NamedFilesAreJudgedWithAccessListsAndFromTheStation)
     const std::string listedNotes = home + "/open/notes.txt";
     fs::create_directories(home + "/open");
     write(listedNotes, "Her listed notes");
-    for (const std::string& path : {home + "/open", listedNotes})
-        ASSERT_EQ(::chown(path.c_str(), kMember, kGroup), 0);
+    for (const std::string& path : {home + "/open", listedNotes}) ASSERT_EQ(::chown(path.c_str(), kMember, kGroup), 0);
     ASSERT_EQ(::chmod((home + "/open").c_str(), 0711), 0);
     setAcl(listedNotes, "u::rw,u:64999:r,g::-,m::r,o::-");
     ASSERT_EQ(statOf(listedNotes).st_mode & 07777, 0640u);

@@ -3,6 +3,7 @@
 #include "platform/preferences.h"
 
 #include "settings_file_fixture.h"
+#include "support/needs.h"
 #include "support/temp_home.h"
 
 #include <gtest/gtest.h>
@@ -364,7 +365,7 @@ TEST_F(SettingsFileTest, FileThatCannotBeReadIsKeptAsideNotOverwritten)
 
 TEST_F(SettingsFileTest, FileTheUserMayNotReadIsKeptAside)
 {
-    if (geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
+    ONDALINE_NEEDS(::geteuid() == 0, "changing to the user nobody needs root");
     openToNobody(fs::perms::all);
     write(settingsFile(), "{\"stationName\":\"Mine\"}");
     // root's and closed to others, but not read-only: nobody may replace it

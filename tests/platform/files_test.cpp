@@ -1,6 +1,7 @@
 #include "platform/files.h"
 #include "platform/named_file.h"
 #include "platform/own_folder.h"
+#include "support/needs.h"
 #include "support/run_folder.h"
 
 #include <gtest/gtest.h>
@@ -128,7 +129,7 @@ TEST_F(FilesTest, NamedFilesFollowNoOtherUsersLinkAndReadWithTheirRights)
     const std::string song = write("song.txt", "Root only");
     ASSERT_EQ(::chmod(song.c_str(), 0600), 0);
     EXPECT_EQ(readNamedFile(song, {}).contents, "Root only");
-    if (::geteuid() != 0) GTEST_SKIP() << "giving a link to the user nobody needs root";
+    ONDALINE_NEEDS(::geteuid() == 0, "giving a link to the user nobody needs root");
     fs::create_symlink(song, path("link.txt"));
     ASSERT_EQ(::lchown(path("link.txt").c_str(), 65534, 65534), 0);
     const FileRead link = readNamedFile(path("link.txt"), {});
@@ -149,7 +150,7 @@ TEST_F(FilesTest, NamedFilesFollowNoOtherUsersLinkAndReadWithTheirRights)
 // (the song is read on the main thread, the crawler on the render thread).
 TEST_F(FilesTest, ReadingWithAnothersRightsLeavesNothingBehind)
 {
-    if (::geteuid() != 0) GTEST_SKIP() << "taking another user's rights needs root";
+    ONDALINE_NEEDS(::geteuid() == 0, "taking another user's rights needs root");
     const std::string song = write("song.txt", "Song");
     const NamedFileRules asAGroup{.readAs = FileReader{.uid = kNoOwner, .gid = 42, .groups = {42}, .who = "a group"},
                                   .folder = {}};

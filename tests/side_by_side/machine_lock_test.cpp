@@ -6,6 +6,7 @@
 #include "support/machine_lock.h"
 
 #include "other_user.h"
+#include "support/needs.h"
 #include "support/run_folder.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,7 @@ mode_t modeOf(const std::string& file)
 
 TEST(MachineLock, AnotherUserTakesItWhateverTheUmaskOfItsMaker)
 {
-    if (geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
+    ONDALINE_NEEDS(::geteuid() == 0, "changing to the user nobody needs root");
     const std::string shared = sharedFolder("locks");
     if (shared.empty()) GTEST_SKIP() << "the user nobody cannot reach " << runFolder();
     const std::string ours = shared + "/made-by-root.lock";
@@ -104,7 +105,7 @@ TEST(MachineLock, ARunThatMustWaitSaysSoAndGoesOnOnceItIsFree)
 
 TEST(MachineLock, AFileItCannotOpenFailsNamingItsOwner)
 {
-    if (geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
+    ONDALINE_NEEDS(::geteuid() == 0, "changing to the user nobody needs root");
     const std::string shared = sharedFolder("private");
     if (shared.empty()) GTEST_SKIP() << "the user nobody cannot reach " << runFolder();
     const std::string file = shared + "/private.lock";

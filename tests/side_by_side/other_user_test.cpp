@@ -5,6 +5,7 @@
 // media_test runs as nobody with TMPDIR there.
 
 #include "other_user.h"
+#include "support/needs.h"
 #include "support/process.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +22,7 @@ namespace fs = std::filesystem;
 
 TEST(SideBySide, AnotherUsersRunAmongRootsFilesPassesAndLeavesNothing)
 {
-    if (geteuid() != 0) GTEST_SKIP() << "changing to the user nobody needs root";
+    ONDALINE_NEEDS(::geteuid() == 0, "changing to the user nobody needs root");
     const std::string shared = sharedFolder("tmp");
     if (shared.empty()) GTEST_SKIP() << "the user nobody cannot reach this run's folder";
     const auto reaches = asNobody([] { return std::string(::access(ONDALINE_MEDIA_TEST, X_OK) == 0 ? "yes" : ""); });

@@ -6,6 +6,7 @@
 
 #include "platform/audio/audio_file_reader.h"
 #include "support/log_capture.h"
+#include "support/needs.h"
 #include "support/process.h"
 #include "support/run_folder.h"
 #include "support/tone_analysis.h"
@@ -250,7 +251,7 @@ TEST_F(Player, PlaysEachTrackOncePerPassAndSkipsWhatDoesNotOpen)
 // folder moves in root's private recording from elsewhere.
 TEST_F(Player, SkipsWhatThoseWhoMayChangeTheFolderCouldNotRead)
 {
-    if (::geteuid() != 0) GTEST_SKIP() << "changing to another user needs root";
+    ONDALINE_NEEDS(::geteuid() == 0, "changing to another user needs root");
     constexpr gid_t kGroup = 65534;  // "nogroup", the station's group
     MusicFolder music;
     fs::permissions(test::runFolder(), fs::perms::owner_all | fs::perms::others_exec | fs::perms::group_exec);
