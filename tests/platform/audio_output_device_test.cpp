@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
 #include <regex>
 #include <thread>
 
@@ -122,6 +123,52 @@ TEST_F(AudioOutputDevice, WithNoDeviceChosenPlaysOnTheServersDefault)
     ASSERT_EQ(output.kind(), AudioOutput::Kind::soundServer) << output.nullReason();
     ASSERT_TRUE(probePlaysOn([](const std::string& sink) { return !sink.empty(); }));
     EXPECT_EQ(sinkNameOf(sinkInputOf(appName, ::getpid())), defaultSink_);
+}
+
+// The chosen device unplugged while the output plays: the default plays
+// meanwhile, and once the device is back the output plays on it again, as
+// it says. With no device chosen, a stream someone else moved off the
+// default is put back on it within a second or so, and that is said once.
+TEST_F(AudioOutputDevice, TheChoiceIsSetRightWhenTheDeviceComesBackOrTheStreamIsMoved)
+{
+    const std::string chosen = "output_unplugged_" + tag, other = "output_other_" + tag;
+    test::NullSink otherSink(other);
+    std::mutex lock;
+    std::vector<std::string> notes;
+    AudioOutput output(silence, nullptr, {.useSoundServer = true, .applicationName = appName});
+    output.setDeviceListener([&](const std::string& note) {
+        std::lock_guard hold(lock);
+        notes.push_back(note);
+    });
+    const auto told = [&](const std::string& start) {
+        std::lock_guard hold(lock);
+        return std::count_if(notes.begin(), notes.end(), [&](const std::string& n) { return n.starts_with(start); });
+    };
+    const auto playsOn = [&](const std::string& sink) { return sinkNameOf(sinkInputOf(appName)) == sink; };
+    std::string error;
+    {
+        auto plugged = std::make_unique<test::NullSink>(chosen);
+        output.chooseDevice(chosen);
+        ASSERT_TRUE(output.start(error)) << error;
+        ASSERT_TRUE(test::eventually([&] { return playsOn(chosen); }, 10s));
+        plugged.reset();
+        EXPECT_TRUE(test::eventually([&] { return playsOn(defaultSink_); }, 10s)) << sinkInputOf(appName);
+        EXPECT_EQ(output.kind(), AudioOutput::Kind::soundServer);
+        const test::NullSink back(chosen);
+        EXPECT_TRUE(test::eventually([&] { return playsOn(chosen); }, 10s)) << sinkInputOf(appName);
+        EXPECT_EQ(told("the player plays on " + chosen + " again"), 1);
+        ASSERT_TRUE(output.moveToDevice("", error)) << error;
+    }
+    ASSERT_TRUE(test::eventually([&] { return playsOn(defaultSink_); }, 10s));
+    const std::string entry = sinkInputOf(appName);
+    std::smatch index;
+    ASSERT_TRUE(std::regex_search(entry, index, std::regex(R"(Sink Input #(\d+))"))) << entry;
+    pactl("move-sink-input " + index[1].str() + " " + other);
+    EXPECT_TRUE(test::eventually([&] { return playsOn(other); }, 5s));
+    EXPECT_TRUE(test::eventually([&] { return playsOn(defaultSink_); }, 10s)) << sinkInputOf(appName);
+    std::this_thread::sleep_for(1500ms);  // put back once, and said once
+    EXPECT_TRUE(playsOn(defaultSink_));
+    EXPECT_EQ(told("the player's stream was on " + other + ", not on " + defaultSink_ + ", the default — put back"), 1);
 }
 
 // A server that hangs holds up the output's stream, never the tap: what
