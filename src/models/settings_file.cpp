@@ -396,13 +396,19 @@ void keepSecretsElsewhere(const ImageScheduleConfig& record, const std::string& 
 {
     const auto& keyFile = record.origin.keySource;
     const bool key = !record.streamKey.empty(), password = !record.icecastPassword.empty();
-    const bool keyFromFile = key && keyFile && keyFile->key == record.streamKey;
+    // A key from the stream-key file stays there while that file is the one
+    // read at each start; one it is no longer (renamed with its folder,
+    // removed) would be lost at the next start, and is kept as typed ones.
+    bool keyFromFile = key && keyFile && keyFile->key == record.streamKey;
+    if (keyFromFile) {
+        std::tie(result.keyKeptIn, result.keyReadAtStart) = whereKeyFileIs(keyFile->held);
+        keyFromFile = result.keyReadAtStart;
+    }
     result.privateRefused = keepPrivateSecrets(target, {keyFromFile ? std::string{} : record.streamKey,
                                                         record.icecastPassword});
     if (!key && !password) return;
     const std::string privateFile = result.privateRefused.empty() ? privateSecretsFile() : std::string{};
-    if (keyFromFile) std::tie(result.keyKeptIn, result.keyReadAtStart) = whereKeyFileIs(keyFile->held);
-    else if (key) result.keyKeptIn = privateFile;
+    if (!keyFromFile && key) result.keyKeptIn = privateFile;
     if (password) result.passwordKeptIn = privateFile;
     result.secretsMovedOut = fileHeldSecrets;
 
@@ -410,9 +416,7 @@ void keepSecretsElsewhere(const ImageScheduleConfig& record, const std::string& 
         if (kept.empty())
             return result.secretsMovedOut ? "moved out of " + target + ", kept for this run only"
                                           : "kept for this run only";
-        const std::string how = !fromKeyFile            ? ""
-                                : result.keyReadAtStart ? ", read from there at each start"
-                                                        : ", no longer read at start";
+        const std::string how = fromKeyFile ? ", read from there at each start" : "";
         return (result.secretsMovedOut ? "moved out of " + target + " into " : "kept in ") + shown(kept) + how;
     };
     std::string notice;

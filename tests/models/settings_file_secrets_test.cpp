@@ -343,6 +343,23 @@ TEST_F(SecretsTest, AKeyFileInAGroupStationStaysWhereItIs)
     EXPECT_EQ(filesHolding(station_, "file-key"), std::vector<std::string>{keyFile});
     EXPECT_EQ(filesHolding(test::tempRoot() + "/config", "file-key"), std::vector<std::string>{});
     ASSERT_EQ(asNobody([] { return ImageScheduleConfig::load().stationName == "Group"; }), 0);
+    // A member moves the settings folder aside, the key file with it: it is
+    // no longer read at start, so the key goes where the operator keeps it,
+    // and the save names that place.
+    ASSERT_EQ(asNobody([this] {
+                  const std::string streamer = settingsDir();
+                  if (::rename(streamer.c_str(), (streamer + ".old").c_str()) != 0) return false;
+                  if (::mkdir(streamer.c_str(), 0755) != 0) return false;
+                  write(settingsFile(), R"({"stationName":"Hers"})");
+                  return true;
+              }),
+              0);
+    const SettingsSave moved = config.save();
+    ASSERT_TRUE(moved.written) << moved.failure;
+    EXPECT_EQ(moved.keyKeptIn, privateSecretsFile());
+    EXPECT_EQ(moved.secretsNotice, "Stream key kept in " + privateSecretsFile() +
+                                       " — the station folder is shared: nobody owns " + settingsFile());
+    EXPECT_EQ(ImageScheduleConfig::load().streamKey, "file-key");
 }
 
 // A key that an earlier save left in a group station's settings file is
