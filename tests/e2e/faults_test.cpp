@@ -211,7 +211,11 @@ TEST_F(RTMPFaults, CutAndARefusedRetryThenLiveAgain)
     const Finished run = cutAndRefuseOneRetry(*harness, *relay_);
     expectRecovered(run);
     expectTwoStepsOfTheBackOff(run, *relay_);
-    expectText(run, "Ondaline ERROR: Connection closed by server");
+    // The reset reaches whichever of the engine's reading and sending meets
+    // it first: on a busy machine, often a video frame on its way out.
+    const bool told = run.output.find("Ondaline ERROR: Connection closed by server") != std::string::npos ||
+                      run.output.find("Ondaline ERROR: Send failed: Connection reset by peer") != std::string::npos;
+    EXPECT_TRUE(told) << run.output;
 }
 
 // One byte lost mid-stream leaves nginx reading chunk headers out of step; it
