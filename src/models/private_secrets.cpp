@@ -5,6 +5,7 @@
 #include "platform/own_folder.h"
 #include "platform/path_walk.h"
 #include "platform/staged_file.h"
+#include "platform/text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -45,7 +46,7 @@ PrivatePlace privatePlace(platform::MissingFolders missing)
         return at;
     }
     // The folder is the operator's private one: no one else even lists it.
-    if (missing == platform::MissingFolders::make) {
+    if (missing == platform::MissingFolders::makePrivate) {
         const platform::FileDescriptor folder(::openat(place.folder.get(), ".",
                                                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat info {};
@@ -77,6 +78,24 @@ std::optional<Json> entriesAt(const platform::FilePlace& place, std::string* why
     return entries;
 }
 
+// The entry's name for the settings file at `path`: the path itself, or,
+// where it is not UTF-8 (a folder named in Latin-1), its bytes in hex, which
+// no path begins with. Absent for a path not told from the root folder: the
+// same words could name another station's file from elsewhere.
+std::optional<std::string> entryName(const std::string& path)
+{
+    if (!path.starts_with('/')) return std::nullopt;
+    if (platform::isValidUTF8(path)) return path;
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string name = "bytes:";
+    for (const char c : path) {
+        const auto b = static_cast<unsigned char>(c);
+        name += kDigits[b >> 4];
+        name += kDigits[b & 0xF];
+    }
+    return name;
+}
+
 std::string textAt(const Json& entry, const char* key)
 {
     const auto found = entry.find(key);
@@ -91,9 +110,10 @@ StationSecrets readPrivateSecrets(const std::string& settingsFile)
 {
     const PrivatePlace at = privatePlace(platform::MissingFolders::leave);
     if (!at.notOwn.empty()) return {};
-    const std::optional<Json> entries = entriesAt(at.place);
+    const std::optional<std::string> name = entryName(settingsFile);
+    const std::optional<Json> entries = name ? entriesAt(at.place) : std::nullopt;
     if (!entries) return {};
-    const auto entry = entries->find(settingsFile);
+    const auto entry = entries->find(*name);
     if (entry == entries->end() || !entry->is_object()) return {};
     return {textAt(*entry, kStreamKey), textAt(*entry, kIcecastPassword)};
 }
@@ -102,17 +122,25 @@ std::string keepPrivateSecrets(const std::string& settingsFile, const StationSec
 {
     // Nothing is made only to say that nothing is kept.
     const PrivatePlace at = privatePlace(secrets.empty() ? platform::MissingFolders::leave
-                                                         : platform::MissingFolders::make);
+                                                         : platform::MissingFolders::makePrivate);
     if (secrets.empty() && !at.place.reached()) return {};
     if (!at.notOwn.empty()) return at.notOwn;
+    const std::optional<std::string> name = entryName(settingsFile);
+    if (!name) return "where " + settingsFile + " is cannot be told";
     const platform::FilePlace& place = at.place;
     std::string why;
     std::optional<Json> entries = entriesAt(place, &why);
     if (!entries) return why;
     const Json before = *entries;
-    if (secrets.empty()) entries->erase(settingsFile);
-    else (*entries)[settingsFile] = {{kStreamKey, secrets.streamKey}, {kIcecastPassword, secrets.icecastPassword}};
+    if (secrets.empty()) entries->erase(*name);
+    else (*entries)[*name] = {{kStreamKey, secrets.streamKey}, {kIcecastPassword, secrets.icecastPassword}};
     if (*entries == before) return {};
+    std::string text;
+    try {
+        text = entries->dump();
+    } catch (const Json::type_error&) {
+        return "a secret is not UTF-8 text";  // a key file's bytes
+    }
 
     const auto ownerOnly = platform::FileAccess::ownerOnly(::geteuid(), ::getegid(),
                                                            platform::kMayRead | platform::kMayWrite);
@@ -123,7 +151,7 @@ std::string keepPrivateSecrets(const std::string& settingsFile, const StationSec
     if (staged.error()) return cannotWrite(staged.error());
     if (const auto access = staged.access(); !access || !platform::onlyItsOwnerReads(*access))
         return "others could read " + place.path();
-    if (const auto error = staged.write(entries->dump())) return cannotWrite(error);
+    if (const auto error = staged.write(text)) return cannotWrite(error);
     if (const auto error = staged.commit()) return cannotWrite(error);
     return {};
 }

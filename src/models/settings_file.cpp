@@ -428,6 +428,10 @@ void keepSecretsElsewhere(const ImageScheduleConfig& record, const std::string& 
         if (password) notice += (key ? "; Icecast password " : "Icecast password ") + passwordWhere;
     }
     notice += " — the station folder is shared: " + result.notOwn;
+    // The earlier file, kept aside for whoever changed it, still holds what
+    // it held, for the readers it had.
+    if (result.secretsMovedOut && !result.keptAside.empty())
+        notice += "; the copy kept aside as " + result.keptAside + " still holds what the earlier file held";
     const bool runOnly = (key && result.keyKeptIn.empty()) || (password && result.passwordKeptIn.empty());
     if (runOnly) {
         const bool both = (key && !keyFromFile) && password;

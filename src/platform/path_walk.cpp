@@ -115,7 +115,10 @@ FilePlace walkBelow(const std::string& folder, const std::string& below, Missing
     Passed passed{.lists = lists, .folders = {}, .access = {}};
     FileDescriptor at = openFolder(AT_FDCWD, folder.c_str());
     if (!pass(at, passed)) return leadsNowhere(errno);
-    std::string atShown = folder;  // the folder's path, for messages only
+    // The folder's path, for messages and to tell one file from another: the
+    // working folder by where it is, so that a relative name read from
+    // elsewhere is not taken for the same file.
+    std::string atShown = folder == "." ? pathOfDescriptor(at.get(), folder) : folder;
     auto nowhere = [&](int error) {
         FilePlace place = leadsNowhere(error);
         passed.handTo(place);
@@ -130,7 +133,7 @@ FilePlace walkBelow(const std::string& folder, const std::string& below, Missing
         return place;
     };
 
-    const std::string shownFolder = folder == "/" ? "" : folder;
+    const std::string shownFolder = atShown == "/" ? "" : atShown;
     std::deque<Name> names;
     for (std::size_t start = 1; start <= below.size();) {
         const std::size_t end = std::min(below.find('/', start), below.size());
@@ -159,7 +162,8 @@ FilePlace walkBelow(const std::string& folder, const std::string& below, Missing
             const int error = errno;
             if (error == ENOENT && last) return placeHere(name.text);
             if (error != ENOENT || name.shown.empty() || missing == MissingFolders::leave) return nowhere(error);
-            if (::mkdirat(at.get(), name.text.c_str(), 0777) == 0) handOver(at.get(), name.text, passed.folders.back());
+            const mode_t mode = missing == MissingFolders::makePrivate ? 0700 : 0777;
+            if (::mkdirat(at.get(), name.text.c_str(), mode) == 0) handOver(at.get(), name.text, passed.folders.back());
             else if (errno != EEXIST) return nowhere(errno);
             names.push_front(name);  // and judged as any other folder
             continue;

@@ -52,7 +52,9 @@ struct FilePlace {
     std::string path() const;
 };
 
-enum class MissingFolders { leave, make };
+// `makePrivate` makes them for their maker alone (0700), as a folder of
+// one's own settings should be whatever the umask says.
+enum class MissingFolders { leave, make, makePrivate };
 // Whether the walk notes each folder's access list (`accessPassed`), which
 // costs a look at each.
 enum class AccessLists { skip, note };

@@ -398,6 +398,68 @@ TEST_F(SecretsTest, ASecretInASharedStationsFileMovesToThePrivateFile)
                                          settingsDir() + "; " + privateSecretsFile() +
                                          " cannot keep them: every user may change " + configHome);
     EXPECT_EQ(filesHolding(test::tempRoot(), "typed-again"), std::vector<std::string>{});
+
+    // A file someone edited since is kept aside for them as it is, secret
+    // and all: the line does not claim the secret is gone from the folder.
+    write(settingsFile(), R"({"stationName":"Older","streamKey":"older-key"})");
+    config = ImageScheduleConfig::load();
+    write(settingsFile(), R"({"stationName":"Edited","streamKey":"older-key"})");
+    const SettingsSave keptAside = config.save();
+    ASSERT_TRUE(keptAside.written);
+    ASSERT_FALSE(keptAside.keptAside.empty());
+    EXPECT_TRUE(holds(keptAside.keptAside, "older-key"));
+    EXPECT_TRUE(keptAside.secretsNotice.ends_with("; the copy kept aside as " + keptAside.keptAside +
+                                                  " still holds what the earlier file held"))
+        << keptAside.secretsNotice;
+
+    // A private folder still to be made is made the operator's alone,
+    // whatever the umask would give the group.
+    const std::string freshHome = test::makeTempFolder("fresh-home");
+    const Umask umask(002);
+    ASSERT_EQ(::setenv("XDG_CONFIG_HOME", (freshHome + "/.config").c_str(), 1), 0);
+    const SettingsSave fresh = config.save();
+    ASSERT_EQ(::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1), 0);
+    EXPECT_EQ(fresh.keyKeptIn, freshHome + "/.config/ondaline/secrets.json") << fresh.secretsNotice;
+    EXPECT_EQ(statOf(freshHome + "/.config").st_mode & 07777, 0700u);
+}
+
+// The private file tells stations apart by where they are: a station named
+// relative to the working folder is not another's of the same name started
+// from elsewhere, and a folder named in Latin-1 (reached through a link)
+// keeps its key too.
+TEST_F(SecretsTest, ThePrivateFileTellsStationsApartByWhereTheyAre)
+{
+    const std::string base = test::makeTempFolder("relative");
+    for (const char* at : {"/ours", "/hers"}) {
+        fs::create_directories(base + at + "/St/Misc/System/Streamer");
+        ASSERT_EQ(::chmod((base + at).c_str(), 0777), 0);  // every user may change it
+    }
+    write(base + "/hers/St/Misc/System/Streamer/ondaline_schedule.json", R"({"stationName":"Hers"})");
+    const fs::path workingFolder = fs::current_path();
+    StationPath::save("St");
+    fs::current_path(base + "/ours");
+    ImageScheduleConfig config = ImageScheduleConfig::load();
+    config.streamKey = "relative-key";
+    const SettingsSave saved = config.save();
+    EXPECT_EQ(saved.keyKeptIn, privateSecretsFile()) << saved.secretsNotice;
+    fs::current_path(base + "/hers");
+    const std::string theirs = ImageScheduleConfig::load().streamKey;
+    fs::current_path(base + "/ours");
+    const std::string ours = ImageScheduleConfig::load().streamKey;
+    fs::current_path(workingFolder);
+    EXPECT_EQ(theirs, "");
+    EXPECT_EQ(ours, "relative-key");
+
+    const std::string latin1 = base + "/\xE9t\xE9";
+    fs::create_directories(latin1 + "/Misc/System/Streamer");
+    ASSERT_EQ(::chmod(latin1.c_str(), 0777), 0);
+    fs::create_symlink(latin1, base + "/linked");  // the station pointer itself is UTF-8
+    StationPath::save(base + "/linked");
+    config = ImageScheduleConfig::load();
+    config.streamKey = "latin-key";
+    const SettingsSave latinSaved = config.save();
+    EXPECT_EQ(latinSaved.keyKeptIn, privateSecretsFile()) << latinSaved.secretsNotice;
+    EXPECT_EQ(ImageScheduleConfig::load().streamKey, "latin-key");
 }
 
 // A station of one's own keeps a secret typed after the first change in the
