@@ -165,9 +165,9 @@ bool ServerEvents::waitFor(const std::function<bool()>& condition, std::chrono::
     return true;
 }
 
-NullSink::NullSink(const std::string& name)
+NullSink::NullSink(const std::string& name, const std::string& arguments)
 {
-    const auto result = runCommand("pactl load-module module-null-sink sink_name=" + name);
+    const auto result = runCommand("pactl load-module module-null-sink sink_name=" + name + " " + arguments);
     EXPECT_EQ(result.exitCode, 0) << result.output;
     if (result.exitCode == 0) module_ = result.output.substr(0, result.output.find('\n'));
 }

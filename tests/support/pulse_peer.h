@@ -86,7 +86,8 @@ private:
 // A null sink for the life of the object.
 class NullSink {
 public:
-    explicit NullSink(const std::string& name);
+    // `arguments`: more of module-null-sink's, such as the formats it takes.
+    explicit NullSink(const std::string& name, const std::string& arguments = {});
     ~NullSink();
     NullSink(const NullSink&) = delete;
     NullSink& operator=(const NullSink&) = delete;

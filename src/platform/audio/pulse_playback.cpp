@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 namespace ondaline::platform {
@@ -83,10 +84,17 @@ struct PulsePlayback::Private {
     std::string chosen;        // under the mainloop lock: the device chosen; "" follows the default
     std::string pinnedTo;      // under the mainloop lock: the device the stream cannot leave, if any
     float volume = 1;          // under the mainloop lock
+    // Under the mainloop lock: counts each new stream and each move asked
+    // for. The waits for the server let the lock go, so the writer's look
+    // begun before one of them is not acted on after it, and it does not
+    // act at all while the operator's move is under way.
+    std::uint64_t changes = 0;
+    bool moving = false;
     // The writer's own, under the mainloop lock: when it next asks, where
     // the stream was off the default at the last ask, the difference last
     // told, and what it has to tell.
     Clock::time_point nextCheck{};
+    std::string refusedBy;  // the chosen device, there, which gave no stream: not asked again until it is back
     std::string seenOff;
     std::string toldOf;
     std::string note;
@@ -132,11 +140,29 @@ struct PulsePlayback::Private {
         }
         if (!fresh) fresh = startStream(*connection, nullptr, PA_STREAM_NOFLAGS, volume);
         if (!fresh) return false;
+        replaceStream(std::move(fresh), pinned ? device : std::string());
+        return true;
+    }
+
+    // With the lock held, not on the server's thread: a new stream on
+    // `device`, which it cannot leave, in place of the one playing, unless
+    // the device gives none or the stream changed since `since`; then the
+    // one playing plays on.
+    bool pinTo(const std::string& device, std::optional<std::uint64_t> since = std::nullopt)
+    {
+        pulse::Stream fresh = startStream(*connection, device.c_str(), PA_STREAM_DONT_MOVE, volume);
+        if (!fresh || (since && changes != *since)) return false;
+        replaceStream(std::move(fresh), device);
+        return true;
+    }
+
+    void replaceStream(pulse::Stream fresh, const std::string& pinned)
+    {
         pulse::Stream old = std::move(stream);
         stream = std::move(fresh);
-        pinnedTo = pinned ? device : std::string();
+        pinnedTo = pinned;
+        ++changes;
         old.reset();  // what it still held is not heard: a moment
-        return true;
     }
 
     // With the lock held: the name of the device the stream plays on, as the
@@ -181,18 +207,27 @@ struct PulsePlayback::Private {
     void check()
     {
         nextCheck = Clock::now() + checkInterval;
+        if (moving) return;
+        const std::uint64_t since = changes;
+        if (!chosen.empty() && pinnedTo != chosen) {
+            // On the default while the device was away: back now? Even where
+            // the stream has followed the default onto it, it is not held
+            // there until it is pinned.
+            const bool there = deviceIsThere(chosen);
+            if (changes != since) return;
+            if (!there) refusedBy.clear();
+            else if (refusedBy != chosen) {
+                if (pinTo(chosen, since)) note = "the player plays on " + chosen + " again, the device chosen";
+                else if (changes == since) refusedBy = chosen;
+            }
+            return;
+        }
         const std::string actual = playsOn();
-        if (actual.empty()) return;
+        if (actual.empty() || changes != since) return;
         const std::string wanted = chosen.empty() ? connection->defaultSinkName() : chosen;
         if (wanted.empty() || actual == wanted) {
             seenOff.clear();
             toldOf.clear();
-            return;
-        }
-        if (!chosen.empty() && pinnedTo != chosen) {
-            // On the default while the device was away: back now?
-            if (deviceIsThere(chosen) && reconnect(chosen) && pinnedTo == chosen)
-                note = "the player plays on " + chosen + " again, the device chosen";
             return;
         }
         if (chosen.empty() && seenOff != actual) {
@@ -311,6 +346,12 @@ bool PulsePlayback::moveToDevice(const std::string& uid, std::string& error)
     Private& p = *private_;
     const PulseConnection& connection = *p.connection;
     PulseLock lock(connection);
+    ++p.changes;
+    p.moving = true;
+    struct Moved {
+        Private& p;
+        ~Moved() { p.moving = false; }
+    } moved{p};
     if (uid.empty()) {
         // Following the default: where a chosen device held it, a new stream
         // there; then on the default, which it follows from now on.
@@ -338,7 +379,8 @@ bool PulsePlayback::moveToDevice(const std::string& uid, std::string& error)
         p.chosen = uid;
         return true;
     }
-    if (!p.deviceIsThere(uid) || !p.reconnect(uid) || p.pinnedTo != uid) {
+    // Where the device gives no stream, the one playing plays on.
+    if (!p.deviceIsThere(uid) || !p.pinTo(uid)) {
         error = "cannot play on \"" + uid +
                 "\": " + (connection.lastError().empty() ? "no such device" : connection.lastError());
         return false;
