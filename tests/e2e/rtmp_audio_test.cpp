@@ -1,6 +1,7 @@
 // What nginx recorded of the harness's audio: AAC LC in the configured
 // format, the tone's pitch and level, and a timeline that runs at real time.
 
+#include "support/background_harness.h"
 #include "support/peer_env.h"
 #include "support/process.h"
 #include "support/recording.h"
@@ -48,15 +49,18 @@ TEST_F(RTMPAudio, ToneArrivesAsAACLCWithItsPitchLevelAndTiming)
     for (const Format format : {Format{44100, 2}, Format{48000, 2}, Format{44100, 1}}) {
         const std::string key = "tone-" + std::to_string(format.rate) + "-" + std::to_string(format.channels);
         SCOPED_TRACE(key);
-        const std::string file = stream(key, "--source tone --tone-hz 440 --tone-dbfs -12 --rate " +
-                                                 std::to_string(format.rate) + " --channels " +
-                                                 std::to_string(format.channels));
+        std::string output;
+        const std::string file = stream(key,
+                                        "--source tone --tone-hz 440 --tone-dbfs -12 --rate " +
+                                            std::to_string(format.rate) + " --channels " +
+                                            std::to_string(format.channels),
+                                        &output);
         ASSERT_FALSE(file.empty());
         EXPECT_EQ(probeAudio(file, "stream=codec_name,profile,sample_rate,channels"),
                   "codec_name=aac\nprofile=LC\nsample_rate=" + std::to_string(format.rate) +
                       "\nchannels=" + std::to_string(format.channels) + "\n");
         EXPECT_EQ(decodeErrors(file), "");
-        EXPECT_NEAR(audioSpan(file), streamedSeconds, streamedSeconds * 0.02);
+        EXPECT_NEAR(audioSpan(file), secondsLive(output, streamedSeconds), streamedSeconds * 0.02);
 
         const Tone tone = analyseTone(decodeFirstChannel(file), format.rate);
         EXPECT_NEAR(tone.hz, 440.0, 1.0);

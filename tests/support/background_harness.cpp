@@ -74,4 +74,16 @@ std::optional<long> peakRSSKB(const std::string& output)
     return kB;
 }
 
+double secondsLive(const std::string& output, double otherwise)
+{
+    const auto at = output.find("harness: sources stopped ");
+    double seconds = 0;
+    if (at == std::string::npos ||
+        std::sscanf(output.c_str() + at, "harness: sources stopped %lf s after the first sound went out", &seconds) !=
+            1) {
+        return otherwise;
+    }
+    return seconds;
+}
+
 }  // namespace ondaline::test

@@ -47,4 +47,10 @@ int occurrences(const std::string& text, const std::string& what);
 // The harness's "peak RSS N kB" line, in kB; absent when it did not print one.
 std::optional<long> peakRSSKB(const std::string& output);
 
+// How long the harness's sources sounded on air, from the first audio
+// packet it sent to stopping them: on a busy machine sound from a sender
+// that was already connected goes out a while before the run's time starts.
+// `otherwise` where it did not say.
+double secondsLive(const std::string& output, double otherwise);
+
 }  // namespace ondaline::test

@@ -6,6 +6,7 @@
 // disconnect, 1 otherwise. A hang-up (SIGHUP, its terminal closed) ends the
 // run early, in the same order.
 
+#include "base/activity_log.h"
 #include "base/print.h"
 #include "engine/ondaline.h"
 #include "platform/codec/library_log.h"
@@ -31,6 +32,7 @@
 #include <numbers>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -224,6 +226,36 @@ std::optional<StreamMode> modeFromWord(const std::string& word)
     return found->second;
 }
 
+// Milliseconds since midnight of a log line's "HH:mm:ss.SSS" stamp.
+std::optional<long> millisecondsOfDay(std::string_view stamp)
+{
+    int hours = 0, minutes = 0, seconds = 0, milliseconds = 0;
+    if (std::sscanf(std::string(stamp).c_str(), "%d:%d:%d.%d", &hours, &minutes, &seconds, &milliseconds) != 4) {
+        return std::nullopt;
+    }
+    return ((hours * 60L + minutes) * 60 + seconds) * 1000 + milliseconds;
+}
+
+// How long sound has gone out: from the last connection's first audio
+// packet (the one stamped 0 ms), as the activity log dated it when it was
+// sent, to now. The delegate hears of the connection later, after the
+// picture's set-up, and on a busy machine much later, while sound from a
+// sender already connected flows.
+std::optional<double> secondsSinceFirstSound()
+{
+    std::istringstream log(ActivityLog::shared().allText());
+    std::optional<long> sent;
+    for (std::string line; std::getline(log, line);) {
+        if (line.find("] Ondaline: Audio packet #") != std::string::npos && line.ends_with(", ts=0ms")) {
+            sent = millisecondsOfDay(std::string_view(line).substr(1));
+        }
+    }
+    const auto now = millisecondsOfDay(formatLogTime(std::chrono::system_clock::now()));
+    if (!sent || !now) return std::nullopt;
+    constexpr long day = 24L * 60 * 60 * 1000;
+    return double((*now - *sent + day) % day) / 1000;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -395,6 +427,11 @@ int main(int argc, char** argv)
         if (!since && Clock::now() - *outcome->liveSince > std::chrono::seconds(90)) break;
     }
 
+    if (const auto sounding = secondsSinceFirstSound()) {
+        char text[80];
+        std::snprintf(text, sizeof text, "harness: sources stopped %.3f s after the first sound went out", *sounding);
+        print(text);
+    }
     tone.reset();
     if (tcpServer) tcpServer->stop();
     if (player) player->stop();
