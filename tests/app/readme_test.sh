@@ -21,23 +21,38 @@ example_lines() { awk '/^```sh$/ {on = 1; next} /^```/ {on = 0} on' "$readme" | 
 check_packages() {
   local program=$1
   mapfile -t listed < <("$source_dir/scripts/install-deps" --list)
-  # The listed packages and everything they depend on, as installed.
-  declare -A closure=()
-  local queue=("${listed[@]}") package dependency
+  # The listed packages and everything they depend on, as installed: what
+  # each installed package depends on, read in one go.
+  declare -A depends=() closure=()
+  local package dependency line
+  while IFS=$'\t' read -r package line; do depends[$package]+=" $line"; done < <(
+    dpkg-query -W -f='${Package}\t${Depends}, ${Pre-Depends}\n' | sed -E 's/\([^)]*\)//g; s/:any//g; s/[,|]/ /g')
+  local queue=("${listed[@]}")
   while [[ ${#queue[@]} -gt 0 ]]; do
     package=${queue[-1]}
     unset 'queue[-1]'
     [[ -n ${closure[$package]:-} ]] && continue
     closure[$package]=1
-    while read -r dependency; do
-      [[ -n $dependency && -z ${closure[$dependency]:-} ]] && queue+=("$dependency")
-    done < <(dpkg-query -W -f='${Depends}, ${Pre-Depends}\n' "$package" 2>/dev/null |
-      tr ',|' '\n\n' | sed -E 's/\(.*\)//; s/:any//; s/[[:space:]]//g' | sort -u)
+    for dependency in ${depends[$package]:-}; do
+      [[ -z ${closure[$dependency]:-} ]] && queue+=("$dependency")
+    done
   done
-  owner() {  # the package that installed a file, following links
+  # The package that installed each file, following links: one search of
+  # dpkg's lists for all of them, then one for the links' targets.
+  declare -A owners=()
+  search_owners() {
     local found
-    found=$(dpkg -S "$1" 2>/dev/null || dpkg -S "$(readlink -f "$1")" 2>/dev/null) || return 1
-    echo "${found%%:*}"
+    while IFS= read -r found; do
+      [[ $found == diversion* || $found != *": "* ]] && continue
+      owners[${found#*: }]=${found%%:*}
+    done < <(dpkg -S -- "$@" 2>/dev/null || true)
+  }
+  owner() {
+    [[ -n ${owners[$1]:-} ]] && { echo "${owners[$1]}"; return; }
+    local target
+    target=$(readlink -f "$1")
+    [[ -n ${owners[$target]:-} ]] || return 1
+    echo "${owners[$target]}"
   }
   essential() { [[ $(dpkg-query -W -f='${Essential}' "$1" 2>/dev/null) == yes ]]; }
 
@@ -46,6 +61,20 @@ check_packages() {
   local commands=() word path package
   mapfile -t commands < <(example_lines | tr '|;{}&' '\n\n\n\n\n' | awk 'NF && $1 !~ /^[<>]/ {print $1}' | sort -u)
   [[ ${#commands[@]} -ge 4 ]] || fail "the README has no shell examples"
+  local libraries=() files=() paths=()
+  mapfile -t libraries < <(ldd "$program" | awk '$3 ~ /^\// {print $3}')
+  # What it reads at run time besides: the certificates RTMPS servers are
+  # checked against, and the font with the log's emoji.
+  files=(/usr/share/ca-certificates/mozilla "$(fc-match -f '%{file}' emoji)")
+  for word in "${commands[@]}"; do
+    path=$(command -v "$word") && [[ $path == /* ]] && paths+=("$path")
+  done
+  paths+=("${libraries[@]}" "${files[@]}")
+  search_owners "${paths[@]}"
+  local targets=()
+  for path in "${paths[@]}"; do [[ -n ${owners[$path]:-} ]] || targets+=("$(readlink -f "$path")"); done
+  [[ ${#targets[@]} -eq 0 ]] || search_owners "${targets[@]}"
+
   for word in "${commands[@]}"; do
     case $word in
       sudo) continue ;;
@@ -59,19 +88,17 @@ check_packages() {
   done
   # Each library the program loads.
   local library
-  while read -r library; do
+  for library in "${libraries[@]}"; do
     package=$(owner "$library") || fail "no package installed $library"
     [[ -n ${closure[$package]:-} ]] || essential "$package" ||
       fail "the program loads $library from $package, which nothing scripts/install-deps lists brings"
-  done < <(ldd "$program" | awk '$3 ~ /^\// {print $3}')
-  # What it reads at run time besides: the certificates RTMPS servers are
-  # checked against, and the font with the log's emoji.
+  done
   local file
-  for file in /usr/share/ca-certificates/mozilla "$(fc-match -f '%{file}' emoji)"; do
+  for file in "${files[@]}"; do
     package=$(owner "$file") || fail "no package installed $file"
     [[ " ${listed[*]} " == *" $package "* ]] || fail "$file comes from $package, which scripts/install-deps does not list"
   done
-  echo "ok: ${#commands[@]} commands, $(ldd "$program" | grep -c '=> /') libraries, 2 data files"
+  echo "ok: ${#commands[@]} commands, ${#libraries[@]} libraries, ${#files[@]} data files"
 }
 
 check_run_build() {
