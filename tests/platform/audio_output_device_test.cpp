@@ -124,15 +124,13 @@ TEST_F(AudioOutputDevice, WithNoDeviceChosenPlaysOnTheServersDefault)
     };
     // Moved as the desktop's sound settings move a program's stream.
     test::PacatTone moved(appName, 220, 0.01f);
-    std::string entry;
-    std::smatch index;
+    std::string number;
     ASSERT_TRUE(test::eventually([&] {
-        entry = sinkInputOf(appName, moved.pid());
-        return std::regex_search(entry, index, std::regex(R"(Sink Input #(\d+))"));
+        return !(number = sinkInputNumberOf(sinkInputOf(appName, moved.pid()))).empty();
     }));
     const auto remembers = [&] {
-        pactl("move-sink-input " + index[1].str() + " " + (pulseAudio ? remembered : defaultSink_));
-        if (!pulseAudio) pactl("move-sink-input " + index[1].str() + " " + remembered);
+        pactl("move-sink-input " + number + " " + (pulseAudio ? remembered : defaultSink_));
+        if (!pulseAudio) pactl("move-sink-input " + number + " " + remembered);
         return probePlacedOn() == remembered;
     };
     ASSERT_TRUE(test::eventually(remembers, 60s)) << "the server does not remember the move";
@@ -189,15 +187,14 @@ TEST_F(AudioOutputDevice, TheChoiceIsSetRightWhenTheDeviceComesBackOrTheStreamIs
         ASSERT_TRUE(output.moveToDevice("", error)) << error;
     }
     ASSERT_TRUE(test::eventually([&] { return playsOn(defaultSink_); }, 10s));
-    const std::string entry = sinkInputOf(appName);
-    std::smatch index;
-    ASSERT_TRUE(std::regex_search(entry, index, std::regex(R"(Sink Input #(\d+))"))) << entry;
+    const std::string entry = sinkInputOf(appName), number = sinkInputNumberOf(entry);
+    ASSERT_FALSE(number.empty()) << entry;
     // Moved as someone else would. A change on the server just after (the
     // devices above still settling) takes a stream that follows the default
     // back at once, unseen and rightly unsaid: the move is made again.
     EXPECT_TRUE(test::eventually(
         [&] {
-            pactl("move-sink-input " + index[1].str() + " " + other);
+            pactl("move-sink-input " + number + " " + other);
             return test::eventually([&] { return playsOn(other); }, 1s);
         },
         10s));
@@ -215,11 +212,7 @@ TEST_F(AudioOutputDevice, ADeviceThatGivesNoStreamLeavesTheStreamPlaying)
 {
     const std::string refusing = "output_encoded_only_" + tag, chosen = "output_plain_" + tag;
     const test::NullSink encodedOnly(refusing, "formats=ac3-iec61937"), plain(chosen);
-    const auto streamOf = [&] {
-        std::smatch index;
-        const std::string entry = sinkInputOf(appName);
-        return std::regex_search(entry, index, std::regex(R"(Sink Input #(\d+))")) ? index[1].str() : std::string();
-    };
+    const auto streamOf = [&] { return sinkInputNumberOf(sinkInputOf(appName)); };
     AudioOutput output(silence, nullptr, {.useSoundServer = true, .applicationName = appName});
     output.chooseDevice(refusing);
     std::string error;
@@ -402,10 +395,9 @@ TEST_F(AudioOutputDevice, TheChosenDeviceKeepsTheStreamWhereverTheDefaultGoes)
         ASSERT_TRUE(reaches(speakers)) << "System Default plays on the default";
         ASSERT_TRUE(defaultBecomes(hdmi));
         EXPECT_TRUE(reaches(hdmi)) << "System Default follows the default";
-        const std::string entry = sinkInputOf(appName);
-        std::smatch index;
-        ASSERT_TRUE(std::regex_search(entry, index, std::regex(R"(Sink Input #(\d+))"))) << entry;
-        pactl("move-sink-input " + index[1].str() + " " + headset);
+        const std::string entry = sinkInputOf(appName), number = sinkInputNumberOf(entry);
+        ASSERT_FALSE(number.empty()) << entry;
+        pactl("move-sink-input " + number + " " + headset);
         ASSERT_TRUE(defaultBecomes(speakers));
         EXPECT_TRUE(reaches(speakers)) << "System Default follows the default from where another program moved it; "
                                           "plays on "

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <numbers>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 namespace ondaline::test {
@@ -94,6 +95,14 @@ std::string PulsePeerTest::sinkInputOf(const std::string& applicationName, pid_t
         start = next;
     }
     return {};
+}
+
+std::string PulsePeerTest::sinkInputNumberOf(const std::string& sinkInputEntry)
+{
+    constexpr std::string_view heading = "Sink Input #";
+    if (!sinkInputEntry.starts_with(heading)) return {};
+    const std::size_t end = sinkInputEntry.find_first_not_of("0123456789", heading.size());
+    return sinkInputEntry.substr(heading.size(), end == std::string::npos ? end : end - heading.size());
 }
 
 std::string PulsePeerTest::sinkNameOf(const std::string& sinkInputEntry)

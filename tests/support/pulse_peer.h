@@ -44,6 +44,9 @@ protected:
     // The name of the sink that a sink input entry plays on.
     std::string sinkNameOf(const std::string& sinkInputEntry);
 
+    // The number of a sink input entry, as pactl takes it; empty for none.
+    static std::string sinkInputNumberOf(const std::string& sinkInputEntry);
+
     std::string defaultSink_;
 };
 
