@@ -8,6 +8,7 @@
 #include "app/status_line.h"
 #include "app/streaming_service.h"
 #include "base/print.h"
+#include "models/settings_secrets.h"
 #include "models/station_path.h"
 #include "ui/editor/overlay_editor_controller.h"
 
@@ -124,6 +125,15 @@ void TestAppDelegate::reportUnusableFilesAtLaunch()
                            " not offered: " + std::to_string(shownKbps(scheduleConfig.audioBitrate)) + " kbps used");
         settingsLoadRefusedBitrate_.reset();  // said once
     }
+    // A secret kept apart that the settings now send elsewhere.
+    const std::optional<SecretNotSent> key = streamKeyNotSent(scheduleConfig);
+    const std::optional<SecretNotSent> password = icecastPasswordNotSent(scheduleConfig);
+    for (const auto* notSent : {&key, &password})
+        if (*notSent) print("Ondaline: ⚠ " + (*notSent)->line);
+    // The status line tells of the one the chosen service would send.
+    const bool icecast = streamModeNamed(scheduleConfig.streamMode) == StreamMode::icecast;
+    const auto& first = icecast ? password : key;
+    if (const auto& shown = first ? first : (icecast ? key : password)) showSettingsNotice(shown->status);
     if (!settingsLoadKeptCopy_.empty()) {
         print("Ondaline: ⚠ Settings file " + settingsLoadFile_ +
               " is missing — settings start from defaults; the newest earlier file is kept as " +

@@ -7,6 +7,7 @@
 #include "app/streaming_service.h"
 #include "base/print.h"
 #include "engine/ondaline.h"
+#include "models/settings_secrets.h"
 #include "models/station_path.h"
 #include "sources/audio_source_capture.h"
 #include "sources/tcp_audio_server.h"
@@ -63,6 +64,15 @@ void TestAppDelegate::toggleConnect()
         return;
     }
 
+    // A secret kept apart goes to no other server than its own: the stream
+    // does not start under it, and the line says how to send it there.
+    if (const auto notSent = icecast ? icecastPasswordNotSent(settings) : streamKeyNotSent(settings)) {
+        print("Ondaline: ⚠ " + notSent->line);
+        lastErrorText = QString::fromStdString(notSent->status);
+        setDisconnectedUI();
+        return;
+    }
+
     streamer->setStreamMode(service.engineMode);
     if (icecast) {
         // The engine's other Icecast fields, URL, key and overlays stay as they are.
@@ -70,7 +80,7 @@ void TestAppDelegate::toggleConnect()
         server.host = settings.icecastHost;
         server.port = *port;
         server.mountPoint = settings.icecastMount;
-        server.password = settings.icecastPassword;
+        server.password = icecastPasswordToSend(settings);
         streamer->setIcecastConfig(server);
         streamer->updateConfig([&](Configuration& config) {
             config.audioBitrate = settings.audioBitrate;
@@ -78,8 +88,9 @@ void TestAppDelegate::toggleConnect()
             config.channels = source.channels;
         });
     } else {
-        streamer->configure(settings.serverURL, settings.streamKey, engineBitrate(service, settings.audioBitrate),
-                            engineSampleRate(service, source.sampleRate), source.channels);
+        streamer->configure(settings.serverURL, streamKeyToSend(settings),
+                            engineBitrate(service, settings.audioBitrate), engineSampleRate(service, source.sampleRate),
+                            source.channels);
         streamer->setVideoImagePath(settings.currentImagePath());
         sendOverlaysToEngine(settings);
     }

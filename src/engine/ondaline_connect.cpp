@@ -4,7 +4,7 @@
 
 #include "base/amf0_writer.h"
 #include "base/print.h"
-#include "engine/server_url.h"
+#include "models/server_url.h"
 #include "platform/net/connection.h"
 
 namespace ondaline {

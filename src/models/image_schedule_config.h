@@ -2,6 +2,7 @@
 
 #include "models/image_schedule_entry.h"
 #include "models/overlay_configs.h"
+#include "models/private_secrets.h"
 #include "platform/named_file.h"
 #include "platform/staged_file.h"
 
@@ -145,6 +146,30 @@ struct ImageScheduleConfig {
         static Contents of(std::string_view bytes);
         bool operator==(const Contents&) const = default;
     };
+    // Whose a secret of the record is. The operator's own goes, in a station
+    // that is not theirs, only to the server it was typed for.
+    struct SecretOrigin {
+        // The secret and the server the record named when last loaded or
+        // saved: what differs since is the operator's own doing, in this
+        // run's drawer, and binds the secret to the server named then.
+        std::string last;
+        std::string lastServer;
+        // Where the secret came from, when others may have put it there
+        // ("nobody's settings file /st/…"): it goes where their settings say,
+        // in this run only, and into no file. Empty: the operator's.
+        std::string others;
+        // Why the operator's private file could not keep it: for this run
+        // only. Empty where it is kept, or need not be.
+        std::string notKept;
+        // The operator's secret kept apart, not in the record because the
+        // settings name another server than its own, and why they do
+        // ("nobody's settings file /st/… names another").
+        struct HeldBack {
+            BoundSecret kept;
+            std::string why;
+        };
+        std::optional<HeldBack> heldBack;
+    };
     struct Origin {
         std::string file;
         // The file was there at load and not used in full: the first save
@@ -154,14 +179,9 @@ struct ImageScheduleConfig {
         // What the file held when it was last read or written here; unknown
         // when it could not be read.
         std::optional<Contents> contents;
-        // The stream-key file a key was taken from: where it was, and the
-        // file itself, held open.
-        struct KeySource {
-            std::string key;
-            std::string file;
-            std::shared_ptr<const platform::FileDescriptor> held;
-        };
-        std::optional<KeySource> keySource;
+        // Whose each secret is and where it may go (models/settings_secrets.h).
+        SecretOrigin streamKey;
+        SecretOrigin icecastPassword;
         // How the files the record names are read (see namedFileRules()).
         platform::NamedFileRules namedFiles;
         // The settings folder the file was in, where a walk reached it, and
@@ -214,13 +234,11 @@ struct SettingsSave {
     // Why the station is not the operator's own, so that no secret was
     // written into its file; empty where it is.
     std::string notOwn;
-    // Where the secrets the record holds are kept, when not in the file: the
-    // private file or the stream-key file; empty for this run only.
+    // Where the operator's secrets the record holds are kept, when not in
+    // the file: the private file; empty for this run only.
     std::string keyKeptIn;
     std::string passwordKeptIn;
-    bool keyReadAtStart = false;   // the stream-key file kept in is the one read at each start
-    std::string privateRefused;    // why the private file could not keep them
-    bool secretsMovedOut = false;  // the file held secrets that it no longer does
+    std::string privateRefused;  // why the private file could not keep them
     // Where the secrets are and why, for the log ("Stream key kept in
     // ~/.config/ondaline/secrets.json — the station folder is shared: …");
     // empty when they are in the file or there are none.

@@ -10,11 +10,14 @@
 #include <nlohmann/json.hpp>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 #include <optional>
+#include <system_error>
 
 namespace ondaline {
 
@@ -23,7 +26,10 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr const char* kStreamKey = "streamKey";
+constexpr const char* kStreamKeyServer = "streamKeyServer";
 constexpr const char* kIcecastPassword = "icecastPassword";
+constexpr const char* kIcecastServer = "icecastServer";
+constexpr const char* kFolderName = "ondaline";
 
 // The private file's place and why it is not the operator's own; empty
 // when it is.
@@ -31,6 +37,21 @@ struct PrivatePlace {
     platform::FilePlace place;
     std::string notOwn;
 };
+
+// Whether `folder` is the program's own folder in the config home: the
+// entry of that name there, not a link's target, which may be anyone's.
+bool isOwnFolder(const platform::FileDescriptor& folder)
+{
+    const platform::FilePlace home = platform::walkPath(platform::configHomeDirectory());
+    if (!home.reached()) return false;
+    const platform::FileDescriptor configHome(::openat(home.folder.get(), home.name.c_str(),
+                                                       O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat entry {};
+    struct stat held {};
+    return configHome.isOpen() && ::fstatat(configHome.get(), kFolderName, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(entry.st_mode) && ::fstat(folder.get(), &held) == 0 && entry.st_dev == held.st_dev &&
+           entry.st_ino == held.st_ino;
+}
 
 PrivatePlace privatePlace(platform::MissingFolders missing)
 {
@@ -45,8 +66,9 @@ PrivatePlace privatePlace(platform::MissingFolders missing)
         at.notOwn = "cannot reach " + path + " (" + place.nowhere.message() + ")";
         return at;
     }
-    // The folder is the operator's private one: no one else even lists it.
-    if (missing == platform::MissingFolders::makePrivate) {
+    // The program's own folder is the operator's private one: no one else
+    // even lists it. A folder a link leads to keeps the mode its owner gave.
+    if (missing == platform::MissingFolders::makePrivate && isOwnFolder(place.folder)) {
         const platform::FileDescriptor folder(::openat(place.folder.get(), ".",
                                                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat info {};
@@ -102,9 +124,55 @@ std::string textAt(const Json& entry, const char* key)
     return found != entry.end() && found->is_string() ? found->get<std::string>() : std::string{};
 }
 
+BoundSecret secretAt(const Json& entry, const char* key, const char* server)
+{
+    return {textAt(entry, key), textAt(entry, server)};
+}
+
+// Puts `change` into `entry`, or takes the secret out where it is empty.
+void apply(Json& entry, const std::optional<BoundSecret>& change, const char* key, const char* server)
+{
+    if (!change) return;
+    if (change->secret.empty()) {
+        entry.erase(key);
+        entry.erase(server);
+        return;
+    }
+    entry[key] = change->secret;
+    entry[server] = change->server;
+}
+
+// One change of the private file at a time among the operator's programs,
+// from reading it to putting the new one in its place: two dashboards open
+// at once each keep what the other changed. Held on the folder, as the file
+// itself is replaced.
+class FolderLock {
+public:
+    explicit FolderLock(const platform::FileDescriptor& folder)
+        : fd_(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (!fd_.isOpen()) return;
+        int result;
+        do result = ::flock(fd_.get(), LOCK_EX);
+        while (result != 0 && errno == EINTR);
+        locked_ = result == 0;
+    }
+    ~FolderLock()
+    {
+        if (locked_) ::flock(fd_.get(), LOCK_UN);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool locked() const { return locked_; }
+
+private:
+    platform::FileDescriptor fd_;
+    bool locked_ = false;
+};
+
 }  // namespace
 
-std::string privateSecretsFile() { return platform::configHomeDirectory() + "/ondaline/secrets.json"; }
+std::string privateSecretsFile() { return platform::configHomeDirectory() + "/" + kFolderName + "/secrets.json"; }
 
 StationSecrets readPrivateSecrets(const std::string& settingsFile)
 {
@@ -115,25 +183,34 @@ StationSecrets readPrivateSecrets(const std::string& settingsFile)
     if (!entries) return {};
     const auto entry = entries->find(*name);
     if (entry == entries->end() || !entry->is_object()) return {};
-    return {textAt(*entry, kStreamKey), textAt(*entry, kIcecastPassword)};
+    return {secretAt(*entry, kStreamKey, kStreamKeyServer), secretAt(*entry, kIcecastPassword, kIcecastServer)};
 }
 
-std::string keepPrivateSecrets(const std::string& settingsFile, const StationSecrets& secrets)
+std::string changePrivateSecrets(const std::string& settingsFile, const SecretChanges& changes)
 {
+    if (changes.empty()) return {};
+    const bool adds = (changes.streamKey && !changes.streamKey->secret.empty()) ||
+                      (changes.icecastPassword && !changes.icecastPassword->secret.empty());
     // Nothing is made only to say that nothing is kept.
-    const PrivatePlace at = privatePlace(secrets.empty() ? platform::MissingFolders::leave
-                                                         : platform::MissingFolders::makePrivate);
-    if (secrets.empty() && !at.place.reached()) return {};
+    const PrivatePlace at = privatePlace(adds ? platform::MissingFolders::makePrivate
+                                              : platform::MissingFolders::leave);
+    if (!adds && !at.place.reached()) return {};
     if (!at.notOwn.empty()) return at.notOwn;
     const std::optional<std::string> name = entryName(settingsFile);
     if (!name) return "where " + settingsFile + " is cannot be told";
     const platform::FilePlace& place = at.place;
+    const FolderLock lock(place.folder);
+    if (!lock.locked())
+        return "cannot lock " + place.folderPath() + " (" + std::generic_category().message(errno) + ")";
     std::string why;
     std::optional<Json> entries = entriesAt(place, &why);
     if (!entries) return why;
     const Json before = *entries;
-    if (secrets.empty()) entries->erase(*name);
-    else (*entries)[*name] = {{kStreamKey, secrets.streamKey}, {kIcecastPassword, secrets.icecastPassword}};
+    Json entry = entries->contains(*name) && (*entries)[*name].is_object() ? (*entries)[*name] : Json::object();
+    apply(entry, changes.streamKey, kStreamKey, kStreamKeyServer);
+    apply(entry, changes.icecastPassword, kIcecastPassword, kIcecastServer);
+    if (entry.contains(kStreamKey) || entry.contains(kIcecastPassword)) (*entries)[*name] = std::move(entry);
+    else entries->erase(*name);
     if (*entries == before) return {};
     std::string text;
     try {
@@ -141,7 +218,6 @@ std::string keepPrivateSecrets(const std::string& settingsFile, const StationSec
     } catch (const Json::type_error&) {
         return "a secret is not UTF-8 text";  // a key file's bytes
     }
-
     const auto ownerOnly = platform::FileAccess::ownerOnly(::geteuid(), ::getegid(),
                                                            platform::kMayRead | platform::kMayWrite);
     platform::StagedFile staged(place.folder.get(), place.name, ownerOnly);

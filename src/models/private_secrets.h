@@ -3,20 +3,40 @@
 // The operator's own private file for the secrets of stations that are not
 // their own: "$XDG_CONFIG_HOME/ondaline/secrets.json" (else
 // "~/.config/ondaline/secrets.json"), in a folder only they may open, one
-// entry for each settings file, by its path. It is used only where the whole
-// way to it is the operator's own, as a station's folder must be for a
-// secret to go into its settings file.
+// entry for each settings file, by its path. Each secret there is bound to
+// the server it was typed for (see models/server_url.h), and goes nowhere
+// else. It is used only where the whole way to it is the operator's own, as
+// a station's folder must be for a secret to go into its settings file.
 
+#include <optional>
 #include <string>
 
 namespace ondaline {
 
-struct StationSecrets {
-    std::string streamKey;
-    std::string icecastPassword;
+// A secret and the server it goes to; a server left empty was not noted
+// (an entry kept before secrets were bound), and the secret goes nowhere.
+struct BoundSecret {
+    std::string secret;
+    std::string server;
 
-    bool empty() const { return streamKey.empty() && icecastPassword.empty(); }
+    bool operator==(const BoundSecret&) const = default;
+};
+
+struct StationSecrets {
+    BoundSecret streamKey;
+    BoundSecret icecastPassword;
+
     bool operator==(const StationSecrets&) const = default;
+};
+
+// What a save changes in a station's entry: an absent secret is left as it
+// is, whatever another program of the operator's put there meanwhile; an
+// empty one is removed.
+struct SecretChanges {
+    std::optional<BoundSecret> streamKey;
+    std::optional<BoundSecret> icecastPassword;
+
+    bool empty() const { return !streamKey && !icecastPassword; }
 };
 
 // The private file's path.
@@ -26,9 +46,11 @@ std::string privateSecretsFile();
 // are none, or where the private file is not the operator's own.
 StationSecrets readPrivateSecrets(const std::string& settingsFile);
 
-// Keeps `secrets` for `settingsFile`, written whole and atomically; without
-// either secret, its entry goes, and no file or folder is made for nothing.
-// Empty when kept, else why not: "the group staff may change /home/op".
-std::string keepPrivateSecrets(const std::string& settingsFile, const StationSecrets& secrets);
+// Makes `changes` to the entry of `settingsFile`, the file written whole
+// and atomically, one change at a time among the operator's programs; an
+// entry left without secrets goes, and no file or folder is made for
+// nothing. Empty when done, else why not: "the group staff may change
+// /home/op".
+std::string changePrivateSecrets(const std::string& settingsFile, const SecretChanges& changes);
 
 }  // namespace ondaline

@@ -5,8 +5,8 @@
 #include "models/image_schedule_config.h"
 
 #include "models/kept_aside_copies.h"
-#include "models/private_secrets.h"
 #include "models/settings_codec.h"
+#include "models/settings_secrets.h"
 #include "models/station_path.h"
 #include "platform/file_protections.h"
 #include "platform/files.h"
@@ -225,14 +225,6 @@ std::optional<platform::FileAccess> modelFor(const ImageScheduleConfig::Origin& 
     return heldAccess;
 }
 
-// A path below the home folder as "~/…", as the operator knows it.
-std::string shown(const std::string& path)
-{
-    const std::string home = platform::homeDirectory();
-    if (home.size() > 1 && path.starts_with(home + "/")) return "~" + path.substr(home.size());
-    return path;
-}
-
 // How the files named by a record read from `place` are read: only where
 // whoever else could have changed it could read them too, as its way and
 // the file (absent when there is none) show; a relative name is the
@@ -266,6 +258,43 @@ platform::NamedFileRules rulesAt(const platform::FilePlace& place)
     struct stat file {};
     if (entry && ::fstat(entry->get(), &file) == 0) return rulesFor(place, file, platform::accessOf(entry->get()));
     return rulesFor(place, place.reached() ? entryOf(place) : std::nullopt, std::nullopt);
+}
+
+// Whose a file open at `fd` in the settings folder is, for the lines:
+// "your settings file /st/…", "nobody's key file /st/…".
+std::string whoseFile(int fd, const std::string& what, const std::string& path)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return "the " + what + " " + path;
+    if (info.st_uid == ::geteuid()) return "your " + what + " " + path;
+    return platform::userName(info.st_uid) + "'s " + what + " " + path;
+}
+
+// What the secrets of a record loaded from `place` go by.
+SecretsAtLoad secretsAt(const platform::FilePlace& place, const SettingsLoad& load, const platform::FileRead& read,
+                        const std::shared_ptr<const platform::FileDescriptor>& held)
+{
+    SecretsAtLoad at;
+    at.file = load.file;
+    at.own = platform::whyNotOwn(place.folder.get(), held ? held->get() : -1).empty();
+    at.whose = held ? whoseFile(held->get(), "settings file", load.file) : "the settings file " + load.file;
+    if (read.problem == platform::FileProblem::missing) at.unused = load.file + " is missing";
+    else if (!load.problem.empty() && !load.scheduleOnly) at.unused = load.file + " " + load.problem;
+    return at;
+}
+
+// Whose the stream-key file open at `key` is: empty where it is the
+// operator's alone, or the station is (what they keep there is theirs
+// either way); else the line's words for it.
+std::string keyFileOwner(const platform::FilePlace& place, const platform::FileDescriptor& key)
+{
+    const platform::FileDescriptor settings(::openat(place.folder.get(), kFileName.data() + 1,
+                                                     O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (platform::whyNotOwn(place.folder.get(), settings.isOpen() ? settings.get() : -1).empty()) return {};
+    const auto access = platform::accessOf(key.get());
+    if (access && access->owner == ::geteuid() && platform::onlyItsOwnerReads(*access)) return {};
+    if (access && access->owner == ::geteuid()) return "the key file " + place.path() + ", which others may read";
+    return whoseFile(key.get(), "key file", place.path());
 }
 
 }  // namespace
@@ -311,7 +340,8 @@ SettingsLoad ImageScheduleConfig::loadReporting()
         result.config.origin = {.file = at.path,
                                 .notUsedInFull = true,
                                 .contents = std::nullopt,
-                                .keySource = {},
+                                .streamKey = {},
+                                .icecastPassword = {},
                                 .namedFiles = rulesFor(place, std::nullopt, std::nullopt),
                                 .folder = {},
                                 .stored = {}};
@@ -343,105 +373,17 @@ SettingsLoad ImageScheduleConfig::loadReporting()
         if (::fstat(held->get(), &info) == 0) file = info;
         fileAccess = platform::accessOf(held->get());
     }
-    // A station that is not the operator's own keeps no secret in its file:
-    // they come from the operator's private file.
-    if (place.reached() && (result.config.streamKey.empty() || result.config.icecastPassword.empty())) {
-        const StationSecrets kept = readPrivateSecrets(result.file);
-        if (result.config.streamKey.empty()) result.config.streamKey = kept.streamKey;
-        if (result.config.icecastPassword.empty()) result.config.icecastPassword = kept.icecastPassword;
-    }
     result.config.origin = {.file = place.reached() ? result.file : resolvedPath(at.path),
                             .notUsedInFull = !result.problem.empty(),
                             .contents = contentsOf(read),
-                            .keySource = {},
+                            .streamKey = {},
+                            .icecastPassword = {},
                             .namedFiles = rulesFor(place, file, fileAccess),
                             .folder = identityOf(place),
-                            .stored = std::move(held)};
+                            .stored = held};
+    if (place.reached()) takeSecrets(result.config, secretsAt(place, result, read, held));
     return result;
 }
-
-namespace {
-
-// Where the stream-key file `held` is now, and whether it is the one the
-// station folder names, read at each start. A file no longer there is told
-// as removed.
-std::pair<std::string, bool> whereKeyFileIs(const std::shared_ptr<const platform::FileDescriptor>& held)
-{
-    const SettingsPlace at = settingsPlace(kKeyFileName);
-    const auto there = at.place.reached() ? holdEntry(at.place) : nullptr;
-    if (there && sameFile(*there, *held)) return {at.place.path(), true};
-    const std::string removed = "the stream-key file it came from, since removed";
-    const std::string now = platform::pathOfDescriptor(held->get(), removed);
-    return {now.ends_with(" (deleted)") ? removed : now, false};
-}
-
-}  // namespace
-
-namespace {
-
-// Whether the file a read found holds a secret.
-bool holdsSecrets(const platform::FileRead& read)
-{
-    if (!read.contents) return false;
-    const auto decoded = decodeSettings(*read.contents);
-    return decoded && (!decoded->streamKey.empty() || !decoded->icecastPassword.empty());
-}
-
-// Where a save of `record` into a station that is not the operator's own
-// leaves its secrets, and the line that says so: no secret goes into any
-// file of the station; they go into the operator's private file, but for
-// a key taken from the stream-key file, which stays there.
-void keepSecretsElsewhere(const ImageScheduleConfig& record, const std::string& target, bool fileHeldSecrets,
-                          SettingsSave& result)
-{
-    const auto& keyFile = record.origin.keySource;
-    const bool key = !record.streamKey.empty(), password = !record.icecastPassword.empty();
-    // A key from the stream-key file stays there while that file is the one
-    // read at each start; one it is no longer (renamed with its folder,
-    // removed) would be lost at the next start, and is kept as typed ones.
-    bool keyFromFile = key && keyFile && keyFile->key == record.streamKey;
-    if (keyFromFile) {
-        std::tie(result.keyKeptIn, result.keyReadAtStart) = whereKeyFileIs(keyFile->held);
-        keyFromFile = result.keyReadAtStart;
-    }
-    result.privateRefused = keepPrivateSecrets(target, {keyFromFile ? std::string{} : record.streamKey,
-                                                        record.icecastPassword});
-    if (!key && !password) return;
-    const std::string privateFile = result.privateRefused.empty() ? privateSecretsFile() : std::string{};
-    if (!keyFromFile && key) result.keyKeptIn = privateFile;
-    if (password) result.passwordKeptIn = privateFile;
-    result.secretsMovedOut = fileHeldSecrets;
-
-    auto where = [&](const std::string& kept, bool fromKeyFile) -> std::string {
-        if (kept.empty())
-            return result.secretsMovedOut ? "moved out of " + target + ", kept for this run only"
-                                          : "kept for this run only";
-        const std::string how = fromKeyFile ? ", read from there at each start" : "";
-        return (result.secretsMovedOut ? "moved out of " + target + " into " : "kept in ") + shown(kept) + how;
-    };
-    std::string notice;
-    const std::string keyWhere = key ? where(result.keyKeptIn, keyFromFile) : std::string{};
-    const std::string passwordWhere = password ? where(result.passwordKeptIn, false) : std::string{};
-    if (key && password && keyWhere == passwordWhere) notice = "Stream key and Icecast password " + keyWhere;
-    else {
-        if (key) notice = "Stream key " + keyWhere;
-        if (password) notice += (key ? "; Icecast password " : "Icecast password ") + passwordWhere;
-    }
-    notice += " — the station folder is shared: " + result.notOwn;
-    // The earlier file, kept aside for whoever changed it, still holds what
-    // it held, for the readers it had.
-    if (result.secretsMovedOut && !result.keptAside.empty())
-        notice += "; the copy kept aside as " + result.keptAside + " still holds what the earlier file held";
-    const bool runOnly = (key && result.keyKeptIn.empty()) || (password && result.passwordKeptIn.empty());
-    if (runOnly) {
-        const bool both = (key && !keyFromFile) && password;
-        notice += "; " + shown(privateSecretsFile()) + (both ? " cannot keep them: " : " cannot keep it: ") +
-                  result.privateRefused;
-    }
-    result.secretsNotice = std::move(notice);
-}
-
-}  // namespace
 
 SettingsSave ImageScheduleConfig::save() const
 {
@@ -473,7 +415,9 @@ SettingsSave ImageScheduleConfig::save() const
     // operator's own, judged on the folder held open and the file there now.
     const auto entry = holdEntry(place);
     std::string notOwn = platform::whyNotOwn(place.folder.get(), entry ? entry->get() : -1);
-    const bool secrets = !streamKey.empty() || !icecastPassword.empty();
+    ImageScheduleConfig written = *this;
+    putSecretsInFile(*this, written, true);
+    const bool secrets = !written.streamKey.empty() || !written.icecastPassword.empty();
     std::optional<platform::FileAccess> protections = model;
     if (notOwn.empty() && secrets)
         protections = platform::FileAccess::ownerOnly(::geteuid(), model ? model->group : ::getegid(),
@@ -500,11 +444,7 @@ SettingsSave ImageScheduleConfig::save() const
         if (!landed || landed->owner != ::geteuid() || !platform::onlyItsOwnerReads(*landed))
             notOwn = "others could read " + target + " as it was made";
     }
-    ImageScheduleConfig written = *this;
-    if (!notOwn.empty()) {
-        written.streamKey.clear();
-        written.icecastPassword.clear();
-    }
+    if (!notOwn.empty()) putSecretsInFile(*this, written, false);
     const auto json = encodeSettings(written);
     if (!json) return failedSave(target, "a setting is not a finite number");
     if (const auto error = staged.write(*json)) return cannotWrite(error);
@@ -536,18 +476,13 @@ SettingsSave ImageScheduleConfig::save() const
     origin = {.file = target,
               .notUsedInFull = false,
               .contents = Contents::of(*json),
-              .keySource = std::move(origin.keySource),
+              .streamKey = std::move(origin.streamKey),
+              .icecastPassword = std::move(origin.icecastPassword),
               .namedFiles = std::move(origin.namedFiles),
               .folder = folder,
               .stored = held};
-    if (notOwn.empty()) {
-        // The file holds them now: an entry kept while the station was
-        // another's to change would only come back once they are gone.
-        (void)keepPrivateSecrets(target, {});
-    } else {
-        result.notOwn = std::move(notOwn);
-        keepSecretsElsewhere(*this, target, holdsSecrets(onDisk), result);
-    }
+    result.notOwn = std::move(notOwn);
+    keepSecrets(*this, target, result.notOwn.empty(), replacing, result);
     return result;
 }
 
@@ -571,7 +506,9 @@ std::string ImageScheduleConfig::readStreamKeyFile(std::string* unusable)
 
 bool ImageScheduleConfig::takeStreamKeyFromFile(std::string* unusable)
 {
-    if (!streamKey.empty()) return false;
+    // A key the operator keeps apart for this station is theirs to send,
+    // or to type again, whatever the file beside the settings holds.
+    if (!streamKey.empty() || origin.streamKey.heldBack) return false;
     // Read through another user's link, a file only we may read would end
     // up in the settings, which others may read.
     const SettingsPlace at = settingsPlace(kKeyFileName);
@@ -588,7 +525,7 @@ bool ImageScheduleConfig::takeStreamKeyFromFile(std::string* unusable)
     if (!platform::isValidUTF8(*read.contents)) return false;
     streamKey = std::string(platform::trimWhitespaceAndNewlines(*read.contents));
     if (streamKey.empty()) return false;
-    origin.keySource = Origin::KeySource{.key = streamKey, .file = at.place.path(), .held = std::move(held)};
+    noteKeyFileSecret(*this, keyFileOwner(at.place, *held));
     return true;
 }
 

@@ -6,10 +6,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <optional>
 #include <system_error>
 
@@ -64,6 +66,47 @@ std::string fileSystemProblem(int fd, const std::string& path)
     return path + " lies on a file system unknown to Ondaline (type 0x" + number + ")";
 }
 
+std::string whyNotOwnAt(int folder, int file, int images);
+
+// A disk image at most this many deep (an image in an image) is judged.
+constexpr int kMaxImages = 4;
+
+// The disk image a loop device reads, as the kernel names it: its own, or
+// for a partition of one, its disk's. Absent for any other device.
+std::optional<std::string> diskImageOf(dev_t device)
+{
+    const std::string at = "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    for (const char* backing : {"/loop/backing_file", "/../loop/backing_file"}) {
+        std::ifstream in(at + backing);
+        std::string path;
+        if (in && std::getline(in, path)) return path;
+    }
+    return std::nullopt;
+}
+
+// Why the device `fd` lies on is not the operator's own; empty when it is.
+// A file system in a disk image is as much one's own as the image: whoever
+// may change the image decides every owner and mode in it.
+std::string deviceProblem(int fd, const std::string& path, int images)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return cannotTell(path, errno);
+    const std::optional<std::string> image = diskImageOf(info.st_dev);
+    if (!image) return {};
+    const std::string lies = path + " lies on the disk image " + *image;
+    if (images >= kMaxImages || !image->starts_with('/') || image->ends_with(" (deleted)"))
+        return lies + ", which cannot be judged";
+    const auto slash = image->rfind('/');
+    const FileDescriptor folder(::open(slash == 0 ? "/" : image->substr(0, slash).c_str(),
+                                       O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor file(folder.isOpen()
+                                  ? ::openat(folder.get(), image->c_str() + slash + 1, O_PATH | O_NOFOLLOW | O_CLOEXEC)
+                                  : -1);
+    if (!file.isOpen()) return lies + ", which cannot be judged (" + std::generic_category().message(errno) + ")";
+    if (std::string why = whyNotOwnAt(folder.get(), file.get(), images + 1); !why.empty()) return lies + ": " + why;
+    return {};
+}
+
 // Who else may change a file or folder of `access`, for a message; empty
 // when no one but `me` and root may.
 std::string otherWriter(const FileAccess& access, uid_t me)
@@ -80,10 +123,11 @@ std::string otherWriter(const FileAccess& access, uid_t me)
 // Why the file or folder open at `fd` is not the operator's own; empty
 // when it is. `othersMayAdd`: a sticky folder others may write still
 // counts, as they may not move what lies in it.
-std::string judge(int fd, uid_t me, bool othersMayAdd)
+std::string judge(int fd, uid_t me, bool othersMayAdd, int images)
 {
     const std::string path = pathOfDescriptor(fd, "a folder of the station's");
     if (std::string problem = fileSystemProblem(fd, path); !problem.empty()) return problem;
+    if (std::string problem = deviceProblem(fd, path, images); !problem.empty()) return problem;
     std::error_code error;
     const std::optional<FileAccess> access = accessOf(fd, &error);
     if (!access) return cannotTell(path, error.value());
@@ -95,18 +139,16 @@ std::string judge(int fd, uid_t me, bool othersMayAdd)
     return {};
 }
 
-}  // namespace
-
-std::string whyNotOwn(int folder, int file)
+std::string whyNotOwnAt(int folder, int file, int images)
 {
     const uid_t me = ::geteuid();
     if (file >= 0) {
-        if (std::string why = judge(file, me, false); !why.empty()) return why;
+        if (std::string why = judge(file, me, false, images); !why.empty()) return why;
     }
     FileDescriptor at(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
     if (!at.isOpen()) return cannotTell("the settings folder", errno);
     for (int depth = 0; depth < kMaxDepth; ++depth) {
-        if (std::string why = judge(at.get(), me, depth > 0); !why.empty()) return why;
+        if (std::string why = judge(at.get(), me, depth > 0, images); !why.empty()) return why;
         FileDescriptor up(::openat(at.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
         struct stat here {};
         struct stat above {};
@@ -117,5 +159,9 @@ std::string whyNotOwn(int folder, int file)
     }
     return cannotTell(pathOfDescriptor(folder, "the settings folder"), ELOOP);
 }
+
+}  // namespace
+
+std::string whyNotOwn(int folder, int file) { return whyNotOwnAt(folder, file, 0); }
 
 }  // namespace ondaline::platform

@@ -5,7 +5,9 @@
 // the file in it, belong to the user running the program or to root and no
 // one else may change them; a folder others may write counts only where it
 // is sticky (as /tmp), so that they cannot move what lies below it. And
-// the folder lies on a local file system that keeps permissions. What is
+// the folder lies on a local file system that keeps permissions, and where
+// that is in a disk image (a loop device), the image is the operator's own
+// by the same rule: whoever may change it decides every owner in it. What is
 // judged is what is held open, each folder reached from the one below by
 // "..", never by names that someone may have changed meanwhile.
 

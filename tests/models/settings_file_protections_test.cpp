@@ -447,8 +447,8 @@ TEST_F(SettingsFileTest, FoldersSwappedOnTheWayLeadNowhereElse)
 
 // A key taken from the key file of a station of one's own goes into the
 // settings file, its owner's alone whatever either file's mode was; once
-// another user owns the settings file, it stays in the key file alone, read
-// from there at each start, and the save says so.
+// another user owns the settings file, a key file others may read is
+// theirs: it stays there alone, and the save says so.
 TEST_F(SettingsFileTest, KeyFromTheKeyFileIsTheOwnersAloneOrStaysInTheKeyFile)
 {
     fs::create_directories(settingsDir());
@@ -476,11 +476,12 @@ TEST_F(SettingsFileTest, KeyFromTheKeyFileIsTheOwnersAloneOrStaysInTheKeyFile)
     const SettingsSave leftOut = fromFile.save();
     ASSERT_TRUE(leftOut.written);
     EXPECT_EQ(leftOut.notOwn, "nobody owns " + settingsFile());
-    EXPECT_EQ(leftOut.keyKeptIn, keyFile);
-    EXPECT_TRUE(leftOut.keyReadAtStart);
-    EXPECT_EQ(leftOut.secretsNotice,
-              "Stream key kept in " + keyFile +
-                  ", read from there at each start — the station folder is shared: nobody owns " + settingsFile());
+    EXPECT_EQ(leftOut.keyKeptIn, "");
+    EXPECT_EQ(leftOut.secretsNotice, "Stream key from the key file " + keyFile +
+                                         ", which others may read: theirs, used in this run while you keep none "
+                                         "for this station, and kept in no file — the station folder is shared: "
+                                         "nobody owns " +
+                                         settingsFile());
     EXPECT_EQ(read(settingsFile()).find("file-key"), std::string::npos);
     EXPECT_EQ(fromFile.streamKey, "file-key");
 }

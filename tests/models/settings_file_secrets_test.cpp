@@ -77,20 +77,19 @@ private:
     mode_t saved_;
 };
 
-// A folder seen through bindfs with `options` at `mounted`, for one test.
-class Share {
+// What `command` mounts at `at`, for one test.
+class Mount {
 public:
-    Share(const std::string& options, const std::string& real, std::string mounted) : at_(std::move(mounted))
+    Mount(const std::string& command, std::string at) : at_(std::move(at))
     {
-        const std::string command = "bindfs " + options + " " + real + " " + at_ + " 2>&1";
-        mounted_ = std::system(command.c_str()) == 0;
+        mounted_ = std::system((command + " 2>&1").c_str()) == 0;
     }
-    ~Share()
+    ~Mount()
     {
         if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
     }
-    Share(const Share&) = delete;
-    Share& operator=(const Share&) = delete;
+    Mount(const Mount&) = delete;
+    Mount& operator=(const Mount&) = delete;
     bool mounted() const { return mounted_; }
 
 private:
@@ -98,10 +97,20 @@ private:
     bool mounted_ = false;
 };
 
+// A folder seen through bindfs with `options` at `mounted`.
+struct Share : Mount {
+    Share(const std::string& options, const std::string& real, const std::string& mounted)
+        : Mount("bindfs " + options + " " + real + " " + mounted, mounted)
+    {
+    }
+};
+
 bool canMountShares()
 {
     return std::system("command -v bindfs >/dev/null") == 0 && ::access("/dev/fuse", R_OK | W_OK) == 0;
 }
+
+bool canMountImages() { return std::system("command -v mkfs.ext4 >/dev/null && losetup -f >/dev/null 2>&1") == 0; }
 
 }  // namespace
 
@@ -268,10 +277,11 @@ TEST_F(SecretsTest, SharesThatDecideOwnersOrPermissionsGetNoSecret)
 TEST_F(SecretsTest, AMemberWhoSwapsTheSettingsFolderGetsNoKey)
 {
     shareWithTheGroup();
-    write(settingsFile(), R"({"stationName":"Root","streamKey":"root-key"})");
+    write(settingsFile(), R"({"stationName":"Root"})");
     ASSERT_EQ(::chmod(settingsFile().c_str(), 0600), 0);
     ImageScheduleConfig config = ImageScheduleConfig::load();
-    ASSERT_EQ(config.streamKey, "root-key");
+    config.streamKey = "root-key";
+    ASSERT_TRUE(config.save().written);
     ASSERT_EQ(asNobody([this] {
                   const std::string streamer = settingsDir();
                   if (::rename(streamer.c_str(), (streamer + ".old").c_str()) != 0) return false;
@@ -324,15 +334,17 @@ TEST_F(SecretsTest, BrowseToAMembersStationGivesHerNoKey)
     EXPECT_EQ(ImageScheduleConfig::load().streamKey, "browsed-key");
 }
 
-// A key file in a group station: the key is used, stays in that file alone,
-// and the group keeps reading and changing its settings.
-TEST_F(SecretsTest, AKeyFileInAGroupStationStaysWhereItIs)
+// A key file only the operator reads, in a group station: its key is the
+// operator's, kept apart for the server named at its first use, and the
+// group keeps reading and changing its settings; a member who moves the
+// settings folder aside, the key file with it, takes nothing of it.
+TEST_F(SecretsTest, AKeyFileOnlyTheOperatorReadsIsKeptForItsServer)
 {
     shareWithTheGroup();
     const std::string keyFile = settingsDir() + "/ondaline_key";
     write(keyFile, "file-key\n");
     ASSERT_EQ(::chmod(keyFile.c_str(), 0600), 0);
-    write(settingsFile(), R"({"stationName":"Group"})");
+    write(settingsFile(), R"({"stationName":"Group","serverURL":"rtmp://Ingest.example:1936/live"})");
     ASSERT_EQ(::chown(settingsFile().c_str(), 0, kGroup), 0);
     ASSERT_EQ(::chmod(settingsFile().c_str(), 0660), 0);
     ImageScheduleConfig config = ImageScheduleConfig::load();
@@ -341,11 +353,7 @@ TEST_F(SecretsTest, AKeyFileInAGroupStationStaysWhereItIs)
     EXPECT_EQ(statOf(settingsFile()).st_mode & 07777, 0660u);
     EXPECT_TRUE(readsAs(kMember, kGroup, settingsFile()));
     EXPECT_EQ(filesHolding(station_, "file-key"), std::vector<std::string>{keyFile});
-    EXPECT_EQ(filesHolding(test::tempRoot() + "/config", "file-key"), std::vector<std::string>{});
-    ASSERT_EQ(asNobody([] { return ImageScheduleConfig::load().stationName == "Group"; }), 0);
-    // A member moves the settings folder aside, the key file with it: it is
-    // no longer read at start, so the key goes where the operator keeps it,
-    // and the save names that place.
+    EXPECT_EQ(readPrivateSecrets(settingsFile()).streamKey, (BoundSecret{"file-key", "rtmp://ingest.example:1936"}));
     ASSERT_EQ(asNobody([this] {
                   const std::string streamer = settingsDir();
                   if (::rename(streamer.c_str(), (streamer + ".old").c_str()) != 0) return false;
@@ -356,71 +364,135 @@ TEST_F(SecretsTest, AKeyFileInAGroupStationStaysWhereItIs)
               0);
     const SettingsSave moved = config.save();
     ASSERT_TRUE(moved.written) << moved.failure;
-    EXPECT_EQ(moved.keyKeptIn, privateSecretsFile());
     EXPECT_EQ(moved.secretsNotice, "Stream key kept in " + privateSecretsFile() +
                                        " — the station folder is shared: nobody owns " + settingsFile());
     EXPECT_EQ(ImageScheduleConfig::load().streamKey, "file-key");
+    expectMemberGetsNothing(station_, "file-key");
 }
 
-// A key that an earlier save left in a group station's settings file is
-// used, and the next save moves it out into the private file.
-TEST_F(SecretsTest, ASecretInASharedStationsFileMovesToThePrivateFile)
+// A key in a group station's settings file is its writers': used while the
+// operator keeps none, for this run, and written into no file. A member's
+// key put there later never takes the place of the one the operator typed.
+TEST_F(SecretsTest, AKeyInASharedFileIsTheirsAndNeverTakesTheOperators)
 {
     shareWithTheGroup();
-    write(settingsFile(), R"({"stationName":"Old","streamKey":"old-key","icecastPassword":"hackme"})");
-    ASSERT_EQ(::chmod(settingsFile().c_str(), 0600), 0);
+    write(settingsFile(), R"({"stationName":"Old","streamKey":"their-key","icecastPassword":"hackme"})");
     ImageScheduleConfig config = ImageScheduleConfig::load();
-    ASSERT_EQ(config.streamKey, "old-key");
+    ASSERT_EQ(config.streamKey, "their-key");
     config.stationName = "New";
-    const SettingsSave moved = config.save();
-    ASSERT_TRUE(moved.written);
-    EXPECT_EQ(moved.secretsNotice,
-              "Stream key and Icecast password moved out of " + settingsFile() + " into " + privateSecretsFile() +
-                  " — the station folder is shared: the group nogroup may change " + settingsDir());
-    EXPECT_FALSE(holds(settingsFile(), "old-key"));
-    EXPECT_FALSE(holds(settingsFile(), "hackme"));
-    const ImageScheduleConfig restarted = ImageScheduleConfig::load();
-    EXPECT_EQ(restarted.streamKey, "old-key");
-    EXPECT_EQ(restarted.icecastPassword, "hackme");
-    EXPECT_EQ(restarted.stationName, "New");
+    const SettingsSave saved = config.save();
+    ASSERT_TRUE(saved.written);
+    const std::string theirs = ": theirs, used in this run while you keep none for this station, and kept in no file";
+    EXPECT_EQ(saved.secretsNotice, "Stream key from your settings file " + settingsFile() + theirs +
+                                       "; Icecast password from your settings file " + settingsFile() + theirs +
+                                       " — the station folder is shared: the group nogroup may change " +
+                                       settingsDir());
+    EXPECT_EQ(filesHolding(test::tempRoot(), "their-key"), std::vector<std::string>{});
+    EXPECT_EQ(ImageScheduleConfig::load().streamKey, "");
+
+    config.streamKey = "operator-key";
+    ASSERT_TRUE(config.save().written);
+    ASSERT_EQ(asNobody([this] {
+                  write(settingsDir() + "/.x", R"({"stationName":"Hers","streamKey":"her-key"})");
+                  return ::rename((settingsDir() + "/.x").c_str(), settingsFile().c_str()) == 0;
+              }),
+              0);
+    ImageScheduleConfig restarted = ImageScheduleConfig::load();
+    EXPECT_EQ(restarted.streamKey, "operator-key");
+    restarted.stationName = "Renamed";
+    ASSERT_TRUE(restarted.save().written);
+    EXPECT_EQ(readPrivateSecrets(settingsFile()).streamKey.secret, "operator-key");
 
     // Where the private file's folder is not the operator's own either, a
     // secret typed is kept for this run only, and said.
     const std::string configHome = test::tempRoot() + "/config";
     ASSERT_EQ(::chmod(configHome.c_str(), 0777), 0);
-    config.icecastPassword = "typed-again";
-    const SettingsSave runOnly = config.save();
+    restarted.icecastPassword = "typed-again";
+    const SettingsSave runOnly = restarted.save();
     ASSERT_EQ(::chmod(configHome.c_str(), 0755), 0);
     ASSERT_TRUE(runOnly.written);
     EXPECT_TRUE(runOnly.passwordKeptIn.empty());
-    EXPECT_EQ(runOnly.secretsNotice, "Stream key and Icecast password kept for this run only — the station folder is "
-                                     "shared: the group nogroup may change " +
-                                         settingsDir() + "; " + privateSecretsFile() +
-                                         " cannot keep them: every user may change " + configHome);
+    EXPECT_EQ(runOnly.secretsNotice, "Stream key kept in " + privateSecretsFile() +
+                                         "; Icecast password kept for this run only — the station folder is "
+                                         "shared: nobody owns " +
+                                         settingsFile() + "; " + privateSecretsFile() +
+                                         " cannot keep it: every user may change " + configHome);
     EXPECT_EQ(filesHolding(test::tempRoot(), "typed-again"), std::vector<std::string>{});
+}
 
-    // A file someone edited since is kept aside for them as it is, secret
-    // and all: the line does not claim the secret is gone from the folder.
-    write(settingsFile(), R"({"stationName":"Older","streamKey":"older-key"})");
-    config = ImageScheduleConfig::load();
-    write(settingsFile(), R"({"stationName":"Edited","streamKey":"older-key"})");
-    const SettingsSave keptAside = config.save();
-    ASSERT_TRUE(keptAside.written);
-    ASSERT_FALSE(keptAside.keptAside.empty());
-    EXPECT_TRUE(holds(keptAside.keptAside, "older-key"));
-    EXPECT_TRUE(keptAside.secretsNotice.ends_with("; the copy kept aside as " + keptAside.keptAside +
-                                                  " still holds what the earlier file held"))
-        << keptAside.secretsNotice;
-
-    // A private folder still to be made is made the operator's alone,
-    // whatever the umask would give the group.
-    const std::string freshHome = test::makeTempFolder("fresh-home");
+// The private folder: one still to be made is the operator's alone whatever
+// the umask would give the group, and so is the program's own folder that
+// is there; a folder the operator's link leads to keeps the mode its owner
+// gave it, and the key is kept for this run only.
+TEST_F(SecretsTest, OnlyTheProgramsOwnPrivateFolderIsNarrowed)
+{
+    shareWithTheGroup();
+    const std::string configHome = test::tempRoot() + "/config";
+    auto typeKeyWithConfigAt = [&](const std::string& home) {
+        ImageScheduleConfig config = ImageScheduleConfig::load();
+        config.streamKey = "key-for-" + home;
+        EXPECT_EQ(::setenv("XDG_CONFIG_HOME", home.c_str(), 1), 0);
+        const SettingsSave saved = config.save();
+        EXPECT_EQ(::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1), 0);
+        EXPECT_TRUE(saved.written) << saved.failure;
+        return saved;
+    };
+    const std::string fresh = test::makeTempFolder("fresh-home") + "/.config";
+    const std::string there = test::makeTempFolder("there");
+    const std::string linked = test::makeTempFolder("linked");
     const Umask umask(002);
-    ASSERT_EQ(::setenv("XDG_CONFIG_HOME", (freshHome + "/.config").c_str(), 1), 0);
-    const SettingsSave fresh = config.save();
-    ASSERT_EQ(::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1), 0);
-    EXPECT_EQ(fresh.keyKeptIn, freshHome + "/.config/ondaline/secrets.json") << fresh.secretsNotice;
-    EXPECT_EQ(statOf(freshHome + "/.config").st_mode & 07777, 0700u);
+    EXPECT_EQ(typeKeyWithConfigAt(fresh).keyKeptIn, fresh + "/ondaline/secrets.json");
+    EXPECT_EQ(statOf(fresh).st_mode & 07777, 0700u);
+
+    fs::create_directories(there + "/ondaline");
+    ASSERT_EQ(::chmod((there + "/ondaline").c_str(), 0755), 0);
+    EXPECT_EQ(typeKeyWithConfigAt(there).keyKeptIn, there + "/ondaline/secrets.json");
+    EXPECT_EQ(statOf(there + "/ondaline").st_mode & 07777, 0700u);
+
+    const std::string shared = settingsDir() + "/Shared";
+    fs::create_directories(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), 02775), 0);
+    fs::create_directory_symlink(shared, linked + "/ondaline");
+    const SettingsSave throughLink = typeKeyWithConfigAt(linked);
+    EXPECT_EQ(throughLink.keyKeptIn, "");
+    EXPECT_EQ(statOf(shared).st_mode & 07777, 02775u);
+    EXPECT_EQ(filesHolding(station_, "key-for-" + linked), std::vector<std::string>{});
+}
+
+// Two programs of the operator's open on one group station: each keeps
+// what the other typed, however their saves fall.
+TEST_F(SecretsTest, TwoProgramsKeepEachOthersSecrets)
+{
+    shareWithTheGroup();
+    ImageScheduleConfig first = ImageScheduleConfig::load();
+    ImageScheduleConfig second = ImageScheduleConfig::load();
+    first.streamKey = "first-key";
+    ASSERT_TRUE(first.save().written);
+    second.stationName = "Named by the second";
+    ASSERT_TRUE(second.save().written);
+    EXPECT_EQ(ImageScheduleConfig::load().streamKey, "first-key");
+
+    // Each finds its own last change there before it makes the next.
+    auto changeMany = [this](std::optional<BoundSecret> SecretChanges::*field, BoundSecret StationSecrets::*kept) {
+        const pid_t child = ::fork();
+        if (child != 0) return child;
+        std::string last = (readPrivateSecrets(settingsFile()).*kept).secret;
+        for (int i = 0; i < 300; ++i) {
+            if ((readPrivateSecrets(settingsFile()).*kept).secret != last) ::_exit(1);
+            last = "secret-" + std::to_string(i);
+            SecretChanges changes;
+            changes.*field = BoundSecret{last, "rtmp://localhost:1935"};
+            if (!changePrivateSecrets(settingsFile(), changes).empty()) ::_exit(2);
+        }
+        ::_exit(0);
+    };
+    const pid_t children[] = {changeMany(&SecretChanges::streamKey, &StationSecrets::streamKey),
+                              changeMany(&SecretChanges::icecastPassword, &StationSecrets::icecastPassword)};
+    for (const pid_t child : children) {
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a change was lost";
+    }
 }
 
 // The private file tells stations apart by where they are: a station named
@@ -558,4 +630,39 @@ TEST_F(SecretsTest, AFoldersDefaultListGivesTheNewFileNothing)
     EXPECT_TRUE(holds(settingsFile(), "own-key"));
     EXPECT_FALSE(outsiderEntries());
     EXPECT_EQ(statOf(settingsFile()).st_mode & 07777, 0600u);
+}
+
+// A file system in a disk image is the operator's own only where the image
+// is: a member's image, mounted by root as root's station, is hers whatever
+// owners it shows inside; root's own image keeps root's key.
+TEST_F(SecretsTest, AMembersDiskImageIsHers)
+{
+    ONDALINE_NEEDS(canMountImages(), "a disk image needs mkfs.ext4 and a free loop device");
+    for (const uid_t owner : {kMember, uid_t{0}}) {
+        SCOPED_TRACE(owner);
+        const std::string folder = test::makeTempFolder("images");
+        ASSERT_EQ(::chown(folder.c_str(), owner, owner), 0);
+        const std::string image = folder + "/station.img";
+        ASSERT_EQ(std::system(("truncate -s 8M " + image + " && mkfs.ext4 -q " + image).c_str()), 0);
+        ASSERT_EQ(::chown(image.c_str(), owner, owner), 0);
+        const std::string mounted = test::makeTempFolder("mounted");
+        const Mount mount("mount -o loop " + image + " " + mounted, mounted);
+        ASSERT_TRUE(mount.mounted());
+        station_ = mounted + "/station";
+        StationPath::save(station_);
+        fs::create_directories(settingsDir());
+
+        ImageScheduleConfig config = ImageScheduleConfig::load();
+        config.streamKey = "image-key";
+        const SettingsSave saved = config.save();
+        ASSERT_TRUE(saved.written) << saved.failure;
+        if (owner == 0) {
+            EXPECT_EQ(saved.notOwn, "");
+            EXPECT_TRUE(holds(settingsFile(), "image-key"));
+            continue;
+        }
+        EXPECT_EQ(saved.notOwn, settingsDir() + " lies on the disk image " + image + ": nobody owns " + image);
+        EXPECT_EQ(filesHolding(mounted, "image-key"), std::vector<std::string>{});
+        EXPECT_EQ(ImageScheduleConfig::load().streamKey, "image-key");
+    }
 }

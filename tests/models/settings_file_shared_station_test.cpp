@@ -62,16 +62,18 @@ protected:
 };
 
 // A member of the station's group replaces root's private settings file,
-// which holds the stream key, with his own that all may read: root's next
-// save keeps his aside and writes the key into no file of the station.
+// under a record holding the key root typed, with his own that all may
+// read: root's next save keeps his aside and writes the key into no file of
+// the station.
 TEST_F(SharedStationTest, AMembersFileAtTheNameNeverGetsTheKey)
 {
     openToNobody(fs::perms::owner_all | fs::perms::group_all | fs::perms::set_gid);
     ASSERT_EQ(::chown(settingsDir().c_str(), 0, kGroup), 0);
-    write(settingsFile(), R"({"stationName":"Root","streamKey":"root-key"})");
+    write(settingsFile(), R"({"stationName":"Root"})");
     ASSERT_EQ(::chmod(settingsFile().c_str(), 0600), 0);
     ImageScheduleConfig config = ImageScheduleConfig::load();
-    ASSERT_EQ(config.streamKey, "root-key");
+    config.streamKey = "root-key";
+    ASSERT_TRUE(config.save().written);
     ASSERT_EQ(asNobody([this] {
                   write(settingsDir() + "/.x", R"({"stationName":"Mine"})");
                   return ::chmod((settingsDir() + "/.x").c_str(), 0644) == 0 &&

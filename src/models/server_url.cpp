@@ -1,4 +1,4 @@
-#include "engine/server_url.h"
+#include "models/server_url.h"
 
 #include "platform/text.h"
 
@@ -62,6 +62,31 @@ std::optional<ServerAddress> parseServerURL(std::string_view url)
         if (address.app.ends_with('/')) address.app.pop_back();
     }
     return address;
+}
+
+namespace {
+
+std::string lowerCase(std::string_view text)
+{
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower;
+}
+
+}  // namespace
+
+std::string streamKeyServer(std::string_view serverURL)
+{
+    const auto address = parseServerURL(serverURL);
+    if (!address || address->host.empty()) return {};
+    return (address->useTLS ? "rtmps://" : "rtmp://") + lowerCase(address->host) + ":" + std::to_string(address->port);
+}
+
+std::string icecastServer(std::string_view host, std::int64_t port)
+{
+    if (host.empty()) return {};
+    return lowerCase(host) + ":" + std::to_string(port);
 }
 
 }  // namespace ondaline

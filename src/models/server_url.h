@@ -22,4 +22,12 @@ struct ServerAddress {
 // may come out empty, which the caller treats as a failure.
 std::optional<ServerAddress> parseServerURL(std::string_view url);
 
+// The server a secret goes to, as a secret kept apart is bound to it: for a
+// stream key, the scheme, host and port the stream would connect to
+// ("rtmps://live.example.com:443"); for an Icecast password, the host and
+// port ("icecast.example.com:8000"). Hosts in lower case, as names are
+// looked up; empty where no server is named.
+std::string streamKeyServer(std::string_view serverURL);
+std::string icecastServer(std::string_view host, std::int64_t port);
+
 }  // namespace ondaline

@@ -1,4 +1,4 @@
-#include "engine/server_url.h"
+#include "models/server_url.h"
 
 #include <gtest/gtest.h>
 
