@@ -162,11 +162,13 @@ struct ImageScheduleConfig {
         // only. Empty where it is kept, or need not be.
         std::string notKept;
         // The operator's secret kept apart, not in the record because the
-        // settings name another server than its own, and why they do
-        // ("nobody's settings file /st/… names another").
+        // settings name another server than its own; why they do, for the
+        // log ("nobody's settings file /st/… names it (…)") and in short
+        // for the status line ("nobody's settings").
         struct HeldBack {
             BoundSecret kept;
             std::string why;
+            std::string shortly;
         };
         std::optional<HeldBack> heldBack;
     };

@@ -260,14 +260,12 @@ platform::NamedFileRules rulesAt(const platform::FilePlace& place)
     return rulesFor(place, place.reached() ? entryOf(place) : std::nullopt, std::nullopt);
 }
 
-// Whose a file open at `fd` in the settings folder is, for the lines:
-// "your settings file /st/…", "nobody's key file /st/…".
-std::string whoseFile(int fd, const std::string& what, const std::string& path)
+// Who owns the file open at `fd`, for the lines: "your", "nobody's".
+std::string ownerOf(int fd)
 {
     struct stat info {};
-    if (::fstat(fd, &info) != 0) return "the " + what + " " + path;
-    if (info.st_uid == ::geteuid()) return "your " + what + " " + path;
-    return platform::userName(info.st_uid) + "'s " + what + " " + path;
+    if (::fstat(fd, &info) != 0) return "the";
+    return info.st_uid == ::geteuid() ? "your" : platform::userName(info.st_uid) + "'s";
 }
 
 // What the secrets of a record loaded from `place` go by.
@@ -276,10 +274,11 @@ SecretsAtLoad secretsAt(const platform::FilePlace& place, const SettingsLoad& lo
 {
     SecretsAtLoad at;
     at.file = load.file;
-    at.own = platform::whyNotOwn(place.folder.get(), held ? held->get() : -1).empty();
-    at.whose = held ? whoseFile(held->get(), "settings file", load.file) : "the settings file " + load.file;
-    if (read.problem == platform::FileProblem::missing) at.unused = load.file + " is missing";
-    else if (!load.problem.empty() && !load.scheduleOnly) at.unused = load.file + " " + load.problem;
+    at.notOwn = platform::whyNotOwn(place.folder.get(), held ? held->get() : -1);
+    at.owner = held ? ownerOf(held->get()) : "the";
+    at.whose = at.owner + " settings file " + load.file;
+    if (read.problem == platform::FileProblem::missing) at.unused = "is missing";
+    else if (!load.problem.empty() && !load.scheduleOnly) at.unused = load.problem;
     return at;
 }
 
@@ -294,7 +293,7 @@ std::string keyFileOwner(const platform::FilePlace& place, const platform::FileD
     const auto access = platform::accessOf(key.get());
     if (access && access->owner == ::geteuid() && platform::onlyItsOwnerReads(*access)) return {};
     if (access && access->owner == ::geteuid()) return "the key file " + place.path() + ", which others may read";
-    return whoseFile(key.get(), "key file", place.path());
+    return ownerOf(key.get()) + " key file " + place.path();
 }
 
 }  // namespace

@@ -86,27 +86,34 @@ std::string keptWhere(const SecretOrigin& origin)
     return origin.notKept.empty() ? "kept in " + shown(privateSecretsFile()) : std::string("kept for this run only");
 }
 
+SecretOrigin::HeldBack heldBack(const BoundSecret& kept, const SecretsAtLoad& at)
+{
+    if (!at.unused.empty())
+        return {kept, "the settings file " + at.file + " " + at.unused + ": the defaults are used", "settings unused"};
+    const std::string others = at.notOwn.empty() ? std::string{} : " (" + at.notOwn + ")";
+    return {kept, at.whose + " names it" + others, at.owner + " settings"};
+}
+
 }  // namespace
 
 void takeSecrets(Record& record, const SecretsAtLoad& at)
 {
     const StationSecrets kept = readPrivateSecrets(at.file);
+    const bool own = at.notOwn.empty();
     for (const Secret* secret : kSecrets) {
         std::string& value = record.*secret->value;
         SecretOrigin& origin = record.origin.*secret->origin;
         const BoundSecret& apart = kept.*secret->kept;
         const std::string server = secret->serverOf(record);
         origin = {};
-        if (at.own && !value.empty()) {
+        if (own && !value.empty()) {
             // The operator's own file holds it.
         } else if (!apart.secret.empty()) {
             value.clear();
             // Settings that were not read never send a secret to the defaults.
             if (at.unused.empty() && !apart.server.empty() && apart.server == server) value = apart.secret;
-            else
-                origin.heldBack = SecretOrigin::HeldBack{apart,
-                                                         at.unused.empty() ? at.whose + " names another" : at.unused};
-        } else if (!at.own && !value.empty()) {
+            else origin.heldBack = heldBack(apart, at);
+        } else if (!own && !value.empty()) {
             origin.others = at.whose;
         }
         origin.last = value;
@@ -199,6 +206,13 @@ std::string toSend(const Record& record, const Secret& secret)
     return {};
 }
 
+// A server as the status line names it: without its scheme.
+std::string briefly(const std::string& server)
+{
+    const auto scheme = server.find("://");
+    return scheme == std::string::npos ? server : server.substr(scheme + 3);
+}
+
 std::optional<SecretNotSent> notSent(const Record& record, const Secret& secret, const std::string& named)
 {
     if (!toSend(record, secret).empty()) return std::nullopt;
@@ -206,14 +220,13 @@ std::optional<SecretNotSent> notSent(const Record& record, const Secret& secret,
     if (!heldBack) return std::nullopt;
     const std::string& typedFor = heldBack->kept.server;
     const std::string name = secret.name;
-    const std::string to = named.empty() ? "the server now named" : named;
+    const std::string to = named.empty() ? "no server" : named;
     const std::string typed = typedFor.empty() ? "it was kept without the server it was typed for"
                                                : "it was typed for " + typedFor;
+    const std::string forWhere = typedFor.empty() ? " of an unknown server" : " for " + briefly(typedFor);
     return SecretNotSent{
         name + " not sent to " + to + ": " + typed + ", and " + heldBack->why + " — type it again to send it there",
-        name + " not sent to " + to + " (" +
-            (typedFor.empty() ? "typed for an unknown server" : "typed for " + typedFor) + "; " + heldBack->why +
-            ") — type it again",
+        name + forWhere + " not sent to " + briefly(to) + " (" + heldBack->shortly + ") — type it again",
     };
 }
 

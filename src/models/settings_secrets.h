@@ -20,12 +20,15 @@ namespace ondaline {
 // What a load found of the settings, as far as the secrets go.
 struct SecretsAtLoad {
     std::string file;  // the settings file, which names the private file's entry
-    bool own = false;  // the station is the operator's own
+    // Why the station is not the operator's own ("the group staff may
+    // change /st/Misc"); empty where it is.
+    std::string notOwn;
     // Whose the settings are, for the lines: "nobody's settings file /st/…",
-    // "your settings file /st/…".
+    // "your settings file /st/…"; and for the status line: "nobody's", "your".
     std::string whose;
-    // Why the settings were not used, so that the defaults are: "/st/… is
-    // missing", "/st/… does not decode"; empty where they were read.
+    std::string owner;
+    // Why the settings were not used, so that the defaults are: "is
+    // missing", "does not decode"; empty where they were read.
     std::string unused;
 };
 

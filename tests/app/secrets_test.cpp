@@ -1,0 +1,359 @@
+// A secret kept apart from a group station's other writers goes only to the
+// server it was typed for: whatever a member does to the station's
+// settings, Start never carries the operator's stream key or Icecast
+// password to another server, the dashboard says so, and typing it again
+// sends it there. Run as root, with "nobody" as the member.
+
+#include "app/app_delegate.h"
+#include "app/settings_page.h"
+#include "launched_controller.h"
+#include "models/image_schedule_config.h"
+#include "models/private_secrets.h"
+#include "support/log_capture.h"
+#include "support/machine_lock.h"
+#include "support/needs.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <thread>
+
+using namespace ondaline;
+using namespace ondaline::app;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uid_t kMember = 65534;  // "nobody", a member of the station's group
+constexpr gid_t kGroup = 65534;   // "nogroup", the station's group
+
+// Runs `work` as the member, in a child process; whether it went through.
+bool asMember(const std::function<bool()>& work)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const gid_t groups[] = {kGroup};
+        if (::setgroups(1, groups) != 0 || ::setgid(kGroup) != 0 || ::setuid(kMember) != 0) ::_exit(2);
+        ::_exit(work() ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool write(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::trunc);
+    return bool(out << text);
+}
+
+// A server on loopback that takes every connection, an RTMP one as far as
+// publishing and an Icecast one as far as its reply, and keeps what each
+// was sent as a secret: the stream name published, the request's header.
+class RecordingServer {
+public:
+    enum class Speaks { rtmp, icecast };
+
+    explicit RecordingServer(Speaks speaks, std::uint16_t port = 0)
+        : speaks_(speaks), listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        const int on = 1;
+        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        socklen_t length = sizeof address;
+        listening_ = ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     ::listen(listener_, 8) == 0 &&
+                     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~RecordingServer()
+    {
+        stop_ = true;
+        thread_.join();
+        ::close(listener_);
+    }
+    RecordingServer(const RecordingServer&) = delete;
+    RecordingServer& operator=(const RecordingServer&) = delete;
+
+    bool listening() const { return listening_; }
+    std::uint16_t port() const { return port_; }
+    std::string url() const { return "rtmp://127.0.0.1:" + std::to_string(port_) + "/live"; }
+    std::string server() const { return "rtmp://127.0.0.1:" + std::to_string(port_); }
+    int connections() const { return connections_; }
+    std::string heard() const
+    {
+        std::lock_guard guard(lock_);
+        return heard_;
+    }
+
+private:
+    void serve()
+    {
+        while (!stop_) {
+            pollfd waiting{listener_, POLLIN, 0};
+            if (::poll(&waiting, 1, 50) != 1) continue;
+            const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0) continue;
+            ++connections_;
+            if (speaks_ == Speaks::rtmp) rtmp(client);
+            else icecast(client);
+            ::close(client);
+        }
+    }
+    void rtmp(int client)
+    {
+        test::ScriptedRTMPServer server(client);
+        if (!server.handshake() || !server.waitForCommand("connect")) return;
+        server.sendResult(1, AMF0Value::object({{"code", AMF0Value::string("NetConnection.Connect.Success")}}));
+        const auto createStream = server.waitForCommand("createStream");
+        if (!createStream) return;
+        server.sendResult(createStream->at(1).numberValue().value_or(2), AMF0Value::number(1));
+        const auto publish = server.waitForCommand("publish");
+        if (!publish) return;
+        if (publish->size() > 3) hear(publish->at(3).stringValue().value_or(""));
+        server.sendStatus("NetStream.Publish.Start");
+        server.readUntilClosed();
+    }
+    void icecast(int client)
+    {
+        std::string request;
+        char c = 0;
+        while (request.find("\r\n\r\n") == std::string::npos && ::read(client, &c, 1) == 1) request += c;
+        hear(request);
+        const std::string ok = "HTTP/1.0 200 OK\r\n\r\n";
+        if (::write(client, ok.data(), ok.size()) == static_cast<ssize_t>(ok.size())) test::TCPPeer::readToEnd(client);
+    }
+    void hear(const std::string& text)
+    {
+        std::lock_guard guard(lock_);
+        heard_ += text + "\n";
+    }
+
+    const Speaks speaks_;
+    const int listener_;
+    bool listening_ = false;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stop_ = false;
+    std::atomic<int> connections_ = 0;
+    mutable std::mutex lock_;
+    std::string heard_;
+    std::thread thread_;
+};
+
+}  // namespace
+
+class SecretsTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir home_;
+    std::shared_ptr<QtMainExecutor> main_ = std::make_shared<QtMainExecutor>();
+
+    std::string station() const { return home_.path().toStdString() + "/Station"; }
+    std::string settingsDir() const { return station() + "/Misc/System/Streamer"; }
+    std::string settingsFile() const { return settingsDir() + "/ondaline_schedule.json"; }
+
+    // A station its group shares, afresh, and no secret kept apart yet: the
+    // folders on the settings file's way set-group-ID, which the group may
+    // write.
+    void groupStation()
+    {
+        fs::remove_all(station() + "/Misc");
+        fs::remove_all(privateSecretsFile());
+        fs::create_directories(settingsDir());
+        for (const std::string& folder : {station() + "/Misc", station() + "/Misc/System", settingsDir()}) {
+            QVERIFY(::chown(folder.c_str(), 0, kGroup) == 0);
+            QVERIFY(::chmod(folder.c_str(), 02775) == 0);
+        }
+    }
+    std::unique_ptr<TestAppDelegate> launch() { return test::launchController(main_); }
+    // The operator's settings, saved by a dashboard as its autosave would
+    // after the drawer: the file then the group's to change.
+    void operatorSaves(const std::function<void(ImageScheduleConfig&)>& typed)
+    {
+        const auto app = launch();
+        typed(app->scheduleConfig);
+        QVERIFY(app->saveSettings());
+        QVERIFY(::chown(settingsFile().c_str(), 0, kGroup) == 0);
+        QVERIFY(::chmod(settingsFile().c_str(), 0664) == 0);
+    }
+    // Start, and what the servers heard within a moment; stopped again.
+    void pressStartAndStop(TestAppDelegate& app, const std::function<bool()>& heard = {})
+    {
+        const auto stop = qScopeGuard([&] {
+            app.streamer->disconnect();
+            app.streamer->networkQueue().sync([] {});
+            QCoreApplication::processEvents();
+        });
+        app.toggleConnect();
+        if (heard) QTRY_VERIFY_WITH_TIMEOUT(heard(), 10000);
+        else QTest::qWait(300);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        ONDALINE_QT_NEEDS(::geteuid() == 0, "changing to another user needs root");
+        qputenv("PULSE_SERVER", "unix:/nonexistent/no-sound-server");
+        QVERIFY(home_.isValid() && test::usePrivateStation(home_.path()));
+        QVERIFY(::chmod(home_.path().toUtf8().constData(), 0755) == 0);
+    }
+
+    // Each way a member may point the settings elsewhere, the operator's own
+    // server aside: the operator restarts and presses Start, and her server
+    // gets no connection; the key file only the operator reads is bound at
+    // its first use. Typing the key again sends it there.
+    void aMemberNeverChoosesWhereTheKeyGoes()
+    {
+        const RecordingServer own(RecordingServer::Speaks::rtmp);
+        const RecordingServer hers(RecordingServer::Speaks::rtmp);
+        // The defaults' server, for settings removed or garbled.
+        const test::MachineLock port(test::machineLockFile("rtmp-port-1935"), "the default RTMP port");
+        const RecordingServer defaults(RecordingServer::Speaks::rtmp, 1935);
+        QVERIFY(defaults.listening());
+        const std::string herSettings = "{\"stationName\":\"Hers\",\"serverURL\":\"" + hers.url() + "\"}";
+        // Each way, with what the status line then says of the settings.
+        struct Way {
+            std::function<bool()> act;
+            std::string settings;
+        };
+        const std::map<std::string, Way> ways = {
+            {"in place", {[&] { return write(settingsFile(), herSettings); }, "your settings"}},
+            {"by a file of hers",
+             {[&] {
+                  return write(settingsDir() + "/.x", herSettings) &&
+                         ::rename((settingsDir() + "/.x").c_str(), settingsFile().c_str()) == 0;
+              },
+              "nobody's settings"}},
+            {"by a folder of hers",
+             {[&] {
+                  return ::rename(settingsDir().c_str(), (settingsDir() + ".old").c_str()) == 0 &&
+                         ::mkdir(settingsDir().c_str(), 0755) == 0 && write(settingsFile(), herSettings);
+              },
+              "nobody's settings"}},
+            {"beside the key file", {[&] { return write(settingsFile(), herSettings); }, "your settings"}},
+            {"by removing it", {[&] { return ::unlink(settingsFile().c_str()) == 0; }, "settings unused"}},
+            {"by garbling it", {[&] { return write(settingsFile(), "{\"stationName\": "); }, "settings unused"}},
+        };
+        for (const auto& [way, member] : ways) {
+            groupStation();
+            const bool keyFile = way == "beside the key file";
+            if (keyFile) {
+                QVERIFY(write(settingsDir() + "/ondaline_key", "operator-key\n"));
+                QVERIFY(::chmod((settingsDir() + "/ondaline_key").c_str(), 0600) == 0);
+            }
+            operatorSaves([&](ImageScheduleConfig& typed) {
+                typed.serverURL = own.url();
+                if (!keyFile) typed.streamKey = "operator-key";
+            });
+            QCOMPARE(readPrivateSecrets(settingsFile()).streamKey, (BoundSecret{"operator-key", own.server()}));
+            QVERIFY2(asMember(member.act), way.c_str());
+
+            test::LogCapture log;
+            const auto app = launch();
+            QCOMPARE(app->scheduleConfig.streamKey, std::string());
+            const std::string named = member.settings == "settings unused" ? "rtmp://localhost:1935" : hers.server();
+            const QString shown = QString::fromStdString("Stream key for " + own.server().substr(7) + " not sent to " +
+                                                         named.substr(7) + " (" + member.settings +
+                                                         ") — type it again");
+            QCOMPARE(app->lastErrorText.value_or(""), shown);
+            pressStartAndStop(*app);
+            QCOMPARE(app->lastErrorText.value_or(""), shown);
+            const std::string logged = "Ondaline: ⚠ Stream key not sent to " + named + ": it was typed for " +
+                                       own.server();
+            QVERIFY2(std::ranges::count_if(log.messages(),
+                                           [&](const std::string& m) { return m.starts_with(logged); }) == 2,
+                     way.c_str());
+            QCOMPARE(hers.connections() + defaults.connections(), 0);
+            QCOMPARE(own.connections(), 0);
+        }
+
+        // Typed again in the drawer, the key goes where the settings now
+        // name (hers, changed in place), and stays bound there.
+        const auto app = launch();
+        app->toggleSettingsDrawer();
+        QTRY_VERIFY(app->settingsPage().drStreamKeyField());
+        QCOMPARE(app->settingsPage().drStreamKeyField()->text(), QString());
+        app->settingsPage().drStreamKeyField()->setText("operator-key");
+        app->autoSaveDrawerSettings();
+        pressStartAndStop(*app, [&] { return !hers.heard().empty(); });
+        QCOMPARE(hers.heard(), std::string("operator-key\n"));
+        QCOMPARE(readPrivateSecrets(settingsFile()).streamKey, (BoundSecret{"operator-key", hers.server()}));
+    }
+
+    // The same for the Icecast password: a member who changes the server's
+    // port never receives it.
+    void aMemberNeverChoosesWhereThePasswordGoes()
+    {
+        const RecordingServer own(RecordingServer::Speaks::icecast);
+        const RecordingServer hers(RecordingServer::Speaks::icecast);
+        groupStation();
+        operatorSaves([&](ImageScheduleConfig& typed) {
+            typed.streamMode = "icecast";
+            typed.icecastHost = "127.0.0.1";
+            typed.icecastPort = own.port();
+            typed.icecastPassword = "operator-password";
+        });
+        QVERIFY(asMember([&] {
+            ImageScheduleConfig hersNow = ImageScheduleConfig::load();
+            hersNow.icecastPort = hers.port();
+            return hersNow.save().written;
+        }));
+        const auto app = launch();
+        pressStartAndStop(*app);
+        QCOMPARE(app->lastErrorText.value_or(""), QString("Icecast password for 127.0.0.1:%1 not sent to 127.0.0.1:%2 "
+                                                          "(nobody's settings) — type it again")
+                                                      .arg(own.port())
+                                                      .arg(hers.port()));
+        QCOMPARE(hers.connections(), 0);
+        QCOMPARE(own.connections(), 0);
+    }
+
+    // The operator's own change of server in the drawer carries the key
+    // there, for this run and the next.
+    void theOperatorsOwnChangeOfServerCarriesTheKey()
+    {
+        const RecordingServer first(RecordingServer::Speaks::rtmp);
+        const RecordingServer second(RecordingServer::Speaks::rtmp);
+        groupStation();
+        operatorSaves([&](ImageScheduleConfig& typed) {
+            typed.serverURL = first.url();
+            typed.streamKey = "operator-key";
+        });
+        auto app = launch();
+        app->toggleSettingsDrawer();
+        QTRY_VERIFY(app->settingsPage().drServerURLField());
+        QCOMPARE(app->settingsPage().drStreamKeyField()->text(), QString("operator-key"));
+        app->settingsPage().drServerURLField()->setText(QString::fromStdString(second.url()));
+        app->autoSaveDrawerSettings();
+        pressStartAndStop(*app, [&] { return !second.heard().empty(); });
+        QCOMPARE(second.heard(), std::string("operator-key\n"));
+        app.reset();
+        app = launch();
+        QCOMPARE(app->scheduleConfig.streamKey, std::string("operator-key"));
+        QCOMPARE(first.connections(), 0);
+    }
+};
+
+QTEST_MAIN(SecretsTest)
+#include "secrets_test.moc"
