@@ -15,7 +15,8 @@ std::string passwordServerOf(const Record& record) { return icecastServer(record
 
 // One of the two secrets, and where each part of it lives.
 struct Secret {
-    const char* name;  // as the lines name it
+    const char* name;   // as the lines name it
+    const char* brief;  // as the status line does
     std::string Record::*value;
     SecretOrigin Record::Origin::*origin;
     BoundSecret StationSecrets::*kept;
@@ -23,10 +24,15 @@ struct Secret {
     std::string (*serverOf)(const Record&);
 };
 
-constexpr Secret kStreamKey{
-    "Stream key", &Record::streamKey, &Record::Origin::streamKey, &StationSecrets::streamKey, &SecretChanges::streamKey,
-    keyServerOf};
+constexpr Secret kStreamKey{"Stream key",
+                            "Key",
+                            &Record::streamKey,
+                            &Record::Origin::streamKey,
+                            &StationSecrets::streamKey,
+                            &SecretChanges::streamKey,
+                            keyServerOf};
 constexpr Secret kIcecastPassword{"Icecast password",
+                                  "Password",
                                   &Record::icecastPassword,
                                   &Record::Origin::icecastPassword,
                                   &StationSecrets::icecastPassword,
@@ -206,11 +212,16 @@ std::string toSend(const Record& record, const Secret& secret)
     return {};
 }
 
-// A server as the status line names it: without its scheme.
+// A server as the status line has room for: without its scheme, and the
+// scheme's own port left out.
 std::string briefly(const std::string& server)
 {
-    const auto scheme = server.find("://");
-    return scheme == std::string::npos ? server : server.substr(scheme + 3);
+    for (const auto& [scheme, port] : {std::pair{"rtmp://", ":1935"}, std::pair{"rtmps://", ":443"}}) {
+        if (!server.starts_with(scheme)) continue;
+        const std::string rest = server.substr(std::string_view(scheme).size());
+        return rest.ends_with(port) ? rest.substr(0, rest.size() - std::string_view(port).size()) : rest;
+    }
+    return server;
 }
 
 std::optional<SecretNotSent> notSent(const Record& record, const Secret& secret, const std::string& named)
@@ -226,7 +237,7 @@ std::optional<SecretNotSent> notSent(const Record& record, const Secret& secret,
     const std::string forWhere = typedFor.empty() ? " of an unknown server" : " for " + briefly(typedFor);
     return SecretNotSent{
         name + " not sent to " + to + ": " + typed + ", and " + heldBack->why + " — type it again to send it there",
-        name + forWhere + " not sent to " + briefly(to) + " (" + heldBack->shortly + ") — type it again",
+        secret.brief + forWhere + " not sent to " + briefly(to) + " (" + heldBack->shortly + "): type it again",
     };
 }
 

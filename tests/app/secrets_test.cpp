@@ -273,9 +273,9 @@ private slots:
             const auto app = launch();
             QCOMPARE(app->scheduleConfig.streamKey, std::string());
             const std::string named = member.settings == "settings unused" ? "rtmp://localhost:1935" : hers.server();
-            const QString shown = QString::fromStdString("Stream key for " + own.server().substr(7) + " not sent to " +
-                                                         named.substr(7) + " (" + member.settings +
-                                                         ") — type it again");
+            const QString shown = QString::fromStdString("Key for " + own.server().substr(7) + " not sent to " +
+                                                         (named.ends_with(":1935") ? "localhost" : named.substr(7)) +
+                                                         " (" + member.settings + "): type it again");
             QCOMPARE(app->lastErrorText.value_or(""), shown);
             pressStartAndStop(*app);
             QCOMPARE(app->lastErrorText.value_or(""), shown);
@@ -321,8 +321,8 @@ private slots:
         }));
         const auto app = launch();
         pressStartAndStop(*app);
-        QCOMPARE(app->lastErrorText.value_or(""), QString("Icecast password for 127.0.0.1:%1 not sent to 127.0.0.1:%2 "
-                                                          "(nobody's settings) — type it again")
+        QCOMPARE(app->lastErrorText.value_or(""), QString("Password for 127.0.0.1:%1 not sent to 127.0.0.1:%2 "
+                                                          "(nobody's settings): type it again")
                                                       .arg(own.port())
                                                       .arg(hers.port()));
         QCOMPARE(hers.connections(), 0);
