@@ -8,6 +8,7 @@
 #include "app/status_line.h"
 #include "app/streaming_service.h"
 #include "base/print.h"
+#include "models/named_paths.h"
 #include "models/settings_secrets.h"
 #include "models/station_path.h"
 #include "ui/editor/overlay_editor_controller.h"
@@ -34,7 +35,12 @@ std::string withNameOnly(const std::string& text, const std::string& path)
 
 bool TestAppDelegate::saveSettings()
 {
-    const bool saved = reportSettingsSave(scheduleConfig.save());
+    const SettingsSave save = scheduleConfig.save();
+    // What others named and could not read stays behind with their station.
+    dropLeftBehind(scheduleConfig, save.leftBehind);
+    for (const LeftBehind& left : save.leftBehind)
+        print("Ondaline: ⚠ " + left.what + " " + left.path + " not carried into " + save.file + ": " + left.why);
+    const bool saved = reportSettingsSave(save);
     if (saved) storedSettings_ = scheduleConfig;
     return saved;
 }

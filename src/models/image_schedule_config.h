@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -184,6 +185,15 @@ struct ImageScheduleConfig {
         // Whose each secret is and where it may go (models/settings_secrets.h).
         SecretOrigin streamKey;
         SecretOrigin icecastPassword;
+        // The paths the record names (song file, images) as loaded from
+        // settings others could change, and the rules they were read by
+        // there: such a path goes into another station's settings only
+        // where those others could read its file (models/named_paths.h).
+        struct NamedByOthers {
+            std::set<std::string> paths;
+            platform::NamedFileRules rules;
+        };
+        NamedByOthers namedByOthers;
         // How the files the record names are read (see namedFileRules()).
         platform::NamedFileRules namedFiles;
         // The settings folder the file was in, where a walk reached it, and
@@ -226,6 +236,13 @@ struct SettingsLoad {
     std::string linkNotFollowed;
 };
 
+// A path a record carried into another station left behind, and why.
+struct LeftBehind {
+    std::string what;  // "Song file", "Default image", "Scheduled image"
+    std::string path;
+    std::string why;
+};
+
 struct SettingsSave {
     bool written = false;
     std::string file;              // the file written, or that was to be
@@ -247,6 +264,9 @@ struct SettingsSave {
     std::string secretsNotice;
     // Access-list entries of the file that could not be carried over.
     std::string accessLost;
+    // Paths others named that a record carried from another station did
+    // not take along.
+    std::vector<LeftBehind> leftBehind;
 };
 
 }  // namespace ondaline

@@ -5,6 +5,7 @@
 #include "models/image_schedule_config.h"
 
 #include "models/kept_aside_copies.h"
+#include "models/named_paths.h"
 #include "models/settings_codec.h"
 #include "models/settings_secrets.h"
 #include "models/station_path.h"
@@ -341,6 +342,7 @@ SettingsLoad ImageScheduleConfig::loadReporting()
                                 .contents = std::nullopt,
                                 .streamKey = {},
                                 .icecastPassword = {},
+                                .namedByOthers = {},
                                 .namedFiles = rulesFor(place, std::nullopt, std::nullopt),
                                 .folder = {},
                                 .stored = {}};
@@ -377,9 +379,13 @@ SettingsLoad ImageScheduleConfig::loadReporting()
                             .contents = contentsOf(read),
                             .streamKey = {},
                             .icecastPassword = {},
+                            .namedByOthers = {},
                             .namedFiles = rulesFor(place, file, fileAccess),
                             .folder = identityOf(place),
                             .stored = held};
+    // What settings others could change name is theirs.
+    if (result.config.origin.namedFiles.readAs)
+        result.config.origin.namedByOthers = {namedPaths(result.config), result.config.origin.namedFiles};
     if (place.reached()) takeSecrets(result.config, secretsAt(place, result, read, held));
     return result;
 }
@@ -444,6 +450,8 @@ SettingsSave ImageScheduleConfig::save() const
             notOwn = "others could read " + target + " as it was made";
     }
     if (!notOwn.empty()) putSecretsInFile(*this, written, false);
+    std::vector<LeftBehind> leftBehind;
+    if (replacing) leftBehind = leaveBehind(*this, written);
     const auto json = encodeSettings(written);
     if (!json) return failedSave(target, "a setting is not a finite number");
     if (const auto error = staged.write(*json)) return cannotWrite(error);
@@ -477,9 +485,11 @@ SettingsSave ImageScheduleConfig::save() const
               .contents = Contents::of(*json),
               .streamKey = std::move(origin.streamKey),
               .icecastPassword = std::move(origin.icecastPassword),
+              .namedByOthers = std::move(origin.namedByOthers),
               .namedFiles = std::move(origin.namedFiles),
               .folder = folder,
               .stored = held};
+    result.leftBehind = std::move(leftBehind);
     result.notOwn = std::move(notOwn);
     keepSecrets(*this, target, result.notOwn.empty(), replacing, result);
     return result;

@@ -202,6 +202,56 @@ private slots:
         QCOMPARE(::chmod(dir_.c_str(), 0700), 0);
     }
 
+    // A member names root's private file as the song file in the group
+    // station's settings: refused there, and Browse to a station of root's
+    // own leaves the name behind, which the log says: it is read neither
+    // then nor after a restart.
+    void browseLeavesBehindAPathOthersNamedAndCouldNotRead()
+    {
+        ONDALINE_QT_NEEDS(::geteuid() == 0, "reading with the group's rights needs root");
+        QCOMPARE(::chmod(dir_.c_str(), 0711), 0);
+        const std::string group = dir_ + "/named-group", own = dir_ + "/named-own", secret = dir_ + "/root/song.txt";
+        for (const std::string& folder : {group + "/Misc", group + "/Misc/System", group + "/Misc/System/Streamer"}) {
+            QVERIFY(QDir().mkpath(QString::fromStdString(folder)));
+            QCOMPARE(::chown(folder.c_str(), 0, 65534), 0);
+            QCOMPARE(::chmod(folder.c_str(), 02775), 0);
+        }
+        QVERIFY(QDir().mkpath(QString::fromStdString(own + "/Misc/System/Streamer")));
+        QVERIFY(QDir().mkpath(QString::fromStdString(dir_ + "/root")));
+        QCOMPARE(::chmod((dir_ + "/root").c_str(), 0700), 0);
+        writeFile(secret, "Root only\tSecret");
+        QCOMPARE(::chmod(secret.c_str(), 0600), 0);
+        StationPath::save(group);
+        const std::string theirs = group + "/Misc/System/Streamer/ondaline_schedule.json";
+        writeFile(theirs, R"({"nowPlaying": {"filePath": ")" + secret + R"("}})");
+        QCOMPARE(::chown(theirs.c_str(), 65534, 65534), 0);
+
+        test::LogCapture log;
+        auto rig = std::make_unique<Rig>(true);
+        rig->app->pollSongFile();
+        rig->app->openDrawer(DrawerPage::settings);
+        rig->app->pickFolder = [&](QWidget*, const QString&) { return std::optional(QString::fromStdString(own)); };
+        QTest::mouseClick(rig->app->settingsPage().drStationPathField()->parentWidget()->findChild<QPushButton*>(),
+                          Qt::LeftButton);
+        rig->app->closeDrawer();
+        QTRY_VERIFY(!rig->app->isDrawerOpen());
+        rig->app->pollSongFile();
+        QCOMPARE(count(log,
+                       "Ondaline: ⚠ Song file " + secret + " not carried into " + own +
+                           "/Misc/System/Streamer/ondaline_schedule.json: the group nogroup may change the settings "
+                           "it came from and could not read it"),
+                 1);
+        rig = std::make_unique<Rig>(true);
+        rig->app->pollSongFile();
+        QCOMPARE(rig->app->scheduleConfig.nowPlaying.filePath, "");
+        QCOMPARE(rig->shown(), "");
+        for (const std::string& line : log.messages())
+            QVERIFY2(line.find("Root only") == std::string::npos, line.data());
+        rig.reset();
+        StationPath::save(dir_ + "/station");
+        QCOMPARE(::chmod(dir_.c_str(), 0700), 0);
+    }
+
     void imageFollowsTheScheduleWhileLive()
     {
         const std::string one = dir_ + "/one.png", broken = dir_ + "/broken.png";
