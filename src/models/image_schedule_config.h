@@ -81,12 +81,15 @@ struct ImageScheduleConfig {
     // access-list entries a share cannot keep are left out, and said.
     // The secrets (the stream key, the Icecast password) go into the file
     // only in a station of the operator's own (see platform/own_folder.h),
-    // judged on the folder held open at each save; there the file is its
-    // owner's alone while it holds one. Anywhere else no secret is written
-    // into it: they are kept in the operator's private file
-    // (models/private_secrets.h), or for this run only where that is not
-    // theirs either; a key taken from the stream-key file stays there. The
-    // save says where they are and why.
+    // judged on the folder held open at each save, and only into a file no
+    // one else may read (a new one is made so): the protections its owner
+    // chose are kept. Anywhere else no secret is written into it: the
+    // operator's are kept in their private file, bound to their servers,
+    // or for this run only where that is not theirs either; others' go
+    // into no file (models/settings_secrets.h). Any save that carries the
+    // record into another station leaves behind the paths others named
+    // that they could not read (models/named_paths.h). The save says where
+    // the secrets are and why, and what was left behind.
     // A file its owner made read-only, or one that its folder's sticky bit
     // lets only its owner replace, is refused before anything is written or
     // kept aside. An existing file is

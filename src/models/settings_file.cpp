@@ -423,6 +423,11 @@ SettingsSave ImageScheduleConfig::save() const
     ImageScheduleConfig written = *this;
     putSecretsInFile(*this, written, true);
     const bool secrets = !written.streamKey.empty() || !written.icecastPassword.empty();
+    // A file its owner lets others read keeps that: its secrets go where
+    // only the operator reads them.
+    if (const std::string reader = model ? platform::whoElseMay(*model, ::geteuid(), platform::kMayRead) : "";
+        notOwn.empty() && secrets && !reader.empty())
+        notOwn = reader + " may read " + target;
     std::optional<platform::FileAccess> protections = model;
     if (notOwn.empty() && secrets)
         protections = platform::FileAccess::ownerOnly(::geteuid(), model ? model->group : ::getegid(),

@@ -237,6 +237,17 @@ bool onlyItsOwnerReads(const FileAccess& access)
                         [&](const auto& group) { return reads(group.rights); });
 }
 
+std::string whoElseMay(const FileAccess& access, uid_t me, AccessRight right)
+{
+    if (access.othersRights & right) return "every user";
+    if (access.groupRights & right) return "the group " + groupName(access.group);
+    for (const auto& user : access.users)
+        if ((user.rights & right) && user.id != me && user.id != 0) return userName(user.id);
+    for (const auto& group : access.groups)
+        if (group.rights & right) return "the group " + groupName(group.id);
+    return {};
+}
+
 FileReader userReader(uid_t uid)
 {
     std::vector<char> buffer(16384);

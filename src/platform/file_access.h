@@ -83,6 +83,10 @@ bool grants(const FileAccess& access, const FileReader& reader, unsigned wanted)
 // Whether no one but its owner may read a file of `access` (root aside).
 bool onlyItsOwnerReads(const FileAccess& access);
 
+// Who besides `me` and root has `right` on a file of `access`, for a
+// message: "every user", "the group staff", "alice"; empty when no one.
+std::string whoElseMay(const FileAccess& access, uid_t me, AccessRight right);
+
 // A user's own rights: their group and every group they are a member of;
 // a user the system does not list has only their own.
 FileReader userReader(uid_t uid);

@@ -107,19 +107,6 @@ std::string deviceProblem(int fd, const std::string& path, int images)
     return {};
 }
 
-// Who else may change a file or folder of `access`, for a message; empty
-// when no one but `me` and root may.
-std::string otherWriter(const FileAccess& access, uid_t me)
-{
-    if (access.othersRights & kMayWrite) return "every user";
-    if (access.groupRights & kMayWrite) return "the group " + groupName(access.group);
-    for (const auto& user : access.users)
-        if ((user.rights & kMayWrite) && user.id != me && user.id != 0) return userName(user.id);
-    for (const auto& group : access.groups)
-        if (group.rights & kMayWrite) return "the group " + groupName(group.id);
-    return {};
-}
-
 // Why the file or folder open at `fd` is not the operator's own; empty
 // when it is. `othersMayAdd`: a sticky folder others may write still
 // counts, as they may not move what lies in it.
@@ -135,7 +122,8 @@ std::string judge(int fd, uid_t me, bool othersMayAdd, int images)
     struct stat info {};
     if (::fstat(fd, &info) != 0) return cannotTell(path, errno);
     if (othersMayAdd && S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX)) return {};
-    if (const std::string writer = otherWriter(*access, me); !writer.empty()) return writer + " may change " + path;
+    if (const std::string writer = whoElseMay(*access, me, kMayWrite); !writer.empty())
+        return writer + " may change " + path;
     return {};
 }
 

@@ -23,6 +23,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace ondaline;
 using namespace ondaline::app;
 
@@ -78,6 +80,8 @@ class AppearancePageTest : public QObject {
 private slots:
     void initTestCase()
     {
+        // The settings file holds the key only where no one else reads it.
+        ::umask(077);
         QVERIFY(test::usePrivateStation(home_.path()));
         qputenv("PULSE_SERVER", ("unix:" + home_.path() + "/no-sound-server").toUtf8());
     }

@@ -41,6 +41,7 @@
 
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace ondaline;
@@ -281,6 +282,8 @@ class SharedRecordTest : public QObject {
 private slots:
     void initTestCase()
     {
+        // The settings file holds the key only where no one else reads it.
+        ::umask(077);
         test::usePrivateHome(home_.path());
         QVERIFY(QDir().mkpath(home_.path() + "/Station"));
         QFile dot(home_.path() + "/.ondaline_station");

@@ -3,6 +3,7 @@
 // new file in place, and the links followed on the way to it.
 
 #include "models/image_schedule_config.h"
+#include "models/private_secrets.h"
 
 #include "settings_file_fixture.h"
 #include "support/needs.h"
@@ -445,22 +446,34 @@ TEST_F(SettingsFileTest, FoldersSwappedOnTheWayLeadNowhereElse)
     }
 }
 
-// A key taken from the key file of a station of one's own goes into the
-// settings file, its owner's alone whatever either file's mode was; once
-// another user owns the settings file, a key file others may read is
-// theirs: it stays there alone, and the save says so.
+// A key taken from the key file of a station of one's own: a settings file
+// its owner keeps readable by their group stays so and gets no key, which
+// is kept apart for its server, as the save says; once only its owner reads
+// it, it holds the key. Once another user owns the settings file, a key
+// file others may read is theirs: it stays there alone, and the save says so.
 TEST_F(SettingsFileTest, KeyFromTheKeyFileIsTheOwnersAloneOrStaysInTheKeyFile)
 {
     fs::create_directories(settingsDir());
     ImageScheduleConfig named;
     named.stationName = "Open";
     ASSERT_TRUE(named.save().written);
-    ASSERT_EQ(::chmod(settingsFile().c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0640), 0);
     const std::string keyFile = settingsDir() + "/ondaline_key";
     write(keyFile, "file-key\n");
     ASSERT_EQ(::chmod(keyFile.c_str(), 0640), 0);
     ImageScheduleConfig fromFile = ImageScheduleConfig::load();
     ASSERT_TRUE(fromFile.takeStreamKeyFromFile());
+    const SettingsSave apart = fromFile.save();
+    ASSERT_TRUE(apart.written);
+    const std::string groupReads = "the group " + platform::groupName(::getegid()) + " may read " + settingsFile();
+    EXPECT_EQ(apart.secretsNotice,
+              "Stream key kept in " + privateSecretsFile() + " — the station folder is shared: " + groupReads);
+    EXPECT_EQ(modeOf(settingsFile()), 0640u);
+    EXPECT_EQ(read(settingsFile()).find("file-key"), std::string::npos);
+    EXPECT_EQ(readPrivateSecrets(settingsFile()).streamKey, (BoundSecret{"file-key", "rtmp://localhost:1935"}));
+
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0600), 0);
+    fromFile.stationName = "Closed";
     const SettingsSave saved = fromFile.save();
     ASSERT_TRUE(saved.written);
     EXPECT_EQ(saved.notOwn, "");

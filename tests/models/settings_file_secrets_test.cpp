@@ -302,12 +302,13 @@ TEST_F(SecretsTest, AMemberWhoSwapsTheSettingsFolderGetsNoKey)
     EXPECT_EQ(ImageScheduleConfig::load().streamKey, "root-key");
 }
 
-// Root types a key at a station of its own, where the settings file keeps
-// it, private; then Browse leads to a station whose settings file a member
-// owns: no file there gets the key, and root has it there after a restart.
+// Root types a key at a station of its own, where the settings file only
+// root reads keeps it; then Browse leads to a station whose settings file a
+// member owns: no file there gets the key, and root has it there after a
+// restart.
 TEST_F(SecretsTest, BrowseToAMembersStationGivesHerNoKey)
 {
-    const Umask umask(022);
+    const Umask umask(077);
     fs::create_directories(settingsDir());
     ImageScheduleConfig config = ImageScheduleConfig::load();
     config.stationName = "Root's";
@@ -534,39 +535,43 @@ TEST_F(SecretsTest, ThePrivateFileTellsStationsApartByWhereTheyAre)
     EXPECT_EQ(ImageScheduleConfig::load().streamKey, "latin-key");
 }
 
-// A station of one's own keeps a secret typed after the first change in the
-// settings file, its owner's alone whatever the umask made it; a colleague
-// an access list let read it loses that read, and keeps it while there is
-// no secret.
-TEST_F(SecretsTest, AStationOfOnesOwnKeepsTheSecretsInTheSettingsFile)
+// A station of one's own keeps the protections its owner chose: a settings
+// file a colleague may read by an access list keeps that read and gets no
+// secret, which is kept apart; once its owner lets only themselves read it,
+// it holds the secrets, and the entry kept apart goes.
+TEST_F(SecretsTest, AStationOfOnesOwnKeepsTheProtectionsItsOwnerChose)
 {
     const Umask umask(022);
     letNobodyReach();
     ImageScheduleConfig config = ImageScheduleConfig::load();
     config.stationName = "First";
     ASSERT_TRUE(config.save().written);
-    ASSERT_TRUE(readsAs(kMember, kGroup, settingsFile()));
-    setAcl(settingsFile(), "u::rw,u:64999:r,g::r,m::r,o::r");
-    config.stationName = "Shared by list";
-    ASSERT_TRUE(config.save().written);
-    EXPECT_TRUE(readsAs(kOutsider, kOutsider, settingsFile()));
+    setAcl(settingsFile(), "u::rw,u:64999:r,g::-,m::r,o::-");
     config.streamKey = "own-key";
-    ASSERT_TRUE(config.save().written);
+    const SettingsSave apart = config.save();
+    ASSERT_TRUE(apart.written);
+    EXPECT_EQ(apart.secretsNotice, "Stream key kept in " + privateSecretsFile() +
+                                       " — the station folder is shared: user 64999 may read " + settingsFile());
+    EXPECT_TRUE(readsAs(kOutsider, kOutsider, settingsFile()));
+    EXPECT_FALSE(holds(settingsFile(), "own-key"));
+
+    setAcl(settingsFile(), "u::rw,g::-,o::-");
     config.icecastPassword = "hackme";
-    ASSERT_TRUE(config.save().written);
+    const SettingsSave inTheFile = config.save();
+    ASSERT_TRUE(inTheFile.written);
+    EXPECT_EQ(inTheFile.secretsNotice, "");
     EXPECT_TRUE(holds(settingsFile(), "own-key") && holds(settingsFile(), "hackme"));
-    EXPECT_FALSE(readsAs(kMember, kGroup, settingsFile()));
-    EXPECT_FALSE(readsAs(kOutsider, kOutsider, settingsFile()));
     EXPECT_EQ(statOf(settingsFile()).st_mode & 07777, 0600u);
+    EXPECT_EQ(readPrivateSecrets(settingsFile()), StationSecrets{});
 
     // The same for a member who runs the program as herself, in a station
-    // of hers.
+    // of hers whose files only she reads.
     fs::remove_all(settingsDir());
     fs::create_directories(settingsDir());
     for (const std::string& folder : {settingsDir(), fs::path(settingsDir()).parent_path().string()})
         ASSERT_EQ(::chown(folder.c_str(), kMember, kGroup), 0);
     ASSERT_EQ(asNobody([] {
-                  const Umask hers(022);
+                  const Umask hers(077);
                   ImageScheduleConfig own = ImageScheduleConfig::load();
                   own.stationName = "Hers";
                   if (!own.save().written) return false;
@@ -603,7 +608,7 @@ TEST_F(SecretsTest, AShareWithReadOnlyAccessListsStillSaves)
 
 // A folder of one's own whose default access list gives an outsider what is
 // made there: the file a save makes takes none of it, whether it carries a
-// file's protections over or holds the key.
+// file's protections over or, only its owner's, holds the key.
 TEST_F(SecretsTest, AFoldersDefaultListGivesTheNewFileNothing)
 {
     fs::create_directories(settingsDir());
@@ -623,6 +628,7 @@ TEST_F(SecretsTest, AFoldersDefaultListGivesTheNewFileNothing)
     ASSERT_TRUE(config.save().written);
     EXPECT_FALSE(outsiderEntries());
     EXPECT_EQ(statOf(settingsFile()).st_mode & 07777, 0644u);
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0600), 0);
     config.streamKey = "own-key";
     const SettingsSave saved = config.save();
     ASSERT_TRUE(saved.written);

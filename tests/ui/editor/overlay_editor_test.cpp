@@ -32,6 +32,8 @@
 #include <optional>
 #include <tuple>
 
+#include <sys/stat.h>
+
 using namespace ondaline;
 using namespace ondaline::editor;
 
@@ -90,6 +92,8 @@ class OverlayEditorTest : public QObject {
 private slots:
     void initTestCase()
     {
+        // The settings file holds the key only where no one else reads it.
+        ::umask(077);
         test::usePrivateHome(home.path());
         QVERIFY(home.isValid() && QDir().mkpath(home.path() + "/Station"));
         QFile dot(home.path() + "/.ondaline_station");
