@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 using namespace ondaline;
 using namespace ondaline::app;
@@ -78,6 +79,47 @@ class OutputDeviceTest : public QObject {
         app_->scheduleConfig.save();
         app_->applicationDidFinishLaunching();
     }
+    // The tone the player plays, as `sink` plays it: its pitch and level over
+    // the last of two seconds recorded from its monitor, the median of short
+    // stretches, which a recorder glitching under load spoils one at a time.
+    static test::Tone toneOn(const std::string& sink)
+    {
+        QProcess recorder;
+        recorder.start("parec", {"--latency-msec=50", "--raw", "--format=float32le", "--channels=1", "--rate=44100",
+                                 "-d", QString::fromStdString(sink + ".monitor")});
+        QByteArray bytes;
+        (void)QTest::qWaitFor(
+            [&] {
+                bytes += recorder.readAllStandardOutput();
+                return bytes.size() >= qsizetype(2 * 44100 * sizeof(float));
+            },
+            10000);
+        recorder.kill();
+        recorder.waitForFinished();
+        std::vector<float> samples(static_cast<std::size_t>(bytes.size()) / sizeof(float));
+        std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+        if (samples.size() < 2 * 44100) return {};
+        std::vector<test::Tone> stretches;
+        for (auto from = samples.end() - 44100; from + 44100 / 5 <= samples.end(); from += 44100 / 5)
+            stretches.push_back(test::analyseTone({from, from + 44100 / 5}, 44100, 0));
+        std::nth_element(stretches.begin(), stretches.begin() + 2, stretches.end(),
+                         [](const test::Tone& a, const test::Tone& b) { return a.hz < b.hz; });
+        return stretches[2];
+    }
+    // Whether `sink` plays the player's 440 Hz tone within ten seconds.
+    static bool hearsTheTone(const std::string& sink, test::Tone* heard = nullptr)
+    {
+        test::Tone tone;
+        const bool heardIt = QTest::qWaitFor(
+            [&] {
+                tone = toneOn(sink);
+                return std::abs(tone.hz - 440) < 2 && tone.peakDBFS > -40;
+            },
+            10000);
+        if (heard) *heard = tone;
+        return heardIt;
+    }
+
     // The settings drawer opened and closed again, as a station looking why
     // its output went quiet does; what the popup showed.
     QString openAndCloseTheDrawer()
@@ -173,23 +215,63 @@ private slots:
         QCOMPARE(saved(), name.toStdString());
     }
 
-    // The chosen device unplugged, and the drawer opened and closed to see
-    // why the studio went quiet: it stays chosen, and gets the sound again
-    // once it is back.
+    // The chosen device unplugged, the drawer opened and closed to see why
+    // the studio went quiet, and the device plugged in again, three times:
+    // it stays chosen, by the name it had, and each time the player's tone
+    // is heard on it again. On PipeWire the device is one of its own (a USB
+    // headset's node), not a sink pipewire-pulse made.
     void missingChosenDeviceStaysChosen()
     {
-        auto sink = std::make_unique<Sink>("ondaline_kept", "Studio_Phones");
-        const std::string chosen = sink->name;
+        const auto peer = test::loadPeerEnv(test::soundPeer());
+        const std::string chosen = "ondaline_kept_" + tag;
+        std::string module;
+        std::function<void()> plug = [&] {
+            module = runCommand("pactl load-module module-null-sink sink_name=" + chosen +
+                                " sink_properties=device.description=Studio_Phones")
+                         .output;
+        };
+        std::function<void()> unplug = [&] { runCommand("pactl unload-module " + module); };
+        if (peer.contains("PIPEWIRE_RUNTIME_DIR")) {
+            const std::string pw = "PIPEWIRE_RUNTIME_DIR=" + peer.at("PIPEWIRE_RUNTIME_DIR") + " pw-cli ";
+            plug = [=] {
+                runCommand(pw + "create-node adapter '{ factory.name=support.null-audio-sink node.name=" + chosen +
+                           " node.description=Studio_Phones media.class=Audio/Sink object.linger=true "
+                           "audio.position=[FL FR] }'");
+            };
+            unplug = [=] { runCommand(pw + "destroy " + chosen); };
+        }
+        plug();
+        QTRY_VERIFY(runCommand("pactl list short sinks").output.find(chosen) != std::string::npos);
         launch(chosen);
         QTRY_COMPARE(playsOn(), chosen);
-        sink.reset();
-        QTRY_VERIFY(playsOn() != chosen);
-        const QString shown = openAndCloseTheDrawer();
-        QCOMPARE(saved(), chosen);
-        QCOMPARE(shown, "Studio_Phones (not connected)");  // by the name it had
-        sink = std::make_unique<Sink>("ondaline_kept", "Studio_Phones");
-        QTRY_COMPARE_WITH_TIMEOUT(playsOn(), chosen, 10000);
-        QCOMPARE(openAndCloseTheDrawer(), "Studio_Phones");
+        test::Tone tone;
+        for (int replug = 1; replug <= 3; ++replug) {
+            unplug();
+            QTRY_VERIFY(playsOn() != chosen);
+            const QString shown = openAndCloseTheDrawer();
+            QCOMPARE(saved(), chosen);
+            QCOMPARE(shown, "Studio_Phones (not connected)");  // by the name it had
+            plug();
+            QVERIFY2(hearsTheTone(chosen, &tone), qPrintable(QString("replug %1: %2 Hz at %3 dBFS, plays on %4")
+                                                                 .arg(replug)
+                                                                 .arg(tone.hz)
+                                                                 .arg(tone.peakDBFS)
+                                                                 .arg(QString::fromStdString(playsOn()))));
+        }
+        // Chosen again in the drawer's popup, away and back.
+        app_->openDrawer(DrawerPage::settings);
+        QComboBox* popup = app_->settingsPage().drAudioOutputPopup();
+        QCOMPARE(popup->currentText(), "Studio_Phones");
+        for (const QString& item : {QString("System Default"), QString("Studio_Phones")}) {
+            popup->setCurrentIndex(popup->findText(item));
+            emit popup->activated(popup->currentIndex());
+        }
+        QVERIFY2(hearsTheTone(chosen, &tone), qPrintable(QString("chosen: %1 Hz at %2 dBFS, plays on %3")
+                                                             .arg(tone.hz)
+                                                             .arg(tone.peakDBFS)
+                                                             .arg(QString::fromStdString(playsOn()))));
+        app_->closeDrawer();
+        unplug();
     }
 
     // The sound server gone under the program (a crash, an upgrade) and
@@ -235,34 +317,8 @@ private slots:
                  0);
         QComboBox* popup = app_->settingsPage().drAudioOutputPopup();
         QTRY_VERIFY(popup->findText(QString::fromStdString(later)) > 0);
-        // What the chosen device plays: two seconds of it, the last one past
-        // the recorder's own start.
-        QProcess recorder;
-        recorder.start("parec", {"--latency-msec=50", "--raw", "--format=float32le", "--channels=1", "--rate=44100",
-                                 "-d", QString::fromStdString(chosen + ".monitor")});
-        QByteArray bytes;
-        const bool recorded = QTest::qWaitFor(
-            [&] {
-                bytes += recorder.readAllStandardOutput();
-                return bytes.size() >= qsizetype(2 * 44100 * sizeof(float));
-            },
-            10000);
-        QVERIFY2(recorded, qPrintable(QString("%1 bytes recorded").arg(bytes.size())));
-        recorder.kill();
-        recorder.waitForFinished();
-        std::vector<float> samples(static_cast<std::size_t>(bytes.size()) / sizeof(float));
-        std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
-        QVERIFY2(samples.size() > 44100, qPrintable(QString::number(samples.size())));
-        // The median of short stretches of the last second: a recorder that
-        // glitches under load spoils a stretch, not the pitch.
-        std::vector<test::Tone> stretches;
-        for (auto from = samples.end() - 44100; from + 44100 / 5 <= samples.end(); from += 44100 / 5)
-            stretches.push_back(test::analyseTone({from, from + 44100 / 5}, 44100, 0));
-        std::nth_element(stretches.begin(), stretches.begin() + 2, stretches.end(),
-                         [](const test::Tone& a, const test::Tone& b) { return a.hz < b.hz; });
-        const test::Tone tone = stretches[2];
-        QVERIFY2(std::abs(tone.hz - 440) < 2 && tone.peakDBFS > -40,
-                 qPrintable(QString("%1 Hz at %2 dBFS").arg(tone.hz).arg(tone.peakDBFS)));
+        test::Tone tone;
+        QVERIFY2(hearsTheTone(chosen, &tone), qPrintable(QString("%1 Hz at %2 dBFS").arg(tone.hz).arg(tone.peakDBFS)));
     }
 
     // The program started before the sound server (a machine booting, a

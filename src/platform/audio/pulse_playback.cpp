@@ -163,6 +163,10 @@ struct PulsePlayback::Private {
         pinnedTo = pinned;
         ++changes;
         old.reset();  // what it still held is not heard: a moment
+        // The writer may be waiting for room in the stream it last looked
+        // at, while the new one asked for its first sound before it was
+        // ours and asks no more until it has had some: it looks again now.
+        connection->signal();
     }
 
     // With the lock held: the name of the device the stream plays on, as the
