@@ -4,8 +4,8 @@
 // thread's rights changed and given back around it (root only). Against a
 // plain read of the same file by its path.
 
-#include "platform/files.h"
-#include "platform/named_file.h"
+#include "platform/file_rights/files.h"
+#include "platform/file_rights/named_file.h"
 #include "support/run_folder.h"
 
 #include <benchmark/benchmark.h>

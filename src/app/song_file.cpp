@@ -2,7 +2,7 @@
 
 #include "media/overlay_drawing.h"
 #include "models/station_path.h"
-#include "platform/files.h"
+#include "platform/file_rights/files.h"
 #include "platform/text.h"
 
 namespace ondaline::app {

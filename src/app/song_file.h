@@ -5,7 +5,7 @@
 // the dashboard, the picture and the Icecast server.
 
 #include "models/overlay_configs.h"
-#include "platform/named_file.h"
+#include "platform/file_rights/named_file.h"
 
 #include <cstddef>
 #include <optional>

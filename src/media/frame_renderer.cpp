@@ -2,7 +2,7 @@
 
 #include "base/print.h"
 #include "media/overlay_drawing.h"
-#include "platform/files.h"
+#include "platform/file_rights/files.h"
 #include "platform/graphics/canvas.h"
 #include "platform/text.h"
 

@@ -20,7 +20,7 @@
 #include "media/overlay_layout.h"
 #include "models/overlay_configs.h"
 #include "platform/codec/frame_converter.h"
-#include "platform/named_file.h"
+#include "platform/file_rights/named_file.h"
 
 #include <memory>
 #include <mutex>

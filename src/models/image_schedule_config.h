@@ -3,8 +3,8 @@
 #include "models/image_schedule_entry.h"
 #include "models/overlay_configs.h"
 #include "models/private_secrets.h"
-#include "platform/named_file.h"
-#include "platform/staged_file.h"
+#include "platform/file_rights/named_file.h"
+#include "platform/file_rights/staged_file.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -80,10 +80,10 @@ struct ImageScheduleConfig {
     // place since (that one is kept aside as edited, and a new file made);
     // access-list entries a share cannot keep are left out, and said.
     // The secrets (the stream key, the Icecast password) go into the file
-    // only in a station of the operator's own (see platform/own_folder.h),
-    // judged on the folder held open at each save, and only into a file no
-    // one else may read (a new one is made so): the protections its owner
-    // chose are kept. Anywhere else no secret is written into it: the
+    // only in a station of the operator's own (platform/file_rights/
+    // own_folder.h), judged on the folder held open at each save, and only
+    // into a file no one else may read (a new one is made so): the
+    // protections its owner chose are kept. Anywhere else no secret is written into it: the
     // operator's are kept in their private file, bound to their servers,
     // or for this run only where that is not theirs either; others' go
     // into no file (models/settings_secrets.h). Any save that carries the

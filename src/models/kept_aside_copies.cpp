@@ -1,7 +1,7 @@
 #include "models/kept_aside_copies.h"
 
-#include "platform/file_access.h"
-#include "platform/files.h"
+#include "platform/file_rights/file_access.h"
+#include "platform/file_rights/files.h"
 
 #include <fcntl.h>
 #include <stdio.h>

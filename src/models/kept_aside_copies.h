@@ -4,8 +4,8 @@
 // "<file>.<why>-YYYYMMDD-HHMMSS" and, when that name is taken,
 // "<file>.<why>-YYYYMMDD-HHMMSS-2", "-3", ...
 
-#include "platform/path_walk.h"
-#include "platform/staged_file.h"
+#include "platform/file_rights/path_walk.h"
+#include "platform/file_rights/staged_file.h"
 
 #include <string>
 #include <system_error>

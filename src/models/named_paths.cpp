@@ -1,6 +1,6 @@
 #include "models/named_paths.h"
 
-#include "platform/named_file.h"
+#include "platform/file_rights/named_file.h"
 
 #include <algorithm>
 
@@ -41,8 +41,8 @@ std::vector<LeftBehind> leaveBehind(const ImageScheduleConfig& record, ImageSche
             platform::FileDescriptor file;
             const platform::FileRead opened = platform::openNamedFile(path, rules, file);
             if (opened.problem == platform::FileProblem::none) return;
-            left.push_back({what, path, opened.problem == platform::FileProblem::refused ? opened.detail
-                                                                                         : opened.reason()});
+            left.push_back({what, path,
+                            opened.problem == platform::FileProblem::refused ? opened.detail : opened.reason()});
         }
         path.clear();
     });

@@ -1,10 +1,10 @@
 #include "models/private_secrets.h"
 
-#include "platform/file_access.h"
-#include "platform/files.h"
-#include "platform/own_folder.h"
-#include "platform/path_walk.h"
-#include "platform/staged_file.h"
+#include "platform/file_rights/file_access.h"
+#include "platform/file_rights/files.h"
+#include "platform/file_rights/own_folder.h"
+#include "platform/file_rights/path_walk.h"
+#include "platform/file_rights/staged_file.h"
 #include "platform/text.h"
 
 #include <nlohmann/json.hpp>

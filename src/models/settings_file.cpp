@@ -9,11 +9,11 @@
 #include "models/settings_codec.h"
 #include "models/settings_secrets.h"
 #include "models/station_path.h"
-#include "platform/file_protections.h"
-#include "platform/files.h"
-#include "platform/own_folder.h"
-#include "platform/path_walk.h"
-#include "platform/staged_file.h"
+#include "platform/file_rights/file_protections.h"
+#include "platform/file_rights/files.h"
+#include "platform/file_rights/own_folder.h"
+#include "platform/file_rights/path_walk.h"
+#include "platform/file_rights/staged_file.h"
 #include "platform/text.h"
 
 #include <fcntl.h>

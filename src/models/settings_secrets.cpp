@@ -1,7 +1,7 @@
 #include "models/settings_secrets.h"
 
 #include "models/server_url.h"
-#include "platform/files.h"
+#include "platform/file_rights/files.h"
 
 namespace ondaline {
 

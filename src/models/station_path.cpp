@@ -1,6 +1,6 @@
 #include "models/station_path.h"
 
-#include "platform/files.h"
+#include "platform/file_rights/files.h"
 #include "platform/preferences.h"
 #include "platform/text.h"
 

@@ -1,6 +1,6 @@
 #include "platform/preferences.h"
 
-#include "platform/files.h"
+#include "platform/file_rights/files.h"
 
 #include <nlohmann/json.hpp>
 

@@ -3,7 +3,7 @@
 #include "base/print.h"
 #include "engine/ondaline.h"
 #include "platform/audio/audio_file_reader.h"
-#include "platform/path_walk.h"
+#include "platform/file_rights/path_walk.h"
 #include "platform/text.h"
 
 #include <algorithm>

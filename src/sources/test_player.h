@@ -14,8 +14,8 @@
 #include "platform/audio/audio_output.h"
 #include "platform/dispatch/main_executor.h"
 #include "platform/dispatch/serial_queue.h"
+#include "platform/file_rights/named_file.h"
 #include "platform/locked.h"
-#include "platform/named_file.h"
 #include "sources/spectrum_analyzer.h"
 
 #include <atomic>

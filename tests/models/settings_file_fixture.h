@@ -4,7 +4,7 @@
 // a way to run part of a test as the unprivileged user "nobody".
 
 #include "models/station_path.h"
-#include "platform/staged_file.h"
+#include "platform/file_rights/staged_file.h"
 
 #include "support/temp_home.h"
 

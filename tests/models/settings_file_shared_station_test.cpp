@@ -3,7 +3,7 @@
 // in the folder.
 
 #include "models/image_schedule_config.h"
-#include "platform/named_file.h"
+#include "platform/file_rights/named_file.h"
 
 #include "settings_file_fixture.h"
 #include "support/needs.h"

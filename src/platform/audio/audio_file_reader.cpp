@@ -1,6 +1,6 @@
 #include "platform/audio/audio_file_reader.h"
 
-#include "platform/files.h"
+#include "platform/file_rights/files.h"
 
 #include "platform/codec/codec_failure.h"
 #include "platform/codec/library_log.h"

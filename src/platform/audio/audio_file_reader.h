@@ -4,7 +4,7 @@
 // to 44100 Hz stereo float in two planes, block by block. A mono file is
 // heard on both sides at full level; more than two channels are mixed down.
 
-#include "platform/named_file.h"
+#include "platform/file_rights/named_file.h"
 
 #include <cstddef>
 #include <memory>

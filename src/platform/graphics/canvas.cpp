@@ -1,6 +1,6 @@
 #include "platform/graphics/canvas.h"
 
-#include "platform/files.h"
+#include "platform/file_rights/files.h"
 
 #include <fontconfig/fontconfig.h>
 

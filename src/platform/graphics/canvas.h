@@ -4,7 +4,7 @@
 // bottom left, y upward, one unit per pixel. Built on QtGui (QImage and
 // QPainter); nothing of Qt shows outside this layer.
 
-#include "platform/named_file.h"
+#include "platform/file_rights/named_file.h"
 
 #include <cstdint>
 #include <memory>

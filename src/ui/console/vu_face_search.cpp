@@ -3,8 +3,8 @@
 #include "base/print.h"
 
 #include "models/station_path.h"
-#include "platform/files.h"
-#include "platform/named_file.h"
+#include "platform/file_rights/files.h"
+#include "platform/file_rights/named_file.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -4,7 +4,7 @@
 #include "ui/editor/number_text.h"
 #include "ui/editor/tab_parts.h"
 
-#include "platform/named_file.h"
+#include "platform/file_rights/named_file.h"
 #include "ui/console/wheel_scrolls_page.h"
 
 #include <QComboBox>

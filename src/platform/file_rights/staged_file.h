@@ -4,8 +4,8 @@
 // full disk, finds either the old content or the new one whole, and a name
 // given to a copy never takes the place of another file.
 
-#include "platform/file_access.h"
 #include "platform/file_descriptor.h"
+#include "platform/file_rights/file_access.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>

@@ -1,6 +1,6 @@
-#include "platform/files.h"
-#include "platform/named_file.h"
-#include "platform/own_folder.h"
+#include "platform/file_rights/files.h"
+#include "platform/file_rights/named_file.h"
+#include "platform/file_rights/own_folder.h"
 #include "support/needs.h"
 #include "support/run_folder.h"
 

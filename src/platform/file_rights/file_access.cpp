@@ -1,4 +1,4 @@
-#include "platform/file_access.h"
+#include "platform/file_rights/file_access.h"
 
 #include <acl/libacl.h>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
-#include "platform/staged_file.h"
+#include "platform/file_rights/staged_file.h"
 
 #include "platform/file_descriptor.h"
-#include "platform/file_protections.h"
-#include "platform/files.h"
+#include "platform/file_rights/file_protections.h"
+#include "platform/file_rights/files.h"
 #include "platform/random_bytes.h"
 
 #include <fcntl.h>

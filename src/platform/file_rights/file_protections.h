@@ -3,7 +3,7 @@
 // Who may read a file and who may replace it: what a new version or a copy
 // of a file takes over from it, and what its folder allows.
 
-#include "platform/file_access.h"
+#include "platform/file_rights/file_access.h"
 
 #include <sys/stat.h>
 

@@ -1,7 +1,7 @@
-#include "platform/files.h"
+#include "platform/file_rights/files.h"
 
 #include "platform/file_descriptor.h"
-#include "platform/staged_file.h"
+#include "platform/file_rights/staged_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>

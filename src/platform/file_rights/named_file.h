@@ -6,8 +6,8 @@
 // nothing the program may read and that user may not should reach the
 // picture, the log or a file others read through it.
 
-#include "platform/file_access.h"
-#include "platform/files.h"
+#include "platform/file_rights/file_access.h"
+#include "platform/file_rights/files.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>

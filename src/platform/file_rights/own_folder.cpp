@@ -1,8 +1,8 @@
-#include "platform/own_folder.h"
+#include "platform/file_rights/own_folder.h"
 
-#include "platform/file_access.h"
 #include "platform/file_descriptor.h"
-#include "platform/path_walk.h"
+#include "platform/file_rights/file_access.h"
+#include "platform/file_rights/path_walk.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

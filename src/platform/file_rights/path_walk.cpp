@@ -1,4 +1,4 @@
-#include "platform/path_walk.h"
+#include "platform/file_rights/path_walk.h"
 
 #include <fcntl.h>
 #include <limits.h>

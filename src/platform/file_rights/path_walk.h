@@ -7,8 +7,8 @@
 // done there next is done relative to that folder, so a folder swapped for
 // a link after the walk is not followed either.
 
-#include "platform/file_access.h"
 #include "platform/file_descriptor.h"
+#include "platform/file_rights/file_access.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>

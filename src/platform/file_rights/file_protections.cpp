@@ -1,4 +1,4 @@
-#include "platform/file_protections.h"
+#include "platform/file_rights/file_protections.h"
 
 #include <fcntl.h>
 #include <pwd.h>

@@ -1,7 +1,7 @@
-#include "platform/named_file.h"
+#include "platform/file_rights/named_file.h"
 
-#include "platform/file_protections.h"
-#include "platform/path_walk.h"
+#include "platform/file_rights/file_protections.h"
+#include "platform/file_rights/path_walk.h"
 
 #include <grp.h>
 #include <pwd.h>
