@@ -19,6 +19,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <sys/stat.h>
+
 using namespace ondaline::test;
 
 namespace {
@@ -77,6 +79,10 @@ double audioBitRate(const std::string& file)
 class DrawerEndToEnd : public QObject {
     Q_OBJECT
 private slots:
+    // The program's settings file holds the key only where no one else
+    // reads it: files are made so here.
+    void initTestCase() { ::umask(077); }
+
     void typedServerKeyAndBitrateReachTheRecording()
     {
         const auto rtmp = loadPeerEnv("rtmp");

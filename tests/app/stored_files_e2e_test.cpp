@@ -35,6 +35,10 @@ void makeFIFO(const QString& path)
 class StoredFilesEndToEnd : public QObject {
     Q_OBJECT
 private slots:
+    // The program's settings file holds the key only where no one else
+    // reads it: files are made so here.
+    void initTestCase() { ::umask(077); }
+
     void fifoInPlaceOfAStoredFileIsPassedOver()
     {
         const QStringList names = {"settings", "pointer", "key"};
