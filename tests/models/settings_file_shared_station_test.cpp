@@ -180,6 +180,18 @@ TEST_F(SharedStationTest, NamedFilesAreReadOnlyWhereThoseWhoMayChangeTheSettings
     EXPECT_EQ(platform::readNamedFile(privateKey, own.namedFileRules()).contents, "PRIVATE KEY");
     StationPath::save(group);
     EXPECT_EQ(platform::readNamedFile(privateKey, own.namedFileRules()).reason(), byTheGroup);
+    // At the station in use, each save works them out again: root lets the
+    // group write the settings folder, and the next save judges by its rules.
+    const std::string later = test::makeTempFolder("shared-later");
+    StationPath::save(later);
+    ImageScheduleConfig opened = ImageScheduleConfig::load();
+    EXPECT_EQ(platform::readNamedFile(privateKey, opened.namedFileRules()).contents, "PRIVATE KEY");
+    ASSERT_EQ(::chown((later + "/Misc/System/Streamer").c_str(), 0, kGroup), 0);
+    ASSERT_EQ(::chmod((later + "/Misc/System/Streamer").c_str(), 02775), 0);
+    opened.stationName = "Shared now";
+    ASSERT_TRUE(opened.save().written);
+    EXPECT_EQ(platform::readNamedFile(privateKey, opened.namedFileRules()).reason(), byTheGroup);
+    StationPath::save(group);
 
     // Another member, not of the group, wrote the settings she runs on.
     ASSERT_EQ(::chown(settingsFile().c_str(), 1001, kGroup), 0);

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/fsuid.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -209,7 +211,51 @@ TEST_F(FilesTest, AFolderIsOwnOnlyWhereNoOneElseMayChangeTheWay)
     EXPECT_EQ(judged(way), "user 64999 may change " + path("a/b"));
     ASSERT_EQ(std::system(("setfacl -m u:64999:r-x " + path("a/b")).c_str()), 0);
     EXPECT_EQ(judged(way), "");
-    if (::geteuid() != 0) return;
-    ASSERT_EQ(::chown(path("a/b").c_str(), 65534, 65534), 0);
-    EXPECT_EQ(judged(way), "nobody owns " + path("a/b"));
+    ASSERT_EQ(std::system(("setfacl -m g:65534:rwx " + path("a/b")).c_str()), 0);
+    EXPECT_EQ(judged(way), "the group " + groupName(65534) + " may change " + path("a/b"));
+}
+
+// What others own, or what a file system's mount decides, is never one's
+// own: a folder another user owns, a sticky folder of theirs (a tmpfs
+// mounted for them), and a FAT or exFAT stick where this kernel mounts one.
+TEST_F(FilesTest, AFolderOthersOwnOrAStickDecidesIsNotOwn)
+{
+    ONDALINE_NEEDS(::geteuid() == 0, "giving folders to another user and mounting need root");
+    auto judged = [](const std::string& at) {
+        const FileDescriptor folder(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        return whyNotOwn(folder.get());
+    };
+    fs::create_directories(path("theirs/mine"));
+    ASSERT_EQ(::chown(path("theirs").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(judged(path("theirs/mine")), "nobody owns " + path("theirs"));
+
+    struct Mount {
+        std::string at;
+        bool mounted;
+        ~Mount()
+        {
+            if (mounted) ::umount2(at.c_str(), MNT_DETACH);
+        }
+    };
+    fs::create_directories(path("sticky"));
+    const Mount sticky{path("sticky"),
+                       std::system(("mount -t tmpfs -o mode=1777,uid=65534 tmpfs " + path("sticky")).c_str()) == 0};
+    ASSERT_TRUE(sticky.mounted);
+    fs::create_directories(path("sticky/station"));
+    EXPECT_EQ(judged(path("sticky/station")), "nobody owns " + path("sticky"));
+
+    const std::string kernel = readRegularFile("/proc/filesystems").contents.value_or("");
+    for (const auto& [type, name] : {std::pair{"vfat", "fat"}, std::pair{"exfat", "exfat"}}) {
+        if (kernel.find(std::string("\t") + type + "\n") == std::string::npos) {
+            std::cout << "note: this kernel mounts no " << type << "\n";
+            continue;
+        }
+        const std::string image = path(std::string(type) + ".img"), at = path(type);
+        ASSERT_EQ(std::system(("truncate -s 16M " + image + " && mkfs." + type + " " + image + " >/dev/null").c_str()),
+                  0);
+        fs::create_directories(at);
+        const Mount stick{at, std::system(("mount -o loop " + image + " " + at).c_str()) == 0};
+        ASSERT_TRUE(stick.mounted) << type;
+        EXPECT_EQ(judged(at), at + " lies on a " + name + " file system");
+    }
 }
