@@ -23,8 +23,9 @@ Ondaline::Ondaline(Passkey, std::shared_ptr<platform::MainExecutor> mainExecutor
     : mainExecutor_(std::move(mainExecutor)), clock_(std::move(clock)), state_([this] { announceStateChange(); }),
       reconnectTimer_(networkQueue_.makeTimer()), reconnector_(reconnectorHooks()),
       statsTimer_(networkQueue_.makeTimer()), negotiationTimer_(networkQueue_.makeTimer()),
-      healthTimer_(networkQueue_.makeTimer()), videoTimer_(encoderQueue_.makeTimer()),
-      carrierTimer_(encoderQueue_.makeTimer()), icecastReplyTimer_(networkQueue_.makeTimer())
+      healthTimer_(networkQueue_.makeTimer()), shortfallTimer_(encoderQueue_.makeTimer()),
+      videoTimer_(encoderQueue_.makeTimer()), carrierTimer_(encoderQueue_.makeTimer()),
+      icecastReplyTimer_(networkQueue_.makeTimer())
 {
 }
 
@@ -37,6 +38,7 @@ Ondaline::~Ondaline()
     statsTimer_.cancel();
     negotiationTimer_.cancel();
     carrierTimer_.cancel();
+    shortfallTimer_.cancel();
     videoTimer_.cancel();
     icecastReplyTimer_.cancel();
     healthTimer_.cancel();

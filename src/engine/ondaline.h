@@ -305,6 +305,7 @@ private:
     void destroyEncoder();
     void drainEncoder();
     void dropAudioAheadOfTheClock(Bytes& pcm, std::uint32_t channels, double sampleRate);
+    bool holdingForLateAudio(std::uint32_t channels, double sampleRate);
     // The frame slot the stream clock has reached since the first frame;
     // none before it.
     std::optional<std::int64_t> videoClockSlot() const;
@@ -412,6 +413,11 @@ private:
     // too far ahead; an episode of dropping is logged once, and ends after
     // 10 s within the limit.
     std::optional<double> aheadEpisodeLastTime_;
+    // Encoder queue: since when the audio has been short of the clock past
+    // its tolerance, held back a moment before silence makes it up; and the
+    // drain that ends the moment.
+    std::optional<double> shortfallSince_;
+    platform::Timer shortfallTimer_;
     std::mutex resamplerLock_;  // one conversion at a time, whichever producer calls
     std::unique_ptr<platform::Resampler> resampler_;
     std::atomic<double> lastPCMReceivedTime_{0};

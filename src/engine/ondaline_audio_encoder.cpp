@@ -108,6 +108,8 @@ void Ondaline::resetAudioState()
         carrierActive_ = false;
         audioTimeline_.stop();
         aheadEpisodeLastTime_.reset();
+        shortfallSince_.reset();
+        shortfallTimer_.cancel();
         pcmRing_.clear();
         destroyEncoder();
     });
@@ -119,11 +121,12 @@ void Ondaline::drainEncoder()
     const bool rtmpMode = isRTMPMode();
     if (rtmpMode && !aacSequenceHeaderSent_) return;  // the PCM waits for the sequence header
     ++diagDrainCalls_;
+    const auto& settings = encoder_->settings();
+    const auto channels = static_cast<std::uint32_t>(settings.channels);
+    if (holdingForLateAudio(channels, settings.sampleRate)) return;
     Bytes pcm = pcmRing_.takeAll(&audioLoop_.remainderBytes);
     if (pcm.empty()) return;
 
-    const auto& settings = encoder_->settings();
-    const auto channels = static_cast<std::uint32_t>(settings.channels);
     dropAudioAheadOfTheClock(pcm, channels, settings.sampleRate);
     // Audio that went missing (a late first delivery, a source that paused or
     // was replaced) becomes silence in its place, so the timestamps, which
@@ -154,6 +157,36 @@ void Ondaline::drainEncoder()
     audioLoop_.carrierOnAir = carrierActive_;
     audioLoop_.run(pcm, channels, settings.sampleRate, hooks);
     pcmRing_.putBack(std::move(pcm));
+}
+
+// Audio short of the stream clock past the tolerance waits a moment before
+// silence makes it up: a source that was only held up (its thread late on a
+// busy machine) makes up what it owes in a burst, and its music then goes
+// out whole, with nothing put in front of it. Audio still missing when the
+// moment is over (a late first delivery, a source that paused or was
+// replaced) is silence. True while it waits; a drain at its end looks again.
+bool Ondaline::holdingForLateAudio(std::uint32_t channels, double sampleRate)
+{
+    constexpr double holdSeconds = 0.4;
+    const double now = clock_->now();
+    const std::uint64_t waiting = pcmRing_.size() / (sizeof(float) * channels);
+    const media::AudioTimeline& timeline = audioTimeline_;
+    if (timeline.behind(now, sampleRate, audioLoop_.framesTaken + waiting) == 0) {
+        shortfallSince_.reset();
+        return false;
+    }
+    if (!shortfallSince_) shortfallSince_ = now;
+    const double left = *shortfallSince_ + holdSeconds - now;
+    if (!(left > 0)) {
+        shortfallSince_.reset();
+        return false;
+    }
+    shortfallTimer_.scheduleAfter(
+        std::chrono::duration_cast<platform::Timer::Clock::duration>(std::chrono::duration<double>(left)),
+        [weakSelf = weak_from_this()] {
+            if (const auto self = weakSelf.lock()) self->drainEncoder();
+        });
+    return true;
 }
 
 // Audio handed to the packet loop may run at most half a second ahead of the

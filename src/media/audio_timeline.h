@@ -27,6 +27,8 @@ public:
     // Frames of silence due before the PCM now waiting, given the frames
     // already taken and waiting together; 0 within the tolerance.
     std::uint64_t shortfall(double now, double sampleRate, std::uint64_t framesSoFar);
+    // The same without forgiving anything: only whether audio is missing.
+    std::uint64_t behind(double now, double sampleRate, std::uint64_t framesSoFar) const;
 
     // Frames beyond the allowed lead, given the frames taken and waiting
     // together; 0 within it or before the start.

@@ -2,6 +2,7 @@
 // harness (its output on the PulseAudio peer, or on the null output when no
 // sound server answers) to nginx, in the order the player logged them.
 
+#include "support/background_harness.h"
 #include "support/peer_env.h"
 #include "support/process.h"
 #include "support/recording.h"
@@ -11,10 +12,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <regex>
+#include <thread>
 
 using namespace ondaline::test;
 namespace fs = std::filesystem;
@@ -107,14 +110,27 @@ TEST_F(Playlist, TracksPlayOncePerPassInTheLoggedOrderAtTheirPitch)
 }
 
 // Without a sound server the null output feeds the engine at real time.
+// The whole program held up for a moment, as on a busy machine, makes up
+// what it owes: the music goes out whole, nothing put in front of it.
 TEST_F(Playlist, WithoutASoundServerTheNullOutputStillFeedsTheStream)
 {
     tone("only.flac", 44100, 2, 440, 10);
-    const auto run = stream("nullout", "unix:/nonexistent/ondaline-no-server", 5);
-    ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_NE(run.output.find("harness: player output null"), std::string::npos) << run.output;
+    BackgroundHarness harness("nullout",
+                              "PULSE_SERVER=unix:/nonexistent/ondaline-no-server " + shellQuote(ONDALINE_HARNESS) +
+                                  " --mode rtmp --url " + rtmp_["ONDALINE_RTMP_URL"] +
+                                  " --key nullout --seconds 5 --source playlist " + shellQuote(music_.string()));
+    ASSERT_TRUE(harness.waitFor("Ondaline: ✓ Publishing live!")) << harness.output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_GT(harness.pid(), 0);
+    ::kill(harness.pid(), SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(harness.pid(), SIGCONT);
+    ASSERT_EQ(harness.finish(), 0) << harness.output();
+    const std::string output = harness.output();
+    EXPECT_NE(output.find("harness: player output null"), std::string::npos) << output;
+    EXPECT_EQ(output.find("filled with silence"), std::string::npos) << output;
     const std::string file = recordingOf(rtmp_["ONDALINE_RTMP_RECORD_DIR"], "nullout");
     ASSERT_FALSE(file.empty());
-    EXPECT_NEAR(audioSpan(file), 5.0, 0.25);
+    EXPECT_NEAR(audioSpan(file), secondsLive(output, 5.0), 0.1);
     EXPECT_NEAR(analyseTone(decodeFirstChannel(file), 44100).hz, 440.0, 1.0);
 }
