@@ -113,4 +113,29 @@ BENCHMARK(BM_SettingsLoadPeak)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
+// What the autosave costs the main thread with a key typed, and the next
+// start's load: in a station of one's own, where the settings file holds the
+// key, and in one its group may change, where the key is kept apart in the
+// private file (a locked change of it, and a read at the load).
+void BM_SettingsSaveAndLoadWithAKey(benchmark::State& state)
+{
+    const bool shared = state.range(0) == 1;
+    const std::string streamer = station() + "/Misc/System/Streamer";
+    fs::permissions(streamer, shared ? fs::perms::owner_all | fs::perms::group_all : fs::perms::owner_all);
+    setenv("XDG_CONFIG_HOME", (fs::path(station()).parent_path() / "config").c_str(), 1);
+    ImageScheduleConfig record;
+    record.stationName = "Radio Ondes";
+    std::uint64_t n = 0;
+    for (auto _ : state) {
+        record.streamKey = "live-" + std::to_string(++n);  // typed anew: each save changes it
+        const SettingsSave saved = record.save();
+        if (!saved.written || saved.notOwn.empty() != !shared) return state.SkipWithError("not saved as expected");
+        const auto loaded = ImageScheduleConfig::load();
+        if (loaded.streamKey != record.streamKey) return state.SkipWithError("the key did not come back");
+        benchmark::DoNotOptimize(loaded);
+    }
+    fs::permissions(streamer, fs::perms::owner_all);
+}
+BENCHMARK(BM_SettingsSaveAndLoadWithAKey)->ArgName("own|shared")->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
