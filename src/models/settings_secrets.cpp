@@ -150,7 +150,8 @@ void keepSecrets(const Record& record, const std::string& target, bool own, bool
         // operator's: an entry kept apart would only come back once that is
         // cleared. One held back stays until another is typed.
         if (own) {
-            const bool inTheFile = change || !(record.*secret->value).empty();
+            const bool inTheFile = change ||
+                                   (!(record.*secret->value).empty() && (record.origin.*secret->origin).others.empty());
             change = inTheFile ? std::optional<BoundSecret>(BoundSecret{}) : std::nullopt;
         }
         changes.*secret->change = std::move(change);
