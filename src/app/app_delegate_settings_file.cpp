@@ -138,8 +138,8 @@ void TestAppDelegate::reportUnusableFilesAtLaunch()
         if (*notSent) print("Ondaline: ⚠ " + (*notSent)->line);
     // The status line tells of the one the chosen service would send.
     const bool icecast = streamModeNamed(scheduleConfig.streamMode) == StreamMode::icecast;
-    const auto& first = icecast ? password : key;
-    if (const auto& shown = first ? first : (icecast ? key : password)) showSettingsNotice(shown->status);
+    if (const auto& shown = icecast ? (password ? password : key) : (key ? key : password))
+        showSettingsNotice(shown->status);
     if (!settingsLoadKeptCopy_.empty()) {
         print("Ondaline: ⚠ Settings file " + settingsLoadFile_ +
               " is missing — settings start from defaults; the newest earlier file is kept as " +

@@ -170,8 +170,7 @@ bool Ondaline::holdingForLateAudio(std::uint32_t channels, double sampleRate)
     constexpr double holdSeconds = 0.4;
     const double now = clock_->now();
     const std::uint64_t waiting = pcmRing_.size() / (sizeof(float) * channels);
-    const media::AudioTimeline& timeline = audioTimeline_;
-    if (timeline.behind(now, sampleRate, audioLoop_.framesTaken + waiting) == 0) {
+    if (audioTimeline_.behind(now, sampleRate, audioLoop_.framesTaken + waiting) == 0) {
         shortfallSince_.reset();
         return false;
     }

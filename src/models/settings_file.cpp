@@ -277,7 +277,6 @@ SecretsAtLoad secretsAt(const platform::FilePlace& place, const SettingsLoad& lo
     at.file = load.file;
     at.notOwn = platform::whyNotOwn(place.folder.get(), held ? held->get() : -1);
     at.owner = held ? ownerOf(held->get()) : "the";
-    at.whose = at.owner + " settings file " + load.file;
     if (read.problem == platform::FileProblem::missing) at.unused = "is missing";
     else if (!load.problem.empty() && !load.scheduleOnly) at.unused = load.problem;
     return at;
@@ -292,9 +291,9 @@ std::string keyFileOwner(const platform::FilePlace& place, const platform::FileD
                                                      O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (platform::whyNotOwn(place.folder.get(), settings.isOpen() ? settings.get() : -1).empty()) return {};
     const auto access = platform::accessOf(key.get());
-    if (access && access->owner == ::geteuid() && platform::onlyItsOwnerReads(*access)) return {};
-    if (access && access->owner == ::geteuid()) return "the key file " + place.path() + ", which others may read";
-    return ownerOf(key.get()) + " key file " + place.path();
+    if (!access || access->owner != ::geteuid()) return ownerOf(key.get()) + " key file " + place.path();
+    if (platform::onlyItsOwnerReads(*access)) return {};
+    return "the key file " + place.path() + ", which others may read";
 }
 
 }  // namespace

@@ -92,12 +92,15 @@ std::string keptWhere(const SecretOrigin& origin)
     return origin.notKept.empty() ? "kept in " + shown(privateSecretsFile()) : std::string("kept for this run only");
 }
 
+// "nobody's settings file /st/…", as the lines name the settings.
+std::string whoseSettings(const SecretsAtLoad& at) { return at.owner + " settings file " + at.file; }
+
 SecretOrigin::HeldBack heldBack(const BoundSecret& kept, const SecretsAtLoad& at)
 {
     if (!at.unused.empty())
         return {kept, "the settings file " + at.file + " " + at.unused + ": the defaults are used", "settings unused"};
     const std::string others = at.notOwn.empty() ? std::string{} : " (" + at.notOwn + ")";
-    return {kept, at.whose + " names it" + others, at.owner + " settings"};
+    return {kept, whoseSettings(at) + " names it" + others, at.owner + " settings"};
 }
 
 }  // namespace
@@ -120,7 +123,7 @@ void takeSecrets(Record& record, const SecretsAtLoad& at)
             if (at.unused.empty() && !apart.server.empty() && apart.server == server) value = apart.secret;
             else origin.heldBack = heldBack(apart, at);
         } else if (!own && !value.empty()) {
-            origin.others = at.whose;
+            origin.others = whoseSettings(at);
         }
         origin.last = value;
         origin.lastServer = server;

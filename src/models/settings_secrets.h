@@ -23,9 +23,7 @@ struct SecretsAtLoad {
     // Why the station is not the operator's own ("the group staff may
     // change /st/Misc"); empty where it is.
     std::string notOwn;
-    // Whose the settings are, for the lines: "nobody's settings file /st/…",
-    // "your settings file /st/…"; and for the status line: "nobody's", "your".
-    std::string whose;
+    // Who owns the settings file, for the lines: "nobody's", "your".
     std::string owner;
     // Why the settings were not used, so that the defaults are: "is
     // missing", "does not decode"; empty where they were read.

@@ -84,14 +84,12 @@ std::optional<std::string> diskImageOf(dev_t device)
     return std::nullopt;
 }
 
-// Why the device `fd` lies on is not the operator's own; empty when it is.
-// A file system in a disk image is as much one's own as the image: whoever
-// may change the image decides every owner and mode in it.
-std::string deviceProblem(int fd, const std::string& path, int images)
+// Why the device `device`, which `path` lies on, is not the operator's own;
+// empty when it is. A file system in a disk image is as much one's own as
+// the image: whoever may change the image decides every owner and mode in it.
+std::string deviceProblem(dev_t device, const std::string& path, int images)
 {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) return cannotTell(path, errno);
-    const std::optional<std::string> image = diskImageOf(info.st_dev);
+    const std::optional<std::string> image = diskImageOf(device);
     if (!image) return {};
     const std::string lies = path + " lies on the disk image " + *image;
     if (images >= kMaxImages || !image->starts_with('/') || image->ends_with(" (deleted)"))
@@ -107,20 +105,32 @@ std::string deviceProblem(int fd, const std::string& path, int images)
     return {};
 }
 
+// One walk up from a folder: who runs it, and the device last judged (the
+// folders on the way mostly share one).
+struct Walk {
+    uid_t me;
+    int images = 0;
+    std::optional<dev_t> deviceJudged;
+};
+
 // Why the file or folder open at `fd` is not the operator's own; empty
 // when it is. `othersMayAdd`: a sticky folder others may write still
 // counts, as they may not move what lies in it.
-std::string judge(int fd, uid_t me, bool othersMayAdd, int images)
+std::string judge(int fd, Walk& walk, bool othersMayAdd)
 {
     const std::string path = pathOfDescriptor(fd, "a folder of the station's");
     if (std::string problem = fileSystemProblem(fd, path); !problem.empty()) return problem;
-    if (std::string problem = deviceProblem(fd, path, images); !problem.empty()) return problem;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return cannotTell(path, errno);
+    if (walk.deviceJudged != info.st_dev) {
+        if (std::string problem = deviceProblem(info.st_dev, path, walk.images); !problem.empty()) return problem;
+        walk.deviceJudged = info.st_dev;
+    }
+    const uid_t me = walk.me;
     std::error_code error;
     const std::optional<FileAccess> access = accessOf(fd, &error);
     if (!access) return cannotTell(path, error.value());
     if (access->owner != me && access->owner != 0) return userName(access->owner) + " owns " + path;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) return cannotTell(path, errno);
     if (othersMayAdd && S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX)) return {};
     if (const std::string writer = whoElseMay(*access, me, kMayWrite); !writer.empty())
         return writer + " may change " + path;
@@ -129,14 +139,14 @@ std::string judge(int fd, uid_t me, bool othersMayAdd, int images)
 
 std::string whyNotOwnAt(int folder, int file, int images)
 {
-    const uid_t me = ::geteuid();
+    Walk walk{.me = ::geteuid(), .images = images, .deviceJudged = std::nullopt};
     if (file >= 0) {
-        if (std::string why = judge(file, me, false, images); !why.empty()) return why;
+        if (std::string why = judge(file, walk, false); !why.empty()) return why;
     }
     FileDescriptor at(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
     if (!at.isOpen()) return cannotTell("the settings folder", errno);
     for (int depth = 0; depth < kMaxDepth; ++depth) {
-        if (std::string why = judge(at.get(), me, depth > 0, images); !why.empty()) return why;
+        if (std::string why = judge(at.get(), walk, depth > 0); !why.empty()) return why;
         FileDescriptor up(::openat(at.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
         struct stat here {};
         struct stat above {};
