@@ -163,11 +163,15 @@ void Ondaline::drainEncoder()
 // silence makes it up: a source that was only held up (its thread late on a
 // busy machine) makes up what it owes in a burst, and its music then goes
 // out whole, with nothing put in front of it. Audio still missing when the
-// moment is over (a late first delivery, a source that paused or was
-// replaced) is silence. True while it waits; a drain at its end looks again.
+// moment is over (a source that paused or was replaced) is silence. True
+// while it waits; a drain at its end looks again.
 bool Ondaline::holdingForLateAudio(std::uint32_t channels, double sampleRate)
 {
     constexpr double holdSeconds = 0.4;
+    // Before the first audio went out nothing was held up: the wait for a
+    // source's first delivery is a gap, silence at once, and the stream's
+    // sound begins when it began.
+    if (audioLoop_.framesTaken == 0) return false;
     const double now = clock_->now();
     const std::uint64_t waiting = pcmRing_.size() / (sizeof(float) * channels);
     if (audioTimeline_.behind(now, sampleRate, audioLoop_.framesTaken + waiting) == 0) {
