@@ -26,6 +26,9 @@ protected:
         engine_->configure("rtmp://127.0.0.1:" + std::to_string(peer_.port()) + "/live", "key");
         engine_->connect();
         ASSERT_TRUE(delegate_->waitFor("connect"));
+        // The report may come before the network queue has sent the
+        // sequence headers: PCM waits for them, so the first feed must too.
+        engine_->networkQueue().sync([] {});
         engine_->encoderQueue().sync([] {});  // the drain the sequence header brought
         for (std::size_t i = 0; i < tone_.size(); ++i) tone_[i] = 0.3f * std::sin(float(i) * 0.0627f);
     }
