@@ -1,17 +1,16 @@
 #include "platform/file_rights/own_folder.h"
 
 #include "platform/file_descriptor.h"
+#include "platform/file_rights/block_device.h"
 #include "platform/file_rights/file_access.h"
 #include "platform/file_rights/path_walk.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <optional>
 #include <system_error>
 
@@ -71,25 +70,14 @@ std::string whyNotOwnAt(int folder, int file, int images);
 // A disk image at most this many deep (an image in an image) is judged.
 constexpr int kMaxImages = 4;
 
-// The disk image a loop device reads, as the kernel names it: its own, or
-// for a partition of one, its disk's. Absent for any other device.
-std::optional<std::string> diskImageOf(dev_t device)
-{
-    const std::string at = "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
-    for (const char* backing : {"/loop/backing_file", "/../loop/backing_file"}) {
-        std::ifstream in(at + backing);
-        std::string path;
-        if (in && std::getline(in, path)) return path;
-    }
-    return std::nullopt;
-}
-
 // Why the device `device`, which `path` lies on, is not the operator's own;
 // empty when it is. A file system in a disk image is as much one's own as
 // the image: whoever may change the image decides every owner and mode in it.
 std::string deviceProblem(dev_t device, const std::string& path, int images)
 {
-    const std::optional<std::string> image = diskImageOf(device);
+    const BlockDevice block = blockDeviceOf(device);
+    if (!block.unjudged.empty()) return path + " lies on " + block.unjudged + ", which cannot be judged";
+    const std::optional<std::string>& image = block.image;
     if (!image) return {};
     const std::string lies = path + " lies on the disk image " + *image;
     if (images >= kMaxImages || !image->starts_with('/') || image->ends_with(" (deleted)"))

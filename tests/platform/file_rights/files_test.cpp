@@ -1,3 +1,4 @@
+#include "platform/file_rights/block_device.h"
 #include "platform/file_rights/files.h"
 #include "platform/file_rights/named_file.h"
 #include "platform/file_rights/own_folder.h"
@@ -257,5 +258,40 @@ TEST_F(FilesTest, AFolderOthersOwnOrAStickDecidesIsNotOwn)
         const Mount stick{at, std::system(("mount -o loop " + image + " " + at).c_str()) == 0};
         ASSERT_TRUE(stick.mounted) << type;
         EXPECT_EQ(judged(at), at + " lies on a " + name + " file system");
+    }
+}
+
+// What the kernel tells of a block device, as its own folders would: a
+// loop device's image (a partition's is its disk's) named whole, newline
+// and all; a device built on others, or served from elsewhere, cannot be
+// judged; this machine's own disks and memory devices need no judging.
+// The kernel here has no device-mapper, md or nbd: their entries are made.
+TEST_F(FilesTest, ABlockDeviceIsJudgedByWhatTheKernelTellsOfIt)
+{
+    const std::string sys = path("sys");
+    auto device = [&](const std::string& at, const std::string& number) {
+        fs::create_directories(sys + "/devices/" + at);
+        fs::create_directories(sys + "/dev/block");
+        fs::create_symlink(sys + "/devices/" + at, sys + "/dev/block/" + number);
+        return sys + "/dev/block/" + number;
+    };
+    const std::string loop = device("virtual/block/loop0", "7:0");
+    fs::create_directories(sys + "/devices/virtual/block/loop0/loop");
+    write("sys/devices/virtual/block/loop0/loop/backing_file", "/im\nages/disk.img\n");
+    const std::string partition = device("virtual/block/loop0/loop0p1", "259:0");
+    write("sys/devices/virtual/block/loop0/loop0p1/partition", "1\n");
+    const std::string mapped = device("virtual/block/dm-0", "253:0");
+    fs::create_directories(sys + "/devices/virtual/block/dm-0/slaves/vda1");
+    const std::string served = device("virtual/block/nbd0", "43:0");
+    const std::string disk = device("pci0000:00/virtio1/block/vda", "254:0");
+    const std::string memory = device("virtual/block/zram0", "252:0");
+
+    EXPECT_EQ(blockDeviceAt(loop).image, "/im\nages/disk.img");
+    EXPECT_EQ(blockDeviceAt(partition).image, "/im\nages/disk.img");
+    EXPECT_EQ(blockDeviceAt(mapped).unjudged, "the device dm-0, built on others");
+    EXPECT_EQ(blockDeviceAt(served).unjudged, "the device nbd0, served from elsewhere");
+    for (const std::string& own : {disk, memory, sys + "/dev/block/0:42"}) {
+        EXPECT_EQ(blockDeviceAt(own).image, std::nullopt) << own;
+        EXPECT_EQ(blockDeviceAt(own).unjudged, "") << own;
     }
 }
