@@ -79,6 +79,7 @@ void TestAppDelegate::readOpenDrawer()
 {
     if (activeDrawer() == DrawerPage::settings) {
         settingsPage_->read(scheduleConfig);
+        settingsPage_->showServer(scheduleConfig.serverURL);
     } else if (activeDrawer() == DrawerPage::appearance) {
         appearancePage_->read(scheduleConfig);
     }

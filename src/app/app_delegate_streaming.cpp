@@ -127,7 +127,7 @@ void TestAppDelegate::setConnectedUI()
     stopUptimeClock();
     connectTime_ = clock_->now();
     liveKbps_ = shownKbps(scheduleConfig.audioBitrate);
-    liveServiceName_ = streamingService(streamModeNamed(scheduleConfig.streamMode)).statusName;
+    liveServiceName_ = liveServiceName(streamModeNamed(scheduleConfig.streamMode), streamer->config().serverURL);
     uptimeTimer_ = new QTimer(this);
     uptimeTimer_->setInterval(1000);
     connect(uptimeTimer_, &QTimer::timeout, this, [this] { showLiveStatus(); });

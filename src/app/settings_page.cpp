@@ -133,16 +133,13 @@ QWidget* SettingsPage::build(const ImageScheduleConfig& stored, const std::vecto
         column.row(serverURL_.data(), 28);
         column.space(10);
     };
-    if (mode == StreamMode::youtube) {
-        column.row(hint(QStringLiteral("Server: ") +
-                        QString::fromLatin1(kYouTubeIngestURL.data(), kYouTubeIngestURL.size())),
-                   14);
+    if (mode == StreamMode::youtube || mode == StreamMode::facebook) {
+        serverHint_ = hint({});
+        showServer(stored.serverURL);
+        column.row(serverHint_.data(), 14);
         column.space(8);
-        keyRows(QStringLiteral("Paste your YouTube stream key"));
-    } else if (mode == StreamMode::facebook) {
-        column.row(hint(QStringLiteral("Server: Facebook Live Ingest")), 14);
-        column.space(8);
-        keyRows(QStringLiteral("Paste your Facebook stream key"));
+        keyRows(mode == StreamMode::youtube ? QStringLiteral("Paste your YouTube stream key")
+                                            : QStringLiteral("Paste your Facebook stream key"));
     } else if (mode == StreamMode::kick) {
         QLabel* kickHint = hint(QStringLiteral("Get your Server URL and Stream Key from ") +
                                 QLatin1String(kKickDashboard));

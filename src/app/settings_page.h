@@ -87,6 +87,9 @@ public:
     void showOutputDevices(const std::vector<platform::OutputDevice>& devices, const std::string& savedUID,
                            const std::string& savedName);
     void showStationPath(const QString& folder);
+    // The server a service with a fixed one really uses, as the record
+    // names it now.
+    void showServer(const std::string& serverURL);
     // One of the newest page's fields that the autosave reads.
     bool isWatchedField(const QObject* field) const;
 
@@ -133,6 +136,7 @@ private:
     const QObject* appPickerEvents_ = nullptr;
     QPointer<QComboBox> streamMode_;
     QPointer<QLineEdit> serverURL_;
+    QPointer<QLabel> serverHint_;  // YouTube's and Facebook's
     QPointer<QLineEdit> streamKey_;
     QPointer<QLineEdit> icecastHost_;
     QPointer<QLineEdit> icecastPort_;

@@ -3,12 +3,14 @@
 // the main thread and the output pop-up kept in step with the devices.
 
 #include "app/settings_page.h"
+#include "app/streaming_service.h"
 
 #include "models/station_path.h"
 #include "platform/dispatch/serial_queue.h"
 #include "platform/dispatch/timer.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSignalBlocker>
 
@@ -107,8 +109,7 @@ void SettingsPage::read(ImageScheduleConfig& c) const
     if (streamMode_) c.streamMode = streamModeName(streamModeAt(streamMode_->currentIndex()));
 
     const StreamMode mode = streamModeNamed(c.streamMode);
-    if (mode == StreamMode::youtube) c.serverURL = kYouTubeIngestURL;
-    else if (mode == StreamMode::facebook) c.serverURL = kFacebookIngestURL;
+    if (const auto preset = presetServerURL(mode)) c.serverURL = *preset;
     else if (hasServerURLField(mode)) {
         if (auto url = attachedText(serverURL_)) c.serverURL = std::move(*url);
     }
@@ -177,6 +178,16 @@ bool SettingsPage::isWatchedField(const QObject* field) const
 void SettingsPage::showStationPath(const QString& folder)
 {
     if (stationPath_) stationPath_->setText(folder);
+}
+
+void SettingsPage::showServer(const std::string& serverURL)
+{
+    if (!serverHint_) return;
+    // The service's own ingest by its name where it has one; any other
+    // server as the stream will use it.
+    const bool facebook = serverURL == kFacebookIngestURL;
+    serverHint_->setText(QStringLiteral("Server: ") +
+                         (facebook ? QStringLiteral("Facebook Live Ingest") : QString::fromStdString(serverURL)));
 }
 
 void SettingsPage::refreshAppList()

@@ -1,5 +1,6 @@
 #include "app/streaming_service.h"
 
+#include "models/server_url.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -28,6 +29,22 @@ const StreamingService& streamingService(StreamMode mode)
         if (service.engineMode == mode) return service;
     }
     return plainRTMP;
+}
+
+std::optional<std::string_view> presetServerURL(StreamMode mode)
+{
+    if (mode == StreamMode::youtube) return kYouTubeIngestURL;
+    if (mode == StreamMode::facebook) return kFacebookIngestURL;
+    return std::nullopt;
+}
+
+std::string liveServiceName(StreamMode mode, std::string_view serverURL)
+{
+    const std::string name(streamingService(mode).statusName);
+    const auto preset = presetServerURL(mode);
+    if (!preset || serverURL.empty() || serverURL == *preset) return name;
+    const std::string server = streamKeyServer(serverURL);
+    return name + " at " + (server.empty() ? std::string(serverURL) : briefServer(server));
 }
 
 std::int64_t engineBitrate(const StreamingService& service, std::int64_t storedBitrate)

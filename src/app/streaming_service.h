@@ -26,6 +26,15 @@ struct StreamingService {
 
 const StreamingService& streamingService(StreamMode mode);
 
+// The ingest address a service's choice in Settings stores; none for a
+// service whose server is typed.
+std::optional<std::string_view> presetServerURL(StreamMode mode);
+
+// The service as the live status line names it, with the server the stream
+// really uses where the settings name another than the service's own:
+// "YouTube", "YouTube at evil.example".
+std::string liveServiceName(StreamMode mode, std::string_view serverURL);
+
 std::int64_t engineBitrate(const StreamingService& service, std::int64_t storedBitrate);
 double engineSampleRate(const StreamingService& service, double sourceSampleRate);
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace ondaline {
 
@@ -87,6 +88,17 @@ std::string icecastServer(std::string_view host, std::int64_t port)
 {
     if (host.empty()) return {};
     return lowerCase(host) + ":" + std::to_string(port);
+}
+
+std::string briefServer(std::string_view server)
+{
+    for (const auto& [scheme, port] : {std::pair{"rtmp://", ":1935"}, std::pair{"rtmps://", ":443"}}) {
+        if (!server.starts_with(scheme)) continue;
+        std::string_view rest = server.substr(std::string_view(scheme).size());
+        if (rest.ends_with(port)) rest.remove_suffix(std::string_view(port).size());
+        return std::string(rest);
+    }
+    return std::string(server);
 }
 
 }  // namespace ondaline

@@ -30,4 +30,9 @@ std::optional<ServerAddress> parseServerURL(std::string_view url);
 std::string streamKeyServer(std::string_view serverURL);
 std::string icecastServer(std::string_view host, std::int64_t port);
 
+// A server as a status line has room for: without its scheme, and the
+// scheme's own port left out ("live.example.com" for
+// "rtmps://live.example.com:443").
+std::string briefServer(std::string_view server);
+
 }  // namespace ondaline

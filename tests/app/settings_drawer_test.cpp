@@ -137,6 +137,28 @@ private slots:
         QCOMPARE(pick(3, fb, 192000), QByteArray());
     }
 
+    // A service with an ingest of its own shows the server the stream really
+    // uses: another one the settings name, until the autosave stores the
+    // service's own.
+    void aServicesPageShowsTheServerReallyUsed()
+    {
+        ImageScheduleConfig stored;
+        stored.streamMode = "youtube";
+        stored.serverURL = "rtmp://evil.example/live2";
+        Rig rig(stored);
+        QVERIFY(rig.toggle(true));
+        const auto hint = [&] {
+            for (QWidget* widget : QApplication::allWidgets())
+                if (const auto* label = qobject_cast<QLabel*>(widget); label && label->text().startsWith("Server: "))
+                    return label->text();
+            return QString();
+        };
+        QCOMPARE(hint(), "Server: rtmp://evil.example/live2");
+        rig.clock->advance(1.0);
+        rig.app->autoSaveDrawerSettings();
+        QCOMPARE(hint(), "Server: " + QString::fromLatin1(kYouTubeIngestURL.data(), kYouTubeIngestURL.size()));
+    }
+
     // What the autosave reads from the page: the port as typed, the station
     // name at once on Return, the application picker's first line never, and
     // the station folder, whose settings of another station are kept aside.

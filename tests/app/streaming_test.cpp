@@ -267,6 +267,15 @@ private slots:
         QCOMPARE(rig.look(), idle);  // on a later turn
         QCoreApplication::processEvents();
         QCOMPARE(rig.look(), "Stop Streaming green lit | Connected to stream | YouTube 96k | 00:00:00 " + green);
+        // Settings that send a service's stream elsewhere say where.
+        engine.configure("rtmp://Evil.example/live2", "key");
+        rig.events().ondalineDidChangeState(engine, StreamState::publishing);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.look(),
+                 "Stop Streaming green lit | Connected to stream | YouTube at evil.example 96k | 00:00:00 " + green);
+        engine.configure(std::string(kYouTubeIngestURL), "key");
+        rig.events().ondalineDidChangeState(engine, StreamState::publishing);
+        QCoreApplication::processEvents();
 
         rig.clock->advance(3725);
         QTRY_VERIFY(rig.app->dashboard().statusLabel()->text().endsWith("| 01:02:05"));
