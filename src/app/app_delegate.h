@@ -315,6 +315,8 @@ private:
     // A file the program could not use at start, said once after the
     // dashboard is built.
     void reportUnusableFilesAtLaunch();
+    // A secret Start would not send, said once at launch.
+    void reportSecretsHeldBack();
     // A settings notice on the status line: kept while idle as a failure is,
     // and held for a while against the live status.
     void showSettingsNotice(const std::string& text);

@@ -131,7 +131,18 @@ void TestAppDelegate::reportUnusableFilesAtLaunch()
                            " not offered: " + std::to_string(shownKbps(scheduleConfig.audioBitrate)) + " kbps used");
         settingsLoadRefusedBitrate_.reset();  // said once
     }
-    // A secret kept apart that the settings now send elsewhere.
+    if (!settingsLoadKeptCopy_.empty()) {
+        print("Ondaline: ⚠ Settings file " + settingsLoadFile_ +
+              " is missing — settings start from defaults; the newest earlier file is kept as " +
+              settingsLoadKeptCopy_);
+        settingsLoadKeptCopy_.clear();
+    }
+}
+
+void TestAppDelegate::reportSecretsHeldBack()
+{
+    // A secret kept apart that the settings now send elsewhere, or the key
+    // file's that no server is bound to yet.
     const std::optional<SecretNotSent> key = streamKeyNotSent(scheduleConfig);
     const std::optional<SecretNotSent> password = icecastPasswordNotSent(scheduleConfig);
     for (const auto* notSent : {&key, &password})
@@ -140,12 +151,6 @@ void TestAppDelegate::reportUnusableFilesAtLaunch()
     const bool icecast = streamModeNamed(scheduleConfig.streamMode) == StreamMode::icecast;
     if (const auto& shown = icecast ? (password ? password : key) : (key ? key : password))
         showSettingsNotice(shown->status);
-    if (!settingsLoadKeptCopy_.empty()) {
-        print("Ondaline: ⚠ Settings file " + settingsLoadFile_ +
-              " is missing — settings start from defaults; the newest earlier file is kept as " +
-              settingsLoadKeptCopy_);
-        settingsLoadKeptCopy_.clear();
-    }
 }
 
 void TestAppDelegate::showSettingsNotice(const std::string& text)

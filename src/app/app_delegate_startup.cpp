@@ -92,6 +92,7 @@ void TestAppDelegate::applicationDidFinishLaunching()
         if (!unusable.empty()) print("Ondaline: ⚠ Stream key file not used — " + unusable);
         if (taken) saveSettings();
     }
+    reportSecretsHeldBack();
 
     player->setOnTrackChange([self, main](int, int, const std::string& fileName) {
         main->post([self, fileName] {

@@ -86,10 +86,11 @@ struct ImageScheduleConfig {
     // protections its owner chose are kept. Anywhere else no secret is written into it: the
     // operator's are kept in their private file, bound to their servers,
     // or for this run only where that is not theirs either; others' go
-    // into no file (models/settings_secrets.h). Any save that carries the
-    // record into another station leaves behind the paths others named
-    // that they could not read (models/named_paths.h). The save says where
-    // the secrets are and why, and what was left behind.
+    // into no file (models/settings_secrets.h). Any save of a record that
+    // is now in another station than the settings it came from leaves
+    // behind the paths others named there (models/named_paths.h), even one
+    // that is not written. The save says where the secrets are and why, and
+    // what was left behind.
     // A file its owner made read-only, or one that its folder's sticky bit
     // lets only its owner replace, is refused before anything is written or
     // kept aside. An existing file is
@@ -122,7 +123,9 @@ struct ImageScheduleConfig {
     // something is there that cannot be used, `unusable` gets why.
     static std::string readStreamKeyFile(std::string* unusable = nullptr);
     // Takes an empty stream key from that file, remembering the file (see
-    // save()); true when a key was taken.
+    // save()); true when the record now holds it: in a station others may
+    // change, the operator's key is held back until typed
+    // (models/settings_secrets.h).
     bool takeStreamKeyFromFile(std::string* unusable = nullptr);
 
     // How the files this record names (song, crawler, images) are read:
@@ -163,16 +166,25 @@ struct ImageScheduleConfig {
         // in this run only, and into no file. Empty: the operator's.
         std::string others;
         // Why the operator's private file could not keep it: for this run
-        // only. Empty where it is kept, or need not be.
+        // only, or left where it was. Empty where it is kept, or need not be.
         std::string notKept;
+        // The secret is in a settings file only the operator may write, and
+        // kept nowhere else: a save that leaves it out of that file keeps it
+        // apart first, bound to the server that file names, or leaves it
+        // in where it cannot.
+        bool inOperatorsFile = false;
         // The operator's secret kept apart, not in the record because the
         // settings name another server than its own; why they do, for the
         // log ("nobody's settings file /st/… names it (…)") and in short
         // for the status line ("nobody's settings").
+        // A key from the stream-key file, in a station others may change,
+        // is held back bound to no server, `from` naming that file: no
+        // server those others name is the operator's to send it to.
         struct HeldBack {
             BoundSecret kept;
             std::string why;
             std::string shortly;
+            std::string from;
         };
         std::optional<HeldBack> heldBack;
     };
@@ -190,8 +202,8 @@ struct ImageScheduleConfig {
         SecretOrigin icecastPassword;
         // The paths the record names (song file, images) as loaded from
         // settings others could change, and the rules they were read by
-        // there: such a path goes into another station's settings only
-        // where those others could read its file (models/named_paths.h).
+        // there: read by those rules wherever the record goes, and carried
+        // into no other station's settings (models/named_paths.h).
         struct NamedByOthers {
             std::set<std::string> paths;
             platform::NamedFileRules rules;

@@ -1,6 +1,6 @@
 #include "models/named_paths.h"
 
-#include "platform/file_rights/named_file.h"
+#include "models/station_path.h"
 
 #include <algorithm>
 
@@ -28,22 +28,24 @@ std::set<std::string> namedPaths(const ImageScheduleConfig& record)
     return paths;
 }
 
+bool holdsPathsOthersNamedElsewhere(const ImageScheduleConfig& record)
+{
+    const auto& byOthers = record.origin.namedByOthers;
+    if (byOthers.paths.empty() || byOthers.rules.folder == StationPath::load()) return false;
+    const std::set<std::string> named = namedPaths(record);
+    return std::any_of(named.begin(), named.end(),
+                       [&](const std::string& path) { return byOthers.paths.contains(path); });
+}
+
 std::vector<LeftBehind> leaveBehind(const ImageScheduleConfig& record, ImageScheduleConfig& written)
 {
     const auto& byOthers = record.origin.namedByOthers;
-    platform::NamedFileRules rules = byOthers.rules;
-    rules.changing = "the settings it came from";
+    const std::string who = byOthers.rules.readAs ? byOthers.rules.readAs->who : std::string("others");
     std::vector<LeftBehind> left;
     forEachPath(written, [&](std::string& path, const char* what) {
         if (path.empty() || !byOthers.paths.contains(path)) return;
-        const auto told = std::find_if(left.begin(), left.end(), [&](const LeftBehind& l) { return l.path == path; });
-        if (told == left.end()) {
-            platform::FileDescriptor file;
-            const platform::FileRead opened = platform::openNamedFile(path, rules, file);
-            if (opened.problem == platform::FileProblem::none) return;
-            left.push_back({what, path,
-                            opened.problem == platform::FileProblem::refused ? opened.detail : opened.reason()});
-        }
+        if (std::none_of(left.begin(), left.end(), [&](const LeftBehind& l) { return l.path == path; }))
+            left.push_back({what, path, who + " may change the settings it came from"});
         path.clear();
     });
     return left;

@@ -37,6 +37,20 @@ struct SecretChanges {
     std::optional<BoundSecret> icecastPassword;
 
     bool empty() const { return !streamKey && !icecastPassword; }
+
+    // Those that keep a secret, and those that take one out: a secret is
+    // kept in its new place before it leaves the old one.
+    SecretChanges additions() const { return only(true); }
+    SecretChanges removals() const { return only(false); }
+
+private:
+    SecretChanges only(bool adding) const
+    {
+        auto pick = [&](const std::optional<BoundSecret>& change) {
+            return change && change->secret.empty() != adding ? change : std::nullopt;
+        };
+        return {pick(streamKey), pick(icecastPassword)};
+    }
 };
 
 // The private file's path.

@@ -279,21 +279,29 @@ SecretsAtLoad secretsAt(const platform::FilePlace& place, const SettingsLoad& lo
     at.owner = held ? ownerOf(held->get()) : "the";
     if (read.problem == platform::FileProblem::missing) at.unused = "is missing";
     else if (!load.problem.empty() && !load.scheduleOnly) at.unused = load.problem;
+    const auto access = held && at.unused.empty() ? platform::accessOf(held->get()) : std::nullopt;
+    at.operatorsFile = access && access->owner == ::geteuid() &&
+                       platform::whoElseMay(*access, ::geteuid(), platform::kMayWrite).empty();
     return at;
 }
 
-// Whose the stream-key file open at `key` is: empty where it is the
-// operator's alone, or the station is (what they keep there is theirs
-// either way); else the line's words for it.
-std::string keyFileOwner(const platform::FilePlace& place, const platform::FileDescriptor& key)
+// Whose the stream-key file open at `key` is, and what the station is:
+// judged at the settings file, where the operator's own links lead, as a
+// save judges it.
+KeyFileSecret keyFileSecret(const platform::FilePlace& place, const platform::FileDescriptor& key)
 {
-    const platform::FileDescriptor settings(::openat(place.folder.get(), kFileName.data() + 1,
-                                                     O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    if (platform::whyNotOwn(place.folder.get(), settings.isOpen() ? settings.get() : -1).empty()) return {};
+    const SettingsPlace settings = settingsPlace(kFileName);
+    const auto entry = settings.place.reached() ? holdEntry(settings.place) : nullptr;
+    KeyFileSecret secret{.file = place.path(), .whose = {}, .notOwn = {}};
+    if (!settings.place.reached()) secret.notOwn = "cannot reach " + settings.path;
+    else secret.notOwn = platform::whyNotOwn(settings.place.folder.get(), entry ? entry->get() : -1);
+    // What the operator keeps in a station of their own is theirs either way.
+    if (secret.notOwn.empty()) return secret;
     const auto access = platform::accessOf(key.get());
-    if (!access || access->owner != ::geteuid()) return ownerOf(key.get()) + " key file " + place.path();
-    if (platform::onlyItsOwnerReads(*access)) return {};
-    return "the key file " + place.path() + ", which others may read";
+    if (!access || access->owner != ::geteuid()) secret.whose = ownerOf(key.get()) + " key file " + secret.file;
+    else if (!platform::onlyItsOwnerReads(*access))
+        secret.whose = "the key file " + secret.file + ", which others may read";
+    return secret;
 }
 
 }  // namespace
@@ -391,116 +399,138 @@ SettingsLoad ImageScheduleConfig::loadReporting()
 
 SettingsSave ImageScheduleConfig::save() const
 {
-    if (const auto error = ensureDirectory()) {
-        return failedSave(configFile(), "cannot create " + configDir() + " (" + error.message() + ")");
-    }
-    // The folders' access lists tell who else may change the settings.
-    const SettingsPlace at = settingsPlace(kFileName, platform::MissingFolders::leave, platform::AccessLists::note);
-    const platform::FilePlace& place = at.place;
-    // The files the record names are read by the rules of the station in
-    // use, whatever the save comes to.
-    origin.namedFiles = rulesAt(place);
-    if (const std::string& link = place.otherUsersLink; !link.empty())
-        return failedSave(at.path, link + " is " + notFollowed(place), link);
-    if (!place.reached()) {
-        const bool missing = place.nowhere == std::errc::no_such_file_or_directory;
-        return failedSave(at.path, missing ? at.path + " is a symbolic link to a missing file"
-                                           : "cannot reach " + at.path + " (" + place.nowhere.message() + ")");
-    }
-    const std::string target = place.path();
-    const std::optional<Origin::Folder> folder = identityOf(place);
-    // Another station's folder than the one the record came from; told by
-    // the folder itself, as its names may be another user's to change.
-    const bool replacing = !origin.file.empty() && (origin.folder ? origin.folder != folder : origin.file != target);
-    // Owner, group and rights are decided once, here, on one look at the
-    // file.
-    const std::optional<platform::FileAccess> model = modelFor(origin, place, replacing);
-    // A secret goes into the file only where the whole way to it is the
-    // operator's own, judged on the folder held open and the file there now.
-    const auto entry = holdEntry(place);
-    std::string notOwn = platform::whyNotOwn(place.folder.get(), entry ? entry->get() : -1);
-    ImageScheduleConfig written = *this;
-    putSecretsInFile(*this, written, true);
-    const bool secrets = !written.streamKey.empty() || !written.icecastPassword.empty();
-    // A file its owner lets others read keeps that: its secrets go where
-    // only the operator reads them.
-    if (const std::string reader = model ? platform::whoElseMay(*model, ::geteuid(), platform::kMayRead) : "";
-        notOwn.empty() && secrets && !reader.empty())
-        notOwn = reader + " may read " + target;
-    std::optional<platform::FileAccess> protections = model;
-    if (notOwn.empty() && secrets)
-        protections = platform::FileAccess::ownerOnly(::geteuid(), model ? model->group : ::getegid(),
-                                                      platform::kMayRead | platform::kMayWrite);
-
-    const platform::FileRead onDisk = platform::readRegularFileAt(place.folder.get(), place.name);
-    const bool present = onDisk.problem != platform::FileProblem::missing;
-    const bool unused = origin.notUsedInFull || !judgeSettingsFile(onDisk).problem.empty();
-    // Someone else wrote the file since it was last read or written here.
-    const bool edited = !origin.file.empty() && origin.contents && contentsOf(onDisk) != origin.contents;
-    const char* why = replacing ? "replaced" : unused ? "unreadable" : edited ? "edited" : nullptr;
-    if (std::string refusal = saveRefusal(place); !refusal.empty()) return failedSave(target, refusal);
-
-    // The new file is written before the old one is touched, so a full disk
-    // leaves the old one where it was.
-    platform::StagedFile staged(place.folder.get(), place.name, protections);
-    auto cannotWrite = [&](std::error_code error) {
-        return failedSave(target, "cannot write in " + place.folderPath() + " (" + error.message() + ")");
-    };
-    if (staged.error()) return cannotWrite(staged.error());
-    // What the new file really got is looked at before a secret goes in.
-    if (notOwn.empty() && secrets) {
-        const auto landed = staged.access();
-        if (!landed || landed->owner != ::geteuid() || !platform::onlyItsOwnerReads(*landed))
-            notOwn = "others could read " + target + " as it was made";
-    }
-    if (!notOwn.empty()) putSecretsInFile(*this, written, false);
-    std::vector<LeftBehind> leftBehind;
-    if (replacing) leftBehind = leaveBehind(*this, written);
-    const auto json = encodeSettings(written);
-    if (!json) return failedSave(target, "a setting is not a finite number");
-    if (const auto error = staged.write(*json)) return cannotWrite(error);
-
-    std::optional<KeptCopy> kept;
-    if (present && why) {
-        auto copy = keepAsideWithStamp(place, why);
-        if (const auto* error = std::get_if<std::error_code>(&copy)) {
-            return failedSave(target, "cannot keep the earlier file aside (" + error->message() + ")");
+    // Paths others named stay theirs: a record in another station than
+    // theirs takes none of them along, whether or not this save goes
+    // through, and they are read by their rules while it holds them.
+    const bool leavingOthersPaths = holdsPathsOthersNamedElsewhere(*this);
+    SettingsSave saved = [&] {
+        if (const auto error = ensureDirectory()) {
+            return failedSave(configFile(), "cannot create " + configDir() + " (" + error.message() + ")");
         }
-        kept = std::get<KeptCopy>(copy);
+        // The folders' access lists tell who else may change the settings.
+        const SettingsPlace at = settingsPlace(kFileName, platform::MissingFolders::leave, platform::AccessLists::note);
+        const platform::FilePlace& place = at.place;
+        // The files the record names are read by the rules of the station in
+        // use, whatever the save comes to.
+        origin.namedFiles = rulesAt(place);
+        if (const std::string& link = place.otherUsersLink; !link.empty())
+            return failedSave(at.path, link + " is " + notFollowed(place), link);
+        if (!place.reached()) {
+            const bool missing = place.nowhere == std::errc::no_such_file_or_directory;
+            return failedSave(at.path, missing ? at.path + " is a symbolic link to a missing file"
+                                               : "cannot reach " + at.path + " (" + place.nowhere.message() + ")");
+        }
+        const std::string target = place.path();
+        const std::optional<Origin::Folder> folder = identityOf(place);
+        // Another station's folder than the one the record came from; told by
+        // the folder itself, as its names may be another user's to change.
+        const bool replacing = !origin.file.empty() &&
+                               (origin.folder ? origin.folder != folder : origin.file != target);
+        // Owner, group and rights are decided once, here, on one look at the
+        // file.
+        const std::optional<platform::FileAccess> model = modelFor(origin, place, replacing);
+        // A secret goes into the file only where the whole way to it is the
+        // operator's own, judged on the folder held open and the file there now.
+        const auto entry = holdEntry(place);
+        std::string notOwn = platform::whyNotOwn(place.folder.get(), entry ? entry->get() : -1);
+        ImageScheduleConfig written = *this;
+        putSecretsInFile(*this, written, true);
+        const bool secrets = !written.streamKey.empty() || !written.icecastPassword.empty();
+        // A file its owner lets others read keeps that: its secrets go where
+        // only the operator reads them.
+        if (const std::string reader = model ? platform::whoElseMay(*model, ::geteuid(), platform::kMayRead) : "";
+            notOwn.empty() && secrets && !reader.empty())
+            notOwn = reader + " may read " + target;
+        std::optional<platform::FileAccess> protections = model;
+        if (notOwn.empty() && secrets)
+            protections = platform::FileAccess::ownerOnly(::geteuid(), model ? model->group : ::getegid(),
+                                                          platform::kMayRead | platform::kMayWrite);
+
+        const platform::FileRead onDisk = platform::readRegularFileAt(place.folder.get(), place.name);
+        const bool present = onDisk.problem != platform::FileProblem::missing;
+        const bool unused = origin.notUsedInFull || !judgeSettingsFile(onDisk).problem.empty();
+        // Someone else wrote the file since it was last read or written here.
+        const bool edited = !origin.file.empty() && origin.contents && contentsOf(onDisk) != origin.contents;
+        const char* why = replacing ? "replaced" : unused ? "unreadable" : edited ? "edited" : nullptr;
+        if (std::string refusal = saveRefusal(place); !refusal.empty()) return failedSave(target, refusal);
+
+        // The new file is written before the old one is touched, so a full disk
+        // leaves the old one where it was.
+        platform::StagedFile staged(place.folder.get(), place.name, protections);
+        auto cannotWrite = [&](std::error_code error) {
+            return failedSave(target, "cannot write in " + place.folderPath() + " (" + error.message() + ")");
+        };
+        if (staged.error()) return cannotWrite(staged.error());
+        // What the new file really got is looked at before a secret goes in.
+        if (notOwn.empty() && secrets) {
+            const auto landed = staged.access();
+            if (!landed || landed->owner != ::geteuid() || !platform::onlyItsOwnerReads(*landed))
+                notOwn = "others could read " + target + " as it was made";
+        }
+        if (!notOwn.empty()) putSecretsInFile(*this, written, false);
+        // A secret is kept in its new place before it leaves the old one: one
+        // the private file cannot keep stays in the operator's own file.
+        const SecretChanges changes = secretChanges(*this, notOwn.empty(), replacing);
+        const std::string refused = changePrivateSecrets(target, changes.additions());
+        if (!notOwn.empty() && !replacing) keepInFileWhatCannotLeave(*this, written, refused);
+        std::vector<LeftBehind> leftBehind;
+        if (replacing || leavingOthersPaths) leftBehind = leaveBehind(*this, written);
+        const auto json = encodeSettings(written);
+        if (!json) return failedSave(target, "a setting is not a finite number");
+        if (const auto error = staged.write(*json)) return cannotWrite(error);
+
+        std::optional<KeptCopy> kept;
+        if (present && why) {
+            auto copy = keepAsideWithStamp(place, why);
+            if (const auto* error = std::get_if<std::error_code>(&copy)) {
+                return failedSave(target, "cannot keep the earlier file aside (" + error->message() + ")");
+            }
+            kept = std::get<KeptCopy>(copy);
+        }
+        if (const auto error = staged.commit()) {
+            SettingsSave failed = cannotWrite(error);
+            if (kept && undoKeepAside(place, *kept) && kept->how == platform::KeptBy::move)
+                failed.failure += "; the earlier file could not be put back and is kept as " + kept->path;
+            return failed;
+        }
+        SettingsSave result = failedSave(target, {});
+        result.written = true;
+        result.accessLost = staged.accessLost();
+        if (kept) {
+            result.keptAside = kept->path;
+            result.editedElsewhere = why == std::string_view("edited");
+        }
+        const auto held = staged.held();
+        struct stat made {};
+        if (::fstat(held->get(), &made) == 0)
+            origin.namedFiles = rulesFor(place, made, platform::accessOf(held->get()));
+        origin = {.file = target,
+                  .notUsedInFull = false,
+                  .contents = Contents::of(*json),
+                  .streamKey = std::move(origin.streamKey),
+                  .icecastPassword = std::move(origin.icecastPassword),
+                  .namedByOthers = std::move(origin.namedByOthers),
+                  .namedFiles = std::move(origin.namedFiles),
+                  .folder = folder,
+                  .stored = held};
+        result.leftBehind = std::move(leftBehind);
+        result.notOwn = std::move(notOwn);
+        (void)changePrivateSecrets(target, changes.removals());
+        keepSecrets(*this, changes, refused, replacing, result);
+        return result;
+    }();
+    if (saved.leftBehind.empty() && leavingOthersPaths) {
+        ImageScheduleConfig unsaved = *this;
+        saved.leftBehind = leaveBehind(*this, unsaved);
     }
-    if (const auto error = staged.commit()) {
-        SettingsSave failed = cannotWrite(error);
-        if (kept && undoKeepAside(place, *kept) && kept->how == platform::KeptBy::move)
-            failed.failure += "; the earlier file could not be put back and is kept as " + kept->path;
-        return failed;
-    }
-    SettingsSave result = failedSave(target, {});
-    result.written = true;
-    result.accessLost = staged.accessLost();
-    if (kept) {
-        result.keptAside = kept->path;
-        result.editedElsewhere = why == std::string_view("edited");
-    }
-    const auto held = staged.held();
-    struct stat made {};
-    if (::fstat(held->get(), &made) == 0) origin.namedFiles = rulesFor(place, made, platform::accessOf(held->get()));
-    origin = {.file = target,
-              .notUsedInFull = false,
-              .contents = Contents::of(*json),
-              .streamKey = std::move(origin.streamKey),
-              .icecastPassword = std::move(origin.icecastPassword),
-              .namedByOthers = std::move(origin.namedByOthers),
-              .namedFiles = std::move(origin.namedFiles),
-              .folder = folder,
-              .stored = held};
-    result.leftBehind = std::move(leftBehind);
-    result.notOwn = std::move(notOwn);
-    keepSecrets(*this, target, result.notOwn.empty(), replacing, result);
-    return result;
+    return saved;
 }
 
 platform::NamedFileRules ImageScheduleConfig::namedFileRules() const
 {
+    // Paths others named, carried into another station, are read as those
+    // others could read them until a save leaves them behind.
+    if (holdsPathsOthersNamedElsewhere(*this)) return origin.namedByOthers.rules;
     // Another station than the one judged last (Browse, or a pointer file
     // changed): whoever may change that one's settings counts now.
     if (origin.namedFiles.folder != StationPath::load()) {
@@ -514,7 +544,8 @@ std::string ImageScheduleConfig::readStreamKeyFile(std::string* unusable)
 {
     ImageScheduleConfig config;
     config.takeStreamKeyFromFile(unusable);
-    return config.streamKey;
+    const auto& heldBack = config.origin.streamKey.heldBack;
+    return heldBack ? heldBack->kept.secret : config.streamKey;
 }
 
 bool ImageScheduleConfig::takeStreamKeyFromFile(std::string* unusable)
@@ -538,8 +569,8 @@ bool ImageScheduleConfig::takeStreamKeyFromFile(std::string* unusable)
     if (!platform::isValidUTF8(*read.contents)) return false;
     streamKey = std::string(platform::trimWhitespaceAndNewlines(*read.contents));
     if (streamKey.empty()) return false;
-    noteKeyFileSecret(*this, keyFileOwner(at.place, *held));
-    return true;
+    noteKeyFileSecret(*this, keyFileSecret(at.place, *held));
+    return !streamKey.empty();
 }
 
 }  // namespace ondaline

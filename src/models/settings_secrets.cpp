@@ -68,27 +68,34 @@ std::optional<BoundSecret> changeOf(const Record& record, const Secret& secret, 
         return BoundSecret{value, value.empty() ? std::string{} : server};
     }
     // The server changed in the drawer: the secret goes there from now on.
-    if (!value.empty() && origin.others.empty() && server != origin.lastServer) return BoundSecret{value, server};
+    // One leaving the operator's own settings file goes where it named.
+    if (!value.empty() && origin.others.empty() && (server != origin.lastServer || origin.inOperatorsFile))
+        return BoundSecret{value, server};
     return std::nullopt;
 }
 
 // The record's origin after a save of it: the record's secrets as they
 // are now, the operator's where they were typed.
-void settle(const Record& record, const Secret& secret, bool replacing)
+// `own`: the settings file now holds the operator's secrets.
+void settle(const Record& record, const Secret& secret, bool own, bool replacing)
 {
     const std::string& value = record.*secret.value;
     SecretOrigin& origin = record.origin.*secret.origin;
+    const bool leftInFile = origin.inOperatorsFile && !origin.notKept.empty() && value == origin.last;
     if (value != origin.last || replacing) {
         if (value != origin.last) origin.others.clear();
         origin.heldBack.reset();
     }
+    origin.inOperatorsFile = !value.empty() && origin.others.empty() && (own || leftInFile);
     origin.last = value;
     origin.lastServer = secret.serverOf(record);
 }
 
-// "Stream key kept in ~/…" or "… kept for this run only", as one line says.
-std::string keptWhere(const SecretOrigin& origin)
+// "Stream key kept in ~/…", "… left in /st/…" or "… kept for this run
+// only", as one line says.
+std::string keptWhere(const SecretOrigin& origin, const std::string& file)
 {
+    if (origin.inOperatorsFile) return "left in " + file;
     return origin.notKept.empty() ? "kept in " + shown(privateSecretsFile()) : std::string("kept for this run only");
 }
 
@@ -98,9 +105,10 @@ std::string whoseSettings(const SecretsAtLoad& at) { return at.owner + " setting
 SecretOrigin::HeldBack heldBack(const BoundSecret& kept, const SecretsAtLoad& at)
 {
     if (!at.unused.empty())
-        return {kept, "the settings file " + at.file + " " + at.unused + ": the defaults are used", "settings unused"};
+        return {
+            kept, "the settings file " + at.file + " " + at.unused + ": the defaults are used", "settings unused", {}};
     const std::string others = at.notOwn.empty() ? std::string{} : " (" + at.notOwn + ")";
-    return {kept, whoseSettings(at) + " names it" + others, at.owner + " settings"};
+    return {kept, whoseSettings(at) + " names it" + others, at.owner + " settings", {}};
 }
 
 }  // namespace
@@ -116,26 +124,34 @@ void takeSecrets(Record& record, const SecretsAtLoad& at)
         const std::string server = secret->serverOf(record);
         origin = {};
         if (own && !value.empty()) {
-            // The operator's own file holds it.
+            origin.inOperatorsFile = true;
         } else if (!apart.secret.empty()) {
             value.clear();
             // Settings that were not read never send a secret to the defaults.
             if (at.unused.empty() && !apart.server.empty() && apart.server == server) value = apart.secret;
             else origin.heldBack = heldBack(apart, at);
         } else if (!own && !value.empty()) {
-            origin.others = whoseSettings(at);
+            // Only the operator could have put it there, and the server too.
+            if (at.operatorsFile) origin.inOperatorsFile = true;
+            else origin.others = whoseSettings(at);
         }
         origin.last = value;
         origin.lastServer = server;
     }
 }
 
-void noteKeyFileSecret(const Record& record, const std::string& whose)
+void noteKeyFileSecret(Record& record, const KeyFileSecret& key)
 {
     SecretOrigin& origin = record.origin.streamKey;
-    if (whose.empty()) return;  // the operator's: the save that follows binds it
-    origin.others = whose;
-    origin.last = record.streamKey;
+    if (!key.whose.empty()) {
+        origin.others = key.whose;
+        origin.last = record.streamKey;
+    } else if (!key.notOwn.empty()) {
+        origin.heldBack = SecretOrigin::HeldBack{{record.streamKey, {}}, key.notOwn, "shared station", key.file};
+        record.streamKey.clear();
+    }
+    // In a station of the operator's own, the save that follows puts it
+    // into the settings file.
 }
 
 void putSecretsInFile(const Record& record, Record& written, bool own)
@@ -144,7 +160,7 @@ void putSecretsInFile(const Record& record, Record& written, bool own)
         if (!own || !(record.origin.*secret->origin).others.empty()) written.*secret->value = {};
 }
 
-void keepSecrets(const Record& record, const std::string& target, bool own, bool replacing, SettingsSave& result)
+SecretChanges secretChanges(const Record& record, bool own, bool replacing)
 {
     SecretChanges changes;
     for (const Secret* secret : kSecrets) {
@@ -159,11 +175,29 @@ void keepSecrets(const Record& record, const std::string& target, bool own, bool
         }
         changes.*secret->change = std::move(change);
     }
-    const std::string refused = changePrivateSecrets(target, changes);
+    return changes;
+}
+
+void keepInFileWhatCannotLeave(const Record& record, Record& written, const std::string& refused)
+{
+    if (refused.empty()) return;
+    for (const Secret* secret : kSecrets) {
+        const SecretOrigin& origin = record.origin.*secret->origin;
+        // Only what the file held: one typed since goes into no file others
+        // may read.
+        if (origin.inOperatorsFile && origin.others.empty() && record.*secret->value == origin.last)
+            written.*secret->value = origin.last;
+    }
+}
+
+void keepSecrets(const Record& record, const SecretChanges& changes, const std::string& refused, bool replacing,
+                 SettingsSave& result)
+{
+    const bool own = result.notOwn.empty();
     for (const Secret* secret : kSecrets) {
         SecretOrigin& origin = record.origin.*secret->origin;
         if (changes.*secret->change) origin.notKept = own ? std::string{} : refused;
-        settle(record, *secret, replacing);
+        settle(record, *secret, own, replacing);
     }
     if (own) return;
 
@@ -180,9 +214,11 @@ void keepSecrets(const Record& record, const std::string& target, bool own, bool
                       ": theirs, used in this run while you keep none for this station, and kept in no file";
             continue;
         }
-        const std::string where = keptWhere(origin);
-        (secret == &kStreamKey ? result.keyKeptIn
-                               : result.passwordKeptIn) = origin.notKept.empty() ? privateSecretsFile() : std::string{};
+        const std::string where = keptWhere(origin, result.file);
+        (secret == &kStreamKey ? result.keyKeptIn : result.passwordKeptIn) = origin.inOperatorsFile ? result.file
+                                                                             : origin.notKept.empty()
+                                                                                 ? privateSecretsFile()
+                                                                                 : std::string{};
         if (!origin.notKept.empty()) {
             runOnly = true;
             result.privateRefused = origin.notKept;
@@ -216,18 +252,6 @@ std::string toSend(const Record& record, const Secret& secret)
     return {};
 }
 
-// A server as the status line has room for: without its scheme, and the
-// scheme's own port left out.
-std::string briefly(const std::string& server)
-{
-    for (const auto& [scheme, port] : {std::pair{"rtmp://", ":1935"}, std::pair{"rtmps://", ":443"}}) {
-        if (!server.starts_with(scheme)) continue;
-        const std::string rest = server.substr(std::string_view(scheme).size());
-        return rest.ends_with(port) ? rest.substr(0, rest.size() - std::string_view(port).size()) : rest;
-    }
-    return server;
-}
-
 std::optional<SecretNotSent> notSent(const Record& record, const Secret& secret, const std::string& named)
 {
     if (!toSend(record, secret).empty()) return std::nullopt;
@@ -236,12 +260,21 @@ std::optional<SecretNotSent> notSent(const Record& record, const Secret& secret,
     const std::string& typedFor = heldBack->kept.server;
     const std::string name = secret.name;
     const std::string to = named.empty() ? "no server" : named;
+    if (!heldBack->from.empty()) {
+        return SecretNotSent{
+            name + " from your key file " + heldBack->from + " not sent to " + to +
+                ": it goes only to a server you typed it for, and " + heldBack->why +
+                " — type it in Settings to send it there",
+            std::string("Key file's key not sent to ") + briefServer(to) + " (" + heldBack->shortly +
+                "): type it in Settings",
+        };
+    }
     const std::string typed = typedFor.empty() ? "it was kept without the server it was typed for"
                                                : "it was typed for " + typedFor;
-    const std::string forWhere = typedFor.empty() ? " of an unknown server" : " for " + briefly(typedFor);
+    const std::string forWhere = typedFor.empty() ? " of an unknown server" : " for " + briefServer(typedFor);
     return SecretNotSent{
         name + " not sent to " + to + ": " + typed + ", and " + heldBack->why + " — type it again to send it there",
-        secret.brief + forWhere + " not sent to " + briefly(to) + " (" + heldBack->shortly + "): type it again",
+        secret.brief + forWhere + " not sent to " + briefServer(to) + " (" + heldBack->shortly + "): type it again",
     };
 }
 

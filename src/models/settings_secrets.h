@@ -8,7 +8,10 @@
 // writers' to change, and only the operator's own acts (typing a secret,
 // changing the server in this run's drawer) bind it anew. A secret others
 // put in such a station's files is theirs: used while the operator keeps
-// none there, in this run only, and copied into no file.
+// none there, in this run only, and copied into no file. One in a settings
+// file only the operator may write is theirs, and so is the server it
+// names. A secret leaving a file is kept apart before the file without it
+// takes the old one's place.
 
 #include "models/image_schedule_config.h"
 
@@ -28,6 +31,9 @@ struct SecretsAtLoad {
     // Why the settings were not used, so that the defaults are: "is
     // missing", "does not decode"; empty where they were read.
     std::string unused;
+    // The settings file was read and only the operator may write it: what
+    // it holds, the server with the secrets, is theirs.
+    bool operatorsFile = false;
 };
 
 // Puts the secrets into a record just loaded, `at` its settings: in a
@@ -37,25 +43,45 @@ struct SecretsAtLoad {
 // read name its own server; else it is held back, and said at each use.
 void takeSecrets(ImageScheduleConfig& record, const SecretsAtLoad& at);
 
-// Notes whose the key just taken from the stream-key file is: the
-// operator's where the file is theirs and no one else may read it (it is
-// then bound at its first use, the save that follows), else that of
-// `whose` ("nobody's key file /st/…").
-void noteKeyFileSecret(const ImageScheduleConfig& record, const std::string& whose);
+// Whose the stream-key file's key is, and where it may go.
+struct KeyFileSecret {
+    std::string file;
+    // Whose it is where not the operator's: "nobody's key file /st/…".
+    std::string whose;
+    // Why the station is not the operator's own; empty where it is.
+    std::string notOwn;
+};
+
+// Notes the key just taken from the stream-key file into the record. In a
+// station of the operator's own it is theirs, and the save that follows
+// puts it into the settings file. Elsewhere another's is theirs, and the
+// operator's own is held back, bound to no server, until they type it:
+// the server the settings name there is others' to choose.
+void noteKeyFileSecret(ImageScheduleConfig& record, const KeyFileSecret& key);
 
 // What a save puts into the settings file for the record's secrets, in
 // `written`: in a station of the operator's own, their own secrets; in
 // any other, none. Others' secrets go into no file.
 void putSecretsInFile(const ImageScheduleConfig& record, ImageScheduleConfig& written, bool own);
 
-// After a save of the record into `target`: the private file's entry
-// changed as the operator's own acts since the last load or save say (a
-// secret typed or cleared, the server changed; the whole record carried to
-// another station), and nothing else of it; the record's origin brought up
-// to date; and, in a station not the operator's own (`result.notOwn`),
-// where the secrets are and why, in `result`.
-void keepSecrets(const ImageScheduleConfig& record, const std::string& target, bool own, bool replacing,
-                 SettingsSave& result);
+// What a save changes of the private file's entry: what the operator's own
+// acts since the last load or save say (a secret typed or cleared, the
+// server changed; the whole record carried to another station), and a
+// secret of the operator's that leaves their settings file (`own`: the
+// secrets go into the settings file).
+SecretChanges secretChanges(const ImageScheduleConfig& record, bool own, bool replacing);
+
+// Where a secret leaving a settings file of the operator's cannot be kept
+// apart (`refused` says why): it stays in `written`, as it was.
+void keepInFileWhatCannotLeave(const ImageScheduleConfig& record, ImageScheduleConfig& written,
+                               const std::string& refused);
+
+// After a save that made `changes` (the private file refused them where
+// `refused` says why): the record's origin brought up to date and, in a
+// station not the operator's own (`result.notOwn`), where the secrets are
+// and why, in `result`.
+void keepSecrets(const ImageScheduleConfig& record, const SecretChanges& changes, const std::string& refused,
+                 bool replacing, SettingsSave& result);
 
 // What Start sends: the record's secret, or one kept apart whose server the
 // record names again; empty where none may go to that server.

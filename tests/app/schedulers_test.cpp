@@ -8,6 +8,7 @@
 #include "app/song_file.h"
 #include "engine/ondaline.h"
 #include "launched_controller.h"
+#include "member.h"
 #include "models/station_path.h"
 #include "sources/test_player.h"
 #include "support/log_capture.h"
@@ -21,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -202,33 +204,51 @@ private slots:
         QCOMPARE(::chmod(dir_.c_str(), 0700), 0);
     }
 
-    // A member names root's private file as the song file in the group
-    // station's settings: refused there, and Browse to a station of root's
-    // own leaves the name behind, which the log says: it is read neither
-    // then nor after a restart.
-    void browseLeavesBehindAPathOthersNamedAndCouldNotRead()
+    // A member's settings name files of hers that the group may read: the
+    // song file, the default image and a scheduled image. They stay hers
+    // wherever the record goes. With the station pointer moved to root's
+    // own station (as another program would), a file of root's that she
+    // then moves onto the song file's path is read by her rights, so not
+    // at all; Browse there leaves all three paths behind, and says so;
+    // nothing of root's file is read then or after a restart.
+    void pathsOthersNamedStayTheirsWhereverTheRecordGoes()
     {
         ONDALINE_QT_NEEDS(::geteuid() == 0, "reading with the group's rights needs root");
         QCOMPARE(::chmod(dir_.c_str(), 0711), 0);
-        const std::string group = dir_ + "/named-group", own = dir_ + "/named-own", secret = dir_ + "/root/song.txt";
-        for (const std::string& folder : {group + "/Misc", group + "/Misc/System", group + "/Misc/System/Streamer"}) {
+        const auto restore = qScopeGuard([this] {
+            StationPath::save(dir_ + "/station");
+            ::chmod(dir_.c_str(), 0700);
+        });
+        const std::string group = dir_ + "/named-group", own = dir_ + "/named-own";
+        const std::string misc = group + "/Misc", song = misc + "/song.txt", rootsFile = misc + "/root.txt";
+        for (const std::string& folder : {misc, misc + "/System", misc + "/System/Streamer"}) {
             QVERIFY(QDir().mkpath(QString::fromStdString(folder)));
             QCOMPARE(::chown(folder.c_str(), 0, 65534), 0);
             QCOMPARE(::chmod(folder.c_str(), 02775), 0);
         }
         QVERIFY(QDir().mkpath(QString::fromStdString(own + "/Misc/System/Streamer")));
-        QVERIFY(QDir().mkpath(QString::fromStdString(dir_ + "/root")));
-        QCOMPARE(::chmod((dir_ + "/root").c_str(), 0700), 0);
-        writeFile(secret, "Root only\tSecret");
-        QCOMPARE(::chmod(secret.c_str(), 0600), 0);
+        writeFile(song, "Hers\tSong");
+        QCOMPARE(::chown(song.c_str(), 65534, 65534), 0);
+        QCOMPARE(::chmod(song.c_str(), 0640), 0);
+        writeFile(rootsFile, "Root only\tSecret");
+        QCOMPARE(::chmod(rootsFile.c_str(), 0600), 0);
         StationPath::save(group);
-        const std::string theirs = group + "/Misc/System/Streamer/ondaline_schedule.json";
-        writeFile(theirs, R"({"nowPlaying": {"filePath": ")" + secret + R"("}})");
+        const std::string theirs = misc + "/System/Streamer/ondaline_schedule.json";
+        writeFile(theirs, R"({"nowPlaying": {"filePath": ")" + song + R"("}, "defaultImagePath": ")" + misc +
+                              R"(/default.png", "entries": [{"dayOfWeek": 1, "startHour": 0, "startMinute": 0, )"
+                              R"("endHour": 0, "endMinute": 0, "imagePath": ")" +
+                              misc + R"(/slot.png"}]})");
         QCOMPARE(::chown(theirs.c_str(), 65534, 65534), 0);
 
         test::LogCapture log;
         auto rig = std::make_unique<Rig>(true);
         rig->app->pollSongFile();
+        QCOMPARE(rig->shown(), "Hers - Song");
+        StationPath::save(own);
+        QVERIFY(test::asMember([&] { return ::rename(rootsFile.c_str(), song.c_str()) == 0; }));
+        rig->app->pollSongFile();
+        QCOMPARE(rig->shown(), "");
+
         rig->app->openDrawer(DrawerPage::settings);
         rig->app->pickFolder = [&](QWidget*, const QString&) { return std::optional(QString::fromStdString(own)); };
         QTest::mouseClick(rig->app->settingsPage().drStationPathField()->parentWidget()->findChild<QPushButton*>(),
@@ -236,20 +256,19 @@ private slots:
         rig->app->closeDrawer();
         QTRY_VERIFY(!rig->app->isDrawerOpen());
         rig->app->pollSongFile();
-        QCOMPARE(count(log,
-                       "Ondaline: ⚠ Song file " + secret + " not carried into " + own +
-                           "/Misc/System/Streamer/ondaline_schedule.json: the group nogroup may change the settings "
-                           "it came from and could not read it"),
-                 1);
+        const std::string into = " not carried into " + own +
+                                 "/Misc/System/Streamer/ondaline_schedule.json: the "
+                                 "group nogroup may change the settings it came from";
+        QCOMPARE(count(log, "Ondaline: ⚠ Song file " + song + into), 1);
+        QCOMPARE(count(log, "Ondaline: ⚠ Default image " + misc + "/default.png" + into), 1);
+        QCOMPARE(count(log, "Ondaline: ⚠ Scheduled image " + misc + "/slot.png" + into), 1);
         rig = std::make_unique<Rig>(true);
         rig->app->pollSongFile();
-        QCOMPARE(rig->app->scheduleConfig.nowPlaying.filePath, "");
+        const ImageScheduleConfig& restarted = rig->app->scheduleConfig;
+        QCOMPARE(restarted.nowPlaying.filePath + restarted.defaultImagePath + restarted.entries.at(0).imagePath, "");
         QCOMPARE(rig->shown(), "");
         for (const std::string& line : log.messages())
             QVERIFY2(line.find("Root only") == std::string::npos, line.data());
-        rig.reset();
-        StationPath::save(dir_ + "/station");
-        QCOMPARE(::chmod(dir_.c_str(), 0700), 0);
     }
 
     void imageFollowsTheScheduleWhileLive()

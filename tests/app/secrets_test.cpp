@@ -7,6 +7,7 @@
 #include "app/app_delegate.h"
 #include "app/settings_page.h"
 #include "launched_controller.h"
+#include "member.h"
 #include "models/image_schedule_config.h"
 #include "models/private_secrets.h"
 #include "support/log_capture.h"
@@ -42,22 +43,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uid_t kMember = 65534;  // "nobody", a member of the station's group
-constexpr gid_t kGroup = 65534;   // "nogroup", the station's group
-
-// Runs `work` as the member, in a child process; whether it went through.
-bool asMember(const std::function<bool()>& work)
-{
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const gid_t groups[] = {kGroup};
-        if (::setgroups(1, groups) != 0 || ::setgid(kGroup) != 0 || ::setuid(kMember) != 0) ::_exit(2);
-        ::_exit(work() ? 0 : 1);
-    }
-    int status = -1;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+using test::asMember;
+using test::kGroup;
 
 bool write(const std::string& path, const std::string& text)
 {
@@ -208,8 +195,9 @@ private slots:
 
     // Each way a member may point the settings elsewhere, the operator's own
     // server aside: the operator restarts and presses Start, and her server
-    // gets no connection; the key file only the operator reads is bound at
-    // its first use. Typing the key again sends it there.
+    // gets no connection. A key only the operator's key file holds, which
+    // nothing of theirs has bound to a server, goes nowhere, whatever the
+    // settings name. Typing the key again sends it there.
     void aMemberNeverChoosesWhereTheKeyGoes()
     {
         const RecordingServer own;
@@ -219,13 +207,20 @@ private slots:
         const RecordingServer defaults(1935);
         QVERIFY(defaults.listening());
         const std::string herSettings = "{\"stationName\":\"Hers\",\"serverURL\":\"" + hers.url() + "\"}";
-        // Each way, with what the status line then says of the settings.
+        auto inPlace = [&] { return write(settingsFile(), herSettings); };
+        auto removing = [&] { return ::unlink(settingsFile().c_str()) == 0; };
+        auto garbling = [&] { return write(settingsFile(), "{\"stationName\": "); };
+        // Each way, with what the status line then says of the settings and
+        // the server they then name.
+        enum class Named { herServer, theDefaults, ownServer };
         struct Way {
             std::function<bool()> act;
             std::string settings;
+            Named named = Named::herServer;
+            bool keyFile = false;
         };
         const std::map<std::string, Way> ways = {
-            {"in place", {[&] { return write(settingsFile(), herSettings); }, "your settings"}},
+            {"in place", {inPlace, "your settings"}},
             {"by a file of hers",
              {[&] {
                   return write(settingsDir() + "/.x", herSettings) &&
@@ -238,45 +233,60 @@ private slots:
                          ::mkdir(settingsDir().c_str(), 0755) == 0 && write(settingsFile(), herSettings);
               },
               "nobody's settings"}},
-            {"beside the key file", {[&] { return write(settingsFile(), herSettings); }, "your settings"}},
-            {"by removing it", {[&] { return ::unlink(settingsFile().c_str()) == 0; }, "settings unused"}},
-            {"by garbling it", {[&] { return write(settingsFile(), "{\"stationName\": "); }, "settings unused"}},
+            {"by removing it", {removing, "settings unused", Named::theDefaults}},
+            {"by garbling it", {garbling, "settings unused", Named::theDefaults}},
+            {"key file, in place", {inPlace, "shared station", Named::herServer, true}},
+            {"key file, by removing it", {removing, "shared station", Named::theDefaults, true}},
+            {"key file, by garbling it", {garbling, "shared station", Named::theDefaults, true}},
+            {"key file, as it was", {[] { return true; }, "shared station", Named::ownServer, true}},
         };
         for (const auto& [way, member] : ways) {
             groupStation();
-            const bool keyFile = way == "beside the key file";
-            if (keyFile) {
-                QVERIFY(write(settingsDir() + "/ondaline_key", "operator-key\n"));
-                QVERIFY(::chmod((settingsDir() + "/ondaline_key").c_str(), 0600) == 0);
+            const std::string keyFile = settingsDir() + "/ondaline_key";
+            if (member.keyFile) {
+                QVERIFY(write(keyFile, "operator-key\n"));
+                QVERIFY(::chmod(keyFile.c_str(), 0600) == 0);
+                QVERIFY(write(settingsFile(), "{\"serverURL\":\"" + own.url() + "\"}"));
+                QVERIFY(::chown(settingsFile().c_str(), 0, kGroup) == 0 && ::chmod(settingsFile().c_str(), 0660) == 0);
+            } else {
+                operatorSaves([&](ImageScheduleConfig& typed) {
+                    typed.serverURL = own.url();
+                    typed.streamKey = "operator-key";
+                });
+                QCOMPARE(readPrivateSecrets(settingsFile()).streamKey, (BoundSecret{"operator-key", own.server()}));
             }
-            operatorSaves([&](ImageScheduleConfig& typed) {
-                typed.serverURL = own.url();
-                if (!keyFile) typed.streamKey = "operator-key";
-            });
-            QCOMPARE(readPrivateSecrets(settingsFile()).streamKey, (BoundSecret{"operator-key", own.server()}));
             QVERIFY2(asMember(member.act), way.c_str());
 
             test::LogCapture log;
             const auto app = launch();
             QCOMPARE(app->scheduleConfig.streamKey, std::string());
-            const std::string named = member.settings == "settings unused" ? "rtmp://localhost:1935" : hers.server();
-            const QString shown = QString::fromStdString("Key for " + own.server().substr(7) + " not sent to " +
-                                                         (named.ends_with(":1935") ? "localhost" : named.substr(7)) +
-                                                         " (" + member.settings + "): type it again");
+            const std::string named = member.named == Named::theDefaults ? "rtmp://localhost:1935"
+                                      : member.named == Named::ownServer ? own.server()
+                                                                         : hers.server();
+            const std::string to = member.named == Named::theDefaults ? "localhost" : named.substr(7);
+            const QString shown = QString::fromStdString(member.keyFile
+                                                             ? "Key file's key not sent to " + to +
+                                                                   " (shared station): type it in Settings"
+                                                             : "Key for " + own.server().substr(7) + " not sent to " +
+                                                                   to + " (" + member.settings + "): type it again");
             QCOMPARE(app->lastErrorText.value_or(""), shown);
             pressStartAndStop(*app);
             QCOMPARE(app->lastErrorText.value_or(""), shown);
-            const std::string logged = "Ondaline: ⚠ Stream key not sent to " + named + ": it was typed for " +
-                                       own.server();
+            const std::string logged = member.keyFile
+                                           ? "Ondaline: ⚠ Stream key from your key file " + keyFile + " not sent to " +
+                                                 named + ": it goes only to a server you typed it for"
+                                           : "Ondaline: ⚠ Stream key not sent to " + named + ": it was typed for " +
+                                                 own.server();
             QVERIFY2(std::ranges::count_if(log.messages(),
                                            [&](const std::string& m) { return m.starts_with(logged); }) == 2,
                      way.c_str());
             QCOMPARE(hers.connections() + defaults.connections(), 0);
             QCOMPARE(own.connections(), 0);
+            QCOMPARE(readPrivateSecrets(settingsFile()).streamKey.server, member.keyFile ? "" : own.server());
         }
 
         // Typed again in the drawer, the key goes where the settings now
-        // name (hers, changed in place), and stays bound there.
+        // name (hers, changed in place beside the key file), and stays bound there.
         const auto app = launch();
         app->toggleSettingsDrawer();
         QTRY_VERIFY(app->settingsPage().drStreamKeyField());

@@ -481,6 +481,20 @@ TEST_F(SettingsFileTest, KeyFromTheKeyFileIsTheOwnersAloneOrStaysInTheKeyFile)
     EXPECT_EQ(modeOf(settingsFile()), 0600u);
     EXPECT_NE(read(settingsFile()).find("file-key"), std::string::npos);
 
+    // The same where the settings file is the operator's own link.
+    const std::string real = settingsDir() + "/real.json";
+    write(real, R"({"stationName":"Linked"})");
+    ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
+    fs::remove(settingsFile());
+    fs::create_symlink("real.json", settingsFile());
+    fromFile = ImageScheduleConfig::load();
+    ASSERT_TRUE(fromFile.takeStreamKeyFromFile());
+    const SettingsSave linked = fromFile.save();
+    ASSERT_TRUE(linked.written);
+    EXPECT_EQ(linked.secretsNotice, "");
+    EXPECT_NE(read(real).find("file-key"), std::string::npos);
+    fs::remove(settingsFile());
+
     ONDALINE_NEEDS(::geteuid() == 0, "giving the settings file to another user needs root");
     write(settingsFile(), R"({"stationName":"His"})");
     ASSERT_EQ(::chown(settingsFile().c_str(), 65534, 65534), 0);

@@ -6,6 +6,8 @@
 
 #include "models/image_schedule_config.h"
 #include "models/private_secrets.h"
+#include "models/server_url.h"
+#include "models/settings_secrets.h"
 
 #include "settings_file_fixture.h"
 #include "support/needs.h"
@@ -23,6 +25,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -343,40 +347,95 @@ TEST_F(SecretsTest, BrowseToAMembersStationGivesHerNoKey)
     EXPECT_EQ(ImageScheduleConfig::load().streamKey, "browsed-key");
 }
 
-// A key file only the operator reads, in a group station: its key is the
-// operator's, kept apart for the server named at its first use, and the
-// group keeps reading and changing its settings; a member who moves the
-// settings folder aside, the key file with it, takes nothing of it.
-TEST_F(SecretsTest, AKeyFileOnlyTheOperatorReadsIsKeptForItsServer)
+// A key file only the operator reads, in a group station whose settings
+// the group may change: its key is the operator's, but no server the
+// settings name is theirs to send it to, even the defaults of settings a
+// member removed or garbled. Neither the save at launch nor any later one
+// binds it; Start is told why; typing it binds it to the server named then.
+TEST_F(SecretsTest, AKeyFilesKeyWaitsUntilTheOperatorTypesIt)
 {
     shareWithTheGroup();
     const std::string keyFile = settingsDir() + "/ondaline_key";
-    write(keyFile, "file-key\n");
+    write(keyFile, "waiting-key\n");
     ASSERT_EQ(::chmod(keyFile.c_str(), 0600), 0);
-    write(settingsFile(), R"({"stationName":"Group","serverURL":"rtmp://Ingest.example:1936/live"})");
-    ASSERT_EQ(::chown(settingsFile().c_str(), 0, kGroup), 0);
-    ASSERT_EQ(::chmod(settingsFile().c_str(), 0660), 0);
+    const std::string hers = R"({"stationName":"Group","serverURL":"rtmp://Ingest.example:1936/live"})";
+    for (const std::string& settings : {hers, std::string(), std::string(R"({"stationName": )")}) {
+        SCOPED_TRACE(settings);
+        fs::remove(settingsFile());
+        if (!settings.empty()) write(settingsFile(), settings);
+        ImageScheduleConfig config = ImageScheduleConfig::load();
+        EXPECT_FALSE(config.takeStreamKeyFromFile());
+        ASSERT_TRUE(config.save().written);
+        config.stationName = "Renamed";
+        ASSERT_TRUE(config.save().written);
+        EXPECT_EQ(readPrivateSecrets(settingsFile()), StationSecrets{});
+        EXPECT_EQ(streamKeyToSend(config), "");
+        const auto notSent = streamKeyNotSent(config);
+        ASSERT_TRUE(notSent);
+        EXPECT_EQ(notSent->line, "Stream key from your key file " + keyFile + " not sent to " +
+                                     streamKeyServer(config.serverURL) +
+                                     ": it goes only to a server you typed it for, and the group nogroup may "
+                                     "change " +
+                                     settingsDir() + " — type it in Settings to send it there");
+        EXPECT_EQ(filesHolding(test::tempRoot(), "waiting-key"), std::vector<std::string>{keyFile});
+    }
     ImageScheduleConfig config = ImageScheduleConfig::load();
-    ASSERT_TRUE(config.takeStreamKeyFromFile());
+    config.takeStreamKeyFromFile();
+    config.streamKey = "waiting-key";  // typed in the drawer
     ASSERT_TRUE(config.save().written);
-    EXPECT_EQ(statOf(settingsFile()).st_mode & 07777, 0660u);
-    EXPECT_TRUE(readsAs(kMember, kGroup, settingsFile()));
-    EXPECT_EQ(filesHolding(station_, "file-key"), std::vector<std::string>{keyFile});
-    EXPECT_EQ(readPrivateSecrets(settingsFile()).streamKey, (BoundSecret{"file-key", "rtmp://ingest.example:1936"}));
-    ASSERT_EQ(asNobody([this] {
-                  const std::string streamer = settingsDir();
-                  if (::rename(streamer.c_str(), (streamer + ".old").c_str()) != 0) return false;
-                  if (::mkdir(streamer.c_str(), 0755) != 0) return false;
-                  write(settingsFile(), R"({"stationName":"Hers"})");
-                  return true;
-              }),
-              0);
-    const SettingsSave moved = config.save();
-    ASSERT_TRUE(moved.written) << moved.failure;
-    EXPECT_EQ(moved.secretsNotice, "Stream key kept in " + privateSecretsFile() +
-                                       " — the station folder is shared: nobody owns " + settingsFile());
-    EXPECT_EQ(ImageScheduleConfig::load().streamKey, "file-key");
-    expectMemberGetsNothing(station_, "file-key");
+    EXPECT_EQ(readPrivateSecrets(settingsFile()).streamKey, (BoundSecret{"waiting-key", "rtmp://localhost:1935"}));
+    EXPECT_EQ(streamKeyToSend(ImageScheduleConfig::load()), "waiting-key");
+    expectMemberGetsNothing(station_, "waiting-key");
+}
+
+// The operator's own key in a settings file only they may write is never
+// lost when others come to read that file or change its folder: a save
+// keeps it apart, bound to the server the file names, before the file
+// without it takes the old one's place, and says so; it is sent after a
+// restart. Where the private file cannot keep it, it stays where it was.
+TEST_F(SecretsTest, TheOperatorsOwnKeyIsKeptWhenTheStationIsShared)
+{
+    const Umask umask(077);
+    const std::string configHome = test::tempRoot() + "/config";
+    const std::map<std::string, std::function<void()>> ways = {
+        {"the group may read the file",
+         [&] {
+             ASSERT_TRUE(::chown(settingsFile().c_str(), 0, kGroup) == 0 && ::chmod(settingsFile().c_str(), 0640) == 0);
+         }},
+        {"a user may read the file", [&] { setAcl(settingsFile(), "u::rw,u:64999:r,g::-,m::r,o::-"); }},
+        {"the group may change the folder", [&] { shareWithTheGroup(); }},
+        {"and the private file refuses",
+         [&] {
+             shareWithTheGroup();
+             ASSERT_EQ(::chmod(configHome.c_str(), 0777), 0);
+         }},
+    };
+    for (const auto& [way, share] : ways) {
+        SCOPED_TRACE(way);
+        fs::remove_all(station_ + "/Misc");
+        fs::remove_all(configHome + "/ondaline");
+        letNobodyReach();
+        ImageScheduleConfig config = ImageScheduleConfig::load();
+        config.serverURL = "rtmps://Own.example/app";
+        config.streamKey = "own-key";
+        ASSERT_TRUE(config.save().written);
+        ASSERT_TRUE(holds(settingsFile(), "own-key"));
+        share();
+
+        ImageScheduleConfig restarted = ImageScheduleConfig::load();
+        EXPECT_EQ(restarted.streamKey, "own-key");
+        restarted.stationName = "Renamed";
+        const SettingsSave saved = restarted.save();
+        ASSERT_EQ(::chmod(configHome.c_str(), 0755), 0);
+        ASSERT_TRUE(saved.written) << saved.failure;
+        const bool refused = way == "and the private file refuses";
+        EXPECT_EQ(saved.secretsNotice.substr(0, saved.secretsNotice.find(" — ")),
+                  refused ? "Stream key left in " + settingsFile() : "Stream key kept in " + privateSecretsFile());
+        EXPECT_EQ(holds(settingsFile(), "own-key"), refused);
+        const BoundSecret kept = refused ? BoundSecret{} : BoundSecret{"own-key", "rtmps://own.example:443"};
+        EXPECT_EQ(readPrivateSecrets(settingsFile()).streamKey, kept);
+        EXPECT_EQ(streamKeyToSend(ImageScheduleConfig::load()), "own-key");
+    }
 }
 
 // A key in a group station's settings file is its writers': used while the
@@ -386,6 +445,7 @@ TEST_F(SecretsTest, AKeyInASharedFileIsTheirsAndNeverTakesTheOperators)
 {
     shareWithTheGroup();
     write(settingsFile(), R"({"stationName":"Old","streamKey":"their-key","icecastPassword":"hackme"})");
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0664), 0);
     ImageScheduleConfig config = ImageScheduleConfig::load();
     ASSERT_EQ(config.streamKey, "their-key");
     config.stationName = "New";
@@ -395,7 +455,7 @@ TEST_F(SecretsTest, AKeyInASharedFileIsTheirsAndNeverTakesTheOperators)
     EXPECT_EQ(saved.secretsNotice, "Stream key from your settings file " + settingsFile() + theirs +
                                        "; Icecast password from your settings file " + settingsFile() + theirs +
                                        " — the station folder is shared: the group nogroup may change " +
-                                       settingsDir());
+                                       settingsFile());
     EXPECT_EQ(filesHolding(test::tempRoot(), "their-key"), std::vector<std::string>{});
     EXPECT_EQ(ImageScheduleConfig::load().streamKey, "");
 
