@@ -180,11 +180,14 @@ struct ImageScheduleConfig {
         // A key from the stream-key file, in a station others may change,
         // is held back bound to no server, `from` naming that file: no
         // server those others name is the operator's to send it to.
+        // Settings that were not read name the defaults' server, which no
+        // one chose: only the operator naming it in this run sends it there.
         struct HeldBack {
             BoundSecret kept;
             std::string why;
             std::string shortly;
             std::string from;
+            bool settingsUnused = false;
         };
         std::optional<HeldBack> heldBack;
     };

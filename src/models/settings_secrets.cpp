@@ -105,10 +105,13 @@ std::string whoseSettings(const SecretsAtLoad& at) { return at.owner + " setting
 SecretOrigin::HeldBack heldBack(const BoundSecret& kept, const SecretsAtLoad& at)
 {
     if (!at.unused.empty())
-        return {
-            kept, "the settings file " + at.file + " " + at.unused + ": the defaults are used", "settings unused", {}};
+        return {kept,
+                "the settings file " + at.file + " " + at.unused + ": the defaults are used",
+                "settings unused",
+                {},
+                true};
     const std::string others = at.notOwn.empty() ? std::string{} : " (" + at.notOwn + ")";
-    return {kept, whoseSettings(at) + " names it" + others, at.owner + " settings", {}};
+    return {kept, whoseSettings(at) + " names it" + others, at.owner + " settings", {}, false};
 }
 
 }  // namespace
@@ -147,7 +150,7 @@ void noteKeyFileSecret(Record& record, const KeyFileSecret& key)
         origin.others = key.whose;
         origin.last = record.streamKey;
     } else if (!key.notOwn.empty()) {
-        origin.heldBack = SecretOrigin::HeldBack{{record.streamKey, {}}, key.notOwn, "shared station", key.file};
+        origin.heldBack = SecretOrigin::HeldBack{{record.streamKey, {}}, key.notOwn, "shared station", key.file, false};
         record.streamKey.clear();
     }
     // In a station of the operator's own, the save that follows puts it
@@ -246,10 +249,12 @@ std::string toSend(const Record& record, const Secret& secret)
 {
     const std::string& value = record.*secret.value;
     if (!value.empty()) return value;
-    const auto& heldBack = (record.origin.*secret.origin).heldBack;
+    const SecretOrigin& origin = record.origin.*secret.origin;
+    const auto& heldBack = origin.heldBack;
     const std::string server = secret.serverOf(record);
-    if (heldBack && !server.empty() && heldBack->kept.server == server) return heldBack->kept.secret;
-    return {};
+    if (!heldBack || server.empty() || heldBack->kept.server != server) return {};
+    if (heldBack->settingsUnused && server == origin.lastServer) return {};  // the defaults', not named here
+    return heldBack->kept.secret;
 }
 
 std::optional<SecretNotSent> notSent(const Record& record, const Secret& secret, const std::string& named)

@@ -8,6 +8,7 @@
 #include "models/private_secrets.h"
 #include "models/server_url.h"
 #include "models/settings_secrets.h"
+#include "platform/file_rights/own_folder.h"
 
 #include "settings_file_fixture.h"
 #include "support/needs.h"
@@ -27,6 +28,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -280,6 +282,123 @@ TEST_F(SecretsTest, SharesThatDecideOwnersOrPermissionsGetNoSecret)
         EXPECT_EQ(restarted.streamKey, "key-first");
         EXPECT_EQ(restarted.serverURL, "rtmp://localhost/other");
     }
+}
+
+// Where a stream key may go, case by case: what the operator typed or kept
+// apart and for which server, what the station's settings then hold and
+// whose they are, what the operator does next; and what Start sends then
+// and after a restart, with no file holding a member's key for the
+// operator.
+TEST_F(SecretsTest, AKeyGoesOnlyWhereItsBindingSays)
+{
+    const std::string elsewhere = test::makeTempFolder("elsewhere");
+    using Act = std::function<void(ImageScheduleConfig&)>;
+    struct Case {
+        std::string name;
+        std::string typedIn;              // settings the operator typed "k" in, if any
+        std::optional<BoundSecret> kept;  // or the entry the private file held before
+        std::string settings;             // the member's settings then; none where empty
+        Act act;                          // what the operator does next, if anything
+        std::string sent;                 // what Start sends then, and after a restart
+        std::optional<std::string> sentAfterRestart = std::nullopt;
+    };
+    const std::string youTube = R"({"streamMode":"youtube","serverURL":"rtmp://a.rtmp.youtube.com/live2"})";
+    const std::string hers = R"({"streamKey":"her-key","serverURL":"rtmp://a.example/live"})";
+    auto browseTo = [&](bool own) -> Act {
+        return [&, own](ImageScheduleConfig&) {
+            const std::string to = elsewhere + (own ? "/own" : "/shared");
+            fs::remove_all(to);
+            fs::create_directories(to + "/Misc/System/Streamer");
+            fs::permissions(to + "/Misc", own ? fs::perms::owner_all : fs::perms::all);
+            StationPath::save(to);
+        };
+    };
+    const Act becomesOwn = [&](ImageScheduleConfig&) {
+        ASSERT_EQ(changePrivateSecrets(settingsFile(), {BoundSecret{"k", "rtmp://a.example:1935"}, {}}), "");
+        letNobodyReach();
+        ASSERT_EQ(::chown(settingsFile().c_str(), 0, 0), 0);
+        ASSERT_EQ(::chmod(settingsFile().c_str(), 0600), 0);
+    };
+    const Act typedThenCleared = [](ImageScheduleConfig& record) {
+        record.streamKey = "k";
+        ASSERT_TRUE(record.save().written);
+        record.streamKey.clear();
+    };
+    const std::vector<Case> cases = {
+        {"typed for rtmps, named over plain rtmp",
+         R"({"serverURL":"rtmps://h.example:443/app"})",
+         {},
+         R"({"serverURL":"rtmp://h.example:443/app"})",
+         {},
+         ""},
+        {"typed for YouTube's ingest, the service named with another server",
+         youTube,
+         {},
+         R"({"streamMode":"youtube","serverURL":"rtmp://evil.example/live2"})",
+         {},
+         ""},
+        {"typed for YouTube's ingest, named again", youTube, {}, youTube, {}, "k"},
+        {"kept before servers were noted",
+         "",
+         BoundSecret{"k", ""},
+         R"({"serverURL":"rtmp://h.example/live"})",
+         {},
+         ""},
+        // Once the operator's save has put the defaults there, they are read.
+        {"kept for the defaults' server, the settings missing",
+         "",
+         BoundSecret{"k", "rtmp://localhost:1935"},
+         "",
+         {},
+         "",
+         "k"},
+        {"a member's key, the operator changing the server",
+         "",
+         {},
+         hers,
+         [](ImageScheduleConfig& record) { record.serverURL = "rtmp://b.example/live"; },
+         "her-key",
+         ""},
+        {"a member's key, carried by Browse to another shared station", "", {}, hers, browseTo(false), "her-key", ""},
+        {"a member's key, carried by Browse to the operator's own station",
+         "",
+         {},
+         hers,
+         browseTo(true),
+         "her-key",
+         ""},
+        {"a member's key, the station then the operator's own", "", {}, hers, becomesOwn, "her-key", "k"},
+        {"typed, then cleared", "", {}, R"({"serverURL":"rtmp://h.example/live"})", typedThenCleared, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StationPath::save(station_);
+        fs::remove_all(station_ + "/Misc");
+        fs::remove_all(test::tempRoot() + "/config/ondaline");
+        shareWithTheGroup();
+        if (!c.typedIn.empty()) {
+            write(settingsFile(), c.typedIn);
+            ImageScheduleConfig typed = ImageScheduleConfig::load();
+            typed.streamKey = "k";
+            ASSERT_TRUE(typed.save().written);
+            fs::remove(settingsFile());
+        }
+        if (c.kept) {
+            ASSERT_EQ(changePrivateSecrets(settingsFile(), {*c.kept, {}}), "");
+        }
+        if (!c.settings.empty()) {
+            write(settingsFile(), c.settings);
+            ASSERT_EQ(::chown(settingsFile().c_str(), kMember, kGroup), 0);
+        }
+        ImageScheduleConfig record = ImageScheduleConfig::load();
+        if (c.act) c.act(record);
+        EXPECT_EQ(streamKeyToSend(record), c.sent);
+        ASSERT_TRUE(record.save().written);
+        EXPECT_EQ(streamKeyToSend(ImageScheduleConfig::load()), c.sentAfterRestart.value_or(c.sent));
+        for (const std::string& folder : {elsewhere, test::tempRoot() + "/config"})
+            EXPECT_EQ(filesHolding(folder, "her-key"), std::vector<std::string>{}) << folder;
+    }
+    StationPath::save(station_);
 }
 
 // A member of a group station moves the settings folder aside under root's
@@ -711,7 +830,8 @@ TEST_F(SecretsTest, AFoldersDefaultListGivesTheNewFileNothing)
 
 // A file system in a disk image is the operator's own only where the image
 // is: a member's image, mounted by root as root's station, is hers whatever
-// owners it shows inside; root's own image keeps root's key.
+// owners it shows inside; root's own image keeps root's key. Images in
+// images, all root's, are judged four deep, and no deeper.
 TEST_F(SecretsTest, AMembersDiskImageIsHers)
 {
     ONDALINE_NEEDS(canMountImages(), "a disk image needs mkfs.ext4 and a free loop device");
@@ -742,4 +862,21 @@ TEST_F(SecretsTest, AMembersDiskImageIsHers)
         EXPECT_EQ(filesHolding(mounted, "image-key"), std::vector<std::string>{});
         EXPECT_EQ(ImageScheduleConfig::load().streamKey, "image-key");
     }
+
+    std::string at = test::makeTempFolder("nested");
+    std::vector<std::unique_ptr<Mount>> mounts;
+    for (const int megabytes : {12, 9, 6, 4, 2}) {
+        const std::string image = at + "/disk.img";
+        ASSERT_EQ(std::system(("truncate -s " + std::to_string(megabytes) + "M " + image + " && mkfs.ext4 -q " + image)
+                                  .c_str()),
+                  0);
+        fs::create_directory(at + "/in");
+        mounts.push_back(std::make_unique<Mount>("mount -o loop " + image + " " + at + "/in", at + "/in"));
+        ASSERT_TRUE(mounts.back()->mounted());
+        at += "/in";
+        const platform::FileDescriptor folder(::open(at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        const std::string why = platform::whyNotOwn(folder.get());
+        EXPECT_EQ(why.ends_with(", which cannot be judged"), mounts.size() > 4) << mounts.size() << ": " << why;
+    }
+    while (!mounts.empty()) mounts.pop_back();  // the innermost first
 }
