@@ -6,7 +6,6 @@
 
 #include "models/image_schedule_config.h"
 #include "models/private_secrets.h"
-#include "models/server_url.h"
 #include "models/settings_secrets.h"
 #include "platform/file_rights/own_folder.h"
 
@@ -464,47 +463,6 @@ TEST_F(SecretsTest, BrowseToAMembersStationGivesHerNoKey)
     EXPECT_EQ(ImageScheduleConfig::load().streamKey, "browsed-key");
     StationPath::save(own);
     EXPECT_EQ(ImageScheduleConfig::load().streamKey, "browsed-key");
-}
-
-// A key file only the operator reads, in a group station whose settings
-// the group may change: its key is the operator's, but no server the
-// settings name is theirs to send it to, even the defaults of settings a
-// member removed or garbled. Neither the save at launch nor any later one
-// binds it; Start is told why; typing it binds it to the server named then.
-TEST_F(SecretsTest, AKeyFilesKeyWaitsUntilTheOperatorTypesIt)
-{
-    shareWithTheGroup();
-    const std::string keyFile = settingsDir() + "/ondaline_key";
-    write(keyFile, "waiting-key\n");
-    ASSERT_EQ(::chmod(keyFile.c_str(), 0600), 0);
-    const std::string hers = R"({"stationName":"Group","serverURL":"rtmp://Ingest.example:1936/live"})";
-    for (const std::string& settings : {hers, std::string(), std::string(R"({"stationName": )")}) {
-        SCOPED_TRACE(settings);
-        fs::remove(settingsFile());
-        if (!settings.empty()) write(settingsFile(), settings);
-        ImageScheduleConfig config = ImageScheduleConfig::load();
-        EXPECT_FALSE(config.takeStreamKeyFromFile());
-        ASSERT_TRUE(config.save().written);
-        config.stationName = "Renamed";
-        ASSERT_TRUE(config.save().written);
-        EXPECT_EQ(readPrivateSecrets(settingsFile()), StationSecrets{});
-        EXPECT_EQ(streamKeyToSend(config), "");
-        const auto notSent = streamKeyNotSent(config);
-        ASSERT_TRUE(notSent);
-        EXPECT_EQ(notSent->line, "Stream key from your key file " + keyFile + " not sent to " +
-                                     streamKeyServer(config.serverURL) +
-                                     ": it goes only to a server you typed it for, and the group nogroup may "
-                                     "change " +
-                                     settingsDir() + " — type it in Settings to send it there");
-        EXPECT_EQ(filesHolding(test::tempRoot(), "waiting-key"), std::vector<std::string>{keyFile});
-    }
-    ImageScheduleConfig config = ImageScheduleConfig::load();
-    config.takeStreamKeyFromFile();
-    config.streamKey = "waiting-key";  // typed in the drawer
-    ASSERT_TRUE(config.save().written);
-    EXPECT_EQ(readPrivateSecrets(settingsFile()).streamKey, (BoundSecret{"waiting-key", "rtmp://localhost:1935"}));
-    EXPECT_EQ(streamKeyToSend(ImageScheduleConfig::load()), "waiting-key");
-    expectMemberGetsNothing(station_, "waiting-key");
 }
 
 // The operator's own key in a settings file only they may write is never
