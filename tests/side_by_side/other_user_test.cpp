@@ -24,9 +24,9 @@ TEST(SideBySide, AnotherUsersRunAmongRootsFilesPassesAndLeavesNothing)
 {
     ONDALINE_NEEDS(::geteuid() == 0, "changing to the user nobody needs root");
     const std::string shared = sharedFolder("tmp");
-    if (shared.empty()) GTEST_SKIP() << "the user nobody cannot reach this run's folder";
+    ONDALINE_NEEDS(!shared.empty(), "the user nobody cannot reach this run's folder");
     const auto reaches = asNobody([] { return std::string(::access(ONDALINE_MEDIA_TEST, X_OK) == 0 ? "yes" : ""); });
-    if (reaches.message != "yes") GTEST_SKIP() << "the user nobody cannot run " << ONDALINE_MEDIA_TEST;
+    ONDALINE_NEEDS(reaches.message == "yes", "the user nobody cannot run " ONDALINE_MEDIA_TEST);
 
     const std::set<std::string> roots = {"ondaline-partial-redraw.ppm", "ondaline-partial-crawler.txt",
                                          "ondaline-crawler.txt", "ondaline-background-1920.ppm",
