@@ -4,6 +4,13 @@
 
 set -euo pipefail
 
+# The sound servers' clients (pactl) keep a cookie under HOME: theirs is a
+# home of the peer's own ($1), never that of whoever runs the tests.
+use_client_home() {
+  mkdir -p "$1"
+  export HOME=$1 XDG_CONFIG_HOME=$1/.config
+}
+
 # A TCP port nobody listens on right now.
 free_port() {
   perl -MIO::Socket::INET -e \

@@ -37,7 +37,7 @@ TEST(MachineLock, AnotherUserTakesItWhateverTheUmaskOfItsMaker)
 {
     ONDALINE_NEEDS(::geteuid() == 0, "changing to the user nobody needs root");
     const std::string shared = sharedFolder("locks");
-    if (shared.empty()) GTEST_SKIP() << "the user nobody cannot reach " << runFolder();
+    ONDALINE_NEEDS(!shared.empty(), "the user nobody cannot reach " + runFolder().string());
     const std::string ours = shared + "/made-by-root.lock";
     const mode_t before = ::umask(077);
     auto held = std::make_unique<MachineLock>(ours, "a test");
@@ -107,7 +107,7 @@ TEST(MachineLock, AFileItCannotOpenFailsNamingItsOwner)
 {
     ONDALINE_NEEDS(::geteuid() == 0, "changing to the user nobody needs root");
     const std::string shared = sharedFolder("private");
-    if (shared.empty()) GTEST_SKIP() << "the user nobody cannot reach " << runFolder();
+    ONDALINE_NEEDS(!shared.empty(), "the user nobody cannot reach " + runFolder().string());
     const std::string file = shared + "/private.lock";
     std::ofstream{file};
     ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
