@@ -131,6 +131,8 @@ TEST_F(Playlist, WithoutASoundServerTheNullOutputStillFeedsTheStream)
     EXPECT_EQ(output.find("filled with silence"), std::string::npos) << output;
     const std::string file = recordingOf(rtmp_["ONDALINE_RTMP_RECORD_DIR"], "nullout");
     ASSERT_FALSE(file.empty());
-    EXPECT_NEAR(audioSpan(file), 5.0, 0.25);
+    // Against how long sound went out: on a busy machine the harness hears
+    // it went live late, so it streams longer than five seconds.
+    EXPECT_NEAR(audioSpan(file), secondsLive(output, 5.0), 0.2) << output;
     EXPECT_NEAR(analyseTone(decodeFirstChannel(file), 44100).hz, 440.0, 1.0);
 }
