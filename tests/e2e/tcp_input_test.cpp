@@ -78,7 +78,7 @@ TEST_F(TCPInput, ToneFromASenderArrivesWithItsPitchLevelAndTiming)
     EXPECT_EQ(probeAudio(file, "stream=codec_name,sample_rate,channels"),
               "codec_name=aac\nsample_rate=44100\nchannels=2\n");
     EXPECT_EQ(decodeErrors(file), "");
-    EXPECT_NEAR(audioSpan(file), secondsLive(output, seconds), seconds * 0.02) << output;
+    EXPECT_NEAR(audioSpan(file), secondsLive(output, seconds), kSoundingSpanTolerance) << output;
     const Tone tone = analyseTone(decodeFirstChannel(file), 44100);
     EXPECT_NEAR(tone.hz, 440.0, 1.0);
     EXPECT_NEAR(tone.peakDBFS, -12.0, 0.5);
@@ -111,7 +111,7 @@ TEST_F(TCPInput, ANewerSenderInAnotherFormatReplacesTheFirstAtItsOwnPitch)
     const std::string file = recording("tcp-switch");
     ASSERT_FALSE(file.empty());
     EXPECT_EQ(decodeErrors(file), "");
-    EXPECT_NEAR(audioSpan(file), secondsLive(output, seconds), seconds * 0.02) << output;
+    EXPECT_NEAR(audioSpan(file), secondsLive(output, seconds), kSoundingSpanTolerance) << output;
     const auto samples = decodeFirstChannel(file);
     EXPECT_NEAR(toneBetween(samples, 0.5, 2.5).hz, 440.0, 1.0);
     const Tone later = toneBetween(samples, 4.5, seconds - 0.5);
