@@ -427,17 +427,15 @@ int main(int argc, char** argv)
         if (!since && Clock::now() - *outcome->liveSince > std::chrono::seconds(90)) break;
     }
 
-    tone.reset();
-    if (tcpServer) tcpServer->stop();
-    if (player) player->stop();
-    if (capture) capture->stopCapture();
-    // Measured once they have stopped: on a busy machine stopping them takes
-    // a moment, and their sound still goes out meanwhile.
     if (const auto sounding = secondsSinceFirstSound()) {
         char text[80];
         std::snprintf(text, sizeof text, "harness: sources stopped %.3f s after the first sound went out", *sounding);
         print(text);
     }
+    tone.reset();
+    if (tcpServer) tcpServer->stop();
+    if (player) player->stop();
+    if (capture) capture->stopCapture();
     engine->disconnect();
     loop->runUntil(Clock::now() + std::chrono::seconds(1));
     const bool ok = outcome->wantedSince && outcome->disconnected && !outcome->finalError;
