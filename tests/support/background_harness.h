@@ -56,8 +56,9 @@ double secondsLive(const std::string& output, double otherwise);
 // How far the recorded sound's span may stray from that: the last sound
 // can run ahead of the clock, some goes out while the sources stop, and
 // the log dates the first only when it gets to it; on two busy cores they
-// differed by up to 0.13 s. The faults it guards are larger: a held-up source's sound lost
-// or made up twice (0.3 s here), a format read at the wrong rate.
+// differed by up to 0.13 s. The faults it guards are larger: a held-up
+// source's sound lost or made up twice (0.3 s), a format read at the
+// wrong rate.
 constexpr double kSoundingSpanTolerance = 0.2;
 
 }  // namespace ondaline::test
