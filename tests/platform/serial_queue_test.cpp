@@ -1,8 +1,12 @@
 #include "platform/dispatch/serial_queue.h"
+#include "platform/random_bytes.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <memory>
 #include <stdexcept>
@@ -117,4 +121,32 @@ TEST(SerialQueue, DestroyedFromOneOfItsOwnTasks)
     posted.set_value();
     ASSERT_EQ(done.get_future().wait_for(10s), std::future_status::ready);
     EXPECT_EQ(queue, nullptr);
+}
+
+// The exit that comes while such a queue's thread still tears its owner down
+// waits for it, and for what OpenSSL kept for that thread to be freed (lost
+// to a leak check otherwise, as an engine's network thread's was).
+TEST(SerialQueueDeathTest, ExitWaitsForAQueueDestroyedFromItsOwnTask)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            auto* queue = new SerialQueue("com.example.loose");
+            std::promise<void> posted;
+            std::promise<void> letGo;
+            auto postedFuture = posted.get_future();
+            queue->async([&] {
+                std::array<std::uint8_t, 32> bytes{};
+                (void)ondaline::platform::randomBytes(bytes);
+                postedFuture.wait();
+                delete queue;
+                letGo.set_value();
+                std::this_thread::sleep_for(300ms);
+                std::fputs("owner torn down\n", stderr);
+            });
+            posted.set_value();
+            letGo.get_future().wait();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "owner torn down");
 }

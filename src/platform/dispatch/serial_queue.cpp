@@ -1,5 +1,6 @@
 #include "platform/dispatch/serial_queue.h"
 
+#include "platform/dispatch/loose_threads.h"
 #include "platform/dispatch/queue_core.h"
 #include "platform/dispatch/timer.h"
 #include "platform/standard_stream.h"
@@ -41,7 +42,15 @@ void runQueue(const std::shared_ptr<QueueCore>& core)
 
 SerialQueue::SerialQueue(std::string label) : core_(std::make_shared<QueueCore>(std::move(label)))
 {
-    thread_ = std::thread([core = core_] { runQueue(core); });
+    thread_ = std::thread([core = core_]() mutable {
+        runQueue(core);
+        // A queue let go by its owner (see the destructor) is gone: what its
+        // tasks left behind goes with the core, here, before the exit that
+        // may be waiting hears that this thread has ended.
+        const bool letGo = core->letGo;
+        core.reset();
+        if (letGo) loose_threads::ended();
+    });
 }
 
 SerialQueue::~SerialQueue()
@@ -52,6 +61,8 @@ SerialQueue::~SerialQueue()
     if (thread_.get_id() == std::this_thread::get_id()) {
         // Destroyed from one of our own tasks: the thread still holds the
         // core and ends by itself once that task has returned.
+        core_->letGo = true;
+        loose_threads::letGo();
         thread_.detach();
     } else {
         thread_.join();

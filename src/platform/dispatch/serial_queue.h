@@ -17,7 +17,9 @@ class Timer;
 // Destroying the queue drops the tasks that have not started. A task that is
 // running finishes first; when the destructor runs inside one of the queue's
 // own tasks, it does not wait for itself and the thread winds down after that
-// task returns. A task that throws is reported on stderr and the queue goes on.
+// task returns; the process's exit waits for such a thread (see
+// loose_threads.h). A task that throws is reported on stderr and the queue
+// goes on.
 class SerialQueue {
 public:
     using Task = std::function<void()>;
