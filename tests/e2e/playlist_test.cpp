@@ -134,5 +134,7 @@ TEST_F(Playlist, WithoutASoundServerTheNullOutputStillFeedsTheStream)
     // Against how long sound went out: on a busy machine the harness hears
     // it went live late, so it streams longer than five seconds.
     EXPECT_NEAR(audioSpan(file), secondsLive(output, 5.0), kSoundingSpanTolerance) << output;
-    EXPECT_NEAR(analyseTone(decodeFirstChannel(file), 44100).hz, 440.0, 1.0);
+    // From where the music starts: a busy machine's player may begin it
+    // past the half second left out, after the engine's faint silence.
+    EXPECT_NEAR(analyseTone(fromOnset(decodeFirstChannel(file)), 44100).hz, 440.0, 1.0);
 }
