@@ -408,7 +408,7 @@ private:
     Bytes encoderASC_;
     std::atomic<bool> aacSequenceHeaderSent_{false};
     media::AudioPacketLoop audioLoop_;
-    media::AudioTimeline audioTimeline_;  // encoder queue; the stream clock of sound and picture
+    media::AudioTimeline audioTimeline_;  // encoder queue; runs from the carrier's start
     // Encoder queue: the clock time of the last drain that found the audio
     // too far ahead; an episode of dropping is logged once, and ends after
     // 10 s within the limit.
@@ -439,6 +439,7 @@ private:
     Bytes vtSPS_, vtPPS_;
     bool vtSequenceHeaderSent_ = false;
     std::atomic<std::int64_t> vtFrameCount_{0};
+    std::optional<double> videoClockStart_;  // encoder queue: when the frame of slot 0 went out
     platform::Timer videoTimer_;
     platform::Timer carrierTimer_;
     std::optional<media::CarrierGenerator> carrier_;

@@ -6,7 +6,6 @@
 #include "engine/ondaline.h"
 
 #include "base/print.h"
-#include "platform/codec/aac_encoder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -24,23 +23,9 @@ void Ondaline::startCarrierWatchdog()
 {
     stopCarrierWatchdog();
     const Bytes& block = carrierBuffer();
-    const double streamStart = health_.streamStartTime;
-    encoderQueue_.sync([this, &block, streamStart] {
-        const double now = clock_->now();
-        lastPCMReceivedTime_ = now;
-        // The stream's clock, the picture's too, runs from where the sound
-        // gathered while the encoders started began (a source that played on
-        // from before the stream), or from now when none came yet. Begun at
-        // now, it would keep that sound ahead of the picture all session:
-        // the start takes a moment, more on a busy machine.
-        double gathered = 0;
-        if (encoder_) {
-            const auto& settings = encoder_->settings();
-            const std::uint64_t waiting = pcmRing_.size() /
-                                          (sizeof(float) * static_cast<std::size_t>(settings.channels));
-            gathered = static_cast<double>(audioLoop_.framesTaken + waiting) / settings.sampleRate;
-        }
-        audioTimeline_.start(std::max(streamStart, now - gathered));
+    encoderQueue_.sync([this, &block] {
+        lastPCMReceivedTime_ = clock_->now();
+        audioTimeline_.start(clock_->now());
         carrierActive_ = false;
         if (!carrier_) carrier_.emplace(block);
         carrier_->restart();

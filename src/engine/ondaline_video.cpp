@@ -27,6 +27,7 @@ bool Ondaline::setupVideoEncoder()
         }
         videoEncoder_ = std::move(std::get<std::unique_ptr<platform::H264Encoder>>(created));
         vtFrameCount_ = 0;
+        videoClockStart_.reset();
         vtSequenceHeaderSent_ = false;
         createBlackPixelBuffer();
         char fps[16];
@@ -54,6 +55,7 @@ void Ondaline::destroyVideoEncoder()
         lastEncodedFrame_.reset();
         vtSequenceHeaderSent_ = false;
         vtFrameCount_ = 0;
+        videoClockStart_.reset();
     });
 }
 
@@ -99,14 +101,12 @@ void Ondaline::sendVideoFrame()
     const VideoFrame frame = videoPixelBuffer_.get();
     if (state() != StreamState::publishing || !videoEncoder_ || !frame) return;
 
-    // The frame takes the slot of the clock the sound is held to, which runs
-    // from the stream's start: a picture that came up late (the encoder slow
-    // to start, an image slow to load) and ticks missed under load are
-    // skipped, not shifted, so the picture never falls behind the sound. The
-    // first frame stands from the start, with the sound. A key-frame slot
-    // skipped over passes its key frame on to this one.
+    // The frame takes the slot the clock says, as audio is held to the
+    // clock: ticks missed under load are skipped, not shifted, so the
+    // picture never falls behind the sound. A key-frame slot skipped over
+    // passes its key frame on to this one.
     bool passedKeyFrameSlot = false;
-    if (const auto slot = videoClockSlot(); slot && vtFrameCount_ > 0 && *slot > vtFrameCount_) {
+    if (const auto slot = videoClockSlot(); slot && *slot > vtFrameCount_) {
         passedKeyFrameSlot = *slot / videoKeyframeInterval > vtFrameCount_ / videoKeyframeInterval;
         vtFrameCount_ = *slot;
     }
@@ -125,6 +125,7 @@ void Ondaline::sendVideoFrame()
         }
     }
     const std::int64_t n = ++vtFrameCount_;
+    if (n == 1) videoClockStart_ = clock_->now();
     const bool forceKeyFrame = n <= 1 || n % videoKeyframeInterval == 0 || passedKeyFrameSlot;
     // A still is converted for the encoder once, not at every tick; a frame
     // drawn again only where its overlays moved is converted only there.
@@ -140,9 +141,8 @@ void Ondaline::sendVideoFrame()
 
 std::optional<std::int64_t> Ondaline::videoClockSlot() const
 {
-    const auto start = audioTimeline_.startTime();
-    if (!start) return std::nullopt;
-    const double elapsed = clock_->now() - *start;
+    if (!videoClockStart_) return std::nullopt;
+    const double elapsed = clock_->now() - *videoClockStart_;
     if (!(elapsed > 0)) return std::nullopt;
     return static_cast<std::int64_t>(elapsed * videoFPSNum / videoFPSDen);
 }

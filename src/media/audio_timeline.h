@@ -23,9 +23,6 @@ public:
 
     void start(double now) { startTime_ = now; }
     void stop() { startTime_.reset(); }
-    // When the stream's time began (moved on by what was forgiven); none
-    // while stopped.
-    std::optional<double> startTime() const { return startTime_; }
 
     // Frames of silence due before the PCM now waiting, given the frames
     // already taken and waiting together; 0 within the tolerance.
