@@ -55,6 +55,7 @@ void letGo()
 
 void ended()
 {
+    if (!isLoose) return;
     // What OpenSSL keeps for this thread (its random generators, among
     // others) is freed now, not at the thread's very end, which may come
     // after OpenSSL's own exit handler.

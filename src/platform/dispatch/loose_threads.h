@@ -11,7 +11,8 @@ namespace ondaline::platform::loose_threads {
 // Called on the thread itself, as it is let go.
 void letGo();
 
-// Called by a thread that was let go, when it has nothing left to run.
+// Called by every queue thread when it has nothing left to run; it counts
+// only for one that was let go.
 void ended();
 
 }  // namespace ondaline::platform::loose_threads

@@ -24,9 +24,6 @@ struct QueueCore {
     asio::executor_work_guard<asio::io_context::executor_type> work{io.get_executor()};
     std::atomic<std::thread::id> threadId{};
     std::atomic<bool> stopped{false};
-    // Set by the queue's destructor run on the queue's own thread, which
-    // reads it when its last task has returned.
-    bool letGo = false;
 };
 
 }  // namespace ondaline::platform

@@ -44,12 +44,10 @@ SerialQueue::SerialQueue(std::string label) : core_(std::make_shared<QueueCore>(
 {
     thread_ = std::thread([core = core_]() mutable {
         runQueue(core);
-        // A queue let go by its owner (see the destructor) is gone: what its
-        // tasks left behind goes with the core, here, before the exit that
-        // may be waiting hears that this thread has ended.
-        const bool letGo = core->letGo;
+        // What the tasks left behind goes with the core here, before an exit
+        // waiting for a queue let go by its owner hears that it has ended.
         core.reset();
-        if (letGo) loose_threads::ended();
+        loose_threads::ended();
     });
 }
 
@@ -61,7 +59,6 @@ SerialQueue::~SerialQueue()
     if (thread_.get_id() == std::this_thread::get_id()) {
         // Destroyed from one of our own tasks: the thread still holds the
         // core and ends by itself once that task has returned.
-        core_->letGo = true;
         loose_threads::letGo();
         thread_.detach();
     } else {
