@@ -311,6 +311,8 @@ private:
     std::optional<std::int64_t> videoClockSlot() const;
     void sendMetaData();
     void sendAACSequenceHeader();
+    // The stream's sound starts here, beside the picture's first frame.
+    void startSoundBesideThePicture(double now);
     void startCarrierWatchdog();
     void stopCarrierWatchdog();
     void carrierTick();

@@ -115,11 +115,23 @@ void Ondaline::resetAudioState()
     });
 }
 
+// On the encoder queue. The sound gathered while the encoders came up (a
+// moment on an idle machine, a third of a second on a busy one) would go out
+// ahead of the picture's first frame, and the bars and song text would change
+// that long before the sound they go with: the stream's sound begins with its
+// picture instead, and what came before is let go.
+void Ondaline::startSoundBesideThePicture(double now)
+{
+    pcmRing_.clear();
+    audioTimeline_.start(now);
+}
+
 void Ondaline::drainEncoder()
 {
     if (!encoder_) return;
     const bool rtmpMode = isRTMPMode();
     if (rtmpMode && !aacSequenceHeaderSent_) return;  // the PCM waits for the sequence header
+    if (!audioTimeline_.running()) return;            // and for the stream clock
     ++diagDrainCalls_;
     const auto& settings = encoder_->settings();
     const auto channels = static_cast<std::uint32_t>(settings.channels);

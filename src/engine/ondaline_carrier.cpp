@@ -25,7 +25,7 @@ void Ondaline::startCarrierWatchdog()
     const Bytes& block = carrierBuffer();
     encoderQueue_.sync([this, &block] {
         lastPCMReceivedTime_ = clock_->now();
-        audioTimeline_.start(clock_->now());
+        if (!audioTimeline_.running()) audioTimeline_.start(clock_->now());  // no picture began it
         carrierActive_ = false;
         if (!carrier_) carrier_.emplace(block);
         carrier_->restart();

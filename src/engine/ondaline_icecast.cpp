@@ -169,6 +169,7 @@ void Ondaline::icecastAccepted(std::uint64_t epoch)
     encoderQueue_.sync([this] {
         pcmRing_.clear();
         audioLoop_.reset();
+        audioTimeline_.stop();
     });
     {
         std::lock_guard lock(connectionLock_);

@@ -86,6 +86,7 @@ void Ondaline::startPublishing()
         media_.lastVideoTimestamp = 0;
         pcmRing_.clear();
         audioLoop_.reset();
+        audioTimeline_.stop();
     });
 
     // Only a stream whose encoder came up counts as live: a failing encoder

@@ -125,7 +125,10 @@ void Ondaline::sendVideoFrame()
         }
     }
     const std::int64_t n = ++vtFrameCount_;
-    if (n == 1) videoClockStart_ = clock_->now();
+    if (n == 1) {
+        videoClockStart_ = clock_->now();
+        if (!audioTimeline_.running()) startSoundBesideThePicture(*videoClockStart_);
+    }
     const bool forceKeyFrame = n <= 1 || n % videoKeyframeInterval == 0 || passedKeyFrameSlot;
     // A still is converted for the encoder once, not at every tick; a frame
     // drawn again only where its overlays moved is converted only there.

@@ -23,6 +23,7 @@ public:
 
     void start(double now) { startTime_ = now; }
     void stop() { startTime_.reset(); }
+    bool running() const { return startTime_.has_value(); }
 
     // Frames of silence due before the PCM now waiting, given the frames
     // already taken and waiting together; 0 within the tolerance.

@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <latch>
+#include <thread>
 
 using namespace ondaline;
 
@@ -24,23 +26,31 @@ protected:
     {
         engine_->setDelegate(delegate_);
         engine_->configure("rtmp://127.0.0.1:" + std::to_string(peer_.port()) + "/live", "key");
+        for (std::size_t i = 0; i < tone_.size(); ++i) tone_[i] = 0.3f * std::sin(float(i) * 0.0627f);
+    }
+    void TearDown() override { engine_->disconnect(); }
+
+    void goLive()
+    {
         engine_->connect();
+        waitUntilLive();
+    }
+    void waitUntilLive()
+    {
         ASSERT_TRUE(delegate_->waitFor("connect"));
         // The report may come before the network queue has sent the
         // sequence headers: PCM waits for them, so the first feed must too.
         engine_->networkQueue().sync([] {});
         engine_->encoderQueue().sync([] {});  // the drain the sequence header brought
-        for (std::size_t i = 0; i < tone_.size(); ++i) tone_[i] = 0.3f * std::sin(float(i) * 0.0627f);
     }
-    void TearDown() override { engine_->disconnect(); }
 
-    // Hands over `frames` of a tone at the stream's rate and waits for the
-    // drain that follows.
-    void feed(std::uint32_t frames)
+    // Hands over `frames` of a tone at the stream's rate and, unless told
+    // not to, waits for the drain that follows.
+    void feed(std::uint32_t frames, bool wait = true)
     {
         const float* planes[] = {tone_.data(), tone_.data()};
         engine_->sendAudioBuffer({planes, 2, frames, 0});
-        engine_->encoderQueue().sync([] {});
+        if (wait) engine_->encoderQueue().sync([] {});
     }
 
     std::vector<float> tone_ = std::vector<float>(22050);
@@ -64,6 +74,7 @@ TEST_F(AudioClock, AudioRunsAtMostHalfASecondAheadOfTheClock)
     test::LogCapture log;
     const std::string dropped = "Ondaline: ⚠ Audio ran ahead of the stream clock — dropped the oldest ";
 
+    ASSERT_NO_FATAL_FAILURE(goLive());
     feed(22050);  // at the limit: 21 packets cut (the encoder holds one back) and a remainder
     EXPECT_EQ(engine_->audioPacketsSent(), 20u);
     EXPECT_FALSE(std::ranges::any_of(log.messages(), [&](const auto& line) { return line.starts_with(dropped); }));
@@ -88,6 +99,7 @@ TEST_F(AudioClock, SilenceFillsTheFirstWaitAtOnceAndALaterOneOnlyAfterAHold)
         });
     };
     constexpr std::uint32_t block = 2205;  // 50 ms
+    ASSERT_NO_FATAL_FAILURE(goLive());
 
     clock_->advance(0.2);  // the first delivery comes 0.2 s after the start
     feed(block);
@@ -110,4 +122,30 @@ TEST_F(AudioClock, SilenceFillsTheFirstWaitAtOnceAndALaterOneOnlyAfterAHold)
     clock_->advance(0.15);
     feed(block);  // now it is
     EXPECT_EQ(fills(), 2);
+}
+
+// Sound handed over while the encoders come up, after the stream began but
+// before its first picture, would go out that far ahead of the picture: the
+// stream's sound begins with its picture. The encoder queue is held while the
+// start empties the ring and again before the encoders are made.
+TEST_F(AudioClock, SoundGatheredBeforeThePictureDoesNotGoOutAheadOfIt)
+{
+    std::latch startHeld(1), encodersHeld(1);
+    engine_->connect();
+    engine_->encoderQueue().async([&] { startHeld.wait(); });
+    for (int i = 0; i < 10000 && engine_->state() != StreamState::publishing; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const bool started = engine_->state() == StreamState::publishing;
+    if (started) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the start's first task queued behind the hold
+        engine_->encoderQueue().async([&] { encodersHeld.wait(); });
+    }
+    startHeld.count_down();
+    ASSERT_TRUE(started);
+
+    clock_->advance(0.3);
+    feed(13230, false);  // 0.3 s
+    encodersHeld.count_down();
+    ASSERT_NO_FATAL_FAILURE(waitUntilLive());
+    EXPECT_EQ(engine_->audioPacketsSent(), 0u);
 }
