@@ -101,7 +101,11 @@ TEST_F(Icecast, ListenerHearsTheToneAndSeesTheTitle)
                            "--source tone --tone-hz 440 --tone-dbfs -12 --rate " + std::to_string(rate) +
                                " --channels " + std::to_string(channels) + " --metadata " + shellQuote(title));
         });
-        std::this_thread::sleep_for(1500ms);  // the source is up
+        // The listener comes once icecast lists the source (a fixed wait was
+        // too short for a busy machine's start: a 404).
+        const std::string listed = "<source mount=\"" + mount + "\">";
+        for (int i = 0; i < 300 && adminStats().find(listed) == std::string::npos; ++i)
+            std::this_thread::sleep_for(100ms);
         const std::string heard = runFile("listener-" + std::to_string(rate) + ".aac");
         const auto listener =
             runCommand("timeout 30 ffmpeg -nostdin -v error -y -i http://127.0.0.1:" + env_["ONDALINE_ICECAST_PORT"] +
