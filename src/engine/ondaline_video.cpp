@@ -125,10 +125,6 @@ void Ondaline::sendVideoFrame()
         }
     }
     const std::int64_t n = ++vtFrameCount_;
-    if (n == 1) {
-        videoClockStart_ = clock_->now();
-        if (!audioTimeline_.running()) startSoundBesideThePicture(*videoClockStart_);
-    }
     const bool forceKeyFrame = n <= 1 || n % videoKeyframeInterval == 0 || passedKeyFrameSlot;
     // A still is converted for the encoder once, not at every tick; a frame
     // drawn again only where its overlays moved is converted only there.
@@ -137,6 +133,13 @@ void Ondaline::sendVideoFrame()
                                         changedRows ? std::optional<std::span<const platform::RowRange>>(*changedRows)
                                                     : std::nullopt);
     lastEncodedFrame_ = frame;
+    // The picture's clock, and the sound's with it, begin as the first frame
+    // goes out: its encoding, the encoder's slowest, is not counted as time
+    // the sound must already fill.
+    if (n == 1) {
+        videoClockStart_ = clock_->now();
+        if (!audioTimeline_.running()) startSoundBesideThePicture(*videoClockStart_);
+    }
     if (auto* frames = std::get_if<std::vector<platform::H264Encoder::Frame>>(&result)) {
         for (const auto& coded : *frames) handleEncodedVideoFrame(coded.data, coded.keyFrame, coded.pts);
     }

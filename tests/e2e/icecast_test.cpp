@@ -99,10 +99,11 @@ TEST_F(Icecast, ListenerHearsTheToneAndSeesTheTitle)
         auto source = std::async(std::launch::async, [&] {
             return harness(env_, mount,
                            "--source tone --tone-hz 440 --tone-dbfs -12 --rate " + std::to_string(rate) +
-                               " --channels " + std::to_string(channels) + " --metadata " + shellQuote(title));
+                               " --channels " + std::to_string(channels) + " --metadata " + shellQuote(title),
+                           15);
         });
-        // The listener comes once icecast lists the source (a fixed wait was
-        // too short for a busy machine's start: a 404).
+        // The listener comes once icecast lists the source, and the source
+        // outlasts it and the statistics after it on a busy machine.
         const std::string listed = "<source mount=\"" + mount + "\">";
         for (int i = 0; i < 300 && adminStats().find(listed) == std::string::npos; ++i)
             std::this_thread::sleep_for(100ms);
