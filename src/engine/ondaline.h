@@ -410,7 +410,7 @@ private:
     Bytes encoderASC_;
     std::atomic<bool> aacSequenceHeaderSent_{false};
     media::AudioPacketLoop audioLoop_;
-    media::AudioTimeline audioTimeline_;  // encoder queue; runs from the carrier's start
+    media::AudioTimeline audioTimeline_;  // encoder queue; runs from the first frame (no picture: the carrier's start)
     // Encoder queue: the clock time of the last drain that found the audio
     // too far ahead; an episode of dropping is logged once, and ends after
     // 10 s within the limit.

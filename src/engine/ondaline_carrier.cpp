@@ -24,8 +24,9 @@ void Ondaline::startCarrierWatchdog()
     stopCarrierWatchdog();
     const Bytes& block = carrierBuffer();
     encoderQueue_.sync([this, &block] {
-        lastPCMReceivedTime_ = clock_->now();
-        if (!audioTimeline_.running()) audioTimeline_.start(clock_->now());  // no picture began it
+        const double now = clock_->now();
+        lastPCMReceivedTime_ = now;
+        if (!audioTimeline_.running()) audioTimeline_.start(now);  // no picture began it
         carrierActive_ = false;
         if (!carrier_) carrier_.emplace(block);
         carrier_->restart();
