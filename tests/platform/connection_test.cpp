@@ -209,18 +209,22 @@ TEST(Connection, ASmallSendWaitsForTheRestOfALargeOne)
         all.insert(all.end(), rest.begin(), rest.end());
         received.set_value(std::move(all));
     });
+    // Completions may still run on the queue after a failed assertion
+    // returns: what they write outlives it.
+    std::mutex lock;
+    std::vector<std::uint8_t> completed;
+    std::promise<void> allSent;
     Fixture f;
     auto connection = start(f, peer.port(), {.writeOnCallersThread = true});
     ASSERT_TRUE(f.probe.waitFor(Kind::ready));
     f.queue.sync([] {});  // it has let go of the socket
 
-    std::mutex lock;
-    std::vector<std::uint8_t> completed;
     auto send = [&](std::size_t size, std::uint8_t tag) {
         connection->send(Bytes(size, tag), [&, tag](const std::optional<std::string>& e) {
-            EXPECT_FALSE(e);
+            EXPECT_FALSE(e) << *e;
             std::lock_guard guard(lock);
             completed.push_back(tag);
+            if (completed.size() == 3) allSent.set_value();
         });
     };
     std::promise<void> release[2], held[2];
@@ -245,6 +249,9 @@ TEST(Connection, ASmallSendWaitsForTheRestOfALargeOne)
     send(small, 3);
     release[1].set_value();
 
+    // All written before the cancel, whose bound for what is queued a slow
+    // machine can spend on 16 MB.
+    ASSERT_EQ(allSent.get_future().wait_for(60s), std::future_status::ready);
     connection->cancel();
     ASSERT_TRUE(f.probe.waitFor(Kind::cancelled, 60s));
     const Bytes all = received.get_future().get();
