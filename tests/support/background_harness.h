@@ -47,15 +47,16 @@ int occurrences(const std::string& text, const std::string& what);
 // The harness's "peak RSS N kB" line, in kB; absent when it did not print one.
 std::optional<long> peakRSSKB(const std::string& output);
 
-// How long the harness's sources sounded on air, from the first audio
-// packet it sent to stopping them: on a busy machine sound from a sender
-// that was already connected goes out a while before the run's time starts.
-// `otherwise` where it did not say.
+// How long the harness's sources sounded on air, from where the stream's
+// sound began (its clock's start, which the first audio packet's stamp of
+// 0 ms stands for) to stopping them: on a busy machine sound from a sender
+// that was already connected goes out a while before the run's time
+// starts. `otherwise` where it did not say.
 double secondsLive(const std::string& output, double otherwise);
 
 // How far the recorded sound's span may stray from that: the last sound
 // can run ahead of the clock, some goes out while the sources stop, and
-// the log dates the first only when it gets to it; on two busy cores they
+// the log dates each line only when it gets to it; on two busy cores they
 // differed by up to 0.13 s. The faults it guards are larger: a held-up
 // source's sound lost or made up twice (0.3 s), a format read at the
 // wrong rate.

@@ -236,24 +236,33 @@ std::optional<long> millisecondsOfDay(std::string_view stamp)
     return ((hours * 60L + minutes) * 60 + seconds) * 1000 + milliseconds;
 }
 
-// How long sound has gone out: from the last connection's first audio
-// packet (the one stamped 0 ms), as the activity log dated it when it was
-// sent, to now. The delegate hears of the connection later, after the
-// picture's set-up, and on a busy machine much later, while sound from a
-// sender already connected flows.
+// How long sound has gone out: from where the last connection's sound
+// began, as the activity log dated it, to now. Its first audio packet (the
+// one stamped 0 ms) stands for the moment the stream's clock began: as the
+// picture's first frame went out (its sequence header sent with it), or
+// without a picture as the carrier watchdog started. That packet is sent
+// later, on a busy machine a quarter of a second later, behind the
+// encoders' first work; the delegate hears of the connection later still,
+// while sound from a sender already connected flows.
 std::optional<double> secondsSinceFirstSound()
 {
     std::istringstream log(ActivityLog::shared().allText());
-    std::optional<long> sent;
+    std::optional<long> pictureBegan, carrierBegan, began;
     for (std::string line; std::getline(log, line);) {
+        if (!line.starts_with('[')) continue;  // the rest of a line of several
+        const auto at = millisecondsOfDay(std::string_view(line).substr(1));
+        if (line.find("] Ondaline: Sent H.264 sequence header") != std::string::npos) pictureBegan = at;
+        if (line.find("] Ondaline: Carrier watchdog started") != std::string::npos) carrierBegan = at;
         if (line.find("] Ondaline: Audio packet #") != std::string::npos && line.ends_with(", ts=0ms")) {
-            sent = millisecondsOfDay(std::string_view(line).substr(1));
+            began = pictureBegan ? pictureBegan : carrierBegan ? carrierBegan : at;
+            pictureBegan.reset();
+            carrierBegan.reset();
         }
     }
     const auto now = millisecondsOfDay(formatLogTime(std::chrono::system_clock::now()));
-    if (!sent || !now) return std::nullopt;
+    if (!began || !now) return std::nullopt;
     constexpr long day = 24L * 60 * 60 * 1000;
-    return double((*now - *sent + day) % day) / 1000;
+    return double((*now - *began + day) % day) / 1000;
 }
 
 }  // namespace
